@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+// One stream to open, and what is known about it so far. The player that
+// opens the item reports through it; everything is delivered on the main
+// thread, and each signal fires only when its value really changes.
+class MediaItem : public QObject {
+    Q_OBJECT
+public:
+    enum Status { StatusUnknown = 0, StatusReadyToPlay = 1, StatusFailed = 2 };
+    Q_ENUM(Status)
+
+    explicit MediaItem(const QUrl &url, QObject *parent = nullptr);
+
+    QUrl url() const { return m_url; }
+    Status status() const { return m_status; }
+    // Title the stream announces (ICY StreamTitle or tags), empty if none.
+    QString nowPlaying() const { return m_nowPlaying; }
+    // True while a stream that was playing is being reopened after a drop.
+    bool isReconnecting() const { return m_reconnecting; }
+    QString errorString() const { return m_errorString; }
+
+    // For player implementations.
+    void setStatus(Status status);
+    void setNowPlaying(const QString &title);
+    void setReconnecting(bool reconnecting);
+    void setErrorString(const QString &error) { m_errorString = error; }
+
+Q_SIGNALS:
+    void statusChanged(int status);
+    void nowPlayingChanged(const QString &title);
+    void reconnectingChanged(bool reconnecting);
+
+private:
+    QUrl m_url;
+    Status m_status = StatusUnknown;
+    QString m_nowPlaying;
+    bool m_reconnecting = false;
+    QString m_errorString;
+};

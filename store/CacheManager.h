@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QString>
+#include <QVariantList>
+#include <QVariantMap>
+
+// The program list and the current program, kept in one property-list file
+// (data.plist in the application's data directory). Nothing is cached: every
+// read goes to the file and every change rewrites it atomically, so each
+// window sees what another wrote last.
+//
+// A program entry is a plain dictionary with the string keys "name", "image"
+// and "url" (see ProgramEntry.h); the list is an array of them under "data",
+// the current program a dictionary under "live".
+class CacheManager {
+public:
+    static CacheManager *shareIntance();
+
+    // Path of the data file; creates an empty file there when none exists.
+    QString getDataPath();
+
+    // The program list; empty when the file holds none (or "data" is not a
+    // list). Items that are not dictionaries are returned as they are.
+    QVariantList getData();
+    // The current program; empty when there is none (or "live" is not a
+    // dictionary).
+    QVariantMap getLiveData();
+
+    // List and current-program changes. Each rewrites the whole file and
+    // returns whether the write reached the disk.
+    bool saveData(const QVariantMap &entry);
+    bool delData(const QVariantMap &entry);
+    bool saveLiveData(const QVariantMap &entry);
+
+    // Removes the data file. An unreadable file is moved aside instead, so a
+    // list nobody could read is never destroyed.
+    void delDataPath();
+    // Replaces the list and the current program with the shipped defaults.
+    bool redoDefaultData();
+
+    // Seeds the store from the default list when its list is empty; the
+    // start-up half of redoDefaultData. Returns false when a write failed.
+    bool seedDefaultDataIfEmpty();
+
+    // Where the shipped default list is read from (a Qt resource path by
+    // default). Tests point it elsewhere.
+    static void setDefaultListPath(const QString &path);
+    static QString defaultListPath();
+
+private:
+    CacheManager() = default;
+};

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// Program entries are plain dictionaries. These read their string keys; a
+// missing key, or a value that is not a string, reads as an empty string.
+namespace program {
+
+inline QString stringValue(const QVariant &entry, const char *key)
+{
+    if (entry.metaType().id() != QMetaType::QVariantMap)
+        return {};
+    const QVariant v = entry.toMap().value(QString::fromLatin1(key));
+    return v.metaType().id() == QMetaType::QString ? v.toString() : QString();
+}
+
+inline QString name(const QVariant &entry) { return stringValue(entry, "name"); }
+inline QString image(const QVariant &entry) { return stringValue(entry, "image"); }
+inline QString url(const QVariant &entry) { return stringValue(entry, "url"); }
+
+inline QVariantMap make(const QString &name, const QString &image, const QString &url)
+{
+    QVariantMap entry;
+    entry.insert(QStringLiteral("name"), name);
+    entry.insert(QStringLiteral("image"), image);
+    entry.insert(QStringLiteral("url"), url);
+    return entry;
+}
+
+// Deep equality: the same keys with values of the same type and content,
+// all the way down.
+bool isEqual(const QVariant &a, const QVariant &b);
+
+} // namespace program

@@ -1,0 +1,47 @@
+#include "support/TestEnv.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <cstdlib>
+
+namespace {
+TestEnv *g_env = nullptr;
+}
+
+TestEnv::TestEnv()
+{
+    g_env = this;
+    const QString base = m_root.path();
+    for (const char *sub : {"data", "cache", "config", "runtime"})
+        QDir(base).mkpath(QString::fromLatin1(sub));
+    QFile::setPermissions(base + QStringLiteral("/runtime"),
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    qputenv("XDG_DATA_HOME", (base + QStringLiteral("/data")).toUtf8());
+    qputenv("XDG_CACHE_HOME", (base + QStringLiteral("/cache")).toUtf8());
+    qputenv("XDG_CONFIG_HOME", (base + QStringLiteral("/config")).toUtf8());
+    qputenv("XDG_RUNTIME_DIR", (base + QStringLiteral("/runtime")).toUtf8());
+    qputenv("ORBITUNE_NO_SYSLOG", "1");
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+}
+
+TestEnv *TestEnv::instance() { return g_env; }
+
+QString TestEnv::dataDir() const { return m_root.path() + QStringLiteral("/data/orbitune"); }
+
+QString TestEnv::dataFile() const { return dataDir() + QStringLiteral("/data.plist"); }
+
+QString fixturePath(const QString &name)
+{
+    return QString::fromLocal8Bit(qgetenv("ORBITUNE_SOURCE_DIR")) + QStringLiteral("/tests/fixtures/") +
+           name;
+}
+
+QByteArray readFixture(const QString &name)
+{
+    QFile f(fixturePath(name));
+    if (!f.open(QIODevice::ReadOnly))
+        qFatal("missing fixture %s", qPrintable(name));
+    return f.readAll();
+}
