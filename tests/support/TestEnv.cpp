@@ -1,5 +1,7 @@
 #include "support/TestEnv.h"
 
+#include "platform/Resources.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -12,6 +14,7 @@ TestEnv *g_env = nullptr;
 TestEnv::TestEnv()
 {
     g_env = this;
+    orbitune::initResources();
     const QString base = m_root.path();
     for (const char *sub : {"data", "cache", "config", "runtime"})
         QDir(base).mkpath(QString::fromLatin1(sub));

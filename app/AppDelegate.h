@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+
+#include <memory>
+
+class HomeViewController;
+class SingleInstance;
+
+// Keeps the application alive while its window is closed and brings the
+// window back when the user starts Orbitune again.
+class AppDelegate : public QObject {
+    Q_OBJECT
+public:
+    explicit AppDelegate(QObject *parent = nullptr);
+    ~AppDelegate() override;
+
+    // Loads the main window and its controller.
+    void loadMainInterface();
+    HomeViewController *homeViewController() const { return m_home.get(); }
+
+    void applicationDidFinishLaunching();
+    void applicationWillTerminate();
+    // No while a tray icon can bring the window back; with no tray, closing
+    // the window would strand an invisible process, so then yes.
+    bool applicationShouldTerminateAfterLastWindowClosed() const;
+    bool applicationShouldHandleReopen(bool hasVisibleWindows);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    std::unique_ptr<HomeViewController> m_home;
+};

@@ -1,0 +1,29 @@
+#include "app/AppDelegate.h"
+#include "platform/Resources.h"
+#include "platform/SingleInstance.h"
+#include "player/HomeViewController.h"
+
+#include <QApplication>
+#include <QIcon>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    orbitune::initResources();
+    QApplication::setApplicationName(QStringLiteral("orbitune"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Orbitune"));
+    QApplication::setApplicationVersion(QStringLiteral(ORBITUNE_VERSION));
+    QApplication::setDesktopFileName(QStringLiteral("orbitune"));
+
+    SingleInstance instance;
+    if (instance.start() == SingleInstance::Role::Secondary)
+        return 0;
+
+    AppDelegate delegate;
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
+        const QWidget *window = delegate.homeViewController()->view()->window();
+        delegate.applicationShouldHandleReopen(window->isVisible());
+    });
+    delegate.loadMainInterface();
+    return app.exec();
+}

@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QColor>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QPixmap>
+#include <QTimer>
+#include <QWidget>
+
+// An image view with a rounded (or round) clip, a border, and an optional
+// endless rotation about its centre. The clipped image is rendered once per
+// image or size change and reused for every frame; frames are drawn only as
+// often as the slow rotation needs to look smooth, and not at all while the
+// view is hidden.
+class PreviewView : public QWidget {
+    Q_OBJECT
+    Q_PROPERTY(double rotation READ rotation)
+public:
+    struct RotationAnimation {
+        double byRadians = 0;     // turn per period; positive is counter-clockwise
+        int durationMs = 0;       // length of one period
+        bool cumulative = true;   // periods add up instead of starting over
+        quint64 repeatCount = 0;  // periods to run; effectively endless when huge
+    };
+
+    explicit PreviewView(QWidget *parent = nullptr);
+
+    void setImage(const QImage &image);
+    QImage image() const { return m_image; }
+
+    void setCornerRadius(double radius);
+    double cornerRadius() const { return m_cornerRadius; }
+    void setMasksToBounds(bool masks);
+    bool masksToBounds() const { return m_masksToBounds; }
+    void setBorderWidth(double width);
+    double borderWidth() const { return m_borderWidth; }
+    void setBorderColor(const QColor &color);
+    QColor borderColor() const { return m_borderColor; }
+
+    // Adds a rotation under `key`. Adding the same rotation under a key that
+    // is already running keeps it going from where it is, so the picture
+    // never jumps.
+    void addAnimation(const RotationAnimation &animation, const QString &key);
+    void removeAllAnimations();
+    bool hasAnimation(const QString &key) const { return m_running && m_key == key; }
+
+    // Current angle in radians (counter-clockwise), 0 when not animating.
+    double rotation() const;
+    // Frames painted since construction; lets callers check the frame pacing.
+    quint64 framesPainted() const { return m_frames; }
+
+    static constexpr int kFrameIntervalMs = 50;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void hideEvent(QHideEvent *event) override;
+
+private:
+    void rebuildPixmap();
+    bool sameAnimation(const RotationAnimation &a) const;
+
+    QImage m_image;
+    QPixmap m_clipped;
+    double m_cornerRadius = 0;
+    bool m_masksToBounds = false;
+    double m_borderWidth = 0;
+    QColor m_borderColor = Qt::transparent;
+
+    bool m_running = false;
+    QString m_key;
+    RotationAnimation m_animation;
+    QElapsedTimer m_clock;
+    QTimer m_frameTimer;
+    quint64 m_frames = 0;
+};

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QVariant>
+#include <QVariantMap>
+
+// Property-list files (XML, and binary on input) as plain Qt values:
+// dict → QVariantMap, array → QVariantList, string → QString, integer →
+// qint64, real → double, true/false → bool, date → QDateTime (UTC),
+// data → QByteArray. Writing always produces an XML property list,
+// version 1.0, with Apple's header and DOCTYPE.
+namespace propertylist {
+
+// Limits applied before anything is handed to the parser, whose recursion
+// would otherwise follow whatever a file asks for.
+constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+constexpr int kMaxDepth = 256;
+constexpr qint64 kMaxNodes = 2'000'000;
+
+enum class FileState { Missing, Empty, Value, Unreadable };
+
+struct ReadResult {
+    FileState state = FileState::Missing;
+    QVariant value; // the top-level value when state is Value
+    QString error;  // why the file was unreadable
+};
+
+// Parses bytes as a property list. Returns an invalid QVariant and sets
+// `error` when the bytes are not a property list we accept.
+QVariant parse(const QByteArray &bytes, QString *error = nullptr);
+QByteArray toXml(const QVariant &value);
+
+ReadResult readFile(const QString &path);
+// Writes atomically: a temporary file in the same directory, flushed to disk,
+// then renamed over `path`. Either the old or the new file survives a crash.
+bool writeFile(const QString &path, const QVariant &value, QString *error = nullptr);
+
+} // namespace propertylist

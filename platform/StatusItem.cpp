@@ -1,0 +1,36 @@
+#include "platform/StatusItem.h"
+
+#include <QMenu>
+#include <QSystemTrayIcon>
+
+StatusItem::StatusItem(QObject *parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
+{
+    connect(m_tray, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::Trigger)
+                    performClick();
+            });
+    m_tray->show();
+}
+
+StatusItem::~StatusItem() = default;
+
+void StatusItem::setImage(const QIcon &icon) { m_tray->setIcon(icon); }
+
+QIcon StatusItem::image() const { return m_tray->icon(); }
+
+void StatusItem::setToolTip(const QString &toolTip)
+{
+    m_toolTip = toolTip;
+    m_tray->setToolTip(toolTip);
+}
+
+void StatusItem::setMenu(QMenu *menu) { m_tray->setContextMenu(menu); }
+
+void StatusItem::performClick()
+{
+    if (m_action)
+        m_action();
+}
+
+bool StatusItem::isTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }

@@ -1,0 +1,214 @@
+#include "player/HomeViewController.h"
+
+#include "platform/ImageLoader.h"
+#include "platform/Log.h"
+#include "platform/MovableWindow.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+#include "platform/StatusItem.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include "ui_HomeView.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QShortcut>
+
+namespace {
+const QString kWindowTitle = QStringLiteral("Orbitune");
+const QString kLivePlay = QStringLiteral("LIVE_PLAY");
+} // namespace
+
+HomeViewController::HomeViewController(QObject *parent)
+    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>())
+{
+}
+
+PreviewView *HomeViewController::previewImageView() const { return m_ui->previewImageView; }
+QLabel *HomeViewController::titleTextField() const { return m_ui->titleTextField; }
+QLabel *HomeViewController::nowPlayingLabel() const { return m_ui->nowPlayingLabel; }
+QWidget *HomeViewController::bottomView() const { return m_ui->bottomView; }
+QPushButton *HomeViewController::playBtn() const { return m_ui->playBtn; }
+QToolButton *HomeViewController::listBtn() const { return m_ui->listBtn; }
+QToolButton *HomeViewController::addBtn() const { return m_ui->addBtn; }
+
+QWidget *HomeViewController::loadView()
+{
+    m_window = new MovableWindow;
+    m_window->setObjectName(QStringLiteral("homeWindow"));
+    m_ui->setupUi(m_window);
+    m_ui->nowPlayingLabel->hide();
+    setPlayImage("play");
+    connect(m_ui->playBtn, &QPushButton::clicked, this, [this] { playClick(m_ui->playBtn); });
+    connect(m_ui->listBtn, &QToolButton::clicked, this, [this] { listClick(m_ui->listBtn); });
+    connect(m_ui->addBtn, &QToolButton::clicked, this, [this] { addClick(m_ui->addBtn); });
+    return m_window;
+}
+
+void HomeViewController::viewDidLoad()
+{
+    ViewController::viewDidLoad();
+
+    NotificationCenter::defaultCenter()->addObserver(this, kLivePlay,
+                                                     [this] { notificationPlay(); });
+
+    m_window->setAutoFillBackground(true);
+    QPalette palette = m_window->palette();
+    palette.setColor(QPalette::Window, Qt::white);
+    palette.setColor(QPalette::WindowText, QColor(0x20, 0x20, 0x20));
+    m_window->setPalette(palette);
+
+    m_window->setWindowTitle(kWindowTitle);
+    m_window->hideZoomButton();
+    m_window->setMovableByWindowBackground(true);
+
+    m_statusItem = new StatusItem(this);
+    m_statusItem->setImage(QIcon(QStringLiteral(":/images/statusIcon.svg")));
+    m_statusItem->setAction([this] { statusItemClicked(m_statusItem); });
+    m_statusItem->setToolTip(m_window->windowTitle());
+    buildStatusMenu();
+
+    m_ui->bottomView->setAutoFillBackground(true);
+    QPalette bottom = m_ui->bottomView->palette();
+    bottom.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
+    m_ui->bottomView->setPalette(bottom);
+
+    PreviewView *preview = m_ui->previewImageView;
+    preview->setCornerRadius(kPreviewRadius);
+    preview->setMasksToBounds(true);
+    preview->setBorderWidth(2);
+    preview->setBorderColor(QColor(0xff, 0xa5, 0x00));
+
+    m_previewImageViewPoint = preview->pos();
+
+    installShortcuts();
+    loadDefaultData();
+}
+
+void HomeViewController::loadDefaultData()
+{
+    CacheManager::shareIntance()->seedDefaultDataIfEmpty();
+    refeshLiveView();
+}
+
+void HomeViewController::refeshLiveView()
+{
+    const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+
+    // The picture loads in the background; until it arrives (or if it never
+    // does) the preview stays empty. A reply for a picture that is no longer
+    // the current one is dropped.
+    const QString imageString = program::image(live);
+    const QUrl imageUrl(imageString, QUrl::StrictMode);
+    const bool usable = !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
+    if (!usable) {
+        ++m_previewGeneration;
+        m_previewUrl = QUrl();
+        m_previewLoaded = false;
+        m_ui->previewImageView->setImage(QImage());
+    } else if (imageUrl != m_previewUrl) {
+        const quint64 generation = ++m_previewGeneration;
+        m_previewUrl = imageUrl;
+        m_previewLoaded = false;
+        m_ui->previewImageView->setImage(QImage());
+        ImageLoader::shared()->load(imageUrl, this, [this, generation](const QImage &image) {
+            if (generation != m_previewGeneration)
+                return;
+            m_previewLoaded = !image.isNull();
+            m_ui->previewImageView->setImage(image);
+        });
+    }
+
+    m_ui->titleTextField->setText(program::name(live));
+    if (m_statusItem)
+        m_statusItem->setToolTip(program::name(live));
+    Q_EMIT nowPlayingChanged();
+}
+
+void HomeViewController::statusItemClicked(QObject *)
+{
+    QWidget *window = view()->window();
+    if (window->isVisible()) {
+        window->close();
+        return;
+    }
+    window->show();
+    window->raise();
+    window->activateWindow();
+}
+
+void HomeViewController::startAnimation()
+{
+    PreviewView *preview = m_ui->previewImageView;
+    // The view turns about its own centre, so putting it back where it was
+    // at load is all the placing it needs; doing so again changes nothing.
+    if (preview->pos() != m_previewImageViewPoint.toPoint() && !preview->parentWidget()->layout())
+        preview->move(m_previewImageViewPoint.toPoint());
+    PreviewView::RotationAnimation turn;
+    turn.byRadians = kQuarterTurn;
+    turn.durationMs = kQuarterTurnMs;
+    turn.cumulative = true;
+    turn.repeatCount = quint64(1) << 31;
+    preview->addAnimation(turn, QStringLiteral("animation"));
+}
+
+void HomeViewController::stopAnimation() { m_ui->previewImageView->removeAllAnimations(); }
+
+void HomeViewController::buildStatusMenu()
+{
+    m_statusMenu = new QMenu(m_window);
+    m_statusMenu->setObjectName(QStringLiteral("statusMenu"));
+    m_showAction = m_statusMenu->addAction(QStringLiteral("Show"));
+    m_showAction->setObjectName(QStringLiteral("showAction"));
+    connect(m_showAction, &QAction::triggered, this, [this] { statusItemClicked(m_showAction); });
+    m_playAction = m_statusMenu->addAction(QStringLiteral("Play"));
+    m_playAction->setObjectName(QStringLiteral("playAction"));
+    connect(m_playAction, &QAction::triggered, this, [this] { playClick(m_playAction); });
+    m_statusMenu->addSeparator();
+    QAction *quit = m_statusMenu->addAction(QStringLiteral("Quit"));
+    quit->setObjectName(QStringLiteral("quitAction"));
+    connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
+    connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
+        m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide") : QStringLiteral("Show"));
+        m_playAction->setText(m_isPlaying ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    });
+    m_statusItem->setMenu(m_statusMenu);
+}
+
+void HomeViewController::installShortcuts()
+{
+    auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
+        auto *shortcut = new QShortcut(keys, m_window);
+        shortcut->setObjectName(QString::fromLatin1(name));
+        shortcut->setContext(Qt::WindowShortcut);
+        connect(shortcut, &QShortcut::activated, this, std::move(action));
+    };
+    add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_N), "addShortcut", [this] { addClick(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut", [this] { Q_EMIT quitRequested(); });
+}
+
+void HomeViewController::setListControllerFactory(std::function<ViewController *()> make)
+{
+    m_makeList = std::move(make);
+}
+
+void HomeViewController::setAddControllerFactory(std::function<ViewController *()> make)
+{
+    m_makeAdd = std::move(make);
+}
+
+void HomeViewController::listClick(QObject *)
+{
+    if (m_makeList && !presentedViewController())
+        presentViewControllerAsSheet(m_makeList());
+}
+
+void HomeViewController::addClick(QObject *)
+{
+    if (m_makeAdd && !presentedViewController())
+        presentViewControllerAsSheet(m_makeAdd());
+}

@@ -1,0 +1,127 @@
+#pragma once
+
+#include "platform/MediaItem.h"
+#include "platform/MediaPlayer.h"
+#include "platform/ViewController.h"
+
+#include <QPointF>
+#include <QPointer>
+
+#include <functional>
+#include <memory>
+
+class MovableWindow;
+class PreviewView;
+class QAction;
+class QLabel;
+class QMenu;
+class QPushButton;
+class QToolButton;
+class StatusItem;
+
+namespace Ui {
+class HomeView;
+}
+
+// The main window: shows the current program (round preview, name, now
+// playing), plays and pauses it, and owns the tray icon.
+//
+// The home half (set-up, tray, preview, refresh) is in HomeViewController.cpp,
+// the playback half (play/pause state machine) in HomePlayback.cpp.
+class HomeViewController : public ViewController {
+    Q_OBJECT
+public:
+    // What the user sees of playback; drives the tray menu and MPRIS.
+    enum class PlaybackState { Idle, Loading, Playing, Paused, Failed };
+    Q_ENUM(PlaybackState)
+
+    explicit HomeViewController(QObject *parent = nullptr);
+    ~HomeViewController() override;
+
+    // Outlets.
+    PreviewView *previewImageView() const;
+    QLabel *titleTextField() const;
+    QLabel *nowPlayingLabel() const;
+    QWidget *bottomView() const;
+    QPushButton *playBtn() const;
+    QToolButton *listBtn() const;
+    QToolButton *addBtn() const;
+    StatusItem *statusItem() const { return m_statusItem; }
+    QMenu *statusMenu() const { return m_statusMenu; }
+
+    // Home window.
+    void loadDefaultData();
+    void refeshLiveView();
+    void statusItemClicked(QObject *sender = nullptr);
+    void startAnimation();
+    void stopAnimation();
+
+    // Playback.
+    void playClick(QObject *sender = nullptr);
+    void notificationPlay();
+    bool readyToPlayUrl(const QString &urlString);
+    void play();
+    void pause();
+    void error();
+    void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
+
+    bool isPlaying() const { return m_isPlaying; }
+    PlaybackState playbackState() const { return m_state; }
+    MediaPlayer *player() const { return m_player.get(); }
+    std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
+    QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
+    // Image currently requested for the preview (empty when none).
+    QUrl previewImageUrl() const { return m_previewUrl; }
+
+    // The program list and the add form, made by whoever assembles the app.
+    void setListControllerFactory(std::function<ViewController *()> make);
+    void setAddControllerFactory(std::function<ViewController *()> make);
+    void listClick(QObject *sender = nullptr);
+    void addClick(QObject *sender = nullptr);
+
+    static constexpr double kPreviewRadius = 65;
+    static constexpr double kQuarterTurn = 1.5707963267948966;
+    static constexpr int kQuarterTurnMs = 10000;
+
+Q_SIGNALS:
+    void playbackStateChanged(HomeViewController::PlaybackState state);
+    // Now-playing title or program name changed (for MPRIS metadata).
+    void nowPlayingChanged();
+    void quitRequested();
+
+protected:
+    QWidget *loadView() override;
+    void viewDidLoad() override;
+
+private:
+    void setPlaybackState(PlaybackState state);
+    void setNowPlaying(const QString &title);
+    void setPlayImage(const char *name);
+    void releasePlayer();
+    void itemReconnectingChanged(bool reconnecting);
+    void buildStatusMenu();
+    void installShortcuts();
+
+    std::unique_ptr<Ui::HomeView> m_ui;
+    MovableWindow *m_window = nullptr;
+    StatusItem *m_statusItem = nullptr;
+    QMenu *m_statusMenu = nullptr;
+    QAction *m_showAction = nullptr;
+    QAction *m_playAction = nullptr;
+
+    QPointF m_previewImageViewPoint;
+    bool m_isPlaying = false;
+    PlaybackState m_state = PlaybackState::Idle;
+    std::unique_ptr<MediaPlayer> m_player;
+    std::shared_ptr<MediaItem> m_playerItem;
+    QMetaObject::Connection m_statusObservation;
+    QMetaObject::Connection m_titleObservation;
+    QMetaObject::Connection m_reconnectObservation;
+
+    QUrl m_previewUrl;
+    bool m_previewLoaded = false;
+    quint64 m_previewGeneration = 0;
+
+    std::function<ViewController *()> m_makeList;
+    std::function<ViewController *()> m_makeAdd;
+};

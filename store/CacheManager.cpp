@@ -1,0 +1,218 @@
+#include "store/CacheManager.h"
+
+#include "platform/Log.h"
+#include "platform/PropertyList.h"
+#include "store/ProgramEntry.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QStandardPaths>
+
+namespace {
+
+const QString kDataKey = QStringLiteral("data");
+const QString kLiveKey = QStringLiteral("live");
+
+QString &defaultListPathSlot()
+{
+    static QString path = QStringLiteral(":/default.plist");
+    return path;
+}
+
+bool isMap(const QVariant &v) { return v.metaType().id() == QMetaType::QVariantMap; }
+bool isList(const QVariant &v) { return v.metaType().id() == QMetaType::QVariantList; }
+
+// What a change starts from: the top-level dictionary, or an empty one when
+// the file holds none. `keepCopy` is set when the file holds something the
+// change would destroy that nobody could read: the whole file when it is not
+// a dictionary, or a value of the wrong kind under the key being replaced.
+struct Base {
+    QVariantMap dict;
+    bool keepCopy = false;
+};
+
+Base baseForChange(const propertylist::ReadResult &read, const QString &key)
+{
+    Base base;
+    switch (read.state) {
+    case propertylist::FileState::Missing:
+    case propertylist::FileState::Empty:
+        break;
+    case propertylist::FileState::Unreadable:
+        base.keepCopy = true;
+        break;
+    case propertylist::FileState::Value:
+        if (!isMap(read.value)) {
+            base.keepCopy = true;
+            break;
+        }
+        base.dict = read.value.toMap();
+        if (base.dict.contains(key)) {
+            const QVariant current = base.dict.value(key);
+            base.keepCopy = key == kDataKey ? !isList(current) : !isMap(current);
+        }
+        break;
+    }
+    return base;
+}
+
+// Keeps the current file under a new name beside it. A file nobody could
+// read is moved; one that is only partly unusable is copied, since the
+// rewrite keeps what it can use.
+bool keepAside(const QString &path, bool move)
+{
+    const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    QString target = path + QStringLiteral(".unreadable-") + stamp;
+    for (int i = 1; QFile::exists(target); ++i)
+        target = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(i);
+    const bool ok = move ? QFile::rename(path, target) : QFile::copy(path, target);
+    if (ok)
+        NSLog("data file could not be read; kept it as %@", target);
+    else
+        NSLog("data file could not be read and could not be kept as %@; leaving it untouched",
+              target);
+    return ok;
+}
+
+} // namespace
+
+CacheManager *CacheManager::shareIntance()
+{
+    static CacheManager *instance = new CacheManager;
+    return instance;
+}
+
+void CacheManager::setDefaultListPath(const QString &path) { defaultListPathSlot() = path; }
+
+QString CacheManager::defaultListPath() { return defaultListPathSlot(); }
+
+QString CacheManager::getDataPath()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    QDir().mkpath(dir);
+    const QString path = dir + QStringLiteral("/data.plist");
+    if (!QFile::exists(path)) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly))
+            file.close();
+    }
+    NSLog("filePath:%@", path);
+    return path;
+}
+
+namespace {
+
+propertylist::ReadResult readDataFile(const QString &path)
+{
+    propertylist::ReadResult read = propertylist::readFile(path);
+    if (read.state == propertylist::FileState::Value && isMap(read.value))
+        NSLog("dataDic:%@", read.value);
+    else
+        NSLog("dataDic:%@", QVariant());
+    if (read.state == propertylist::FileState::Unreadable)
+        NSLog("data file unreadable: %@", read.error);
+    return read;
+}
+
+QVariant topValue(const propertylist::ReadResult &read, const QString &key)
+{
+    if (read.state != propertylist::FileState::Value || !isMap(read.value))
+        return {};
+    return read.value.toMap().value(key);
+}
+
+bool writeChange(const QString &path, const propertylist::ReadResult &read, const QString &key,
+                 const QVariant &value)
+{
+    Base base = baseForChange(read, key);
+    if (base.keepCopy) {
+        const bool wholeFileUnusable = base.dict.isEmpty() &&
+                                       (read.state == propertylist::FileState::Unreadable ||
+                                        !isMap(read.value));
+        if (!keepAside(path, wholeFileUnusable))
+            return false;
+    }
+    if (value.isValid())
+        base.dict.insert(key, value);
+    else
+        base.dict.remove(key);
+    QString error;
+    if (!propertylist::writeFile(path, base.dict, &error)) {
+        NSLog("could not write %@: %@", path, error);
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+QVariantList CacheManager::getData()
+{
+    const QVariant data = topValue(readDataFile(getDataPath()), kDataKey);
+    return isList(data) ? data.toList() : QVariantList();
+}
+
+QVariantMap CacheManager::getLiveData()
+{
+    const QVariant live = topValue(readDataFile(getDataPath()), kLiveKey);
+    return isMap(live) ? live.toMap() : QVariantMap();
+}
+
+bool CacheManager::saveData(const QVariantMap &entry)
+{
+    QVariantList list = getData();
+    list.append(entry);
+    const QString path = getDataPath();
+    return writeChange(path, readDataFile(path), kDataKey, list);
+}
+
+bool CacheManager::delData(const QVariantMap &entry)
+{
+    QVariantList list = getData();
+    const QVariant target(entry);
+    list.removeIf([&](const QVariant &item) { return program::isEqual(item, target); });
+    const QString path = getDataPath();
+    return writeChange(path, readDataFile(path), kDataKey, list);
+}
+
+bool CacheManager::saveLiveData(const QVariantMap &entry)
+{
+    const QString path = getDataPath();
+    return writeChange(path, readDataFile(path), kLiveKey,
+                       entry.isEmpty() ? QVariant() : QVariant(entry));
+}
+
+void CacheManager::delDataPath()
+{
+    const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+    const QString path = dir + QStringLiteral("/data.plist");
+    if (!QFile::exists(path))
+        return;
+    if (propertylist::readFile(path).state == propertylist::FileState::Unreadable) {
+        keepAside(path, true);
+        return;
+    }
+    QFile::remove(path);
+}
+
+bool CacheManager::seedDefaultDataIfEmpty()
+{
+    const propertylist::ReadResult defaults = propertylist::readFile(defaultListPath());
+    const QVariant defaultData = topValue(defaults, kDataKey);
+    const QVariant defaultLive = topValue(defaults, kLiveKey);
+
+    if (!getData().isEmpty())
+        return true;
+    bool ok = true;
+    for (const QVariant &entry : defaultData.toList())
+        ok = saveData(entry.toMap()) && ok;
+    ok = saveLiveData(isMap(defaultLive) ? defaultLive.toMap() : QVariantMap()) && ok;
+    return ok;
+}
+
+bool CacheManager::redoDefaultData()
+{
+    delDataPath();
+    return seedDefaultDataIfEmpty();
+}
