@@ -1,0 +1,211 @@
+#include "manage/ListViewController.h"
+
+#include "manage/ListCell.h"
+#include "platform/Alert.h"
+#include "platform/ImageLoader.h"
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+#include "ui_ListView.h"
+
+#include <QLabel>
+#include <QPointer>
+#include <QUrl>
+
+namespace {
+const QString kTip = QStringLiteral("Tip：");
+const QString kLivePlay = QStringLiteral("LIVE_PLAY");
+} // namespace
+
+ListViewController::ListViewController(QObject *parent) : ViewController(parent) {}
+
+ListViewController::~ListViewController()
+{
+    // A presented window belongs to the window it was shown over; it goes
+    // with this controller so each opening starts afresh and nothing is left
+    // behind that could still call into it.
+    if (isViewLoaded()) {
+        listTableView()->setDataSource(nullptr);
+        listTableView()->setDelegate(nullptr);
+        delete view();
+    }
+}
+
+TableView *ListViewController::listTableView() const
+{
+    return m_ui ? m_ui->listTableView : nullptr;
+}
+
+QWidget *ListViewController::loadView()
+{
+    auto *root = new QWidget;
+    m_ui = std::make_unique<Ui::ListView>();
+    m_ui->setupUi(root);
+    root->setWindowTitle(QStringLiteral("Programs"));
+    m_ui->listTableView->registerViewFactory(kCellIdentifier, [] { return new ListCell; });
+    connect(m_ui->closeBtn, &QPushButton::clicked, this, [this] { closeClick(m_ui->closeBtn); });
+    connect(m_ui->redoBtn, &QPushButton::clicked, this, [this] { redoClick(m_ui->redoBtn); });
+    return root;
+}
+
+void ListViewController::viewDidLoad()
+{
+    ViewController::viewDidLoad();
+    QWidget *root = view();
+    QPalette pal = root->palette();
+    pal.setColor(QPalette::Window, Qt::white);
+    root->setPalette(pal);
+    root->setAutoFillBackground(true);
+    listTableView()->setDelegate(this);
+    listTableView()->setDataSource(this);
+    listTableView()->setSelectionHighlightStyle(TableView::SelectionHighlightStyleNone);
+    loadData();
+}
+
+void ListViewController::loadData()
+{
+    dataArr = CacheManager::shareIntance()->getData();
+    listTableView()->reloadData();
+}
+
+long ListViewController::numberOfRowsInTableView(TableView *) { return long(dataArr.size()); }
+
+int ListViewController::heightOfRow(TableView *, long) { return kRowHeight; }
+
+QWidget *ListViewController::viewForRow(TableView *tableView, long row)
+{
+    auto *cell = qobject_cast<ListCell *>(tableView->makeViewWithIdentifier(kCellIdentifier, this));
+    if (!cell || row < 0 || row >= dataArr.size())
+        return cell;
+    const QVariant item = dataArr.at(row);
+    const QVariantMap entry = item.toMap();
+
+    // The image arrives later. The row forgets the picture of whatever it
+    // showed before, and a reply for an earlier request is never delivered.
+    QObject *request = cell->beginImageRequest();
+    const QString image = program::image(item);
+    if (!image.isEmpty()) {
+        QPointer<ListCell> target(cell);
+        ImageLoader::shared()->load(QUrl(image), request, [target, request](const QImage &img) {
+            if (target && target->currentImageRequest() == request)
+                target->previewImageView()->setImage(img);
+        });
+    }
+
+    cell->nameTF()->setText(program::name(item));
+    cell->urlTF()->setText(program::url(item));
+    cell->setRow(row);
+
+    QPointer<ListViewController> self(this);
+    cell->setMouseBlock([row] { NSLog("鼠标正在：%ld", row); });
+    cell->setPlayBlock([self, entry, row] {
+        if (self)
+            self->playEntry(entry, row);
+    });
+    cell->setDelBlock([self, entry, row] {
+        if (self)
+            self->deleteEntry(entry, row);
+    });
+    return cell;
+}
+
+void ListViewController::tableViewSelectionDidChange(TableView *)
+{
+    NSLog("tableColumn：%ld", listTableView()->selectedRow());
+}
+
+void ListViewController::tableViewDeleteRow(TableView *, long row)
+{
+    if (row >= 0 && row < dataArr.size())
+        deleteEntry(dataArr.at(row).toMap(), row);
+}
+
+void ListViewController::tableViewActivateRow(TableView *, long row)
+{
+    if (row >= 0 && row < dataArr.size())
+        playEntry(dataArr.at(row).toMap(), row);
+}
+
+void ListViewController::playEntry(const QVariantMap &entry, long row)
+{
+    NSLog("播放正在：%ld", row);
+    if (!CacheManager::shareIntance()->saveLiveData(entry)) {
+        // Telling the player to play now would start whatever program was
+        // current before; stay open and say so instead.
+        showSaveFailure(QStringLiteral("The program could not be saved as the current "
+                                       "program, so it cannot be played."));
+        return;
+    }
+    NotificationCenter::defaultCenter()->postNotificationName(kLivePlay);
+    closeClick(nullptr);
+}
+
+void ListViewController::deleteEntry(const QVariantMap &entry, long row)
+{
+    NSLog("删除正在：%ld", row);
+    showDelAlert(entry);
+}
+
+void ListViewController::showConfirmation(const QString &question, std::function<void()> onOK)
+{
+    Alert alert;
+    alert.setMessageText(kTip);
+    alert.setInformativeText(question);
+    alert.setAlertStyle(Alert::WarningStyle);
+    alert.addButtonWithTitle(QStringLiteral("OK"));
+    alert.addButtonWithTitle(QStringLiteral("Cancel"));
+    // The presenter widens the sheet to the window it is shown on.
+    QPointer<ListViewController> self(this);
+    alert.beginSheetModalForWindow(view()->window(), [self, onOK](long response) {
+        if (!self)
+            return;
+        if (response == Alert::FirstButtonReturn) {
+            NSLog("OK");
+            onOK();
+        } else if (response == Alert::SecondButtonReturn) {
+            NSLog("Cancel");
+        }
+    });
+}
+
+void ListViewController::showDelAlert(const QVariantMap &entry)
+{
+    showConfirmation(QStringLiteral("Are you sure?"), [this, entry] {
+        const bool saved = CacheManager::shareIntance()->delData(entry);
+        loadData();
+        if (!saved)
+            showSaveFailure(QStringLiteral("The program could not be deleted: the change could "
+                                           "not be saved."));
+    });
+}
+
+void ListViewController::redoClick(QObject *) { showRedoAlert(); }
+
+void ListViewController::showRedoAlert()
+{
+    showConfirmation(QStringLiteral("Restore default programs？"), [this] {
+        const bool saved = CacheManager::shareIntance()->redoDefaultData();
+        loadData();
+        if (!saved) {
+            // The current program may not be the default one; do not start it.
+            showSaveFailure(QStringLiteral("The default programs could not be restored: the "
+                                           "change could not be saved."));
+            return;
+        }
+        NotificationCenter::defaultCenter()->postNotificationName(kLivePlay);
+    });
+}
+
+void ListViewController::closeClick(QObject *sender) { dismissController(sender); }
+
+void ListViewController::showSaveFailure(const QString &message)
+{
+    Alert alert;
+    alert.setMessageText(kTip);
+    alert.setInformativeText(message);
+    alert.setAlertStyle(Alert::CriticalStyle);
+    alert.addButtonWithTitle(QStringLiteral("OK"));
+    alert.beginSheetModalForWindow(view()->window());
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/TableView.h"
+#include "platform/ViewController.h"
+
+#include <QVariantList>
+#include <QVariantMap>
+
+#include <memory>
+
+namespace Ui {
+class ListView;
+}
+
+// The program list window: one row per program of the store. A row's play
+// button makes its program the current one, posts "LIVE_PLAY" and closes the
+// window; its delete button removes the program after a confirmation; the
+// restore button brings back the default list after a confirmation.
+class ListViewController : public ViewController,
+                           public TableViewDataSource,
+                           public TableViewDelegate {
+    Q_OBJECT
+public:
+    static constexpr int kRowHeight = 36;
+    static inline const QString kCellIdentifier = QStringLiteral("customCellView");
+
+    explicit ListViewController(QObject *parent = nullptr);
+    ~ListViewController() override;
+
+    TableView *listTableView() const;
+    // The program list as last read from the store; the table's only source
+    // of rows.
+    QVariantList dataArr;
+
+    void loadData();
+
+    long numberOfRowsInTableView(TableView *tableView) override;
+    int heightOfRow(TableView *tableView, long row) override;
+    QWidget *viewForRow(TableView *tableView, long row) override;
+    void tableViewSelectionDidChange(TableView *tableView) override;
+    void tableViewDeleteRow(TableView *tableView, long row) override;
+    void tableViewActivateRow(TableView *tableView, long row) override;
+
+    void showDelAlert(const QVariantMap &entry);
+    void redoClick(QObject *sender = nullptr);
+    void showRedoAlert();
+    void closeClick(QObject *sender = nullptr);
+
+protected:
+    QWidget *loadView() override;
+    void viewDidLoad() override;
+
+private:
+    void playEntry(const QVariantMap &entry, long row);
+    void deleteEntry(const QVariantMap &entry, long row);
+    void showConfirmation(const QString &question, std::function<void()> onOK);
+    void showSaveFailure(const QString &message);
+
+    std::unique_ptr<Ui::ListView> m_ui;
+};
