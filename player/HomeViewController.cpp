@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QLayout>
 #include <QMenu>
 #include <QShortcut>
 
@@ -81,6 +82,9 @@ void HomeViewController::viewDidLoad()
     preview->setBorderWidth(2);
     preview->setBorderColor(QColor(0xff, 0xa5, 0x00));
 
+    // Lay the window out now so the captured position is the real one.
+    if (m_window->layout())
+        m_window->layout()->activate();
     m_previewImageViewPoint = preview->pos();
 
     installShortcuts();

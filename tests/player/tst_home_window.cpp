@@ -1,0 +1,229 @@
+// The main window without playback: start-up seeding, showing the current
+// program, the tray icon and the turning preview.
+#include "support/FakeImageLoader.h"
+#include "support/TestEnv.h"
+
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+#include "platform/PropertyList.h"
+#include "platform/StatusItem.h"
+#include "player/HomeViewController.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+class HomeWindowTest : public QObject {
+    Q_OBJECT
+
+    FakeImageLoader *images = nullptr;
+    HomeViewController *home = nullptr;
+
+    HomeViewController *makeHome()
+    {
+        home = new HomeViewController;
+        home->view()->show();
+        return home;
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        images = new FakeImageLoader;
+    }
+
+    void cleanup()
+    {
+        delete home;
+        home = nullptr;
+        delete images;
+    }
+
+    void firstStartSeedsTheDefaultsAndShowsTheCurrentProgram()
+    {
+        makeHome();
+        const QVariantList list = CacheManager::shareIntance()->getData();
+        QCOMPARE(list.size(), 2);
+        QCOMPARE(program::name(list.at(0)), QStringLiteral("First"));
+        QCOMPARE(program::name(list.at(1)), QStringLiteral("Second"));
+        QCOMPARE(home->titleTextField()->text(), QStringLiteral("First"));
+        QCOMPARE(home->statusItem()->toolTip(), QStringLiteral("First"));
+        QCOMPARE(home->view()->windowTitle(), QStringLiteral("Orbitune"));
+        QVERIFY(!(home->view()->windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
+        // Nothing plays until asked.
+        QVERIFY(!home->player());
+    }
+
+    void existingListIsLeftAloneEvenWithoutCurrentProgram()
+    {
+        const QVariantMap mine = program::make(QStringLiteral("Mine"), QString(), QStringLiteral("http://x/"));
+        QVERIFY(propertylist::writeFile(TestEnv::instance()->dataFile(),
+                                        QVariantMap{{QStringLiteral("data"), QVariantList{mine}}}));
+        const QByteArray before = [] {
+            QFile f(TestEnv::instance()->dataFile());
+            f.open(QIODevice::ReadOnly);
+            return f.readAll();
+        }();
+        makeHome();
+        QFile f(TestEnv::instance()->dataFile());
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+        // No current program: everything reads empty, and the window works.
+        QVERIFY(home->titleTextField()->text().isEmpty());
+        QVERIFY(home->statusItem()->toolTip().isEmpty());
+        QVERIFY(home->previewImageView()->image().isNull());
+        QVERIFY(images->requests.isEmpty());
+    }
+
+    void previewLoadsAsynchronouslyAndDropsLateReplies()
+    {
+        makeHome();
+        QCOMPARE(images->requests.size(), 1);
+        QCOMPARE(images->requests.at(0).url, QUrl(QStringLiteral("http://127.0.0.1:1/first.png")));
+        QVERIFY(home->previewImageView()->image().isNull());
+
+        // The current program changes before the first picture arrives.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
+            QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+            QStringLiteral("http://127.0.0.1:1/second"))));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        images->answer(0, FakeImageLoader::solid(Qt::red));
+        QVERIFY(home->previewImageView()->image().isNull());
+        images->answer(1, FakeImageLoader::solid(Qt::blue));
+        QCOMPARE(home->previewImageView()->image().pixelColor(1, 1), QColor(Qt::blue));
+
+        // Refreshing the same program does not fetch again or blank the view.
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(!home->previewImageView()->image().isNull());
+
+        // A failed load leaves the preview empty; so does a malformed URL.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
+            QStringLiteral("Third"), QStringLiteral("http://127.0.0.1:1/third.png"), QString())));
+        home->refeshLiveView();
+        images->answer(2, QImage());
+        QVERIFY(home->previewImageView()->image().isNull());
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
+            QStringLiteral("Fourth"), QStringLiteral("::not a url::"), QString())));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 3);
+        QCOMPARE(home->titleTextField()->text(), QStringLiteral("Fourth"));
+    }
+
+    void wrongTypesInTheCurrentProgramReadAsMissing()
+    {
+        QVariantMap live{{QStringLiteral("name"), 42},
+                         {QStringLiteral("image"), QVariantList{1, 2}},
+                         {QStringLiteral("url"), QVariantMap()}};
+        QVERIFY(propertylist::writeFile(
+            TestEnv::instance()->dataFile(),
+            QVariantMap{{QStringLiteral("data"), QVariantList{QStringLiteral("junk")}},
+                        {QStringLiteral("live"), live}}));
+        makeHome();
+        QVERIFY(home->titleTextField()->text().isEmpty());
+        QVERIFY(images->requests.isEmpty());
+        home->playClick();
+        QCOMPARE(home->titleTextField()->text(), QStringLiteral("Error, switch next one."));
+    }
+
+    void previewIsRoundWithAnOrangeBorder()
+    {
+        makeHome();
+        PreviewView *preview = home->previewImageView();
+        QCOMPARE(preview->size(), QSize(130, 130));
+        QCOMPARE(preview->cornerRadius(), 65.0);
+        QVERIFY(preview->masksToBounds());
+        QCOMPARE(preview->borderWidth(), 2.0);
+        QCOMPARE(preview->borderColor(), QColor(0xff, 0xa5, 0x00));
+
+        images->answer(0, FakeImageLoader::solid(Qt::blue, 260));
+        QImage shot(preview->size(), QImage::Format_ARGB32_Premultiplied);
+        shot.fill(Qt::transparent);
+        preview->render(&shot, QPoint(), QRegion(), QWidget::DrawChildren);
+        // Corners are outside the circle; the middle shows the picture.
+        QCOMPARE(shot.pixelColor(2, 2).alpha(), 0);
+        QCOMPARE(shot.pixelColor(shot.width() / 2, shot.height() / 2), QColor(Qt::blue));
+    }
+
+    void animationTurnsCounterClockwiseAndStopsUpright()
+    {
+        makeHome();
+        PreviewView *preview = home->previewImageView();
+        const QPoint where = preview->pos();
+        QCOMPARE(preview->rotation(), 0.0);
+        home->stopAnimation(); // nothing running: nothing happens
+        QCOMPARE(preview->rotation(), 0.0);
+
+        home->startAnimation();
+        QTRY_VERIFY(preview->rotation() > 0.01); // positive is counter-clockwise
+        const double before = preview->rotation();
+        home->startAnimation(); // again: no jump back, no drift
+        QVERIFY(preview->rotation() >= before);
+        QCOMPARE(preview->pos(), where);
+        QCOMPARE(home->previewImageViewPoint().toPoint(), where);
+
+        // A quarter turn takes ten seconds: after ~0.5 s it is near 0.08 rad.
+        QTest::qWait(500);
+        QVERIFY(preview->rotation() > 0.04);
+        QVERIFY(preview->rotation() < 0.2);
+
+        home->stopAnimation();
+        QCOMPARE(preview->rotation(), 0.0);
+        QCOMPARE(preview->pos(), where);
+    }
+
+    void animationPaintsSparinglyAndNotWhenHidden()
+    {
+        makeHome();
+        PreviewView *preview = home->previewImageView();
+        home->startAnimation();
+        const quint64 start = preview->framesPainted();
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(1000);
+        const double frames = double(preview->framesPainted() - start);
+        const double perSecond = frames * 1000.0 / double(clock.elapsed());
+        qInfo("preview frames per second while turning: %.1f", perSecond);
+        QVERIFY(perSecond >= 5);  // still moving
+        QVERIFY(perSecond <= 30); // but never at full refresh rate
+
+        home->view()->hide();
+        const quint64 hiddenStart = preview->framesPainted();
+        QTest::qWait(300);
+        QCOMPARE(preview->framesPainted(), hiddenStart);
+    }
+
+    void statusItemTogglesTheWindow()
+    {
+        makeHome();
+        QWidget *window = home->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        home->statusItem()->performClick();
+        QTRY_VERIFY(!window->isVisible());
+        home->statusItem()->performClick();
+        QTRY_VERIFY(window->isVisible());
+        QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    void statusItemTooltipStartsAsTheWindowTitle()
+    {
+        // With nothing stored and no defaults, only the window title is there
+        // until the first refresh; that refresh happens during set-up.
+        CacheManager::setDefaultListPath(QStringLiteral("/nonexistent/default.plist"));
+        makeHome();
+        QVERIFY(home->statusItem()->toolTip().isEmpty());
+        QVERIFY(QFile::exists(TestEnv::instance()->dataFile()));
+    }
+};
+
+ORBITUNE_TEST_MAIN(HomeWindowTest)
+#include "tst_home_window.moc"

@@ -1,0 +1,307 @@
+// The play/pause state machine against a fake player: every transition of
+// the state table, plus late and stale reports from the media layer.
+#include "support/FakeImageLoader.h"
+#include "support/FakeMedia.h"
+#include "support/TestEnv.h"
+
+#include "platform/Log.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+#include "player/HomeViewController.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QtTest>
+
+using State = HomeViewController::PlaybackState;
+
+class PlaybackTest : public QObject {
+    Q_OBJECT
+
+    FakeMediaFactory *media = nullptr;
+    FakeImageLoader *images = nullptr;
+    HomeViewController *home = nullptr;
+    QStringList log;
+
+    QString title() const { return home->titleTextField()->text(); }
+    QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
+    bool turning() const { return home->previewImageView()->hasAnimation(QStringLiteral("animation")); }
+    void report(int status) { media->lastItem()->setStatus(MediaItem::Status(status)); }
+
+    void setLive(const QString &name, const QString &url)
+    {
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(name, QStringLiteral("file:///nonexistent.png"), url)));
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        media = new FakeMediaFactory;
+        images = new FakeImageLoader;
+        log.clear();
+        orbitune::log::setSink([this](const QString &line) { log << line; });
+        home = new HomeViewController;
+        home->view()->show();
+    }
+
+    void cleanup()
+    {
+        orbitune::log::setSink({});
+        delete home;
+        delete images;
+        delete media;
+    }
+
+    void playThenReadyThenPause()
+    {
+        QCOMPARE(home->playbackState(), State::Idle);
+        const QString name = title();
+        QVERIFY(!name.isEmpty());
+
+        home->playClick();
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QCOMPARE(buttonImage(), QStringLiteral("pause"));
+        QVERIFY(home->isPlaying());
+        QVERIFY(!turning());
+        QCOMPARE(media->created(), 1);
+        QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/first")));
+        QCOMPARE(media->last()->plays, 0); // nothing is heard before the stream is ready
+
+        report(MediaItem::StatusReadyToPlay);
+        QCOMPARE(media->last()->plays, 1);
+        QCOMPARE(title(), name);
+        QVERIFY(turning());
+        QCOMPARE(home->playbackState(), State::Playing);
+        QVERIFY(log.contains(QStringLiteral("AVPlayerItemStatusReadyToPlay")));
+
+        home->playClick();
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QVERIFY(!home->isPlaying());
+        QCOMPARE(media->last()->pauses, 1);
+        QCOMPARE(title(), name);
+        QCOMPARE(home->playbackState(), State::Paused);
+        QCOMPARE(home->previewImageView()->rotation(), 0.0);
+
+        // Pressing once more opens the stream anew instead of resuming.
+        home->playClick();
+        QCOMPARE(media->created(), 2);
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QCOMPARE(home->playbackState(), State::Loading);
+    }
+
+    void failureAndRetry()
+    {
+        home->playClick();
+        report(MediaItem::StatusFailed);
+        QCOMPARE(title(), QStringLiteral("Error, switch next one."));
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!home->isPlaying());
+        QCOMPARE(home->playbackState(), State::Failed);
+        // The failed player stays until the next attempt.
+        QVERIFY(home->player());
+        const int failAt = log.indexOf(QStringLiteral("播放失败"));
+        QVERIFY(failAt >= 0);
+        QCOMPARE(log.indexOf(QStringLiteral("AVPlayerItemStatusFailed")), failAt + 1);
+
+        home->playClick();
+        QCOMPARE(media->created(), 2);
+        QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/first")));
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+    }
+
+    void unknownStatusFailsAfterLogging()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        report(MediaItem::StatusUnknown);
+        const int unknownAt = log.indexOf(QStringLiteral("AVPlayerItemStatusUnknown"));
+        QVERIFY(unknownAt >= 0);
+        QCOMPARE(log.indexOf(QStringLiteral("播放失败"), unknownAt), unknownAt + 1);
+        QCOMPARE(home->playbackState(), State::Failed);
+    }
+
+    void livePlaySwitchesWithoutPausing()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        FakeMediaPlayer *first = media->last();
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+
+        setLive(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second"));
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+
+        QCOMPARE(media->created(), 2);
+        QVERIFY(first == nullptr || media->players.first().isNull()); // old stream ended
+        QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/second")));
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QCOMPARE(buttonImage(), QStringLiteral("pause"));
+        report(MediaItem::StatusReadyToPlay);
+        QCOMPARE(title(), QStringLiteral("Second"));
+        for (const QList<QVariant> &s : states)
+            QVERIFY(s.at(0).value<State>() != State::Paused);
+    }
+
+    void livePlayFromIdleAndFailedStarts()
+    {
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+        QCOMPARE(home->playbackState(), State::Loading);
+        report(MediaItem::StatusFailed);
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+        QCOMPARE(home->playbackState(), State::Loading);
+        QVERIFY(home->isPlaying());
+        QCOMPARE(media->created(), 2);
+    }
+
+    void readyAfterPauseWhileLoadingIsIgnored()
+    {
+        home->playClick();
+        home->playClick(); // paused while still loading
+        report(MediaItem::StatusReadyToPlay);
+        QCOMPARE(media->last()->plays, 0);
+        QVERIFY(!turning());
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QCOMPARE(home->playbackState(), State::Paused);
+    }
+
+    void staleReportsFromReplacedItemAreIgnored()
+    {
+        home->playClick();
+        std::shared_ptr<MediaItem> old = media->lastItem();
+        setLive(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second"));
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+        // The replaced player is gone; if anything still held the old item
+        // and it reported, the controller must not listen.
+        if (old) {
+            old->setStatus(MediaItem::StatusFailed);
+            QCOMPARE(home->playbackState(), State::Loading);
+        }
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+    }
+
+    void noProgramOrBadUrlFailsCleanly_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("noLive");
+        QTest::newRow("no current program") << QString() << true;
+        QTest::newRow("empty url") << QString() << false;
+        QTest::newRow("spaces") << QStringLiteral("   ") << false;
+        QTest::newRow("relative") << QStringLiteral("just some words") << false;
+        QTest::newRow("broken") << QStringLiteral("http://[::1") << false;
+    }
+
+    void noProgramOrBadUrlFailsCleanly()
+    {
+        QFETCH(QString, url);
+        QFETCH(bool, noLive);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        if (noLive)
+            QVERIFY(CacheManager::shareIntance()->saveLiveData(QVariantMap()));
+        else
+            setLive(QStringLiteral("Bad"), url);
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+        QCOMPARE(title(), QStringLiteral("Error, switch next one."));
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!home->isPlaying());
+        QVERIFY(!turning());
+        QCOMPARE(media->created(), 1);
+        QVERIFY(media->players.first().isNull()); // the previous stream was stopped
+        QVERIFY(!home->player());
+    }
+
+    void reconnectShowsLoadingThenResumes()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->setReconnecting(true);
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QVERIFY(!turning());
+        QCOMPARE(buttonImage(), QStringLiteral("pause"));
+        media->lastItem()->setReconnecting(false);
+        QCOMPARE(title(), QStringLiteral("First"));
+        QVERIFY(turning());
+        QCOMPARE(home->playbackState(), State::Playing);
+
+        media->lastItem()->setReconnecting(true);
+        media->lastItem()->setReconnecting(false);
+        report(MediaItem::StatusFailed);
+        QCOMPARE(title(), QStringLiteral("Error, switch next one."));
+    }
+
+    void nowPlayingLineFollowsTheStream()
+    {
+        QLabel *line = home->nowPlayingLabel();
+        home->playClick();
+        media->lastItem()->setNowPlaying(QStringLiteral("Early Title"));
+        QVERIFY(line->isHidden()); // not while loading
+        report(MediaItem::StatusReadyToPlay);
+        QCOMPARE(line->text(), QStringLiteral("Early Title"));
+        QVERIFY(!line->isHidden());
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist – Song"));
+        QCOMPARE(line->text(), QStringLiteral("Artist – Song"));
+        QCOMPARE(title(), QStringLiteral("First")); // the title keeps the program name
+
+        home->playClick(); // pause clears it
+        QVERIFY(line->isHidden());
+        QVERIFY(line->text().isEmpty());
+
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->setNowPlaying(QStringLiteral("Again"));
+        report(MediaItem::StatusFailed); // failure clears it
+        QVERIFY(line->text().isEmpty());
+    }
+
+    void stateSignalOnlyOnChange()
+    {
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        home->refeshLiveView();
+        home->startAnimation();
+        QCOMPARE(states.count(), 2);
+        QCOMPARE(states.at(0).at(0).value<State>(), State::Loading);
+        QCOMPARE(states.at(1).at(0).value<State>(), State::Playing);
+    }
+
+    void teardownStopsPlaybackAndObservation()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        QPointer<FakeMediaPlayer> player = media->last();
+        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")), 1);
+        delete home;
+        home = nullptr;
+        QVERIFY(player.isNull());
+        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")), 0);
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+        QCOMPARE(media->created(), 1);
+    }
+
+    void trayMenuTogglesPlayback()
+    {
+        QMenu *menu = home->statusMenu();
+        QAction *playAction = menu->findChild<QAction *>(QStringLiteral("playAction"));
+        QVERIFY(playAction);
+        playAction->trigger();
+        QCOMPARE(home->playbackState(), State::Loading);
+        report(MediaItem::StatusReadyToPlay);
+        Q_EMIT menu->aboutToShow();
+        QCOMPARE(playAction->text(), QStringLiteral("Pause"));
+        playAction->trigger();
+        QCOMPARE(home->playbackState(), State::Paused);
+    }
+};
+
+ORBITUNE_TEST_MAIN(PlaybackTest)
+#include "tst_playback.moc"

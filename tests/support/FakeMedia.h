@@ -1,0 +1,60 @@
+#pragma once
+
+#include "platform/MediaPlayer.h"
+
+#include <QList>
+#include <QPointer>
+
+#include <memory>
+
+// A player that does nothing by itself: tests drive its item's status and
+// see what the controller asked of it.
+class FakeMediaPlayer : public MediaPlayer {
+    Q_OBJECT
+public:
+    explicit FakeMediaPlayer(std::shared_ptr<MediaItem> item) : m_item(std::move(item)) {}
+    std::shared_ptr<MediaItem> currentItem() const override { return m_item; }
+    void play() override
+    {
+        ++plays;
+        playing = true;
+    }
+    void pause() override
+    {
+        ++pauses;
+        playing = false;
+    }
+
+    int plays = 0;
+    int pauses = 0;
+    bool playing = false;
+
+private:
+    std::shared_ptr<MediaItem> m_item;
+};
+
+// Installs itself as the shared factory for its lifetime and keeps track of
+// every player it made (players that were destroyed read as null).
+class FakeMediaFactory : public MediaPlayerFactory {
+public:
+    FakeMediaFactory() { MediaPlayerFactory::setShared(this); }
+    ~FakeMediaFactory() override { MediaPlayerFactory::setShared(nullptr); }
+
+    std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override
+    {
+        items << std::weak_ptr<MediaItem>(item);
+        auto player = std::make_unique<FakeMediaPlayer>(item);
+        players << QPointer<FakeMediaPlayer>(player.get());
+        return player;
+    }
+
+    FakeMediaPlayer *last() const { return players.isEmpty() ? nullptr : players.last().data(); }
+    std::shared_ptr<MediaItem> lastItem() const
+    {
+        return items.isEmpty() ? nullptr : items.last().lock();
+    }
+    int created() const { return int(players.size()); }
+
+    QList<QPointer<FakeMediaPlayer>> players;
+    QList<std::weak_ptr<MediaItem>> items;
+};
