@@ -136,6 +136,9 @@ NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
     // threads so a slow disk never holds up decoding.
     m_decodePool.setMaxThreadCount(2);
     m_filePool.setMaxThreadCount(2);
+    // Below the main thread, which must stay responsive.
+    m_decodePool.setThreadPriority(QThread::LowPriority);
+    m_filePool.setThreadPriority(QThread::LowPriority);
     // The reader's limit is process-wide; only ever tighten it.
     const int current = QImageReader::allocationLimit();
     if (limits.decoderAllocationLimitMb > 0 &&
@@ -467,15 +470,17 @@ void NetworkImageLoader::startFileWork(const QString &key, Request &request)
 void NetworkImageLoader::onDecoded(const QString &key, quint64 id, const QImage &image,
                                    const QString &failure)
 {
+    // Keep a good image even when nobody waits any more: a list scrolled
+    // back shows it without decoding again.
+    if (!image.isNull())
+        m_memory.insert(key, new QImage(image), image.sizeInBytes());
     if (!find(key, id))
         return;
     if (image.isNull()) {
         fail(key, id, failure.isEmpty() ? QStringLiteral("not an image") : failure);
         return;
     }
-    const auto request = m_requests.take(key);
-    m_memory.insert(key, new QImage(image), image.sizeInBytes());
-    deliver(request, image);
+    deliver(m_requests.take(key), image);
 }
 
 void NetworkImageLoader::fail(const QString &key, quint64 id, const QString &why)
