@@ -1,7 +1,12 @@
 #include "app/AppDelegate.h"
 
+#include "manage/AddViewController.h"
+#include "manage/ListViewController.h"
+#include "platform/GstMediaPlayer.h"
+#include "platform/MprisService.h"
 #include "platform/StatusItem.h"
 #include "player/HomeViewController.h"
+#include "player/MprisBridge.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -10,12 +15,25 @@
 
 AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
-AppDelegate::~AppDelegate() = default;
+AppDelegate::~AppDelegate()
+{
+    delete m_mprisBridge;
+    delete m_mpris;
+    m_home.reset();
+    if (MediaPlayerFactory::shared() == m_mediaFactory.get())
+        MediaPlayerFactory::setShared(nullptr);
+}
 
 void AppDelegate::loadMainInterface()
 {
     QApplication::setQuitOnLastWindowClosed(false);
+    // GStreamer itself loads only when the first stream opens.
+    m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
+    MediaPlayerFactory::setShared(m_mediaFactory.get());
+
     m_home = std::make_unique<HomeViewController>();
+    m_home->setListControllerFactory([] { return new ListViewController; });
+    m_home->setAddControllerFactory([] { return new AddViewController; });
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
@@ -25,7 +43,18 @@ void AppDelegate::loadMainInterface()
     applicationDidFinishLaunching();
 }
 
-void AppDelegate::applicationDidFinishLaunching() {}
+void AppDelegate::applicationDidFinishLaunching()
+{
+    // Media keys and desktop controls; the window is up before the bus is
+    // touched, and without a session bus the app simply runs on.
+    QTimer::singleShot(0, this, [this] {
+        if (!m_home || m_mpris)
+            return;
+        m_mpris = new MprisService(this);
+        if (m_mpris->start())
+            m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);
+    });
+}
 
 void AppDelegate::applicationWillTerminate() {}
 

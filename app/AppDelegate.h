@@ -4,7 +4,10 @@
 
 #include <memory>
 
+class GstMediaPlayerFactory;
 class HomeViewController;
+class MprisBridge;
+class MprisService;
 class SingleInstance;
 
 // Keeps the application alive while its window is closed and brings the
@@ -30,5 +33,8 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
     std::unique_ptr<HomeViewController> m_home;
+    MprisService *m_mpris = nullptr;
+    MprisBridge *m_mprisBridge = nullptr;
 };

@@ -100,6 +100,7 @@ void HomeViewController::loadDefaultData()
 void HomeViewController::refeshLiveView()
 {
     const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+    m_shownProgram = live;
 
     // The picture loads in the background; until it arrives (or if it never
     // does) the preview stays empty. A reply for a picture that is no longer

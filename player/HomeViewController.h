@@ -6,6 +6,7 @@
 
 #include <QPointF>
 #include <QPointer>
+#include <QVariantMap>
 
 #include <functional>
 #include <memory>
@@ -72,6 +73,8 @@ public:
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // Image currently requested for the preview (empty when none).
     QUrl previewImageUrl() const { return m_previewUrl; }
+    // The current program as the last refresh showed it.
+    QVariantMap shownProgram() const { return m_shownProgram; }
 
     // The program list and the add form, made by whoever assembles the app.
     void setListControllerFactory(std::function<ViewController *()> make);
@@ -118,6 +121,7 @@ private:
     QMetaObject::Connection m_titleObservation;
     QMetaObject::Connection m_reconnectObservation;
 
+    QVariantMap m_shownProgram;
     QUrl m_previewUrl;
     bool m_previewLoaded = false;
     quint64 m_previewGeneration = 0;

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds Orbitune with its tests (warnings are
+# errors) and runs the whole suite, then does the same under AddressSanitizer
+# and UndefinedBehaviorSanitizer. Pass --quick to skip the sanitizer pass.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+sanitize=1
+[[ "${1:-}" == "--quick" ]] && sanitize=0
+
+bash "$here/scripts/install-deps.sh" --test
+
+run_suite() {
+  local build=$1; shift
+  cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DORBITUNE_WERROR=ON \
+        -DORBITUNE_BUILD_TESTS=ON -DORBITUNE_BUILD_BENCH=ON "$@" >/dev/null
+  cmake --build "$build" -j"$jobs"
+  (cd "$build" && ctest --output-on-failure --timeout 600 -j"$jobs")
+}
+
+echo "== build and test =="
+run_suite "$here/build-test"
+
+if ((sanitize)); then
+  echo "== build and test with AddressSanitizer + UBSan =="
+  export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0}
+  export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
+  export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+  run_suite "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=OFF
+fi
