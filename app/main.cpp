@@ -1,4 +1,6 @@
 #include "app/AppDelegate.h"
+#include "platform/AppIcon.h"
+#include "platform/ExposeProbe.h"
 #include "platform/Resources.h"
 #include "platform/SingleInstance.h"
 #include "player/HomeViewController.h"
@@ -24,6 +26,8 @@ int main(int argc, char *argv[])
         const QWidget *window = delegate.homeViewController()->view()->window();
         delegate.applicationShouldHandleReopen(window->isVisible());
     });
+    QApplication::setWindowIcon(AppIcon::application());
     delegate.loadMainInterface();
+    orbitune::reportFirstExpose(delegate.homeViewController()->view());
     return app.exec();
 }
