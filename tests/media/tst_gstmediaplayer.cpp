@@ -1,0 +1,387 @@
+#include "platform/GstMediaPlayer.h"
+#include "platform/Log.h"
+#include "platform/PlaylistResolver.h"
+#include "support/AudioSession.h"
+#include "support/StreamServers.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QMutex>
+#include <QtTest>
+
+namespace {
+
+int countEntries(const char *dir)
+{
+    return int(QDir(QString::fromLatin1(dir))
+                   .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System)
+                   .size());
+}
+
+void flushDeferredDeletes()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    QCoreApplication::processEvents();
+}
+
+// Short delays so reconnect tests stay quick; the same logic as the defaults.
+GstMediaPlayer::Options quickOptions()
+{
+    GstMediaPlayer::Options options;
+    options.openTimeoutMs = 5000;
+    options.reconnectDelaysMs = {200, 400, 800};
+    return options;
+}
+
+struct Opened {
+    std::shared_ptr<MediaItem> item;
+    std::unique_ptr<GstMediaPlayer> player;
+};
+
+Opened open(const QUrl &url, const GstMediaPlayer::Options &options = quickOptions())
+{
+    Opened o;
+    o.item = std::make_shared<MediaItem>(url);
+    o.player = std::make_unique<GstMediaPlayer>(o.item, options);
+    return o;
+}
+
+} // namespace
+
+class TestGstMediaPlayer : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void initTestCase();
+    void cleanupTestCase();
+    void liveStreamsPlayAndPause_data();
+    void liveStreamsPlayAndPause();
+    void openFailuresAreNotRetried_data();
+    void openFailuresAreNotRetried();
+    void stalledServerTimesOut();
+    void playlistsResolveToTheirFirstStream_data();
+    void playlistsResolveToTheirFirstStream();
+    void hugePlaylistKeepsTheUiResponsive();
+    void hlsPlays();
+    void icyTitleBecomesNowPlaying();
+    void chainedOggKeepsPlayingAcrossTitles();
+    void droppedStreamReconnects();
+    void droppedStreamFailsAfterThreeAttempts();
+    void noStatusAfterDestroyOrReplace();
+    void missingAudioDeviceStillPlaysAndSaysSo();
+    void manySwitchesLeakNoFdsOrThreads();
+
+private:
+    StreamServers *m_servers = nullptr;
+    AudioSession *m_audio = nullptr;
+    LevelMeter *m_meter = nullptr;
+    QStringList m_log;
+    QMutex m_logMutex;
+};
+
+void TestGstMediaPlayer::initTestCase()
+{
+    orbitune::log::setSink([this](const QString &line) {
+        QMutexLocker lock(&m_logMutex);
+        m_log.append(line);
+    });
+    m_audio = new AudioSession;
+    QVERIFY2(m_audio->start(), qPrintable(m_audio->errorString()));
+    m_servers = new StreamServers;
+    QVERIFY2(m_servers->start(), qPrintable(m_servers->errorString()));
+    m_meter = new LevelMeter(*m_audio);
+    QVERIFY(m_meter->start());
+}
+
+void TestGstMediaPlayer::cleanupTestCase()
+{
+    orbitune::log::setSink({});
+    delete m_meter;
+    delete m_servers;
+    delete m_audio;
+}
+
+void TestGstMediaPlayer::liveStreamsPlayAndPause_data()
+{
+    QTest::addColumn<QString>("mount");
+    QTest::newRow("mp3") << QStringLiteral("/live.mp3");
+    QTest::newRow("ogg vorbis") << QStringLiteral("/live.ogg");
+}
+
+void TestGstMediaPlayer::liveStreamsPlayAndPause()
+{
+    QFETCH(QString, mount);
+    auto o = open(m_servers->icecastUrl(mount));
+    QSignalSpy status(o.item.get(), &MediaItem::statusChanged);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QCOMPARE(status.count(), 1);
+    // Prerolled but not told to play: nothing is heard.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) < 0.002, 3000);
+
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+
+    o.player->pause();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
+    // A live stream lets go of its connection while paused...
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
+
+    // ...and opens it again on play, without the item noticing.
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 8000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    QCOMPARE(status.count(), 1);
+
+    o.player.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
+}
+
+void TestGstMediaPlayer::openFailuresAreNotRetried_data()
+{
+    QTest::addColumn<QUrl>("url");
+    QTest::newRow("connection refused") << m_servers->refusedUrl();
+    QTest::newRow("404") << m_servers->httpUrl("/404");
+    QTest::newRow("html page with 200") << m_servers->httpUrl("/html");
+    QTest::newRow("redirect loop") << m_servers->httpUrl("/loop/a");
+    QTest::newRow("playlist listing only itself") << m_servers->httpUrl("/self.m3u");
+    QTest::newRow("mount without source") << m_servers->icecastUrl("/nothing.mp3");
+    QTest::newRow("not a URL") << QUrl(QStringLiteral("::not a url"));
+}
+
+void TestGstMediaPlayer::openFailuresAreNotRetried()
+{
+    QFETCH(QUrl, url);
+    auto o = open(url);
+    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
+    QSignalSpy status(o.item.get(), &MediaItem::statusChanged);
+    QVERIFY(status.wait(8000));
+    QCOMPARE(o.item->status(), MediaItem::StatusFailed);
+    QVERIFY(!o.item->errorString().isEmpty());
+    // Failed stays failed: no reconnect, no second report.
+    QVERIFY(!status.wait(1500));
+    QCOMPARE(reconnecting.count(), 0);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Failed);
+}
+
+void TestGstMediaPlayer::stalledServerTimesOut()
+{
+    // Headers, then nothing: the player's own watchdog gives up.
+    GstMediaPlayer::Options options = quickOptions();
+    options.openTimeoutMs = 1500;
+    QElapsedTimer timer;
+    timer.start();
+    auto o = open(m_servers->httpUrl("/stall"), options);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusFailed, 6000);
+    QVERIFY2(timer.elapsed() >= 1400, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestGstMediaPlayer::playlistsResolveToTheirFirstStream_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QUrl>("stream");
+    const QUrl mp3 = m_servers->mp3Url();
+    QTest::newRow("pls") << "/list.pls" << mp3;
+    QTest::newRow("pls served as text/html") << "/list-wrongtype.pls" << mp3;
+    QTest::newRow("m3u with query string") << "/list.m3u?sid=1&x=%20" << mp3;
+    QTest::newRow("bare list as text/plain") << "/list-plain?format=txt" << mp3;
+    QTest::newRow("xspf") << "/list.xspf" << mp3;
+    QTest::newRow("xspf as octet-stream") << "/list-xspf.txt" << mp3;
+    QTest::newRow("ogg first") << "/list.ogg.pls" << m_servers->oggUrl();
+    // Redirects are followed by the pipeline, so reopening starts over at the
+    // original address.
+    QTest::newRow("redirect to stream") << "/redirect" << m_servers->httpUrl("/redirect");
+    QTest::newRow("dead first entry falls back") << "/fallback.pls" << mp3;
+    QTest::newRow("404 first entry falls back") << "/fallback404.m3u" << mp3;
+    QTest::newRow("lists itself, then a stream") << "/self-then-stream.m3u" << mp3;
+}
+
+void TestGstMediaPlayer::playlistsResolveToTheirFirstStream()
+{
+    QFETCH(QString, path);
+    QFETCH(QUrl, stream);
+    auto o = open(m_servers->httpUrl(path));
+    QSignalSpy status(o.item.get(), &MediaItem::statusChanged);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QCOMPARE(o.player->streamUrl(), stream);
+    QCOMPARE(status.count(), 1);
+}
+
+void TestGstMediaPlayer::hugePlaylistKeepsTheUiResponsive()
+{
+    // 100,000 lines; the first entry is the live stream.
+    QElapsedTimer sinceTick;
+    qint64 worstGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    sinceTick.start();
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        worstGap = qMax(worstGap, sinceTick.restart());
+    });
+    ticker.start();
+    auto o = open(m_servers->httpUrl("/huge.m3u"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    ticker.stop();
+    QCOMPARE(o.player->streamUrl(), m_servers->mp3Url());
+    QVERIFY2(worstGap < 250, qPrintable(QStringLiteral("UI blocked %1 ms").arg(worstGap)));
+}
+
+void TestGstMediaPlayer::hlsPlays()
+{
+    auto o = open(m_servers->httpUrl("/hls/live.m3u8"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QCOMPARE(o.player->streamUrl(), m_servers->httpUrl("/hls/live.m3u8"));
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+}
+
+void TestGstMediaPlayer::icyTitleBecomesNowPlaying()
+{
+    // The fixture sends the title in Latin-1, reached through a playlist.
+    auto o = open(m_servers->httpUrl("/list-icy.m3u"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->nowPlaying(), StreamServers::icyTitle(), 8000);
+}
+
+void TestGstMediaPlayer::chainedOggKeepsPlayingAcrossTitles()
+{
+    auto o = open(m_servers->httpUrl("/chained.ogg"));
+    QSignalSpy titles(o.item.get(), &MediaItem::nowPlayingChanged);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->nowPlaying() == QLatin1String("Fixture - Chain-One"), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->nowPlaying() == QLatin1String("Fixture - Chain-Two"), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 3000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    QVERIFY(!o.item->isReconnecting());
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
+}
+
+void TestGstMediaPlayer::droppedStreamReconnects()
+{
+    const QString mount = QStringLiteral("/drop.mp3");
+    QVERIFY(m_servers->startSource(mount));
+    auto o = open(m_servers->icecastUrl(mount));
+    QSignalSpy status(o.item.get(), &MediaItem::statusChanged);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+
+    m_servers->stopSource(mount);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+    QVERIFY(m_servers->startSource(mount));
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    // Back where it was: playing, still ready, no failure in between.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    QCOMPARE(status.count(), 1);
+    o.player.reset();
+    m_servers->stopSource(mount);
+}
+
+void TestGstMediaPlayer::droppedStreamFailsAfterThreeAttempts()
+{
+    const QString mount = QStringLiteral("/drop2.mp3");
+    QVERIFY(m_servers->startSource(mount));
+    auto o = open(m_servers->icecastUrl(mount));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
+    {
+        QMutexLocker lock(&m_logMutex);
+        m_log.clear();
+    }
+    m_servers->stopSource(mount);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusFailed, 10000);
+    QVERIFY(!o.item->isReconnecting());
+    // One reconnecting period: on at the drop, off at the final failure.
+    QCOMPARE(reconnecting.count(), 2);
+    QMutexLocker lock(&m_logMutex);
+    QCOMPARE(m_log.filter(QStringLiteral("reconnecting in")).size(), 3);
+}
+
+void TestGstMediaPlayer::noStatusAfterDestroyOrReplace()
+{
+    // Destroyed while opening and destroyed once ready: the item never hears
+    // from the player again.
+    auto early = open(m_servers->mp3Url());
+    QSignalSpy earlySpy(early.item.get(), &MediaItem::statusChanged);
+    early.player.reset();
+
+    auto late = open(m_servers->mp3Url());
+    QTRY_COMPARE_WITH_TIMEOUT(late.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    late.player->play();
+    QSignalSpy lateSpy(late.item.get(), &MediaItem::statusChanged);
+    late.player.reset();
+
+    // Replaced items: the first one hears nothing after the switch.
+    auto switched = open(m_servers->httpUrl("/404"));
+    QSignalSpy firstSpy(switched.item.get(), &MediaItem::statusChanged);
+    auto second = std::make_shared<MediaItem>(m_servers->oggUrl());
+    switched.player->replaceCurrentItem(second);
+    QTRY_COMPARE_WITH_TIMEOUT(second->status(), MediaItem::StatusReadyToPlay, 10000);
+    QCOMPARE(switched.player->currentItem(), second);
+
+    QTest::qWait(1000); // give any stray message time to arrive
+    QCOMPARE(earlySpy.count(), 0);
+    QCOMPARE(lateSpy.count(), 0);
+    QCOMPARE(firstSpy.count(), 0);
+    QCOMPARE(early.item->status(), MediaItem::StatusUnknown);
+    QCOMPARE(switched.item->status(), MediaItem::StatusUnknown);
+}
+
+void TestGstMediaPlayer::missingAudioDeviceStillPlaysAndSaysSo()
+{
+    const QByteArray saved = qgetenv("PULSE_SERVER");
+    qputenv("PULSE_SERVER", "unix:/nonexistent/orbitune/native");
+    {
+        QMutexLocker lock(&m_logMutex);
+        m_log.clear();
+    }
+    auto o = open(m_servers->mp3Url());
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    qputenv("PULSE_SERVER", saved);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [this] {
+            QMutexLocker lock(&m_logMutex);
+            return !m_log.filter(QStringLiteral("No audio output device")).isEmpty();
+        }(),
+        5000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+}
+
+void TestGstMediaPlayer::manySwitchesLeakNoFdsOrThreads()
+{
+    auto cycle = [this](int i) {
+        auto o = open(i % 2 ? m_servers->mp3Url() : m_servers->oggUrl());
+        if (i % 10 == 0) {
+            // Some players get as far as playing before they go.
+            QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+            o.player->play();
+        } else if (i % 3 == 0) {
+            QCoreApplication::processEvents(); // the playlist probe is under way
+        }
+        o.player.reset();
+        flushDeferredDeletes();
+    };
+    for (int i = 0; i < 20; ++i)
+        cycle(i);
+    // Let thread pools settle to their idle size before counting.
+    QTest::qWait(500);
+    const int fdsBefore = countEntries("/proc/self/fd");
+    const int threadsBefore = countEntries("/proc/self/task");
+    for (int i = 0; i < 200; ++i)
+        cycle(i);
+    QTest::qWait(500);
+    const int fdsAfter = countEntries("/proc/self/fd");
+    const int threadsAfter = countEntries("/proc/self/task");
+    qInfo("fds %d -> %d, threads %d -> %d", fdsBefore, fdsAfter, threadsBefore, threadsAfter);
+    QVERIFY2(fdsAfter <= fdsBefore + 2, qPrintable(QStringLiteral("%1 -> %2").arg(fdsBefore).arg(fdsAfter)));
+    QVERIFY2(threadsAfter <= threadsBefore + 3,
+             qPrintable(QStringLiteral("%1 -> %2").arg(threadsBefore).arg(threadsAfter)));
+}
+
+ORBITUNE_TEST_MAIN(TestGstMediaPlayer)
+#include "tst_gstmediaplayer.moc"

@@ -1,0 +1,175 @@
+#include "platform/PlaylistParser.h"
+#include "platform/StreamTitle.h"
+#include "support/TestEnv.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QtTest>
+
+using playlist::Kind;
+Q_DECLARE_METATYPE(playlist::Kind)
+
+class TestPlaylistParser : public QObject {
+    Q_OBJECT
+private Q_SLOTS:
+    void detectsByContentNotType_data();
+    void detectsByContentNotType();
+    void plsEntriesInNumberOrder();
+    void m3uResolvesRelativeAndDropsLocalFiles();
+    void xspfTakesFirstLocationPerTrackEvenWhenTruncated();
+    void entriesAreCapped();
+    void largePlaylistParsesQuickly();
+    void mediaContentTypes();
+    void titlesFallBackToLatin1();
+    void icyMetadataBlock();
+    void composeTitleAndArtist();
+};
+
+void TestPlaylistParser::detectsByContentNotType_data()
+{
+    QTest::addColumn<QByteArray>("type");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<Kind>("kind");
+    const QByteArray pls = "[playlist]\nFile1=http://a/\nNumberOfEntries=1\n";
+    const QByteArray xspf = "<?xml version=\"1.0\"?><playlist xmlns=\"http://xspf.org/ns/0/\">"
+                            "<trackList><track><location>http://a/</location></track>"
+                            "</trackList></playlist>";
+    QTest::newRow("pls") << QByteArray("audio/x-scpls") << pls << Kind::Pls;
+    QTest::newRow("pls as html, BOM, blank lines")
+        << QByteArray("text/html") << QByteArray("\xEF\xBB\xBF\n\n[Playlist]\r\nFile1=http://a/")
+        << Kind::Pls;
+    QTest::newRow("m3u") << QByteArray("audio/x-mpegurl")
+                         << QByteArray("#EXTM3U\n#EXTINF:-1,x\nhttp://a/\n") << Kind::M3u;
+    QTest::newRow("hls media playlist")
+        << QByteArray("application/vnd.apple.mpegurl")
+        << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:4\n#EXTINF:4,\nseg0.ts\n") << Kind::Hls;
+    QTest::newRow("hls master as text/plain")
+        << QByteArray("text/plain")
+        << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nlow/index.m3u8\n") << Kind::Hls;
+    QTest::newRow("bare list, text/plain")
+        << QByteArray("text/plain; charset=utf-8") << QByteArray("http://a/1\r\nhttp://b/2\r\n")
+        << Kind::M3u;
+    QTest::newRow("bare list served as html is not trusted")
+        << QByteArray("text/html") << QByteArray("http://a/1\n") << Kind::NotPlaylist;
+    QTest::newRow("text that is not a list")
+        << QByteArray("text/plain") << QByteArray("hello world\nhttp://a/\n") << Kind::NotPlaylist;
+    QTest::newRow("xspf") << QByteArray("application/xspf+xml") << xspf << Kind::Xspf;
+    QTest::newRow("xspf as octet-stream") << QByteArray("application/octet-stream") << xspf
+                                          << Kind::Xspf;
+    QTest::newRow("html page") << QByteArray("text/html")
+                               << QByteArray("<!DOCTYPE html><html><body>x</body></html>")
+                               << Kind::NotPlaylist;
+    QTest::newRow("mp3 bytes") << QByteArray("application/octet-stream")
+                               << QByteArray("ID3\x03\x00\x00\x00\x00\x00\x21", 10)
+                               << Kind::NotPlaylist;
+    QTest::newRow("empty") << QByteArray("audio/x-scpls") << QByteArray() << Kind::NotPlaylist;
+}
+
+void TestPlaylistParser::detectsByContentNotType()
+{
+    QFETCH(QByteArray, type);
+    QFETCH(QByteArray, body);
+    QFETCH(Kind, kind);
+    QCOMPARE(playlist::detect(type, body), kind);
+}
+
+void TestPlaylistParser::plsEntriesInNumberOrder()
+{
+    const QByteArray body = "[playlist]\nFile2=http://two.example/b\nTitle2=Two\n"
+                            "file1 = http://one.example/a?x=1&y=2\nFile10=relative.mp3\n"
+                            "File3=file:///etc/passwd\nFile4=http://two.example/b\n";
+    const QList<QUrl> got =
+        playlist::entries(Kind::Pls, body, QUrl("http://host.example/dir/list.pls"), 10);
+    QCOMPARE(got, (QList<QUrl>{QUrl("http://one.example/a?x=1&y=2"), QUrl("http://two.example/b"),
+                               QUrl("http://host.example/dir/relative.mp3")}));
+}
+
+void TestPlaylistParser::m3uResolvesRelativeAndDropsLocalFiles()
+{
+    const QByteArray body = "#EXTM3U\r\n#EXTINF:-1,One\r\n/abs/stream\r\n\r\n"
+                            "  https://cdn.example/s.aac  \r\n/etc/passwd?\r\nfile:///tmp/x.mp3\r\n";
+    const QList<QUrl> got =
+        playlist::entries(Kind::M3u, body, QUrl("https://radio.example/p/list.m3u?token=1"), 10);
+    QCOMPARE(got, (QList<QUrl>{QUrl("https://radio.example/abs/stream"),
+                               QUrl("https://cdn.example/s.aac"),
+                               QUrl("https://radio.example/etc/passwd?")}));
+}
+
+void TestPlaylistParser::xspfTakesFirstLocationPerTrackEvenWhenTruncated()
+{
+    const QByteArray body =
+        "<playlist xmlns=\"http://xspf.org/ns/0/\"><trackList>"
+        "<track><location>http://a.example/1</location><location>http://a.example/alt</location>"
+        "</track><track><title>t</title><location>http://b.example/2</location></track>"
+        "<track><location>http://c.exa";
+    const QList<QUrl> got = playlist::entries(Kind::Xspf, body, QUrl("http://h/"), 10);
+    QCOMPARE(got, (QList<QUrl>{QUrl("http://a.example/1"), QUrl("http://b.example/2")}));
+}
+
+void TestPlaylistParser::entriesAreCapped()
+{
+    QByteArray body;
+    for (int i = 0; i < 100; ++i)
+        body += "http://s.example/" + QByteArray::number(i) + "\n";
+    const QList<QUrl> got = playlist::entries(Kind::M3u, body, QUrl("http://h/"), 5);
+    QCOMPARE(got.size(), 5);
+    QCOMPARE(got.first(), QUrl("http://s.example/0"));
+}
+
+void TestPlaylistParser::largePlaylistParsesQuickly()
+{
+    // The size the resolver lets through (512 KB) must parse well within a
+    // frame on the UI thread.
+    QByteArray body = "#EXTM3U\n";
+    for (int i = 0; body.size() < 512 * 1024; ++i)
+        body += "#EXTINF:-1,Entry " + QByteArray::number(i) + "\nhttp://s.example/" +
+                QByteArray::number(i) + "\n";
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(playlist::detect("audio/x-mpegurl", body), Kind::M3u);
+    QCOMPARE(playlist::entries(Kind::M3u, body, QUrl("http://h/"), 32).size(), 32);
+    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+}
+
+void TestPlaylistParser::mediaContentTypes()
+{
+    QVERIFY(playlist::isMediaContentType("audio/mpeg"));
+    QVERIFY(playlist::isMediaContentType("Audio/AAC; charset=x"));
+    QVERIFY(playlist::isMediaContentType("application/ogg"));
+    QVERIFY(!playlist::isMediaContentType("audio/x-mpegurl"));
+    QVERIFY(!playlist::isMediaContentType("audio/x-scpls"));
+    QVERIFY(!playlist::isMediaContentType("application/vnd.apple.mpegurl"));
+    QVERIFY(!playlist::isMediaContentType("text/html"));
+    QVERIFY(!playlist::isMediaContentType(""));
+}
+
+void TestPlaylistParser::titlesFallBackToLatin1()
+{
+    QCOMPARE(streamtitle::decode("Caf\xC3\xA9"), QStringLiteral("Café"));
+    QCOMPARE(streamtitle::decode("Caf\xE9 Ol\xE9"), QStringLiteral("Café Olé"));
+    QCOMPARE(streamtitle::decode("\xE4\xB8\xAD\xE6\x96\x87"), QStringLiteral("中文"));
+    // A truncated multi-byte sequence is not UTF-8.
+    QCOMPARE(streamtitle::decode("ab\xE4\xB8"), QString::fromLatin1("ab\xE4\xB8"));
+}
+
+void TestPlaylistParser::icyMetadataBlock()
+{
+    QByteArray block("StreamTitle='Rock 'n' Roll - Caf\xE9';StreamUrl='http://x/';");
+    block.append(QByteArray(9, '\0'));
+    QCOMPARE(streamtitle::fromIcyMetadata(block), QStringLiteral("Rock 'n' Roll - Café"));
+    QCOMPARE(streamtitle::fromIcyMetadata("StreamTitle='';"), QString());
+    QCOMPARE(streamtitle::fromIcyMetadata("StreamUrl='x';"), QString());
+    QCOMPARE(streamtitle::fromIcyMetadata("StreamTitle='unterminated"),
+             QStringLiteral("unterminated"));
+}
+
+void TestPlaylistParser::composeTitleAndArtist()
+{
+    QCOMPARE(streamtitle::compose(" Song ", " Band "), QStringLiteral("Band - Song"));
+    QCOMPARE(streamtitle::compose("Band - Song", "Band"), QStringLiteral("Band - Song"));
+    QCOMPARE(streamtitle::compose("", "Band"), QStringLiteral("Band"));
+    QCOMPARE(streamtitle::compose("Song", ""), QStringLiteral("Song"));
+}
+
+ORBITUNE_TEST_MAIN(TestPlaylistParser)
+#include "tst_playlistparser.moc"

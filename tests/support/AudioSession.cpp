@@ -1,0 +1,164 @@
+#include "support/AudioSession.h"
+
+#include "support/ChildProcess.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QLocalSocket>
+#include <QThread>
+
+#include <cmath>
+
+AudioSession::AudioSession() = default;
+
+AudioSession::~AudioSession()
+{
+    if (m_daemon)
+        childprocess::stop(m_daemon.get());
+}
+
+bool AudioSession::start()
+{
+    if (!m_dir.isValid()) {
+        m_error = QStringLiteral("no temporary directory");
+        return false;
+    }
+    const QString runtime = m_dir.filePath(QStringLiteral("rt"));
+    QDir().mkpath(runtime);
+    const QString socket = runtime + QStringLiteral("/native");
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), m_dir.path());
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime);
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), m_dir.filePath(QStringLiteral("config")));
+    env.insert(QStringLiteral("PULSE_RUNTIME_PATH"), runtime);
+    env.remove(QStringLiteral("PULSE_SERVER"));
+    env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
+    m_daemon = childprocess::start(
+        QStringLiteral("pulseaudio"),
+        {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
+         QStringLiteral("--use-pid-file=false"), QStringLiteral("--system=false"),
+         QStringLiteral("--disable-shm=true"), QStringLiteral("--log-target=stderr"),
+         QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket,
+         QStringLiteral("--load=module-null-sink sink_name=%1 rate=44100 channels=2")
+             .arg(QLatin1String(kSinkName))},
+        env, m_dir.filePath(QStringLiteral("pulse.log")));
+    if (!m_daemon) {
+        m_error = QStringLiteral("pulseaudio did not start");
+        return false;
+    }
+    QDeadlineTimer deadline(10000);
+    bool up = false;
+    while (!deadline.hasExpired() && m_daemon->state() == QProcess::Running) {
+        QLocalSocket probe;
+        probe.connectToServer(socket);
+        if (probe.waitForConnected(200)) {
+            up = true;
+            break;
+        }
+        QThread::msleep(50);
+    }
+    if (!up) {
+        QFile log(m_dir.filePath(QStringLiteral("pulse.log")));
+        log.open(QIODevice::ReadOnly);
+        m_error = QStringLiteral("pulseaudio does not answer: ") +
+                  QString::fromLocal8Bit(log.readAll().right(2000));
+        return false;
+    }
+    m_server = QStringLiteral("unix:") + socket;
+    qputenv("PULSE_SERVER", m_server.toUtf8());
+    qputenv("PULSE_RUNTIME_PATH", runtime.toUtf8());
+    return true;
+}
+
+LevelMeter::LevelMeter(const AudioSession &session, QObject *parent)
+    : QObject(parent), m_session(session)
+{
+}
+
+LevelMeter::~LevelMeter()
+{
+    if (m_parec)
+        childprocess::stop(m_parec.get(), 1000);
+}
+
+bool LevelMeter::start()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("PULSE_SERVER"), m_session.serverAddress());
+    m_parec = childprocess::start(
+        QStringLiteral("parec"),
+        {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+         QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=10"),
+         QStringLiteral("--device=") + m_session.monitorSource()},
+        env, QStringLiteral("/dev/null"));
+    if (!m_parec)
+        return false;
+    m_clock.start();
+    connect(m_parec.get(), &QProcess::readyReadStandardOutput, this, &LevelMeter::onData);
+    return true;
+}
+
+void LevelMeter::onData()
+{
+    m_pending += m_parec->readAllStandardOutput();
+    constexpr qsizetype blockBytes = 44100 / 50 * 4; // 20 ms of stereo s16
+    const qint64 now = m_clock.elapsed();
+    qsizetype offset = 0;
+    while (m_pending.size() - offset >= blockBytes) {
+        const auto *samples = reinterpret_cast<const qint16 *>(m_pending.constData() + offset);
+        double sum = 0;
+        const qsizetype count = blockBytes / 2;
+        for (qsizetype i = 0; i < count; ++i) {
+            const double s = samples[i] / 32768.0;
+            sum += s * s;
+        }
+        m_blocks.push_back({now, sum, count});
+        offset += blockBytes;
+    }
+    m_pending.remove(0, offset);
+}
+
+double LevelMeter::recentRms(int ms) const
+{
+    const qint64 from = m_clock.elapsed() - ms;
+    double sum = 0;
+    qint64 count = 0;
+    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && it->atMs >= from; ++it) {
+        sum += it->sumSquares;
+        count += it->samples;
+    }
+    return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+qint64 LevelMeter::firstSoundAfter(qint64 fromMs, double threshold) const
+{
+    for (const Block &block : m_blocks) {
+        if (block.atMs < fromMs)
+            continue;
+        if (std::sqrt(block.sumSquares / double(block.samples)) > threshold)
+            return block.atMs;
+    }
+    return -1;
+}
+
+SessionBus::~SessionBus()
+{
+    if (m_daemon)
+        childprocess::stop(m_daemon.get());
+}
+
+bool SessionBus::start()
+{
+    m_daemon = childprocess::start(QStringLiteral("dbus-daemon"),
+                                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                                    QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
+                                   QProcessEnvironment::systemEnvironment(), QStringLiteral("/dev/null"));
+    if (!m_daemon)
+        return false;
+    m_address = childprocess::waitForLine(m_daemon.get(), "", 5000);
+    if (m_address.isEmpty())
+        return false;
+    qputenv("DBUS_SESSION_BUS_ADDRESS", m_address.toUtf8());
+    return true;
+}

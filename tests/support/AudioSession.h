@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QProcess>
+#include <QTemporaryDir>
+
+#include <memory>
+#include <vector>
+
+// A private PulseAudio daemon whose only (and default) sink is a null sink,
+// so tests can play real audio and measure what comes out. start() points
+// this process at it (PULSE_SERVER, PULSE_RUNTIME_PATH); the daemon is
+// stopped by PID when the object goes away.
+class AudioSession {
+public:
+    static constexpr const char *kSinkName = "orbitune_null";
+
+    AudioSession();
+    ~AudioSession();
+    AudioSession(const AudioSession &) = delete;
+    AudioSession &operator=(const AudioSession &) = delete;
+
+    bool start();
+    QString serverAddress() const { return m_server; }
+    QString monitorSource() const { return QString::fromLatin1(kSinkName) + ".monitor"; }
+    QString errorString() const { return m_error; }
+
+private:
+    QTemporaryDir m_dir;
+    QString m_server;
+    QString m_error;
+    std::unique_ptr<QProcess> m_daemon;
+};
+
+// Records the null sink's monitor with parec and keeps the RMS level of each
+// 20 ms block with the time it arrived. Works while the Qt event loop runs
+// (QTRY_VERIFY, QSignalSpy::wait).
+class LevelMeter : public QObject {
+    Q_OBJECT
+public:
+    explicit LevelMeter(const AudioSession &session, QObject *parent = nullptr);
+    ~LevelMeter() override;
+
+    bool start();
+    // RMS (0..1 of full scale) over the blocks that arrived in the last ms.
+    double recentRms(int ms) const;
+    // Milliseconds since start() of the first block after fromMs whose RMS
+    // exceeds threshold, or -1.
+    qint64 firstSoundAfter(qint64 fromMs, double threshold = 0.01) const;
+    qint64 elapsedMs() const { return m_clock.elapsed(); }
+
+private:
+    void onData();
+
+    struct Block {
+        qint64 atMs;
+        double sumSquares;
+        qint64 samples;
+    };
+    const AudioSession &m_session;
+    std::unique_ptr<QProcess> m_parec;
+    QByteArray m_pending;
+    std::vector<Block> m_blocks;
+    QElapsedTimer m_clock;
+};
+
+// A private D-Bus session bus (dbus-daemon --session); start() exports
+// DBUS_SESSION_BUS_ADDRESS for this process.
+class SessionBus {
+public:
+    SessionBus() = default;
+    ~SessionBus();
+    bool start();
+    QString address() const { return m_address; }
+
+private:
+    QString m_address;
+    std::unique_ptr<QProcess> m_daemon;
+};

@@ -1,0 +1,86 @@
+#include "support/ChildProcess.h"
+
+#include <QDeadlineTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+namespace childprocess {
+
+std::unique_ptr<QProcess> start(const QString &program, const QStringList &arguments,
+                                const QProcessEnvironment &env, const QString &stderrFile)
+{
+    auto process = std::make_unique<QProcess>();
+    process->setProgram(program);
+    process->setArguments(arguments);
+    process->setProcessEnvironment(env);
+    if (stderrFile.isEmpty())
+        process->setProcessChannelMode(QProcess::MergedChannels);
+    else
+        process->setStandardErrorFile(stderrFile);
+    process->setChildProcessModifier([] {
+        // Dies with the test process, even if that one crashes.
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+    });
+    process->start();
+    if (!process->waitForStarted(5000)) {
+        qWarning("could not start %s: %s", qPrintable(program),
+                 qPrintable(process->errorString()));
+        return nullptr;
+    }
+    return process;
+}
+
+void stop(QProcess *process, int timeoutMs)
+{
+    if (!process || process->state() == QProcess::NotRunning)
+        return;
+    process->terminate(); // SIGTERM to this PID only
+    if (!process->waitForFinished(timeoutMs)) {
+        process->kill();
+        process->waitForFinished(2000);
+    }
+}
+
+QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        while (process->canReadLine()) {
+            const QByteArray line = process->readLine().trimmed();
+            if (line.startsWith(prefix))
+                return QString::fromUtf8(line.mid(prefix.size()).trimmed());
+        }
+        if (process->state() == QProcess::NotRunning)
+            return {};
+        process->waitForReadyRead(int(qMax<qint64>(1, qMin<qint64>(200, deadline.remainingTime()))));
+    }
+    return {};
+}
+
+quint16 freePort()
+{
+    QTcpServer server;
+    if (!server.listen(QHostAddress::LocalHost, 0))
+        return 0;
+    return server.serverPort();
+}
+
+bool waitForTcpPort(quint16 port, int timeoutMs)
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (!deadline.hasExpired()) {
+        QTcpSocket socket;
+        socket.connectToHost(QHostAddress::LocalHost, port);
+        if (socket.waitForConnected(500))
+            return true;
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+} // namespace childprocess

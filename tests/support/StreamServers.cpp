@@ -1,0 +1,222 @@
+#include "support/StreamServers.h"
+
+#include "support/ChildProcess.h"
+
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr const char *kPassword = "orbitune-source";
+
+QString supportDir()
+{
+    return QString::fromLocal8Bit(qgetenv("ORBITUNE_SOURCE_DIR")) +
+           QStringLiteral("/tests/support");
+}
+
+// The status line Icecast answers a GET for mount with.
+int mountStatus(quint16 port, const QString &mount)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(500))
+        return 0;
+    socket.write("GET " + mount.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray head;
+    QDeadlineTimer deadline(1000);
+    while (!head.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        head += socket.readAll();
+    socket.abort();
+    const QList<QByteArray> parts = head.split(' ');
+    return parts.size() > 1 ? parts.at(1).toInt() : 0;
+}
+
+} // namespace
+
+StreamServers::StreamServers() { m_refusedPort = childprocess::freePort(); }
+
+StreamServers::~StreamServers()
+{
+    if (m_http)
+        childprocess::stop(m_http.get());
+    for (auto &[mount, source] : m_sources)
+        childprocess::stop(source.get());
+    if (m_icecast)
+        childprocess::stop(m_icecast.get());
+}
+
+bool StreamServers::fail(const QString &error)
+{
+    m_error = error;
+    qWarning("StreamServers: %s", qPrintable(error));
+    return false;
+}
+
+bool StreamServers::start()
+{
+    return startIcecast() && startSource(QStringLiteral("/live.mp3")) &&
+           startSource(QStringLiteral("/live.ogg")) && startHttp();
+}
+
+bool StreamServers::startIcecast()
+{
+    if (!m_dir.isValid())
+        return fail(QStringLiteral("no temporary directory"));
+    const QString icecast = QStandardPaths::findExecutable(QStringLiteral("icecast2"));
+    if (icecast.isEmpty())
+        return fail(QStringLiteral("icecast2 is not installed"));
+    const bool root = ::geteuid() == 0;
+    // Icecast refuses to run as root; as root we start it as nobody, which
+    // must be able to read the config and write the logs.
+    if (root)
+        QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
+    m_icecastPort = childprocess::freePort();
+    const QString config = m_dir.filePath(QStringLiteral("icecast.xml"));
+    QFile file(config);
+    if (!file.open(QIODevice::WriteOnly))
+        return fail(QStringLiteral("cannot write ") + config);
+    file.write(QStringLiteral(R"(<icecast>
+  <location>loopback</location><admin>test@localhost</admin>
+  <limits><clients>200</clients><sources>8</sources><queue-size>524288</queue-size>
+    <client-timeout>30</client-timeout><header-timeout>15</header-timeout>
+    <source-timeout>10</source-timeout><burst-on-connect>1</burst-on-connect>
+    <burst-size>65535</burst-size></limits>
+  <authentication><source-password>%1</source-password>
+    <admin-user>admin</admin-user><admin-password>%1</admin-password></authentication>
+  <hostname>127.0.0.1</hostname>
+  <listen-socket><port>%2</port><bind-address>127.0.0.1</bind-address></listen-socket>
+  <paths><basedir>%3</basedir><logdir>%3</logdir>
+    <webroot>/usr/share/icecast2/web</webroot><adminroot>/usr/share/icecast2/admin</adminroot></paths>
+  <logging><accesslog>access.log</accesslog><errorlog>error.log</errorlog><loglevel>2</loglevel></logging>
+  <security><chroot>0</chroot></security>
+</icecast>
+)")
+                   .arg(QLatin1String(kPassword))
+                   .arg(m_icecastPort)
+                   .arg(m_dir.path())
+                   .toUtf8());
+    file.close();
+    file.setPermissions(QFileDevice::Permissions(0x6644));
+    QString program = icecast;
+    QStringList args = {QStringLiteral("-c"), config};
+    const QString setpriv = QStandardPaths::findExecutable(QStringLiteral("setpriv"));
+    if (root) {
+        if (setpriv.isEmpty())
+            return fail(QStringLiteral("running as root needs setpriv to start icecast2"));
+        program = setpriv;
+        args = QStringList{QStringLiteral("--reuid=nobody"), QStringLiteral("--regid=nogroup"),
+                           QStringLiteral("--clear-groups"), QStringLiteral("--pdeathsig=KILL"),
+                           icecast} +
+               args;
+    }
+    m_icecast = childprocess::start(program, args);
+    if (!m_icecast)
+        return fail(QStringLiteral("icecast2 did not start"));
+    if (!childprocess::waitForTcpPort(m_icecastPort, 8000))
+        return fail(QStringLiteral("icecast2 does not listen: ") +
+                    QString::fromLocal8Bit(m_icecast->readAll()));
+    return true;
+}
+
+bool StreamServers::startSource(const QString &mount, const QString &title)
+{
+    stopSource(mount);
+    const bool ogg = mount.endsWith(QLatin1String(".ogg"));
+    QStringList pipeline = {QStringLiteral("-q"),
+                            QStringLiteral("audiotestsrc"),
+                            QStringLiteral("is-live=true"),
+                            QStringLiteral("wave=sine"),
+                            QStringLiteral("freq=440"),
+                            QStringLiteral("volume=0.5"),
+                            QStringLiteral("!"),
+                            QStringLiteral("audio/x-raw,rate=44100,channels=2"),
+                            QStringLiteral("!"),
+                            QStringLiteral("audioconvert"),
+                            QStringLiteral("!")};
+    const QString tags = QStringLiteral("tags=title=%1,artist=Fixture").arg(title);
+    if (ogg)
+        pipeline << QStringLiteral("taginject") << tags << QStringLiteral("!")
+                 << QStringLiteral("vorbisenc") << QStringLiteral("!") << QStringLiteral("oggmux");
+    else
+        pipeline << QStringLiteral("lamemp3enc") << QStringLiteral("target=bitrate")
+                 << QStringLiteral("cbr=true") << QStringLiteral("bitrate=128")
+                 << QStringLiteral("!") << QStringLiteral("taginject") << tags;
+    pipeline << QStringLiteral("!") << QStringLiteral("shout2send")
+             << QStringLiteral("ip=127.0.0.1") << QStringLiteral("port=%1").arg(m_icecastPort)
+             << QStringLiteral("password=%1").arg(QLatin1String(kPassword))
+             << QStringLiteral("mount=%1").arg(mount);
+    auto source = childprocess::start(QStringLiteral("gst-launch-1.0"), pipeline);
+    if (!source)
+        return fail(QStringLiteral("gst-launch-1.0 did not start"));
+    QProcess *raw = source.get();
+    m_sources[mount] = std::move(source);
+    QDeadlineTimer deadline(8000);
+    while (!deadline.hasExpired()) {
+        if (isMountUp(mount))
+            return true;
+        if (raw->state() == QProcess::NotRunning)
+            break;
+        QThread::msleep(50);
+    }
+    return fail(QStringLiteral("source for %1 did not come up: %2")
+                    .arg(mount, QString::fromLocal8Bit(raw->readAll())));
+}
+
+void StreamServers::stopSource(const QString &mount)
+{
+    auto it = m_sources.find(mount);
+    if (it == m_sources.end())
+        return;
+    childprocess::stop(it->second.get());
+    m_sources.erase(it);
+}
+
+bool StreamServers::isMountUp(const QString &mount) const
+{
+    return m_icecastPort && mountStatus(m_icecastPort, mount) == 200;
+}
+
+bool StreamServers::startHttp()
+{
+    const QString script = supportDir() + QStringLiteral("/stream_http.py");
+    m_http = childprocess::start(
+        QStringLiteral("python3"),
+        {script, QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--mp3"),
+         mp3Url().toString(), QStringLiteral("--ogg"), oggUrl().toString(),
+         QStringLiteral("--dead"), refusedUrl().toString()},
+        QProcessEnvironment::systemEnvironment(), m_dir.filePath(QStringLiteral("http.log")));
+    if (!m_http)
+        return fail(QStringLiteral("python3 did not start"));
+    const QString port = childprocess::waitForLine(m_http.get(), "READY", 60000);
+    m_httpPort = port.toUShort();
+    if (!m_httpPort) {
+        QFile log(m_dir.filePath(QStringLiteral("http.log")));
+        log.open(QIODevice::ReadOnly);
+        return fail(QStringLiteral("HTTP fixture did not start: ") +
+                    QString::fromLocal8Bit(log.readAll().right(2000)));
+    }
+    return true;
+}
+
+QUrl StreamServers::icecastUrl(const QString &mount) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_icecastPort).arg(mount));
+}
+
+QUrl StreamServers::httpUrl(const QString &pathAndQuery) const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(pathAndQuery));
+}
+
+QUrl StreamServers::refusedUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1/stream.mp3").arg(m_refusedPort));
+}
+
+QString StreamServers::icyTitle() { return QStringLiteral("Café Olé - Fixture"); }

@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QProcess>
+#include <QString>
+#include <QTemporaryDir>
+#include <QUrl>
+
+#include <map>
+#include <memory>
+
+// Stream servers on 127.0.0.1 for tests, on free ports, stopped by PID when
+// this object goes away:
+//  - Icecast 2 with live sources fed by gst-launch-1.0 (mounts "/live.mp3"
+//    and "/live.ogg", a steady sine tone; the MP3 one announces a title);
+//  - an HTTP server (support/stream_http.py) with playlists, an HLS stream,
+//    an ICY stream with Latin-1 titles, a chained Ogg stream and broken
+//    responses; see httpUrl().
+class StreamServers {
+public:
+    StreamServers();
+    ~StreamServers();
+    StreamServers(const StreamServers &) = delete;
+    StreamServers &operator=(const StreamServers &) = delete;
+
+    // Icecast, both live sources and the HTTP server. False (see
+    // errorString()) if anything did not come up.
+    bool start();
+    bool startIcecast();
+    bool startHttp();
+
+    // Feeds a mount ("/live.mp3" or "/live.ogg"; the format follows the
+    // extension) and waits until listeners can get it.
+    bool startSource(const QString &mount, const QString &title = QStringLiteral("Live-Tone"));
+    // Kills the source: Icecast drops the mount and its listeners.
+    void stopSource(const QString &mount);
+    bool isMountUp(const QString &mount) const;
+
+    QUrl icecastUrl(const QString &mount) const;
+    QUrl mp3Url() const { return icecastUrl(QStringLiteral("/live.mp3")); }
+    QUrl oggUrl() const { return icecastUrl(QStringLiteral("/live.ogg")); }
+    // Paths of the HTTP server: /list.pls /list-wrongtype.pls /list.m3u
+    // /list-plain /list.xspf /list-xspf.txt /fallback.pls /fallback404.m3u
+    // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
+    // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
+    // /chained.ogg /hls/live.m3u8. Query strings are ignored by the server.
+    QUrl httpUrl(const QString &pathAndQuery) const;
+    // A loopback URL nothing listens on.
+    QUrl refusedUrl() const;
+    // The title /icy.mp3 sends (in Latin-1 on the wire).
+    static QString icyTitle();
+
+    quint16 icecastPort() const { return m_icecastPort; }
+    QString errorString() const { return m_error; }
+    QString dir() const { return m_dir.path(); }
+
+private:
+    bool fail(const QString &error);
+
+    QTemporaryDir m_dir;
+    QString m_error;
+    quint16 m_icecastPort = 0;
+    quint16 m_httpPort = 0;
+    quint16 m_refusedPort = 0;
+    std::unique_ptr<QProcess> m_icecast;
+    std::unique_ptr<QProcess> m_http;
+    std::map<QString, std::unique_ptr<QProcess>> m_sources;
+};

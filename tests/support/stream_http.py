@@ -1,0 +1,250 @@
+#!/usr/bin/env python3
+"""Loopback HTTP server for the media tests.
+
+Serves playlists (with right and wrong content types), an HLS stream, an ICY
+stream with titles, a chained Ogg stream and broken responses. Media files are
+made with gst-launch-1.0 into --dir at start-up. Prints "READY <port>" once it
+listens on 127.0.0.1 and dies with its parent.
+
+    stream_http.py --dir DIR --mp3 URL --ogg URL --dead URL
+"""
+import argparse
+import ctypes
+import os
+import signal
+import subprocess
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+
+def die_with_parent():
+    try:
+        libc = ctypes.CDLL("libc.so.6", use_errno=True)
+        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
+    except OSError:
+        pass
+    if os.getppid() == 1:
+        sys.exit(0)
+
+
+def gst(*pipeline):
+    subprocess.run(["gst-launch-1.0", "-q", *pipeline], check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+
+def make_media(d):
+    tone = "audiotestsrc num-buffers={n} wave=sine freq={f} volume=0.5 ! audioconvert"
+    if not os.path.exists(os.path.join(d, "tone.mp3")):
+        gst(*(tone.format(n=430, f=440) + " ! lamemp3enc target=bitrate cbr=true bitrate=128"
+              " ! filesink location=" + os.path.join(d, "tone.mp3")).split())
+    for name, f, title in (("a", 440, "Chain-One"), ("b", 660, "Chain-Two")):
+        path = os.path.join(d, name + ".ogg")
+        if not os.path.exists(path):
+            gst(*tone.format(n=130, f=f).split(), "!", "taginject",
+                "tags=title=%s,artist=Fixture" % title, "!", "vorbisenc", "!", "oggmux",
+                "!", "filesink", "location=" + path)
+    hls = os.path.join(d, "hls")
+    if not os.path.exists(os.path.join(hls, "live.m3u8")):
+        os.makedirs(hls, exist_ok=True)
+        # Three short segments, written as separate files.
+        for i in range(3):
+            gst(*(tone.format(n=172, f=550) + " ! avenc_aac ! aacparse ! mpegtsmux"
+                  " ! filesink location=" + os.path.join(hls, "seg%d.ts" % i)).split())
+        with open(os.path.join(hls, "live.m3u8"), "w") as f:
+            f.write("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n"
+                    "#EXT-X-MEDIA-SEQUENCE:0\n")
+            for i in range(3):
+                f.write("#EXTINF:3.99,\nseg%d.ts\n" % i)
+            f.write("#EXT-X-ENDLIST\n")
+
+
+class Handler(BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.0"
+    server_version = "FixtureHTTP/1.0"
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def send(self, code, ctype, body, extra=None):
+        self.send_response(code)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        for k, v in (extra or {}).items():
+            self.send_header(k, v)
+        self.end_headers()
+        if self.command != "HEAD":
+            self.wfile.write(body)
+
+    def base(self):
+        return "http://127.0.0.1:%d" % self.server.server_port
+
+    def do_HEAD(self):
+        self.do_GET()
+
+    def do_GET(self):
+        path = self.path.split("?", 1)[0]
+        cfg = self.server.cfg
+        mp3, ogg, dead = cfg.mp3, cfg.ogg, cfg.dead
+        pls = "[playlist]\nNumberOfEntries=2\nFile1=%s\nTitle1=One\nFile2=%s\nVersion=2\n"
+        xspf = ('<?xml version="1.0" encoding="UTF-8"?>\n'
+                '<playlist version="1" xmlns="http://xspf.org/ns/0/"><trackList>'
+                '<track><title>One</title><location>%s</location></track>'
+                '<track><location>%s</location></track></trackList></playlist>\n')
+        routes = {
+            "/list.pls": ("audio/x-scpls", pls % (mp3, ogg)),
+            "/list-wrongtype.pls": ("text/html", pls % (mp3, ogg)),
+            "/list.m3u": ("audio/x-mpegurl", "#EXTM3U\n#EXTINF:-1,One\n%s\n%s\n" % (mp3, ogg)),
+            "/list-plain": ("text/plain", "%s\n%s\n" % (mp3, ogg)),
+            "/list.xspf": ("application/xspf+xml", xspf % (mp3, ogg)),
+            "/list-xspf.txt": ("application/octet-stream", xspf % (mp3, ogg)),
+            "/list.ogg.pls": ("audio/x-scpls", pls % (ogg, mp3)),
+            "/fallback.pls": ("audio/x-scpls", pls % (dead, mp3)),
+            "/fallback404.m3u": ("audio/x-mpegurl", "%s/404\n%s\n" % (self.base(), mp3)),
+            "/self.m3u": ("audio/x-mpegurl", "#EXTM3U\n%s/self.m3u\n" % self.base()),
+            "/self-then-stream.m3u": ("audio/x-mpegurl",
+                                      "%s/self-then-stream.m3u\n%s\n" % (self.base(), mp3)),
+            "/list-icy.m3u": ("audio/x-mpegurl", "%s/icy.mp3\n" % self.base()),
+            "/html": ("text/html; charset=utf-8",
+                      "<!DOCTYPE html><html><body>Not here</body></html>\n"),
+        }
+        if path in routes:
+            ctype, text = routes[path]
+            return self.send(200, ctype, text.encode())
+        if path == "/huge.m3u":
+            return self.send(200, "audio/x-mpegurl", self.server.huge)
+        if path == "/404":
+            return self.send(404, "text/html", b"<html><body>404</body></html>")
+        if path == "/redirect":
+            return self.send(302, "text/html", b"", {"Location": mp3})
+        if path in ("/loop/a", "/loop/b"):
+            other = "/loop/b" if path == "/loop/a" else "/loop/a"
+            return self.send(302, "text/html", b"", {"Location": self.base() + other})
+        if path == "/stall":
+            return self.stall("audio/mpeg")
+        if path == "/stall-text":
+            return self.stall("text/plain")
+        if path == "/cut.mp3":
+            return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", cut_after=48 * 1024)
+        if path == "/tone.mp3":
+            data = open(cfg.dir + "/tone.mp3", "rb").read()
+            return self.send(200, "audio/mpeg", data)
+        if path == "/icy.mp3":
+            return self.icy()
+        if path == "/chained.ogg":
+            return self.chained()
+        if path.startswith("/hls/"):
+            name = os.path.basename(path)
+            full = os.path.join(cfg.dir, "hls", name)
+            if os.path.isfile(full):
+                ctype = ("application/vnd.apple.mpegurl" if name.endswith(".m3u8")
+                         else "video/mp2t")
+                return self.send(200, ctype, open(full, "rb").read())
+        return self.send(404, "text/plain", b"not found")
+
+    def stall(self, ctype):
+        self.send_response(200)
+        self.send_header("Content-Type", ctype)
+        self.end_headers()
+        self.wfile.flush()
+        while not self.server.stopping:
+            time.sleep(0.2)
+
+    def paced(self, chunks, rate):
+        """Writes chunks at about `rate` bytes a second after a 64 KB burst."""
+        sent, started = 0, time.monotonic()
+        for chunk in chunks:
+            self.wfile.write(chunk)
+            sent += len(chunk)
+            ahead = (sent - 65536) / rate - (time.monotonic() - started)
+            if ahead > 0:
+                time.sleep(ahead)
+
+    def stream(self, ctype, path, cut_after=None):
+        self.send_response(200)
+        self.send_header("Content-Type", ctype)
+        self.end_headers()
+        data = open(path, "rb").read()
+        if cut_after:
+            data = data[:cut_after]
+        try:
+            self.paced((data[i:i + 4096] for i in range(0, len(data), 4096)), 16000)
+        except OSError:
+            pass
+
+    def icy(self):
+        metaint = 8192
+        want_meta = self.headers.get("Icy-MetaData") == "1"
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("icy-name", "Fixture ICY")
+        if want_meta:
+            self.send_header("icy-metaint", str(metaint))
+        self.end_headers()
+        data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
+        titles = [self.server.cfg.icy_title.encode("latin-1")]
+
+        def chunks():
+            n = 0
+            while not self.server.stopping:
+                for i in range(0, len(data) - metaint, metaint):
+                    yield data[i:i + metaint]
+                    if want_meta:
+                        text = b"StreamTitle='" + titles[n % len(titles)] + b"';"
+                        pad = (-len(text)) % 16
+                        block = text + b"\0" * pad
+                        yield bytes([len(block) // 16]) + block
+                    n += 1
+        try:
+            self.paced(chunks(), 16000)
+        except OSError:
+            pass
+
+    def chained(self):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/ogg")
+        self.end_headers()
+        a = open(self.server.cfg.dir + "/a.ogg", "rb").read()
+        b = open(self.server.cfg.dir + "/b.ogg", "rb").read()
+
+        def chunks():
+            while not self.server.stopping:
+                for part in (a, b):
+                    for i in range(0, len(part), 4096):
+                        yield part[i:i + 4096]
+        try:
+            self.paced(chunks(), 12000)
+        except OSError:
+            pass
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--dir", required=True)
+    ap.add_argument("--mp3", default="http://127.0.0.1:9/none.mp3")
+    ap.add_argument("--ogg", default="http://127.0.0.1:9/none.ogg")
+    ap.add_argument("--dead", default="http://127.0.0.1:9/dead")
+    ap.add_argument("--icy-title", default="Café Olé - Fixture")
+    cfg = ap.parse_args()
+    die_with_parent()
+    make_media(cfg.dir)
+    server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    server.daemon_threads = True
+    server.cfg = cfg
+    server.stopping = False
+    lines = ["#EXTM3U", cfg.mp3]
+    lines += ["#EXTINF:-1,Filler %d\n%s/404?n=%d" % (i, "http://127.0.0.1:9", i)
+              for i in range(50000)]
+    server.huge = ("\n".join(lines) + "\n").encode()
+
+    def stop(*_):
+        server.stopping = True
+        threading.Thread(target=server.shutdown, daemon=True).start()
+    signal.signal(signal.SIGTERM, stop)
+    print("READY %d" % server.server_port, flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
