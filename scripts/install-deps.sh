@@ -20,6 +20,7 @@ test_pkgs=(
   gstreamer1.0-tools icecast2 pulseaudio pulseaudio-utils
   xvfb xauth dbus dbus-bin python3 playerctl
   clang libclang-rt-14-dev
+  desktop-file-utils appstream dpkg-dev file binutils librsvg2-bin
 )
 
 want=("${build_pkgs[@]}" "${runtime_pkgs[@]}")
