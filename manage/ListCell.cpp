@@ -140,16 +140,19 @@ void ListCell::resizeEvent(QResizeEvent *event)
     setNeedsDisplay();
 }
 
+bool ListCell::event(QEvent *event)
+{
+    // Pointer events count only while the window is active; when it stops
+    // being active the pointer is taken to have left.
+    if (event->type() == QEvent::WindowDeactivate && m_pointerInside)
+        mouseExited();
+    return QWidget::event(event);
+}
+
 void ListCell::changeEvent(QEvent *event)
 {
     QWidget::changeEvent(event);
     switch (event->type()) {
-    case QEvent::ActivationChange:
-        // Pointer events count only while the window is active; when it
-        // stops being active the pointer is taken to have left.
-        if (m_pointerInside && !window()->isActiveWindow())
-            mouseExited();
-        break;
     case QEvent::StyleChange:
     case QEvent::FontChange:
         setNeedsDisplay();

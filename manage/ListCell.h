@@ -71,6 +71,7 @@ protected:
     void leaveEvent(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void changeEvent(QEvent *event) override;
+    bool event(QEvent *event) override;
 
 private:
     static void run(const Block &block);

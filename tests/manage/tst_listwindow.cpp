@@ -1,0 +1,356 @@
+// The program list window presented over a host window, against the real
+// store in a private data directory, a presenter that records and answers
+// alerts and an image loader that answers when told.
+#include "ManageFakes.h"
+
+#include "manage/ListCell.h"
+#include "manage/ListViewController.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QtTest>
+
+using namespace managetest;
+
+class ListWindowTest : public QObject {
+    Q_OBJECT
+
+    HostViewController *host = nullptr;
+    RecordingAlertPresenter *alerts = nullptr;
+    HeldImageLoader *images = nullptr;
+    LogRecorder *log = nullptr;
+    QObject livePlayObserver;
+    int livePlays = 0;
+    std::function<void()> onLivePlay;
+    QPointer<ListViewController> list;
+
+    QWidget *sheet() const { return list->view(); }
+    TableView *table() const
+    {
+        return sheet()->findChild<TableView *>(QStringLiteral("listTableView"));
+    }
+    ListCell *cellAt(long row) const { return qobject_cast<ListCell *>(table()->viewAtRow(row)); }
+
+    void open()
+    {
+        list = new ListViewController;
+        host->presentViewControllerAsSheet(list);
+        QVERIFY(QTest::qWaitForWindowExposed(sheet()));
+    }
+
+    QVariantList defaults() const
+    {
+        return {program::make(QStringLiteral("Default One"),
+                              QStringLiteral("http://127.0.0.1:9/default-one.png"),
+                              QStringLiteral("http://127.0.0.1:9/default-one.mp3")),
+                program::make(QStringLiteral("Default Two"),
+                              QStringLiteral("http://127.0.0.1:9/default-two.png"),
+                              QStringLiteral("http://127.0.0.1:9/default-two.mp3"))};
+    }
+
+    void checkConfirmation(const QString &question)
+    {
+        QVERIFY(!alerts->shown.isEmpty());
+        const Alert &a = alerts->last();
+        QCOMPARE(a.messageText, QStringLiteral("Tip："));
+        QCOMPARE(a.informativeText, question);
+        QCOMPARE(a.alertStyle, 0);
+        QCOMPARE(a.buttons, (QStringList{QStringLiteral("OK"), QStringLiteral("Cancel")}));
+        QCOMPARE(alerts->shown.last().window.data(), sheet()->window());
+    }
+
+private Q_SLOTS:
+    void init()
+    {
+        resetStore();
+        livePlays = 0;
+        onLivePlay = nullptr;
+        NotificationCenter::defaultCenter()->addObserver(&livePlayObserver, QStringLiteral("LIVE_PLAY"),
+                                                         [this] {
+                                                             ++livePlays;
+                                                             if (onLivePlay)
+                                                                 onLivePlay();
+                                                         });
+        alerts = new RecordingAlertPresenter;
+        images = new HeldImageLoader;
+        log = new LogRecorder;
+        host = new HostViewController;
+    }
+
+    void cleanup()
+    {
+        NotificationCenter::defaultCenter()->removeObserver(&livePlayObserver);
+        delete host;
+        delete log;
+        delete images;
+        delete alerts;
+    }
+
+    void emptyStoreShowsNoRowsAndRestoreFillsIt()
+    {
+        open();
+        QVERIFY(list->dataArr.isEmpty());
+        QCOMPARE(table()->numberOfRows(), 0L);
+        QCOMPARE(table()->rowViewCount(), 0);
+
+        // The table is already refilled when the player hears LIVE_PLAY.
+        long rowsAtNotification = -1;
+        onLivePlay = [&] { rowsAtNotification = table()->numberOfRows(); };
+        QTest::mouseClick(sheet()->findChild<QPushButton *>(QStringLiteral("redoBtn")),
+                          Qt::LeftButton);
+        checkConfirmation(QStringLiteral("Restore default programs？"));
+        alerts->answer(1000);
+
+        QCOMPARE(CacheManager::shareIntance()->getData(), defaults());
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), defaults().at(1).toMap());
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(rowsAtNotification, 2L);
+        QCOMPARE(cellAt(1)->nameTF()->text(), QStringLiteral("Default Two"));
+        QVERIFY(sheet()->isVisible());
+        QCOMPARE(log->events(), QStringList{QStringLiteral("OK")});
+    }
+
+    void rowsShowTheirEntries()
+    {
+        writeStore({entry(QStringLiteral("a")), QVariantMap{{QStringLiteral("name"), 5}},
+                    entry(QStringLiteral("c"))});
+        open();
+        QCOMPARE(table()->numberOfRows(), 3L);
+        QCOMPARE(table()->rowHeight(), 36);
+        ListCell *first = cellAt(0);
+        QCOMPARE(first->nameTF()->text(), QStringLiteral("Program a"));
+        QCOMPARE(first->urlTF()->text(), QStringLiteral("http://127.0.0.1:9/a.mp3"));
+        QCOMPARE(first->row(), 0L);
+        // An entry without usable keys shows empty texts and asks for no image.
+        QCOMPARE(cellAt(1)->nameTF()->text(), QString());
+        QCOMPARE(cellAt(1)->urlTF()->text(), QString());
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(first->previewImageView()->image().isNull());
+        images->answer(images->lastIndexOf(QStringLiteral("http://127.0.0.1:9/a.png")),
+                       HeldImageLoader::solid(Qt::red));
+        QCOMPARE(first->previewImageView()->image().pixelColor(1, 1), QColor(Qt::red));
+        QVERIFY(cellAt(2)->previewImageView()->image().isNull());
+    }
+
+    void playStoresEntryPostsOnceAndCloses()
+    {
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))}, entry(QStringLiteral("b")));
+        open();
+        QSignalSpy closed(list, &ViewController::dismissed);
+        QVariantMap liveAtNotification;
+        onLivePlay = [&] { liveAtNotification = CacheManager::shareIntance()->getLiveData(); };
+
+        QTest::mouseClick(cellAt(0)->listPlayBtn(), Qt::LeftButton);
+
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(liveAtNotification, entry(QStringLiteral("a")));
+        QCOMPARE(closed.size(), 1);
+        QCOMPARE(log->events(), QStringList{QStringLiteral("播放正在：0")});
+        QTRY_VERIFY(list.isNull());
+        // The list itself is untouched.
+        QCOMPARE(CacheManager::shareIntance()->getData().size(), 2);
+    }
+
+    void cancelChangesNothing()
+    {
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))}, entry(QStringLiteral("a")));
+        open();
+        const QByteArray before = storeBytes();
+
+        QTest::mouseClick(cellAt(1)->listDelBtn(), Qt::LeftButton);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1001);
+        list->redoClick();
+        checkConfirmation(QStringLiteral("Restore default programs？"));
+        alerts->answer(1001);
+        // Any other answer does nothing either.
+        list->showRedoAlert();
+        alerts->answer(1002);
+
+        QCOMPARE(storeBytes(), before);
+        QCOMPARE(table()->numberOfRows(), 2L);
+        QCOMPARE(cellAt(1)->nameTF()->text(), QStringLiteral("Program b"));
+        QCOMPARE(livePlays, 0);
+        QCOMPARE(log->events(), (QStringList{QStringLiteral("删除正在：1"), QStringLiteral("Cancel"),
+                                             QStringLiteral("Cancel")}));
+        QVERIFY(sheet()->isVisible());
+    }
+
+    void deletingRemovesEveryEqualEntryButKeepsTheCurrentProgram()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b, a}, a);
+        open();
+
+        QTest::mouseClick(cellAt(2)->listDelBtn(), Qt::LeftButton);
+        alerts->answer(1000);
+
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{b});
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), a);
+        QCOMPARE(list->dataArr, QVariantList{b});
+        QCOMPARE(table()->numberOfRows(), 1L);
+        QCOMPARE(cellAt(0)->nameTF()->text(), QStringLiteral("Program b"));
+        QVERIFY(!cellAt(1));
+        QCOMPARE(livePlays, 0);
+        QCOMPARE(log->events(), (QStringList{QStringLiteral("删除正在：2"), QStringLiteral("OK")}));
+        QVERIFY(sheet()->isVisible());
+    }
+
+    void restoreReplacesUserPrograms()
+    {
+        writeStore({entry(QStringLiteral("mine"))}, entry(QStringLiteral("mine")));
+        open();
+        list->redoClick();
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), defaults());
+        QCOMPARE(list->dataArr, defaults());
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), defaults().at(1).toMap());
+        QCOMPARE(livePlays, 1);
+    }
+
+    void reusedRowsActOnTheirNewEntryAndNeverShowTheOldImage()
+    {
+        QVariantList many;
+        for (int i = 0; i < 60; ++i)
+            many << entry(QString::number(i));
+        writeStore(many);
+        open();
+        sheet()->resize(420, 300);
+        QTRY_VERIFY(table()->viewport()->height() > 0);
+        const int visible = table()->viewport()->height() / 36 + 2;
+
+        ListCell *top = cellAt(0);
+        const int oldRequest = images->lastIndexOf(QStringLiteral("http://127.0.0.1:9/0.png"));
+        QVERIFY(oldRequest >= 0);
+
+        table()->verticalScrollBar()->setValue(table()->verticalScrollBar()->maximum());
+        QVERIFY(table()->rowViewCount() <= visible + 2);
+        const long row = table()->rowForView(top);
+        QVERIFY2(row >= 50, qPrintable(QString::number(row)));
+        QCOMPARE(top->nameTF()->text(), QStringLiteral("Program %1").arg(row));
+        QCOMPARE(top->row(), row);
+
+        // The reply for the entry it showed before arrives late: ignored.
+        images->answer(oldRequest, HeldImageLoader::solid(Qt::red));
+        QVERIFY(top->previewImageView()->image().isNull());
+        images->answer(images->lastIndexOf(QStringLiteral("http://127.0.0.1:9/%1.png").arg(row)),
+                       HeldImageLoader::solid(Qt::blue));
+        QCOMPARE(top->previewImageView()->image().pixelColor(1, 1), QColor(Qt::blue));
+
+        // Scrolling back hands it yet another entry, and its picture goes.
+        table()->verticalScrollBar()->setValue(0);
+        QVERIFY(top->isHidden() || top->previewImageView()->image().isNull());
+
+        // Its delete acts on the entry it shows now.
+        table()->verticalScrollBar()->setValue(table()->verticalScrollBar()->maximum());
+        ListCell *cell = cellAt(55);
+        QVERIFY(cell);
+        cell->listDelClick();
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData().size(), 59);
+        QVERIFY(!CacheManager::shareIntance()->getData().contains(entry(QStringLiteral("55"))));
+    }
+
+    void clickingARowOnlySelectsIt()
+    {
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))});
+        open();
+        const QByteArray before = storeBytes();
+        QTest::mouseClick(cellAt(1)->nameTF(), Qt::LeftButton);
+        QCOMPARE(table()->selectedRow(), 1L);
+        QCOMPARE(table()->selectionHighlightStyle(), TableView::SelectionHighlightStyleNone);
+        QCOMPARE(log->events(), QStringList{QStringLiteral("tableColumn：1")});
+        QCOMPARE(storeBytes(), before);
+        QCOMPARE(livePlays, 0);
+        QVERIFY(alerts->shown.isEmpty());
+        QVERIFY(sheet()->isVisible());
+    }
+
+    void hoverLogsTheRowIndex()
+    {
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))});
+        open();
+        sheet()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(sheet()));
+        ListCell *cell = cellAt(1);
+        QTRY_VERIFY(cell->isTrackingPointer());
+        QEnterEvent enter(QPointF(5, 5), QPointF(5, 5), cell->mapToGlobal(QPointF(5, 5)));
+        QCoreApplication::sendEvent(cell, &enter);
+        QCOMPARE(log->events(), (QStringList{QStringLiteral("鼠标进入cell范围:1"),
+                                             QStringLiteral("鼠标正在：1")}));
+    }
+
+    void keyboardPlaysAndDeletesTheFocusedRow()
+    {
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))});
+        open();
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Down);
+        QTest::keyClick(table(), Qt::Key_Down);
+        QTest::keyClick(table(), Qt::Key_Delete);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{entry(QStringLiteral("a"))});
+
+        QTest::keyClick(table(), Qt::Key_Up);
+        QTest::keyClick(table(), Qt::Key_Return);
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), entry(QStringLiteral("a")));
+        QTRY_VERIFY(list.isNull());
+    }
+
+    void escapeAndCloseButtonClose()
+    {
+        open();
+        QTest::keyClick(table(), Qt::Key_Escape);
+        QTRY_VERIFY(list.isNull());
+        open();
+        QTest::mouseClick(sheet()->findChild<QPushButton *>(QStringLiteral("closeBtn")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(list.isNull());
+        QCOMPARE(livePlays, 0);
+    }
+
+    void failedWritesAreReportedAndTheTableShowsTheFile()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b}, b);
+        open();
+        QSignalSpy closed(list, &ViewController::dismissed);
+        {
+            FailingWrites failing;
+            cellAt(0)->listDelClick();
+            alerts->answer(1000);
+            QCOMPARE(alerts->shown.size(), 2);
+            QCOMPARE(alerts->last().messageText, QStringLiteral("Tip："));
+            QVERIFY(alerts->last().informativeText.contains(QLatin1String("could not be saved")));
+            QCOMPARE(list->dataArr, (QVariantList{a, b}));
+            QCOMPARE(table()->numberOfRows(), 2L);
+
+            // Playing must not start the previous program instead.
+            cellAt(0)->listPlayClick();
+            QCOMPARE(alerts->shown.size(), 3);
+            QCOMPARE(livePlays, 0);
+            QCOMPARE(closed.size(), 0);
+
+            list->redoClick();
+            alerts->answer(1000);
+            QCOMPARE(alerts->shown.size(), 5);
+            QVERIFY(alerts->last().informativeText.contains(QLatin1String("could not be saved")));
+            QCOMPARE(livePlays, 0);
+            // Whatever the failed restore left in the file is what shows.
+            QCOMPARE(list->dataArr, CacheManager::shareIntance()->getData());
+        }
+        QVERIFY(sheet()->isVisible());
+    }
+};
+
+ORBITUNE_TEST_MAIN(ListWindowTest)
+#include "tst_listwindow.moc"
