@@ -23,10 +23,10 @@ class GstMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
     struct Options {
-        int openTimeoutMs = 20000;                  // open to ready, per attempt
+        int openTimeoutMs = 20000; // open to ready, per attempt
         QList<int> reconnectDelaysMs = {1000, 2000, 4000};
-        qint64 bufferDurationMs = 2000;             // network buffer kept filled
-        double startWatermark = 0.25;               // share of it needed to start
+        qint64 bufferDurationMs = 2000; // network buffer kept filled
+        double startWatermark = 0.25;   // share of it needed to start
     };
 
     enum class Phase { Resolving, Opening, Ready, Reconnecting, Released, Failed };

@@ -71,10 +71,10 @@ bool isBinary(const QByteArray &head)
 
 bool isNetworkUrl(const QUrl &url)
 {
-    static const QStringList schemes = {
-        QStringLiteral("http"), QStringLiteral("https"), QStringLiteral("rtsp"),
-        QStringLiteral("rtmp"), QStringLiteral("mms"),   QStringLiteral("mmsh"),
-        QStringLiteral("icy"),  QStringLiteral("icyx")};
+    static const QStringList schemes = {QStringLiteral("http"), QStringLiteral("https"),
+                                        QStringLiteral("rtsp"), QStringLiteral("rtmp"),
+                                        QStringLiteral("mms"),  QStringLiteral("mmsh"),
+                                        QStringLiteral("icy"),  QStringLiteral("icyx")};
     return schemes.contains(url.scheme().toLower()) && !url.host().isEmpty();
 }
 
@@ -107,7 +107,8 @@ Kind detect(const QByteArray &contentType, const QByteArray &body)
         return all.contains("#EXT-X-") ? Kind::Hls : Kind::M3u;
     }
     if (lower.startsWith("<")) {
-        if (lower.contains("<playlist") && (lower.contains("xspf.org/ns") || lower.contains("<tracklist")))
+        if (lower.contains("<playlist") &&
+            (lower.contains("xspf.org/ns") || lower.contains("<tracklist")))
             return Kind::Xspf;
         return Kind::NotPlaylist;
     }

@@ -56,7 +56,10 @@ PlaylistResolver::PlaylistResolver(const QUrl &url, QObject *parent) : QObject(p
     });
 }
 
-PlaylistResolver::~PlaylistResolver() { abortReply(); }
+PlaylistResolver::~PlaylistResolver()
+{
+    abortReply();
+}
 
 QNetworkAccessManager *PlaylistResolver::network()
 {
@@ -163,9 +166,9 @@ void PlaylistResolver::onFinished()
     if (reply->error() != QNetworkReply::NoError) {
         const QNetworkReply::NetworkError error = reply->error();
         const int code = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-        const QString text = code >= 400 ? QStringLiteral("HTTP %1 from %2").arg(code).arg(
-                                               m_current.url.toString())
-                                         : reply->errorString();
+        const QString text =
+            code >= 400 ? QStringLiteral("HTTP %1 from %2").arg(code).arg(m_current.url.toString())
+                        : reply->errorString();
         const QUrl url = m_current.url;
         abortReply();
         if (isFinal(error) || code >= 400) {

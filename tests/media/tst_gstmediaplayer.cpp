@@ -215,9 +215,8 @@ void TestGstMediaPlayer::hugePlaylistKeepsTheUiResponsive()
     QTimer ticker;
     ticker.setInterval(5);
     sinceTick.start();
-    connect(&ticker, &QTimer::timeout, this, [&] {
-        worstGap = qMax(worstGap, sinceTick.restart());
-    });
+    connect(&ticker, &QTimer::timeout, this,
+            [&] { worstGap = qMax(worstGap, sinceTick.restart()); });
     ticker.start();
     auto o = open(m_servers->httpUrl("/huge.m3u"));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
@@ -378,7 +377,8 @@ void TestGstMediaPlayer::manySwitchesLeakNoFdsOrThreads()
     const int fdsAfter = countEntries("/proc/self/fd");
     const int threadsAfter = countEntries("/proc/self/task");
     qInfo("fds %d -> %d, threads %d -> %d", fdsBefore, fdsAfter, threadsBefore, threadsAfter);
-    QVERIFY2(fdsAfter <= fdsBefore + 2, qPrintable(QStringLiteral("%1 -> %2").arg(fdsBefore).arg(fdsAfter)));
+    QVERIFY2(fdsAfter <= fdsBefore + 2,
+             qPrintable(QStringLiteral("%1 -> %2").arg(fdsBefore).arg(fdsAfter)));
     QVERIFY2(threadsAfter <= threadsBefore + 3,
              qPrintable(QStringLiteral("%1 -> %2").arg(threadsBefore).arg(threadsAfter)));
 }

@@ -54,8 +54,8 @@ void TestPlaylistParser::detectsByContentNotType_data()
     QTest::newRow("text that is not a list")
         << QByteArray("text/plain") << QByteArray("hello world\nhttp://a/\n") << Kind::NotPlaylist;
     QTest::newRow("xspf") << QByteArray("application/xspf+xml") << xspf << Kind::Xspf;
-    QTest::newRow("xspf as octet-stream") << QByteArray("application/octet-stream") << xspf
-                                          << Kind::Xspf;
+    QTest::newRow("xspf as octet-stream")
+        << QByteArray("application/octet-stream") << xspf << Kind::Xspf;
     QTest::newRow("html page") << QByteArray("text/html")
                                << QByteArray("<!DOCTYPE html><html><body>x</body></html>")
                                << Kind::NotPlaylist;
@@ -86,8 +86,9 @@ void TestPlaylistParser::plsEntriesInNumberOrder()
 
 void TestPlaylistParser::m3uResolvesRelativeAndDropsLocalFiles()
 {
-    const QByteArray body = "#EXTM3U\r\n#EXTINF:-1,One\r\n/abs/stream\r\n\r\n"
-                            "  https://cdn.example/s.aac  \r\n/etc/passwd?\r\nfile:///tmp/x.mp3\r\n";
+    const QByteArray body =
+        "#EXTM3U\r\n#EXTINF:-1,One\r\n/abs/stream\r\n\r\n"
+        "  https://cdn.example/s.aac  \r\n/etc/passwd?\r\nfile:///tmp/x.mp3\r\n";
     const QList<QUrl> got =
         playlist::entries(Kind::M3u, body, QUrl("https://radio.example/p/list.m3u?token=1"), 10);
     QCOMPARE(got, (QList<QUrl>{QUrl("https://radio.example/abs/stream"),

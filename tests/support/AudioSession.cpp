@@ -36,9 +36,10 @@ bool AudioSession::start()
     env.remove(QStringLiteral("DBUS_SESSION_BUS_ADDRESS"));
     m_daemon = childprocess::start(
         QStringLiteral("pulseaudio"),
-        {QStringLiteral("-n"), QStringLiteral("--daemonize=no"), QStringLiteral("--exit-idle-time=-1"),
-         QStringLiteral("--use-pid-file=false"), QStringLiteral("--system=false"),
-         QStringLiteral("--disable-shm=true"), QStringLiteral("--log-target=stderr"),
+        {QStringLiteral("-n"), QStringLiteral("--daemonize=no"),
+         QStringLiteral("--exit-idle-time=-1"), QStringLiteral("--use-pid-file=false"),
+         QStringLiteral("--system=false"), QStringLiteral("--disable-shm=true"),
+         QStringLiteral("--log-target=stderr"),
          QStringLiteral("--load=module-native-protocol-unix auth-anonymous=1 socket=") + socket,
          QStringLiteral("--load=module-null-sink sink_name=%1 rate=44100 channels=2")
              .arg(QLatin1String(kSinkName))},
@@ -86,12 +87,12 @@ bool LevelMeter::start()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PULSE_SERVER"), m_session.serverAddress());
-    m_parec = childprocess::start(
-        QStringLiteral("parec"),
-        {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
-         QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=10"),
-         QStringLiteral("--device=") + m_session.monitorSource()},
-        env, QStringLiteral("/dev/null"));
+    m_parec = childprocess::start(QStringLiteral("parec"),
+                                  {QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
+                                   QStringLiteral("--rate=44100"), QStringLiteral("--channels=2"),
+                                   QStringLiteral("--latency-msec=10"),
+                                   QStringLiteral("--device=") + m_session.monitorSource()},
+                                  env, QStringLiteral("/dev/null"));
     if (!m_parec)
         return false;
     m_clock.start();
@@ -150,10 +151,11 @@ SessionBus::~SessionBus()
 
 bool SessionBus::start()
 {
-    m_daemon = childprocess::start(QStringLiteral("dbus-daemon"),
-                                   {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                                    QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
-                                   QProcessEnvironment::systemEnvironment(), QStringLiteral("/dev/null"));
+    m_daemon =
+        childprocess::start(QStringLiteral("dbus-daemon"),
+                            {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
+                            QProcessEnvironment::systemEnvironment(), QStringLiteral("/dev/null"));
     if (!m_daemon)
         return false;
     m_address = childprocess::waitForLine(m_daemon.get(), "", 5000);

@@ -28,8 +28,7 @@ std::unique_ptr<QProcess> start(const QString &program, const QStringList &argum
     });
     process->start();
     if (!process->waitForStarted(5000)) {
-        qWarning("could not start %s: %s", qPrintable(program),
-                 qPrintable(process->errorString()));
+        qWarning("could not start %s: %s", qPrintable(program), qPrintable(process->errorString()));
         return nullptr;
     }
     return process;
@@ -57,7 +56,8 @@ QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs)
         }
         if (process->state() == QProcess::NotRunning)
             return {};
-        process->waitForReadyRead(int(qMax<qint64>(1, qMin<qint64>(200, deadline.remainingTime()))));
+        process->waitForReadyRead(
+            int(qMax<qint64>(1, qMin<qint64>(200, deadline.remainingTime()))));
     }
     return {};
 }

@@ -12,9 +12,10 @@ namespace childprocess {
 // Starts program and waits until it has been executed. Returns nullptr (and
 // logs why) if it could not start. stdout stays readable; stderr is merged
 // into it unless stderrFile is given.
-std::unique_ptr<QProcess> start(const QString &program, const QStringList &arguments,
-                                const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
-                                const QString &stderrFile = QString());
+std::unique_ptr<QProcess>
+start(const QString &program, const QStringList &arguments,
+      const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+      const QString &stderrFile = QString());
 
 // SIGTERM, then SIGKILL after timeoutMs; always reaps the process.
 void stop(QProcess *process, int timeoutMs = 3000);

@@ -39,7 +39,10 @@ int mountStatus(quint16 port, const QString &mount)
 
 } // namespace
 
-StreamServers::StreamServers() { m_refusedPort = childprocess::freePort(); }
+StreamServers::StreamServers()
+{
+    m_refusedPort = childprocess::freePort();
+}
 
 StreamServers::~StreamServers()
 {
@@ -219,4 +222,7 @@ QUrl StreamServers::refusedUrl() const
     return QUrl(QStringLiteral("http://127.0.0.1:%1/stream.mp3").arg(m_refusedPort));
 }
 
-QString StreamServers::icyTitle() { return QStringLiteral("Café Olé - Fixture"); }
+QString StreamServers::icyTitle()
+{
+    return QStringLiteral("Café Olé - Fixture");
+}

@@ -1,0 +1,224 @@
+// Measures, in one run and on the same local Icecast MP3 stream, our
+// GstMediaPlayer against a bare `gst-launch-1.0 playbin uri=...`:
+//   - time to first audible audio at the null sink's monitor,
+//   - CPU% and RSS over N seconds of playback (default 30),
+//   - CPU% while paused,
+//   - RSS before and after 200 open/switch cycles.
+// Usage: bench_playback [--seconds N] [--cycles N]
+#include "platform/GstMediaPlayer.h"
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/StreamServers.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+struct Usage {
+    double cpuSeconds = 0;
+    double rssMb = 0;
+};
+
+Usage usageOf(qint64 pid)
+{
+    Usage u;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        // Fields after the command name, which may contain spaces.
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (f.size() > 13)
+            u.cpuSeconds = double(f.at(11).toLongLong() + f.at(12).toLongLong()) /
+                           double(sysconf(_SC_CLK_TCK));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                u.rssMb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return u;
+}
+
+struct Load {
+    double cpuPercent = 0;
+    double rssMb = 0;
+};
+
+// CPU% of pid over ms of wall time (the event loop keeps running), and the
+// RSS at the end.
+Load measure(qint64 pid, int ms)
+{
+    const Usage before = usageOf(pid);
+    QElapsedTimer wall;
+    wall.start();
+    QTest::qWait(ms);
+    const Usage after = usageOf(pid);
+    return {100.0 * (after.cpuSeconds - before.cpuSeconds) / (wall.elapsed() / 1000.0),
+            after.rssMb};
+}
+
+template <typename F> bool waitFor(F predicate, int ms)
+{
+    return QTest::qWaitFor(predicate, ms);
+}
+
+double median(std::vector<double> v)
+{
+    if (v.empty())
+        return -1;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+QString ratio(double ours, double base)
+{
+    return base > 0 && ours >= 0 ? QString::number(ours / base, 'f', 2) : QStringLiteral("-");
+}
+
+void row(const char *what, double ours, double base, const char *unit, const char *target)
+{
+    std::printf("%-34s %10s %10s %7s  %s\n", what,
+                qPrintable(ours >= 0 ? QString::number(ours, 'f', 2) + QLatin1String(unit)
+                                     : QStringLiteral("n/a")),
+                qPrintable(base >= 0 ? QString::number(base, 'f', 2) + QLatin1String(unit)
+                                     : QStringLiteral("n/a")),
+                qPrintable(ratio(ours, base)), target);
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    int seconds = 30;
+    int cycles = 200;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--seconds"))
+            seconds = args[i + 1].toInt();
+        else if (args[i] == QLatin1String("--cycles"))
+            cycles = args[i + 1].toInt();
+    }
+    qputenv("ORBITUNE_NO_SYSLOG", "1");
+    if (qEnvironmentVariableIsEmpty("ORBITUNE_SOURCE_DIR"))
+        qputenv("ORBITUNE_SOURCE_DIR", ORBITUNE_SOURCE_DIR);
+
+    AudioSession audio;
+    if (!audio.start()) {
+        std::fprintf(stderr, "audio: %s\n", qPrintable(audio.errorString()));
+        return 1;
+    }
+    StreamServers servers;
+    if (!servers.startIcecast() || !servers.startSource(QStringLiteral("/live.mp3"))) {
+        std::fprintf(stderr, "servers: %s\n", qPrintable(servers.errorString()));
+        return 1;
+    }
+    const QUrl url = servers.mp3Url();
+    constexpr int kRuns = 5;
+
+    // 1. First audible audio: ours from play() once ready, and from opening;
+    //    gst-launch from process start (it plays as soon as it can).
+    std::vector<double> oursPlay, oursOpen, baseOpen;
+    {
+        LevelMeter meter(audio);
+        meter.start();
+        for (int run = 0; run < kRuns; ++run) {
+            (void)waitFor([&] { return meter.recentRms(300) < 0.002; }, 3000);
+            const qint64 opened = meter.elapsedMs();
+            auto item = std::make_shared<MediaItem>(url);
+            GstMediaPlayer player(item);
+            if (!waitFor([&] { return item->status() == MediaItem::StatusReadyToPlay; }, 10000))
+                continue;
+            const qint64 played = meter.elapsedMs();
+            player.play();
+            (void)waitFor([&] { return meter.firstSoundAfter(played) >= 0; }, 5000);
+            const qint64 sound = meter.firstSoundAfter(played);
+            if (sound >= 0) {
+                oursPlay.push_back((sound - played) / 1000.0);
+                oursOpen.push_back((sound - opened) / 1000.0);
+            }
+        }
+        for (int run = 0; run < kRuns; ++run) {
+            (void)waitFor([&] { return meter.recentRms(300) < 0.002; }, 3000);
+            const qint64 started = meter.elapsedMs();
+            auto gst = childprocess::start(QStringLiteral("gst-launch-1.0"),
+                                           {QStringLiteral("-q"), QStringLiteral("playbin"),
+                                            QStringLiteral("uri=") + url.toString()});
+            (void)waitFor([&] { return meter.firstSoundAfter(started) >= 0; }, 8000);
+            const qint64 sound = meter.firstSoundAfter(started);
+            if (sound >= 0)
+                baseOpen.push_back((sound - started) / 1000.0);
+            childprocess::stop(gst.get());
+        }
+    }
+
+    // 2. Steady playback and pause.
+    Load oursPlaying, oursPaused, basePlaying;
+    {
+        auto item = std::make_shared<MediaItem>(url);
+        GstMediaPlayer player(item);
+        (void)waitFor([&] { return item->status() == MediaItem::StatusReadyToPlay; }, 10000);
+        player.play();
+        QTest::qWait(1000);
+        oursPlaying = measure(QCoreApplication::applicationPid(), seconds * 1000);
+        player.pause();
+        QTest::qWait(500);
+        oursPaused = measure(QCoreApplication::applicationPid(), std::max(5, seconds / 3) * 1000);
+    }
+    {
+        auto gst = childprocess::start(QStringLiteral("gst-launch-1.0"),
+                                       {QStringLiteral("-q"), QStringLiteral("playbin"),
+                                        QStringLiteral("uri=") + url.toString()});
+        QTest::qWait(1000);
+        basePlaying = measure(gst->processId(), seconds * 1000);
+        childprocess::stop(gst.get());
+    }
+
+    // 3. Open/switch cycles: every player is replaced by the next one, some
+    //    after they reached ready and played.
+    double rssBefore = 0, rssAfter = 0;
+    {
+        auto cycle = [&](int i) {
+            auto item = std::make_shared<MediaItem>(url);
+            auto player = std::make_unique<GstMediaPlayer>(item);
+            if (i % 10 == 0) {
+                (void)waitFor([&] { return item->status() == MediaItem::StatusReadyToPlay; },
+                              10000);
+                player->play();
+            }
+            player.reset();
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+            QCoreApplication::processEvents();
+        };
+        for (int i = 0; i < 20; ++i)
+            cycle(i);
+        QTest::qWait(500);
+        rssBefore = usageOf(QCoreApplication::applicationPid()).rssMb;
+        for (int i = 0; i < cycles; ++i)
+            cycle(i);
+        QTest::qWait(500);
+        rssAfter = usageOf(QCoreApplication::applicationPid()).rssMb;
+    }
+
+    std::printf("\nPlayback benchmark: local Icecast MP3 128 kbit/s, %d s windows, %d runs\n",
+                seconds, kRuns);
+    std::printf("%-34s %10s %10s %7s  %s\n", "", "ours", "gst-launch", "ratio", "target");
+    row("first audio after play()", median(oursPlay), -1, " s", "< 0.5 s");
+    row("first audio after open", median(oursOpen), median(baseOpen), " s", "");
+    row("CPU while playing", oursPlaying.cpuPercent, basePlaying.cpuPercent, " %", "");
+    row("RSS while playing", oursPlaying.rssMb, basePlaying.rssMb, " MB", "< 80 MB");
+    row("CPU while paused", oursPaused.cpuPercent, -1, " %", "");
+    row("RSS before switches", rssBefore, -1, " MB", "");
+    row(qPrintable(QStringLiteral("RSS after %1 switches").arg(cycles)), rssAfter, -1, " MB", "");
+    row("RSS growth over switches", rssAfter - rssBefore, -1, " MB", "< 2 MB");
+    std::fflush(stdout);
+    return 0;
+}
