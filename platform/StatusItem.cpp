@@ -10,12 +10,17 @@ StatusItem::StatusItem(QObject *parent) : QObject(parent), m_tray(new QSystemTra
                 if (reason == QSystemTrayIcon::Trigger)
                     performClick();
             });
-    m_tray->show();
 }
 
 StatusItem::~StatusItem() = default;
 
-void StatusItem::setImage(const QIcon &icon) { m_tray->setIcon(icon); }
+void StatusItem::setImage(const QIcon &icon)
+{
+    m_tray->setIcon(icon);
+    // Shown once it has its picture (or without one, when none could be
+    // loaded: the tooltip and the click still work).
+    m_tray->show();
+}
 
 QIcon StatusItem::image() const { return m_tray->icon(); }
 

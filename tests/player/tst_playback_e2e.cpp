@@ -1,0 +1,214 @@
+// The main window's controller with the real GStreamer player against real
+// servers on loopback: Icecast fed by gst-launch, an HTTP server for
+// playlists, HLS and broken answers, a PulseAudio null sink whose monitor we
+// listen to, and a private session bus for media controls.
+#include "support/AudioSession.h"
+#include "support/FakeImageLoader.h"
+#include "support/StreamServers.h"
+#include "support/TestEnv.h"
+
+#include "platform/GstMediaPlayer.h"
+#include "platform/MprisService.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreviewView.h"
+#include "player/HomeViewController.h"
+#include "player/MprisBridge.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QtTest>
+
+using State = HomeViewController::PlaybackState;
+
+class PlaybackEndToEndTest : public QObject {
+    Q_OBJECT
+
+    AudioSession audio;
+    SessionBus bus;
+    StreamServers servers;
+    std::unique_ptr<LevelMeter> meter;
+    GstMediaPlayerFactory factory;
+    FakeImageLoader *images = nullptr;
+    HomeViewController *home = nullptr;
+
+    QString title() const { return home->titleTextField()->text(); }
+    QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
+    bool turning() const { return home->previewImageView()->hasAnimation(QStringLiteral("animation")); }
+
+    void choose(const QString &name, const QUrl &url)
+    {
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(name, QString(), url.toString())));
+        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+    }
+
+    bool hearSound() const { return meter->recentRms(400) > 0.01; }
+    bool hearSilence() const { return meter->recentRms(400) < 0.002; }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
+        QVERIFY(bus.start());
+        QVERIFY2(servers.start(), qPrintable(servers.errorString()));
+        meter = std::make_unique<LevelMeter>(audio);
+        QVERIFY(meter->start());
+        MediaPlayerFactory::setShared(&factory);
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+    }
+
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
+
+    void init()
+    {
+        QFile::remove(TestEnv::instance()->dataFile());
+        images = new FakeImageLoader;
+        home = new HomeViewController;
+        home->view()->show();
+    }
+
+    void cleanup()
+    {
+        delete home;
+        delete images;
+    }
+
+    void playPauseAndPlayAgain()
+    {
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+        home->refeshLiveView();
+        home->playClick();
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QCOMPARE(buttonImage(), QStringLiteral("pause"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Tone MP3"), 20000);
+        QVERIFY(turning());
+        QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
+
+        home->playClick();
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QTRY_VERIFY_WITH_TIMEOUT(hearSilence(), 5000);
+
+        home->playClick();
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
+    }
+
+    void livePlaySwitchesStreamWithoutPausing()
+    {
+        choose(QStringLiteral("Tone MP3"), servers.mp3Url());
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        choose(QStringLiteral("Tone Ogg"), servers.oggUrl());
+        QCOMPARE(title(), QStringLiteral("Loading..."));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Tone Ogg"), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
+        for (const QList<QVariant> &s : states)
+            QVERIFY(s.at(0).value<State>() != State::Paused);
+    }
+
+    void streamsThatCannotOpenFailWithoutRetrying_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("refused") << QString();
+        QTest::newRow("404") << QStringLiteral("/404");
+        QTest::newRow("html page") << QStringLiteral("/html");
+        QTest::newRow("redirect loop") << QStringLiteral("/loop/a");
+    }
+
+    void streamsThatCannotOpenFailWithoutRetrying()
+    {
+        QFETCH(QString, path);
+        const QUrl url = path.isEmpty() ? servers.refusedUrl() : servers.httpUrl(path);
+        choose(QStringLiteral("Broken"), url);
+        std::shared_ptr<MediaItem> item = home->playerItem();
+        QVERIFY(item);
+        QSignalSpy reconnects(item.get(), &MediaItem::reconnectingChanged);
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Error, switch next one."), 25000);
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QCOMPARE(reconnects.count(), 0);
+    }
+
+    void droppedStreamReconnectsThenFails()
+    {
+        QVERIFY(servers.startSource(QStringLiteral("/drop.mp3")));
+        choose(QStringLiteral("Dropping"), servers.icecastUrl(QStringLiteral("/drop.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        servers.stopSource(QStringLiteral("/drop.mp3"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Loading..."), 15000);
+        QCOMPARE(buttonImage(), QStringLiteral("pause"));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Error, switch next one."), 45000);
+        QCOMPARE(states.first().at(0).value<State>(), State::Loading);
+        QCOMPARE(states.last().at(0).value<State>(), State::Failed);
+    }
+
+    void playlistAndHlsPlay_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::newRow("pls") << QStringLiteral("/list.pls?station=1");
+        QTest::newRow("m3u") << QStringLiteral("/list.m3u");
+        QTest::newRow("xspf") << QStringLiteral("/list.xspf");
+        QTest::newRow("hls") << QStringLiteral("/hls/live.m3u8");
+    }
+
+    void playlistAndHlsPlay()
+    {
+        QFETCH(QString, path);
+        choose(QStringLiteral("Listed"), servers.httpUrl(path));
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Listed"), 25000);
+        QCOMPARE(home->playbackState(), State::Playing);
+        QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
+    }
+
+    void streamTitleShowsUnderTheName()
+    {
+        choose(QStringLiteral("Talking"), servers.httpUrl(QStringLiteral("/icy.mp3")));
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), StreamServers::icyTitle(), 15000);
+        QCOMPARE(title(), QStringLiteral("Talking"));
+        home->playClick();
+        QVERIFY(home->nowPlayingLabel()->text().isEmpty());
+    }
+
+    void mediaControlsToggleThroughTheSessionBus()
+    {
+        MprisService service;
+        QVERIFY(service.start());
+        MprisBridge bridge(home, &service);
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+
+        auto playPause = [&service] {
+            QProcess client;
+            client.start(QStringLiteral("dbus-send"),
+                         {QStringLiteral("--session"), QStringLiteral("--type=method_call"),
+                          QStringLiteral("--dest=") + service.serviceName(),
+                          QStringLiteral("/org/mpris/MediaPlayer2"),
+                          QStringLiteral("org.mpris.MediaPlayer2.Player.PlayPause")});
+            // dbus-send waits for nothing with --type=method_call and no reply.
+            return client.waitForFinished(5000) && client.exitCode() == 0;
+        };
+        QVERIFY(playPause());
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        QCOMPARE(service.playbackStatus(), MprisService::PlaybackStatus::Playing);
+        QCOMPARE(service.metadata().value(QStringLiteral("xesam:title")).toString(),
+                 QStringLiteral("Tone MP3"));
+        QVERIFY(playPause());
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Paused, 5000);
+        QCOMPARE(service.playbackStatus(), MprisService::PlaybackStatus::Paused);
+    }
+};
+
+ORBITUNE_TEST_MAIN(PlaybackEndToEndTest)
+#include "tst_playback_e2e.moc"
