@@ -9,11 +9,13 @@
 #include "store/CacheManager.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <sys/stat.h>
@@ -85,6 +87,66 @@ private Q_SLOTS:
         }
         SingleInstance next;
         QCOMPARE(next.start(500), SingleInstance::Role::Primary);
+    }
+
+    // The real program on a fresh data directory, checked by another plist
+    // reader; then the same with a file nobody can read in the way.
+    void realStartSeedsAFileOtherToolsReadAndKeepsGarbageAside()
+    {
+        QTemporaryDir home;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+        env.insert(QStringLiteral("XDG_CACHE_HOME"), home.path() + QStringLiteral("/cache"));
+        env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.path());
+        QFile::setPermissions(home.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                               QFileDevice::ExeOwner);
+        const QString dataDir = home.path() + QStringLiteral("/data/orbitune");
+        const QString dataFile = dataDir + QStringLiteral("/data.plist");
+        const QString resources =
+            qEnvironmentVariable("ORBITUNE_SOURCE_DIR") + QStringLiteral("/resources/default.plist");
+
+        auto runUntilSeeded = [&] {
+            QProcess app;
+            app.setProcessEnvironment(env);
+            app.setProcessChannelMode(QProcess::ForwardedOutputChannel);
+            app.setStandardErrorFile(QProcess::nullDevice());
+            app.start(binary(), {});
+            QVERIFY(app.waitForStarted());
+            QTRY_VERIFY_WITH_TIMEOUT(QFile(dataFile).size() > 0 && [&] {
+                QFile f(dataFile);
+                return f.open(QIODevice::ReadOnly) && f.readAll().contains("<key>live</key>");
+            }(), 20000);
+            app.terminate();
+            QVERIFY(app.waitForFinished(5000));
+        };
+        auto samePlistAsDefaults = [&] {
+            QProcess python;
+            python.start(QStringLiteral("python3"),
+                         {QStringLiteral("-c"),
+                          QStringLiteral("import plistlib,sys\n"
+                                         "a=plistlib.load(open(sys.argv[1],'rb'))\n"
+                                         "b=plistlib.load(open(sys.argv[2],'rb'))\n"
+                                         "sys.exit(0 if a==b and len(a['data'])>=8 else 1)"),
+                          dataFile, resources});
+            return python.waitForFinished(10000) && python.exitCode() == 0;
+        };
+
+        runUntilSeeded();
+        QVERIFY(samePlistAsDefaults());
+
+        const QByteArray garbage("<plist><dict><key>data</key><array><dict>oops");
+        {
+            QFile f(dataFile);
+            QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+            f.write(garbage);
+        }
+        runUntilSeeded();
+        QVERIFY(samePlistAsDefaults());
+        const QStringList kept = QDir(dataDir).entryList({QStringLiteral("data.plist.unreadable-*")});
+        QCOMPARE(kept.size(), 1);
+        QFile old(dataDir + QLatin1Char('/') + kept.first());
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), garbage);
     }
 
     void reopenShowsTheHiddenWindow()
