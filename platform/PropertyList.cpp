@@ -9,6 +9,7 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstring>
 #include <fcntl.h>
@@ -44,38 +45,108 @@ struct PlistDeleter {
 };
 using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
-// Nesting of an XML property list, counted on the raw text: every <dict> or
-// <array> that is not self-closing opens a level.
+bool startsWith(const char *p, const char *end, const char *prefix)
+{
+    const size_t len = std::strlen(prefix);
+    return size_t(end - p) >= len && std::memcmp(p, prefix, len) == 0;
+}
+
+// Where a construct that begins at `from` ends: just past the first `term`.
+// Whether the parser skips double-quoted text while it looks for the
+// terminator depends on the construct (and on the library version), so take
+// the later of both readings. `end` when there is no terminator.
+const char *constructEnd(const char *from, const char *end, const char *term)
+{
+    const size_t len = std::strlen(term);
+    const char *plain = from;
+    while (plain < end && !startsWith(plain, end, term))
+        ++plain;
+    const char *quoted = from;
+    while (quoted < end && !startsWith(quoted, end, term)) {
+        if (*quoted == '"') {
+            quoted =
+                static_cast<const char *>(std::memchr(quoted + 1, '"', size_t(end - quoted - 1)));
+            if (!quoted)
+                return end;
+        }
+        ++quoted;
+    }
+    const char *last = std::max(plain, quoted);
+    return last < end ? last + len : end;
+}
+
+bool isContainerName(const char *name, const char *end)
+{
+    return startsWith(name, end, "dict") || startsWith(name, end, "array");
+}
+
+// Nesting of an XML property list, counted on the raw text before the parser
+// sees it: the parser itself is iterative, but freeing and converting what it
+// builds recurses once per level. Every <dict> or <array> that does not close
+// itself opens a level and its end tag closes one. Comments, processing
+// instructions, the DOCTYPE and CDATA sections are skipped the way the parser
+// skips them; where the parser could read a construct as ending later than
+// we do, we take the later end, and a level opened inside anything we skip
+// still counts while an end tag there does not. The count can only come out
+// too high, never too low.
 bool xmlWithinLimits(const QByteArray &bytes, QString *error)
 {
     int depth = 0;
+    auto open = [&] {
+        if (++depth <= kMaxDepth)
+            return true;
+        if (error)
+            *error = QStringLiteral("nesting deeper than %1 levels").arg(kMaxDepth);
+        return false;
+    };
+    // Levels that anything skipped might open.
+    auto openAllIn = [&](const char *from, const char *to) {
+        for (const char *q = from; q < to; ++q) {
+            if (*q == '<' && isContainerName(q + 1, to) && !open())
+                return false;
+        }
+        return true;
+    };
+
     const char *p = bytes.constData();
     const char *end = p + bytes.size();
     while ((p = static_cast<const char *>(std::memchr(p, '<', size_t(end - p))))) {
-        ++p;
-        const bool closing = p < end && *p == '/';
-        const char *name = closing ? p + 1 : p;
-        int len = 0;
-        if (end - name >= 4 && std::memcmp(name, "dict", 4) == 0)
-            len = 4;
-        else if (end - name >= 5 && std::memcmp(name, "array", 5) == 0)
-            len = 5;
-        if (!len)
+        const char *next;
+        if (startsWith(p, end, "<!--"))
+            next = constructEnd(p + 4, end, "-->");
+        else if (startsWith(p, end, "<![CDATA["))
+            next = constructEnd(p + 9, end, "]]>");
+        else if (startsWith(p, end, "<?"))
+            next = constructEnd(p + 2, end, "?>");
+        else if (startsWith(p, end, "<!")) {
+            // A DOCTYPE ends at '>' unless it has an internal subset, which
+            // ends at "]>".
+            next = constructEnd(p + 2, end, ">");
+            if (std::memchr(p + 2, '[', size_t(next - (p + 2))))
+                next = std::max(next, constructEnd(p + 2, end, "]>"));
+        } else {
+            const bool closing = p + 1 < end && p[1] == '/';
+            const char *name = closing ? p + 2 : p + 1;
+            next = constructEnd(name, end, ">");
+            if (isContainerName(name, end)) {
+                // Self-closing only when both readings of the tag's end agree.
+                const char *plainGt =
+                    static_cast<const char *>(std::memchr(name, '>', size_t(end - name)));
+                const bool selfClosing =
+                    plainGt && plainGt[-1] == '/' && next[-1] == '>' && next[-2] == '/';
+                if (closing)
+                    depth = std::max(depth - 1, 0);
+                else if (!selfClosing && !open())
+                    return false;
+            }
+            if (!openAllIn(name, next))
+                return false;
+            p = next;
             continue;
-        const char *after = name + len;
-        // Skip to the end of the tag to see whether it closes itself.
-        const char *gt = static_cast<const char *>(std::memchr(after, '>', size_t(end - after)));
-        if (!gt)
-            break;
-        const bool selfClosing = gt > after && gt[-1] == '/';
-        if (closing)
-            --depth;
-        else if (!selfClosing && ++depth > kMaxDepth) {
-            if (error)
-                *error = QStringLiteral("nesting deeper than %1 levels").arg(kMaxDepth);
-            return false;
         }
-        p = gt;
+        if (!openAllIn(p + 1, next))
+            return false;
+        p = next;
     }
     return true;
 }
@@ -163,10 +234,51 @@ bool binaryWithinLimits(const QByteArray &bytes, QString *error)
     return true;
 }
 
-QVariant toVariant(plist_t node, int depth)
+// Strings must be UTF-8: anything else would be altered (replacement
+// characters) on the next rewrite, so such a file counts as unreadable.
+bool isValidUtf8(const char *s)
 {
-    if (!node || depth > kMaxDepth)
+    const auto *p = reinterpret_cast<const unsigned char *>(s);
+    while (*p) {
+        const unsigned char c = *p;
+        int extra;
+        char32_t cp;
+        if (c < 0x80) {
+            ++p;
+            continue;
+        } else if (c >= 0xC2 && c <= 0xDF) {
+            extra = 1;
+            cp = c & 0x1F;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            extra = 2;
+            cp = c & 0x0F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            extra = 3;
+            cp = c & 0x07;
+        } else {
+            return false;
+        }
+        for (int i = 1; i <= extra; ++i) {
+            if ((p[i] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i] & 0x3F);
+        }
+        if ((extra == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) ||
+            (extra == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        p += extra + 1;
+    }
+    return true;
+}
+
+// Converts a parsed tree; clears `ok` when something in it cannot be carried
+// over intact.
+QVariant toVariant(plist_t node, int depth, bool &ok)
+{
+    if (!node || depth > kMaxDepth) {
+        ok = false;
         return {};
+    }
     switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
         QVariantMap map;
@@ -180,7 +292,9 @@ QVariant toVariant(plist_t node, int depth)
                 free(key);
                 break;
             }
-            map.insert(QString::fromUtf8(key), toVariant(value, depth + 1));
+            if (key && !isValidUtf8(key))
+                ok = false;
+            map.insert(QString::fromUtf8(key), toVariant(value, depth + 1, ok));
             free(key);
         }
         free(it);
@@ -191,12 +305,14 @@ QVariant toVariant(plist_t node, int depth)
         const uint32_t n = plist_array_get_size(node);
         list.reserve(int(n));
         for (uint32_t i = 0; i < n; ++i)
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1));
+            list.append(toVariant(plist_array_get_item(node, i), depth + 1, ok));
         return list;
     }
     case PLIST_STRING: {
         char *s = nullptr;
         plist_get_string_val(node, &s);
+        if (s && !isValidUtf8(s))
+            ok = false;
         QString out = QString::fromUtf8(s);
         free(s);
         return out;
@@ -221,8 +337,7 @@ QVariant toVariant(plist_t node, int depth)
     case PLIST_DATE: {
         int32_t sec = 0, usec = 0;
         plist_get_date_val(node, &sec, &usec);
-        return QDateTime::fromMSecsSinceEpoch((kPlistEpoch + sec) * 1000 + usec / 1000,
-                                              Qt::UTC);
+        return QDateTime::fromMSecsSinceEpoch((kPlistEpoch + sec) * 1000 + usec / 1000, Qt::UTC);
     }
     case PLIST_DATA: {
         char *buf = nullptr;
@@ -238,6 +353,7 @@ QVariant toVariant(plist_t node, int depth)
         return QVariantMap{{QStringLiteral("CF$UID"), qint64(v)}};
     }
     default:
+        ok = false;
         return {};
     }
 }
@@ -323,9 +439,13 @@ QVariant parse(const QByteArray &bytes, QString *error)
             *error = QStringLiteral("not a property list");
         return {};
     }
-    QVariant value = toVariant(root, 0);
-    if (!value.isValid() && error)
-        *error = QStringLiteral("unsupported property-list value");
+    bool ok = true;
+    QVariant value = toVariant(root, 0, ok);
+    if (!ok) {
+        if (error)
+            *error = QStringLiteral("unsupported property-list value or invalid UTF-8");
+        return {};
+    }
     return value;
 }
 
@@ -381,8 +501,11 @@ bool writeFile(const QString &path, const QVariant &value, QString *error)
     }
     QSaveFile file(path);
     // QSaveFile writes a temporary file beside `path`, syncs it to disk on
-    // commit and renames it over the old file.
-    if (!file.open(QIODevice::WriteOnly) || file.write(xml) != xml.size() || !file.commit()) {
+    // commit and renames it over the old file. Unbuffered, so a short write
+    // (disk full, file size limit) shows in write()'s result: through the
+    // buffer it would go unnoticed and commit() would install a cut-off file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) || file.write(xml) != xml.size() ||
+        !file.commit()) {
         if (error)
             *error = file.errorString();
         file.cancelWriting();
