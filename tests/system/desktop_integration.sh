@@ -1,0 +1,204 @@
+#!/usr/bin/env bash
+# Desktop integration checks: launcher and metainfo validate, `cmake --install`
+# lays out the expected files, and the Debian package carries them with
+# resolvable libraries and real dependencies.
+#
+#   desktop_integration.sh validate   <source-dir> <build-dir>
+#   desktop_integration.sh install    <source-dir> <build-dir>
+#   desktop_integration.sh deb        <source-dir> <build-dir>
+#   desktop_integration.sh screenshot <source-dir> <build-dir>
+set -euo pipefail
+
+mode=$1
+src=$(cd "$2" && pwd)
+build=$(cd "$3" && pwd)
+
+scratch=$(mktemp -d "${TMPDIR:-/tmp}/orbitune-system.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
+
+failures=0
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+
+need() {
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "FAIL: $tool is not installed (scripts/install-deps.sh --test)" >&2; exit 1; }
+  done
+}
+
+icon_sizes=(16 22 24 32 48 64 128 256)
+
+# Files every installation must contain, relative to the prefix.
+expected_files() {
+  echo bin/orbitune
+  echo share/applications/orbitune.desktop
+  echo share/metainfo/orbitune.metainfo.xml
+  echo share/icons/hicolor/scalable/apps/orbitune.svg
+  echo share/icons/hicolor/symbolic/apps/orbitune-symbolic.svg
+  for s in "${icon_sizes[@]}"; do
+    echo "share/icons/hicolor/${s}x${s}/apps/orbitune.png"
+  done
+}
+
+# Checks an installed tree under <root><prefix>.
+check_tree() {
+  local root=$1 prefix=$2 label=$3
+  local base=$root$prefix
+  local missing=0
+  while read -r f; do
+    if [[ ! -f $base/$f ]]; then
+      fail "$label: $prefix/$f is missing"
+      missing=1
+    fi
+  done < <(expected_files)
+  ((missing)) || pass "$label: all $(expected_files | wc -l) expected files present"
+
+  [[ -x $base/bin/orbitune ]] || fail "$label: bin/orbitune is not executable"
+
+  # Each PNG has the size its directory claims.
+  for s in "${icon_sizes[@]}"; do
+    local png=$base/share/icons/hicolor/${s}x${s}/apps/orbitune.png
+    [[ -f $png ]] || continue
+    if ! file "$png" | grep -q "PNG image data, $s x $s,"; then
+      fail "$label: $png is not a ${s}x${s} PNG: $(file -b "$png")"
+    fi
+  done
+
+  # The launcher points at what was installed.
+  local desktop=$base/share/applications/orbitune.desktop
+  if [[ -f $desktop ]]; then
+    local exec icon
+    exec=$(sed -n 's/^Exec=\([^ ]*\).*/\1/p' "$desktop")
+    icon=$(sed -n 's/^Icon=//p' "$desktop")
+    [[ -x $base/bin/$exec ]] || fail "$label: Exec=$exec is not in $prefix/bin"
+    [[ -f $base/share/icons/hicolor/scalable/apps/$icon.svg ]] ||
+      fail "$label: Icon=$icon has no scalable icon"
+    desktop-file-validate "$desktop" || fail "$label: installed launcher does not validate"
+  fi
+  local metainfo=$base/share/metainfo/orbitune.metainfo.xml
+  if [[ -f $metainfo ]]; then
+    grep -q '<launchable type="desktop-id">orbitune.desktop</launchable>' "$metainfo" ||
+      fail "$label: metainfo does not launch orbitune.desktop"
+    appstreamcli validate --no-net "$metainfo" >"$scratch/asv.log" 2>&1 ||
+      { cat "$scratch/asv.log" >&2; fail "$label: installed metainfo does not validate"; }
+  fi
+}
+
+case $mode in
+validate)
+  need desktop-file-validate appstreamcli
+  if desktop-file-validate "$src/resources/desktop/orbitune.desktop"; then
+    pass "desktop-file-validate orbitune.desktop"
+  else
+    fail "desktop-file-validate orbitune.desktop"
+  fi
+  if appstreamcli validate --no-net --pedantic "$build/orbitune.metainfo.xml"; then
+    pass "appstreamcli validate orbitune.metainfo.xml"
+  else
+    fail "appstreamcli validate orbitune.metainfo.xml"
+  fi
+  # The release described must be the version being built.
+  version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+  if grep -q "<release version=\"$version\"" "$build/orbitune.metainfo.xml"; then
+    pass "metainfo has release notes for $version"
+  else
+    fail "metainfo has no <release> for version $version"
+  fi
+  ;;
+
+install)
+  need cmake desktop-file-validate appstreamcli file
+  cmake --install "$build" --prefix "$scratch/prefix" >"$scratch/install.log" ||
+    { cat "$scratch/install.log" >&2; fail "cmake --install"; exit 1; }
+  check_tree "$scratch" /prefix "cmake --install"
+  # Nothing but what we meant to ship.
+  extra=$(cd "$scratch/prefix" && find . -type f | sed 's|^\./||' | sort |
+    comm -23 - <(expected_files | sort))
+  [[ -z $extra ]] && pass "no unexpected files installed" || fail "unexpected files installed: $extra"
+  ;;
+
+deb)
+  need cpack dpkg-deb dpkg-shlibdeps objdump ldd apt-cache file desktop-file-validate appstreamcli
+  cpack -G DEB --config "$build/CPackConfig.cmake" -B "$scratch/pkg" >"$scratch/cpack.log" 2>&1 ||
+    { cat "$scratch/cpack.log" >&2; fail "cpack -G DEB"; exit 1; }
+  shopt -s nullglob
+  debs=("$scratch"/pkg/orbitune_*.deb)
+  ((${#debs[@]} == 1)) || { fail "expected one orbitune_*.deb, found ${#debs[@]}"; exit 1; }
+  deb=${debs[0]}
+  pass "built $(basename "$deb")"
+
+  [[ $(dpkg-deb -f "$deb" Package) == orbitune ]] || fail "Package is not orbitune"
+  [[ $(dpkg-deb -f "$deb" Version) == "$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")" ]] ||
+    fail "Version $(dpkg-deb -f "$deb" Version) is not the project version"
+  [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] || fail "wrong Architecture"
+
+  dpkg-deb -x "$deb" "$scratch/root"
+  check_tree "$scratch/root" /usr ".deb"
+
+  # Every library resolves on this system.
+  bin=$scratch/root/usr/bin/orbitune
+  if ldd "$bin" >"$scratch/ldd.txt" 2>&1 && ! grep -q 'not found' "$scratch/ldd.txt"; then
+    pass "ldd resolves all $(wc -l <"$scratch/ldd.txt") libraries"
+  else
+    cat "$scratch/ldd.txt" >&2
+    fail "ldd: unresolved libraries"
+  fi
+
+  # Depends names real packages, covers the runtime plugins, and names the
+  # package of every library the binary links directly.
+  depends=$(dpkg-deb -f "$deb" Depends)
+  echo "Depends: $depends"
+  mapfile -t dep_names < <(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/ //g' | grep -v '^$' | sort -u)
+  for p in "${dep_names[@]}"; do
+    cand=$(apt-cache policy "$p" 2>/dev/null | sed -n 's/^ *Candidate: //p')
+    if [[ -z $cand || $cand == "(none)" ]]; then
+      fail "Depends names $p, which is no Debian package here"
+    fi
+  done
+  for p in gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad \
+    gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio \
+    libqt6widgets6 libqt6network6 libqt6dbus6 libqt6svg6 libplist3 libgstreamer1.0-0; do
+    printf '%s\n' "${dep_names[@]}" | grep -qx "$p" || fail "Depends lacks $p"
+  done
+  while read -r lib; do
+    path=$(awk -v l="$lib" '$1 == l { print $3 }' "$scratch/ldd.txt")
+    [[ -n $path ]] || continue
+    owner=$(dpkg -S "$(readlink -f "$path")" 2>/dev/null || dpkg -S "$path" 2>/dev/null || true)
+    owner=${owner%%:*}
+    if [[ -z $owner ]]; then
+      fail "$lib ($path) belongs to no package"
+    elif ! printf '%s\n' "${dep_names[@]}" | grep -qx "$owner"; then
+      fail "$lib comes from $owner, which Depends does not name"
+    fi
+  done < <(objdump -p "$bin" | awk '$1 == "NEEDED" { print $2 }')
+  pass "Depends checked ($((${#dep_names[@]})) packages)"
+  ;;
+
+screenshot)
+  url_base=$(sed -n 's/^ORBITUNE_REPOSITORY_RAW_URL:STRING=//p' "$build/CMakeCache.txt")
+  mapfile -t shots < <(sed -n 's|.*<image[^>]*>\(.*\)</image>.*|\1|p' "$build/orbitune.metainfo.xml")
+  ((${#shots[@]} > 0)) || fail "metainfo lists no screenshot"
+  for url in "${shots[@]}"; do
+    rel=${url#"$url_base"/}
+    [[ $rel != "$url" ]] || { fail "screenshot $url is not under $url_base"; continue; }
+    if [[ -f $src/$rel ]] && file "$src/$rel" | grep -q 'PNG image data'; then
+      pass "screenshot $rel is in the repository"
+    else
+      fail "screenshot $rel (referenced by the metainfo) is not a PNG in the repository"
+    fi
+  done
+  ;;
+
+*)
+  echo "usage: $0 validate|install|deb|screenshot <source-dir> <build-dir>" >&2
+  exit 2
+  ;;
+esac
+
+if ((failures)); then
+  echo "$failures check(s) failed" >&2
+  exit 1
+fi
