@@ -64,6 +64,7 @@ private Q_SLOTS:
     void playlistsResolveToTheirFirstStream();
     void hugePlaylistKeepsTheUiResponsive();
     void hlsPlays();
+    void aacStreamPlays();
     void icyTitleBecomesNowPlaying();
     void chainedOggKeepsPlayingAcrossTitles();
     void droppedStreamReconnects();
@@ -230,6 +231,14 @@ void TestGstMediaPlayer::hlsPlays()
     auto o = open(m_servers->httpUrl("/hls/live.m3u8"));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     QCOMPARE(o.player->streamUrl(), m_servers->httpUrl("/hls/live.m3u8"));
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+}
+
+void TestGstMediaPlayer::aacStreamPlays()
+{
+    auto o = open(m_servers->httpUrl("/live.aac"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
 }

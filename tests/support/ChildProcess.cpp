@@ -1,6 +1,7 @@
 #include "support/ChildProcess.h"
 
 #include <QDeadlineTimer>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -64,10 +65,15 @@ QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs)
 
 quint16 freePort()
 {
-    QTcpServer server;
-    if (!server.listen(QHostAddress::LocalHost, 0))
-        return 0;
-    return server.serverPort();
+    // Below the kernel's ephemeral range, so a server that binds port 0 later
+    // cannot be handed the same port.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const auto port = quint16(20000 + QRandomGenerator::global()->bounded(12000));
+        QTcpServer server;
+        if (server.listen(QHostAddress::LocalHost, port))
+            return port;
+    }
+    return 0;
 }
 
 bool waitForTcpPort(quint16 port, int timeoutMs)

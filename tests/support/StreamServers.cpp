@@ -42,6 +42,7 @@ int mountStatus(quint16 port, const QString &mount)
 StreamServers::StreamServers()
 {
     m_refusedPort = childprocess::freePort();
+    m_icecastPort = childprocess::freePort();
 }
 
 StreamServers::~StreamServers()
@@ -63,8 +64,12 @@ bool StreamServers::fail(const QString &error)
 
 bool StreamServers::start()
 {
-    return startIcecast() && startSource(QStringLiteral("/live.mp3")) &&
-           startSource(QStringLiteral("/live.ogg")) && startHttp();
+    // The HTTP server makes its media files meanwhile.
+    const QString mp3 = QStringLiteral("/live.mp3");
+    const QString ogg = QStringLiteral("/live.ogg");
+    return launchHttp() && startIcecast() && launchSource(mp3, QStringLiteral("Live-Tone")) &&
+           launchSource(ogg, QStringLiteral("Live-Tone")) && waitForMount(mp3) &&
+           waitForMount(ogg) && waitForHttp();
 }
 
 bool StreamServers::startIcecast()
@@ -79,7 +84,6 @@ bool StreamServers::startIcecast()
     // must be able to read the config and write the logs.
     if (root)
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
-    m_icecastPort = childprocess::freePort();
     const QString config = m_dir.filePath(QStringLiteral("icecast.xml"));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
@@ -121,13 +125,23 @@ bool StreamServers::startIcecast()
     m_icecast = childprocess::start(program, args);
     if (!m_icecast)
         return fail(QStringLiteral("icecast2 did not start"));
-    if (!childprocess::waitForTcpPort(m_icecastPort, 8000))
-        return fail(QStringLiteral("icecast2 does not listen: ") +
-                    QString::fromLocal8Bit(m_icecast->readAll()));
+    if (!childprocess::waitForTcpPort(m_icecastPort, 8000)) {
+        QFile log(m_dir.filePath(QStringLiteral("error.log")));
+        log.open(QIODevice::ReadOnly);
+        return fail(QStringLiteral("icecast2 does not listen on %1: %2 %3")
+                        .arg(m_icecastPort)
+                        .arg(QString::fromLocal8Bit(m_icecast->readAll()),
+                             QString::fromLocal8Bit(log.readAll().right(1500))));
+    }
     return true;
 }
 
 bool StreamServers::startSource(const QString &mount, const QString &title)
+{
+    return launchSource(mount, title) && waitForMount(mount);
+}
+
+bool StreamServers::launchSource(const QString &mount, const QString &title)
 {
     stopSource(mount);
     const bool ogg = mount.endsWith(QLatin1String(".ogg"));
@@ -157,8 +171,16 @@ bool StreamServers::startSource(const QString &mount, const QString &title)
     auto source = childprocess::start(QStringLiteral("gst-launch-1.0"), pipeline);
     if (!source)
         return fail(QStringLiteral("gst-launch-1.0 did not start"));
-    QProcess *raw = source.get();
     m_sources[mount] = std::move(source);
+    return true;
+}
+
+bool StreamServers::waitForMount(const QString &mount)
+{
+    const auto it = m_sources.find(mount);
+    if (it == m_sources.end())
+        return fail(QStringLiteral("no source for ") + mount);
+    QProcess *raw = it->second.get();
     QDeadlineTimer deadline(8000);
     while (!deadline.hasExpired()) {
         if (isMountUp(mount))
@@ -187,6 +209,11 @@ bool StreamServers::isMountUp(const QString &mount) const
 
 bool StreamServers::startHttp()
 {
+    return launchHttp() && waitForHttp();
+}
+
+bool StreamServers::launchHttp()
+{
     const QString script = supportDir() + QStringLiteral("/stream_http.py");
     m_http = childprocess::start(
         QStringLiteral("python3"),
@@ -196,6 +223,11 @@ bool StreamServers::startHttp()
         QProcessEnvironment::systemEnvironment(), m_dir.filePath(QStringLiteral("http.log")));
     if (!m_http)
         return fail(QStringLiteral("python3 did not start"));
+    return true;
+}
+
+bool StreamServers::waitForHttp()
+{
     const QString port = childprocess::waitForLine(m_http.get(), "READY", 60000);
     m_httpPort = port.toUShort();
     if (!m_httpPort) {

@@ -42,7 +42,8 @@ public:
     // /list-plain /list.xspf /list-xspf.txt /fallback.pls /fallback404.m3u
     // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
-    // /chained.ogg /hls/live.m3u8. Query strings are ignored by the server.
+    // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped). Query strings
+    // are ignored by the server.
     QUrl httpUrl(const QString &pathAndQuery) const;
     // A loopback URL nothing listens on.
     QUrl refusedUrl() const;
@@ -55,6 +56,10 @@ public:
 
 private:
     bool fail(const QString &error);
+    bool launchHttp();
+    bool waitForHttp();
+    bool launchSource(const QString &mount, const QString &title);
+    bool waitForMount(const QString &mount);
 
     QTemporaryDir m_dir;
     QString m_error;
