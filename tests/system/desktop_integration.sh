@@ -7,6 +7,7 @@
 #   desktop_integration.sh install    <source-dir> <build-dir>
 #   desktop_integration.sh deb        <source-dir> <build-dir>
 #   desktop_integration.sh screenshot <source-dir> <build-dir>
+#   desktop_integration.sh run        <source-dir> <build-dir>
 set -euo pipefail
 
 mode=$1
@@ -14,7 +15,27 @@ src=$(cd "$2" && pwd)
 build=$(cd "$3" && pwd)
 
 scratch=$(mktemp -d "${TMPDIR:-/tmp}/orbitune-system.XXXXXX")
-trap 'rm -rf "$scratch"' EXIT
+pids=() # processes this script started; stopped by PID on exit
+cleanup() {
+  for pid in "${pids[@]}"; do
+    kill "$pid" 2>/dev/null || true
+  done
+  for pid in "${pids[@]}"; do
+    while kill -0 "$pid" 2>/dev/null; do sleep 0.1; done
+  done
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+# Polls a condition for up to $1 seconds.
+wait_until() {
+  local deadline=$((SECONDS + $1))
+  shift
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.2
+  done
+}
 
 failures=0
 fail() {
@@ -192,8 +213,57 @@ screenshot)
   done
   ;;
 
+run)
+  # The installed program, on a private session bus, announces itself to
+  # media controls under the launcher's name and quits when asked to.
+  need cmake dbus-daemon dbus-send playerctl
+  cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
+  mkdir -p "$scratch"/{data,config,cache,runtime}
+  chmod 700 "$scratch/runtime"
+  dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+    3>"$scratch/bus.address" 4>"$scratch/bus.pid"
+  pids+=("$(head -n1 "$scratch/bus.pid")")
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus.address")
+  export XDG_DATA_HOME=$scratch/data XDG_CONFIG_HOME=$scratch/config
+  export XDG_CACHE_HOME=$scratch/cache XDG_RUNTIME_DIR=$scratch/runtime
+  export XDG_DATA_DIRS=$scratch/prefix/share:/usr/share
+  export QT_QPA_PLATFORM=offscreen ORBITUNE_NO_SYSLOG=1
+  unset DISPLAY WAYLAND_DISPLAY
+
+  "$scratch/prefix/bin/orbitune" >"$scratch/app.log" 2>&1 &
+  app=$!
+  pids+=("$app")
+  if wait_until 30 bash -c 'playerctl --list-all 2>/dev/null | grep -qx orbitune'; then
+    pass "installed orbitune is on the bus as an MPRIS player"
+  else
+    cat "$scratch/app.log" >&2
+    fail "orbitune never appeared on the session bus"
+    exit 1
+  fi
+  get() {
+    dbus-send --session --print-reply=literal --dest=org.mpris.MediaPlayer2.orbitune \
+      /org/mpris/MediaPlayer2 org.freedesktop.DBus.Properties.Get "string:$1" "string:$2" |
+      sed 's/^ *variant *//'
+  }
+  entry=$(get org.mpris.MediaPlayer2 DesktopEntry)
+  [[ -f $scratch/prefix/share/applications/$entry.desktop ]] &&
+    pass "DesktopEntry \"$entry\" names the installed launcher" ||
+    fail "DesktopEntry \"$entry\" has no installed $entry.desktop"
+  [[ $(get org.mpris.MediaPlayer2 Identity) == Orbitune ]] || fail "Identity is not Orbitune"
+  status=$(get org.mpris.MediaPlayer2.Player PlaybackStatus)
+  [[ $status == Stopped ]] && pass "nothing plays at start" || fail "PlaybackStatus at start is $status"
+
+  dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.orbitune \
+    /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >/dev/null
+  if wait_until 15 bash -c "! kill -0 $app 2>/dev/null"; then
+    wait "$app" && pass "Quit ends the program cleanly" || fail "exit status $? after Quit"
+  else
+    fail "the program is still running 15 s after Quit"
+  fi
+  ;;
+
 *)
-  echo "usage: $0 validate|install|deb|screenshot <source-dir> <build-dir>" >&2
+  echo "usage: $0 validate|install|deb|screenshot|run <source-dir> <build-dir>" >&2
   exit 2
   ;;
 esac
