@@ -37,7 +37,10 @@ ImageLoader *ImageLoader::shared()
     return g_default.data();
 }
 
-void ImageLoader::setShared(ImageLoader *loader) { g_installed = loader; }
+void ImageLoader::setShared(ImageLoader *loader)
+{
+    g_installed = loader;
+}
 
 // ---------------------------------------------------------------------------
 // Worker-thread helpers
@@ -74,8 +77,7 @@ QByteArray readLocalFile(const QString &path, qint64 maxBytes, QString *why)
     return data;
 }
 
-QImage decodeBytes(const QByteArray &bytes, const NetworkImageLoader::Limits &limits,
-                   QString *why)
+QImage decodeBytes(const QByteArray &bytes, const NetworkImageLoader::Limits &limits, QString *why)
 {
     if (bytes.isEmpty()) {
         *why = QStringLiteral("no data");
@@ -346,8 +348,10 @@ void NetworkImageLoader::startTransfer(const QString &key, Request &request)
     const quint64 id = request.id;
     connect(request.reply, &QNetworkReply::metaDataChanged, this,
             [this, key, id]() { onMetaData(key, id); });
-    connect(request.reply, &QIODevice::readyRead, this, [this, key, id]() { onReadyRead(key, id); });
-    connect(request.reply, &QNetworkReply::finished, this, [this, key, id]() { onFinished(key, id); });
+    connect(request.reply, &QIODevice::readyRead, this,
+            [this, key, id]() { onReadyRead(key, id); });
+    connect(request.reply, &QNetworkReply::finished, this,
+            [this, key, id]() { onFinished(key, id); });
 
     // The inactivity timeout does not stop a server that sends one byte now
     // and then; the deadline does.
@@ -395,7 +399,8 @@ void NetworkImageLoader::onMetaData(const QString &key, quint64 id)
     if (status >= 300 && status < 400)
         return; // a redirect on its way; its own length does not matter
     bool ok = false;
-    const qint64 length = request->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+    const qint64 length =
+        request->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
     if (ok && length > m_limits.maxBytes)
         fail(key, id, QStringLiteral("announced %1 bytes, too large").arg(length));
 }
@@ -419,9 +424,10 @@ void NetworkImageLoader::onFinished(const QString &key, quint64 id)
         return;
     QNetworkReply *reply = request->reply;
     if (reply->error() != QNetworkReply::NoError) {
-        const QString why = reply->error() == QNetworkReply::OperationCanceledError
-                                ? QStringLiteral("no data for %1 ms").arg(m_limits.transferTimeoutMs)
-                                : reply->errorString();
+        const QString why =
+            reply->error() == QNetworkReply::OperationCanceledError
+                ? QStringLiteral("no data for %1 ms").arg(m_limits.transferTimeoutMs)
+                : reply->errorString();
         fail(key, id, why);
         return;
     }

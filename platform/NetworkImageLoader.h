@@ -50,10 +50,10 @@ public:
         int maxRedirects = 5;
         qint64 maxBytes = 4 * 1024 * 1024; // encoded size, network or file
         int maxConcurrentTransfers = 6;
-        QSize maxDecodeSize{512, 512}; // larger images are decoded scaled to fit
-        int maxImageDimension = 20'000;        // header width or height above this: refused
-        qint64 maxImagePixels = 24'000'000;    // header width × height above this: refused
-        int decoderAllocationLimitMb = 128;    // QImageReader allocation limit
+        QSize maxDecodeSize{512, 512};      // larger images are decoded scaled to fit
+        int maxImageDimension = 20'000;     // header width or height above this: refused
+        qint64 maxImagePixels = 16'000'000; // header width × height above this: refused
+        int decoderAllocationLimitMb = 128; // QImageReader allocation limit
         qint64 memoryCacheBytes = 16 * 1024 * 1024;
         int failureMemoryMs = 30'000; // a failed URL is not asked again for this long
         qint64 diskCacheBytes = 50 * 1024 * 1024;

@@ -21,6 +21,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include <memory>
@@ -40,21 +41,32 @@ qint64 residentBytes()
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
 }
 
-// Nanoseconds the calling thread has spent runnable but waiting for a CPU.
-qint64 runQueueWaitNs()
+// The calling thread's time on a CPU and time runnable but waiting for one,
+// in nanoseconds.
+struct SchedStat {
+    qint64 runNs = 0;
+    qint64 waitNs = 0;
+};
+SchedStat threadSchedStat()
 {
     QFile schedstat(QStringLiteral("/proc/thread-self/schedstat"));
     if (!schedstat.open(QIODevice::ReadOnly))
-        return 0;
+        return {};
     const QList<QByteArray> fields = schedstat.readAll().split(' ');
-    return fields.size() > 1 ? fields[1].toLongLong() : 0;
+    if (fields.size() < 2)
+        return {};
+    return {fields[0].toLongLong(), fields[1].toLongLong()};
 }
 
-// Ticks every 10 ms on the main thread. The longest gap between two ticks,
-// less the interval, is the worst stall. Time the thread spent waiting for
-// a CPU (other processes building on a busy machine) is reported but not
-// counted as a stall: a stall is the thread busy or blocked. Also tracks the
-// peak resident size.
+// Ticks every 10 ms on the main thread and looks at each gap between ticks,
+// less the interval and less the time the thread waited for a CPU (other
+// processes building on a busy machine):
+// - a busy stall is such a gap in which the thread mostly ran: work done on
+//   the main thread. The worst must stay within 50 ms.
+// - an idle gap is one in which it mostly slept. On a loaded virtual machine
+//   a wake-up can come late; a blocking call would also show here, so these
+//   get a looser bound.
+// Also tracks the peak resident size.
 class LoopProbe : public QObject {
 public:
     LoopProbe()
@@ -63,24 +75,30 @@ public:
         m_timer.setInterval(kIntervalMs);
         connect(&m_timer, &QTimer::timeout, this, [this]() {
             const qint64 gapMs = m_clock.restart();
-            const qint64 waitNs = runQueueWaitNs();
-            const qint64 waitedMs = (waitNs - m_lastWaitNs) / 1'000'000;
-            m_lastWaitNs = waitNs;
+            const SchedStat now = threadSchedStat();
+            const qint64 ranMs = (now.runNs - m_last.runNs) / 1'000'000;
+            const qint64 waitedMs = (now.waitNs - m_last.waitNs) / 1'000'000;
+            m_last = now;
+            const qint64 stallMs = gapMs - kIntervalMs - waitedMs;
             m_worstGap = std::max(m_worstGap, gapMs);
-            m_worstStall = std::max(m_worstStall, gapMs - kIntervalMs - waitedMs);
+            if (ranMs * 2 >= stallMs)
+                m_worstBusy = std::max(m_worstBusy, stallMs);
+            else
+                m_worstIdle = std::max(m_worstIdle, stallMs);
             m_peakRss = std::max(m_peakRss, residentBytes());
         });
     }
     void start()
     {
-        m_worstGap = m_worstStall = 0;
+        m_worstGap = m_worstBusy = m_worstIdle = 0;
         m_baseRss = m_peakRss = residentBytes();
-        m_lastWaitNs = runQueueWaitNs();
+        m_last = threadSchedStat();
         m_clock.start();
         m_timer.start();
     }
     void stop() { m_timer.stop(); }
-    qint64 worstStallMs() const { return m_worstStall; }
+    qint64 worstBusyStallMs() const { return m_worstBusy; }
+    qint64 worstIdleGapMs() const { return m_worstIdle; }
     qint64 worstGapMs() const { return m_worstGap; }
     qint64 rssGrowth() const { return m_peakRss - m_baseRss; }
 
@@ -89,9 +107,10 @@ public:
 private:
     QTimer m_timer;
     QElapsedTimer m_clock;
+    SchedStat m_last;
     qint64 m_worstGap = 0;
-    qint64 m_worstStall = 0;
-    qint64 m_lastWaitNs = 0;
+    qint64 m_worstBusy = 0;
+    qint64 m_worstIdle = 0;
     qint64 m_baseRss = 0;
     qint64 m_peakRss = 0;
 };
@@ -109,6 +128,20 @@ struct Outcome {
         };
     }
 };
+
+// NetworkImageLoader::decode as the loader's workers run it: on another
+// thread, so the probe keeps measuring the main thread alone.
+QImage decodeElsewhere(const QByteArray &bytes, const NetworkImageLoader::Limits &limits)
+{
+    QImage image;
+    std::unique_ptr<QThread> worker(
+        QThread::create([&]() { image = NetworkImageLoader::decode(bytes, limits); }));
+    worker->start();
+    if (!QTest::qWaitFor([&]() { return worker->isFinished(); }, 20000))
+        qFatal("decoding did not end");
+    worker->wait();
+    return image;
+}
 
 } // namespace
 
@@ -230,12 +263,15 @@ void TestImageLoader::init()
 void TestImageLoader::cleanup()
 {
     m_probe.stop();
-    qInfo("%s: worst event-loop stall %lld ms (longest tick gap %lld ms, waits for a CPU "
-          "excluded), peak resident growth %lld KiB",
-          QTest::currentTestFunction(), m_probe.worstStallMs(), m_probe.worstGapMs(),
-          m_probe.rssGrowth() / 1024);
-    QVERIFY2(m_probe.worstStallMs() <= 50,
-             qPrintable(QStringLiteral("main thread blocked %1 ms").arg(m_probe.worstStallMs())));
+    qInfo("%s: worst main-thread stall %lld ms busy, %lld ms idle (longest tick gap %lld ms, "
+          "waits for a CPU excluded); peak resident growth %lld KiB",
+          QTest::currentTestFunction(), m_probe.worstBusyStallMs(), m_probe.worstIdleGapMs(),
+          m_probe.worstGapMs(), m_probe.rssGrowth() / 1024);
+    QVERIFY2(
+        m_probe.worstBusyStallMs() <= 50,
+        qPrintable(QStringLiteral("main thread busy for %1 ms").arg(m_probe.worstBusyStallMs())));
+    QVERIFY2(m_probe.worstIdleGapMs() <= 250,
+             qPrintable(QStringLiteral("main thread blocked %1 ms").arg(m_probe.worstIdleGapMs())));
 }
 
 QByteArray TestImageLoader::ask(const QString &pathAndQuery)
@@ -375,8 +411,9 @@ void TestImageLoader::hostileServersEndWithNullInTime()
     QCOMPARE(m_log.size(), 1);
     QVERIFY2(m_log.first().contains(reason), qPrintable(m_log.first()));
     // Only the first few megabytes of a huge body are ever held.
-    QVERIFY2(m_probe.rssGrowth() < 48 * 1024 * 1024,
-             qPrintable(QStringLiteral("resident size grew %1 KiB").arg(m_probe.rssGrowth() / 1024)));
+    QVERIFY2(
+        m_probe.rssGrowth() < 48 * 1024 * 1024,
+        qPrintable(QStringLiteral("resident size grew %1 KiB").arg(m_probe.rssGrowth() / 1024)));
     // The connection is closed, not left hanging on the server.
     int active = -1, max = -1;
     QTRY_VERIFY_WITH_TIMEOUT((serverStats(&active, &max), active == 0), 5000);
@@ -533,6 +570,21 @@ void TestImageLoader::completionNeverOutlivesItsContext()
     QCOMPARE(goneOutcome.calls, 0);
     QCOMPARE(requestCount(slow), 1); // the survivor kept the transfer going
 
+    // A completion that destroys another waiter's context (a window closing
+    // its rows): the other is not called.
+    const QString shared = QStringLiteral("/img/small.png?delay=100&t=teardown");
+    auto firstRow = std::make_unique<QObject>();
+    auto secondRow = std::make_unique<QObject>();
+    int secondCalls = 0;
+    bool firstCalled = false;
+    loader.load(url(shared), firstRow.get(), [&](const QImage &) {
+        firstCalled = true;
+        secondRow.reset();
+    });
+    loader.load(url(shared), secondRow.get(), [&](const QImage &) { ++secondCalls; });
+    QTRY_VERIFY(firstCalled);
+    QCOMPARE(secondCalls, 0);
+
     // A memory-cache answer is posted; a context destroyed before it is
     // delivered never hears of it.
     auto brief = std::make_unique<QObject>();
@@ -604,8 +656,9 @@ void TestImageLoader::loadsFileUrlsOffTheMainThread()
     QCOMPARE(::mkfifo(QFile::encodeName(fifo).constData(), 0600), 0);
 
     NetworkImageLoader loader(quickLimits());
-    Outcome png, jpeg, missing, big, pipe, folder, text;
+    Outcome png, jpeg, large, missing, big, pipe, folder, text;
     loader.load(QUrl::fromLocalFile(dir + "/small.png"), this, png.sink());
+    loader.load(QUrl::fromLocalFile(dir + "/big.png"), this, large.sink());
     loader.load(QUrl::fromLocalFile(dir + "/photo.jpg"), this, jpeg.sink());
     loader.load(QUrl::fromLocalFile(dir + "/absent.png"), this, missing.sink());
     loader.load(QUrl::fromLocalFile(huge), this, big.sink());
@@ -613,10 +666,11 @@ void TestImageLoader::loadsFileUrlsOffTheMainThread()
     loader.load(QUrl::fromLocalFile(dir), this, folder.sink());
     loader.load(QUrl::fromLocalFile(dir + "/notes.txt"), this, text.sink());
     QCOMPARE(png.calls + jpeg.calls + missing.calls + big.calls, 0);
-    QTRY_VERIFY_WITH_TIMEOUT(png.done() && jpeg.done() && missing.done() && big.done() &&
-                                 pipe.done() && folder.done() && text.done(),
+    QTRY_VERIFY_WITH_TIMEOUT(png.done() && jpeg.done() && large.done() && missing.done() &&
+                                 big.done() && pipe.done() && folder.done() && text.done(),
                              5000);
     QCOMPARE(png.image.size(), QSize(64, 48));
+    QCOMPARE(large.image.size(), QSize(512, 384));
     QCOMPARE(jpeg.image.size(), QSize(512, 384));
     QVERIFY(missing.image.isNull());
     QVERIFY(big.image.isNull());
@@ -633,27 +687,35 @@ void TestImageLoader::decodeGuardsAgainstBombs()
     // A real PNG header declaring 50000x50000 pixels: refused before decoding.
     QByteArray bomb = ask(QStringLiteral("/bomb.png"));
     QVERIFY(bomb.startsWith("\x89PNG"));
-    QVERIFY(NetworkImageLoader::decode(bomb, limits).isNull());
-    // Within the dimension limit but over the pixel budget.
-    const QByteArray square = ask(QStringLiteral("/bomb.png?w=20000&h=20000"));
-    QVERIFY(square.startsWith("\x89PNG"));
-    QVERIFY(NetworkImageLoader::decode(square, limits).isNull());
-    // Over the dimension limit with few pixels.
-    QVERIFY(NetworkImageLoader::decode(ask(QStringLiteral("/bomb.png?w=30000&h=2")), limits)
-                .isNull());
+    QVERIFY(decodeElsewhere(bomb, limits).isNull());
+    // Complete, valid images of a few kilobytes: one over the pixel budget
+    // (yet small enough for the decoder's own allocation limit), one over
+    // the dimension limit. Each decodes once its limit is raised, so it is
+    // the guard that refuses them.
+    const QByteArray manyPixels = ask(QStringLiteral("/bomb.png?w=8000&h=4000&full=1"));
+    QVERIFY(manyPixels.startsWith("\x89PNG") && manyPixels.size() < 100 * 1024);
+    QVERIFY(decodeElsewhere(manyPixels, limits).isNull());
+    NetworkImageLoader::Limits generous = limits;
+    generous.maxImagePixels = 40'000'000;
+    QCOMPARE(decodeElsewhere(manyPixels, generous).size(), QSize(512, 256));
+
+    const QByteArray tooWide = ask(QStringLiteral("/bomb.png?w=30000&h=2&full=1"));
+    QVERIFY(decodeElsewhere(tooWide, limits).isNull());
+    generous.maxImageDimension = 40'000;
+    QCOMPARE(decodeElsewhere(tooWide, generous).size(), QSize(512, 1));
 
     // Truncated data of a real image, and the empty case.
     QFile file(m_files.path() + "/small.png");
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QByteArray whole = file.readAll();
-    QCOMPARE(NetworkImageLoader::decode(whole, limits).size(), QSize(64, 48));
-    QVERIFY(NetworkImageLoader::decode(whole.left(40), limits).isNull());
-    QVERIFY(NetworkImageLoader::decode(QByteArray(), limits).isNull());
+    QCOMPARE(decodeElsewhere(whole, limits).size(), QSize(64, 48));
+    QVERIFY(decodeElsewhere(whole.left(40), limits).isNull());
+    QVERIFY(decodeElsewhere(QByteArray(), limits).isNull());
 
     // A smaller box for tighter callers.
     NetworkImageLoader::Limits small = limits;
     small.maxDecodeSize = QSize(32, 32);
-    QCOMPARE(NetworkImageLoader::decode(whole, small).size(), QSize(32, 24));
+    QCOMPARE(decodeElsewhere(whole, small).size(), QSize(32, 24));
 }
 
 namespace {

@@ -11,7 +11,7 @@ Paths (a query string makes a distinct URL; counts are per full path):
   /stall-body            sends headers announcing 1000 bytes, then nothing
   /trickle               an image type, then one byte per second, forever
   /huge?length=1         200 MB of zeros, with Content-Length when length=1
-  /bomb.png?w=&h=        a small PNG whose header declares 50000x50000 pixels
+  /bomb.png?w=&h=&full=1 a small PNG whose header declares 50000x50000 pixels
   /html                  an HTML page served as image/png
   /loop/a, /loop/b       redirect to each other for ever
   /redirect/<n>/<name>   n redirects, then /img/<name>
@@ -46,12 +46,12 @@ def png_chunk(kind, data):
             + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF))
 
 
-def bomb_png(width=50000, height=50000):
-    # 8-bit greyscale, by default 50000 x 50000: 2.5 GB once decoded. The
-    # first rows of zeros follow; the guard has to refuse the header, not run
-    # out of data.
+def bomb_png(width=50000, height=50000, full=False):
+    # 8-bit greyscale, by default 50000 x 50000: 2.5 GB once decoded. Only the
+    # first rows of zeros follow unless full: the guard has to refuse the
+    # header, not run out of data. A full one is a complete, valid image.
     ihdr = struct.pack(">IIBBBBB", width, height, 8, 0, 0, 0, 0)
-    rows = zlib.compress(b"\0" * ((width + 1) * 64), 9)
+    rows = zlib.compress(b"\0" * ((width + 1) * (height if full else min(height, 64))), 9)
     return (b"\x89PNG\r\n\x1a\n" + png_chunk(b"IHDR", ihdr)
             + png_chunk(b"IDAT", rows) + png_chunk(b"IEND", b""))
 
@@ -185,7 +185,8 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/bomb.png":
             body = BOMB
             if "w" in query or "h" in query:
-                body = bomb_png(int(query.get("w", ["50000"])[0]), int(query.get("h", ["50000"])[0]))
+                body = bomb_png(int(query.get("w", ["50000"])[0]), int(query.get("h", ["50000"])[0]),
+                                query.get("full", ["0"])[0] == "1")
             return self.send_plain(200, body, [("Content-Type", "image/png")])
         if path == "/html":
             body = b"<!doctype html><html><body><h1>Not here</h1></body></html>\n" * 20
