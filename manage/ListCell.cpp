@@ -21,6 +21,7 @@ ListCell::ListCell(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
     m_ui->listView->setAttribute(Qt::WA_TransparentForMouseEvents);
     m_ui->listView->stackUnder(m_ui->listPlayBtn);
     m_ui->listView->setGeometry(rect());
+    applyAppearance();
     connect(m_ui->listPlayBtn, &QPushButton::clicked, this,
             [this] { listPlayClick(m_ui->listPlayBtn); });
     connect(m_ui->listDelBtn, &QPushButton::clicked, this,
@@ -95,27 +96,38 @@ void ListCell::paintEvent(QPaintEvent *event)
 {
     QWidget::paintEvent(event);
 
+    if (m_needsDisplay) {
+        m_needsDisplay = false;
+        m_ui->listView->hide();
+    }
+    applyAppearance();
+
+    // From now on the row follows the pointer.
+    m_tracking = true;
+}
+
+// Rounded, clipped preview and the translucent dark overlay. Cheap when
+// nothing changes, so painting can apply it every time without causing
+// another paint.
+void ListCell::applyAppearance()
+{
     PreviewView *preview = m_ui->previewImageView;
     if (preview->cornerRadius() != kPreviewCornerRadius)
         preview->setCornerRadius(kPreviewCornerRadius);
     if (!preview->masksToBounds())
         preview->setMasksToBounds(true);
 
-    if (m_needsDisplay) {
-        m_needsDisplay = false;
-        m_ui->listView->hide();
-    }
-
+    // The role is set explicitly: a row placed in a table would otherwise
+    // inherit the table's (white) base role.
     QWidget *overlay = m_ui->listView;
+    if (overlay->backgroundRole() != QPalette::Window)
+        overlay->setBackgroundRole(QPalette::Window);
     if (overlay->palette().color(QPalette::Window) != kOverlayColor) {
         QPalette pal = overlay->palette();
         pal.setColor(QPalette::Window, kOverlayColor);
         overlay->setPalette(pal);
         overlay->setAutoFillBackground(true);
     }
-
-    // From now on the row follows the pointer.
-    m_tracking = true;
 }
 
 void ListCell::enterEvent(QEnterEvent *event)

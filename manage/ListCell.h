@@ -75,6 +75,7 @@ protected:
 
 private:
     static void run(const Block &block);
+    void applyAppearance();
 
     std::unique_ptr<Ui::ListCell> m_ui;
     long m_row = 0;

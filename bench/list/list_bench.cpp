@@ -11,6 +11,7 @@
 #include "manage/ListViewController.h"
 #include "platform/Log.h"
 #include "platform/PropertyList.h"
+#include "platform/Resources.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -254,6 +255,7 @@ int main(int argc, char **argv)
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     TimedApplication app(argc, argv);
+    orbitune::initResources();
     QApplication::setApplicationName(QStringLiteral("orbitune"));
     QApplication::setQuitOnLastWindowClosed(false);
     const QStringList args = QApplication::arguments();
@@ -285,6 +287,23 @@ int main(int argc, char **argv)
     // The full list.
     writePrograms(programs, port);
     spin(100);
+    // What the store alone costs: one read of the list, log line included.
+    QElapsedTimer readClock;
+    readClock.start();
+    const qsizetype readCount = CacheManager::shareIntance()->getData().size();
+    const double readMs = readClock.nsecsElapsed() / 1e6;
+    if (qEnvironmentVariableIsSet("LIST_BENCH_DETAIL")) {
+        QElapsedTimer t;
+        t.start();
+        const auto r = propertylist::readFile(CacheManager::shareIntance()->getDataPath());
+        std::printf("parse %.1f ms\n", t.nsecsElapsed() / 1e6);
+        t.restart();
+        const QString text = orbitune::log::describe(r.value);
+        std::printf("describe %.1f ms (%lld chars)\n", t.nsecsElapsed() / 1e6, (long long)text.size());
+        t.restart();
+        orbitune::log::write(text);
+        std::printf("write %.1f ms\n", t.nsecsElapsed() / 1e6);
+    }
     app.resetWorst();
     Opened full = openList(host, watcher);
     const qint64 openWorstNs = app.worstNs;
@@ -293,6 +312,14 @@ int main(int argc, char **argv)
         return 2;
     }
     TableView *table = full.list->listTableView();
+    // LIST_BENCH_SNAPSHOT=file.png keeps a picture of the opened window.
+    if (const QString shot = qEnvironmentVariable("LIST_BENCH_SNAPSHOT"); !shot.isEmpty()) {
+        if (auto *cell = qobject_cast<ListCell *>(table->viewAtRow(1))) {
+            waitFor([cell] { return cell->isTrackingPointer(); }, 2000);
+            cell->mouseEntered();
+        }
+        full.list->view()->grab().save(shot);
+    }
     const int visible = table->viewport()->height() / table->rowHeight() + 1;
 
     // Scroll through the whole list a page at a time, letting each page
@@ -346,6 +373,9 @@ int main(int argc, char **argv)
         row(what, value, target, pass);
         ok = ok && pass;
     };
+    check("store: one read of the list (getData)",
+          QString::number(readMs, 'f', 1) + " ms", QStringLiteral("(info)"),
+          readCount == programs);
     check("open: presenting the window", QString::number(full.openMs, 'f', 1) + " ms",
           QStringLiteral("-"), true);
     check("open: to the first painted row", QString::number(full.firstRowMs, 'f', 1) + " ms",

@@ -123,6 +123,17 @@ public:
         }
         return out;
     }
+    // Events other than the pointer passing over rows (a click moves the
+    // pointer onto its row first).
+    QStringList actions() const
+    {
+        QStringList out;
+        for (const QString &l : events()) {
+            if (!l.startsWith(QStringLiteral("鼠标")))
+                out << l;
+        }
+        return out;
+    }
     QStringList lines;
 };
 
