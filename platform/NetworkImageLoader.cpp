@@ -8,12 +8,14 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStandardPaths>
 #include <QThread>
+#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -116,6 +118,47 @@ QImage decodeBytes(const QByteArray &bytes, const NetworkImageLoader::Limits &li
     return image;
 }
 
+// Worker threads, shared by every loader and never destroyed, so that
+// neither a loader going away nor the process quitting waits on a slow file.
+// Decoding is CPU and memory heavy: two at a time bounds the transient
+// memory. File reads get their own threads so a slow disk never holds up
+// decoding. Both run below the main thread, which must stay responsive.
+QThreadPool *decodePool();
+QThreadPool *filePool();
+
+// At quit: queued work is dropped and running work gets a moment to end, so
+// that it does not race the teardown of the image plugins. A read stuck on a
+// dead network file system does not hold the quit up for long.
+void drainPools()
+{
+    for (QThreadPool *pool : {decodePool(), filePool()}) {
+        pool->clear();
+        pool->waitForDone(1000);
+    }
+}
+
+QThreadPool *makePool()
+{
+    static const bool drained = (qAddPostRoutine(drainPools), true);
+    Q_UNUSED(drained);
+    auto *pool = new QThreadPool;
+    pool->setMaxThreadCount(2);
+    pool->setThreadPriority(QThread::LowPriority);
+    return pool;
+}
+
+QThreadPool *decodePool()
+{
+    static QThreadPool *const pool = makePool();
+    return pool;
+}
+
+QThreadPool *filePool()
+{
+    static QThreadPool *const pool = makePool();
+    return pool;
+}
+
 } // namespace
 
 QImage NetworkImageLoader::decode(const QByteArray &bytes, const Limits &limits)
@@ -124,23 +167,46 @@ QImage NetworkImageLoader::decode(const QByteArray &bytes, const Limits &limits)
     return decodeBytes(bytes, limits, &why);
 }
 
+// Carries results from worker threads to a loader that may be gone by then.
+struct NetworkImageLoader::Relay {
+    explicit Relay(NetworkImageLoader *loader) : target(loader) {}
+
+    bool attached()
+    {
+        QMutexLocker lock(&mutex);
+        return target != nullptr;
+    }
+    void detach()
+    {
+        QMutexLocker lock(&mutex);
+        target = nullptr;
+    }
+    // Queues onDecoded on the loader's thread. An event posted before the
+    // loader goes is discarded with it.
+    void post(const QString &key, quint64 id, const QImage &image, const QString &why)
+    {
+        QMutexLocker lock(&mutex);
+        if (!target)
+            return;
+        NetworkImageLoader *loader = target;
+        QMetaObject::invokeMethod(
+            loader, [loader, key, id, image, why]() { loader->onDecoded(key, id, image, why); },
+            Qt::QueuedConnection);
+    }
+
+    QMutex mutex;
+    NetworkImageLoader *target;
+};
+
 // ---------------------------------------------------------------------------
 
 NetworkImageLoader::NetworkImageLoader(QObject *parent) : NetworkImageLoader(Limits{}, parent) {}
 
 NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
-    : QObject(parent), m_limits(limits)
+    : QObject(parent), m_limits(limits), m_relay(std::make_shared<Relay>(this))
 {
     m_memory.setMaxCost(std::max<qint64>(0, limits.memoryCacheBytes));
     m_failures.setMaxCost(1024);
-    // Decoding is CPU and memory heavy: two at a time is plenty for
-    // thumbnails and bounds the transient memory. File reads get their own
-    // threads so a slow disk never holds up decoding.
-    m_decodePool.setMaxThreadCount(2);
-    m_filePool.setMaxThreadCount(2);
-    // Below the main thread, which must stay responsive.
-    m_decodePool.setThreadPriority(QThread::LowPriority);
-    m_filePool.setThreadPriority(QThread::LowPriority);
     // The reader's limit is process-wide; only ever tighten it.
     const int current = QImageReader::allocationLimit();
     if (limits.decoderAllocationLimitMb > 0 &&
@@ -150,18 +216,13 @@ NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
 
 NetworkImageLoader::~NetworkImageLoader()
 {
-    m_decodePool.clear();
-    m_filePool.clear();
+    m_relay->detach();
     for (const auto &request : std::as_const(m_requests)) {
         if (request->reply)
             releaseTransfer(*request);
     }
     m_requests.clear();
     m_queue.clear();
-    // Running tasks post back to this object; let them finish while it is
-    // still whole. Their posted results are dropped with it.
-    m_decodePool.waitForDone();
-    m_filePool.waitForDone();
 }
 
 QNetworkAccessManager *NetworkImageLoader::nam()
@@ -446,12 +507,12 @@ void NetworkImageLoader::startWork(const QString &key, Request &request, QByteAr
     request.stage = Stage::Working;
     const quint64 id = request.id;
     const Limits limits = m_limits;
-    m_decodePool.start([this, key, id, bytes = std::move(bytes), limits]() {
+    decodePool()->start([relay = m_relay, key, id, bytes = std::move(bytes), limits]() {
+        if (!relay->attached())
+            return;
         QString why;
         const QImage image = decodeBytes(bytes, limits, &why);
-        QMetaObject::invokeMethod(
-            this, [this, key, id, image, why]() { onDecoded(key, id, image, why); },
-            Qt::QueuedConnection);
+        relay->post(key, id, image, why);
     });
 }
 
@@ -461,15 +522,15 @@ void NetworkImageLoader::startFileWork(const QString &key, Request &request)
     const quint64 id = request.id;
     const QString path = request.url.toLocalFile();
     const Limits limits = m_limits;
-    m_filePool.start([this, key, id, path, limits]() {
+    filePool()->start([relay = m_relay, key, id, path, limits]() {
+        if (!relay->attached())
+            return;
         QString why;
         QImage image;
         const QByteArray bytes = readLocalFile(path, limits.maxBytes, &why);
-        if (why.isEmpty())
+        if (why.isEmpty() && relay->attached())
             image = decodeBytes(bytes, limits, &why);
-        QMetaObject::invokeMethod(
-            this, [this, key, id, image, why]() { onDecoded(key, id, image, why); },
-            Qt::QueuedConnection);
+        relay->post(key, id, image, why);
     });
 }
 

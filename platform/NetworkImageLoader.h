@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <QSize>
 #include <QString>
-#include <QThreadPool>
 #include <QUrl>
 
 #include <deque>
@@ -41,6 +40,8 @@ class QTimer;
 //
 // Lives on, and must be used from, the thread that created it (the main
 // thread). A null context means "no owner": that completion always runs.
+// Destroying the loader ends its transfers and never waits for its workers:
+// their results are simply dropped.
 class NetworkImageLoader : public QObject, public ImageLoader {
     Q_OBJECT
 public:
@@ -121,8 +122,8 @@ private:
 
     Limits m_limits;
     QNetworkAccessManager *m_nam = nullptr;
-    QThreadPool m_decodePool;
-    QThreadPool m_filePool;
+    struct Relay;
+    std::shared_ptr<Relay> m_relay; // worker threads post results through it
     QHash<QString, std::shared_ptr<Request>> m_requests;
     std::deque<QString> m_queue;
     int m_inFlight = 0;

@@ -165,6 +165,7 @@ private Q_SLOTS:
     void failuresAreRememberedBriefly();
     void boundsTransfersAndDropsAbandonedRequests();
     void completionNeverOutlivesItsContext();
+    void destroyingTheLoaderEndsEverything();
     void memoryCacheStaysUnderItsCap();
     void loadsFileUrlsOffTheMainThread();
     void decodeGuardsAgainstBombs();
@@ -613,6 +614,32 @@ void TestImageLoader::completionNeverOutlivesItsContext()
     Outcome unowned;
     loader.load(url(slow), nullptr, unowned.sink());
     QTRY_VERIFY(unowned.done());
+}
+
+void TestImageLoader::destroyingTheLoaderEndsEverything()
+{
+    // Transfers running and queued, a file being decoded, an answer posted:
+    // the loader goes (the application quitting) and none of them calls
+    // back, crashes, or leaves a connection open.
+    NetworkImageLoader::Limits limits = quickLimits();
+    limits.maxConcurrentTransfers = 2;
+    auto loader = std::make_unique<NetworkImageLoader>(limits);
+    ask(QStringLiteral("/__reset"));
+    int calls = 0;
+    auto count = [&calls](const QImage &) { ++calls; };
+    for (int i = 0; i < 4; ++i)
+        loader->load(url(QStringLiteral("/stall?t=quit%1").arg(i)), this, count);
+    int active = -1, max = -1;
+    QTRY_VERIFY_WITH_TIMEOUT((serverStats(&active, &max), active == 2), 5000);
+    loader->load(QUrl::fromLocalFile(m_files.path() + "/big.png"), this, count);
+    loader->load(QUrl(), this, count);
+    QCOMPARE(loader->queuedRequests(), 2);
+
+    loader.reset();
+    QTest::qWait(300);
+    QCOMPARE(calls, 0);
+    QTRY_VERIFY_WITH_TIMEOUT((serverStats(&active, &max), active == 0), 5000);
+    QCOMPARE(max, 2);
 }
 
 void TestImageLoader::memoryCacheStaysUnderItsCap()
