@@ -10,7 +10,7 @@
 
 #include <cmath>
 
-AudioSession::AudioSession() = default;
+AudioSession::AudioSession() { childprocess::shareGstRegistry(); }
 
 AudioSession::~AudioSession()
 {

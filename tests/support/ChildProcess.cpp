@@ -1,6 +1,7 @@
 #include "support/ChildProcess.h"
 
 #include <QDeadlineTimer>
+#include <QDir>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -87,6 +88,17 @@ bool waitForTcpPort(quint16 port, int timeoutMs)
         QThread::msleep(50);
     }
     return false;
+}
+
+void shareGstRegistry()
+{
+    if (qEnvironmentVariableIsSet("GST_REGISTRY_1_0"))
+        return;
+    qputenv("GST_REGISTRY_1_0",
+            QStringLiteral("%1/orbitune-test-gst-registry-%2.bin")
+                .arg(QDir::tempPath())
+                .arg(::getuid())
+                .toUtf8());
 }
 
 } // namespace childprocess

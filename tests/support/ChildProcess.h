@@ -29,4 +29,9 @@ quint16 freePort();
 
 bool waitForTcpPort(quint16 port, int timeoutMs);
 
+// Test processes get a private XDG cache, which would make every GStreamer
+// process (ours and each gst-launch-1.0 helper) rescan all plugins. Points
+// GST_REGISTRY_1_0 at one registry file per user, unless already set.
+void shareGstRegistry();
+
 } // namespace childprocess

@@ -41,6 +41,7 @@ int mountStatus(quint16 port, const QString &mount)
 
 StreamServers::StreamServers()
 {
+    childprocess::shareGstRegistry();
     m_refusedPort = childprocess::freePort();
     m_icecastPort = childprocess::freePort();
 }
@@ -181,7 +182,7 @@ bool StreamServers::waitForMount(const QString &mount)
     if (it == m_sources.end())
         return fail(QStringLiteral("no source for ") + mount);
     QProcess *raw = it->second.get();
-    QDeadlineTimer deadline(8000);
+    QDeadlineTimer deadline(20000);
     while (!deadline.hasExpired()) {
         if (isMountUp(mount))
             return true;
@@ -189,8 +190,15 @@ bool StreamServers::waitForMount(const QString &mount)
             break;
         QThread::msleep(50);
     }
-    return fail(QStringLiteral("source for %1 did not come up: %2")
-                    .arg(mount, QString::fromLocal8Bit(raw->readAll())));
+    QFile log(m_dir.filePath(QStringLiteral("error.log")));
+    log.open(QIODevice::ReadOnly);
+    return fail(QStringLiteral("source for %1 did not come up (%2, last status %3): %4 %5")
+                    .arg(mount,
+                         raw->state() == QProcess::Running ? QStringLiteral("running")
+                                                           : QStringLiteral("exited"))
+                    .arg(mountStatus(m_icecastPort, mount))
+                    .arg(QString::fromLocal8Bit(raw->readAll()),
+                         QString::fromLocal8Bit(log.readAll().right(1500))));
 }
 
 void StreamServers::stopSource(const QString &mount)
