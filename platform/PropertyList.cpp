@@ -481,7 +481,9 @@ ReadResult readFile(const QString &path)
         result.error = QStringLiteral("file larger than %1 bytes").arg(kMaxFileSize);
         return result;
     }
-    const QByteArray bytes = file.read(kMaxFileSize + 1);
+    // Sized to the file: reading up to the limit would allocate the whole
+    // limit on every read.
+    const QByteArray bytes = file.read(file.size() + 1);
     if (bytes.isEmpty() && file.error() == QFile::NoError) {
         result.state = FileState::Empty;
         return result;

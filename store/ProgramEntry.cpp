@@ -2,6 +2,8 @@
 
 #include <QVariantList>
 
+#include <cmath>
+
 namespace program {
 
 bool isEqual(const QVariant &a, const QVariant &b)
@@ -30,6 +32,13 @@ bool isEqual(const QVariant &a, const QVariant &b)
                 return false;
         }
         return true;
+    }
+    if (type == QMetaType::Double) {
+        // A NaN read from the file must still equal itself, or the entry
+        // holding it could never be deleted.
+        const double x = a.toDouble();
+        const double y = b.toDouble();
+        return x == y || (std::isnan(x) && std::isnan(y));
     }
     return a == b;
 }

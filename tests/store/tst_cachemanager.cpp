@@ -17,6 +17,7 @@
 #include <QTest>
 
 #include <clocale>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
 
@@ -343,6 +344,20 @@ private Q_SLOTS:
         QVERIFY(store()->delData(QVariantMap()));
         expected.removeLast();
         QCOMPARE(store()->getData(), expected);
+    }
+
+    void entryHoldingNaNCanBeDeleted()
+    {
+        QVERIFY(writeAll(dataFile(),
+                         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">"
+                         "<dict><key>data</key><array><dict><key>name</key><string>odd</string>"
+                         "<key>gain</key><real>nan</real></dict></array></dict></plist>\n"));
+        const QVariantList list = store()->getData();
+        QCOMPARE(list.size(), 1);
+        QVERIFY(std::isnan(list.first().toMap().value(QStringLiteral("gain")).toDouble()));
+        QVERIFY(store()->saveData(kMine));
+        QVERIFY(store()->delData(list.first().toMap()));
+        QCOMPARE(store()->getData(), QVariantList{kMine});
     }
 
     void unknownKeysAndTypesSurviveRewrites_data()
