@@ -1,8 +1,27 @@
 #include "platform/ViewController.h"
 
+#include <QEvent>
 #include <QKeySequence>
 #include <QScreen>
 #include <QShortcut>
+
+namespace {
+// Closing a presented window by other means than dismissController (the
+// title bar's close button, the window manager) dismisses its controller too;
+// otherwise the presenter would still consider it presented.
+class SheetCloseWatcher : public QObject {
+public:
+    explicit SheetCloseWatcher(ViewController *controller) : QObject(controller) {}
+
+protected:
+    bool eventFilter(QObject *, QEvent *event) override
+    {
+        if (event->type() == QEvent::Close)
+            static_cast<ViewController *>(parent())->dismissController();
+        return false;
+    }
+};
+} // namespace
 
 ViewController::ViewController(QObject *parent) : QObject(parent) {}
 
@@ -41,6 +60,7 @@ void ViewController::presentViewControllerAsSheet(ViewController *child)
     auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), sheet);
     escape->setContext(Qt::WindowShortcut);
     connect(escape, &QShortcut::activated, child, [child] { child->dismissController(); });
+    sheet->installEventFilter(new SheetCloseWatcher(child));
 
     sheet->adjustSize();
     const QRect parentFrame = parentWindow->frameGeometry();

@@ -85,6 +85,15 @@ private Q_SLOTS:
         QCOMPARE(media->last()->plays, 1);
     }
 
+    void closingTheWindowFromItsTitleBarLetsItOpenAgain()
+    {
+        QPointer<ListViewController> list = openList();
+        QVERIFY(list);
+        list->view()->close();
+        QTRY_VERIFY(list.isNull());
+        QVERIFY(openList());
+    }
+
     void addedProgramShowsWhenTheListOpensAgain()
     {
         QTest::mouseClick(homeChild<QToolButton>("addBtn"), Qt::LeftButton);
