@@ -66,6 +66,7 @@ private Q_SLOTS:
     void hlsPlays();
     void aacStreamPlays();
     void icyTitleBecomesNowPlaying();
+    void requestsIdentifyThePlayerAndAskForIcy();
     void chainedOggKeepsPlayingAcrossTitles();
     void droppedStreamReconnects();
     void droppedStreamFailsAfterThreeAttempts();
@@ -250,6 +251,21 @@ void TestGstMediaPlayer::icyTitleBecomesNowPlaying()
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
     QTRY_COMPARE_WITH_TIMEOUT(o.item->nowPlaying(), StreamServers::icyTitle(), 8000);
+}
+
+void TestGstMediaPlayer::requestsIdentifyThePlayerAndAskForIcy()
+{
+    auto o = open(m_servers->httpUrl("/ua.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QFile log(m_servers->dir() + QStringLiteral("/requests.log"));
+    QVERIFY(log.open(QIODevice::ReadOnly));
+    const QStringList requests = QString::fromUtf8(log.readAll()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!requests.isEmpty());
+    const QString agent = QStringLiteral("Orbitune/" ORBITUNE_VERSION);
+    for (const QString &request : requests)
+        QCOMPARE(request.section('|', 0, 0), agent);
+    // The pipeline's own request asks for ICY metadata.
+    QVERIFY(requests.contains(agent + QStringLiteral("|1")));
 }
 
 void TestGstMediaPlayer::chainedOggKeepsPlayingAcrossTitles()

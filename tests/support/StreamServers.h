@@ -42,8 +42,9 @@ public:
     // /list-plain /list.xspf /list-xspf.txt /fallback.pls /fallback404.m3u
     // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
-    // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped). Query strings
-    // are ignored by the server.
+    // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped) /ua.mp3 (logs
+    // "User-Agent|Icy-MetaData" of each request to dir()/requests.log).
+    // Query strings are ignored by the server.
     QUrl httpUrl(const QString &pathAndQuery) const;
     // A loopback URL nothing listens on.
     QUrl refusedUrl() const;

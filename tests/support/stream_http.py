@@ -136,6 +136,12 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/tone.mp3":
             data = open(cfg.dir + "/tone.mp3", "rb").read()
             return self.send(200, "audio/mpeg", data)
+        if path == "/ua.mp3":
+            # Records who asked, for tests of the request headers.
+            with open(os.path.join(cfg.dir, "requests.log"), "a") as f:
+                f.write("%s|%s\n" % (self.headers.get("User-Agent"),
+                                      self.headers.get("Icy-MetaData")))
+            return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
         if path == "/live.aac":
             return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
         if path == "/icy.mp3":
