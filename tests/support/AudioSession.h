@@ -49,6 +49,8 @@ public:
     // exceeds threshold, or -1.
     qint64 firstSoundAfter(qint64 fromMs, double threshold = 0.01) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); }
+    // Number of 20 ms blocks received so far.
+    qsizetype blockCount() const { return qsizetype(m_blocks.size()); }
 
 private:
     void onData();
