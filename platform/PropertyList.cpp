@@ -292,7 +292,8 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
                 free(key);
                 break;
             }
-            if (key && !isValidUtf8(key))
+            // A key cut short at a NUL byte could collide with another key.
+            if (key && (!isValidUtf8(key) || map.contains(QString::fromUtf8(key))))
                 ok = false;
             map.insert(QString::fromUtf8(key), toVariant(value, depth + 1, ok));
             free(key);
@@ -309,13 +310,18 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
         return list;
     }
     case PLIST_STRING: {
-        char *s = nullptr;
-        plist_get_string_val(node, &s);
-        if (s && !isValidUtf8(s))
+        // Through the pointer: plist_get_string_val() asserts (and aborts the
+        // process) when the string holds a NUL byte. Such a string could not
+        // be written back whole, so it makes the file unreadable.
+        uint64_t len = 0;
+        const char *s = plist_get_string_ptr(node, &len);
+        if (!s)
+            return QString();
+        if (std::memchr(s, 0, size_t(len)) || !isValidUtf8(s)) {
             ok = false;
-        QString out = QString::fromUtf8(s);
-        free(s);
-        return out;
+            return {};
+        }
+        return QString::fromUtf8(s, qsizetype(len));
     }
     case PLIST_BOOLEAN: {
         uint8_t b = 0;
@@ -422,6 +428,13 @@ QVariant parse(const QByteArray &bytes, QString *error)
         return {};
     }
     const bool binary = plist_is_binary(bytes.constData(), uint32_t(bytes.size()));
+    // XML cannot hold NUL bytes; the parser would keep them inside strings
+    // and keys, where they cut the text short.
+    if (!binary && bytes.contains('\0')) {
+        if (error)
+            *error = QStringLiteral("NUL byte in an XML property list");
+        return {};
+    }
     if (binary ? !binaryWithinLimits(bytes, error) : !xmlWithinLimits(bytes, error))
         return {};
 

@@ -207,6 +207,9 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
         const qsizetype at = binaryBadString.indexOf("Morning News");
         binaryBadString[at + 1] = char(0xff);
         QTest::newRow("binary string not utf-8") << binaryBadString;
+        const QByteArray nulXml =
+            plist("<dict><key>name</key><string>a" + QByteArray(1, '\0') + "b</string></dict>");
+        QTest::newRow("NUL byte in an XML string") << nulXml;
         QTest::newRow("larger than the limit") << QByteArray(propertylist::kMaxFileSize + 1, ' ');
     }
 
@@ -219,6 +222,19 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
         QVERIFY(!propertylist::parse(bytes, &error).isValid());
         QVERIFY(!error.isEmpty());
         QVERIFY2(t.elapsed() < 5000, qPrintable(QString::number(t.elapsed())));
+    }
+
+    void nulInABinaryStringIsCutThere()
+    {
+        // The library itself stops binary strings at a NUL byte; what matters
+        // is that reading it neither aborts nor rejects the rest.
+        QByteArray bytes = readFixture(QStringLiteral("store/user-binary.plist"));
+        bytes[bytes.indexOf("Morning News") + 7] = '\0';
+        const QVariant v = propertylist::parse(bytes);
+        QVERIFY(v.isValid());
+        const QVariantList data = v.toMap().value(QStringLiteral("data")).toList();
+        QCOMPARE(data.first().toMap().value(QStringLiteral("name")).toString(),
+                 QStringLiteral("Morning"));
     }
 
     void validUtf8IsKept()
