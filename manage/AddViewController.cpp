@@ -22,9 +22,18 @@ AddViewController::~AddViewController()
         delete view();
 }
 
-QLineEdit *AddViewController::nameTF() const { return m_ui ? m_ui->nameTF : nullptr; }
-QLineEdit *AddViewController::imageTF() const { return m_ui ? m_ui->imageTF : nullptr; }
-QLineEdit *AddViewController::urlTF() const { return m_ui ? m_ui->urlTF : nullptr; }
+QLineEdit *AddViewController::nameTF() const
+{
+    return m_ui ? m_ui->nameTF : nullptr;
+}
+QLineEdit *AddViewController::imageTF() const
+{
+    return m_ui ? m_ui->imageTF : nullptr;
+}
+QLineEdit *AddViewController::urlTF() const
+{
+    return m_ui ? m_ui->urlTF : nullptr;
+}
 
 QWidget *AddViewController::loadView()
 {
@@ -77,7 +86,10 @@ void AddViewController::saveClick(QObject *sender)
     dismissController(sender);
 }
 
-void AddViewController::closeClick(QObject *sender) { dismissController(sender); }
+void AddViewController::closeClick(QObject *sender)
+{
+    dismissController(sender);
+}
 
 void AddViewController::showAlertOfKind(unsigned long kind, const QString &title,
                                         const QString &message)

@@ -30,12 +30,30 @@ ListCell::ListCell(QWidget *parent) : QWidget(parent), m_ui(std::make_unique<Ui:
 
 ListCell::~ListCell() = default;
 
-PreviewView *ListCell::previewImageView() const { return m_ui->previewImageView; }
-QLabel *ListCell::nameTF() const { return m_ui->nameTF; }
-QLabel *ListCell::urlTF() const { return m_ui->urlTF; }
-QWidget *ListCell::listView() const { return m_ui->listView; }
-QPushButton *ListCell::listPlayBtn() const { return m_ui->listPlayBtn; }
-QPushButton *ListCell::listDelBtn() const { return m_ui->listDelBtn; }
+PreviewView *ListCell::previewImageView() const
+{
+    return m_ui->previewImageView;
+}
+QLabel *ListCell::nameTF() const
+{
+    return m_ui->nameTF;
+}
+QLabel *ListCell::urlTF() const
+{
+    return m_ui->urlTF;
+}
+QWidget *ListCell::listView() const
+{
+    return m_ui->listView;
+}
+QPushButton *ListCell::listPlayBtn() const
+{
+    return m_ui->listPlayBtn;
+}
+QPushButton *ListCell::listDelBtn() const
+{
+    return m_ui->listDelBtn;
+}
 
 void ListCell::setRow(long row)
 {
@@ -52,9 +70,15 @@ void ListCell::run(const Block &block)
         copy();
 }
 
-void ListCell::listPlayClick(QObject *) { run(m_playBlock); }
+void ListCell::listPlayClick(QObject *)
+{
+    run(m_playBlock);
+}
 
-void ListCell::listDelClick(QObject *) { run(m_delBlock); }
+void ListCell::listDelClick(QObject *)
+{
+    run(m_delBlock);
+}
 
 void ListCell::mouseEntered()
 {

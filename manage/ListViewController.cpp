@@ -70,9 +70,15 @@ void ListViewController::loadData()
     listTableView()->reloadData();
 }
 
-long ListViewController::numberOfRowsInTableView(TableView *) { return long(dataArr.size()); }
+long ListViewController::numberOfRowsInTableView(TableView *)
+{
+    return long(dataArr.size());
+}
 
-int ListViewController::heightOfRow(TableView *, long) { return kRowHeight; }
+int ListViewController::heightOfRow(TableView *, long)
+{
+    return kRowHeight;
+}
 
 QWidget *ListViewController::viewForRow(TableView *tableView, long row)
 {
@@ -181,7 +187,10 @@ void ListViewController::showDelAlert(const QVariantMap &entry)
     });
 }
 
-void ListViewController::redoClick(QObject *) { showRedoAlert(); }
+void ListViewController::redoClick(QObject *)
+{
+    showRedoAlert();
+}
 
 void ListViewController::showRedoAlert()
 {
@@ -198,7 +207,10 @@ void ListViewController::showRedoAlert()
     });
 }
 
-void ListViewController::closeClick(QObject *sender) { dismissController(sender); }
+void ListViewController::closeClick(QObject *sender)
+{
+    dismissController(sender);
+}
 
 void ListViewController::showSaveFailure(const QString &message)
 {

@@ -40,9 +40,15 @@ TableView::~TableView()
     m_delegate = nullptr;
 }
 
-void TableView::setDataSource(TableViewDataSource *dataSource) { m_dataSource = dataSource; }
+void TableView::setDataSource(TableViewDataSource *dataSource)
+{
+    m_dataSource = dataSource;
+}
 
-void TableView::setDelegate(TableViewDelegate *delegate) { m_delegate = delegate; }
+void TableView::setDelegate(TableViewDelegate *delegate)
+{
+    m_delegate = delegate;
+}
 
 void TableView::setSelectionHighlightStyle(SelectionHighlightStyle style)
 {
@@ -164,7 +170,10 @@ void TableView::showEvent(QShowEvent *event)
     layoutRows();
 }
 
-void TableView::scrollContentsBy(int, int) { layoutRows(); }
+void TableView::scrollContentsBy(int, int)
+{
+    layoutRows();
+}
 
 void TableView::paintEvent(QPaintEvent *)
 {

@@ -41,7 +41,10 @@ public:
 class TableView : public QAbstractScrollArea {
     Q_OBJECT
 public:
-    enum SelectionHighlightStyle { SelectionHighlightStyleNone = -1, SelectionHighlightStyleRegular = 0 };
+    enum SelectionHighlightStyle {
+        SelectionHighlightStyleNone = -1,
+        SelectionHighlightStyleRegular = 0
+    };
 
     explicit TableView(QWidget *parent = nullptr);
     ~TableView() override;

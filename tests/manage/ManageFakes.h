@@ -118,7 +118,8 @@ public:
     {
         QStringList out;
         for (const QString &l : lines) {
-            if (!l.startsWith(QLatin1String("filePath:")) && !l.startsWith(QLatin1String("dataDic:")))
+            if (!l.startsWith(QLatin1String("filePath:")) &&
+                !l.startsWith(QLatin1String("dataDic:")))
                 out << l;
         }
         return out;

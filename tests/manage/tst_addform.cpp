@@ -58,14 +58,14 @@ private Q_SLOTS:
         QTest::addColumn<int>("style");
         QTest::addColumn<QString>("message");
         const QString any = QStringLiteral("x");
-        QTest::newRow("all empty") << QString() << QString() << QString() << 0
-                                   << QStringLiteral("Name cannot be empty！");
-        QTest::newRow("only urls empty") << any << QString() << QString() << 1
-                                         << QStringLiteral("Image url cannot be empty！");
-        QTest::newRow("name empty, urls set") << QString() << any << any << 0
-                                              << QStringLiteral("Name cannot be empty！");
-        QTest::newRow("play url empty") << any << any << QString() << 2
-                                        << QStringLiteral("Play url cannot be empty！");
+        QTest::newRow("all empty")
+            << QString() << QString() << QString() << 0 << QStringLiteral("Name cannot be empty！");
+        QTest::newRow("only urls empty")
+            << any << QString() << QString() << 1 << QStringLiteral("Image url cannot be empty！");
+        QTest::newRow("name empty, urls set")
+            << QString() << any << any << 0 << QStringLiteral("Name cannot be empty！");
+        QTest::newRow("play url empty")
+            << any << any << QString() << 2 << QStringLiteral("Play url cannot be empty！");
     }
 
     void emptyFieldsAreReportedInOrder()
@@ -109,7 +109,8 @@ private Q_SLOTS:
         QVERIFY(alerts->shown.isEmpty());
         QCOMPARE(closed.size(), 1);
         QVariantList expected = before;
-        expected << program::make(QStringLiteral("   "), QStringLiteral(" http://127.0.0.1:9/a.png "),
+        expected << program::make(QStringLiteral("   "),
+                                  QStringLiteral(" http://127.0.0.1:9/a.png "),
                                   QStringLiteral("\thttp://127.0.0.1:9/a.mp3"));
         QCOMPARE(CacheManager::shareIntance()->getData(), expected);
         QCOMPARE(CacheManager::shareIntance()->getLiveData(), entry(QStringLiteral("live")));

@@ -139,7 +139,8 @@ private Q_SLOTS:
         // leave the overlay up.
         QTRY_VERIFY(overlayPaints.paints > 0);
         QVERIFY(overlay()->isVisible());
-        QCOMPARE(overlay()->palette().color(QPalette::Window), QColor::fromRgbF(0.2f, 0.2f, 0.2f, 0.6f));
+        QCOMPARE(overlay()->palette().color(QPalette::Window),
+                 QColor::fromRgbF(0.2f, 0.2f, 0.2f, 0.6f));
 
         // The pointer moving onto a button repaints that button, and the
         // row beneath it, but does not hide the overlay either.

@@ -70,8 +70,8 @@ private Q_SLOTS:
         resetStore();
         livePlays = 0;
         onLivePlay = nullptr;
-        NotificationCenter::defaultCenter()->addObserver(&livePlayObserver, QStringLiteral("LIVE_PLAY"),
-                                                         [this] {
+        NotificationCenter::defaultCenter()->addObserver(&livePlayObserver,
+                                                         QStringLiteral("LIVE_PLAY"), [this] {
                                                              ++livePlays;
                                                              if (onLivePlay)
                                                                  onLivePlay();
@@ -139,7 +139,8 @@ private Q_SLOTS:
 
     void playStoresEntryPostsOnceAndCloses()
     {
-        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))}, entry(QStringLiteral("b")));
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))},
+                   entry(QStringLiteral("b")));
         open();
         QSignalSpy closed(list, &ViewController::dismissed);
         QVariantMap liveAtNotification;
@@ -158,7 +159,8 @@ private Q_SLOTS:
 
     void cancelChangesNothing()
     {
-        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))}, entry(QStringLiteral("a")));
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))},
+                   entry(QStringLiteral("a")));
         open();
         const QByteArray before = storeBytes();
 
@@ -176,8 +178,8 @@ private Q_SLOTS:
         QCOMPARE(table()->numberOfRows(), 2L);
         QCOMPARE(cellAt(1)->nameTF()->text(), QStringLiteral("Program b"));
         QCOMPARE(livePlays, 0);
-        QCOMPARE(log->actions(), (QStringList{QStringLiteral("删除正在：1"), QStringLiteral("Cancel"),
-                                             QStringLiteral("Cancel")}));
+        QCOMPARE(log->actions(), (QStringList{QStringLiteral("删除正在：1"),
+                                              QStringLiteral("Cancel"), QStringLiteral("Cancel")}));
         QVERIFY(sheet()->isVisible());
     }
 
@@ -198,7 +200,8 @@ private Q_SLOTS:
         QCOMPARE(cellAt(0)->nameTF()->text(), QStringLiteral("Program b"));
         QVERIFY(!cellAt(1));
         QCOMPARE(livePlays, 0);
-        QCOMPARE(log->actions(), (QStringList{QStringLiteral("删除正在：2"), QStringLiteral("OK")}));
+        QCOMPARE(log->actions(),
+                 (QStringList{QStringLiteral("删除正在：2"), QStringLiteral("OK")}));
         QVERIFY(sheet()->isVisible());
     }
 

@@ -44,7 +44,8 @@ private Q_SLOTS:
     void init()
     {
         resetStore();
-        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))}, entry(QStringLiteral("a")));
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))},
+                   entry(QStringLiteral("a")));
         media = new FakeMediaFactory;
         images = new HeldImageLoader;
         alerts = new RecordingAlertPresenter;

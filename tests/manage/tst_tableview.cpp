@@ -76,10 +76,9 @@ class TableViewTest : public QObject {
     void checkPlacedRowsShowTheirIndex()
     {
         const int first = table->verticalScrollBar()->value() / rows.height;
-        const int last = std::min<int>(int(rows.count) - 1,
-                                       (table->verticalScrollBar()->value() +
-                                        table->viewport()->height() - 1) /
-                                           rows.height);
+        const int last = std::min<int>(
+            int(rows.count) - 1,
+            (table->verticalScrollBar()->value() + table->viewport()->height() - 1) / rows.height);
         for (int r = first; r <= last; ++r) {
             QWidget *view = table->viewAtRow(r);
             QVERIFY2(view, qPrintable(QStringLiteral("no view at row %1").arg(r)));
