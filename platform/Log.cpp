@@ -33,7 +33,7 @@ QString processName()
 QString quoteIfNeeded(const QString &s)
 {
     static const QString plain =
-        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.$/:");
+        QStringLiteral("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_.$");
     bool needs = s.isEmpty();
     for (QChar c : s) {
         if (!plain.contains(c) && c.unicode() < 0x80) {
@@ -50,46 +50,80 @@ QString quoteIfNeeded(const QString &s)
     return QLatin1Char('"') + out + QLatin1Char('"');
 }
 
-QString describeNested(const QVariant &value, int indent)
+// Log lines stay readable and cheap whatever a file holds: deep values are
+// elided and a line stops growing at a fixed length.
+constexpr int kMaxDescribeDepth = 16;
+constexpr qsizetype kMaxDescribeLength = 64 * 1024;
+
+void describeNested(const QVariant &value, int indent, QString &out)
 {
+    if (out.size() > kMaxDescribeLength)
+        return;
     const QString pad(indent * 4, QLatin1Char(' '));
     const QString inner((indent + 1) * 4, QLatin1Char(' '));
-    switch (value.metaType().id()) {
+    const int type = value.metaType().id();
+    if ((type == QMetaType::QVariantMap || type == QMetaType::QVariantList) &&
+        indent >= kMaxDescribeDepth) {
+        out += QStringLiteral("...");
+        return;
+    }
+    switch (type) {
     case QMetaType::QVariantMap: {
         const QVariantMap map = value.toMap();
-        QString out = QStringLiteral("{\n");
-        for (auto it = map.cbegin(); it != map.cend(); ++it)
-            out += inner + quoteIfNeeded(it.key()) + QStringLiteral(" = ") +
-                   describeNested(it.value(), indent + 1) + QStringLiteral(";\n");
-        return out + pad + QLatin1Char('}');
+        out += QStringLiteral("{\n");
+        for (auto it = map.cbegin(); it != map.cend() && out.size() <= kMaxDescribeLength; ++it) {
+            out += inner + quoteIfNeeded(it.key()) + QStringLiteral(" = ");
+            describeNested(it.value(), indent + 1, out);
+            out += QStringLiteral(";\n");
+        }
+        out += pad + QLatin1Char('}');
+        return;
     }
     case QMetaType::QVariantList: {
         const QVariantList list = value.toList();
-        QString out = QStringLiteral("(\n");
-        for (int i = 0; i < list.size(); ++i)
-            out += inner + describeNested(list.at(i), indent + 1) +
-                   (i + 1 < list.size() ? QStringLiteral(",\n") : QStringLiteral("\n"));
-        return out + pad + QLatin1Char(')');
+        out += QStringLiteral("(\n");
+        for (int i = 0; i < list.size() && out.size() <= kMaxDescribeLength; ++i) {
+            out += inner;
+            describeNested(list.at(i), indent + 1, out);
+            out += i + 1 < list.size() ? QStringLiteral(",\n") : QStringLiteral("\n");
+        }
+        out += pad + QLatin1Char(')');
+        return;
     }
     case QMetaType::QString:
-        return indent == 0 ? value.toString() : quoteIfNeeded(value.toString());
+        out += indent == 0 ? value.toString() : quoteIfNeeded(value.toString());
+        return;
     case QMetaType::QByteArray:
-        return QLatin1Char('<') + QString::fromLatin1(value.toByteArray().toHex()) +
+        out += QLatin1Char('<') + QString::fromLatin1(value.toByteArray().left(4096).toHex()) +
                QLatin1Char('>');
+        return;
     case QMetaType::Bool:
-        return value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+        out += value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
+        return;
     case QMetaType::QDateTime:
-        return value.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+        out += value.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
+        return;
     case QMetaType::UnknownType:
-        return QStringLiteral("(null)");
+        out += QStringLiteral("(null)");
+        return;
     default:
-        return value.toString();
+        out += value.toString();
+        return;
     }
 }
 
 } // namespace
 
-QString describe(const QVariant &value) { return describeNested(value, 0); }
+QString describe(const QVariant &value)
+{
+    QString out;
+    describeNested(value, 0, out);
+    if (out.size() > kMaxDescribeLength) {
+        out.truncate(kMaxDescribeLength);
+        out += QStringLiteral("...");
+    }
+    return out;
+}
 
 QString format(const char *fmt, std::initializer_list<QVariant> args)
 {
