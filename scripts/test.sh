@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds Orbitune with its tests (warnings are
 # errors) and runs the whole suite, then does the same under AddressSanitizer
-# and UndefinedBehaviorSanitizer. Pass --quick to skip the sanitizer pass.
+# and UndefinedBehaviorSanitizer, and fuzzes the data-file reader for a
+# minute. Pass --quick to skip the sanitizer and fuzz passes.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -27,4 +28,7 @@ if ((sanitize)); then
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
   run_suite "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=OFF
+
+  echo "== fuzz the data-file reader (bounded) =="
+  FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" "${ORBITUNE_FUZZ_SECONDS:-60}"
 fi
