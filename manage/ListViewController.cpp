@@ -12,6 +12,7 @@
 
 #include <QLabel>
 #include <QPointer>
+#include <QPushButton>
 #include <QUrl>
 
 namespace {
@@ -100,8 +101,12 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
         });
     }
 
-    cell->nameTF()->setText(program::name(item));
+    const QString name = program::name(item);
+    cell->nameTF()->setText(name);
     cell->urlTF()->setText(program::url(item));
+    // Screen readers tell one row's buttons from another's by the program.
+    cell->listPlayBtn()->setAccessibleName(QStringLiteral("Play %1").arg(name));
+    cell->listDelBtn()->setAccessibleName(QStringLiteral("Delete %1").arg(name));
     cell->setRow(row);
 
     QPointer<ListViewController> self(this);

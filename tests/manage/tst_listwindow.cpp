@@ -126,6 +126,8 @@ private Q_SLOTS:
         QCOMPARE(first->nameTF()->text(), QStringLiteral("Program a"));
         QCOMPARE(first->urlTF()->text(), QStringLiteral("http://127.0.0.1:9/a.mp3"));
         QCOMPARE(first->row(), 0L);
+        QCOMPARE(first->listPlayBtn()->accessibleName(), QStringLiteral("Play Program a"));
+        QCOMPARE(first->listDelBtn()->accessibleName(), QStringLiteral("Delete Program a"));
         // An entry without usable keys shows empty texts and asks for no image.
         QCOMPARE(cellAt(1)->nameTF()->text(), QString());
         QCOMPARE(cellAt(1)->urlTF()->text(), QString());
