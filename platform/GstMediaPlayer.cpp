@@ -391,8 +391,12 @@ bool GstMediaPlayer::isLiveStream() const
 {
     if (m_noPreroll || !m_pipeline)
         return true;
+    // A stream with an end has a duration, in time or at least in bytes
+    // (a file served with its length); radio streams have neither.
     gint64 duration = -1;
-    return !gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &duration) || duration <= 0;
+    if (gst_element_query_duration(m_pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
+        return false;
+    return !gst_element_query_duration(m_pipeline, GST_FORMAT_BYTES, &duration) || duration <= 0;
 }
 
 void GstMediaPlayer::play()

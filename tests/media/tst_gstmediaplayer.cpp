@@ -57,6 +57,7 @@ private Q_SLOTS:
     void cleanupTestCase();
     void liveStreamsPlayAndPause_data();
     void liveStreamsPlayAndPause();
+    void finiteStreamPausesInPlace();
     void openFailuresAreNotRetried_data();
     void openFailuresAreNotRetried();
     void stalledServerTimesOut();
@@ -137,6 +138,20 @@ void TestGstMediaPlayer::liveStreamsPlayAndPause()
 
     o.player.reset();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
+}
+
+void TestGstMediaPlayer::finiteStreamPausesInPlace()
+{
+    // A file with a known length keeps its pipeline and resumes where it was.
+    auto o = open(m_servers->httpUrl("/tone.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    o.player->pause();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 3000);
 }
 
 void TestGstMediaPlayer::openFailuresAreNotRetried_data()
