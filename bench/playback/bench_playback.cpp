@@ -162,6 +162,8 @@ int main(int argc, char **argv)
 
     // 2. Steady playback and pause.
     Load oursPlaying, oursPaused, basePlaying;
+    // What this process costs with no player at all (event loop polling).
+    const Load idle = measure(QCoreApplication::applicationPid(), 5000);
     {
         auto item = std::make_shared<MediaItem>(url);
         GstMediaPlayer player(item);
@@ -216,6 +218,7 @@ int main(int argc, char **argv)
     row("CPU while playing", oursPlaying.cpuPercent, basePlaying.cpuPercent, " %", "");
     row("RSS while playing", oursPlaying.rssMb, basePlaying.rssMb, " MB", "< 80 MB");
     row("CPU while paused", oursPaused.cpuPercent, -1, " %", "");
+    row("CPU idle, no player (harness)", idle.cpuPercent, -1, " %", "");
     row("RSS before switches", rssBefore, -1, " MB", "");
     row(qPrintable(QStringLiteral("RSS after %1 switches").arg(cycles)), rssAfter, -1, " MB", "");
     row("RSS growth over switches", rssAfter - rssBefore, -1, " MB", "< 2 MB");
