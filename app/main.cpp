@@ -18,7 +18,7 @@ int main(int argc, char *argv[])
     QApplication::setDesktopFileName(QStringLiteral("orbitune"));
 
     SingleInstance instance;
-    if (instance.start() == SingleInstance::Role::Secondary)
+    if (instance.start(5000) == SingleInstance::Role::Secondary)
         return 0;
 
     AppDelegate delegate;

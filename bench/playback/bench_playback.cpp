@@ -5,6 +5,14 @@
 //   - CPU% while paused,
 //   - RSS before and after 200 open/switch cycles.
 // Usage: bench_playback [--seconds N] [--cycles N]
+#include "platform/NotificationCenter.h"
+#include "platform/Resources.h"
+#include "player/HomeViewController.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
 #include "platform/GstMediaPlayer.h"
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
@@ -97,7 +105,10 @@ void row(const char *what, double ours, double base, const char *unit, const cha
 
 int main(int argc, char **argv)
 {
-    QCoreApplication app(argc, argv);
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    orbitune::initResources();
     int seconds = 30;
     int cycles = 200;
     const QStringList args = app.arguments();
@@ -210,6 +221,61 @@ int main(int argc, char **argv)
         rssAfter = usageOf(QCoreApplication::applicationPid()).rssMb;
     }
 
+    // 4. The whole main window: press play, preview turning while playing,
+    //    paused, and LIVE_PLAY switches through the controller.
+    std::vector<double> appPressToSound;
+    Load appPlaying, appPaused;
+    double appRssBefore = 0, appRssAfter = 0;
+    {
+        QTemporaryDir data;
+        qputenv("XDG_DATA_HOME", data.path().toUtf8());
+        GstMediaPlayerFactory factory;
+        MediaPlayerFactory::setShared(&factory);
+        // Only the local stream: no defaults, nothing off this machine.
+        CacheManager::setDefaultListPath(data.path() + QStringLiteral("/none.plist"));
+        const QVariantMap bench = program::make(QStringLiteral("Bench"), QString(), url.toString());
+        CacheManager::shareIntance()->saveData(bench);
+        CacheManager::shareIntance()->saveLiveData(bench);
+        HomeViewController home;
+        home.view()->show();
+        LevelMeter meter(audio);
+        meter.start();
+        for (int run = 0; run < kRuns; ++run) {
+            (void)waitFor([&] { return meter.recentRms(300) < 0.002; }, 3000);
+            const qint64 pressed = meter.elapsedMs();
+            home.playClick();
+            (void)waitFor([&] { return meter.firstSoundAfter(pressed) >= 0; }, 10000);
+            const qint64 sound = meter.firstSoundAfter(pressed);
+            if (sound >= 0)
+                appPressToSound.push_back((sound - pressed) / 1000.0);
+            home.playClick();
+        }
+        home.playClick();
+        (void)waitFor([&] { return home.playbackState() == HomeViewController::PlaybackState::Playing; },
+                      10000);
+        QTest::qWait(1000);
+        appPlaying = measure(QCoreApplication::applicationPid(), seconds * 1000);
+        home.playClick();
+        QTest::qWait(500);
+        appPaused = measure(QCoreApplication::applicationPid(), std::max(5, seconds / 3) * 1000);
+        auto livePlay = [&](int i) {
+            NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+            if (i % 10 == 0)
+                (void)waitFor([&] { return home.playbackState() == HomeViewController::PlaybackState::Playing; },
+                              10000);
+            QCoreApplication::processEvents();
+        };
+        for (int i = 0; i < 20; ++i)
+            livePlay(i);
+        QTest::qWait(500);
+        appRssBefore = usageOf(QCoreApplication::applicationPid()).rssMb;
+        for (int i = 0; i < cycles; ++i)
+            livePlay(i);
+        QTest::qWait(500);
+        appRssAfter = usageOf(QCoreApplication::applicationPid()).rssMb;
+        MediaPlayerFactory::setShared(nullptr);
+    }
+
     std::printf("\nPlayback benchmark: local Icecast MP3 128 kbit/s, %d s windows, %d runs\n",
                 seconds, kRuns);
     std::printf("%-34s %10s %10s %7s  %s\n", "", "ours", "gst-launch", "ratio", "target");
@@ -222,6 +288,15 @@ int main(int argc, char **argv)
     row("RSS before switches", rssBefore, -1, " MB", "");
     row(qPrintable(QStringLiteral("RSS after %1 switches").arg(cycles)), rssAfter, -1, " MB", "");
     row("RSS growth over switches", rssAfter - rssBefore, -1, " MB", "< 2 MB");
+    std::printf("\nThe main window (controller, preview turning) against bare gst-launch playbin\n");
+    std::printf("%-34s %10s %10s %7s  %s\n", "", "app", "gst-launch", "ratio", "target");
+    row("first audio after pressing play", median(appPressToSound), median(baseOpen), " s", "< 0.5 s");
+    row("CPU while playing, preview turning", appPlaying.cpuPercent, basePlaying.cpuPercent, " %",
+        "<= 1.3x");
+    row("RSS while playing", appPlaying.rssMb, basePlaying.rssMb, " MB", "< 80 MB");
+    row("CPU while paused", appPaused.cpuPercent, -1, " %", "");
+    row(qPrintable(QStringLiteral("RSS growth over %1 LIVE_PLAY").arg(cycles)),
+        appRssAfter - appRssBefore, -1, " MB", "< 2 MB");
     std::fflush(stdout);
     return 0;
 }

@@ -229,6 +229,21 @@ run)
   export XDG_DATA_DIRS=$scratch/prefix/share:/usr/share
   export QT_QPA_PLATFORM=offscreen ORBITUNE_NO_SYSLOG=1
   unset DISPLAY WAYLAND_DISPLAY
+  # A list of its own, on loopback, so the app never reaches for the
+  # shipped stations' hosts during the test.
+  mkdir -p "$scratch/data/orbitune"
+  cat >"$scratch/data/orbitune/data.plist" <<'PLIST'
+<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+	<key>data</key>
+	<array><dict><key>image</key><string>http://127.0.0.1:9/logo.png</string><key>name</key><string>Loopback</string><key>url</key><string>http://127.0.0.1:9/stream</string></dict></array>
+	<key>live</key>
+	<dict><key>image</key><string>http://127.0.0.1:9/logo.png</string><key>name</key><string>Loopback</string><key>url</key><string>http://127.0.0.1:9/stream</string></dict>
+</dict>
+</plist>
+PLIST
 
   "$scratch/prefix/bin/orbitune" >"$scratch/app.log" 2>&1 &
   app=$!
