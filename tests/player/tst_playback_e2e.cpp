@@ -27,11 +27,21 @@
 
 using State = HomeViewController::PlaybackState;
 
+namespace {
+// The private session bus lives as long as this process: a session bus
+// that goes away under a connected process ends that process (as at
+// logout). Its daemon dies with us (it gets SIGKILL when its parent exits).
+SessionBus &sessionBus()
+{
+    static SessionBus *bus = new SessionBus;
+    return *bus;
+}
+} // namespace
+
 class PlaybackEndToEndTest : public QObject {
     Q_OBJECT
 
     AudioSession audio;
-    SessionBus bus;
     StreamServers servers;
     std::unique_ptr<LevelMeter> meter;
     GstMediaPlayerFactory factory;
@@ -56,7 +66,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY2(audio.start(), qPrintable(audio.errorString()));
-        QVERIFY(bus.start());
+        QVERIFY(sessionBus().start());
         QVERIFY2(servers.start(), qPrintable(servers.errorString()));
         meter = std::make_unique<LevelMeter>(audio);
         QVERIFY(meter->start());
@@ -64,7 +74,10 @@ private Q_SLOTS:
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
     }
 
-    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
+    void cleanupTestCase()
+    {
+        MediaPlayerFactory::setShared(nullptr);
+    }
 
     void init()
     {

@@ -167,7 +167,13 @@ private Q_SLOTS:
         // A pipeline may be opening at either sample; beyond that nothing grows.
         QVERIFY2(after.fds <= warm.fds + 4, "file descriptors leak");
         QVERIFY2(after.threads <= warm.threads + 2, "threads leak");
+#if defined(__SANITIZE_ADDRESS__)
+        // AddressSanitizer holds freed memory in quarantine, so resident size
+        // says nothing here; its leak check at exit speaks instead.
+        qInfo("soak: RSS not judged under AddressSanitizer");
+#else
         QVERIFY2(running.rssMb - warm.rssMb < 25, "memory grows while switching");
+#endif
     }
 };
 
