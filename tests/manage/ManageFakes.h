@@ -12,6 +12,7 @@
 #include "platform/ViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "support/FakeImageLoader.h"
 #include "support/TestEnv.h"
 
 #include <QFile>
@@ -59,32 +60,9 @@ public:
     QList<Shown> shown;
 };
 
-class HeldImageLoader : public ImageLoader {
+// The shared fake loader, plus a look-up by URL.
+class HeldImageLoader : public FakeImageLoader {
 public:
-    struct Request {
-        QUrl url;
-        QPointer<QObject> context;
-        std::function<void(const QImage &)> completion;
-    };
-
-    HeldImageLoader() { ImageLoader::setShared(this); }
-    ~HeldImageLoader() override { ImageLoader::setShared(nullptr); }
-
-    void load(const QUrl &url, QObject *context,
-              std::function<void(const QImage &)> completion) override
-    {
-        requests << Request{url, context, std::move(completion)};
-    }
-
-    // Delivers like the real loader: never once the context has gone.
-    void answer(int index, const QImage &image)
-    {
-        Request &r = requests[index];
-        if (r.context && r.completion)
-            r.completion(image);
-        r.completion = nullptr;
-    }
-
     // Latest request for `url`, or -1.
     int lastIndexOf(const QString &url) const
     {
@@ -95,14 +73,7 @@ public:
         return -1;
     }
 
-    static QImage solid(Qt::GlobalColor color)
-    {
-        QImage image(32, 32, QImage::Format_ARGB32);
-        image.fill(color);
-        return image;
-    }
-
-    QList<Request> requests;
+    static QImage solid(Qt::GlobalColor color) { return FakeImageLoader::solid(color, 32); }
 };
 
 class LogRecorder {
