@@ -52,10 +52,7 @@ void AddViewController::viewDidLoad()
 {
     ViewController::viewDidLoad();
     QWidget *root = view();
-    QPalette pal = root->palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    root->setPalette(pal);
-    root->setAutoFillBackground(true);
+    setBackgroundColor(root, Qt::white);
     m_ui->nameTF->setFocus();
 }
 

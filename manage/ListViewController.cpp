@@ -55,10 +55,7 @@ void ListViewController::viewDidLoad()
 {
     ViewController::viewDidLoad();
     QWidget *root = view();
-    QPalette pal = root->palette();
-    pal.setColor(QPalette::Window, Qt::white);
-    root->setPalette(pal);
-    root->setAutoFillBackground(true);
+    setBackgroundColor(root, Qt::white);
     listTableView()->setDelegate(this);
     listTableView()->setDataSource(this);
     listTableView()->setSelectionHighlightStyle(TableView::SelectionHighlightStyleNone);

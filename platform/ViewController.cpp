@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QKeySequence>
+#include <QPalette>
 #include <QScreen>
 #include <QShortcut>
 
@@ -40,6 +41,17 @@ QWidget *ViewController::view()
         viewDidLoad();
     }
     return m_view;
+}
+
+void ViewController::setBackgroundColor(QWidget *view, const QColor &color)
+{
+    QPalette palette = view->palette();
+    palette.setColor(QPalette::Window, color);
+    // Keep text readable whatever the desktop's colour scheme.
+    palette.setColor(QPalette::WindowText,
+                     color.lightness() > 128 ? QColor(0x20, 0x20, 0x20) : QColor(Qt::white));
+    view->setPalette(palette);
+    view->setAutoFillBackground(true);
 }
 
 void ViewController::presentViewControllerAsSheet(ViewController *child)

@@ -26,6 +26,8 @@ public:
     void dismissController(QObject *sender = nullptr);
 
     ViewController *presentingViewController() const { return m_presenting; }
+    // Paints a view's background in one colour.
+    static void setBackgroundColor(QWidget *view, const QColor &color);
     ViewController *presentedViewController() const { return m_presented; }
 
 Q_SIGNALS:

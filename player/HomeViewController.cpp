@@ -55,11 +55,7 @@ void HomeViewController::viewDidLoad()
     NotificationCenter::defaultCenter()->addObserver(this, kLivePlay,
                                                      [this] { notificationPlay(); });
 
-    m_window->setAutoFillBackground(true);
-    QPalette palette = m_window->palette();
-    palette.setColor(QPalette::Window, Qt::white);
-    palette.setColor(QPalette::WindowText, QColor(0x20, 0x20, 0x20));
-    m_window->setPalette(palette);
+    setBackgroundColor(m_window, Qt::white);
 
     m_window->setWindowTitle(kWindowTitle);
     m_window->hideZoomButton();
@@ -71,10 +67,7 @@ void HomeViewController::viewDidLoad()
     m_statusItem->setToolTip(m_window->windowTitle());
     buildStatusMenu();
 
-    m_ui->bottomView->setAutoFillBackground(true);
-    QPalette bottom = m_ui->bottomView->palette();
-    bottom.setColor(QPalette::Window, QColor(0x80, 0x80, 0x80));
-    m_ui->bottomView->setPalette(bottom);
+    setBackgroundColor(m_ui->bottomView, QColor(0x80, 0x80, 0x80));
 
     PreviewView *preview = m_ui->previewImageView;
     preview->setCornerRadius(kPreviewRadius);
