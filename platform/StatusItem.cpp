@@ -2,6 +2,7 @@
 
 #include <QMenu>
 #include <QSystemTrayIcon>
+#include <QTextDocument>
 
 StatusItem::StatusItem(QObject *parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
 {
@@ -27,7 +28,8 @@ QIcon StatusItem::image() const { return m_tray->icon(); }
 void StatusItem::setToolTip(const QString &toolTip)
 {
     m_toolTip = toolTip;
-    m_tray->setToolTip(toolTip);
+    // Tool tips render anything that looks like markup; show it as typed.
+    m_tray->setToolTip(Qt::mightBeRichText(toolTip) ? toolTip.toHtmlEscaped() : toolTip);
 }
 
 void StatusItem::setMenu(QMenu *menu) { m_tray->setContextMenu(menu); }

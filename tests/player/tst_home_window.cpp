@@ -135,6 +135,20 @@ private Q_SLOTS:
         QCOMPARE(home->titleTextField()->text(), QStringLiteral("Error, switch next one."));
     }
 
+    void programTextsAreShownAsPlainText()
+    {
+        const QString name = QStringLiteral("<b>x</b><img src=\"file:///etc/passwd\">");
+        QVERIFY(propertylist::writeFile(
+            TestEnv::instance()->dataFile(),
+            QVariantMap{{QStringLiteral("data"), QVariantList{program::make(name, QString(), QString())}},
+                        {QStringLiteral("live"), program::make(name, QString(), QString())}}));
+        makeHome();
+        QCOMPARE(home->titleTextField()->textFormat(), Qt::PlainText);
+        QCOMPARE(home->nowPlayingLabel()->textFormat(), Qt::PlainText);
+        QCOMPARE(home->titleTextField()->text(), name);
+        QCOMPARE(home->statusItem()->toolTip(), name);
+    }
+
     void previewIsRoundWithAnOrangeBorder()
     {
         makeHome();

@@ -144,6 +144,10 @@ class Handler(BaseHTTPRequestHandler):
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
         if path == "/live.aac":
             return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
+        if path == "/garbage.mp3":
+            return self.garbage()
+        if path == "/icyflood.mp3":
+            return self.icy_flood()
         if path == "/icy.mp3":
             return self.icy()
         if path == "/chained.ogg":
@@ -191,6 +195,40 @@ class Handler(BaseHTTPRequestHandler):
                     return
         try:
             self.paced(chunks(), 16000)
+        except OSError:
+            pass
+
+    def garbage(self):
+        """Endless random bytes sent as MP3."""
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.end_headers()
+
+        def chunks():
+            while not self.server.stopping:
+                yield os.urandom(4096)
+        try:
+            self.paced(chunks(), 16000)
+        except OSError:
+            pass
+
+    def icy_flood(self):
+        """ICY metadata blocks of the largest size after every 16 bytes of audio."""
+        metaint = 16
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.send_header("icy-metaint", str(metaint))
+        self.end_headers()
+        data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
+        text = b"StreamTitle='" + b"x" * 4000 + b"';"
+        block = bytes([255]) + (text + b"\0" * 4080)[:4080]
+
+        def chunks():
+            while not self.server.stopping:
+                for i in range(0, len(data) - metaint, metaint):
+                    yield data[i:i + metaint] + block
+        try:
+            self.paced(chunks(), 64000)
         except OSError:
             pass
 
