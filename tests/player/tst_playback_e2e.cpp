@@ -4,6 +4,7 @@
 // listen to, and a private session bus for media controls.
 #include "support/AudioSession.h"
 #include "support/FakeImageLoader.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
@@ -169,15 +170,8 @@ private Q_SLOTS:
     void hostileStreamsEndInAState()
     {
         QFETCH(QString, path);
-        auto rssMb = [] {
-            QFile status(QStringLiteral("/proc/self/status"));
-            status.open(QIODevice::ReadOnly);
-            for (const QByteArray &line : status.readAll().split('\n'))
-                if (line.startsWith("VmRSS:"))
-                    return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-            return 0.0;
-        };
-        const double before = rssMb();
+        using processstats::residentMb;
+        const double before = residentMb();
         choose(QStringLiteral("Hostile"), servers.httpUrl(path));
         QCOMPARE(title(), QStringLiteral("Loading..."));
         QTRY_VERIFY_WITH_TIMEOUT(home->playbackState() == State::Failed ||
@@ -188,9 +182,9 @@ private Q_SLOTS:
         QVERIFY(home->playbackState() == State::Failed || home->playbackState() == State::Playing ||
                 home->playbackState() == State::Loading);
         qInfo("%s: %s, RSS %+.1f MB", qPrintable(path),
-              home->playbackState() == State::Failed ? "failed" : "playing", rssMb() - before);
+              home->playbackState() == State::Failed ? "failed" : "playing", residentMb() - before);
 #if !defined(__SANITIZE_ADDRESS__)
-        QVERIFY(rssMb() - before < 60);
+        QVERIFY(residentMb() - before < 60);
 #endif
     }
 

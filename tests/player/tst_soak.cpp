@@ -3,6 +3,7 @@
 // deleted, all with the real player against loopback servers. Memory, open
 // files and threads must stay flat. ORBITUNE_SOAK_SECONDS runs it longer.
 #include "support/AudioSession.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
@@ -15,7 +16,6 @@
 #include "store/ProgramEntry.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QtTest>
@@ -30,18 +30,7 @@ struct ProcessFigures {
 
 ProcessFigures sample()
 {
-    ProcessFigures f;
-    QFile status(QStringLiteral("/proc/self/status"));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n')) {
-            if (line.startsWith("VmRSS:"))
-                f.rssMb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-            else if (line.startsWith("Threads:"))
-                f.threads = line.mid(8).trimmed().toInt();
-        }
-    }
-    f.fds = int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::System).size());
-    return f;
+    return {processstats::residentMb(), processstats::openFds(), processstats::threads()};
 }
 
 // Confirms every alert, as a user clicking "OK" would.
