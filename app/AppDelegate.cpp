@@ -2,9 +2,9 @@
 
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
-#include "platform/GstMediaPlayer.h"
-#include "platform/MprisService.h"
-#include "platform/StatusItem.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/desktop/MprisService.h"
+#include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 

@@ -1,8 +1,8 @@
 #include "app/AppDelegate.h"
-#include "platform/AppIcon.h"
-#include "platform/ExposeProbe.h"
-#include "platform/Resources.h"
-#include "platform/SingleInstance.h"
+#include "platform/ui/AppIcon.h"
+#include "bench/startup/ExposeProbe.h"
+#include "platform/base/Resources.h"
+#include "platform/desktop/SingleInstance.h"
 #include "player/HomeViewController.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "manage/AddViewController.h"
 
-#include "platform/Alert.h"
+#include "platform/ui/Alert.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "ui_AddView.h"

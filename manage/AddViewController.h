@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ViewController.h"
+#include "platform/ui/ViewController.h"
 
 #include <QString>
 

@@ -1,7 +1,7 @@
 #include "manage/ListCell.h"
 
-#include "platform/Log.h"
-#include "platform/PreviewView.h"
+#include "platform/base/Log.h"
+#include "platform/ui/PreviewView.h"
 #include "ui_ListCell.h"
 
 #include <QEnterEvent>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/TableView.h"
-#include "platform/ViewController.h"
+#include "platform/ui/TableView.h"
+#include "platform/ui/ViewController.h"
 
 #include <QVariantList>
 #include <QVariantMap>

@@ -2,8 +2,8 @@
 // reaction to a program chosen in the list, and the stream's readiness.
 #include "player/HomeViewController.h"
 
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
+#include "platform/base/Log.h"
+#include "platform/base/NotificationCenter.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -1,11 +1,11 @@
 #include "player/HomeViewController.h"
 
-#include "platform/ImageLoader.h"
-#include "platform/Log.h"
-#include "platform/MovableWindow.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PreviewView.h"
-#include "platform/StatusItem.h"
+#include "platform/net/ImageLoader.h"
+#include "platform/base/Log.h"
+#include "platform/ui/MovableWindow.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/ui/PreviewView.h"
+#include "platform/ui/StatusItem.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "platform/MediaItem.h"
-#include "platform/MediaPlayer.h"
-#include "platform/ViewController.h"
+#include "platform/media/MediaItem.h"
+#include "platform/media/MediaPlayer.h"
+#include "platform/ui/ViewController.h"
 
 #include <QPointF>
 #include <QPointer>

@@ -1,6 +1,6 @@
 #include "player/MprisBridge.h"
 
-#include "platform/MprisService.h"
+#include "platform/desktop/MprisService.h"
 #include "player/HomeViewController.h"
 #include "store/ProgramEntry.h"
 

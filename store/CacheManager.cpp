@@ -1,7 +1,7 @@
 #include "store/CacheManager.h"
 
-#include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/base/Log.h"
+#include "platform/plist/PropertyList.h"
 #include "store/ProgramEntry.h"
 
 #include <QDateTime>

@@ -9,9 +9,9 @@
 //     list_bench [programs] [server delay ms]      (defaults 10000 5000)
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
-#include "platform/Log.h"
-#include "platform/PropertyList.h"
-#include "platform/Resources.h"
+#include "platform/base/Log.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/base/Resources.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

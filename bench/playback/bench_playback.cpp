@@ -5,15 +5,15 @@
 //   - CPU% while paused,
 //   - RSS before and after 200 open/switch cycles.
 // Usage: bench_playback [--seconds N] [--cycles N]
-#include "platform/NotificationCenter.h"
-#include "platform/Resources.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/base/Resources.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
-#include "platform/GstMediaPlayer.h"
+#include "platform/media/GstMediaPlayer.h"
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
 #include "support/StreamServers.h"

@@ -1,5 +1,5 @@
 // The smallest Qt Widgets window with a label, as a start-up baseline.
-#include "platform/ExposeProbe.h"
+#include "bench/startup/ExposeProbe.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -4,7 +4,7 @@
 #include "support/TestEnv.h"
 
 #include "app/AppDelegate.h"
-#include "platform/SingleInstance.h"
+#include "platform/desktop/SingleInstance.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 

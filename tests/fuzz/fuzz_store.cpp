@@ -11,8 +11,8 @@
 // Built with libFuzzer by scripts/fuzz.sh; replay_main.cpp runs the same
 // function over the checked-in corpus in the ordinary test build.
 
-#include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/base/Log.h"
+#include "platform/plist/PropertyList.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -5,11 +5,11 @@
 // until answered, a log recorder, a host window to present sheets over, and a
 // guard that makes every file write of the process fail (also as root).
 
-#include "platform/Alert.h"
-#include "platform/ImageLoader.h"
-#include "platform/Log.h"
-#include "platform/PropertyList.h"
-#include "platform/ViewController.h"
+#include "platform/ui/Alert.h"
+#include "platform/net/ImageLoader.h"
+#include "platform/base/Log.h"
+#include "platform/plist/PropertyList.h"
+#include "platform/ui/ViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "support/FakeImageLoader.h"

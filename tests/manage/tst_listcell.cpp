@@ -4,8 +4,8 @@
 #include "manage/ListCell.h"
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
-#include "platform/PreviewView.h"
+#include "platform/base/Log.h"
+#include "platform/ui/PreviewView.h"
 
 #include <QApplication>
 #include <QEnterEvent>

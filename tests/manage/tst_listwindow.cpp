@@ -5,8 +5,8 @@
 
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PreviewView.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/ui/PreviewView.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -3,7 +3,7 @@
 // scrolling, clicks and keys reach the delegate with the right row.
 #include "support/TestEnv.h"
 
-#include "platform/TableView.h"
+#include "platform/ui/TableView.h"
 
 #include <QApplication>
 #include <QHBoxLayout>

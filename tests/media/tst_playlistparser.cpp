@@ -1,5 +1,5 @@
-#include "platform/PlaylistParser.h"
-#include "platform/StreamTitle.h"
+#include "platform/media/PlaylistParser.h"
+#include "platform/media/StreamTitle.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>

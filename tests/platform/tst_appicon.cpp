@@ -2,7 +2,7 @@
 
 #include "support/TestEnv.h"
 
-#include "platform/AppIcon.h"
+#include "platform/ui/AppIcon.h"
 
 #include <QApplication>
 #include <QDir>

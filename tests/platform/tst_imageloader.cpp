@@ -3,8 +3,8 @@
 // Every test runs under an event-loop probe: a 10 ms timer whose worst gap
 // shows how long the main thread was ever blocked.
 
-#include "platform/Log.h"
-#include "platform/NetworkImageLoader.h"
+#include "platform/base/Log.h"
+#include "platform/net/NetworkImageLoader.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>

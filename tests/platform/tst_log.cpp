@@ -2,7 +2,7 @@
 // describing what a hostile file holds stays small.
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
+#include "platform/base/Log.h"
 
 #include <QApplication>
 #include <QtTest>

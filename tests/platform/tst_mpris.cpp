@@ -4,8 +4,8 @@
 #include "PrivateSessionBus.h"
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
-#include "platform/MprisService.h"
+#include "platform/base/Log.h"
+#include "platform/desktop/MprisService.h"
 
 #include <QApplication>
 #include <QDBusArgument>

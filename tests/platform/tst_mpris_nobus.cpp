@@ -3,8 +3,8 @@
 
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
-#include "platform/MprisService.h"
+#include "platform/base/Log.h"
+#include "platform/desktop/MprisService.h"
 
 #include <QApplication>
 #include <QSignalSpy>

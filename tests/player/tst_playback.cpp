@@ -4,9 +4,9 @@
 #include "support/FakeMedia.h"
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
-#include "platform/NotificationCenter.h"
-#include "platform/PreviewView.h"
+#include "platform/base/Log.h"
+#include "platform/base/NotificationCenter.h"
+#include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"

@@ -8,9 +8,9 @@
 #include "support/TestEnv.h"
 
 #include "manage/ListViewController.h"
-#include "platform/Alert.h"
-#include "platform/GstMediaPlayer.h"
-#include "platform/NotificationCenter.h"
+#include "platform/ui/Alert.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/base/NotificationCenter.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"

@@ -4,8 +4,8 @@
 #include "StoreTestUtil.h"
 #include "support/TestEnv.h"
 
-#include "platform/Log.h"
-#include "platform/PropertyList.h"
+#include "platform/base/Log.h"
+#include "platform/plist/PropertyList.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -4,7 +4,7 @@
 
 #include "support/TestEnv.h"
 
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 #include "store/ProgramEntry.h"
 
 #include <QApplication>

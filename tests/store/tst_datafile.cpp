@@ -5,7 +5,7 @@
 #include "StoreTestUtil.h"
 #include "support/TestEnv.h"
 
-#include "platform/PropertyList.h"
+#include "platform/plist/PropertyList.h"
 
 #include <QApplication>
 #include <QDateTime>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/ImageLoader.h"
+#include "platform/net/ImageLoader.h"
 
 #include <QList>
 #include <QPointer>

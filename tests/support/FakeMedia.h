@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/MediaPlayer.h"
+#include "platform/media/MediaPlayer.h"
 
 #include <QList>
 #include <QPointer>

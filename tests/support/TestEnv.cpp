@@ -1,6 +1,6 @@
 #include "support/TestEnv.h"
 
-#include "platform/Resources.h"
+#include "platform/base/Resources.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,0 +1,20 @@
+# orbitune_layer(<target> DIR <folder> SOURCES <files...>)
+#
+# Declares one layer of the program as a static library. The library's
+# headers are reachable only through an include root of its own
+# (<build>/layers/<target>/<folder> links back to the source folder), so a
+# target sees the headers of exactly the layers it links: an include of a
+# layer that is not linked fails to compile, as does a Qt or GStreamer header
+# whose package the layer does not link. Dependencies are declared with
+# target_link_libraries as usual.
+function(orbitune_layer name)
+  cmake_parse_arguments(L "" "DIR" "SOURCES" ${ARGN})
+  add_library(${name} STATIC ${L_SOURCES})
+  set(root ${CMAKE_BINARY_DIR}/layers/${name})
+  get_filename_component(parent ${root}/${L_DIR} DIRECTORY)
+  file(MAKE_DIRECTORY ${parent})
+  if(NOT EXISTS ${root}/${L_DIR})
+    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${L_DIR} ${root}/${L_DIR} SYMBOLIC)
+  endif()
+  target_include_directories(${name} PUBLIC ${root})
+endfunction()

@@ -1,9 +1,0 @@
-#include "platform/MediaPlayer.h"
-
-namespace {
-MediaPlayerFactory *g_factory = nullptr;
-}
-
-MediaPlayerFactory *MediaPlayerFactory::shared() { return g_factory; }
-
-void MediaPlayerFactory::setShared(MediaPlayerFactory *factory) { g_factory = factory; }

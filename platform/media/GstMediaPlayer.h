@@ -1,0 +1,99 @@
+#pragma once
+
+#include "platform/media/MediaPlayer.h"
+
+#include <QList>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <memory>
+
+typedef struct _GstElement GstElement;
+typedef struct _GstMessage GstMessage;
+class GstBusPump;
+class PlaylistResolver;
+
+// Plays one MediaItem through a GStreamer playbin. Creating the player starts
+// opening the stream (playlists are resolved first); the item turns ready
+// once the pipeline has prerolled, or failed. A stream that drops after it
+// was ready is reopened a few times before the item turns failed. Everything
+// the item hears is delivered on the main thread by this object.
+class GstMediaPlayer : public MediaPlayer {
+    Q_OBJECT
+public:
+    struct Options {
+        int openTimeoutMs = 20000; // open to ready, per attempt
+        QList<int> reconnectDelaysMs = {1000, 2000, 4000};
+        qint64 bufferDurationMs = 2000; // network buffer kept filled
+        double startWatermark = 0.25;   // share of it needed to start
+    };
+
+    enum class Phase { Resolving, Opening, Ready, Reconnecting, Released, Failed };
+    Q_ENUM(Phase)
+
+    explicit GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent = nullptr);
+    GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &options,
+                   QObject *parent = nullptr);
+    ~GstMediaPlayer() override;
+
+    std::shared_ptr<MediaItem> currentItem() const override { return m_item; }
+    void play() override;
+    void pause() override;
+
+    // Ends the current stream and opens another item; the old item hears
+    // nothing more from this player.
+    void replaceCurrentItem(std::shared_ptr<MediaItem> item);
+
+    Phase phase() const { return m_phase; }
+    bool wantsToPlay() const { return m_wantPlaying; }
+    QUrl streamUrl() const { return m_streamUrl; }
+
+    // Loads GStreamer on first use; safe to call more than once.
+    static bool ensureInitialized();
+
+Q_SIGNALS:
+    void phaseChanged(GstMediaPlayer::Phase phase);
+
+private:
+    void start();
+    void openStream(const QUrl &url);
+    void teardownPipeline();
+    void handleMessage(GstMessage *message);
+    void onPrerolled();
+    void onOpenFailed(const QString &error);
+    void onDropped(const QString &error);
+    void onEndOfStream();
+    void fail(const QString &error);
+    void applyTargetState();
+    void releaseConnection();
+    bool isLiveStream() const;
+    void setPhase(Phase phase);
+    void reportAudioOutput();
+
+    std::shared_ptr<MediaItem> m_item;
+    Options m_options;
+    Phase m_phase = Phase::Resolving;
+    bool m_wantPlaying = false;
+    bool m_noPreroll = false;
+    bool m_buffering = false;
+    int m_reconnectAttempts = 0;
+    QString m_lastError;
+    QUrl m_streamUrl;
+
+    GstElement *m_pipeline = nullptr;
+    std::unique_ptr<GstBusPump> m_pump;
+    PlaylistResolver *m_resolver = nullptr;
+    QTimer m_watchdog;
+    QTimer m_reconnectTimer;
+};
+
+class GstMediaPlayerFactory : public MediaPlayerFactory {
+public:
+    GstMediaPlayerFactory() = default;
+    explicit GstMediaPlayerFactory(const GstMediaPlayer::Options &options) : m_options(options) {}
+    std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override;
+
+private:
+    GstMediaPlayer::Options m_options;
+};

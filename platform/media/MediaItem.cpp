@@ -1,0 +1,27 @@
+#include "platform/media/MediaItem.h"
+
+MediaItem::MediaItem(const QUrl &url, QObject *parent) : QObject(parent), m_url(url) {}
+
+void MediaItem::setStatus(Status status)
+{
+    if (status == m_status)
+        return;
+    m_status = status;
+    Q_EMIT statusChanged(int(status));
+}
+
+void MediaItem::setNowPlaying(const QString &title)
+{
+    if (title == m_nowPlaying)
+        return;
+    m_nowPlaying = title;
+    Q_EMIT nowPlayingChanged(title);
+}
+
+void MediaItem::setReconnecting(bool reconnecting)
+{
+    if (reconnecting == m_reconnecting)
+        return;
+    m_reconnecting = reconnecting;
+    Q_EMIT reconnectingChanged(reconnecting);
+}

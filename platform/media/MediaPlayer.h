@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/media/MediaItem.h"
+
+#include <QObject>
+
+#include <functional>
+#include <memory>
+
+// Plays one MediaItem. Creating a player starts opening the item's stream
+// (the item reports ready or failed); nothing is heard until play().
+// Destroying the player ends the stream at once; after that the item never
+// hears from it again.
+class MediaPlayer : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    ~MediaPlayer() override = default;
+
+    virtual std::shared_ptr<MediaItem> currentItem() const = 0;
+    virtual void play() = 0;
+    virtual void pause() = 0;
+};
+
+// Makes players. The application installs the GStreamer one; tests install
+// fakes.
+class MediaPlayerFactory {
+public:
+    virtual ~MediaPlayerFactory() = default;
+    virtual std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) = 0;
+
+    static MediaPlayerFactory *shared();
+    // Does not take ownership. Passing nullptr restores the default.
+    static void setShared(MediaPlayerFactory *factory);
+};

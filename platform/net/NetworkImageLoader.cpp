@@ -1,0 +1,577 @@
+#include "platform/net/NetworkImageLoader.h"
+
+#include "platform/base/Log.h"
+
+#include <QBuffer>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QMutex>
+#include <QNetworkAccessManager>
+#include <QNetworkDiskCache>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
+#include <QTimer>
+
+#include <algorithm>
+
+// ---------------------------------------------------------------------------
+// The process-wide loader
+
+namespace {
+ImageLoader *g_installed = nullptr;
+QPointer<NetworkImageLoader> g_default;
+} // namespace
+
+ImageLoader *ImageLoader::shared()
+{
+    if (g_installed)
+        return g_installed;
+    // Made on first use, owned by the application so it goes before the
+    // application object does.
+    if (!g_default)
+        g_default = new NetworkImageLoader(QCoreApplication::instance());
+    return g_default.data();
+}
+
+void ImageLoader::setShared(ImageLoader *loader)
+{
+    g_installed = loader;
+}
+
+// ---------------------------------------------------------------------------
+// Worker-thread helpers
+
+namespace {
+
+// Reads a local file of at most maxBytes. Refuses anything that is not a
+// regular file: a FIFO or a device would block the reader or never end.
+QByteArray readLocalFile(const QString &path, qint64 maxBytes, QString *why)
+{
+    const QFileInfo info(path);
+    if (!info.exists()) {
+        *why = QStringLiteral("no such file");
+        return {};
+    }
+    if (!info.isFile()) {
+        *why = QStringLiteral("not a regular file");
+        return {};
+    }
+    if (info.size() > maxBytes) {
+        *why = QStringLiteral("file of %1 bytes is too large").arg(info.size());
+        return {};
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *why = file.errorString();
+        return {};
+    }
+    QByteArray data = file.read(maxBytes + 1);
+    if (data.size() > maxBytes) {
+        *why = QStringLiteral("file grew past the size limit");
+        return {};
+    }
+    return data;
+}
+
+QImage decodeBytes(const QByteArray &bytes, const NetworkImageLoader::Limits &limits, QString *why)
+{
+    if (bytes.isEmpty()) {
+        *why = QStringLiteral("no data");
+        return {};
+    }
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    reader.setAutoTransform(true);
+    if (!reader.canRead()) {
+        *why = QStringLiteral("not an image");
+        return {};
+    }
+    // The header's size comes before any pixel is decoded: a few kilobytes
+    // can declare gigabytes of pixels.
+    const QSize size = reader.size();
+    if (!size.isValid() || size.isEmpty()) {
+        *why = QStringLiteral("image without a size");
+        return {};
+    }
+    if (size.width() > limits.maxImageDimension || size.height() > limits.maxImageDimension ||
+        qint64(size.width()) * size.height() > limits.maxImagePixels) {
+        *why = QStringLiteral("image of %1x%2 refused").arg(size.width()).arg(size.height());
+        return {};
+    }
+    const QSize box = limits.maxDecodeSize;
+    if (box.isValid() && (size.width() > box.width() || size.height() > box.height()))
+        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
+    QImage image = reader.read();
+    if (image.isNull()) {
+        *why = reader.errorString();
+        return {};
+    }
+    return image;
+}
+
+// Worker threads, shared by every loader and never destroyed, so that
+// neither a loader going away nor the process quitting waits on a slow file.
+// Decoding is CPU and memory heavy: two at a time bounds the transient
+// memory. File reads get their own threads so a slow disk never holds up
+// decoding. Both run below the main thread, which must stay responsive.
+QThreadPool *decodePool();
+QThreadPool *filePool();
+
+// At quit: queued work is dropped and running work gets a moment to end, so
+// that it does not race the teardown of the image plugins. A read stuck on a
+// dead network file system does not hold the quit up for long.
+void drainPools()
+{
+    for (QThreadPool *pool : {decodePool(), filePool()}) {
+        pool->clear();
+        pool->waitForDone(1000);
+    }
+}
+
+QThreadPool *makePool()
+{
+    static const bool drained = (qAddPostRoutine(drainPools), true);
+    Q_UNUSED(drained);
+    auto *pool = new QThreadPool;
+    pool->setMaxThreadCount(2);
+    pool->setThreadPriority(QThread::LowPriority);
+    return pool;
+}
+
+QThreadPool *decodePool()
+{
+    static QThreadPool *const pool = makePool();
+    return pool;
+}
+
+QThreadPool *filePool()
+{
+    static QThreadPool *const pool = makePool();
+    return pool;
+}
+
+} // namespace
+
+QImage NetworkImageLoader::decode(const QByteArray &bytes, const Limits &limits)
+{
+    QString why;
+    return decodeBytes(bytes, limits, &why);
+}
+
+// Carries results from worker threads to a loader that may be gone by then.
+struct NetworkImageLoader::Relay {
+    explicit Relay(NetworkImageLoader *loader) : target(loader) {}
+
+    bool attached()
+    {
+        QMutexLocker lock(&mutex);
+        return target != nullptr;
+    }
+    void detach()
+    {
+        QMutexLocker lock(&mutex);
+        target = nullptr;
+    }
+    // Queues onDecoded on the loader's thread. An event posted before the
+    // loader goes is discarded with it.
+    void post(const QString &key, quint64 id, const QImage &image, const QString &why)
+    {
+        QMutexLocker lock(&mutex);
+        if (!target)
+            return;
+        NetworkImageLoader *loader = target;
+        QMetaObject::invokeMethod(
+            loader, [loader, key, id, image, why]() { loader->onDecoded(key, id, image, why); },
+            Qt::QueuedConnection);
+    }
+
+    QMutex mutex;
+    NetworkImageLoader *target;
+};
+
+// ---------------------------------------------------------------------------
+
+NetworkImageLoader::NetworkImageLoader(QObject *parent) : NetworkImageLoader(Limits{}, parent) {}
+
+NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
+    : QObject(parent), m_limits(limits), m_relay(std::make_shared<Relay>(this))
+{
+    m_memory.setMaxCost(std::max<qint64>(0, limits.memoryCacheBytes));
+    m_failures.setMaxCost(1024);
+    // The reader's limit is process-wide; only ever tighten it.
+    const int current = QImageReader::allocationLimit();
+    if (limits.decoderAllocationLimitMb > 0 &&
+        (current == 0 || current > limits.decoderAllocationLimitMb))
+        QImageReader::setAllocationLimit(limits.decoderAllocationLimitMb);
+}
+
+NetworkImageLoader::~NetworkImageLoader()
+{
+    m_relay->detach();
+    for (const auto &request : std::as_const(m_requests)) {
+        if (request->reply)
+            releaseTransfer(*request);
+    }
+    m_requests.clear();
+    m_queue.clear();
+}
+
+QNetworkAccessManager *NetworkImageLoader::nam()
+{
+    if (m_nam)
+        return m_nam;
+    m_nam = new QNetworkAccessManager(this);
+    m_nam->setRedirectPolicy(QNetworkRequest::NoLessSafeRedirectPolicy);
+    m_nam->setTransferTimeout(m_limits.transferTimeoutMs);
+    QString dir = m_limits.diskCacheDirectory;
+    if (dir.isEmpty()) {
+        const QString base = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+        if (!base.isEmpty())
+            dir = base + QStringLiteral("/images");
+    }
+    if (!dir.isEmpty() && m_limits.diskCacheBytes > 0) {
+        auto *cache = new QNetworkDiskCache(m_nam);
+        cache->setCacheDirectory(dir);
+        cache->setMaximumCacheSize(m_limits.diskCacheBytes);
+        m_nam->setCache(cache);
+    }
+    return m_nam;
+}
+
+int NetworkImageLoader::queuedRequests() const
+{
+    int n = 0;
+    for (const auto &request : m_requests)
+        n += request->stage == Stage::Queued;
+    return n;
+}
+
+void NetworkImageLoader::clearMemoryCache()
+{
+    m_memory.clear();
+    m_failures.clear();
+}
+
+void NetworkImageLoader::load(const QUrl &url, QObject *context,
+                              std::function<void(const QImage &image)> completion)
+{
+    Q_ASSERT(QThread::currentThread() == thread());
+    if (!completion)
+        return;
+    Waiter waiter{context, context != nullptr, std::move(completion)};
+
+    const QString scheme = url.scheme().toLower();
+    bool usable = url.isValid() && !url.isRelative();
+    if (usable && (scheme == QLatin1String("http") || scheme == QLatin1String("https")))
+        usable = !url.host().isEmpty();
+    else if (usable && scheme == QLatin1String("file"))
+        usable = !url.toLocalFile().isEmpty();
+    else
+        usable = false;
+    if (!usable) {
+        post(std::move(waiter), QImage());
+        return;
+    }
+
+    const QString key = url.adjusted(QUrl::RemoveFragment).toString(QUrl::FullyEncoded);
+    if (const QImage *image = m_memory.object(key)) {
+        post(std::move(waiter), *image);
+        return;
+    }
+    if (const QDeadlineTimer *until = m_failures.object(key)) {
+        if (!until->hasExpired()) {
+            post(std::move(waiter), QImage());
+            return;
+        }
+        m_failures.remove(key);
+    }
+
+    watch(context);
+    if (const auto it = m_requests.constFind(key); it != m_requests.cend()) {
+        (*it)->waiters.push_back(std::move(waiter));
+        return;
+    }
+    auto request = std::make_shared<Request>();
+    request->id = m_nextId++;
+    request->url = url;
+    request->waiters.push_back(std::move(waiter));
+    m_requests.insert(key, request);
+    if (scheme == QLatin1String("file")) {
+        startFileWork(key, *request);
+    } else {
+        m_queue.push_back(key);
+        pump();
+    }
+}
+
+void NetworkImageLoader::post(Waiter waiter, const QImage &image)
+{
+    // Always through the event loop: a caller never sees its completion run
+    // inside load().
+    QMetaObject::invokeMethod(
+        this,
+        [waiter = std::move(waiter), image]() {
+            if (waiter.alive())
+                waiter.completion(image);
+        },
+        Qt::QueuedConnection);
+}
+
+void NetworkImageLoader::watch(QObject *context)
+{
+    if (!context || m_watched.contains(context))
+        return;
+    m_watched.insert(context, connect(context, &QObject::destroyed, this, [this, context]() {
+                         m_watched.remove(context);
+                         schedulePrune();
+                     }));
+}
+
+void NetworkImageLoader::schedulePrune()
+{
+    // Many contexts usually go together (a list closing): one pass for all.
+    if (m_pruneScheduled)
+        return;
+    m_pruneScheduled = true;
+    QMetaObject::invokeMethod(this, &NetworkImageLoader::prune, Qt::QueuedConnection);
+}
+
+void NetworkImageLoader::prune()
+{
+    m_pruneScheduled = false;
+    for (auto it = m_requests.begin(); it != m_requests.end();) {
+        Request &request = **it;
+        std::erase_if(request.waiters, [](const Waiter &w) { return !w.alive(); });
+        if (!request.waiters.empty()) {
+            ++it;
+            continue;
+        }
+        // Nobody wants it any more. A running transfer is aborted; work on a
+        // worker thread finishes and its result is dropped (it no longer
+        // matches a request).
+        if (request.stage == Stage::Transferring)
+            releaseTransfer(request);
+        it = m_requests.erase(it);
+    }
+    std::erase_if(m_queue, [this](const QString &key) {
+        const auto request = m_requests.value(key);
+        return !request || request->stage != Stage::Queued;
+    });
+    pump();
+}
+
+void NetworkImageLoader::pump()
+{
+    const int cap = std::max(1, m_limits.maxConcurrentTransfers);
+    while (m_inFlight < cap && !m_queue.empty()) {
+        const QString key = m_queue.front();
+        m_queue.pop_front();
+        const auto request = m_requests.value(key);
+        if (!request || request->stage != Stage::Queued)
+            continue;
+        if (std::none_of(request->waiters.begin(), request->waiters.end(),
+                         [](const Waiter &w) { return w.alive(); })) {
+            m_requests.remove(key);
+            continue;
+        }
+        startTransfer(key, *request);
+    }
+}
+
+void NetworkImageLoader::startTransfer(const QString &key, Request &request)
+{
+    QNetworkRequest netRequest(request.url);
+    netRequest.setTransferTimeout(m_limits.transferTimeoutMs);
+    netRequest.setMaximumRedirectsAllowed(std::max(0, m_limits.maxRedirects));
+    netRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
+                            QNetworkRequest::NoLessSafeRedirectPolicy);
+    netRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
+                            QNetworkRequest::PreferCache);
+    netRequest.setRawHeader("Accept", "image/*");
+    netRequest.setHeader(QNetworkRequest::UserAgentHeader,
+                         QByteArrayLiteral("Orbitune/" ORBITUNE_VERSION));
+
+    request.stage = Stage::Transferring;
+    request.reply = nam()->get(netRequest);
+    // Bounds what the network thread buffers ahead of us.
+    request.reply->setReadBufferSize(256 * 1024);
+    ++m_inFlight;
+
+    const quint64 id = request.id;
+    connect(request.reply, &QNetworkReply::metaDataChanged, this,
+            [this, key, id]() { onMetaData(key, id); });
+    connect(request.reply, &QIODevice::readyRead, this,
+            [this, key, id]() { onReadyRead(key, id); });
+    connect(request.reply, &QNetworkReply::finished, this,
+            [this, key, id]() { onFinished(key, id); });
+
+    // The inactivity timeout does not stop a server that sends one byte now
+    // and then; the deadline does.
+    if (m_limits.totalTimeoutMs > 0) {
+        request.deadline = new QTimer(this);
+        request.deadline->setSingleShot(true);
+        connect(request.deadline, &QTimer::timeout, this, [this, key, id]() {
+            fail(key, id,
+                 QStringLiteral("no complete answer within %1 ms").arg(m_limits.totalTimeoutMs));
+        });
+        request.deadline->start(m_limits.totalTimeoutMs);
+    }
+}
+
+void NetworkImageLoader::releaseTransfer(Request &request)
+{
+    if (request.deadline) {
+        request.deadline->stop();
+        request.deadline->deleteLater();
+        request.deadline = nullptr;
+    }
+    if (QNetworkReply *reply = std::exchange(request.reply, nullptr)) {
+        disconnect(reply, nullptr, this, nullptr);
+        if (reply->isRunning())
+            reply->abort();
+        reply->deleteLater();
+        --m_inFlight;
+    }
+}
+
+NetworkImageLoader::Request *NetworkImageLoader::find(const QString &key, quint64 id)
+{
+    const auto it = m_requests.constFind(key);
+    if (it == m_requests.cend() || (*it)->id != id)
+        return nullptr;
+    return it->get();
+}
+
+void NetworkImageLoader::onMetaData(const QString &key, quint64 id)
+{
+    Request *request = find(key, id);
+    if (!request || !request->reply)
+        return;
+    const int status = request->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    if (status >= 300 && status < 400)
+        return; // a redirect on its way; its own length does not matter
+    bool ok = false;
+    const qint64 length =
+        request->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
+    if (ok && length > m_limits.maxBytes)
+        fail(key, id, QStringLiteral("announced %1 bytes, too large").arg(length));
+}
+
+void NetworkImageLoader::onReadyRead(const QString &key, quint64 id)
+{
+    Request *request = find(key, id);
+    if (!request || !request->reply)
+        return;
+    if (request->data.size() + request->reply->bytesAvailable() > m_limits.maxBytes) {
+        fail(key, id, QStringLiteral("more than %1 bytes, too large").arg(m_limits.maxBytes));
+        return;
+    }
+    request->data += request->reply->readAll();
+}
+
+void NetworkImageLoader::onFinished(const QString &key, quint64 id)
+{
+    Request *request = find(key, id);
+    if (!request || !request->reply)
+        return;
+    QNetworkReply *reply = request->reply;
+    if (reply->error() != QNetworkReply::NoError) {
+        const QString why =
+            reply->error() == QNetworkReply::OperationCanceledError
+                ? QStringLiteral("no data for %1 ms").arg(m_limits.transferTimeoutMs)
+                : reply->errorString();
+        fail(key, id, why);
+        return;
+    }
+    if (request->data.size() + reply->bytesAvailable() > m_limits.maxBytes) {
+        fail(key, id, QStringLiteral("more than %1 bytes, too large").arg(m_limits.maxBytes));
+        return;
+    }
+    request->data += reply->readAll();
+    releaseTransfer(*request);
+    startWork(key, *request, std::exchange(request->data, {}));
+    pump();
+}
+
+void NetworkImageLoader::startWork(const QString &key, Request &request, QByteArray bytes)
+{
+    request.stage = Stage::Working;
+    const quint64 id = request.id;
+    const Limits limits = m_limits;
+    decodePool()->start([relay = m_relay, key, id, bytes = std::move(bytes), limits]() {
+        if (!relay->attached())
+            return;
+        QString why;
+        const QImage image = decodeBytes(bytes, limits, &why);
+        relay->post(key, id, image, why);
+    });
+}
+
+void NetworkImageLoader::startFileWork(const QString &key, Request &request)
+{
+    request.stage = Stage::Working;
+    const quint64 id = request.id;
+    const QString path = request.url.toLocalFile();
+    const Limits limits = m_limits;
+    filePool()->start([relay = m_relay, key, id, path, limits]() {
+        if (!relay->attached())
+            return;
+        QString why;
+        QImage image;
+        const QByteArray bytes = readLocalFile(path, limits.maxBytes, &why);
+        if (why.isEmpty() && relay->attached())
+            image = decodeBytes(bytes, limits, &why);
+        relay->post(key, id, image, why);
+    });
+}
+
+void NetworkImageLoader::onDecoded(const QString &key, quint64 id, const QImage &image,
+                                   const QString &failure)
+{
+    // Keep a good image even when nobody waits any more: a list scrolled
+    // back shows it without decoding again.
+    if (!image.isNull())
+        m_memory.insert(key, new QImage(image), image.sizeInBytes());
+    if (!find(key, id))
+        return;
+    if (image.isNull()) {
+        fail(key, id, failure.isEmpty() ? QStringLiteral("not an image") : failure);
+        return;
+    }
+    deliver(m_requests.take(key), image);
+}
+
+void NetworkImageLoader::fail(const QString &key, quint64 id, const QString &why)
+{
+    if (!find(key, id))
+        return;
+    const auto request = m_requests.take(key);
+    const bool wasTransferring = request->reply != nullptr;
+    releaseTransfer(*request);
+    NSLog("image load failed: %@ (%@)", request->url.toDisplayString(), why);
+    if (m_limits.failureMemoryMs > 0)
+        m_failures.insert(key, new QDeadlineTimer(m_limits.failureMemoryMs));
+    deliver(request, QImage());
+    if (wasTransferring)
+        pump();
+}
+
+void NetworkImageLoader::deliver(const std::shared_ptr<Request> &request, const QImage &image)
+{
+    // A completion may load again or destroy other contexts; the request is
+    // already out of the table and each waiter is checked just before its
+    // turn.
+    for (const Waiter &waiter : request->waiters) {
+        if (waiter.alive())
+            waiter.completion(image);
+    }
+}

@@ -1,0 +1,367 @@
+#include "platform/ui/TableView.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+
+#include <algorithm>
+#include <climits>
+
+namespace {
+constexpr int kMaxSpareViews = 2;
+constexpr char kIdentifierProperty[] = "tableViewIdentifier";
+
+QString identifierOf(const QWidget *view)
+{
+    return view->property(kIdentifierProperty).toString();
+}
+} // namespace
+
+TableView::TableView(QWidget *parent) : QAbstractScrollArea(parent)
+{
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+    QPalette pal = viewport()->palette();
+    pal.setColor(QPalette::Base, Qt::white);
+    pal.setColor(QPalette::Window, Qt::white);
+    viewport()->setPalette(pal);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+}
+
+TableView::~TableView()
+{
+    // Row views may still call back into the delegate while they go; they
+    // must not find a delegate that is being destroyed too.
+    m_dataSource = nullptr;
+    m_delegate = nullptr;
+}
+
+void TableView::setDataSource(TableViewDataSource *dataSource)
+{
+    m_dataSource = dataSource;
+}
+
+void TableView::setDelegate(TableViewDelegate *delegate)
+{
+    m_delegate = delegate;
+}
+
+void TableView::setSelectionHighlightStyle(SelectionHighlightStyle style)
+{
+    m_highlightStyle = style;
+    viewport()->update();
+}
+
+void TableView::registerViewFactory(const QString &identifier, std::function<QWidget *()> factory)
+{
+    m_factories.insert(identifier, std::move(factory));
+}
+
+QWidget *TableView::makeViewWithIdentifier(const QString &identifier, QObject *owner)
+{
+    Q_UNUSED(owner);
+    std::erase_if(m_spares, [](const Spare &s) { return s.view.isNull(); });
+    auto pick = m_spares.end();
+    for (auto it = m_spares.begin(); it != m_spares.end(); ++it) {
+        if (it->identifier != identifier)
+            continue;
+        pick = it;
+        if (it->lastRow == m_requestedRow)
+            break;
+    }
+    if (pick != m_spares.end()) {
+        QWidget *view = pick->view;
+        m_spares.erase(pick);
+        return view;
+    }
+    const auto factory = m_factories.constFind(identifier);
+    if (factory == m_factories.constEnd() || !*factory)
+        return nullptr;
+    QWidget *view = (*factory)();
+    if (!view)
+        return nullptr;
+    view->setParent(viewport());
+    view->hide();
+    view->setProperty(kIdentifierProperty, identifier);
+    m_allViews.emplace_back(view);
+    return view;
+}
+
+void TableView::reloadData()
+{
+    const long count = m_dataSource ? m_dataSource->numberOfRowsInTableView(this) : 0;
+    m_rowCount = std::max(0L, count);
+    if (m_delegate && m_rowCount > 0)
+        m_rowHeight = std::max(1, m_delegate->heightOfRow(this, 0));
+    std::vector<long> rows;
+    for (const auto &[row, view] : m_placed)
+        rows.push_back(row);
+    for (long row : rows)
+        recycle(row);
+    if (m_selectedRow >= m_rowCount)
+        setSelection(-1, true);
+    updateScrollBar();
+    layoutRows();
+    viewport()->update();
+}
+
+void TableView::selectRow(long row)
+{
+    setSelection(row >= 0 && row < m_rowCount ? row : -1, true);
+}
+
+void TableView::scrollRowToVisible(long row)
+{
+    if (row < 0 || row >= m_rowCount)
+        return;
+    const long top = row * m_rowHeight;
+    const long bottom = top + m_rowHeight;
+    QScrollBar *bar = verticalScrollBar();
+    if (top < bar->value())
+        bar->setValue(int(top));
+    else if (bottom > bar->value() + viewport()->height())
+        bar->setValue(int(std::min<long>(INT_MAX, bottom - viewport()->height())));
+}
+
+long TableView::rowAtPoint(const QPoint &viewportPos) const
+{
+    if (viewportPos.y() < 0 || viewportPos.y() >= viewport()->height())
+        return -1;
+    const long row = (long(viewportPos.y()) + verticalScrollBar()->value()) / m_rowHeight;
+    return row < m_rowCount ? row : -1;
+}
+
+QWidget *TableView::viewAtRow(long row) const
+{
+    const auto it = m_placed.find(row);
+    return it == m_placed.end() ? nullptr : it->second.data();
+}
+
+long TableView::rowForView(const QWidget *view) const
+{
+    for (const auto &[row, placed] : m_placed) {
+        if (placed == view)
+            return row;
+    }
+    return -1;
+}
+
+int TableView::rowViewCount() const
+{
+    return int(std::count_if(m_allViews.begin(), m_allViews.end(),
+                             [](const QPointer<QWidget> &v) { return !v.isNull(); }));
+}
+
+void TableView::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    updateScrollBar();
+    layoutRows();
+}
+
+void TableView::showEvent(QShowEvent *event)
+{
+    QAbstractScrollArea::showEvent(event);
+    updateScrollBar();
+    layoutRows();
+}
+
+void TableView::scrollContentsBy(int, int)
+{
+    layoutRows();
+}
+
+void TableView::paintEvent(QPaintEvent *)
+{
+    QPainter painter(viewport());
+    const QRect selected = rowRect(m_selectedRow);
+    if (m_selectedRow >= 0 && m_highlightStyle == SelectionHighlightStyleRegular)
+        painter.fillRect(selected, palette().color(QPalette::Highlight));
+    // Keyboard users need to see which row their keys act on, whatever the
+    // selection style; a mouse click selects without drawing anything.
+    if (m_selectedRow >= 0 && m_keyboardFocusVisible && hasFocus()) {
+        QPen pen(palette().color(QPalette::Highlight));
+        pen.setWidth(2);
+        painter.setPen(pen);
+        painter.drawRect(selected.adjusted(1, 1, -1, -1));
+    }
+}
+
+void TableView::mousePressEvent(QMouseEvent *event)
+{
+    m_keyboardFocusVisible = false;
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() == Qt::LeftButton)
+        setSelection(rowAtPoint(event->position().toPoint()), true);
+    event->accept();
+}
+
+void TableView::keyPressEvent(QKeyEvent *event)
+{
+    if (m_rowCount == 0) {
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    const long visibleRows = std::max(1, viewport()->height() / m_rowHeight);
+    const long current = m_selectedRow;
+    long target = -2;
+    switch (event->key()) {
+    case Qt::Key_Down:
+        target = current < 0 ? 0 : std::min(m_rowCount - 1, current + 1);
+        break;
+    case Qt::Key_Up:
+        target = current < 0 ? 0 : std::max(0L, current - 1);
+        break;
+    case Qt::Key_PageDown:
+        target = std::min(m_rowCount - 1, std::max(0L, current) + visibleRows);
+        break;
+    case Qt::Key_PageUp:
+        target = std::max(0L, current - visibleRows);
+        break;
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = m_rowCount - 1;
+        break;
+    case Qt::Key_Delete:
+    case Qt::Key_Backspace:
+        if (current >= 0 && m_delegate)
+            m_delegate->tableViewDeleteRow(this, current);
+        event->accept();
+        return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (current >= 0 && m_delegate)
+            m_delegate->tableViewActivateRow(this, current);
+        event->accept();
+        return;
+    default:
+        QAbstractScrollArea::keyPressEvent(event);
+        return;
+    }
+    m_keyboardFocusVisible = true;
+    if (target != current)
+        setSelection(target, true);
+    scrollRowToVisible(target);
+    viewport()->update();
+    event->accept();
+}
+
+void TableView::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    if (event->reason() == Qt::TabFocusReason || event->reason() == Qt::BacktabFocusReason)
+        m_keyboardFocusVisible = true;
+    viewport()->update();
+}
+
+void TableView::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
+}
+
+void TableView::updateScrollBar()
+{
+    const long total = std::min<long>(INT_MAX, m_rowCount * long(m_rowHeight));
+    QScrollBar *bar = verticalScrollBar();
+    bar->setSingleStep(m_rowHeight);
+    bar->setPageStep(std::max(1, viewport()->height()));
+    bar->setRange(0, int(std::max<long>(0, total - viewport()->height())));
+}
+
+QRect TableView::rowRect(long row) const
+{
+    if (row < 0)
+        return {};
+    const long y = row * m_rowHeight - verticalScrollBar()->value();
+    return QRect(0, int(std::clamp<long>(y, INT_MIN / 2, INT_MAX / 2)), viewport()->width(),
+                 m_rowHeight);
+}
+
+void TableView::recycle(long row)
+{
+    const auto it = m_placed.find(row);
+    if (it == m_placed.end())
+        return;
+    QPointer<QWidget> view = it->second;
+    m_placed.erase(it);
+    if (!view)
+        return;
+    view->hide();
+    m_spares.push_back(Spare{view, identifierOf(view), row});
+}
+
+void TableView::trimSpares(int keep)
+{
+    std::erase_if(m_spares, [](const Spare &s) { return s.view.isNull(); });
+    while (int(m_spares.size()) > keep) {
+        QWidget *view = m_spares.front().view;
+        m_spares.erase(m_spares.begin());
+        std::erase(m_allViews, QPointer<QWidget>(view));
+        // The view may be the sender of the event that led here.
+        view->deleteLater();
+    }
+}
+
+void TableView::layoutRows()
+{
+    if (m_inLayout || !isVisible())
+        return;
+    m_inLayout = true;
+    long first = 0;
+    long last = -1;
+    if (m_rowCount > 0 && viewport()->height() > 0) {
+        const long top = verticalScrollBar()->value();
+        first = std::min(m_rowCount - 1, top / m_rowHeight);
+        last = std::min(m_rowCount - 1, (top + viewport()->height() - 1) / m_rowHeight);
+    }
+
+    std::vector<long> gone;
+    for (const auto &[row, view] : m_placed) {
+        if (row < first || row > last || view.isNull())
+            gone.push_back(row);
+    }
+    for (long row : gone)
+        recycle(row);
+
+    for (long row = first; row <= last && m_delegate; ++row) {
+        if (m_placed.count(row)) {
+            m_placed[row]->setGeometry(rowRect(row));
+            continue;
+        }
+        m_requestedRow = row;
+        QWidget *view = m_delegate->viewForRow(this, row);
+        m_requestedRow = -1;
+        if (!view || rowForView(view) >= 0)
+            continue;
+        if (view->parentWidget() != viewport()) {
+            view->setParent(viewport());
+            m_allViews.emplace_back(view);
+        }
+        // The delegate may have taken a spare without going through
+        // makeViewWithIdentifier.
+        std::erase_if(m_spares, [view](const Spare &s) { return s.view == view; });
+        m_placed[row] = view;
+        view->setGeometry(rowRect(row));
+        view->show();
+    }
+    trimSpares(kMaxSpareViews);
+    m_inLayout = false;
+    Q_EMIT rowsLaidOut();
+}
+
+void TableView::setSelection(long row, bool notify)
+{
+    if (row == m_selectedRow)
+        return;
+    m_selectedRow = row;
+    viewport()->update();
+    if (notify && m_delegate)
+        m_delegate->tableViewSelectionDidChange(this);
+}
