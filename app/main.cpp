@@ -1,6 +1,5 @@
 #include "app/AppDelegate.h"
 #include "platform/ui/AppIcon.h"
-#include "bench/startup/ExposeProbe.h"
 #include "platform/base/Resources.h"
 #include "platform/desktop/SingleInstance.h"
 #include "player/HomeViewController.h"
@@ -28,6 +27,5 @@ int main(int argc, char *argv[])
     });
     QApplication::setWindowIcon(AppIcon::application());
     delegate.loadMainInterface();
-    orbitune::reportFirstExpose(delegate.homeViewController()->view());
     return app.exec();
 }

@@ -9,7 +9,7 @@ build=${ORBITUNE_BENCH_DIR:-$here/build-bench}
 bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target orbitune bench_minimal_window bench_playback list_bench
+cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window bench_playback list_bench
 
 echo "== start-up =="
 python3 "$here/bench/startup/startup_bench.py" "$build"

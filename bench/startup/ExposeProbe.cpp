@@ -1,8 +1,9 @@
-#include "bench/startup/ExposeProbe.h"
-
+// Linked into the start-up benchmark's builds only (the probed copy of the
+// app and the minimal window). When ORBITUNE_REPORT_EXPOSED is set, prints
+// "exposed <CLOCK_MONOTONIC ns>" on stdout the first time a top-level
+// window is exposed on screen.
+#include <QCoreApplication>
 #include <QEvent>
-#include <QObject>
-#include <QWidget>
 #include <QWindow>
 
 #include <cstdio>
@@ -18,29 +19,25 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         auto *window = qobject_cast<QWindow *>(watched);
-        if (event->type() == QEvent::Expose && window && window->isExposed()) {
+        if (event->type() == QEvent::Expose && window && window->isTopLevel() &&
+            window->isExposed()) {
             timespec ts{};
             clock_gettime(CLOCK_MONOTONIC, &ts);
             std::printf("exposed %lld\n", (long long)ts.tv_sec * 1000000000LL + ts.tv_nsec);
             std::fflush(stdout);
-            watched->removeEventFilter(this);
+            qApp->removeEventFilter(this);
             deleteLater();
         }
         return false;
     }
 };
 
-} // namespace
-
-namespace orbitune {
-
-void reportFirstExpose(QWidget *window)
+void installExposeProbe()
 {
-    if (qEnvironmentVariableIsEmpty("ORBITUNE_REPORT_EXPOSED") || !window)
-        return;
-    window->winId(); // creates the native window so it can be watched
-    if (QWindow *handle = window->windowHandle())
-        handle->installEventFilter(new ExposeFilter(handle));
+    if (!qEnvironmentVariableIsEmpty("ORBITUNE_REPORT_EXPOSED"))
+        qApp->installEventFilter(new ExposeFilter(qApp));
 }
 
-} // namespace orbitune
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(installExposeProbe)

@@ -1,6 +1,4 @@
 // The smallest Qt Widgets window with a label, as a start-up baseline.
-#include "bench/startup/ExposeProbe.h"
-
 #include <QApplication>
 #include <QLabel>
 
@@ -10,6 +8,5 @@ int main(int argc, char *argv[])
     QLabel window(QStringLiteral("Hello"));
     window.resize(320, 300);
     window.show();
-    orbitune::reportFirstExpose(&window);
     return app.exec();
 }

@@ -67,7 +67,7 @@ def main():
     ap.add_argument("--runs", type=int, default=7)
     ap.add_argument("--idle", type=float, default=5.0)
     args = ap.parse_args()
-    app = os.path.join(args.build, "orbitune")
+    app = os.path.join(args.build, "bench", "startup", "orbitune_probed")
     baseline = os.path.join(args.build, "bench", "startup", "bench_minimal_window")
 
     xvfb, display = start_xvfb()
