@@ -104,17 +104,14 @@ void HomeViewController::refeshLiveView()
     if (!usable) {
         ++m_previewGeneration;
         m_previewUrl = QUrl();
-        m_previewLoaded = false;
         m_ui->previewImageView->setImage(QImage());
     } else if (imageUrl != m_previewUrl) {
         const quint64 generation = ++m_previewGeneration;
         m_previewUrl = imageUrl;
-        m_previewLoaded = false;
         m_ui->previewImageView->setImage(QImage());
         ImageLoader::shared()->load(imageUrl, this, [this, generation](const QImage &image) {
             if (generation != m_previewGeneration)
                 return;
-            m_previewLoaded = !image.isNull();
             m_ui->previewImageView->setImage(image);
         });
     }

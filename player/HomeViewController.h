@@ -71,8 +71,6 @@ public:
     MediaPlayer *player() const { return m_player.get(); }
     std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
-    // Image currently requested for the preview (empty when none).
-    QUrl previewImageUrl() const { return m_previewUrl; }
     // The current program as the last refresh showed it.
     QVariantMap shownProgram() const { return m_shownProgram; }
 
@@ -123,7 +121,6 @@ private:
 
     QVariantMap m_shownProgram;
     QUrl m_previewUrl;
-    bool m_previewLoaded = false;
     quint64 m_previewGeneration = 0;
 
     std::function<ViewController *()> m_makeList;

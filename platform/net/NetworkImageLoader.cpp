@@ -255,12 +255,6 @@ int NetworkImageLoader::queuedRequests() const
     return n;
 }
 
-void NetworkImageLoader::clearMemoryCache()
-{
-    m_memory.clear();
-    m_failures.clear();
-}
-
 void NetworkImageLoader::load(const QUrl &url, QObject *context,
                               std::function<void(const QImage &image)> completion)
 {

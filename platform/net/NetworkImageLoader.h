@@ -76,7 +76,6 @@ public:
     int pendingRequests() const { return int(m_requests.size()); }
     qint64 memoryCacheCost() const { return m_memory.totalCost(); }
     bool hasNetworkManager() const { return m_nam != nullptr; }
-    void clearMemoryCache();
 
     // Decodes encoded image bytes within the limits, as the worker threads
     // do. Safe to call from any thread.
@@ -108,7 +107,6 @@ private:
     void prune();
     void pump();
     void startTransfer(const QString &key, Request &request);
-    void abortTransfer(Request &request, const QString &why);
     void releaseTransfer(Request &request);
     void onReadyRead(const QString &key, quint64 id);
     void onMetaData(const QString &key, quint64 id);

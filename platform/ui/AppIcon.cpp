@@ -32,18 +32,4 @@ QIcon application()
     return QIcon::fromTheme(QString::fromLatin1(ThemeName), bundled());
 }
 
-QIcon tray(Panel panel)
-{
-    ensureResources();
-    switch (panel) {
-    case Panel::Dark:
-        return QIcon(QString::fromLatin1(TrayForDarkPanelResource));
-    case Panel::Light:
-        return QIcon(QString::fromLatin1(TrayForLightPanelResource));
-    case Panel::Unknown:
-        break;
-    }
-    return QIcon(QString::fromLatin1(TrayResource));
-}
-
 } // namespace AppIcon

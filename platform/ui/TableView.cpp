@@ -353,7 +353,6 @@ void TableView::layoutRows()
     }
     trimSpares(kMaxSpareViews);
     m_inLayout = false;
-    Q_EMIT rowsLaidOut();
 }
 
 void TableView::setSelection(long row, bool notify)

@@ -84,10 +84,6 @@ public:
     // Row views created so far and still alive (placed or spare).
     int rowViewCount() const;
 
-Q_SIGNALS:
-    // After each layout of the visible rows.
-    void rowsLaidOut();
-
 protected:
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;

@@ -1,4 +1,4 @@
-// Which artwork the window and the tray end up with.
+// Which artwork the window ends up with.
 
 #include "support/TestEnv.h"
 
@@ -13,36 +13,6 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-struct Tones {
-    int opaque = 0;
-    int light = 0; // opaque pixels with lightness above 200
-    int dark = 0;  // opaque pixels with lightness below 80
-};
-
-Tones tonesOf(const QIcon &icon, int size)
-{
-    const QImage img =
-        icon.pixmap(size, size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
-    Tones t;
-    for (int y = 0; y < img.height(); ++y) {
-        for (int x = 0; x < img.width(); ++x) {
-            const QColor c = img.pixelColor(x, y);
-            if (c.alpha() < 200)
-                continue;
-            ++t.opaque;
-            if (c.lightness() > 200)
-                ++t.light;
-            else if (c.lightness() < 80)
-                ++t.dark;
-        }
-    }
-    return t;
-}
-
-} // namespace
-
 class TestAppIcon : public QObject {
     Q_OBJECT
 
@@ -51,8 +21,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         for (const char *p :
-             {AppIcon::ScalableResource, AppIcon::TrayResource, AppIcon::TrayForDarkPanelResource,
-              AppIcon::TrayForLightPanelResource, AppIcon::SymbolicResource})
+             {AppIcon::ScalableResource, AppIcon::SymbolicResource})
             QTest::newRow(p) << QString::fromLatin1(p);
     }
 
@@ -116,25 +85,6 @@ private Q_SLOTS:
         QCOMPARE(icon.name(), QStringLiteral("orbitune"));
         QCOMPARE(icon.pixmap(48, 48).toImage().pixelColor(24, 24), QColor(Qt::red));
         QIcon::setThemeSearchPaths({QStringLiteral("/nonexistent")});
-    }
-
-    // Swapped files would put a white glyph on a white panel.
-    void trayGlyphsContrastWithTheirPanels()
-    {
-        const Tones forDark = tonesOf(AppIcon::tray(AppIcon::Panel::Dark), 22);
-        QVERIFY(forDark.opaque > 30);
-        QCOMPARE(forDark.dark, 0);
-        QVERIFY(forDark.light > forDark.opaque * 3 / 4);
-
-        const Tones forLight = tonesOf(AppIcon::tray(AppIcon::Panel::Light), 22);
-        QVERIFY(forLight.opaque > 30);
-        QCOMPARE(forLight.light, 0);
-        QVERIFY(forLight.dark > forLight.opaque * 3 / 4);
-
-        // The default glyph carries both: a light core and a dark outline.
-        const Tones any = tonesOf(AppIcon::tray(), 22);
-        QVERIFY(any.light > 20);
-        QVERIFY(any.dark > 20);
     }
 };
 
