@@ -2,14 +2,12 @@
 
 #include <QSocketNotifier>
 
-#include <gst/gst.h>
-
 GstBusPump::GstBusPump(GstBus *bus, Handler handler, QObject *parent)
     : QObject(parent), m_bus(GST_BUS(gst_object_ref(bus))), m_handler(std::move(handler)),
       m_alive(std::make_shared<bool>(true))
 {
     GPollFD pollFd{};
-    gst_bus_get_pollfd(m_bus, &pollFd);
+    gst_bus_get_pollfd(m_bus.get(), &pollFd);
     m_notifier = new QSocketNotifier(pollFd.fd, QSocketNotifier::Read);
     connect(m_notifier, &QSocketNotifier::activated, this, &GstBusPump::drain);
 }
@@ -21,8 +19,7 @@ GstBusPump::~GstBusPump()
     // it has returned. Disabled, it no longer watches the descriptor.
     m_notifier->setEnabled(false);
     m_notifier->deleteLater();
-    gst_bus_set_flushing(m_bus, TRUE);
-    gst_object_unref(m_bus);
+    gst_bus_set_flushing(m_bus.get(), TRUE);
 }
 
 void GstBusPump::drain()
@@ -30,13 +27,11 @@ void GstBusPump::drain()
     // The handler may destroy this pump; keep what the loop needs locally.
     const std::shared_ptr<bool> alive = m_alive;
     const Handler handler = m_handler;
-    GstBus *bus = GST_BUS(gst_object_ref(m_bus));
+    const gsthandle::Object<GstBus> bus(GST_BUS(gst_object_ref(m_bus.get())));
     while (*alive) {
-        GstMessage *message = gst_bus_pop(bus);
+        const gsthandle::Message message(gst_bus_pop(bus.get()));
         if (!message)
             break;
-        handler(message);
-        gst_message_unref(message);
+        handler(message.get());
     }
-    gst_object_unref(bus);
 }

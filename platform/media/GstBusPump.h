@@ -1,12 +1,12 @@
 #pragma once
 
+#include "platform/media/GstHandles.h"
+
 #include <QObject>
 
 #include <functional>
 #include <memory>
 
-typedef struct _GstBus GstBus;
-typedef struct _GstMessage GstMessage;
 class QSocketNotifier;
 
 // Carries the messages of one pipeline bus to the Qt main thread. A socket
@@ -27,7 +27,7 @@ public:
     void drain();
 
 private:
-    GstBus *m_bus = nullptr;
+    gsthandle::Object<GstBus> m_bus;
     Handler m_handler;
     QSocketNotifier *m_notifier = nullptr;
     std::shared_ptr<bool> m_alive;

@@ -3,7 +3,6 @@
 #include "platform/media/MediaPlayer.h"
 
 #include <QList>
-#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -41,25 +40,21 @@ public:
     void play() override;
     void pause() override;
 
-    // Ends the current stream and opens another item; the old item hears
-    // nothing more from this player.
-    void replaceCurrentItem(std::shared_ptr<MediaItem> item);
-
     Phase phase() const { return m_phase; }
-    bool wantsToPlay() const { return m_wantPlaying; }
     QUrl streamUrl() const { return m_streamUrl; }
 
     // Loads GStreamer on first use; safe to call more than once.
     static bool ensureInitialized();
 
-Q_SIGNALS:
-    void phaseChanged(GstMediaPlayer::Phase phase);
-
 private:
+    struct PipelineRelease {
+        void operator()(GstElement *pipeline) const;
+    };
+
+    // Opening, dropping and ending (GstMediaPlayer.cpp).
     void start();
     void openStream(const QUrl &url);
     void teardownPipeline();
-    void handleMessage(GstMessage *message);
     void onPrerolled();
     void onOpenFailed(const QString &error);
     void onDropped(const QString &error);
@@ -68,8 +63,16 @@ private:
     void applyTargetState();
     void releaseConnection();
     bool isLiveStream() const;
-    void setPhase(Phase phase);
-    void reportAudioOutput();
+
+    // One handler per bus message type (GstBusMessages.cpp).
+    void handleMessage(GstMessage *message);
+    void onAsyncDone();
+    void onError(GstMessage *message);
+    void onWarning(GstMessage *message);
+    void onBuffering(GstMessage *message);
+    void onClockLost();
+    void onLatency();
+    void onTag(GstMessage *message);
 
     std::shared_ptr<MediaItem> m_item;
     Options m_options;
@@ -78,12 +81,11 @@ private:
     bool m_noPreroll = false;
     bool m_buffering = false;
     int m_reconnectAttempts = 0;
-    QString m_lastError;
     QUrl m_streamUrl;
 
-    GstElement *m_pipeline = nullptr;
+    std::unique_ptr<GstElement, PipelineRelease> m_pipeline;
     std::unique_ptr<GstBusPump> m_pump;
-    PlaylistResolver *m_resolver = nullptr;
+    std::unique_ptr<PlaylistResolver> m_resolver;
     QTimer m_watchdog;
     QTimer m_reconnectTimer;
 };

@@ -1,0 +1,113 @@
+#include "platform/media/GstPipeline.h"
+
+#include "platform/base/Log.h"
+
+#include <algorithm>
+
+namespace {
+
+// playbin's GstPlayFlags, which have no public header.
+constexpr guint kPlayFlagAudio = 1u << 1;
+constexpr guint kPlayFlagSoftVolume = 1u << 4;
+
+constexpr const char *kUserAgent = "Orbitune/" ORBITUNE_VERSION;
+constexpr guint kHttpTimeoutSeconds = 10;
+constexpr gint kHttpRetries = 1;
+constexpr const char *kWatermarkKey = "orbitune-start-watermark";
+
+const char *factoryName(GstElement *element)
+{
+    GstElementFactory *factory = gst_element_get_factory(element);
+    return factory ? GST_OBJECT_NAME(factory) : "";
+}
+
+// Runs on whichever thread sets up the source; touches only the element.
+void onSourceSetup(GstElement *, GstElement *source, gpointer)
+{
+    if (g_strcmp0(factoryName(source), "souphttpsrc") != 0)
+        return;
+    g_object_set(source, "user-agent", kUserAgent, "iradio-mode", TRUE, "timeout",
+                 kHttpTimeoutSeconds, "retries", kHttpRetries, nullptr);
+}
+
+// Network buffers start playback once a part of the buffer is filled and keep
+// filling behind it, instead of waiting for the whole buffer.
+void onDeepElementAdded(GstBin *playbin, GstBin *, GstElement *element, gpointer)
+{
+    if (g_strcmp0(factoryName(element), "queue2") != 0)
+        return;
+    const int permille = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(playbin), kWatermarkKey));
+    if (permille <= 0)
+        return;
+    const double high = std::clamp(permille / 1000.0, 0.02, 1.0);
+    g_object_set(element, "low-watermark", std::min(0.01, high / 2), "high-watermark", high,
+                 nullptr);
+}
+
+} // namespace
+
+namespace gstpipeline {
+
+bool ensureInitialized()
+{
+    if (gst_is_initialized())
+        return true;
+    gsthandle::Error error;
+    if (!gst_init_check(nullptr, nullptr, gsthandle::out(error))) {
+        NSLog("GStreamer could not start: %@", QString::fromUtf8(error ? error->message : ""));
+        return false;
+    }
+    return true;
+}
+
+gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QString *error)
+{
+    if (!ensureInitialized()) {
+        *error = QStringLiteral("GStreamer is not available");
+        return {};
+    }
+    gsthandle::Pipeline pipeline(gst_element_factory_make("playbin", nullptr));
+    if (!pipeline) {
+        *error = QStringLiteral("GStreamer playbin is missing");
+        return {};
+    }
+    gst_object_ref_sink(pipeline.get());
+    GstElement *playbin = pipeline.get();
+    const QByteArray uri = url.toString(QUrl::FullyEncoded).toUtf8();
+    g_object_set(playbin, "uri", uri.constData(), "flags", kPlayFlagAudio | kPlayFlagSoftVolume,
+                 "buffer-duration", gint64(settings.bufferDurationMs) * GST_MSECOND, nullptr);
+    if (GstElement *sink = gst_element_factory_make("autoaudiosink", nullptr))
+        g_object_set(playbin, "audio-sink", sink, nullptr);
+    g_object_set_data(G_OBJECT(playbin), kWatermarkKey,
+                      GINT_TO_POINTER(int(settings.startWatermark * 1000)));
+    g_signal_connect(playbin, "source-setup", G_CALLBACK(onSourceSetup), nullptr);
+    g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
+    return pipeline;
+}
+
+bool isLive(GstElement *pipeline)
+{
+    gint64 duration = -1;
+    if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
+        return false;
+    return !gst_element_query_duration(pipeline, GST_FORMAT_BYTES, &duration) || duration <= 0;
+}
+
+bool playsSilently(GstElement *pipeline)
+{
+    GstElement *configured = nullptr;
+    g_object_get(pipeline, "audio-sink", &configured, nullptr);
+    const gsthandle::Object<GstElement> sink(configured);
+    if (!sink || !GST_IS_BIN(sink.get()))
+        return false;
+    gsthandle::Iterator it(gst_bin_iterate_sinks(GST_BIN(sink.get())));
+    GValue item = G_VALUE_INIT;
+    if (gst_iterator_next(it.get(), &item) != GST_ITERATOR_OK)
+        return false;
+    auto *actual = GST_ELEMENT(g_value_get_object(&item));
+    const bool silent = g_strcmp0(factoryName(actual), "fakesink") == 0;
+    g_value_unset(&item);
+    return silent;
+}
+
+} // namespace gstpipeline

@@ -1,0 +1,30 @@
+#pragma once
+
+#include "platform/media/GstHandles.h"
+
+#include <QString>
+#include <QUrl>
+
+// Building and querying the playbin that plays one stream.
+namespace gstpipeline {
+
+struct Settings {
+    qint64 bufferDurationMs = 2000; // network buffer kept filled
+    double startWatermark = 0.25;   // share of it needed to start
+};
+
+// Loads GStreamer on first use; safe to call more than once.
+bool ensureInitialized();
+
+// An audio-only playbin for `url` in the NULL state, or null with `error`
+// set when GStreamer or playbin is missing.
+gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QString *error);
+
+// Whether the stream has no end: neither a duration in time nor a length in
+// bytes (a file served with its length counts as finite).
+bool isLive(GstElement *pipeline);
+
+// Whether the audio sink fell back to discarding samples (no sound device).
+bool playsSilently(GstElement *pipeline);
+
+} // namespace gstpipeline
