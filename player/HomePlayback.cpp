@@ -34,12 +34,8 @@ HomeViewController::~HomeViewController()
 {
     if (m_player)
         m_player->pause();
-    QObject::disconnect(m_statusObservation);
-    QObject::disconnect(m_titleObservation);
-    QObject::disconnect(m_reconnectObservation);
     NotificationCenter::defaultCenter()->removeObserver(this);
-    m_player.reset();
-    m_playerItem.reset();
+    releasePlayer();
 }
 
 void HomeViewController::setPlayImage(const char *name)
@@ -72,31 +68,27 @@ void HomeViewController::setNowPlaying(const QString &title)
     Q_EMIT nowPlayingChanged();
 }
 
-void HomeViewController::playClick(QObject *)
+void HomeViewController::playClick(QObject *) { togglePlayback(!isPlaying()); }
+
+void HomeViewController::notificationPlay() { togglePlayback(true); }
+
+void HomeViewController::togglePlayback(bool start)
 {
-    setPlayImage(m_isPlaying ? "play" : "pause");
+    setPlayImage(start ? "pause" : "play");
     stopAnimation();
     refeshLiveView();
-    bool opened = true;
-    if (m_isPlaying) {
+    if (!start) {
         pause();
-    } else {
-        const QVariantMap live = CacheManager::shareIntance()->getLiveData();
-        opened = readyToPlayUrl(program::url(live));
+        setPlaybackState(PlaybackState::Paused);
+        return;
     }
-    m_isPlaying = !m_isPlaying;
-    if (!opened) {
+    const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+    if (!readyToPlayUrl(program::url(live))) {
         // No program, or its address is not a URL: nothing could be opened.
         error();
         return;
     }
-    setPlaybackState(m_isPlaying ? PlaybackState::Loading : PlaybackState::Paused);
-}
-
-void HomeViewController::notificationPlay()
-{
-    m_isPlaying = false;
-    playClick();
+    setPlaybackState(PlaybackState::Loading);
 }
 
 bool HomeViewController::readyToPlayUrl(const QString &urlString)
@@ -110,23 +102,18 @@ bool HomeViewController::readyToPlayUrl(const QString &urlString)
     }
     auto item = std::make_shared<MediaItem>(url);
     // Drop the old item's reports before it is released with its player.
-    QObject::disconnect(m_statusObservation);
-    QObject::disconnect(m_titleObservation);
-    QObject::disconnect(m_reconnectObservation);
+    m_itemObservations = std::make_unique<QObject>();
     m_playerItem = item;
     MediaItem *raw = item.get();
-    m_statusObservation = connect(raw, &MediaItem::statusChanged, this, [this, raw](int status) {
-        if (m_playerItem.get() == raw)
-            observeValueForKeyPath(kStatusKeyPath, raw, status);
-    });
-    m_titleObservation = connect(raw, &MediaItem::nowPlayingChanged, this, [this, raw](const QString &title) {
-        if (m_playerItem.get() == raw && m_state == PlaybackState::Playing)
+    QObject *context = m_itemObservations.get();
+    connect(raw, &MediaItem::statusChanged, context,
+            [this, raw](int status) { observeValueForKeyPath(kStatusKeyPath, raw, status); });
+    connect(raw, &MediaItem::nowPlayingChanged, context, [this](const QString &title) {
+        if (m_state == PlaybackState::Playing)
             setNowPlaying(title);
     });
-    m_reconnectObservation = connect(raw, &MediaItem::reconnectingChanged, this, [this, raw](bool on) {
-        if (m_playerItem.get() == raw)
-            itemReconnectingChanged(on);
-    });
+    connect(raw, &MediaItem::reconnectingChanged, context,
+            [this](bool on) { itemReconnectingChanged(on); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
     m_player = factory ? factory->playerWithItem(item) : nullptr;
     m_ui->titleTextField->setText(kLoading);
@@ -139,9 +126,7 @@ bool HomeViewController::readyToPlayUrl(const QString &urlString)
 
 void HomeViewController::releasePlayer()
 {
-    QObject::disconnect(m_statusObservation);
-    QObject::disconnect(m_titleObservation);
-    QObject::disconnect(m_reconnectObservation);
+    m_itemObservations.reset();
     m_player.reset();
     m_playerItem.reset();
 }
@@ -158,7 +143,7 @@ void HomeViewController::observeValueForKeyPath(const QString &keyPath, QObject 
         break;
     case MediaItem::StatusReadyToPlay:
         // Paused (or failed) while the stream was still opening: stay quiet.
-        if (!m_isPlaying) {
+        if (!isPlaying()) {
             NSLog("ready report ignored: playback was stopped while loading");
             break;
         }
@@ -195,7 +180,6 @@ void HomeViewController::pause()
 void HomeViewController::error()
 {
     NSLog("播放失败");
-    m_isPlaying = false;
     setPlayImage("play");
     m_ui->titleTextField->setText(kFailed);
     stopAnimation();
@@ -204,7 +188,7 @@ void HomeViewController::error()
 
 void HomeViewController::itemReconnectingChanged(bool reconnecting)
 {
-    if (!m_isPlaying)
+    if (!isPlaying())
         return;
     if (reconnecting) {
         m_ui->titleTextField->setText(kLoading);

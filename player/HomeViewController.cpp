@@ -167,7 +167,7 @@ void HomeViewController::buildStatusMenu()
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
     connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
         m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide") : QStringLiteral("Show"));
-        m_playAction->setText(m_isPlaying ? QStringLiteral("Pause") : QStringLiteral("Play"));
+        m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
     m_statusItem->setMenu(m_statusMenu);
 }

@@ -66,7 +66,11 @@ public:
     void error();
     void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
 
-    bool isPlaying() const { return m_isPlaying; }
+    // Whether the user wants sound: the stream is opening or playing.
+    bool isPlaying() const
+    {
+        return m_state == PlaybackState::Loading || m_state == PlaybackState::Playing;
+    }
     PlaybackState playbackState() const { return m_state; }
     MediaPlayer *player() const { return m_player.get(); }
     std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
@@ -98,6 +102,7 @@ private:
     void setPlaybackState(PlaybackState state);
     void setNowPlaying(const QString &title);
     void setPlayImage(const char *name);
+    void togglePlayback(bool start);
     void releasePlayer();
     void itemReconnectingChanged(bool reconnecting);
     void buildStatusMenu();
@@ -111,13 +116,11 @@ private:
     QAction *m_playAction = nullptr;
 
     QPointF m_previewImageViewPoint;
-    bool m_isPlaying = false;
     PlaybackState m_state = PlaybackState::Idle;
     std::unique_ptr<MediaPlayer> m_player;
     std::shared_ptr<MediaItem> m_playerItem;
-    QMetaObject::Connection m_statusObservation;
-    QMetaObject::Connection m_titleObservation;
-    QMetaObject::Connection m_reconnectObservation;
+    // Receiver of the current item's reports: replacing it drops them all.
+    std::unique_ptr<QObject> m_itemObservations;
 
     QVariantMap m_shownProgram;
     QUrl m_previewUrl;
