@@ -5,6 +5,7 @@
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/ui/StatusItem.h"
+#include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 
@@ -66,10 +67,7 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
     if (!hasVisibleWindows && m_home) {
-        QWidget *window = m_home->view()->window();
-        window->show();
-        window->raise();
-        window->activateWindow();
+        bringToFront(m_home->view()->window());
     }
     return true;
 }

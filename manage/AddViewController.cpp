@@ -1,4 +1,5 @@
 #include "manage/AddViewController.h"
+#include "manage/AlertTexts.h"
 
 #include "platform/ui/Alert.h"
 #include "store/CacheManager.h"
@@ -9,7 +10,6 @@
 #include <QPushButton>
 
 namespace {
-const QString kTip = QStringLiteral("Tip：");
 } // namespace
 
 AddViewController::AddViewController(QObject *parent) : ViewController(parent) {}
@@ -62,21 +62,21 @@ void AddViewController::saveClick(QObject *sender)
     const QString image = m_ui->imageTF->text();
     const QString url = m_ui->urlTF->text();
     if (name.isEmpty()) {
-        showAlertOfKind(Alert::WarningStyle, kTip, QStringLiteral("Name cannot be empty！"));
+        showAlertOfKind(Alert::WarningStyle, kAlertTip, QStringLiteral("Name cannot be empty！"));
         return;
     }
     if (image.isEmpty()) {
-        showAlertOfKind(Alert::InformationalStyle, kTip,
+        showAlertOfKind(Alert::InformationalStyle, kAlertTip,
                         QStringLiteral("Image url cannot be empty！"));
         return;
     }
     if (url.isEmpty()) {
-        showAlertOfKind(Alert::CriticalStyle, kTip, QStringLiteral("Play url cannot be empty！"));
+        showAlertOfKind(Alert::CriticalStyle, kAlertTip, QStringLiteral("Play url cannot be empty！"));
         return;
     }
     if (!CacheManager::shareIntance()->saveData(program::make(name, image, url))) {
         // Closing now would throw away what was typed for nothing.
-        showAlertOfKind(Alert::CriticalStyle, kTip,
+        showAlertOfKind(Alert::CriticalStyle, kAlertTip,
                         QStringLiteral("The program could not be saved. Please try again."));
         return;
     }

@@ -1,5 +1,6 @@
 #include "manage/ListViewController.h"
 
+#include "manage/AlertTexts.h"
 #include "manage/ListCell.h"
 #include "platform/ui/Alert.h"
 #include "platform/net/ImageLoader.h"
@@ -7,6 +8,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/ui/PreviewView.h"
 #include "store/CacheManager.h"
+#include "store/Notifications.h"
 #include "store/ProgramEntry.h"
 #include "ui_ListView.h"
 
@@ -16,8 +18,6 @@
 #include <QUrl>
 
 namespace {
-const QString kTip = QStringLiteral("Tip：");
-const QString kLivePlay = QStringLiteral("LIVE_PLAY");
 } // namespace
 
 ListViewController::ListViewController(QObject *parent) : ViewController(parent) {}
@@ -146,7 +146,7 @@ void ListViewController::playEntry(const QVariantMap &entry, long row)
                                        "program, so it cannot be played."));
         return;
     }
-    NotificationCenter::defaultCenter()->postNotificationName(kLivePlay);
+    NotificationCenter::defaultCenter()->postNotificationName(kLivePlayNotification);
     closeClick(nullptr);
 }
 
@@ -159,7 +159,7 @@ void ListViewController::deleteEntry(const QVariantMap &entry, long row)
 void ListViewController::showConfirmation(const QString &question, std::function<void()> onOK)
 {
     Alert alert;
-    alert.setMessageText(kTip);
+    alert.setMessageText(kAlertTip);
     alert.setInformativeText(question);
     alert.setAlertStyle(Alert::WarningStyle);
     alert.addButtonWithTitle(QStringLiteral("OK"));
@@ -205,7 +205,7 @@ void ListViewController::showRedoAlert()
                                            "change could not be saved."));
             return;
         }
-        NotificationCenter::defaultCenter()->postNotificationName(kLivePlay);
+        NotificationCenter::defaultCenter()->postNotificationName(kLivePlayNotification);
     });
 }
 
@@ -217,7 +217,7 @@ void ListViewController::closeClick(QObject *sender)
 void ListViewController::showSaveFailure(const QString &message)
 {
     Alert alert;
-    alert.setMessageText(kTip);
+    alert.setMessageText(kAlertTip);
     alert.setInformativeText(message);
     alert.setAlertStyle(Alert::CriticalStyle);
     alert.addButtonWithTitle(QStringLiteral("OK"));

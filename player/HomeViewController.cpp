@@ -6,7 +6,9 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
+#include "platform/ui/WindowFront.h"
 #include "store/CacheManager.h"
+#include "store/Notifications.h"
 #include "store/ProgramEntry.h"
 
 #include "ui_HomeView.h"
@@ -19,7 +21,6 @@
 
 namespace {
 const QString kWindowTitle = QStringLiteral("Orbitune");
-const QString kLivePlay = QStringLiteral("LIVE_PLAY");
 } // namespace
 
 HomeViewController::HomeViewController(QObject *parent)
@@ -52,7 +53,7 @@ void HomeViewController::viewDidLoad()
 {
     ViewController::viewDidLoad();
 
-    NotificationCenter::defaultCenter()->addObserver(this, kLivePlay,
+    NotificationCenter::defaultCenter()->addObserver(this, kLivePlayNotification,
                                                      [this] { notificationPlay(); });
 
     setBackgroundColor(m_window, Qt::white);
@@ -129,9 +130,7 @@ void HomeViewController::statusItemClicked(QObject *)
         window->close();
         return;
     }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringToFront(window);
 }
 
 void HomeViewController::startAnimation()

@@ -2,6 +2,7 @@
 
 #include "platform/desktop/MprisService.h"
 #include "player/HomeViewController.h"
+#include "platform/ui/WindowFront.h"
 #include "store/ProgramEntry.h"
 
 #include <QLabel>
@@ -40,10 +41,7 @@ void MprisBridge::stop() { pause(); }
 
 void MprisBridge::raise()
 {
-    QWidget *window = m_home->view()->window();
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringToFront(m_home->view()->window());
 }
 
 void MprisBridge::publishState()

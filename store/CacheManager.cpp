@@ -13,6 +13,7 @@ namespace {
 
 const QString kDataKey = QStringLiteral("data");
 const QString kLiveKey = QStringLiteral("live");
+const QString kDataFileName = QStringLiteral("data.plist");
 
 QString &defaultListPathSlot()
 {
@@ -91,7 +92,7 @@ QString CacheManager::getDataPath()
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
     QDir().mkpath(dir);
-    const QString path = dir + QStringLiteral("/data.plist");
+    const QString path = dir + QLatin1Char('/') + kDataFileName;
     if (!QFile::exists(path)) {
         QFile file(path);
         if (file.open(QIODevice::WriteOnly))
@@ -186,7 +187,7 @@ bool CacheManager::saveLiveData(const QVariantMap &entry)
 void CacheManager::delDataPath()
 {
     const QString dir = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
-    const QString path = dir + QStringLiteral("/data.plist");
+    const QString path = dir + QLatin1Char('/') + kDataFileName;
     if (!QFile::exists(path))
         return;
     if (propertylist::readFile(path).state == propertylist::FileState::Unreadable) {

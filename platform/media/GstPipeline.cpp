@@ -1,5 +1,6 @@
 #include "platform/media/GstPipeline.h"
 
+#include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
 
 #include <algorithm>
@@ -10,7 +11,6 @@ namespace {
 constexpr guint kPlayFlagAudio = 1u << 1;
 constexpr guint kPlayFlagSoftVolume = 1u << 4;
 
-constexpr const char *kUserAgent = "Orbitune/" ORBITUNE_VERSION;
 constexpr guint kHttpTimeoutSeconds = 10;
 constexpr gint kHttpRetries = 1;
 constexpr const char *kWatermarkKey = "orbitune-start-watermark";
@@ -26,7 +26,7 @@ void onSourceSetup(GstElement *, GstElement *source, gpointer)
 {
     if (g_strcmp0(factoryName(source), "souphttpsrc") != 0)
         return;
-    g_object_set(source, "user-agent", kUserAgent, "iradio-mode", TRUE, "timeout",
+    g_object_set(source, "user-agent", appinfo::kUserAgent, "iradio-mode", TRUE, "timeout",
                  kHttpTimeoutSeconds, "retries", kHttpRetries, nullptr);
 }
 

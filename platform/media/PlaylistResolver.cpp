@@ -1,5 +1,6 @@
 #include "platform/media/PlaylistResolver.h"
 
+#include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
 #include "platform/media/PlaylistParser.h"
 
@@ -119,7 +120,7 @@ void PlaylistResolver::probe(const Pending &pending)
     m_body.clear();
     QNetworkRequest request(pending.url);
     request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QByteArrayLiteral("Orbitune/" ORBITUNE_VERSION));
+                      QByteArray(appinfo::kUserAgent));
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setTransferTimeout(kTimeoutMs);
     QNetworkReply *reply = network()->get(request);

@@ -1,5 +1,6 @@
 #include "platform/net/NetworkImageLoader.h"
 
+#include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
 
 #include <QBuffer>
@@ -392,7 +393,7 @@ void NetworkImageLoader::startTransfer(const QString &key, Request &request)
                             QNetworkRequest::PreferCache);
     netRequest.setRawHeader("Accept", "image/*");
     netRequest.setHeader(QNetworkRequest::UserAgentHeader,
-                         QByteArrayLiteral("Orbitune/" ORBITUNE_VERSION));
+                         QByteArray(appinfo::kUserAgent));
 
     request.stage = Stage::Transferring;
     request.reply = nam()->get(netRequest);
