@@ -1,4 +1,5 @@
 #include "platform/net/NetworkImageLoader.h"
+#include "platform/net/ImageWork.h"
 
 #include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
@@ -45,127 +46,10 @@ void ImageLoader::setShared(ImageLoader *loader)
     g_installed = loader;
 }
 
-// ---------------------------------------------------------------------------
-// Worker-thread helpers
-
-namespace {
-
-// Reads a local file of at most maxBytes. Refuses anything that is not a
-// regular file: a FIFO or a device would block the reader or never end.
-QByteArray readLocalFile(const QString &path, qint64 maxBytes, QString *why)
-{
-    const QFileInfo info(path);
-    if (!info.exists()) {
-        *why = QStringLiteral("no such file");
-        return {};
-    }
-    if (!info.isFile()) {
-        *why = QStringLiteral("not a regular file");
-        return {};
-    }
-    if (info.size() > maxBytes) {
-        *why = QStringLiteral("file of %1 bytes is too large").arg(info.size());
-        return {};
-    }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        *why = file.errorString();
-        return {};
-    }
-    QByteArray data = file.read(maxBytes + 1);
-    if (data.size() > maxBytes) {
-        *why = QStringLiteral("file grew past the size limit");
-        return {};
-    }
-    return data;
-}
-
-QImage decodeBytes(const QByteArray &bytes, const NetworkImageLoader::Limits &limits, QString *why)
-{
-    if (bytes.isEmpty()) {
-        *why = QStringLiteral("no data");
-        return {};
-    }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    reader.setAutoTransform(true);
-    if (!reader.canRead()) {
-        *why = QStringLiteral("not an image");
-        return {};
-    }
-    // The header's size comes before any pixel is decoded: a few kilobytes
-    // can declare gigabytes of pixels.
-    const QSize size = reader.size();
-    if (!size.isValid() || size.isEmpty()) {
-        *why = QStringLiteral("image without a size");
-        return {};
-    }
-    if (size.width() > limits.maxImageDimension || size.height() > limits.maxImageDimension ||
-        qint64(size.width()) * size.height() > limits.maxImagePixels) {
-        *why = QStringLiteral("image of %1x%2 refused").arg(size.width()).arg(size.height());
-        return {};
-    }
-    const QSize box = limits.maxDecodeSize;
-    if (box.isValid() && (size.width() > box.width() || size.height() > box.height()))
-        reader.setScaledSize(size.scaled(box, Qt::KeepAspectRatio).expandedTo(QSize(1, 1)));
-    QImage image = reader.read();
-    if (image.isNull()) {
-        *why = reader.errorString();
-        return {};
-    }
-    return image;
-}
-
-// Worker threads, shared by every loader and never destroyed, so that
-// neither a loader going away nor the process quitting waits on a slow file.
-// Decoding is CPU and memory heavy: two at a time bounds the transient
-// memory. File reads get their own threads so a slow disk never holds up
-// decoding. Both run below the main thread, which must stay responsive.
-QThreadPool *decodePool();
-QThreadPool *filePool();
-
-// At quit: queued work is dropped and running work gets a moment to end, so
-// that it does not race the teardown of the image plugins. A read stuck on a
-// dead network file system does not hold the quit up for long.
-void drainPools()
-{
-    for (QThreadPool *pool : {decodePool(), filePool()}) {
-        pool->clear();
-        pool->waitForDone(1000);
-    }
-}
-
-QThreadPool *makePool()
-{
-    static const bool drained = (qAddPostRoutine(drainPools), true);
-    Q_UNUSED(drained);
-    auto *pool = new QThreadPool;
-    pool->setMaxThreadCount(2);
-    pool->setThreadPriority(QThread::LowPriority);
-    return pool;
-}
-
-QThreadPool *decodePool()
-{
-    static QThreadPool *const pool = makePool();
-    return pool;
-}
-
-QThreadPool *filePool()
-{
-    static QThreadPool *const pool = makePool();
-    return pool;
-}
-
-} // namespace
-
 QImage NetworkImageLoader::decode(const QByteArray &bytes, const Limits &limits)
 {
     QString why;
-    return decodeBytes(bytes, limits, &why);
+    return imagework::decodeBytes(bytes, limits, &why);
 }
 
 // Carries results from worker threads to a loader that may be gone by then.
@@ -382,62 +266,6 @@ void NetworkImageLoader::pump()
     }
 }
 
-void NetworkImageLoader::startTransfer(const QString &key, Request &request)
-{
-    QNetworkRequest netRequest(request.url);
-    netRequest.setTransferTimeout(m_limits.transferTimeoutMs);
-    netRequest.setMaximumRedirectsAllowed(std::max(0, m_limits.maxRedirects));
-    netRequest.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                            QNetworkRequest::NoLessSafeRedirectPolicy);
-    netRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
-                            QNetworkRequest::PreferCache);
-    netRequest.setRawHeader("Accept", "image/*");
-    netRequest.setHeader(QNetworkRequest::UserAgentHeader,
-                         QByteArray(appinfo::kUserAgent));
-
-    request.stage = Stage::Transferring;
-    request.reply = nam()->get(netRequest);
-    // Bounds what the network thread buffers ahead of us.
-    request.reply->setReadBufferSize(256 * 1024);
-    ++m_inFlight;
-
-    const quint64 id = request.id;
-    connect(request.reply, &QNetworkReply::metaDataChanged, this,
-            [this, key, id]() { onMetaData(key, id); });
-    connect(request.reply, &QIODevice::readyRead, this,
-            [this, key, id]() { onReadyRead(key, id); });
-    connect(request.reply, &QNetworkReply::finished, this,
-            [this, key, id]() { onFinished(key, id); });
-
-    // The inactivity timeout does not stop a server that sends one byte now
-    // and then; the deadline does.
-    if (m_limits.totalTimeoutMs > 0) {
-        request.deadline = new QTimer(this);
-        request.deadline->setSingleShot(true);
-        connect(request.deadline, &QTimer::timeout, this, [this, key, id]() {
-            fail(key, id,
-                 QStringLiteral("no complete answer within %1 ms").arg(m_limits.totalTimeoutMs));
-        });
-        request.deadline->start(m_limits.totalTimeoutMs);
-    }
-}
-
-void NetworkImageLoader::releaseTransfer(Request &request)
-{
-    if (request.deadline) {
-        request.deadline->stop();
-        request.deadline->deleteLater();
-        request.deadline = nullptr;
-    }
-    if (QNetworkReply *reply = std::exchange(request.reply, nullptr)) {
-        disconnect(reply, nullptr, this, nullptr);
-        if (reply->isRunning())
-            reply->abort();
-        reply->deleteLater();
-        --m_inFlight;
-    }
-}
-
 NetworkImageLoader::Request *NetworkImageLoader::find(const QString &key, quint64 id)
 {
     const auto it = m_requests.constFind(key);
@@ -446,67 +274,16 @@ NetworkImageLoader::Request *NetworkImageLoader::find(const QString &key, quint6
     return it->get();
 }
 
-void NetworkImageLoader::onMetaData(const QString &key, quint64 id)
-{
-    Request *request = find(key, id);
-    if (!request || !request->reply)
-        return;
-    const int status = request->reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (status >= 300 && status < 400)
-        return; // a redirect on its way; its own length does not matter
-    bool ok = false;
-    const qint64 length =
-        request->reply->header(QNetworkRequest::ContentLengthHeader).toLongLong(&ok);
-    if (ok && length > m_limits.maxBytes)
-        fail(key, id, QStringLiteral("announced %1 bytes, too large").arg(length));
-}
-
-void NetworkImageLoader::onReadyRead(const QString &key, quint64 id)
-{
-    Request *request = find(key, id);
-    if (!request || !request->reply)
-        return;
-    if (request->data.size() + request->reply->bytesAvailable() > m_limits.maxBytes) {
-        fail(key, id, QStringLiteral("more than %1 bytes, too large").arg(m_limits.maxBytes));
-        return;
-    }
-    request->data += request->reply->readAll();
-}
-
-void NetworkImageLoader::onFinished(const QString &key, quint64 id)
-{
-    Request *request = find(key, id);
-    if (!request || !request->reply)
-        return;
-    QNetworkReply *reply = request->reply;
-    if (reply->error() != QNetworkReply::NoError) {
-        const QString why =
-            reply->error() == QNetworkReply::OperationCanceledError
-                ? QStringLiteral("no data for %1 ms").arg(m_limits.transferTimeoutMs)
-                : reply->errorString();
-        fail(key, id, why);
-        return;
-    }
-    if (request->data.size() + reply->bytesAvailable() > m_limits.maxBytes) {
-        fail(key, id, QStringLiteral("more than %1 bytes, too large").arg(m_limits.maxBytes));
-        return;
-    }
-    request->data += reply->readAll();
-    releaseTransfer(*request);
-    startWork(key, *request, std::exchange(request->data, {}));
-    pump();
-}
-
 void NetworkImageLoader::startWork(const QString &key, Request &request, QByteArray bytes)
 {
     request.stage = Stage::Working;
     const quint64 id = request.id;
     const Limits limits = m_limits;
-    decodePool()->start([relay = m_relay, key, id, bytes = std::move(bytes), limits]() {
+    imagework::decodePool()->start([relay = m_relay, key, id, bytes = std::move(bytes), limits]() {
         if (!relay->attached())
             return;
         QString why;
-        const QImage image = decodeBytes(bytes, limits, &why);
+        const QImage image = imagework::decodeBytes(bytes, limits, &why);
         relay->post(key, id, image, why);
     });
 }
@@ -517,14 +294,14 @@ void NetworkImageLoader::startFileWork(const QString &key, Request &request)
     const quint64 id = request.id;
     const QString path = request.url.toLocalFile();
     const Limits limits = m_limits;
-    filePool()->start([relay = m_relay, key, id, path, limits]() {
+    imagework::filePool()->start([relay = m_relay, key, id, path, limits]() {
         if (!relay->attached())
             return;
         QString why;
         QImage image;
-        const QByteArray bytes = readLocalFile(path, limits.maxBytes, &why);
+        const QByteArray bytes = imagework::readLocalFile(path, limits.maxBytes, &why);
         if (why.isEmpty() && relay->attached())
-            image = decodeBytes(bytes, limits, &why);
+            image = imagework::decodeBytes(bytes, limits, &why);
         relay->post(key, id, image, why);
     });
 }
