@@ -7,6 +7,8 @@
 # layer that is not linked fails to compile, as does a Qt or GStreamer header
 # whose package the layer does not link. Dependencies are declared with
 # target_link_libraries as usual.
+get_filename_component(ORBITUNE_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
+
 function(orbitune_layer name)
   cmake_parse_arguments(L "" "DIR" "SOURCES" ${ARGN})
   add_library(${name} STATIC ${L_SOURCES})
@@ -14,7 +16,7 @@ function(orbitune_layer name)
   get_filename_component(parent ${root}/${L_DIR} DIRECTORY)
   file(MAKE_DIRECTORY ${parent})
   if(NOT EXISTS ${root}/${L_DIR})
-    file(CREATE_LINK ${CMAKE_SOURCE_DIR}/${L_DIR} ${root}/${L_DIR} SYMBOLIC)
+    file(CREATE_LINK ${ORBITUNE_SOURCE_ROOT}/${L_DIR} ${root}/${L_DIR} SYMBOLIC)
   endif()
   target_include_directories(${name} PUBLIC ${root})
 endfunction()
