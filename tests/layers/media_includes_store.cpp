@@ -1,0 +1,2 @@
+// The media engine knows nothing of programs.
+#include "store/CacheManager.h"

@@ -1,0 +1,2 @@
+// The store knows nothing of widgets.
+#include <QWidget>

@@ -1,0 +1,2 @@
+// Widgets never talk to GStreamer.
+#include <gst/gst.h>
