@@ -2,8 +2,8 @@
 
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
-#include "platform/media/GstMediaPlayer.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"

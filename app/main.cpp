@@ -1,7 +1,7 @@
 #include "app/AppDelegate.h"
-#include "platform/ui/AppIcon.h"
 #include "platform/base/Resources.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/ui/AppIcon.h"
 #include "player/HomeViewController.h"
 
 #include <QApplication>

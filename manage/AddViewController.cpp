@@ -71,7 +71,8 @@ void AddViewController::saveClick(QObject *sender)
         return;
     }
     if (url.isEmpty()) {
-        showAlertOfKind(Alert::CriticalStyle, kAlertTip, QStringLiteral("Play url cannot be empty！"));
+        showAlertOfKind(Alert::CriticalStyle, kAlertTip,
+                        QStringLiteral("Play url cannot be empty！"));
         return;
     }
     if (!CacheManager::shareIntance()->saveData(program::make(name, image, url))) {

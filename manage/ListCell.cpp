@@ -190,10 +190,7 @@ void ListCell::changeEvent(QEvent *event)
     QWidget::changeEvent(event);
     switch (event->type()) {
     case QEvent::StyleChange:
-    case QEvent::FontChange:
-        setNeedsDisplay();
-        break;
-    default:
-        break;
+    case QEvent::FontChange: setNeedsDisplay(); break;
+    default: break;
     }
 }

@@ -2,10 +2,10 @@
 
 #include "manage/AlertTexts.h"
 #include "manage/ListCell.h"
-#include "platform/ui/Alert.h"
-#include "platform/net/ImageLoader.h"
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/net/ImageLoader.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"

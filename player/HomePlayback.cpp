@@ -44,7 +44,8 @@ void HomeViewController::setPlayImage(const char *name)
     m_ui->playBtn->setIcon(QIcon(QStringLiteral(":/images/%1.svg").arg(n)));
     m_ui->playBtn->setProperty("imageName", n);
     const bool pauseImage = n == QLatin1String("pause");
-    m_ui->playBtn->setToolTip(pauseImage ? QStringLiteral("Pause (Space)") : QStringLiteral("Play (Space)"));
+    m_ui->playBtn->setToolTip(pauseImage ? QStringLiteral("Pause (Space)")
+                                         : QStringLiteral("Play (Space)"));
     m_ui->playBtn->setAccessibleName(pauseImage ? QStringLiteral("Pause") : QStringLiteral("Play"));
 }
 
@@ -68,9 +69,15 @@ void HomeViewController::setNowPlaying(const QString &title)
     Q_EMIT nowPlayingChanged();
 }
 
-void HomeViewController::playClick(QObject *) { togglePlayback(!isPlaying()); }
+void HomeViewController::playClick(QObject *)
+{
+    togglePlayback(!isPlaying());
+}
 
-void HomeViewController::notificationPlay() { togglePlayback(true); }
+void HomeViewController::notificationPlay()
+{
+    togglePlayback(true);
+}
 
 void HomeViewController::togglePlayback(bool start)
 {
@@ -154,8 +161,7 @@ void HomeViewController::observeValueForKeyPath(const QString &keyPath, QObject 
         error();
         NSLog("AVPlayerItemStatusFailed");
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

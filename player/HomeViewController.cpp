@@ -1,9 +1,9 @@
 #include "player/HomeViewController.h"
 
-#include "platform/net/ImageLoader.h"
 #include "platform/base/Log.h"
-#include "platform/ui/MovableWindow.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/net/ImageLoader.h"
+#include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
@@ -28,13 +28,34 @@ HomeViewController::HomeViewController(QObject *parent)
 {
 }
 
-PreviewView *HomeViewController::previewImageView() const { return m_ui->previewImageView; }
-QLabel *HomeViewController::titleTextField() const { return m_ui->titleTextField; }
-QLabel *HomeViewController::nowPlayingLabel() const { return m_ui->nowPlayingLabel; }
-QWidget *HomeViewController::bottomView() const { return m_ui->bottomView; }
-QPushButton *HomeViewController::playBtn() const { return m_ui->playBtn; }
-QToolButton *HomeViewController::listBtn() const { return m_ui->listBtn; }
-QToolButton *HomeViewController::addBtn() const { return m_ui->addBtn; }
+PreviewView *HomeViewController::previewImageView() const
+{
+    return m_ui->previewImageView;
+}
+QLabel *HomeViewController::titleTextField() const
+{
+    return m_ui->titleTextField;
+}
+QLabel *HomeViewController::nowPlayingLabel() const
+{
+    return m_ui->nowPlayingLabel;
+}
+QWidget *HomeViewController::bottomView() const
+{
+    return m_ui->bottomView;
+}
+QPushButton *HomeViewController::playBtn() const
+{
+    return m_ui->playBtn;
+}
+QToolButton *HomeViewController::listBtn() const
+{
+    return m_ui->listBtn;
+}
+QToolButton *HomeViewController::addBtn() const
+{
+    return m_ui->addBtn;
+}
 
 QWidget *HomeViewController::loadView()
 {
@@ -101,7 +122,8 @@ void HomeViewController::refeshLiveView()
     // the current one is dropped.
     const QString imageString = program::image(live);
     const QUrl imageUrl(imageString, QUrl::StrictMode);
-    const bool usable = !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
+    const bool usable =
+        !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
     if (!usable) {
         ++m_previewGeneration;
         m_previewUrl = QUrl();
@@ -148,7 +170,10 @@ void HomeViewController::startAnimation()
     preview->addAnimation(turn, QStringLiteral("animation"));
 }
 
-void HomeViewController::stopAnimation() { m_ui->previewImageView->removeAllAnimations(); }
+void HomeViewController::stopAnimation()
+{
+    m_ui->previewImageView->removeAllAnimations();
+}
 
 void HomeViewController::buildStatusMenu()
 {
@@ -165,7 +190,8 @@ void HomeViewController::buildStatusMenu()
     quit->setObjectName(QStringLiteral("quitAction"));
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
     connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
-        m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide") : QStringLiteral("Show"));
+        m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide")
+                                                    : QStringLiteral("Show"));
         m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
     m_statusItem->setMenu(m_statusMenu);

@@ -1,8 +1,8 @@
 #include "player/MprisBridge.h"
 
 #include "platform/desktop/MprisService.h"
-#include "player/HomeViewController.h"
 #include "platform/ui/WindowFront.h"
+#include "player/HomeViewController.h"
 #include "store/ProgramEntry.h"
 
 #include <QLabel>
@@ -35,9 +35,15 @@ void MprisBridge::pause()
         m_home->playClick();
 }
 
-void MprisBridge::playPause() { m_home->playClick(); }
+void MprisBridge::playPause()
+{
+    m_home->playClick();
+}
 
-void MprisBridge::stop() { pause(); }
+void MprisBridge::stop()
+{
+    pause();
+}
 
 void MprisBridge::raise()
 {
@@ -49,16 +55,10 @@ void MprisBridge::publishState()
     using State = HomeViewController::PlaybackState;
     switch (m_home->playbackState()) {
     case State::Loading:
-    case State::Playing:
-        m_service->setPlaybackStatus(MprisService::PlaybackStatus::Playing);
-        break;
-    case State::Paused:
-        m_service->setPlaybackStatus(MprisService::PlaybackStatus::Paused);
-        break;
+    case State::Playing: m_service->setPlaybackStatus(MprisService::PlaybackStatus::Playing); break;
+    case State::Paused: m_service->setPlaybackStatus(MprisService::PlaybackStatus::Paused); break;
     case State::Idle:
-    case State::Failed:
-        m_service->setPlaybackStatus(MprisService::PlaybackStatus::Stopped);
-        break;
+    case State::Failed: m_service->setPlaybackStatus(MprisService::PlaybackStatus::Stopped); break;
     }
 }
 

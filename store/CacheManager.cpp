@@ -21,8 +21,14 @@ QString &defaultListPathSlot()
     return path;
 }
 
-bool isMap(const QVariant &v) { return v.metaType().id() == QMetaType::QVariantMap; }
-bool isList(const QVariant &v) { return v.metaType().id() == QMetaType::QVariantList; }
+bool isMap(const QVariant &v)
+{
+    return v.metaType().id() == QMetaType::QVariantMap;
+}
+bool isList(const QVariant &v)
+{
+    return v.metaType().id() == QMetaType::QVariantList;
+}
 
 // What a change starts from: the top-level dictionary, or an empty one when
 // the file holds none. `keepCopy` is set when the file holds something the
@@ -38,11 +44,8 @@ Base baseForChange(const propertylist::ReadResult &read, const QString &key)
     Base base;
     switch (read.state) {
     case propertylist::FileState::Missing:
-    case propertylist::FileState::Empty:
-        break;
-    case propertylist::FileState::Unreadable:
-        base.keepCopy = true;
-        break;
+    case propertylist::FileState::Empty: break;
+    case propertylist::FileState::Unreadable: base.keepCopy = true; break;
     case propertylist::FileState::Value:
         if (!isMap(read.value)) {
             base.keepCopy = true;
@@ -66,7 +69,8 @@ bool keepAside(const QString &path, bool move)
     const QString stamp = QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
     QString target = path + QStringLiteral(".unreadable-") + stamp;
     for (int i = 1; QFile::exists(target); ++i)
-        target = path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(i);
+        target =
+            path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(i);
     const bool ok = move ? QFile::rename(path, target) : QFile::copy(path, target);
     if (ok)
         NSLog("data file could not be read; kept it as %@", target);
@@ -84,9 +88,15 @@ CacheManager *CacheManager::shareIntance()
     return instance;
 }
 
-void CacheManager::setDefaultListPath(const QString &path) { defaultListPathSlot() = path; }
+void CacheManager::setDefaultListPath(const QString &path)
+{
+    defaultListPathSlot() = path;
+}
 
-QString CacheManager::defaultListPath() { return defaultListPathSlot(); }
+QString CacheManager::defaultListPath()
+{
+    return defaultListPathSlot();
+}
 
 QString CacheManager::getDataPath()
 {
@@ -128,9 +138,9 @@ bool writeChange(const QString &path, const propertylist::ReadResult &read, cons
 {
     Base base = baseForChange(read, key);
     if (base.keepCopy) {
-        const bool wholeFileUnusable = base.dict.isEmpty() &&
-                                       (read.state == propertylist::FileState::Unreadable ||
-                                        !isMap(read.value));
+        const bool wholeFileUnusable =
+            base.dict.isEmpty() &&
+            (read.state == propertylist::FileState::Unreadable || !isMap(read.value));
         if (!keepAside(path, wholeFileUnusable))
             return false;
     }

@@ -16,9 +16,18 @@ inline QString stringValue(const QVariant &entry, const char *key)
     return v.metaType().id() == QMetaType::QString ? v.toString() : QString();
 }
 
-inline QString name(const QVariant &entry) { return stringValue(entry, "name"); }
-inline QString image(const QVariant &entry) { return stringValue(entry, "image"); }
-inline QString url(const QVariant &entry) { return stringValue(entry, "url"); }
+inline QString name(const QVariant &entry)
+{
+    return stringValue(entry, "name");
+}
+inline QString image(const QVariant &entry)
+{
+    return stringValue(entry, "image");
+}
+inline QString url(const QVariant &entry)
+{
+    return stringValue(entry, "url");
+}
 
 inline QVariantMap make(const QString &name, const QString &image, const QString &url)
 {

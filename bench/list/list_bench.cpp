@@ -10,8 +10,8 @@
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
 #include "platform/base/Log.h"
-#include "platform/plist/PropertyList.h"
 #include "platform/base/Resources.h"
+#include "platform/plist/PropertyList.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

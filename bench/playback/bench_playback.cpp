@@ -11,12 +11,12 @@
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
-#include <QApplication>
-#include <QTemporaryDir>
 #include "platform/media/GstMediaPlayer.h"
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
 #include "support/StreamServers.h"
+#include <QApplication>
+#include <QTemporaryDir>
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -255,8 +255,9 @@ int main(int argc, char **argv)
             }
         }
         home.playClick();
-        (void)waitFor([&] { return home.playbackState() == HomeViewController::PlaybackState::Playing; },
-                      10000);
+        (void)waitFor(
+            [&] { return home.playbackState() == HomeViewController::PlaybackState::Playing; },
+            10000);
         QTest::qWait(1000);
         appPlaying = measure(QCoreApplication::applicationPid(), seconds * 1000);
         home.playClick();
@@ -265,8 +266,11 @@ int main(int argc, char **argv)
         auto livePlay = [&](int i) {
             NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
             if (i % 10 == 0)
-                (void)waitFor([&] { return home.playbackState() == HomeViewController::PlaybackState::Playing; },
-                              10000);
+                (void)waitFor(
+                    [&] {
+                        return home.playbackState() == HomeViewController::PlaybackState::Playing;
+                    },
+                    10000);
             QCoreApplication::processEvents();
         };
         for (int i = 0; i < 20; ++i)
@@ -292,9 +296,11 @@ int main(int argc, char **argv)
     row("RSS before switches", rssBefore, -1, " MB", "");
     row(qPrintable(QStringLiteral("RSS after %1 switches").arg(cycles)), rssAfter, -1, " MB", "");
     row("RSS growth over switches", rssAfter - rssBefore, -1, " MB", "< 2 MB");
-    std::printf("\nThe main window (controller, preview turning) against bare gst-launch playbin\n");
+    std::printf(
+        "\nThe main window (controller, preview turning) against bare gst-launch playbin\n");
     std::printf("%-34s %10s %10s %7s  %s\n", "", "app", "gst-launch", "ratio", "target");
-    row("first audio after pressing play", median(appPressToSound), median(baseOpen), " s", "< 0.5 s");
+    row("first audio after pressing play", median(appPressToSound), median(baseOpen), " s",
+        "< 0.5 s");
     row("CPU while playing, preview turning", appPlaying.cpuPercent, basePlaying.cpuPercent, " %",
         "<= 1.3x");
     row("RSS while playing", appPlaying.rssMb, basePlaying.rssMb, " MB", "< 80 MB");

@@ -5,8 +5,8 @@
 #include "manage/AddViewController.h"
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
-#include "platform/net/ImageLoader.h"
 #include "platform/base/Resources.h"
+#include "platform/net/ImageLoader.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 

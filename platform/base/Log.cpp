@@ -97,18 +97,12 @@ void describeNested(const QVariant &value, int indent, QString &out)
         out += QLatin1Char('<') + QString::fromLatin1(value.toByteArray().left(4096).toHex()) +
                QLatin1Char('>');
         return;
-    case QMetaType::Bool:
-        out += value.toBool() ? QStringLiteral("1") : QStringLiteral("0");
-        return;
+    case QMetaType::Bool: out += value.toBool() ? QStringLiteral("1") : QStringLiteral("0"); return;
     case QMetaType::QDateTime:
         out += value.toDateTime().toUTC().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss +0000"));
         return;
-    case QMetaType::UnknownType:
-        out += QStringLiteral("(null)");
-        return;
-    default:
-        out += value.toString();
-        return;
+    case QMetaType::UnknownType: out += QStringLiteral("(null)"); return;
+    default: out += value.toString(); return;
     }
 }
 

@@ -21,8 +21,7 @@ void NotificationCenter::removeObserver(QObject *observer)
 
 void NotificationCenter::removeObserver(QObject *observer, const QString &name)
 {
-    std::erase_if(m_entries,
-                  [&](const Entry &e) { return e.key == observer && e.name == name; });
+    std::erase_if(m_entries, [&](const Entry &e) { return e.key == observer && e.name == name; });
 }
 
 void NotificationCenter::postNotificationName(const QString &name)

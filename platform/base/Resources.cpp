@@ -2,7 +2,10 @@
 
 #include <QtGlobal>
 
-static void initOrbituneResources() { Q_INIT_RESOURCE(resources); }
+static void initOrbituneResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
 
 namespace orbitune {
 void initResources()

@@ -164,12 +164,9 @@ void MprisService::stop()
 QString MprisService::statusName(PlaybackStatus status)
 {
     switch (status) {
-    case PlaybackStatus::Playing:
-        return QStringLiteral("Playing");
-    case PlaybackStatus::Paused:
-        return QStringLiteral("Paused");
-    case PlaybackStatus::Stopped:
-        break;
+    case PlaybackStatus::Playing: return QStringLiteral("Playing");
+    case PlaybackStatus::Paused: return QStringLiteral("Paused");
+    case PlaybackStatus::Stopped: break;
     }
     return QStringLiteral("Stopped");
 }

@@ -80,7 +80,10 @@ void GstMediaPlayer::onClockLost()
     }
 }
 
-void GstMediaPlayer::onLatency() { gst_bin_recalculate_latency(GST_BIN(m_pipeline.get())); }
+void GstMediaPlayer::onLatency()
+{
+    gst_bin_recalculate_latency(GST_BIN(m_pipeline.get()));
+}
 
 void GstMediaPlayer::onTag(GstMessage *message)
 {
@@ -90,7 +93,8 @@ void GstMediaPlayer::onTag(GstMessage *message)
     gsthandle::Chars artist;
     gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, gsthandle::out(title));
     gst_tag_list_get_string(tags.get(), GST_TAG_ARTIST, gsthandle::out(artist));
-    const QString nowPlaying = streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get()));
+    const QString nowPlaying =
+        streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get()));
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
         NSLog("now playing: %@", nowPlaying);
         m_item->setNowPlaying(nowPlaying);

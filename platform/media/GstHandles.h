@@ -12,8 +12,7 @@ namespace gsthandle {
 struct ObjectUnref {
     void operator()(gpointer object) const { gst_object_unref(object); }
 };
-template <typename T>
-using Object = std::unique_ptr<T, ObjectUnref>;
+template <typename T> using Object = std::unique_ptr<T, ObjectUnref>;
 
 // A pipeline is stopped before its last reference goes, so that its threads
 // are joined and its connections closed.
@@ -52,8 +51,7 @@ struct IteratorFree {
 using Iterator = std::unique_ptr<GstIterator, IteratorFree>;
 
 // Fills a holder through a C out-parameter: parse(&out(holder)).
-template <typename Holder>
-class Out {
+template <typename Holder> class Out {
 public:
     explicit Out(Holder &holder) : m_holder(holder) {}
     ~Out() { m_holder.reset(m_raw); }
@@ -63,8 +61,7 @@ private:
     Holder &m_holder;
     typename Holder::pointer m_raw = nullptr;
 };
-template <typename Holder>
-Out<Holder> out(Holder &holder)
+template <typename Holder> Out<Holder> out(Holder &holder)
 {
     return Out<Holder>(holder);
 }

@@ -12,7 +12,10 @@ void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
     gsthandle::PipelineRelease()(pipeline);
 }
 
-bool GstMediaPlayer::ensureInitialized() { return gstpipeline::ensureInitialized(); }
+bool GstMediaPlayer::ensureInitialized()
+{
+    return gstpipeline::ensureInitialized();
+}
 
 GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent)
     : GstMediaPlayer(std::move(item), Options{}, parent)
@@ -70,7 +73,8 @@ void GstMediaPlayer::openStream(const QUrl &url)
     settings.startWatermark = m_options.startWatermark;
     gsthandle::Pipeline pipeline = gstpipeline::makePlaybin(url, settings, &error);
     if (!pipeline) {
-        QMetaObject::invokeMethod(this, [this, error] { fail(error); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, error] { fail(error); }, Qt::QueuedConnection);
         return;
     }
     m_pipeline.reset(pipeline.release());
@@ -165,12 +169,8 @@ void GstMediaPlayer::onEndOfStream()
 {
     const QString ended = QStringLiteral("The stream ended");
     switch (m_phase) {
-    case Phase::Opening:
-        onOpenFailed(ended);
-        break;
-    case Phase::Reconnecting:
-        onDropped(ended);
-        break;
+    case Phase::Opening: onOpenFailed(ended); break;
+    case Phase::Reconnecting: onDropped(ended); break;
     case Phase::Ready:
         if (isLiveStream()) {
             onDropped(ended);
@@ -180,8 +180,7 @@ void GstMediaPlayer::onEndOfStream()
             releaseConnection();
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -222,16 +221,13 @@ void GstMediaPlayer::play()
 {
     m_wantPlaying = true;
     switch (m_phase) {
-    case Phase::Ready:
-        applyTargetState();
-        break;
+    case Phase::Ready: applyTargetState(); break;
     case Phase::Released:
         // The connection was let go on pause; open the same stream again.
         m_phase = Phase::Reconnecting;
         openStream(m_streamUrl);
         break;
-    default:
-        break; // applied once the stream is ready
+    default: break; // applied once the stream is ready
     }
 }
 

@@ -4,6 +4,12 @@ namespace {
 MediaPlayerFactory *g_factory = nullptr;
 }
 
-MediaPlayerFactory *MediaPlayerFactory::shared() { return g_factory; }
+MediaPlayerFactory *MediaPlayerFactory::shared()
+{
+    return g_factory;
+}
 
-void MediaPlayerFactory::setShared(MediaPlayerFactory *factory) { g_factory = factory; }
+void MediaPlayerFactory::setShared(MediaPlayerFactory *factory)
+{
+    g_factory = factory;
+}

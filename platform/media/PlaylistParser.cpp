@@ -136,8 +136,7 @@ QList<QUrl> entries(Kind kind, const QByteArray &body, const QUrl &base, int max
     QList<QUrl> out;
     switch (kind) {
     case Kind::NotPlaylist:
-    case Kind::Hls:
-        break;
+    case Kind::Hls: break;
     case Kind::M3u:
         for (const QByteArray &raw : lines(body)) {
             if (out.size() >= maxEntries)

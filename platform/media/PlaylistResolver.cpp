@@ -37,8 +37,7 @@ bool isFinal(QNetworkReply::NetworkError error)
     case QNetworkReply::AuthenticationRequiredError:
     case QNetworkReply::OperationCanceledError: // our own time-out
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 
@@ -119,8 +118,7 @@ void PlaylistResolver::probe(const Pending &pending)
     m_current = pending;
     m_body.clear();
     QNetworkRequest request(pending.url);
-    request.setHeader(QNetworkRequest::UserAgentHeader,
-                      QByteArray(appinfo::kUserAgent));
+    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(appinfo::kUserAgent));
     request.setMaximumRedirectsAllowed(kMaxRedirects);
     request.setTransferTimeout(kTimeoutMs);
     QNetworkReply *reply = network()->get(request);

@@ -20,8 +20,7 @@ void NetworkImageLoader::startTransfer(const QString &key, Request &request)
     netRequest.setAttribute(QNetworkRequest::CacheLoadControlAttribute,
                             QNetworkRequest::PreferCache);
     netRequest.setRawHeader("Accept", "image/*");
-    netRequest.setHeader(QNetworkRequest::UserAgentHeader,
-                         QByteArray(appinfo::kUserAgent));
+    netRequest.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(appinfo::kUserAgent));
 
     request.stage = Stage::Transferring;
     request.reply = nam()->get(netRequest);

@@ -170,9 +170,7 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
         plist_get_uid_val(node, &v);
         return QVariantMap{{QStringLiteral("CF$UID"), qint64(v)}};
     }
-    default:
-        ok = false;
-        return {};
+    default: ok = false; return {};
     }
 }
 
@@ -199,23 +197,18 @@ plist_t fromVariant(const QVariant &value, int depth)
         }
         return array;
     }
-    case QMetaType::QString:
-        return plist_new_string(value.toString().toUtf8().constData());
-    case QMetaType::Bool:
-        return plist_new_bool(value.toBool());
+    case QMetaType::QString: return plist_new_string(value.toString().toUtf8().constData());
+    case QMetaType::Bool: return plist_new_bool(value.toBool());
     case QMetaType::Int:
     case QMetaType::LongLong:
     case QMetaType::Long:
-    case QMetaType::Short:
-        return plist_new_uint(uint64_t(value.toLongLong()));
+    case QMetaType::Short: return plist_new_uint(uint64_t(value.toLongLong()));
     case QMetaType::UInt:
     case QMetaType::ULongLong:
     case QMetaType::ULong:
-    case QMetaType::UShort:
-        return plist_new_uint(value.toULongLong());
+    case QMetaType::UShort: return plist_new_uint(value.toULongLong());
     case QMetaType::Double:
-    case QMetaType::Float:
-        return plist_new_real(value.toDouble());
+    case QMetaType::Float: return plist_new_real(value.toDouble());
     case QMetaType::QDateTime: {
         const qint64 ms = value.toDateTime().toMSecsSinceEpoch() - kPlistEpoch * 1000;
         const qint64 sec = ms >= 0 ? ms / 1000 : -((-ms + 999) / 1000);
@@ -225,8 +218,7 @@ plist_t fromVariant(const QVariant &value, int depth)
         const QByteArray bytes = value.toByteArray();
         return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
     }
-    default:
-        return nullptr;
+    default: return nullptr;
     }
 }
 

@@ -10,19 +10,15 @@ namespace {
 QMessageBox::Icon iconForStyle(int style)
 {
     switch (style) {
-    case Alert::InformationalStyle:
-        return QMessageBox::Information;
-    case Alert::CriticalStyle:
-        return QMessageBox::Critical;
-    default:
-        return QMessageBox::Warning;
+    case Alert::InformationalStyle: return QMessageBox::Information;
+    case Alert::CriticalStyle: return QMessageBox::Critical;
+    default: return QMessageBox::Warning;
     }
 }
 
 class MessageBoxAlertPresenter final : public AlertPresenter {
 public:
-    void present(const Alert &alert, QWidget *window,
-                 std::function<void(long)> completion) override
+    void present(const Alert &alert, QWidget *window, std::function<void(long)> completion) override
     {
         auto *box = new QMessageBox(window);
         box->setObjectName(QStringLiteral("alert"));
@@ -80,7 +76,10 @@ AlertPresenter *AlertPresenter::shared()
     return g_presenter ? g_presenter : &defaultPresenter();
 }
 
-void AlertPresenter::setShared(AlertPresenter *presenter) { g_presenter = presenter; }
+void AlertPresenter::setShared(AlertPresenter *presenter)
+{
+    g_presenter = presenter;
+}
 
 void Alert::beginSheetModalForWindow(QWidget *window, std::function<void(long)> completion) const
 {

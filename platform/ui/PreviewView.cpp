@@ -85,8 +85,7 @@ double PreviewView::rotation() const
         return 0;
     const double periods = double(m_clock.elapsed()) / m_animation.durationMs;
     if (periods >= double(m_animation.repeatCount))
-        return m_animation.cumulative ? m_animation.byRadians * double(m_animation.repeatCount)
-                                      : 0;
+        return m_animation.cumulative ? m_animation.byRadians * double(m_animation.repeatCount) : 0;
     if (m_animation.cumulative)
         return m_animation.byRadians * periods;
     return m_animation.byRadians * (periods - std::floor(periods));
@@ -113,7 +112,8 @@ void PreviewView::rebuildPixmap()
         p.setClipPath(shape);
     if (!m_image.isNull()) {
         // Fill the view, cropping the longer side.
-        const QSizeF scaled = QSizeF(m_image.size()).scaled(bounds.size(), Qt::KeepAspectRatioByExpanding);
+        const QSizeF scaled =
+            QSizeF(m_image.size()).scaled(bounds.size(), Qt::KeepAspectRatioByExpanding);
         QRectF target(QPointF(0, 0), scaled);
         target.moveCenter(bounds.center());
         p.drawImage(target, m_image);

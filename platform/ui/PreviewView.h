@@ -17,10 +17,10 @@ class PreviewView : public QWidget {
     Q_PROPERTY(double rotation READ rotation)
 public:
     struct RotationAnimation {
-        double byRadians = 0;     // turn per period; positive is counter-clockwise
-        int durationMs = 0;       // length of one period
-        bool cumulative = true;   // periods add up instead of starting over
-        quint64 repeatCount = 0;  // periods to run; effectively endless when huge
+        double byRadians = 0;    // turn per period; positive is counter-clockwise
+        int durationMs = 0;      // length of one period
+        bool cumulative = true;  // periods add up instead of starting over
+        quint64 repeatCount = 0; // periods to run; effectively endless when huge
     };
 
     explicit PreviewView(QWidget *parent = nullptr);

@@ -23,7 +23,10 @@ void StatusItem::setImage(const QIcon &icon)
     m_tray->show();
 }
 
-QIcon StatusItem::image() const { return m_tray->icon(); }
+QIcon StatusItem::image() const
+{
+    return m_tray->icon();
+}
 
 void StatusItem::setToolTip(const QString &toolTip)
 {
@@ -32,7 +35,10 @@ void StatusItem::setToolTip(const QString &toolTip)
     m_tray->setToolTip(Qt::mightBeRichText(toolTip) ? toolTip.toHtmlEscaped() : toolTip);
 }
 
-void StatusItem::setMenu(QMenu *menu) { m_tray->setContextMenu(menu); }
+void StatusItem::setMenu(QMenu *menu)
+{
+    m_tray->setContextMenu(menu);
+}
 
 void StatusItem::performClick()
 {
@@ -40,4 +46,7 @@ void StatusItem::performClick()
         m_action();
 }
 
-bool StatusItem::isTrayAvailable() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool StatusItem::isTrayAvailable()
+{
+    return QSystemTrayIcon::isSystemTrayAvailable();
+}

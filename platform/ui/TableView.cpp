@@ -210,24 +210,14 @@ void TableView::keyPressEvent(QKeyEvent *event)
     const long current = m_selectedRow;
     long target = -2;
     switch (event->key()) {
-    case Qt::Key_Down:
-        target = current < 0 ? 0 : std::min(m_rowCount - 1, current + 1);
-        break;
-    case Qt::Key_Up:
-        target = current < 0 ? 0 : std::max(0L, current - 1);
-        break;
+    case Qt::Key_Down: target = current < 0 ? 0 : std::min(m_rowCount - 1, current + 1); break;
+    case Qt::Key_Up: target = current < 0 ? 0 : std::max(0L, current - 1); break;
     case Qt::Key_PageDown:
         target = std::min(m_rowCount - 1, std::max(0L, current) + visibleRows);
         break;
-    case Qt::Key_PageUp:
-        target = std::max(0L, current - visibleRows);
-        break;
-    case Qt::Key_Home:
-        target = 0;
-        break;
-    case Qt::Key_End:
-        target = m_rowCount - 1;
-        break;
+    case Qt::Key_PageUp: target = std::max(0L, current - visibleRows); break;
+    case Qt::Key_Home: target = 0; break;
+    case Qt::Key_End: target = m_rowCount - 1; break;
     case Qt::Key_Delete:
     case Qt::Key_Backspace:
         if (current >= 0 && m_delegate)
@@ -240,9 +230,7 @@ void TableView::keyPressEvent(QKeyEvent *event)
             m_delegate->tableViewActivateRow(this, current);
         event->accept();
         return;
-    default:
-        QAbstractScrollArea::keyPressEvent(event);
-        return;
+    default: QAbstractScrollArea::keyPressEvent(event); return;
     }
     m_keyboardFocusVisible = true;
     if (target != current)

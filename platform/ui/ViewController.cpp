@@ -80,8 +80,10 @@ void ViewController::presentViewControllerAsSheet(ViewController *child)
     frame.moveCenter(parentFrame.center());
     if (const QScreen *screen = parentWindow->screen()) {
         const QRect avail = screen->availableGeometry();
-        frame.moveLeft(qBound(avail.left(), frame.left(), qMax(avail.left(), avail.right() - frame.width())));
-        frame.moveTop(qBound(avail.top(), frame.top(), qMax(avail.top(), avail.bottom() - frame.height())));
+        frame.moveLeft(
+            qBound(avail.left(), frame.left(), qMax(avail.left(), avail.right() - frame.width())));
+        frame.moveTop(
+            qBound(avail.top(), frame.top(), qMax(avail.top(), avail.bottom() - frame.height())));
     }
     sheet->move(frame.topLeft());
     sheet->show();

@@ -31,8 +31,9 @@ class ShellTest : public QObject {
     // works across it).
     static void startApp(QProcess &app)
     {
-        static const bool isolate = QProcess::execute(QStringLiteral("unshare"),
-                                                      {QStringLiteral("-rn"), QStringLiteral("true")}) == 0;
+        static const bool isolate =
+            QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("-rn"), QStringLiteral("true")}) == 0;
         if (isolate)
             app.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), binary()});
         else
@@ -118,8 +119,8 @@ private Q_SLOTS:
                                                QFileDevice::ExeOwner);
         const QString dataDir = home.path() + QStringLiteral("/data/orbitune");
         const QString dataFile = dataDir + QStringLiteral("/data.plist");
-        const QString resources =
-            qEnvironmentVariable("ORBITUNE_SOURCE_DIR") + QStringLiteral("/resources/default.plist");
+        const QString resources = qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                                  QStringLiteral("/resources/default.plist");
 
         auto runUntilSeeded = [&] {
             QProcess app;
@@ -128,10 +129,14 @@ private Q_SLOTS:
             app.setStandardErrorFile(QProcess::nullDevice());
             startApp(app);
             QVERIFY(app.waitForStarted());
-            QTRY_VERIFY_WITH_TIMEOUT(QFile(dataFile).size() > 0 && [&] {
-                QFile f(dataFile);
-                return f.open(QIODevice::ReadOnly) && f.readAll().contains("<key>live</key>");
-            }(), 20000);
+            QTRY_VERIFY_WITH_TIMEOUT(
+                QFile(dataFile).size() > 0 &&
+                    [&] {
+                        QFile f(dataFile);
+                        return f.open(QIODevice::ReadOnly) &&
+                               f.readAll().contains("<key>live</key>");
+                    }(),
+                20000);
             app.terminate();
             QVERIFY(app.waitForFinished(5000));
         };
@@ -158,7 +163,8 @@ private Q_SLOTS:
         }
         runUntilSeeded();
         QVERIFY(samePlistAsDefaults());
-        const QStringList kept = QDir(dataDir).entryList({QStringLiteral("data.plist.unreadable-*")});
+        const QStringList kept =
+            QDir(dataDir).entryList({QStringLiteral("data.plist.unreadable-*")});
         QCOMPARE(kept.size(), 1);
         QFile old(dataDir + QLatin1Char('/') + kept.first());
         QVERIFY(old.open(QIODevice::ReadOnly));

@@ -5,4 +5,7 @@
 
 #include <QVariantMap>
 
-int layerControl() { return int(QVariantMap().size()); }
+int layerControl()
+{
+    return int(QVariantMap().size());
+}

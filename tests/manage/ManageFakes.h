@@ -5,10 +5,10 @@
 // until answered, a log recorder, a host window to present sheets over, and a
 // guard that makes every file write of the process fail (also as root).
 
-#include "platform/ui/Alert.h"
-#include "platform/net/ImageLoader.h"
 #include "platform/base/Log.h"
+#include "platform/net/ImageLoader.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/ViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"

@@ -1,5 +1,5 @@
-#include "platform/media/GstMediaPlayer.h"
 #include "platform/base/Log.h"
+#include "platform/media/GstMediaPlayer.h"
 #include "platform/media/PlaylistResolver.h"
 #include "support/AudioSession.h"
 #include "support/StreamServers.h"

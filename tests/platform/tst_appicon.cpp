@@ -20,8 +20,7 @@ private Q_SLOTS:
     void resourcesLoad_data()
     {
         QTest::addColumn<QString>("path");
-        for (const char *p :
-             {AppIcon::ScalableResource, AppIcon::SymbolicResource})
+        for (const char *p : {AppIcon::ScalableResource, AppIcon::SymbolicResource})
             QTest::newRow(p) << QString::fromLatin1(p);
     }
 

@@ -4,8 +4,8 @@
 #include "support/TestEnv.h"
 
 #include "platform/base/NotificationCenter.h"
-#include "platform/ui/PreviewView.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
@@ -64,7 +64,8 @@ private Q_SLOTS:
 
     void existingListIsLeftAloneEvenWithoutCurrentProgram()
     {
-        const QVariantMap mine = program::make(QStringLiteral("Mine"), QString(), QStringLiteral("http://x/"));
+        const QVariantMap mine =
+            program::make(QStringLiteral("Mine"), QString(), QStringLiteral("http://x/"));
         QVERIFY(propertylist::writeFile(TestEnv::instance()->dataFile(),
                                         QVariantMap{{QStringLiteral("data"), QVariantList{mine}}}));
         const QByteArray before = [] {
@@ -91,9 +92,9 @@ private Q_SLOTS:
         QVERIFY(home->previewImageView()->image().isNull());
 
         // The current program changes before the first picture arrives.
-        QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
-            QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
-            QStringLiteral("http://127.0.0.1:1/second"))));
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+                          QStringLiteral("http://127.0.0.1:1/second"))));
         home->refeshLiveView();
         QCOMPARE(images->requests.size(), 2);
         images->answer(0, FakeImageLoader::solid(Qt::red));
@@ -112,8 +113,8 @@ private Q_SLOTS:
         home->refeshLiveView();
         images->answer(2, QImage());
         QVERIFY(home->previewImageView()->image().isNull());
-        QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
-            QStringLiteral("Fourth"), QStringLiteral("::not a url::"), QString())));
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Fourth"), QStringLiteral("::not a url::"), QString())));
         home->refeshLiveView();
         QCOMPARE(images->requests.size(), 3);
         QCOMPARE(home->titleTextField()->text(), QStringLiteral("Fourth"));
@@ -140,8 +141,9 @@ private Q_SLOTS:
         const QString name = QStringLiteral("<b>x</b><img src=\"file:///etc/passwd\">");
         QVERIFY(propertylist::writeFile(
             TestEnv::instance()->dataFile(),
-            QVariantMap{{QStringLiteral("data"), QVariantList{program::make(name, QString(), QString())}},
-                        {QStringLiteral("live"), program::make(name, QString(), QString())}}));
+            QVariantMap{
+                {QStringLiteral("data"), QVariantList{program::make(name, QString(), QString())}},
+                {QStringLiteral("live"), program::make(name, QString(), QString())}}));
         makeHome();
         QCOMPARE(home->titleTextField()->textFormat(), Qt::PlainText);
         QCOMPARE(home->nowPlayingLabel()->textFormat(), Qt::PlainText);

@@ -31,7 +31,10 @@ class PlaybackTest : public QObject {
 
     QString title() const { return home->titleTextField()->text(); }
     QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
-    bool turning() const { return home->previewImageView()->hasAnimation(QStringLiteral("animation")); }
+    bool turning() const
+    {
+        return home->previewImageView()->hasAnimation(QStringLiteral("animation"));
+    }
     void report(int status) { media->lastItem()->setStatus(MediaItem::Status(status)); }
 
     void setLive(const QString &name, const QString &url)
@@ -279,11 +282,13 @@ private Q_SLOTS:
         home->playClick();
         report(MediaItem::StatusReadyToPlay);
         QPointer<FakeMediaPlayer> player = media->last();
-        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")), 1);
+        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")),
+                 1);
         delete home;
         home = nullptr;
         QVERIFY(player.isNull());
-        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")), 0);
+        QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")),
+                 0);
         NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
         QCOMPARE(media->created(), 1);
     }

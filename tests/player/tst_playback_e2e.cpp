@@ -8,9 +8,9 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
-#include "platform/media/GstMediaPlayer.h"
-#include "platform/desktop/MprisService.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/desktop/MprisService.h"
+#include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
@@ -51,7 +51,10 @@ class PlaybackEndToEndTest : public QObject {
 
     QString title() const { return home->titleTextField()->text(); }
     QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
-    bool turning() const { return home->previewImageView()->hasAnimation(QStringLiteral("animation")); }
+    bool turning() const
+    {
+        return home->previewImageView()->hasAnimation(QStringLiteral("animation"));
+    }
 
     void choose(const QString &name, const QUrl &url)
     {
@@ -75,10 +78,7 @@ private Q_SLOTS:
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
     }
 
-    void cleanupTestCase()
-    {
-        MediaPlayerFactory::setShared(nullptr);
-    }
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
 
     void init()
     {
@@ -224,7 +224,8 @@ private Q_SLOTS:
     {
         choose(QStringLiteral("Talking"), servers.httpUrl(QStringLiteral("/icy.mp3")));
         QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
-        QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), StreamServers::icyTitle(), 15000);
+        QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), StreamServers::icyTitle(),
+                                  15000);
         QCOMPARE(title(), QStringLiteral("Talking"));
         home->playClick();
         QVERIFY(home->nowPlayingLabel()->text().isEmpty());

@@ -8,9 +8,9 @@
 #include "support/TestEnv.h"
 
 #include "manage/ListViewController.h"
-#include "platform/ui/Alert.h"
-#include "platform/media/GstMediaPlayer.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/ui/Alert.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -110,7 +110,8 @@ private Q_SLOTS:
             case 5: {
                 const QVariantMap chosen = programs.at(int(rng.bounded(programs.size())));
                 CacheManager::shareIntance()->saveLiveData(chosen);
-                NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
+                NotificationCenter::defaultCenter()->postNotificationName(
+                    QStringLiteral("LIVE_PLAY"));
                 ++switches;
                 break;
             }
@@ -124,15 +125,16 @@ private Q_SLOTS:
                 break;
             }
             case 7:
-                CacheManager::shareIntance()->saveData(programs.at(int(rng.bounded(programs.size()))));
+                CacheManager::shareIntance()->saveData(
+                    programs.at(int(rng.bounded(programs.size()))));
                 ++adds;
                 break;
             case 8:
-                CacheManager::shareIntance()->delData(programs.at(int(rng.bounded(programs.size()))));
+                CacheManager::shareIntance()->delData(
+                    programs.at(int(rng.bounded(programs.size()))));
                 ++deletes;
                 break;
-            default:
-                break;
+            default: break;
             }
             // Let some switches reach the network and some not.
             QTest::qWait(int(rng.bounded(rng.bounded(8) == 0 ? 300 : 5)));

@@ -57,12 +57,8 @@ struct Acknowledged {
             maybeDeleted.insert(i - kKeep);
             highest = std::max(highest, i);
             return true;
-        case 'D':
-            deleted.insert(i);
-            return true;
-        case 'L':
-            live = i;
-            return true;
+        case 'D': deleted.insert(i); return true;
+        case 'L': live = i; return true;
         default:
             *why =
                 QStringLiteral("the writer reported a failed change: ") + QString::fromLatin1(line);

@@ -10,7 +10,10 @@
 
 #include <cmath>
 
-AudioSession::AudioSession() { childprocess::shareGstRegistry(); }
+AudioSession::AudioSession()
+{
+    childprocess::shareGstRegistry();
+}
 
 AudioSession::~AudioSession()
 {

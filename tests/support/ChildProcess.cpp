@@ -94,11 +94,10 @@ void shareGstRegistry()
 {
     if (qEnvironmentVariableIsSet("GST_REGISTRY_1_0"))
         return;
-    qputenv("GST_REGISTRY_1_0",
-            QStringLiteral("%1/orbitune-test-gst-registry-%2.bin")
-                .arg(QDir::tempPath())
-                .arg(::getuid())
-                .toUtf8());
+    qputenv("GST_REGISTRY_1_0", QStringLiteral("%1/orbitune-test-gst-registry-%2.bin")
+                                    .arg(QDir::tempPath())
+                                    .arg(::getuid())
+                                    .toUtf8());
 }
 
 } // namespace childprocess

@@ -18,9 +18,15 @@ inline QByteArray statusField(const char *name)
     return {};
 }
 
-inline double residentMb() { return statusField("VmRSS:").split(' ').first().toDouble() / 1024.0; }
+inline double residentMb()
+{
+    return statusField("VmRSS:").split(' ').first().toDouble() / 1024.0;
+}
 
-inline int threads() { return statusField("Threads:").toInt(); }
+inline int threads()
+{
+    return statusField("Threads:").toInt();
+}
 
 inline int openFds()
 {

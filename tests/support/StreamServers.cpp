@@ -193,9 +193,8 @@ bool StreamServers::waitForMount(const QString &mount)
     QFile log(m_dir.filePath(QStringLiteral("error.log")));
     log.open(QIODevice::ReadOnly);
     return fail(QStringLiteral("source for %1 did not come up (%2, last status %3): %4 %5")
-                    .arg(mount,
-                         raw->state() == QProcess::Running ? QStringLiteral("running")
-                                                           : QStringLiteral("exited"))
+                    .arg(mount, raw->state() == QProcess::Running ? QStringLiteral("running")
+                                                                  : QStringLiteral("exited"))
                     .arg(mountStatus(m_icecastPort, mount))
                     .arg(QString::fromLocal8Bit(raw->readAll()),
                          QString::fromLocal8Bit(log.readAll().right(1500))));

@@ -29,16 +29,25 @@ TestEnv::TestEnv()
         qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-TestEnv *TestEnv::instance() { return g_env; }
+TestEnv *TestEnv::instance()
+{
+    return g_env;
+}
 
-QString TestEnv::dataDir() const { return m_root.path() + QStringLiteral("/data/orbitune"); }
+QString TestEnv::dataDir() const
+{
+    return m_root.path() + QStringLiteral("/data/orbitune");
+}
 
-QString TestEnv::dataFile() const { return dataDir() + QStringLiteral("/data.plist"); }
+QString TestEnv::dataFile() const
+{
+    return dataDir() + QStringLiteral("/data.plist");
+}
 
 QString fixturePath(const QString &name)
 {
-    return QString::fromLocal8Bit(qgetenv("ORBITUNE_SOURCE_DIR")) + QStringLiteral("/tests/fixtures/") +
-           name;
+    return QString::fromLocal8Bit(qgetenv("ORBITUNE_SOURCE_DIR")) +
+           QStringLiteral("/tests/fixtures/") + name;
 }
 
 QByteArray readFixture(const QString &name)

@@ -9,8 +9,8 @@
 class TestEnv {
 public:
     TestEnv();
-    QString dataDir() const;    // what QStandardPaths::AppDataLocation resolves to
-    QString dataFile() const;   // dataDir() + "/data.plist"
+    QString dataDir() const;  // what QStandardPaths::AppDataLocation resolves to
+    QString dataFile() const; // dataDir() + "/data.plist"
     QString root() const { return m_root.path(); }
     static TestEnv *instance();
 
@@ -22,14 +22,14 @@ private:
 QByteArray readFixture(const QString &name);
 QString fixturePath(const QString &name);
 
-#define ORBITUNE_TEST_MAIN(TestObject)                                                            \
-    int main(int argc, char **argv)                                                               \
-    {                                                                                             \
-        TestEnv env;                                                                              \
-        QApplication app(argc, argv);                                                             \
-        QApplication::setApplicationName(QStringLiteral("orbitune"));                             \
-        QApplication::setQuitOnLastWindowClosed(false);                                           \
-        TestObject tc;                                                                            \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                \
-        return QTest::qExec(&tc, argc, argv);                                                     \
+#define ORBITUNE_TEST_MAIN(TestObject)                                                             \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        TestEnv env;                                                                               \
+        QApplication app(argc, argv);                                                              \
+        QApplication::setApplicationName(QStringLiteral("orbitune"));                              \
+        QApplication::setQuitOnLastWindowClosed(false);                                            \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
     }
