@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds Orbitune with its tests (warnings are
-# errors) and runs the whole suite, then does the same under AddressSanitizer
+# Installs what is missing, checks the code's formatting, builds Orbitune
+# with its tests (warnings are errors) and runs the whole suite, then does the same under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and fuzzes the data-file reader for a
 # minute. Pass --quick to skip the sanitizer and fuzz passes.
 set -euo pipefail
@@ -10,6 +10,9 @@ sanitize=1
 [[ "${1:-}" == "--quick" ]] && sanitize=0
 
 bash "$here/scripts/install-deps.sh" --test
+
+echo "== format check =="
+bash "$here/scripts/check-format.sh"
 
 run_suite() {
   local build=$1; shift

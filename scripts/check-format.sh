@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Fails when a C++ file of the product, its tests or its benchmarks differs
+# from what clang-format (with the repository's .clang-format) would make it.
+# Run `clang-format -i <file>` to fix one.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+cd "$here"
+dirs=(app store player manage platform find tests bench)
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  mapfile -t files < <(git ls-files -- "${dirs[@]/%//*.cpp}" "${dirs[@]/%//*.h}")
+else
+  mapfile -t files < <(find "${dirs[@]}" -name '*.cpp' -o -name '*.h' 2>/dev/null)
+fi
+clang-format --dry-run -Werror "${files[@]}"
+echo "format: ${#files[@]} files as clang-format makes them"
