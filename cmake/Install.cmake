@@ -37,11 +37,15 @@ foreach(size IN LISTS ORBITUNE_ICON_SIZES)
           DESTINATION ${_hicolor}/${size}x${size}/apps)
 endforeach()
 
+install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orbitune)
+
 # --- Debian package ---------------------------------------------------------
 set(CPACK_PACKAGE_NAME orbitune)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Orbitune developers")
 set(CPACK_PACKAGE_CONTACT "Orbitune developers <orbitune@example.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/LICENSE)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "internet radio player for the desktop")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "Orbitune plays internet radio streams from a list of programs that the\n"

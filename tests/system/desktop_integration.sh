@@ -57,6 +57,7 @@ expected_files() {
   echo bin/orbitune
   echo share/applications/orbitune.desktop
   echo share/metainfo/orbitune.metainfo.xml
+  echo share/doc/orbitune/copyright
   echo share/icons/hicolor/scalable/apps/orbitune.svg
   echo share/icons/hicolor/symbolic/apps/orbitune-symbolic.svg
   for s in "${icon_sizes[@]}"; do
@@ -103,6 +104,10 @@ check_tree() {
   if [[ -f $metainfo ]]; then
     grep -q '<launchable type="desktop-id">orbitune.desktop</launchable>' "$metainfo" ||
       fail "$label: metainfo does not launch orbitune.desktop"
+    grep -q '<project_license>GPL-3.0-or-later</project_license>' "$metainfo" ||
+      fail "$label: metainfo does not name the licence"
+    grep -q '^License: GPL-3.0-or-later' "$base/share/doc/orbitune/copyright" ||
+      fail "$label: copyright file does not name the licence"
     appstreamcli validate --no-net "$metainfo" >"$scratch/asv.log" 2>&1 ||
       { cat "$scratch/asv.log" >&2; fail "$label: installed metainfo does not validate"; }
   fi
