@@ -109,7 +109,6 @@ void FindViewController::showWindow(QWidget *near)
 {
     QWidget *window = view();
     if (!window->isVisible()) {
-        window->adjustSize();
         QWidget *anchor = near ? near->window() : nullptr;
         const QScreen *screen = anchor ? anchor->screen() : window->screen();
         QRect frame(QPoint(0, 0), window->size());
