@@ -1,5 +1,6 @@
 #include "app/AppDelegate.h"
 
+#include "app/FindLauncher.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/desktop/MprisService.h"
@@ -18,6 +19,7 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate()
 {
+    delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
     m_home.reset();
@@ -33,8 +35,14 @@ void AppDelegate::loadMainInterface()
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
     m_home = std::make_unique<HomeViewController>();
-    m_home->setListControllerFactory([] { return new ListViewController; });
+    m_find = new FindLauncher(this);
+    m_home->setListControllerFactory([this] {
+        auto *list = new ListViewController;
+        m_find->attachList(list);
+        return list;
+    });
     m_home->setAddControllerFactory([] { return new AddViewController; });
+    m_find->attachHome(m_home.get());
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,

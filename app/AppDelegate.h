@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class FindLauncher;
 class GstMediaPlayerFactory;
 class HomeViewController;
 class MprisBridge;
@@ -37,4 +38,5 @@ private:
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
+    FindLauncher *m_find = nullptr;
 };

@@ -15,6 +15,7 @@
 #include <QLabel>
 #include <QPointer>
 #include <QPushButton>
+#include <QShortcut>
 #include <QUrl>
 
 namespace {
@@ -48,6 +49,11 @@ QWidget *ListViewController::loadView()
     m_ui->listTableView->registerViewFactory(kCellIdentifier, [] { return new ListCell; });
     connect(m_ui->closeBtn, &QPushButton::clicked, this, [this] { closeClick(m_ui->closeBtn); });
     connect(m_ui->redoBtn, &QPushButton::clicked, this, [this] { redoClick(m_ui->redoBtn); });
+    connect(m_ui->findButton, &QPushButton::clicked, this, &ListViewController::findRequested);
+    auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), root);
+    find->setObjectName(QStringLiteral("findShortcut"));
+    find->setContext(Qt::WindowShortcut);
+    connect(find, &QShortcut::activated, this, &ListViewController::findRequested);
     return root;
 }
 

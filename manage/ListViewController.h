@@ -46,6 +46,10 @@ public:
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
 
+Q_SIGNALS:
+    // "Find Stations" (button or Ctrl+F): whoever assembles the app opens it.
+    void findRequested();
+
 protected:
     QWidget *loadView() override;
     void viewDidLoad() override;

@@ -1,0 +1,61 @@
+#include "app/FindLauncher.h"
+
+#include "find/FindViewController.h"
+#include "manage/ListViewController.h"
+#include "player/HomeViewController.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QShortcut>
+
+FindLauncher::FindLauncher(QObject *parent) : QObject(parent) {}
+
+FindLauncher::~FindLauncher() = default;
+
+void FindLauncher::attachHome(HomeViewController *home)
+{
+    m_home = home;
+    QWidget *window = home->view();
+    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), window);
+    shortcut->setObjectName(QStringLiteral("findShortcut"));
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, [this, window] { open(window); });
+
+    // Beside the other actions, above the separator before "Quit".
+    QMenu *menu = home->statusMenu();
+    if (!menu)
+        return;
+    QAction *before = nullptr;
+    for (QAction *action : menu->actions()) {
+        if (action->isSeparator()) {
+            before = action;
+            break;
+        }
+    }
+    auto *find = new QAction(QStringLiteral("Find Stations"), menu);
+    find->setObjectName(QStringLiteral("findAction"));
+    connect(find, &QAction::triggered, this, [this] {
+        QWidget *window = m_home ? m_home->view() : nullptr;
+        open(window && window->isVisible() ? window : nullptr);
+    });
+    menu->insertAction(before, find);
+}
+
+void FindLauncher::attachList(ListViewController *list)
+{
+    m_list = list;
+    connect(list, &ListViewController::findRequested, this,
+            [this, list] { open(list->isViewLoaded() ? list->view() : nullptr); });
+}
+
+void FindLauncher::open(QWidget *near)
+{
+    if (!m_find) {
+        m_find = std::make_unique<FindViewController>();
+        connect(m_find.get(), &FindViewController::stationAdded, this, [this] {
+            if (m_list && m_list->isViewLoaded())
+                m_list->loadData();
+        });
+    }
+    m_find->showWindow(near);
+}

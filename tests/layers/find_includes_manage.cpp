@@ -1,0 +1,3 @@
+// The station search adds and plays through the store, never through the
+// list window.
+#include "manage/ListViewController.h"
