@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QMutex>
 #include <QSaveFile>
 #include <QTimeZone>
 
@@ -222,6 +223,23 @@ plist_t fromVariant(const QVariant &value, int depth)
     }
 }
 
+// The last file read with what it held. The windows read the whole file on
+// every call so that each sees what another wrote last; reading the bytes is
+// cheap, parsing a long list is not. Only bytes identical to the last ones
+// reuse the result, so a change by anyone shows at once.
+struct LastRead {
+    QMutex mutex;
+    QString path;
+    QByteArray bytes;
+    ReadResult result;
+};
+
+LastRead &lastRead()
+{
+    static LastRead last;
+    return last;
+}
+
 } // namespace
 
 QVariant parse(const QByteArray &bytes, QString *error)
@@ -305,8 +323,18 @@ ReadResult readFile(const QString &path)
         result.state = FileState::Empty;
         return result;
     }
+    LastRead &last = lastRead();
+    {
+        QMutexLocker lock(&last.mutex);
+        if (last.path == path && last.bytes == bytes)
+            return last.result;
+    }
     result.value = parse(bytes, &result.error);
     result.state = result.value.isValid() ? FileState::Value : FileState::Unreadable;
+    QMutexLocker lock(&last.mutex);
+    last.path = path;
+    last.bytes = bytes;
+    last.result = result;
     return result;
 }
 
