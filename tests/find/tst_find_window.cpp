@@ -106,6 +106,10 @@ private Q_SLOTS:
                  QStringLiteral("jazz, lounge"));
         QCOMPARE(status(), QStringLiteral("3 stations."));
         QVERIFY(child<QProgressBar>("busyIndicator")->isHidden());
+        // The status line reads as what it says, not as a fixed caption.
+        QCOMPARE(QAccessible::queryAccessibleInterface(child<QLabel>("statusLabel"))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("3 stations."));
 
         // Screen readers hear each row as its station.
         QAccessibleInterface *results = QAccessible::queryAccessibleInterface(table());
