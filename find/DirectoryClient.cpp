@@ -153,8 +153,7 @@ void DirectoryClient::readBody()
 {
     if (!m_reply)
         return;
-    const qint64 announced =
-        m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
+    const qint64 announced = m_reply->header(QNetworkRequest::ContentLengthHeader).toLongLong();
     m_body += m_reply->readAll();
     if (announced > kMaxBodyBytes || m_body.size() > kMaxBodyBytes) {
         dropReply();
@@ -178,8 +177,8 @@ void DirectoryClient::replyFinished()
     dropReply();
 
     if (status >= 400) {
-        attemptFailed(QStringLiteral("The station directory answered with an error (HTTP %1).")
-                          .arg(status));
+        attemptFailed(
+            QStringLiteral("The station directory answered with an error (HTTP %1).").arg(status));
         return;
     }
     if (error == QNetworkReply::OperationCanceledError) {
@@ -187,8 +186,8 @@ void DirectoryClient::replyFinished()
         return;
     }
     if (error != QNetworkReply::NoError) {
-        attemptFailed(QStringLiteral("The station directory could not be reached: %1.")
-                          .arg(errorText));
+        attemptFailed(
+            QStringLiteral("The station directory could not be reached: %1.").arg(errorText));
         return;
     }
     const stationjson::Result result = stationjson::parse(body);
@@ -253,6 +252,5 @@ QString DirectoryClient::timeoutMessage() const
     if (m_timeoutMs % 1000 == 0)
         return QStringLiteral("The station directory did not answer in time (%1 s).")
             .arg(m_timeoutMs / 1000);
-    return QStringLiteral("The station directory did not answer in time (%1 ms).")
-        .arg(m_timeoutMs);
+    return QStringLiteral("The station directory did not answer in time (%1 ms).").arg(m_timeoutMs);
 }

@@ -14,7 +14,6 @@
 
 namespace {
 
-
 QString quoted(const QString &name)
 {
     return QStringLiteral("“%1”").arg(name);
@@ -63,8 +62,8 @@ QWidget *FindViewController::loadView()
     table->horizontalHeader()->resizeSection(StationModel::CountryColumn, 120);
     table->horizontalHeader()->resizeSection(StationModel::FormatColumn, 120);
 
-    for (QLineEdit *field : {m_ui->searchField, m_ui->countryField, m_ui->languageField,
-                             m_ui->tagField}) {
+    for (QLineEdit *field :
+         {m_ui->searchField, m_ui->countryField, m_ui->languageField, m_ui->tagField}) {
         connect(field, &QLineEdit::textEdited, &m_debounce, qOverload<>(&QTimer::start));
         connect(field, &QLineEdit::returnPressed, this, &FindViewController::searchNow);
         // The clear button changes the text without an edit.
@@ -115,8 +114,8 @@ void FindViewController::showWindow(QWidget *near)
         frame.moveCenter(anchor && anchor->isVisible() ? anchor->frameGeometry().center()
                                                        : screen->availableGeometry().center());
         const QRect avail = screen->availableGeometry();
-        frame.moveLeft(qBound(avail.left(), frame.left(),
-                              qMax(avail.left(), avail.right() - frame.width())));
+        frame.moveLeft(
+            qBound(avail.left(), frame.left(), qMax(avail.left(), avail.right() - frame.width())));
         frame.moveTop(
             qBound(avail.top(), frame.top(), qMax(avail.top(), avail.bottom() - frame.height())));
         window->move(frame.topLeft());
@@ -210,7 +209,8 @@ void FindViewController::playRow(int row)
         return;
     }
     const Station &s = m_model->station(row);
-    if (!CacheManager::shareIntance()->saveLiveData(program::make(s.name, s.favicon, s.streamUrl))) {
+    if (!CacheManager::shareIntance()->saveLiveData(
+            program::make(s.name, s.favicon, s.streamUrl))) {
         setStatus(QStringLiteral("%1 could not be saved as the current program, so it cannot be "
                                  "played.")
                       .arg(quoted(s.name)));

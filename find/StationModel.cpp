@@ -12,16 +12,11 @@ namespace {
 QString column(const Station &s, int column)
 {
     switch (column) {
-    case StationModel::NameColumn:
-        return s.name;
-    case StationModel::CountryColumn:
-        return s.country;
-    case StationModel::FormatColumn:
-        return s.formatText();
-    case StationModel::TagsColumn:
-        return s.tags;
-    default:
-        return {};
+    case StationModel::NameColumn: return s.name;
+    case StationModel::CountryColumn: return s.country;
+    case StationModel::FormatColumn: return s.formatText();
+    case StationModel::TagsColumn: return s.tags;
+    default: return {};
     }
 }
 
@@ -41,9 +36,7 @@ QPixmap placeholder()
 
 } // namespace
 
-StationModel::StationModel(QObject *parent) : QAbstractTableModel(parent), m_blank(placeholder())
-{
-}
+StationModel::StationModel(QObject *parent) : QAbstractTableModel(parent), m_blank(placeholder()) {}
 
 void StationModel::setStations(const QList<Station> &stations)
 {
@@ -96,24 +89,21 @@ QVariant StationModel::data(const QModelIndex &index, int role) const
         return {};
     const Station &s = m_stations.at(index.row());
     switch (role) {
-    case Qt::DisplayRole:
-        return column(s, index.column());
-    case Qt::DecorationRole:
-        return index.column() == NameColumn ? icon(index.row()) : QVariant();
+    case Qt::DisplayRole: return column(s, index.column());
+    case Qt::DecorationRole: return index.column() == NameColumn ? icon(index.row()) : QVariant();
     case Qt::AccessibleTextRole:
         return index.column() == NameColumn ? s.name : column(s, index.column());
     case Qt::AccessibleDescriptionRole:
         if (index.column() != NameColumn)
             return {};
-        return QStringList{s.country, s.formatText(), s.tags}.filter(QRegularExpression(
-                                                                   QStringLiteral("\\S")))
+        return QStringList{s.country, s.formatText(), s.tags}
+            .filter(QRegularExpression(QStringLiteral("\\S")))
             .join(QStringLiteral(", "));
     case Qt::ToolTipRole: {
         const QString text = column(s, index.column());
         return text.isEmpty() ? QVariant() : QVariant(literalToolTip(text));
     }
-    default:
-        return {};
+    default: return {};
     }
 }
 
@@ -128,16 +118,11 @@ QVariant StationModel::headerData(int section, Qt::Orientation orientation, int 
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
-    case NameColumn:
-        return QStringLiteral("Station");
-    case CountryColumn:
-        return QStringLiteral("Country");
-    case FormatColumn:
-        return QStringLiteral("Format");
-    case TagsColumn:
-        return QStringLiteral("Tags");
-    default:
-        return {};
+    case NameColumn: return QStringLiteral("Station");
+    case CountryColumn: return QStringLiteral("Country");
+    case FormatColumn: return QStringLiteral("Format");
+    case TagsColumn: return QStringLiteral("Tags");
+    default: return {};
     }
 }
 
@@ -166,8 +151,8 @@ void StationModel::iconArrived(const QString &url, const QImage &image)
         return;
     QPixmap pixmap = placeholder();
     {
-        const QImage scaled = image.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio,
-                                           Qt::SmoothTransformation);
+        const QImage scaled =
+            image.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation);
         QPainter painter(&pixmap);
         painter.drawImage((kIconSize - scaled.width()) / 2, (kIconSize - scaled.height()) / 2,
                           scaled);

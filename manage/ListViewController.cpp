@@ -6,6 +6,7 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
+#include "platform/ui/Announce.h"
 #include "platform/ui/PreviewView.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
@@ -105,11 +106,17 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
     }
 
     const QString name = program::name(item);
+    const QString url = program::url(item);
     cell->nameTF()->setText(name);
-    cell->urlTF()->setText(program::url(item));
-    // Screen readers tell one row's buttons from another's by the program.
-    cell->listPlayBtn()->setAccessibleName(QStringLiteral("Play %1").arg(name));
-    cell->listDelBtn()->setAccessibleName(QStringLiteral("Delete %1").arg(name));
+    cell->urlTF()->setText(url);
+    // A screen reader names the row, its picture and its buttons after the
+    // program, so one row is told from another.
+    announce::setName(cell, name.isEmpty() ? QStringLiteral("Program") : name);
+    announce::setDescription(cell, url);
+    announce::setName(cell->previewImageView(),
+                      announce::pictureName(name, QStringLiteral("Program picture")));
+    announce::setName(cell->listPlayBtn(), QStringLiteral("Play %1").arg(name).trimmed());
+    announce::setName(cell->listDelBtn(), QStringLiteral("Delete %1").arg(name).trimmed());
     cell->setRow(row);
 
     QPointer<ListViewController> self(this);

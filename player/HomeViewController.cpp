@@ -3,6 +3,7 @@
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
+#include "platform/ui/Announce.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
@@ -140,6 +141,9 @@ void HomeViewController::refeshLiveView()
     }
 
     m_ui->titleTextField->setText(program::name(live));
+    announce::setName(
+        m_ui->previewImageView,
+        announce::pictureName(program::name(live), QStringLiteral("Program picture")));
     if (m_statusItem)
         m_statusItem->setToolTip(program::name(live));
     Q_EMIT nowPlayingChanged();

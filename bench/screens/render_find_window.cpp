@@ -26,7 +26,9 @@ int main(int argc, char *argv[])
     launcher.attachHome(&home);
     launcher.open(home.view());
     FindViewController *find = launcher.controller();
-    find->view()->findChild<QLineEdit *>(QStringLiteral("searchField"))->setText(QStringLiteral("a"));
+    find->view()
+        ->findChild<QLineEdit *>(QStringLiteral("searchField"))
+        ->setText(QStringLiteral("a"));
     find->searchNow();
     QElapsedTimer waited;
     waited.start();

@@ -21,11 +21,11 @@ public:
     {
         const QString script = QString::fromLocal8Bit(qgetenv("ORBITUNE_SOURCE_DIR")) +
                                QStringLiteral("/tests/find/fake_directory.py");
-        m_process = childprocess::start(
-            QStringLiteral("python3"),
-            {script, QStringLiteral("--dir"), m_dir.path(), QStringLiteral("--stream"),
-             stream.toString()},
-            QProcessEnvironment::systemEnvironment(), m_dir.filePath(QStringLiteral("stderr.log")));
+        m_process = childprocess::start(QStringLiteral("python3"),
+                                        {script, QStringLiteral("--dir"), m_dir.path(),
+                                         QStringLiteral("--stream"), stream.toString()},
+                                        QProcessEnvironment::systemEnvironment(),
+                                        m_dir.filePath(QStringLiteral("stderr.log")));
         if (m_process)
             m_port = childprocess::waitForLine(m_process.get(), "READY", 20000).toUShort();
     }
@@ -60,7 +60,8 @@ public:
     {
         QList<QJsonObject> out;
         for (const QJsonObject &r : requests()) {
-            if (r.value(QStringLiteral("path")).toString() == QStringLiteral("/json/stations/search"))
+            if (r.value(QStringLiteral("path")).toString() ==
+                QStringLiteral("/json/stations/search"))
                 out << r;
         }
         return out;

@@ -17,8 +17,7 @@ class FindClientTest : public QObject {
 
     static QList<Station> stationsOf(const QSignalSpy &spy)
     {
-        return spy.isEmpty() ? QList<Station>()
-                             : spy.last().at(1).value<QList<Station>>();
+        return spy.isEmpty() ? QList<Station>() : spy.last().at(1).value<QList<Station>>();
     }
 
 private Q_SLOTS:

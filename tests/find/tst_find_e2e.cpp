@@ -11,8 +11,8 @@
 #include "app/FindLauncher.h"
 #include "find/FindViewController.h"
 #include "find/StationModel.h"
-#include "platform/media/GstMediaPlayer.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/media/GstMediaPlayer.h"
 #include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -38,7 +38,8 @@ private Q_SLOTS:
         childprocess::shareGstRegistry();
         QVERIFY2(audio.start(), qPrintable(audio.errorString()));
         QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
-        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")), qPrintable(servers.errorString()));
+        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
+                 qPrintable(servers.errorString()));
         directory = std::make_unique<FakeDirectory>(servers.mp3Url());
         QVERIFY(directory->isUp());
         meter = std::make_unique<LevelMeter>(audio);
@@ -70,9 +71,8 @@ private Q_SLOTS:
         auto *field = window->findChild<QLineEdit *>(QStringLiteral("searchField"));
         auto *table = window->findChild<QTableView *>(QStringLiteral("resultsTable"));
         QTest::keyClicks(field, QStringLiteral("rock antenne"));
-        QTRY_VERIFY_WITH_TIMEOUT(!launcher.controller()->client()->isBusy() &&
-                                     table->model()->rowCount() == 1,
-                                 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !launcher.controller()->client()->isBusy() && table->model()->rowCount() == 1, 10000);
         const QString uuid = launcher.controller()->model()->station(0).uuid;
         QTest::keyClick(field, Qt::Key_Down);
         QTest::keyClick(table, Qt::Key_Return);

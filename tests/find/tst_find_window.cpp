@@ -55,7 +55,8 @@ class FindWindowTest : public QObject {
         find->showWindow();
         if (!QTest::qWaitForWindowExposed(find->view()))
             return false;
-        return QTest::qWaitFor([this] { return idle() && table()->model()->rowCount() > 0; }, 10000);
+        return QTest::qWaitFor([this] { return idle() && table()->model()->rowCount() > 0; },
+                               10000);
     }
 
 private Q_SLOTS:
@@ -90,8 +91,12 @@ private Q_SLOTS:
         const qsizetype before = directory.searches().size();
 
         QTest::keyClicks(child<QLineEdit>("searchField"), QStringLiteral("jazz"));
-        QVERIFY(QTest::qWaitFor([this] { return idle() && rowName(0) == QStringLiteral("Jazz Lounge") &&
-                                                table()->model()->rowCount() == 3; }, 10000));
+        QVERIFY(QTest::qWaitFor(
+            [this] {
+                return idle() && rowName(0) == QStringLiteral("Jazz Lounge") &&
+                       table()->model()->rowCount() == 3;
+            },
+            10000));
         // Four key presses, one request.
         QCOMPARE(directory.searches().size(), before + 1);
         QCOMPARE(rowName(1), QStringLiteral("Jazz Classics"));
@@ -101,24 +106,36 @@ private Q_SLOTS:
                  QStringLiteral("jazz, lounge"));
         QCOMPARE(status(), QStringLiteral("3 stations."));
         QVERIFY(child<QProgressBar>("busyIndicator")->isHidden());
+        // The status line reads as what it says, not as a fixed caption.
+        QCOMPARE(QAccessible::queryAccessibleInterface(child<QLabel>("statusLabel"))
+                     ->text(QAccessible::Name),
+                 QStringLiteral("3 stations."));
 
         // Screen readers hear each row as its station.
         QAccessibleInterface *results = QAccessible::queryAccessibleInterface(table());
         QVERIFY(results && results->tableInterface());
-        QCOMPARE(results->tableInterface()->cellAt(1, StationModel::NameColumn)->text(QAccessible::Name),
-                 QStringLiteral("Jazz Classics"));
+        QCOMPARE(
+            results->tableInterface()->cellAt(1, StationModel::NameColumn)->text(QAccessible::Name),
+            QStringLiteral("Jazz Classics"));
 
         // Favicons come through the shared loader, for the list shown only:
         // the first list's request is dropped with that list.
         const QString iconUrl = QStringLiteral("http://127.0.0.1:9/icons/1.png");
         const auto first = std::find_if(images->requests.cbegin(), images->requests.cend(),
-                                         [&](const auto &r) { return r.url == QUrl(iconUrl); });
+                                        [&](const auto &r) { return r.url == QUrl(iconUrl); });
         QVERIFY(first != images->requests.cend() && !first->context);
         int icon = -1;
-        QTRY_VERIFY((icon = images->lastIndexOf(iconUrl)) >= 0 && images->requests.at(icon).context);
+        QTRY_VERIFY((icon = images->lastIndexOf(iconUrl)) >= 0 &&
+                    images->requests.at(icon).context);
         images->answer(icon, HeldImageLoader::solid(Qt::red));
-        QTRY_COMPARE(table()->model()->index(0, 0).data(Qt::DecorationRole).value<QPixmap>()
-                         .toImage().pixelColor(12, 12), QColor(Qt::red));
+        QTRY_COMPARE(table()
+                         ->model()
+                         ->index(0, 0)
+                         .data(Qt::DecorationRole)
+                         .value<QPixmap>()
+                         .toImage()
+                         .pixelColor(12, 12),
+                     QColor(Qt::red));
 
         child<QLineEdit>("searchField")->clear();
         QTest::keyClicks(child<QLineEdit>("searchField"), QStringLiteral("bold"));
@@ -137,7 +154,8 @@ private Q_SLOTS:
         QTest::keyClicks(child<QLineEdit>("tagField"), QStringLiteral("filler"));
         QTest::keyClick(child<QLineEdit>("tagField"), Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(idle() && rowName(0) == QStringLiteral("Filler 000"), 10000);
-        const QJsonObject query = directory.searches().last().value(QStringLiteral("query")).toObject();
+        const QJsonObject query =
+            directory.searches().last().value(QStringLiteral("query")).toObject();
         QCOMPARE(query.value(QStringLiteral("country")).toString(), QStringLiteral("germany"));
         QCOMPARE(query.value(QStringLiteral("tag")).toString(), QStringLiteral("filler"));
         QCOMPARE(table()->model()->rowCount(), 100);
@@ -146,8 +164,13 @@ private Q_SLOTS:
         QVERIFY(more->isEnabled());
         QTest::mouseClick(more, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(table()->model()->rowCount(), 200, 10000);
-        QCOMPARE(directory.searches().last().value(QStringLiteral("query")).toObject()
-                     .value(QStringLiteral("offset")).toString(), QStringLiteral("100"));
+        QCOMPARE(directory.searches()
+                     .last()
+                     .value(QStringLiteral("query"))
+                     .toObject()
+                     .value(QStringLiteral("offset"))
+                     .toString(),
+                 QStringLiteral("100"));
         QTRY_VERIFY(more->isEnabled());
         QTest::mouseClick(more, Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(table()->model()->rowCount(), 250, 10000);
@@ -163,9 +186,9 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(idle() && table()->model()->rowCount() == 1, 10000);
         const QString uuid = find->model()->station(0).uuid;
         const QStringList clicksBefore = directory.clicks();
-        const QVariantMap expected =
-            program::make(QStringLiteral("Jazz Classics"), QStringLiteral("http://127.0.0.1:9/icons/2.png"),
-                          QStringLiteral("http://127.0.0.1:9/none.mp3"));
+        const QVariantMap expected = program::make(QStringLiteral("Jazz Classics"),
+                                                   QStringLiteral("http://127.0.0.1:9/icons/2.png"),
+                                                   QStringLiteral("http://127.0.0.1:9/none.mp3"));
 
         // Return on the row plays it as the program list would.
         table()->setFocus();
@@ -227,7 +250,8 @@ private Q_SLOTS:
         QCOMPARE(rowName(0), QStringLiteral("Jazz Lounge"));
 
         // Nobody listening at all.
-        find->client()->setServers({QUrl(QStringLiteral("http://127.0.0.1:%1").arg(childprocess::freePort()))});
+        find->client()->setServers(
+            {QUrl(QStringLiteral("http://127.0.0.1:%1").arg(childprocess::freePort()))});
         QTest::keyClick(field, Qt::Key_Return);
         QTRY_VERIFY_WITH_TIMEOUT(idle(), 5000);
         QVERIFY2(status().contains(QStringLiteral("could not be reached")), qPrintable(status()));
@@ -283,7 +307,8 @@ private Q_SLOTS:
 
         // What the window adds shows in the open list.
         QTRY_VERIFY_WITH_TIMEOUT(!launcher.controller()->client()->isBusy() &&
-                                     launcher.controller()->model()->count() > 0, 10000);
+                                     launcher.controller()->model()->count() > 0,
+                                 10000);
         QCOMPARE(list->listTableView()->numberOfRows(), 1L);
         launcher.controller()->addRow(0);
         QCOMPARE(list->listTableView()->numberOfRows(), 2L);

@@ -190,6 +190,8 @@ private Q_SLOTS:
                                           child<QPushButton>("closeBtn")}));
         for (QWidget *control : chain) {
             QVERIFY2(!control->accessibleName().isEmpty(), qPrintable(control->objectName()));
+            QVERIFY2(!control->accessibleDescription().isEmpty(),
+                     qPrintable(control->objectName()));
             QVERIFY2(!control->toolTip().isEmpty(), qPrintable(control->objectName()));
         }
     }

@@ -2,6 +2,7 @@
 // only in the active window, hidden by a repaint of the row but not by its
 // own showing), the log lines, and the play/delete callbacks.
 #include "manage/ListCell.h"
+#include "support/AccessibilityEvents.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -95,8 +96,16 @@ private Q_SLOTS:
         QCOMPARE(cell->previewImageView()->objectName(), QStringLiteral("previewImageView"));
         for (QPushButton *b : {cell->listPlayBtn(), cell->listDelBtn()}) {
             QVERIFY(!b->accessibleName().isEmpty());
+            QVERIFY(!accessibleDescriptionOf(b).isEmpty());
             QVERIFY(!b->toolTip().isEmpty());
         }
+        // The labels are read as what they show, never as a fixed caption.
+        cell->nameTF()->setText(QStringLiteral("Jazz"));
+        cell->urlTF()->setText(QStringLiteral("http://127.0.0.1:9/jazz"));
+        QCOMPARE(accessibleNameOf(cell->nameTF()), QStringLiteral("Jazz"));
+        QCOMPARE(accessibleNameOf(cell->urlTF()), QStringLiteral("http://127.0.0.1:9/jazz"));
+        QVERIFY(!accessibleDescriptionOf(cell->nameTF()).isEmpty());
+        QVERIFY(!accessibleDescriptionOf(cell->urlTF()).isEmpty());
     }
 
     void ignoresThePointerBeforeItsFirstPaint()

@@ -2,6 +2,7 @@
 // store in a private data directory, a presenter that records and answers
 // alerts and an image loader that answers when told.
 #include "ManageFakes.h"
+#include "support/AccessibilityEvents.h"
 
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
@@ -128,6 +129,13 @@ private Q_SLOTS:
         QCOMPARE(first->row(), 0L);
         QCOMPARE(first->listPlayBtn()->accessibleName(), QStringLiteral("Play Program a"));
         QCOMPARE(first->listDelBtn()->accessibleName(), QStringLiteral("Delete Program a"));
+        // A screen reader reads the row as its program and its address.
+        QCOMPARE(accessibleNameOf(first), QStringLiteral("Program a"));
+        QCOMPARE(accessibleDescriptionOf(first), QStringLiteral("http://127.0.0.1:9/a.mp3"));
+        QCOMPARE(accessibleNameOf(first->nameTF()), QStringLiteral("Program a"));
+        QCOMPARE(accessibleNameOf(first->urlTF()), QStringLiteral("http://127.0.0.1:9/a.mp3"));
+        QCOMPARE(accessibleNameOf(first->previewImageView()), QStringLiteral("Program a picture"));
+        QCOMPARE(accessibleNameOf(cellAt(1)), QStringLiteral("Program"));
         // An entry without usable keys shows empty texts and asks for no image.
         QCOMPARE(cellAt(1)->nameTF()->text(), QString());
         QCOMPARE(cellAt(1)->urlTF()->text(), QString());
@@ -333,6 +341,32 @@ private Q_SLOTS:
                           Qt::LeftButton);
         QTRY_VERIFY(list.isNull());
         QCOMPARE(livePlays, 0);
+    }
+
+    // Tab walks the window in reading order, and a screen reader can tell
+    // every control's name and purpose.
+    void keyboardOrderAndLabels()
+    {
+        open();
+        const QList<QWidget *> expected{
+            table(), sheet()->findChild<QPushButton *>(QStringLiteral("redoBtn")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("findButton")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("closeBtn"))};
+        QList<QWidget *> chain;
+        QWidget *w = table();
+        for (int i = 0; i < expected.size(); ++i) {
+            chain << w;
+            w = w->nextInFocusChain();
+            while (!(w->focusPolicy() & Qt::TabFocus) || !w->isVisible())
+                w = w->nextInFocusChain();
+        }
+        QCOMPARE(chain, expected);
+        QCOMPARE(w, table()); // and round again
+        for (QWidget *control : expected) {
+            QVERIFY2(!accessibleNameOf(control).isEmpty(), qPrintable(control->objectName()));
+            QVERIFY2(!accessibleDescriptionOf(control).isEmpty(),
+                     qPrintable(control->objectName()));
+        }
     }
 
     void failedWritesAreReportedAndTheTableShowsTheFile()

@@ -1,5 +1,6 @@
 // The main window without playback: start-up seeding, showing the current
 // program, the tray icon and the turning preview.
+#include "support/AccessibilityEvents.h"
 #include "support/FakeImageLoader.h"
 #include "support/TestEnv.h"
 
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QToolButton>
 #include <QtTest>
 
 class HomeWindowTest : public QObject {
@@ -216,6 +218,45 @@ private Q_SLOTS:
         const quint64 hiddenStart = preview->framesPainted();
         QTest::qWait(300);
         QCOMPARE(preview->framesPainted(), hiddenStart);
+    }
+
+    // A screen reader reads the title's text, not a fixed label, hears each
+    // change of it once, and knows whose picture the preview shows.
+    void screenReaderHearsTheTitleAndThePicture()
+    {
+        makeHome();
+        QLabel *title = home->titleTextField();
+        QCOMPARE(accessibleNameOf(title), QStringLiteral("First"));
+        QVERIFY(!accessibleDescriptionOf(title).isEmpty());
+        QCOMPARE(accessibleNameOf(home->previewImageView()), QStringLiteral("First picture"));
+        for (QWidget *control :
+             {static_cast<QWidget *>(home->playBtn()), static_cast<QWidget *>(home->listBtn()),
+              static_cast<QWidget *>(home->addBtn())}) {
+            QVERIFY2(!accessibleNameOf(control).isEmpty(), qPrintable(control->objectName()));
+            QVERIFY2(!accessibleDescriptionOf(control).isEmpty(),
+                     qPrintable(control->objectName()));
+        }
+
+        AccessibilityEvents heard;
+        QVERIFY(AccessibilityEvents::active());
+        const QVariantMap second = CacheManager::shareIntance()->getData().at(1).toMap();
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(second));
+        home->refeshLiveView();
+        home->refeshLiveView(); // the same program again is not news
+        QCOMPARE(heard.namesOf(title), QStringList{QStringLiteral("Second")});
+        QCOMPARE(heard.namesOf(home->previewImageView()),
+                 QStringList{QStringLiteral("Second picture")});
+
+        // A program whose address is not a URL fails at once.
+        heard.clear();
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Broken"), QString(), QStringLiteral("not a url"))));
+        home->playClick();
+        QCOMPARE(title->text(), QStringLiteral("Error, switch next one."));
+        QCOMPARE(accessibleNameOf(title), title->text());
+        QCOMPARE(heard.namesOf(title), (QStringList{QStringLiteral("Broken"),
+                                                    QStringLiteral("Error, switch next one.")}));
+        QCOMPARE(accessibleNameOf(home->previewImageView()), QStringLiteral("Broken picture"));
     }
 
     void statusItemTogglesTheWindow()

@@ -1,5 +1,6 @@
 // The play/pause state machine against a fake player: every transition of
 // the state table, plus late and stale reports from the media layer.
+#include "support/AccessibilityEvents.h"
 #include "support/FakeImageLoader.h"
 #include "support/FakeMedia.h"
 #include "support/TestEnv.h"
@@ -244,6 +245,7 @@ private Q_SLOTS:
     void nowPlayingLineFollowsTheStream()
     {
         QLabel *line = home->nowPlayingLabel();
+        AccessibilityEvents heard;
         home->playClick();
         media->lastItem()->setNowPlaying(QStringLiteral("Early Title"));
         QVERIFY(line->isHidden()); // not while loading
@@ -253,6 +255,10 @@ private Q_SLOTS:
         media->lastItem()->setNowPlaying(QStringLiteral("Artist – Song"));
         QCOMPARE(line->text(), QStringLiteral("Artist – Song"));
         QCOMPARE(title(), QStringLiteral("First")); // the title keeps the program name
+        // A screen reader reads the line itself and hears each new title.
+        QCOMPARE(accessibleNameOf(line), QStringLiteral("Artist – Song"));
+        QCOMPARE(heard.namesOf(line),
+                 (QStringList{QStringLiteral("Early Title"), QStringLiteral("Artist – Song")}));
 
         home->playClick(); // pause clears it
         QVERIFY(line->isHidden());

@@ -1,0 +1,385 @@
+#!/usr/bin/python3
+"""The real program read and driven through the desktop accessibility bus, as
+a screen reader does.
+
+The test brings up its own display (Xvfb), its own session bus and the
+accessibility bus on it (at-spi-bus-launcher), and starts orbitune with its own
+XDG directories and a program list whose addresses are all on 127.0.0.1. Then,
+only through AT-SPI, it reads the current program from the title, presses Play
+on a program whose port is closed and hears "Error, switch next one.", opens
+the list and reads every row's name and address, plays a row, and deletes a
+program by pressing the row's Delete button and OK in the confirmation.
+
+    screen_reader.py <orbitune binary>
+
+Every wait polls with a deadline; only processes started here are stopped.
+"""
+import os
+import plistlib
+import select
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+
+TITLE_DESCRIPTION = "Name of the current program, or what the player is doing"
+LIST_DESCRIPTION = "Arrow keys choose a program, Return plays it, Delete removes it"
+FAILED = "Error, switch next one."
+
+started = []  # Popen objects, stopped in reverse order at the end
+
+
+def fail(message):
+    print("FAIL: " + message, file=sys.stderr)
+    sys.exit(1)
+
+
+def need(tool):
+    path = shutil.which(tool) or (tool if os.access(tool, os.X_OK) else None)
+    if not path:
+        fail(tool + " is not installed (scripts/install-deps.sh --test)")
+    return path
+
+
+def wait_for(what, check, timeout=20.0, pump=None):
+    """Polls check() until it returns something true; fails after timeout."""
+    deadline = time.monotonic() + timeout
+    last_error = None
+    while time.monotonic() < deadline:
+        if pump:
+            pump()
+        try:
+            value = check()
+            if value:
+                return value
+        except Exception as error:  # the tree changes under us while polling
+            last_error = error
+        time.sleep(0.1)
+    fail("timed out waiting for " + what + (" (%s)" % last_error if last_error else ""))
+
+
+def start(args, env, log, new_session=False, **kwargs):
+    process = subprocess.Popen(args, env=env, stdout=log, stderr=subprocess.STDOUT,
+                               start_new_session=new_session, **kwargs)
+    started.append((process, new_session))
+    return process
+
+
+def stop_all():
+    for process, own_group in reversed(started):
+        if process.poll() is not None:
+            continue
+        try:
+            # A process started in a session of its own is stopped with the
+            # helpers it spawned (the accessibility bus and its registry).
+            if own_group:
+                os.killpg(process.pid, signal.SIGTERM)
+            else:
+                process.terminate()
+            process.wait(timeout=10)
+        except (ProcessLookupError, subprocess.TimeoutExpired):
+            try:
+                if own_group:
+                    os.killpg(process.pid, signal.SIGKILL)
+                else:
+                    process.kill()
+                process.wait(timeout=5)
+            except (ProcessLookupError, subprocess.TimeoutExpired):
+                pass
+
+
+def closed_loopback_port():
+    """A 127.0.0.1 port nothing listens on: bound once by us, then released."""
+    with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def program(name, port):
+    base = "http://127.0.0.1:%d/%s" % (port, name.split()[0].lower())
+    return {"name": name, "url": base + ".mp3", "image": base + ".png"}
+
+
+def start_display(scratch, env, log):
+    read_end, write_end = os.pipe()
+    start([need("Xvfb"), "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
+           "-nolisten", "tcp"], env, log, pass_fds=(write_end,))
+    os.close(write_end)
+    number = b""
+    deadline = time.monotonic() + 20
+    while not number.endswith(b"\n"):
+        left = deadline - time.monotonic()
+        if left <= 0 or not select.select([read_end], [], [], left)[0]:
+            break
+        chunk = os.read(read_end, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read_end)
+    if not number.strip():
+        fail("Xvfb did not start")
+    return ":" + number.decode().strip()
+
+
+def start_buses(scratch, env, log):
+    address = "unix:path=" + os.path.join(scratch, "session-bus")
+    start([need("dbus-daemon"), "--session", "--nofork", "--nopidfile", "--address=" + address],
+          env, log)
+    env["DBUS_SESSION_BUS_ADDRESS"] = address
+    dbus_send = need("dbus-send")
+    wait_for("the session bus", lambda: subprocess.run(
+        [dbus_send, "--session", "--dest=org.freedesktop.DBus", "--print-reply",
+         "/org/freedesktop/DBus", "org.freedesktop.DBus.ListNames"],
+        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0)
+    launcher = need("/usr/libexec/at-spi-bus-launcher")
+    start([launcher, "--launch-immediately"], env, log, new_session=True)
+    wait_for("the accessibility bus", lambda: subprocess.run(
+        [dbus_send, "--session", "--dest=org.a11y.Bus", "--print-reply",
+         "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+        env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL).returncode == 0)
+
+
+class Reader:
+    """What a screen reader sees of one application."""
+
+    def __init__(self, pyatspi, Atspi, pid):
+        self.pyatspi = pyatspi
+        self.Atspi = Atspi
+        self.pid = pid
+        self.app = None
+
+    def find_app(self):
+        desktop = self.pyatspi.Registry.getDesktop(0)
+        for i in range(desktop.childCount):
+            app = desktop.getChildAtIndex(i)
+            if app is not None and app.get_process_id() == self.pid:
+                # Read live values, never what an earlier look cached.
+                app.set_cache_mask(self.Atspi.Cache.NONE)
+                self.app = app
+                return app
+        return None
+
+    def walk(self, root=None, depth=0):
+        root = root or self.app
+        yield root
+        if depth > 25:
+            return
+        for i in range(root.childCount):
+            child = root.getChildAtIndex(i)
+            if child is not None:
+                yield from self.walk(child, depth + 1)
+
+    def showing(self, accessible):
+        return accessible.getState().contains(self.pyatspi.STATE_SHOWING)
+
+    def find(self, test, root=None):
+        for accessible in self.walk(root):
+            if test(accessible):
+                return accessible
+        return None
+
+    def find_showing(self, role, name=None, description=None, root=None):
+        def test(a):
+            return (a.getRole() == role and (name is None or a.name == name)
+                    and (description is None or a.description == description)
+                    and self.showing(a))
+        return self.find(test, root)
+
+    def press(self, accessible):
+        if accessible is None:
+            fail("nothing to press")
+        action = accessible.queryAction()
+        names = [action.getName(i) for i in range(action.nActions)]
+        for wanted in ("Press", "press", "click"):
+            if wanted in names:
+                return action.doAction(names.index(wanted))
+        fail("%r offers no press action, only %r" % (accessible.name, names))
+
+    def title(self):
+        label = self.find_showing(self.pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION)
+        return label.name if label else None
+
+
+def stored(data_file):
+    with open(data_file, "rb") as f:
+        return plistlib.load(f)
+
+
+def main():
+    if len(sys.argv) != 2:
+        fail("usage: screen_reader.py <orbitune binary>")
+    binary = os.path.abspath(sys.argv[1])
+    if not os.access(binary, os.X_OK):
+        fail(binary + " is not the built program")
+
+    scratch = tempfile.mkdtemp(prefix="orbitune-a11y.")
+    log_path = os.path.join(scratch, "processes.log")
+    log = open(log_path, "w")
+    try:
+        run(binary, scratch, log)
+    except BaseException:
+        log.flush()
+        with open(log_path, errors="replace") as f:
+            sys.stderr.write(f.read()[-6000:])
+        raise
+    finally:
+        stop_all()
+        log.close()
+        shutil.rmtree(scratch, ignore_errors=True)
+
+
+def run(binary, scratch, log):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                        "AT_SPI_BUS_ADDRESS", "QT_QPA_PLATFORM", "SESSION_MANAGER")}
+    for d in ("data", "config", "cache", "runtime"):
+        os.makedirs(os.path.join(scratch, d), mode=0o700)
+    env.update(XDG_DATA_HOME=os.path.join(scratch, "data"),
+               XDG_CONFIG_HOME=os.path.join(scratch, "config"),
+               XDG_CACHE_HOME=os.path.join(scratch, "cache"),
+               XDG_RUNTIME_DIR=os.path.join(scratch, "runtime"),
+               ORBITUNE_NO_SYSLOG="1")
+
+    # Every address in the list is a closed port on this machine: nothing
+    # leaves it, and playing fails as it does when a station is down.
+    port = closed_loopback_port()
+    programs = [program("Alpha Radio", port), program("Beta Radio", port),
+                program("Gamma Radio", port)]
+    data_dir = os.path.join(scratch, "data", "orbitune")
+    os.makedirs(data_dir)
+    data_file = os.path.join(data_dir, "data.plist")
+    with open(data_file, "wb") as f:
+        plistlib.dump({"data": programs, "live": programs[0]}, f)
+
+    env["DISPLAY"] = start_display(scratch, env, log)
+    start_buses(scratch, env, log)
+
+    app_env = dict(env, QT_QPA_PLATFORM="xcb", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+                   QT_ACCESSIBILITY="1", PULSE_SERVER="unix:" + os.path.join(scratch, "no-pulse"))
+    app = start([binary], app_env, log)
+
+    # The screen reader joins the same buses.
+    os.environ.update({k: env[k] for k in ("DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
+                                           "XDG_RUNTIME_DIR")})
+    import gi
+    gi.require_version("Atspi", "2.0")
+    from gi.repository import Atspi, GLib
+    import pyatspi
+
+    reader = Reader(pyatspi, Atspi, app.pid)
+    context = GLib.MainContext.default()
+
+    def pump():
+        while context.iteration(False):
+            pass
+
+    def alive():
+        if app.poll() is not None:
+            fail("orbitune ended with status %d" % app.returncode)
+
+    wait_for("orbitune on the accessibility bus",
+             lambda: alive() or reader.find_app(), timeout=40, pump=pump)
+
+    # What the screen reader hears when the title changes.
+    heard = []
+
+    def on_name(event):
+        try:
+            if event.source.get_process_id() == app.pid and event.source.description == \
+                    TITLE_DESCRIPTION:
+                heard.append(event.source.name)
+        except Exception:
+            pass
+    pyatspi.Registry.registerEventListener(on_name, "object:property-change:accessible-name")
+
+    # 1. The title reads as the current program.
+    wait_for("the title to read 'Alpha Radio'",
+             lambda: reader.title() == "Alpha Radio", pump=pump)
+    print("ok: the title reads the current program")
+    if not reader.find(lambda a: a.name == "Alpha Radio picture" and reader.showing(a)):
+        fail("the main window's picture is not named after the program")
+    print("ok: the picture says whose it is")
+
+    # 2. Play fails on a closed port, and the failure is readable and heard.
+    play = wait_for("the Play button", lambda: reader.find_showing(
+        pyatspi.ROLE_PUSH_BUTTON, name="Play"), pump=pump)
+    if not play.description:
+        fail("the Play button has no description")
+    reader.press(play)
+    wait_for("the title to read %r" % FAILED, lambda: reader.title() == FAILED, pump=pump)
+    wait_for("the failure to be announced", lambda: FAILED in heard, timeout=10, pump=pump)
+    print("ok: a failed play reads and announces %r" % FAILED)
+
+    # 3. The list: every row reads as its program and its address.
+    def open_list():
+        button = wait_for("the program list button", lambda: reader.find_showing(
+            pyatspi.ROLE_PUSH_BUTTON, name="Program list"), pump=pump)
+        reader.press(button)
+        return wait_for("the list window", lambda: reader.find(
+            lambda a: a.description == LIST_DESCRIPTION and reader.showing(a)), pump=pump)
+
+    def rows(table):
+        found = {}
+        for a in reader.walk(table):
+            if a.description.startswith("http://127.0.0.1:") and reader.showing(a) and \
+                    a.getRole() != pyatspi.ROLE_LABEL:
+                found[a.name] = a
+        return found
+
+    table = open_list()
+    expected = {p["name"]: p["url"] for p in programs}
+    listed = wait_for("the rows", lambda: (lambda r: r if set(r) == set(expected) else None)(
+        rows(table)), pump=pump)
+    for name, row in listed.items():
+        if row.description != expected[name]:
+            fail("row %r describes itself as %r" % (name, row.description))
+        texts = [a.name for a in reader.walk(row) if a.getRole() == pyatspi.ROLE_LABEL]
+        if name not in texts or expected[name] not in texts:
+            fail("row %r shows %r to a screen reader" % (name, texts))
+    print("ok: every row reads as its program and its address")
+
+    # 4. Play a row through its button: the list closes, the program is current
+    # and fails in turn.
+    heard.clear()
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Play Beta Radio",
+                                     root=listed["Beta Radio"]))
+    wait_for("Beta Radio to become the current program",
+             lambda: stored(data_file).get("live", {}).get("name") == "Beta Radio", pump=pump)
+    wait_for("the list to close", lambda: not reader.find(
+        lambda a: a.description == LIST_DESCRIPTION and reader.showing(a)), pump=pump)
+    wait_for("the row's failure to be announced", lambda: FAILED in heard, pump=pump)
+    if reader.title() != FAILED:
+        fail("the title reads %r after the row failed" % reader.title())
+    print("ok: a row's Play button plays it")
+
+    # 5. Delete a program: the row's button, then OK in the real confirmation.
+    table = open_list()
+    gamma = wait_for("the Gamma Radio row", lambda: rows(table).get("Gamma Radio"), pump=pump)
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Delete Gamma Radio",
+                                     root=gamma))
+
+    def confirmation():
+        for window in reader.walk():
+            if window.getRole() in (pyatspi.ROLE_ALERT, pyatspi.ROLE_DIALOG) and \
+                    reader.showing(window) and any(
+                        a.name == "Are you sure?" for a in reader.walk(window)):
+                return window
+        return None
+    alert = wait_for("the delete confirmation", confirmation, pump=pump)
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="OK", root=alert))
+    wait_for("Gamma Radio to leave the data file", lambda: [
+        p.get("name") for p in stored(data_file)["data"]] == ["Alpha Radio", "Beta Radio"],
+        pump=pump)
+    wait_for("Gamma Radio to leave the list",
+             lambda: set(rows(table)) == {"Alpha Radio", "Beta Radio"}, pump=pump)
+    print("ok: Delete and OK remove the program")
+
+    pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
+    alive()
+
+
+if __name__ == "__main__":
+    main()
