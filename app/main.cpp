@@ -2,7 +2,6 @@
 #include "platform/base/Resources.h"
 #include "platform/desktop/SingleInstance.h"
 #include "platform/ui/AppIcon.h"
-#include "player/HomeViewController.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -21,10 +20,8 @@ int main(int argc, char *argv[])
         return 0;
 
     AppDelegate delegate;
-    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
-        const QWidget *window = delegate.homeViewController()->view()->window();
-        delegate.applicationShouldHandleReopen(window->isVisible());
-    });
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     &AppDelegate::reopenRequested);
     QApplication::setWindowIcon(AppIcon::application());
     delegate.loadMainInterface();
     return app.exec();

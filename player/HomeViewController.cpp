@@ -147,8 +147,10 @@ void HomeViewController::refeshLiveView()
 
 void HomeViewController::statusItemClicked(QObject *)
 {
+    // Hide only what the user sees in front of them; a minimised window or
+    // one behind others comes to the front instead.
     QWidget *window = view()->window();
-    if (window->isVisible()) {
+    if (isShownToUser(window) && window->isActiveWindow()) {
         window->close();
         return;
     }
@@ -190,8 +192,8 @@ void HomeViewController::buildStatusMenu()
     quit->setObjectName(QStringLiteral("quitAction"));
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
     connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
-        m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide")
-                                                    : QStringLiteral("Show"));
+        const bool inFront = isShownToUser(m_window) && m_window->isActiveWindow();
+        m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
         m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
     m_statusItem->setMenu(m_statusMenu);

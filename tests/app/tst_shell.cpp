@@ -186,6 +186,27 @@ private Q_SLOTS:
         QVERIFY(delegate.applicationShouldHandleReopen(true));
         QVERIFY(window->isVisible());
     }
+
+    void reopenRestoresAMinimisedWindowAndRaisesOneBehindOthers()
+    {
+        FakeImageLoader images;
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        QWidget *window = delegate.homeViewController()->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        delegate.reopenRequested();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        delegate.reopenRequested();
+        QTRY_VERIFY(window->isActiveWindow());
+    }
 };
 
 ORBITUNE_TEST_MAIN(ShellTest)

@@ -230,14 +230,54 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isActiveWindow());
     }
 
-    void statusItemTooltipStartsAsTheWindowTitle()
+    void statusItemBringsBackAMinimisedWindow()
     {
-        // With nothing stored and no defaults, only the window title is there
-        // until the first refresh; that refresh happens during set-up.
+        makeHome();
+        QWidget *window = home->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        // Qt still calls it visible; the click must restore it, not hide it.
+        home->statusItem()->performClick();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(window->isVisible());
+        QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    }
+
+    void statusItemRaisesAWindowBehindOthers()
+    {
+        makeHome();
+        QWidget *window = home->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QWidget other;
+        other.setObjectName(QStringLiteral("otherWindow"));
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        QVERIFY(!window->isActiveWindow());
+        home->statusItem()->performClick();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(window->isVisible());
+        // Now it is in front, the next click hides it.
+        home->statusItem()->performClick();
+        QTRY_VERIFY(!window->isVisible());
+    }
+
+    void statusItemTooltipIsTheCurrentProgramFromSetUp()
+    {
+        // The window title is only a placeholder: the refresh during set-up
+        // replaces it with the current program's name, empty when there is
+        // none (no list stored and no defaults to seed).
         CacheManager::setDefaultListPath(QStringLiteral("/nonexistent/default.plist"));
         makeHome();
-        QVERIFY(home->statusItem()->toolTip().isEmpty());
+        QCOMPARE(home->statusItem()->toolTip(), QString());
+        QVERIFY(home->statusItem()->toolTip() != home->view()->windowTitle());
         QVERIFY(QFile::exists(TestEnv::instance()->dataFile()));
+
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Later"), QString(), QStringLiteral("http://x/"))));
+        home->refeshLiveView();
+        QCOMPARE(home->statusItem()->toolTip(), QStringLiteral("Later"));
     }
 };
 
