@@ -128,15 +128,8 @@ void HomeViewController::refeshLiveView()
         ++m_previewGeneration;
         m_previewUrl = QUrl();
         m_ui->previewImageView->setImage(QImage());
-    } else if (imageUrl != m_previewUrl) {
-        const quint64 generation = ++m_previewGeneration;
-        m_previewUrl = imageUrl;
-        m_ui->previewImageView->setImage(QImage());
-        ImageLoader::shared()->load(imageUrl, this, [this, generation](const QImage &image) {
-            if (generation != m_previewGeneration)
-                return;
-            m_ui->previewImageView->setImage(image);
-        });
+    } else if (imageUrl != m_previewUrl || m_previewFailed) {
+        loadPreview(imageUrl);
     }
 
     m_ui->titleTextField->setText(program::name(live));
@@ -233,4 +226,36 @@ void HomeViewController::addClick(QObject *)
 {
     if (m_makeAdd && !presentedViewController())
         presentViewControllerAsSheet(m_makeAdd());
+}
+
+void HomeViewController::loadPreview(const QUrl &url)
+{
+    // A picture that failed (or whose load was dropped) is asked again on a
+    // later refresh, but no sooner than the retry interval after a failure.
+    const bool changed = url != m_previewUrl;
+    m_previewUrl = url;
+    const auto failed = m_previewRetryAt.constFind(url);
+    if (failed != m_previewRetryAt.cend() && !failed->hasExpired()) {
+        if (changed) {
+            ++m_previewGeneration;
+            m_ui->previewImageView->setImage(QImage());
+        }
+        m_previewFailed = true;
+        return;
+    }
+    const quint64 generation = ++m_previewGeneration;
+    m_previewFailed = false;
+    m_ui->previewImageView->setImage(QImage());
+    ImageLoader::shared()->load(url, this, [this, generation, url](const QImage &image) {
+        if (generation != m_previewGeneration)
+            return;
+        if (image.isNull()) {
+            m_previewFailed = true;
+            m_previewRetryAt.removeIf([](const auto &entry) { return entry.value().hasExpired(); });
+            m_previewRetryAt.insert(url, QDeadlineTimer(m_previewRetryInterval));
+        } else {
+            m_previewRetryAt.remove(url);
+        }
+        m_ui->previewImageView->setImage(image);
+    });
 }

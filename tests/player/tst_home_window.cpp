@@ -120,6 +120,60 @@ private Q_SLOTS:
         QCOMPARE(home->titleTextField()->text(), QStringLiteral("Fourth"));
     }
 
+    void failedPreviewIsRetriedOnALaterRefreshAtMostOncePerInterval()
+    {
+        makeHome();
+        home->setPreviewRetryInterval(std::chrono::milliseconds(300));
+        QCOMPARE(images->requests.size(), 1);
+        images->answer(0, QImage()); // host down
+        QVERIFY(home->previewImageView()->image().isNull());
+
+        // Right away: not asked again.
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 1);
+        // Once the interval has passed, the next refresh asks again.
+        QTRY_COMPARE((home->refeshLiveView(), images->requests.size()), 2);
+        QCOMPARE(images->requests.at(1).url, images->requests.at(0).url);
+        // While that load runs, refreshing does not start another.
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        images->answer(1, FakeImageLoader::solid(Qt::green));
+        QCOMPARE(home->previewImageView()->image().pixelColor(1, 1), QColor(Qt::green));
+
+        // A picture that loaded is not fetched again, however long we wait.
+        home->setPreviewRetryInterval(std::chrono::milliseconds(0));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(!home->previewImageView()->image().isNull());
+    }
+
+    void previewFailedForAnotherProgramWaitsOutItsInterval()
+    {
+        makeHome();
+        home->setPreviewRetryInterval(std::chrono::minutes(1));
+        images->answer(0, QImage());
+        const QVariantMap first = CacheManager::shareIntance()->getLiveData();
+        // Switching away and back within the interval does not hammer the host.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+                          QStringLiteral("http://127.0.0.1:1/second"))));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(first));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        // The second program's load was dropped by the switch: coming back to
+        // it asks again.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+                          QStringLiteral("http://127.0.0.1:1/second"))));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 3);
+        images->answer(1, FakeImageLoader::solid(Qt::red)); // late: dropped
+        images->answer(2, FakeImageLoader::solid(Qt::blue));
+        QCOMPARE(home->previewImageView()->image().pixelColor(1, 1), QColor(Qt::blue));
+    }
+
     void wrongTypesInTheCurrentProgramReadAsMissing()
     {
         QVariantMap live{{QStringLiteral("name"), 42},
