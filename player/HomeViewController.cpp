@@ -76,6 +76,8 @@ void HomeViewController::viewDidLoad()
 
     NotificationCenter::defaultCenter()->addObserver(this, kLivePlayNotification,
                                                      [this] { notificationPlay(); });
+    NotificationCenter::defaultCenter()->addObserver(this, kLivePlayFailedNotification,
+                                                     [this] { notificationPlayFailed(); });
 
     setBackgroundColor(m_window, Qt::white);
 

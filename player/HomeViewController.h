@@ -63,6 +63,8 @@ public:
     // Playback.
     void playClick(QObject *sender = nullptr);
     void notificationPlay();
+    // The program chosen elsewhere could not be played at all.
+    void notificationPlayFailed();
     bool readyToPlayUrl(const QString &urlString);
     void play();
     void pause();

@@ -180,8 +180,12 @@ bool CacheManager::saveData(const QVariantMap &entry)
 
 bool CacheManager::delData(const QVariantMap &entry)
 {
+    return delData(QVariant(entry));
+}
+
+bool CacheManager::delData(const QVariant &target)
+{
     QVariantList list = getData();
-    const QVariant target(entry);
     list.removeIf([&](const QVariant &item) { return program::isEqual(item, target); });
     const QString path = getDataPath();
     return writeChange(path, readDataFile(path), kDataKey, list);

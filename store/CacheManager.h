@@ -29,7 +29,12 @@ public:
     // List and current-program changes. Each rewrites the whole file and
     // returns whether the write reached the disk.
     bool saveData(const QVariantMap &entry);
+    // Removes every list item equal to `entry`.
     bool delData(const QVariantMap &entry);
+    // The same for any item, a dictionary or not (a hand-edited file may hold
+    // strings or numbers in the list): removes every item of the same type
+    // and value.
+    bool delData(const QVariant &item);
     bool saveLiveData(const QVariantMap &entry);
 
     // Removes the data file. An unreadable file is moved aside instead, so a

@@ -207,6 +207,40 @@ private Q_SLOTS:
         QVERIFY(sheet()->isVisible());
     }
 
+    void itemsThatAreNotProgramsCanBeDeletedButNeverBecomeCurrent()
+    {
+        // A hand-edited file: a string and a number among the programs.
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariant junk = QStringLiteral("junk");
+        writeStore({junk, a, 7, junk}, a);
+        open();
+        QObject failObserver;
+        int failedPlays = 0;
+        NotificationCenter::defaultCenter()->addObserver(
+            &failObserver, QStringLiteral("LIVE_PLAY_FAILED"), [&] { ++failedPlays; });
+
+        QTest::mouseClick(cellAt(0)->listDelBtn(), Qt::LeftButton);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, 7}));
+        QCOMPARE(table()->numberOfRows(), 2L);
+
+        // Playing the number keeps the current program in the file.
+        const QByteArray before = storeBytes();
+        QTest::mouseClick(cellAt(1)->listPlayBtn(), Qt::LeftButton);
+        QCOMPARE(failedPlays, 1);
+        QCOMPARE(livePlays, 0);
+        QCOMPARE(storeBytes(), before);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), a);
+        QTRY_VERIFY(list.isNull());
+
+        // And the number goes with Delete too.
+        open();
+        QTest::mouseClick(cellAt(1)->listDelBtn(), Qt::LeftButton);
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{a});
+    }
+
     void restoreReplacesUserPrograms()
     {
         writeStore({entry(QStringLiteral("mine"))}, entry(QStringLiteral("mine")));
