@@ -97,7 +97,7 @@ void HomeViewController::viewDidLoad()
     preview->setCornerRadius(kPreviewRadius);
     preview->setMasksToBounds(true);
     preview->setBorderWidth(2);
-    preview->setBorderColor(QColor(0xff, 0xa5, 0x00));
+    preview->setBorderColor(QColor::fromRgbF(1.0f, 0.5f, 0.0f));
 
     // Lay the window out now so the captured position is the real one.
     if (m_window->layout())

@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -183,6 +184,52 @@ private Q_SLOTS:
         QCOMPARE(log->actions(), (QStringList{QStringLiteral("删除正在：1"),
                                               QStringLiteral("Cancel"), QStringLiteral("Cancel")}));
         QVERIFY(sheet()->isVisible());
+    }
+
+    // The real message box, not the recording presenter: Escape and Cancel
+    // keep the program, OK deletes it, and the sheet is as wide as its window.
+    void realDeleteConfirmationAnswersAsItsButtonsSay()
+    {
+        delete alerts; // back to the message-box presenter
+        alerts = nullptr;
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b}, a);
+        open();
+        QPointer<QMessageBox> box;
+        auto showConfirmation = [&] {
+            QTest::mouseClick(cellAt(0)->listDelBtn(), Qt::LeftButton);
+            QTRY_VERIFY((box = sheet()->window()->findChild<QMessageBox *>(
+                             QStringLiteral("alert"))) != nullptr &&
+                        box->isVisible());
+        };
+
+        showConfirmation();
+        QVERIFY(box);
+        QCOMPARE(box->informativeText(), QStringLiteral("Are you sure?"));
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QCOMPARE(box->frameGeometry().width(), sheet()->window()->frameGeometry().width());
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+
+        showConfirmation();
+        QVERIFY(box);
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("alertButton1")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+
+        showConfirmation();
+        QVERIFY(box);
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("alertButton0")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{b});
+        QCOMPARE(log->actions(),
+                 (QStringList{QStringLiteral("删除正在：0"), QStringLiteral("Cancel"),
+                              QStringLiteral("删除正在：0"), QStringLiteral("Cancel"),
+                              QStringLiteral("删除正在：0"), QStringLiteral("OK")}));
     }
 
     void deletingRemovesEveryEqualEntryButKeepsTheCurrentProgram()

@@ -213,7 +213,8 @@ private Q_SLOTS:
         QCOMPARE(preview->cornerRadius(), 65.0);
         QVERIFY(preview->masksToBounds());
         QCOMPARE(preview->borderWidth(), 2.0);
-        QCOMPARE(preview->borderColor(), QColor(0xff, 0xa5, 0x00));
+        // The standard orange: red 1.0, green 0.5, blue 0.0.
+        QCOMPARE(preview->borderColor().name(), QStringLiteral("#ff8000"));
 
         images->answer(0, FakeImageLoader::solid(Qt::blue, 260));
         QImage shot(preview->size(), QImage::Format_ARGB32_Premultiplied);
