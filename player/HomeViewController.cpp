@@ -3,6 +3,7 @@
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
@@ -18,6 +19,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QShortcut>
+#include <QTimer>
 
 namespace {
 const QString kWindowTitle = QStringLiteral("Orbitune");
@@ -110,7 +112,19 @@ void HomeViewController::viewDidLoad()
 
 void HomeViewController::loadDefaultData()
 {
-    CacheManager::shareIntance()->seedDefaultDataIfEmpty();
+    if (!CacheManager::shareIntance()->seedDefaultDataIfEmpty()) {
+        // Said once the window is up; the list stays empty and is seeded at
+        // the next start.
+        QTimer::singleShot(0, this, [this] {
+            Alert alert;
+            alert.setMessageText(QStringLiteral("Tip："));
+            alert.setInformativeText(QStringLiteral("The default programs could not be saved. "
+                                                    "They will be added at the next start."));
+            alert.setAlertStyle(Alert::CriticalStyle);
+            alert.addButtonWithTitle(QStringLiteral("OK"));
+            alert.beginSheetModalForWindow(m_window);
+        });
+    }
     refeshLiveView();
 }
 

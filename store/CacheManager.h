@@ -40,11 +40,14 @@ public:
     // Removes the data file. An unreadable file is moved aside instead, so a
     // list nobody could read is never destroyed.
     void delDataPath();
-    // Replaces the list and the current program with the shipped defaults.
+    // Replaces the list and the current program with the shipped defaults,
+    // in one write. Returns false, leaving the file as it was, when that
+    // write failed or there are no defaults to restore.
     bool redoDefaultData();
 
     // Seeds the store from the default list when its list is empty; the
-    // start-up half of redoDefaultData. Returns false when a write failed.
+    // start-up half of redoDefaultData. All or nothing: returns false when
+    // the write failed, and the list stays empty to be seeded next time.
     bool seedDefaultDataIfEmpty();
 
     // Where the shipped default list is read from (a Qt resource path by

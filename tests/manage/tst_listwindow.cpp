@@ -444,8 +444,10 @@ private Q_SLOTS:
             QCOMPARE(alerts->shown.size(), 5);
             QVERIFY(alerts->last().informativeText.contains(QLatin1String("could not be saved")));
             QCOMPARE(livePlays, 0);
-            // Whatever the failed restore left in the file is what shows.
-            QCOMPARE(list->dataArr, CacheManager::shareIntance()->getData());
+            // The failed restore left the file as it was, and that is what shows.
+            QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+            QCOMPARE(CacheManager::shareIntance()->getLiveData(), b);
+            QCOMPARE(list->dataArr, (QVariantList{a, b}));
         }
         QVERIFY(sheet()->isVisible());
     }

@@ -5,6 +5,7 @@
 
 #include "platform/base/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
@@ -17,6 +18,9 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 class HomeWindowTest : public QObject {
     Q_OBJECT
@@ -60,6 +64,46 @@ private Q_SLOTS:
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
         // Nothing plays until asked.
         QVERIFY(!home->player());
+    }
+
+    void failedSeedingIsToldAndDoneAgainAtTheNextStart()
+    {
+        struct Recorder : AlertPresenter {
+            Recorder() { AlertPresenter::setShared(this); }
+            ~Recorder() override { AlertPresenter::setShared(nullptr); }
+            void present(const Alert &alert, QWidget *window, std::function<void(long)>) override
+            {
+                shown << alert;
+                windows << window;
+            }
+            QList<Alert> shown;
+            QList<QWidget *> windows;
+        } alerts;
+        {
+            // Every write fails (the file size limit binds root as well).
+            auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit saved{};
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit tiny = saved;
+            tiny.rlim_cur = 8;
+            setrlimit(RLIMIT_FSIZE, &tiny);
+            makeHome();
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+        QVERIFY(CacheManager::shareIntance()->getData().isEmpty());
+        QTRY_COMPARE(alerts.shown.size(), 1);
+        QCOMPARE(alerts.shown.first().messageText, QStringLiteral("Tip："));
+        QVERIFY(alerts.shown.first().informativeText.contains(QLatin1String("could not be saved")));
+        QCOMPARE(alerts.windows.first(), home->view());
+
+        delete home;
+        home = nullptr;
+        makeHome();
+        QCOMPARE(CacheManager::shareIntance()->getData().size(), 2);
+        QCOMPARE(home->titleTextField()->text(), QStringLiteral("First"));
+        QCoreApplication::processEvents(); // where the alert would be shown
+        QCOMPARE(alerts.shown.size(), 1);
     }
 
     void existingListIsLeftAloneEvenWithoutCurrentProgram()

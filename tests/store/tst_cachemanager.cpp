@@ -484,6 +484,48 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
         QCOMPARE(store()->getData().last().toMap(), kMine);
     }
 
+    void restoreThatCannotWriteLeavesTheOldFileAsItWas()
+    {
+        QVERIFY(writeAll(dataFile(), readFixture(QStringLiteral("store/user.plist"))));
+        QVERIFY(store()->saveData(kMine));
+        const QByteArray before = readAll(dataFile());
+        {
+            FileSizeLimit limit(64);
+            QVERIFY(limit.active());
+            QVERIFY(!store()->redoDefaultData());
+        }
+        QCOMPARE(readAll(dataFile()), before);
+        QVERIFY(keptAside(dataDir()).isEmpty());
+
+        // No defaults to restore: a failure too, not an emptied list.
+        CacheManager::setDefaultListPath(dataDir() + QStringLiteral("/no-such-default.plist"));
+        QVERIFY(!store()->redoDefaultData());
+        QCOMPARE(readAll(dataFile()), before);
+    }
+
+    void seedingThatFailsHalfWayIsDoneAgainNextTime()
+    {
+        // Enough room for a list of the first default, not for all of them.
+        const QVariantMap defaults = fixtureTop(QStringLiteral("store/default.plist"));
+        const QVariantList all = defaults.value(QStringLiteral("data")).toList();
+        QVERIFY(all.size() >= 2);
+        const qsizetype oneEntry =
+            propertylist::toXml(QVariantMap{{QStringLiteral("data"), QVariantList{all.first()}}})
+                .size();
+        store()->getDataPath();
+        {
+            FileSizeLimit limit(rlim_t(oneEntry + 1));
+            QVERIFY(limit.active());
+            QVERIFY(!store()->seedDefaultDataIfEmpty());
+        }
+        QVERIFY(store()->getData().isEmpty());
+        QVERIFY(store()->getLiveData().isEmpty());
+
+        QVERIFY(store()->seedDefaultDataIfEmpty());
+        QCOMPARE(store()->getData(), all);
+        QCOMPARE(store()->getLiveData(), defaults.value(QStringLiteral("live")).toMap());
+    }
+
     void failedWriteOfAnUnreadableFileStillKeepsIt()
     {
         const QByteArray garbage = readFixture(QStringLiteral("store/garbage.plist"));
