@@ -404,6 +404,28 @@ private Q_SLOTS:
         QTRY_VERIFY(list.isNull());
     }
 
+    void keyboardActsOnTheFirstRow()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b, a});
+        open();
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Down); // nothing selected yet: the first row
+        QCOMPARE(table()->selectedRow(), 0L);
+        QTest::keyClick(table(), Qt::Key_Delete);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{b});
+
+        QTest::keyClick(table(), Qt::Key_Home);
+        QCOMPARE(table()->selectedRow(), 0L);
+        QTest::keyClick(table(), Qt::Key_Return);
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), b);
+        QTRY_VERIFY(list.isNull());
+    }
+
     void escapeAndCloseButtonClose()
     {
         open();
