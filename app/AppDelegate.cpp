@@ -74,10 +74,18 @@ bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
 {
-    if (!hasVisibleWindows && m_home) {
+    // Shown or not, the window ends up restored, raised and active: one that
+    // is shown may still be behind other windows.
+    Q_UNUSED(hasVisibleWindows);
+    if (m_home)
         bringToFront(m_home->view()->window());
-    }
     return true;
+}
+
+void AppDelegate::reopenRequested()
+{
+    if (m_home)
+        applicationShouldHandleReopen(isShownToUser(m_home->view()->window()));
 }
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)

@@ -29,6 +29,8 @@ public:
     // the window would strand an invisible process, so then yes.
     bool applicationShouldTerminateAfterLastWindowClosed() const;
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
+    // Orbitune was started again: the window comes back to the front.
+    void reopenRequested();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -2,13 +2,39 @@
 #include "platform/base/Resources.h"
 #include "platform/desktop/SingleInstance.h"
 #include "platform/ui/AppIcon.h"
-#include "player/HomeViewController.h"
 
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// Qt aborts (and dumps core) when it finds no display to open. Without an
+// explicit platform choice, say what is missing instead.
+bool hasDisplayOrPlatformChoice(int argc, char *argv[])
+{
+    for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (!qEnvironmentVariableIsEmpty(name))
+            return true;
+    }
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 int main(int argc, char *argv[])
 {
+    if (!hasDisplayOrPlatformChoice(argc, argv)) {
+        std::fputs("orbitune: needs a graphical session (no X11 or Wayland display found)\n",
+                   stderr);
+        return 1;
+    }
     QApplication app(argc, argv);
     orbitune::initResources();
     QApplication::setApplicationName(QStringLiteral("orbitune"));
@@ -21,10 +47,8 @@ int main(int argc, char *argv[])
         return 0;
 
     AppDelegate delegate;
-    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate, [&delegate] {
-        const QWidget *window = delegate.homeViewController()->view()->window();
-        delegate.applicationShouldHandleReopen(window->isVisible());
-    });
+    QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
+                     &AppDelegate::reopenRequested);
     QApplication::setWindowIcon(AppIcon::application());
     delegate.loadMainInterface();
     return app.exec();

@@ -91,7 +91,6 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
     if (!cell || row < 0 || row >= dataArr.size())
         return cell;
     const QVariant item = dataArr.at(row);
-    const QVariantMap entry = item.toMap();
 
     // The image arrives later. The row forgets the picture of whatever it
     // showed before, and a reply for an earlier request is never delivered.
@@ -121,13 +120,13 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
 
     QPointer<ListViewController> self(this);
     cell->setMouseBlock([row] { NSLog("鼠标正在：%ld", row); });
-    cell->setPlayBlock([self, entry, row] {
+    cell->setPlayBlock([self, item, row] {
         if (self)
-            self->playEntry(entry, row);
+            self->playEntry(item, row);
     });
-    cell->setDelBlock([self, entry, row] {
+    cell->setDelBlock([self, item, row] {
         if (self)
-            self->deleteEntry(entry, row);
+            self->deleteEntry(item, row);
     });
     return cell;
 }
@@ -140,19 +139,26 @@ void ListViewController::tableViewSelectionDidChange(TableView *)
 void ListViewController::tableViewDeleteRow(TableView *, long row)
 {
     if (row >= 0 && row < dataArr.size())
-        deleteEntry(dataArr.at(row).toMap(), row);
+        deleteEntry(dataArr.at(row), row);
 }
 
 void ListViewController::tableViewActivateRow(TableView *, long row)
 {
     if (row >= 0 && row < dataArr.size())
-        playEntry(dataArr.at(row).toMap(), row);
+        playEntry(dataArr.at(row), row);
 }
 
-void ListViewController::playEntry(const QVariantMap &entry, long row)
+void ListViewController::playEntry(const QVariant &item, long row)
 {
     NSLog("播放正在：%ld", row);
-    if (!CacheManager::shareIntance()->saveLiveData(entry)) {
+    if (item.metaType().id() != QMetaType::QVariantMap) {
+        // Not a program: saving it would erase the current program. The
+        // player shows that this one cannot be played.
+        NotificationCenter::defaultCenter()->postNotificationName(kLivePlayFailedNotification);
+        closeClick(nullptr);
+        return;
+    }
+    if (!CacheManager::shareIntance()->saveLiveData(item.toMap())) {
         // Telling the player to play now would start whatever program was
         // current before; stay open and say so instead.
         showSaveFailure(QStringLiteral("The program could not be saved as the current "
@@ -163,10 +169,10 @@ void ListViewController::playEntry(const QVariantMap &entry, long row)
     closeClick(nullptr);
 }
 
-void ListViewController::deleteEntry(const QVariantMap &entry, long row)
+void ListViewController::deleteEntry(const QVariant &item, long row)
 {
     NSLog("删除正在：%ld", row);
-    showDelAlert(entry);
+    showDelAlert(item);
 }
 
 void ListViewController::showConfirmation(const QString &question, std::function<void()> onOK)
@@ -191,7 +197,7 @@ void ListViewController::showConfirmation(const QString &question, std::function
     });
 }
 
-void ListViewController::showDelAlert(const QVariantMap &entry)
+void ListViewController::showDelAlert(const QVariant &entry)
 {
     showConfirmation(QStringLiteral("Are you sure?"), [this, entry] {
         const bool saved = CacheManager::shareIntance()->delData(entry);

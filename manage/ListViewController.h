@@ -41,7 +41,9 @@ public:
     void tableViewDeleteRow(TableView *tableView, long row) override;
     void tableViewActivateRow(TableView *tableView, long row) override;
 
-    void showDelAlert(const QVariantMap &entry);
+    // `entry` is a list item as read: a program, or anything a hand-edited
+    // file holds in its place.
+    void showDelAlert(const QVariant &entry);
     void redoClick(QObject *sender = nullptr);
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
@@ -55,8 +57,8 @@ protected:
     void viewDidLoad() override;
 
 private:
-    void playEntry(const QVariantMap &entry, long row);
-    void deleteEntry(const QVariantMap &entry, long row);
+    void playEntry(const QVariant &item, long row);
+    void deleteEntry(const QVariant &item, long row);
     void showConfirmation(const QString &question, std::function<void()> onOK);
     void showSaveFailure(const QString &message);
 

@@ -98,6 +98,14 @@ void HomeViewController::togglePlayback(bool start)
     setPlaybackState(PlaybackState::Loading);
 }
 
+void HomeViewController::notificationPlayFailed()
+{
+    // The user asked for another program: the old stream ends all the same.
+    stopAnimation();
+    releasePlayer();
+    error();
+}
+
 bool HomeViewController::readyToPlayUrl(const QString &urlString)
 {
     const QUrl url = streamUrl(urlString);

@@ -3,6 +3,7 @@
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
@@ -19,6 +20,7 @@
 #include <QLayout>
 #include <QMenu>
 #include <QShortcut>
+#include <QTimer>
 
 namespace {
 const QString kWindowTitle = QStringLiteral("Orbitune");
@@ -77,6 +79,8 @@ void HomeViewController::viewDidLoad()
 
     NotificationCenter::defaultCenter()->addObserver(this, kLivePlayNotification,
                                                      [this] { notificationPlay(); });
+    NotificationCenter::defaultCenter()->addObserver(this, kLivePlayFailedNotification,
+                                                     [this] { notificationPlayFailed(); });
 
     setBackgroundColor(m_window, Qt::white);
 
@@ -96,7 +100,7 @@ void HomeViewController::viewDidLoad()
     preview->setCornerRadius(kPreviewRadius);
     preview->setMasksToBounds(true);
     preview->setBorderWidth(2);
-    preview->setBorderColor(QColor(0xff, 0xa5, 0x00));
+    preview->setBorderColor(QColor::fromRgbF(1.0f, 0.5f, 0.0f));
 
     // Lay the window out now so the captured position is the real one.
     if (m_window->layout())
@@ -109,7 +113,19 @@ void HomeViewController::viewDidLoad()
 
 void HomeViewController::loadDefaultData()
 {
-    CacheManager::shareIntance()->seedDefaultDataIfEmpty();
+    if (!CacheManager::shareIntance()->seedDefaultDataIfEmpty()) {
+        // Said once the window is up; the list stays empty and is seeded at
+        // the next start.
+        QTimer::singleShot(0, this, [this] {
+            Alert alert;
+            alert.setMessageText(QStringLiteral("Tip："));
+            alert.setInformativeText(QStringLiteral("The default programs could not be saved. "
+                                                    "They will be added at the next start."));
+            alert.setAlertStyle(Alert::CriticalStyle);
+            alert.addButtonWithTitle(QStringLiteral("OK"));
+            alert.beginSheetModalForWindow(m_window);
+        });
+    }
     refeshLiveView();
 }
 
@@ -129,15 +145,8 @@ void HomeViewController::refeshLiveView()
         ++m_previewGeneration;
         m_previewUrl = QUrl();
         m_ui->previewImageView->setImage(QImage());
-    } else if (imageUrl != m_previewUrl) {
-        const quint64 generation = ++m_previewGeneration;
-        m_previewUrl = imageUrl;
-        m_ui->previewImageView->setImage(QImage());
-        ImageLoader::shared()->load(imageUrl, this, [this, generation](const QImage &image) {
-            if (generation != m_previewGeneration)
-                return;
-            m_ui->previewImageView->setImage(image);
-        });
+    } else if (imageUrl != m_previewUrl || m_previewFailed) {
+        loadPreview(imageUrl);
     }
 
     m_ui->titleTextField->setText(program::name(live));
@@ -151,8 +160,10 @@ void HomeViewController::refeshLiveView()
 
 void HomeViewController::statusItemClicked(QObject *)
 {
+    // Hide only what the user sees in front of them; a minimised window or
+    // one behind others comes to the front instead.
     QWidget *window = view()->window();
-    if (window->isVisible()) {
+    if (isShownToUser(window) && window->isActiveWindow()) {
         window->close();
         return;
     }
@@ -194,8 +205,8 @@ void HomeViewController::buildStatusMenu()
     quit->setObjectName(QStringLiteral("quitAction"));
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
     connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
-        m_showAction->setText(m_window->isVisible() ? QStringLiteral("Hide")
-                                                    : QStringLiteral("Show"));
+        const bool inFront = isShownToUser(m_window) && m_window->isActiveWindow();
+        m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
         m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
     m_statusItem->setMenu(m_statusMenu);
@@ -235,4 +246,36 @@ void HomeViewController::addClick(QObject *)
 {
     if (m_makeAdd && !presentedViewController())
         presentViewControllerAsSheet(m_makeAdd());
+}
+
+void HomeViewController::loadPreview(const QUrl &url)
+{
+    // A picture that failed (or whose load was dropped) is asked again on a
+    // later refresh, but no sooner than the retry interval after a failure.
+    const bool changed = url != m_previewUrl;
+    m_previewUrl = url;
+    const auto failed = m_previewRetryAt.constFind(url);
+    if (failed != m_previewRetryAt.cend() && !failed->hasExpired()) {
+        if (changed) {
+            ++m_previewGeneration;
+            m_ui->previewImageView->setImage(QImage());
+        }
+        m_previewFailed = true;
+        return;
+    }
+    const quint64 generation = ++m_previewGeneration;
+    m_previewFailed = false;
+    m_ui->previewImageView->setImage(QImage());
+    ImageLoader::shared()->load(url, this, [this, generation, url](const QImage &image) {
+        if (generation != m_previewGeneration)
+            return;
+        if (image.isNull()) {
+            m_previewFailed = true;
+            m_previewRetryAt.removeIf([](const auto &entry) { return entry.value().hasExpired(); });
+            m_previewRetryAt.insert(url, QDeadlineTimer(m_previewRetryInterval));
+        } else {
+            m_previewRetryAt.remove(url);
+        }
+        m_ui->previewImageView->setImage(image);
+    });
 }

@@ -4,10 +4,13 @@
 #include "platform/media/MediaPlayer.h"
 #include "platform/ui/ViewController.h"
 
+#include <QDeadlineTimer>
+#include <QHash>
 #include <QPointF>
 #include <QPointer>
 #include <QVariantMap>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 
@@ -60,6 +63,8 @@ public:
     // Playback.
     void playClick(QObject *sender = nullptr);
     void notificationPlay();
+    // The program chosen elsewhere could not be played at all.
+    void notificationPlayFailed();
     bool readyToPlayUrl(const QString &urlString);
     void play();
     void pause();
@@ -75,6 +80,11 @@ public:
     MediaPlayer *player() const { return m_player.get(); }
     std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
+    // How long after a failed preview load the same URL is tried again.
+    void setPreviewRetryInterval(std::chrono::milliseconds interval)
+    {
+        m_previewRetryInterval = interval;
+    }
     // The current program as the last refresh showed it.
     QVariantMap shownProgram() const { return m_shownProgram; }
 
@@ -106,6 +116,7 @@ private:
     void releasePlayer();
     void itemReconnectingChanged(bool reconnecting);
     void buildStatusMenu();
+    void loadPreview(const QUrl &url);
     void installShortcuts();
 
     std::unique_ptr<Ui::HomeView> m_ui;
@@ -125,6 +136,9 @@ private:
     QVariantMap m_shownProgram;
     QUrl m_previewUrl;
     quint64 m_previewGeneration = 0;
+    bool m_previewFailed = false;                 // the shown URL's last load gave no picture
+    QHash<QUrl, QDeadlineTimer> m_previewRetryAt; // failed URL -> when to try again
+    std::chrono::milliseconds m_previewRetryInterval{60'000};
 
     std::function<ViewController *()> m_makeList;
     std::function<ViewController *()> m_makeAdd;

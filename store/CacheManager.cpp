@@ -133,10 +133,17 @@ QVariant topValue(const propertylist::ReadResult &read, const QString &key)
     return read.value.toMap().value(key);
 }
 
-bool writeChange(const QString &path, const propertylist::ReadResult &read, const QString &key,
-                 const QVariant &value)
+// Replaces (or, for an invalid value, removes) each key of `changes` in one
+// write.
+bool writeChanges(const QString &path, const propertylist::ReadResult &read,
+                  const QVariantMap &changes)
 {
-    Base base = baseForChange(read, key);
+    Base base;
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        const Base forKey = baseForChange(read, it.key());
+        base.dict = forKey.dict;
+        base.keepCopy = base.keepCopy || forKey.keepCopy;
+    }
     if (base.keepCopy) {
         const bool wholeFileUnusable =
             base.dict.isEmpty() &&
@@ -144,16 +151,24 @@ bool writeChange(const QString &path, const propertylist::ReadResult &read, cons
         if (!keepAside(path, wholeFileUnusable))
             return false;
     }
-    if (value.isValid())
-        base.dict.insert(key, value);
-    else
-        base.dict.remove(key);
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        if (it.value().isValid())
+            base.dict.insert(it.key(), it.value());
+        else
+            base.dict.remove(it.key());
+    }
     QString error;
     if (!propertylist::writeFile(path, base.dict, &error)) {
         NSLog("could not write %@: %@", path, error);
         return false;
     }
     return true;
+}
+
+bool writeChange(const QString &path, const propertylist::ReadResult &read, const QString &key,
+                 const QVariant &value)
+{
+    return writeChanges(path, read, QVariantMap{{key, value}});
 }
 
 } // namespace
@@ -180,8 +195,12 @@ bool CacheManager::saveData(const QVariantMap &entry)
 
 bool CacheManager::delData(const QVariantMap &entry)
 {
+    return delData(QVariant(entry));
+}
+
+bool CacheManager::delData(const QVariant &target)
+{
     QVariantList list = getData();
-    const QVariant target(entry);
     list.removeIf([&](const QVariant &item) { return program::isEqual(item, target); });
     const QString path = getDataPath();
     return writeChange(path, readDataFile(path), kDataKey, list);
@@ -209,21 +228,43 @@ void CacheManager::delDataPath()
 
 bool CacheManager::seedDefaultDataIfEmpty()
 {
+    if (!getData().isEmpty())
+        return true;
     const propertylist::ReadResult defaults = propertylist::readFile(defaultListPath());
     const QVariant defaultData = topValue(defaults, kDataKey);
     const QVariant defaultLive = topValue(defaults, kLiveKey);
-
-    if (!getData().isEmpty())
-        return true;
-    bool ok = true;
-    for (const QVariant &entry : defaultData.toList())
-        ok = saveData(entry.toMap()) && ok;
-    ok = saveLiveData(isMap(defaultLive) ? defaultLive.toMap() : QVariantMap()) && ok;
-    return ok;
+    if (!isList(defaultData) || defaultData.toList().isEmpty())
+        return true; // nothing to seed
+    // List and current program in one write: a failure leaves the list
+    // empty, so the next start seeds it again instead of keeping half of it.
+    const QString path = getDataPath();
+    return writeChanges(path, readDataFile(path),
+                        QVariantMap{{kDataKey, defaultData},
+                                    {kLiveKey, isMap(defaultLive) ? defaultLive : QVariant()}});
 }
 
 bool CacheManager::redoDefaultData()
 {
-    delDataPath();
-    return seedDefaultDataIfEmpty();
+    const propertylist::ReadResult defaults = propertylist::readFile(defaultListPath());
+    const QVariant defaultData = topValue(defaults, kDataKey);
+    const QVariant defaultLive = topValue(defaults, kLiveKey);
+    if (!isList(defaultData) || defaultData.toList().isEmpty()) {
+        NSLog("no default programs in %@; the list is left as it is", defaultListPath());
+        return false;
+    }
+    // The defaults replace the whole file in one atomic write, so either they
+    // are all there or the old file is untouched. An unreadable file is kept
+    // aside first, as a deletion would.
+    const QString path = getDataPath();
+    if (readDataFile(path).state == propertylist::FileState::Unreadable && !keepAside(path, true))
+        return false;
+    QVariantMap top{{kDataKey, defaultData}};
+    if (isMap(defaultLive))
+        top.insert(kLiveKey, defaultLive);
+    QString error;
+    if (!propertylist::writeFile(path, top, &error)) {
+        NSLog("could not write %@: %@", path, error);
+        return false;
+    }
+    return true;
 }

@@ -29,17 +29,25 @@ public:
     // List and current-program changes. Each rewrites the whole file and
     // returns whether the write reached the disk.
     bool saveData(const QVariantMap &entry);
+    // Removes every list item equal to `entry`.
     bool delData(const QVariantMap &entry);
+    // The same for any item, a dictionary or not (a hand-edited file may hold
+    // strings or numbers in the list): removes every item of the same type
+    // and value.
+    bool delData(const QVariant &item);
     bool saveLiveData(const QVariantMap &entry);
 
     // Removes the data file. An unreadable file is moved aside instead, so a
     // list nobody could read is never destroyed.
     void delDataPath();
-    // Replaces the list and the current program with the shipped defaults.
+    // Replaces the list and the current program with the shipped defaults,
+    // in one write. Returns false, leaving the file as it was, when that
+    // write failed or there are no defaults to restore.
     bool redoDefaultData();
 
     // Seeds the store from the default list when its list is empty; the
-    // start-up half of redoDefaultData. Returns false when a write failed.
+    // start-up half of redoDefaultData. All or nothing: returns false when
+    // the write failed, and the list stays empty to be seeded next time.
     bool seedDefaultDataIfEmpty();
 
     // Where the shipped default list is read from (a Qt resource path by

@@ -171,7 +171,8 @@ bool binaryWithinLimits(const QByteArray &bytes, QString *error)
             return fail("binary property list object out of range");
         const uchar marker = data[off];
         const int type = marker >> 4;
-        if (type != 0xA && type != 0xC && type != 0xD)
+        const bool string = type == 0x5 || type == 0x6;
+        if (type != 0xA && type != 0xC && type != 0xD && !string)
             continue;
         quint64 count = marker & 0x0F;
         quint64 refs = off + 1;
@@ -183,6 +184,19 @@ bool binaryWithinLimits(const QByteArray &bytes, QString *error)
                 return fail("malformed binary property list count");
             count = readBigEndian(data + refs + 1, intSize);
             refs += 1 + quint64(intSize);
+        }
+        if (string) {
+            // The parser cuts a string at a NUL byte, and XML cannot hold
+            // one: such a string could not be kept whole.
+            const quint64 unit = type == 0x6 ? 2 : 1;
+            if (count > quint64(size) || refs + count * unit > tableOffset)
+                return fail("binary property list string out of range");
+            for (quint64 i = 0; i < count; ++i) {
+                const uchar *c = data + refs + i * unit;
+                if (c[0] == 0 && (unit == 1 || c[1] == 0))
+                    return fail("NUL character in a binary property list string");
+            }
+            continue;
         }
         const quint64 n = type == 0xD ? count * 2 : count;
         if (count > quint64(size) || refs + n * quint64(refSize) > tableOffset)

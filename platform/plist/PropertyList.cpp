@@ -15,6 +15,7 @@
 #include <clocale>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <locale.h>
 #include <memory>
 #include <unistd.h>
@@ -84,6 +85,33 @@ bool isValidUtf8(const char *s)
     return true;
 }
 
+const char kUidKey[] = "CF$UID";
+
+// libplist keeps whether an integer above the qint64 range is unsigned, but
+// only shows it when writing: the same 64 bits read as -1 or 2^64-1.
+bool isUnsignedAboveInt64(plist_t node, uint64_t v)
+{
+    if (v <= uint64_t(std::numeric_limits<qint64>::max()))
+        return false;
+    char *xml = nullptr;
+    uint32_t len = 0;
+    plist_to_xml(node, &xml, &len);
+    const bool negative = xml && std::strstr(xml, "<integer>-");
+    plist_to_xml_free(xml);
+    return !negative;
+}
+
+// An unsigned integer above the qint64 range; plist_new_uint() would mark it
+// signed, so it comes from the parser, which marks it unsigned.
+plist_t newLargeUnsigned(quint64 v)
+{
+    const QByteArray xml =
+        "<plist version=\"1.0\"><integer>" + QByteArray::number(v) + "</integer></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.constData(), uint32_t(xml.size()), &node);
+    return node;
+}
+
 // Converts a parsed tree; clears `ok` when something in it cannot be carried
 // over intact.
 QVariant toVariant(plist_t node, int depth, bool &ok)
@@ -94,6 +122,13 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
     }
     switch (plist_get_node_type(node)) {
     case PLIST_DICT: {
+        // How a UID is written in XML.
+        plist_t uid = plist_dict_get_size(node) == 1 ? plist_dict_get_item(node, kUidKey) : nullptr;
+        if (uid && plist_get_node_type(uid) == PLIST_UINT) {
+            uint64_t v = 0;
+            plist_get_uint_val(uid, &v);
+            return QVariant::fromValue(Uid{v});
+        }
         QVariantMap map;
         plist_dict_iter it = nullptr;
         plist_dict_new_iter(node, &it);
@@ -146,6 +181,8 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
         // them as signed keeps them intact on the way back out.
         uint64_t v = 0;
         plist_get_uint_val(node, &v);
+        if (isUnsignedAboveInt64(node, v))
+            return quint64(v);
         return qint64(v);
     }
     case PLIST_REAL: {
@@ -169,7 +206,7 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
     case PLIST_UID: {
         uint64_t v = 0;
         plist_get_uid_val(node, &v);
-        return QVariantMap{{QStringLiteral("CF$UID"), qint64(v)}};
+        return QVariant::fromValue(Uid{v});
     }
     default: ok = false; return {};
     }
@@ -207,7 +244,11 @@ plist_t fromVariant(const QVariant &value, int depth)
     case QMetaType::UInt:
     case QMetaType::ULongLong:
     case QMetaType::ULong:
-    case QMetaType::UShort: return plist_new_uint(value.toULongLong());
+    case QMetaType::UShort: {
+        const quint64 v = value.toULongLong();
+        return v > quint64(std::numeric_limits<qint64>::max()) ? newLargeUnsigned(v)
+                                                               : plist_new_uint(v);
+    }
     case QMetaType::Double:
     case QMetaType::Float: return plist_new_real(value.toDouble());
     case QMetaType::QDateTime: {
@@ -219,7 +260,10 @@ plist_t fromVariant(const QVariant &value, int depth)
         const QByteArray bytes = value.toByteArray();
         return plist_new_data(bytes.constData(), uint64_t(bytes.size()));
     }
-    default: return nullptr;
+    default:
+        if (value.metaType() == QMetaType::fromType<Uid>())
+            return plist_new_uid(value.value<Uid>().value);
+        return nullptr;
     }
 }
 

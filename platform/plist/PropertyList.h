@@ -7,10 +7,20 @@
 
 // Property-list files (XML, and binary on input) as plain Qt values:
 // dict → QVariantMap, array → QVariantList, string → QString, integer →
-// qint64, real → double, true/false → bool, date → QDateTime (UTC),
-// data → QByteArray. Writing always produces an XML property list,
-// version 1.0, with Apple's header and DOCTYPE.
+// qint64 (quint64 above the qint64 range), real → double, true/false →
+// bool, date → QDateTime (UTC), data → QByteArray, UID → propertylist::Uid.
+// Writing always produces an XML property list, version 1.0, with Apple's
+// header and DOCTYPE; a UID is written as Apple writes it in XML (a
+// dictionary holding only "CF$UID"), which reads back as a UID.
 namespace propertylist {
+
+// A keyed-archiver object reference, kept apart from integers and
+// dictionaries so it is written back as it was read.
+struct Uid {
+    quint64 value = 0;
+    friend bool operator==(const Uid &a, const Uid &b) { return a.value == b.value; }
+    friend bool operator!=(const Uid &a, const Uid &b) { return a.value != b.value; }
+};
 
 // Limits applied before anything is handed to the parser, whose recursion
 // would otherwise follow whatever a file asks for.
@@ -37,3 +47,5 @@ ReadResult readFile(const QString &path);
 bool writeFile(const QString &path, const QVariant &value, QString *error = nullptr);
 
 } // namespace propertylist
+
+Q_DECLARE_METATYPE(propertylist::Uid)

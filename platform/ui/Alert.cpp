@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include <algorithm>
+
 namespace {
 
 QMessageBox::Icon iconForStyle(int style)
@@ -41,13 +43,17 @@ public:
         }
         box->setDefaultButton(buttons.first());
         box->setEscapeButton(buttons.size() > 1 ? buttons.last() : buttons.first());
-        // Widen the sheet to the window it belongs to.
-        // QMessageBox sizes itself to its contents, so a spacer row carries
-        // the window's width.
+        // Widen the sheet to the window it belongs to: its frame exactly as
+        // wide as the window's. QMessageBox sizes itself to its contents,
+        // margins included, so a spacer row carries the window's width less
+        // those margins. Both windows get the same decoration, so matching
+        // the inner widths matches the frames.
         if (window && window->window()) {
             if (auto *grid = qobject_cast<QGridLayout *>(box->layout())) {
-                const int width = window->window()->frameGeometry().width();
-                grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                const QMargins margins = grid->contentsMargins();
+                const int width = window->window()->width() - margins.left() - margins.right();
+                grid->addItem(new QSpacerItem(std::max(width, 0), 0, QSizePolicy::Minimum,
+                                              QSizePolicy::Fixed),
                               grid->rowCount(), 0, 1, grid->columnCount());
             }
         }

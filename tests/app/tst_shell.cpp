@@ -29,16 +29,21 @@ class ShellTest : public QObject {
     // stations' pictures; a private network namespace keeps every such
     // attempt on this machine (the reopen socket is a file path, so it still
     // works across it).
-    static void startApp(QProcess &app)
+    // Tests that start the app check canIsolate() first and skip without it.
+    static bool canIsolate()
     {
         static const bool isolate =
             QProcess::execute(QStringLiteral("unshare"),
                               {QStringLiteral("-rn"), QStringLiteral("true")}) == 0;
-        if (isolate)
-            app.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), binary()});
-        else
-            startApp(app);
+        return isolate;
     }
+    static void startApp(QProcess &app)
+    {
+        app.start(QStringLiteral("unshare"), {QStringLiteral("-rn"), binary()});
+    }
+    static constexpr const char *kNoIsolation =
+        "unshare -rn is not available: without a private network namespace the app "
+        "would fetch the stations' pictures";
 
 private Q_SLOTS:
     void initTestCase()
@@ -49,6 +54,8 @@ private Q_SLOTS:
 
     void secondLaunchAsksTheFirstToReopenAndExits()
     {
+        if (!canIsolate())
+            QSKIP(kNoIsolation);
         SingleInstance first;
         QCOMPARE(first.start(), SingleInstance::Role::Primary);
         QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
@@ -110,6 +117,8 @@ private Q_SLOTS:
     // reader; then the same with a file nobody can read in the way.
     void realStartSeedsAFileOtherToolsReadAndKeepsGarbageAside()
     {
+        if (!canIsolate())
+            QSKIP(kNoIsolation);
         QTemporaryDir home;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
@@ -171,6 +180,25 @@ private Q_SLOTS:
         QCOMPARE(old.readAll(), garbage);
     }
 
+    void withoutADisplayItSaysSoInOneLineAndFails()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        QProcess app;
+        app.setProcessEnvironment(env);
+        // Nothing is started before the check, so no namespace is needed.
+        app.start(binary(), {});
+        QVERIFY(app.waitForFinished(10000));
+        QCOMPARE(app.exitStatus(), QProcess::NormalExit); // no abort, no core
+        QVERIFY(app.exitCode() != 0);
+        const QString err = QString::fromLocal8Bit(app.readAllStandardError()).trimmed();
+        QVERIFY2(err.contains(QLatin1String("graphical session")), qPrintable(err));
+        QVERIFY2(!err.contains(QLatin1Char('\n')), qPrintable(err));
+        QVERIFY(app.readAllStandardOutput().isEmpty());
+        QVERIFY(!QFile::exists(TestEnv::instance()->dataFile()));
+    }
+
     void reopenShowsTheHiddenWindow()
     {
         FakeImageLoader images;
@@ -185,6 +213,27 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isVisible());
         QVERIFY(delegate.applicationShouldHandleReopen(true));
         QVERIFY(window->isVisible());
+    }
+
+    void reopenRestoresAMinimisedWindowAndRaisesOneBehindOthers()
+    {
+        FakeImageLoader images;
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        QWidget *window = delegate.homeViewController()->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        delegate.reopenRequested();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+
+        QWidget other;
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        delegate.reopenRequested();
+        QTRY_VERIFY(window->isActiveWindow());
     }
 };
 

@@ -11,6 +11,7 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -193,6 +194,52 @@ private Q_SLOTS:
         QVERIFY(sheet()->isVisible());
     }
 
+    // The real message box, not the recording presenter: Escape and Cancel
+    // keep the program, OK deletes it, and the sheet is as wide as its window.
+    void realDeleteConfirmationAnswersAsItsButtonsSay()
+    {
+        delete alerts; // back to the message-box presenter
+        alerts = nullptr;
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b}, a);
+        open();
+        QPointer<QMessageBox> box;
+        auto showConfirmation = [&] {
+            QTest::mouseClick(cellAt(0)->listDelBtn(), Qt::LeftButton);
+            QTRY_VERIFY((box = sheet()->window()->findChild<QMessageBox *>(
+                             QStringLiteral("alert"))) != nullptr &&
+                        box->isVisible());
+        };
+
+        showConfirmation();
+        QVERIFY(box);
+        QCOMPARE(box->informativeText(), QStringLiteral("Are you sure?"));
+        QVERIFY(QTest::qWaitForWindowExposed(box));
+        QCOMPARE(box->frameGeometry().width(), sheet()->window()->frameGeometry().width());
+        QTest::keyClick(box, Qt::Key_Escape);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+
+        showConfirmation();
+        QVERIFY(box);
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("alertButton1")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+
+        showConfirmation();
+        QVERIFY(box);
+        QTest::mouseClick(box->findChild<QPushButton *>(QStringLiteral("alertButton0")),
+                          Qt::LeftButton);
+        QTRY_VERIFY(box.isNull());
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{b});
+        QCOMPARE(log->actions(),
+                 (QStringList{QStringLiteral("删除正在：0"), QStringLiteral("Cancel"),
+                              QStringLiteral("删除正在：0"), QStringLiteral("Cancel"),
+                              QStringLiteral("删除正在：0"), QStringLiteral("OK")}));
+    }
+
     void deletingRemovesEveryEqualEntryButKeepsTheCurrentProgram()
     {
         const QVariantMap a = entry(QStringLiteral("a"));
@@ -213,6 +260,40 @@ private Q_SLOTS:
         QCOMPARE(log->actions(),
                  (QStringList{QStringLiteral("删除正在：2"), QStringLiteral("OK")}));
         QVERIFY(sheet()->isVisible());
+    }
+
+    void itemsThatAreNotProgramsCanBeDeletedButNeverBecomeCurrent()
+    {
+        // A hand-edited file: a string and a number among the programs.
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariant junk = QStringLiteral("junk");
+        writeStore({junk, a, 7, junk}, a);
+        open();
+        QObject failObserver;
+        int failedPlays = 0;
+        NotificationCenter::defaultCenter()->addObserver(
+            &failObserver, QStringLiteral("LIVE_PLAY_FAILED"), [&] { ++failedPlays; });
+
+        QTest::mouseClick(cellAt(0)->listDelBtn(), Qt::LeftButton);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, 7}));
+        QCOMPARE(table()->numberOfRows(), 2L);
+
+        // Playing the number keeps the current program in the file.
+        const QByteArray before = storeBytes();
+        QTest::mouseClick(cellAt(1)->listPlayBtn(), Qt::LeftButton);
+        QCOMPARE(failedPlays, 1);
+        QCOMPARE(livePlays, 0);
+        QCOMPARE(storeBytes(), before);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), a);
+        QTRY_VERIFY(list.isNull());
+
+        // And the number goes with Delete too.
+        open();
+        QTest::mouseClick(cellAt(1)->listDelBtn(), Qt::LeftButton);
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{a});
     }
 
     void restoreReplacesUserPrograms()
@@ -331,6 +412,28 @@ private Q_SLOTS:
         QTRY_VERIFY(list.isNull());
     }
 
+    void keyboardActsOnTheFirstRow()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b, a});
+        open();
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Down); // nothing selected yet: the first row
+        QCOMPARE(table()->selectedRow(), 0L);
+        QTest::keyClick(table(), Qt::Key_Delete);
+        checkConfirmation(QStringLiteral("Are you sure?"));
+        alerts->answer(1000);
+        QCOMPARE(CacheManager::shareIntance()->getData(), QVariantList{b});
+
+        QTest::keyClick(table(), Qt::Key_Home);
+        QCOMPARE(table()->selectedRow(), 0L);
+        QTest::keyClick(table(), Qt::Key_Return);
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), b);
+        QTRY_VERIFY(list.isNull());
+    }
+
     void escapeAndCloseButtonClose()
     {
         open();
@@ -397,8 +500,10 @@ private Q_SLOTS:
             QCOMPARE(alerts->shown.size(), 5);
             QVERIFY(alerts->last().informativeText.contains(QLatin1String("could not be saved")));
             QCOMPARE(livePlays, 0);
-            // Whatever the failed restore left in the file is what shows.
-            QCOMPARE(list->dataArr, CacheManager::shareIntance()->getData());
+            // The failed restore left the file as it was, and that is what shows.
+            QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{a, b}));
+            QCOMPARE(CacheManager::shareIntance()->getLiveData(), b);
+            QCOMPARE(list->dataArr, (QVariantList{a, b}));
         }
         QVERIFY(sheet()->isVisible());
     }

@@ -86,6 +86,29 @@ private Q_SLOTS:
         QCOMPARE(media->last()->plays, 1);
     }
 
+    void playingARowThatIsNotAProgramShowsTheFailureAndKeepsTheCurrentOne()
+    {
+        writeStore({entry(QStringLiteral("a")), QStringLiteral("not a program")},
+                   entry(QStringLiteral("a")));
+        const QByteArray before = storeBytes();
+        QPointer<ListViewController> list = openList();
+        QVERIFY(list);
+        auto *row = qobject_cast<ListCell *>(list->listTableView()->viewAtRow(1));
+        QVERIFY(row);
+        QTest::mouseClick(row->listPlayBtn(), Qt::LeftButton);
+
+        QCOMPARE(homeChild<QLabel>("titleTextField")->text(),
+                 QStringLiteral("Error, switch next one."));
+        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Failed);
+        QCOMPARE(media->created(), 0);
+        QCOMPARE(storeBytes(), before);
+        QTRY_VERIFY(list.isNull());
+        // The current program is still there to play.
+        home->playClick();
+        QCOMPARE(media->created(), 1);
+        QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:9/a.mp3")));
+    }
+
     void closingTheWindowFromItsTitleBarLetsItOpenAgain()
     {
         QPointer<ListViewController> list = openList();

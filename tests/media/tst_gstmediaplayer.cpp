@@ -64,6 +64,9 @@ private Q_SLOTS:
     void playlistsResolveToTheirFirstStream_data();
     void playlistsResolveToTheirFirstStream();
     void hugePlaylistKeepsTheUiResponsive();
+    void audioUnderAVagueTypeStillPlays_data();
+    void audioUnderAVagueTypeStillPlays();
+    void resolverStopsReadingAPlaylistThatNeverEnds();
     void hlsPlays();
     void aacStreamPlays();
     void icyTitleBecomesNowPlaying();
@@ -222,6 +225,45 @@ void TestGstMediaPlayer::playlistsResolveToTheirFirstStream()
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     QCOMPARE(o.player->streamUrl(), stream);
     QCOMPARE(status.count(), 1);
+}
+
+void TestGstMediaPlayer::audioUnderAVagueTypeStillPlays_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::newRow("text/plain") << "/typed.mp3?type=text/plain";
+    QTest::newRow("application/octet-stream") << "/typed.mp3?type=application/octet-stream";
+    QTest::newRow("no content type") << "/typed.mp3";
+}
+
+void TestGstMediaPlayer::audioUnderAVagueTypeStillPlays()
+{
+    // Old Shoutcast servers label their audio like this.
+    QFETCH(QString, path);
+    auto o = open(m_servers->httpUrl(path));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QCOMPARE(o.player->streamUrl(), m_servers->httpUrl(path));
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 8000);
+    o.player.reset();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
+}
+
+void TestGstMediaPlayer::resolverStopsReadingAPlaylistThatNeverEnds()
+{
+    // A text answer that keeps trickling in: no single wait is long enough
+    // for the transfer timeout, so only the resolver's own cap ends it.
+    PlaylistResolver resolver(m_servers->httpUrl("/drip.txt"));
+    QSignalSpy candidates(&resolver, &PlaylistResolver::candidate);
+    QSignalSpy exhausted(&resolver, &PlaylistResolver::exhausted);
+    QElapsedTimer timer;
+    timer.start();
+    resolver.next();
+    QVERIFY(exhausted.wait(PlaylistResolver::kTimeoutMs + 5000));
+    const qint64 took = timer.elapsed();
+    QVERIFY2(took >= PlaylistResolver::kTimeoutMs - 500, qPrintable(QString::number(took)));
+    QCOMPARE(candidates.count(), 0);
+    QVERIFY2(exhausted.first().at(0).toString().startsWith(QLatin1String("Timed out")),
+             qPrintable(exhausted.first().at(0).toString()));
 }
 
 void TestGstMediaPlayer::hugePlaylistKeepsTheUiResponsive()

@@ -15,6 +15,7 @@ private Q_SLOTS:
     void detectsByContentNotType_data();
     void detectsByContentNotType();
     void plsEntriesInNumberOrder();
+    void plsNumbersAboveNineWithGapsAndOutOfOrder();
     void m3uResolvesRelativeAndDropsLocalFiles();
     void xspfTakesFirstLocationPerTrackEvenWhenTruncated();
     void entriesAreCapped();
@@ -82,6 +83,21 @@ void TestPlaylistParser::plsEntriesInNumberOrder()
         playlist::entries(Kind::Pls, body, QUrl("http://host.example/dir/list.pls"), 10);
     QCOMPARE(got, (QList<QUrl>{QUrl("http://one.example/a?x=1&y=2"), QUrl("http://two.example/b"),
                                QUrl("http://host.example/dir/relative.mp3")}));
+}
+
+void TestPlaylistParser::plsNumbersAboveNineWithGapsAndOutOfOrder()
+{
+    // Ordered as numbers, not as text (File10 after File9, not after File1).
+    const QByteArray body = "[playlist]\nNumberOfEntries=5\nFile12=http://s.example/12\n"
+                            "File10=http://s.example/10\nFile2=http://s.example/2\n"
+                            "File11=http://s.example/11\nFile9=http://s.example/9\n";
+    const QList<QUrl> got = playlist::entries(Kind::Pls, body, QUrl("http://h/list.pls"), 10);
+    QCOMPARE(got, (QList<QUrl>{QUrl("http://s.example/2"), QUrl("http://s.example/9"),
+                               QUrl("http://s.example/10"), QUrl("http://s.example/11"),
+                               QUrl("http://s.example/12")}));
+    // The cap keeps the lowest numbers.
+    QCOMPARE(playlist::entries(Kind::Pls, body, QUrl("http://h/list.pls"), 2),
+             (QList<QUrl>{QUrl("http://s.example/2"), QUrl("http://s.example/9")}));
 }
 
 void TestPlaylistParser::m3uResolvesRelativeAndDropsLocalFiles()

@@ -2,7 +2,14 @@
 // clients (dbus-send, playerctl, a second bus connection) talking to it.
 
 #include "PrivateSessionBus.h"
+#include "support/FakeImageLoader.h"
+#include "support/FakeMedia.h"
 #include "support/TestEnv.h"
+
+#include "player/HomeViewController.h"
+#include "player/MprisBridge.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
@@ -12,6 +19,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusObjectPath>
+#include <QFile>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -140,6 +148,7 @@ private Q_SLOTS:
     void secondInstanceGetsSuffixedName();
     void stopReleasesTheName();
     void unreachableBusFailsQuietly();
+    void playAndPauseNeverToggle();
 
 private:
     bool nameHasOwner(const QString &name) const
@@ -433,6 +442,54 @@ void TestMpris::unreachableBusFailsQuietly()
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(QStringLiteral("MPRIS: no D-Bus session bus")),
              qPrintable(lines[0]));
+}
+
+// Through the bridge to the main window: Play while playing does not pause,
+// Pause while paused does not start (only PlayPause toggles).
+void TestMpris::playAndPauseNeverToggle()
+{
+    using State = HomeViewController::PlaybackState;
+    QFile::remove(TestEnv::instance()->dataFile());
+    const QVariantMap tone = program::make(QStringLiteral("Tone"), QString(),
+                                           QStringLiteral("http://127.0.0.1:9/tone.mp3"));
+    QVERIFY(CacheManager::shareIntance()->saveData(tone)); // a list: nothing is seeded
+    QVERIFY(CacheManager::shareIntance()->saveLiveData(tone));
+    FakeMediaFactory media;
+    FakeImageLoader images;
+    HomeViewController home;
+    home.view(); // loaded first, as the application does
+    MprisBridge bridge(&home, m_service.get());
+    auto call = [](const char *method) {
+        const ClientResult r =
+            callMethod(QStringLiteral("org.mpris.MediaPlayer2.Player.") + QLatin1String(method));
+        QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    };
+
+    call("Pause"); // paused already (nothing plays): nothing starts
+    QCOMPARE(media.created(), 0);
+    QCOMPARE(home.playbackState(), State::Idle);
+
+    call("Play");
+    QCOMPARE(home.playbackState(), State::Loading);
+    QCOMPARE(media.created(), 1);
+    call("Play"); // still opening: no pause, no second stream
+    QCOMPARE(home.playbackState(), State::Loading);
+    QCOMPARE(media.created(), 1);
+    media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+    QCOMPARE(home.playbackState(), State::Playing);
+    call("Play");
+    QCOMPARE(home.playbackState(), State::Playing);
+    QCOMPARE(media.last()->pauses, 0);
+    QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Playing);
+
+    call("Pause");
+    QCOMPARE(home.playbackState(), State::Paused);
+    const int pauses = media.last()->pauses;
+    call("Pause");
+    QCOMPARE(home.playbackState(), State::Paused);
+    QCOMPARE(media.last()->pauses, pauses);
+    QCOMPARE(media.created(), 1);
+    QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Paused);
 }
 
 int main(int argc, char **argv)

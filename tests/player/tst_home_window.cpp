@@ -6,6 +6,7 @@
 
 #include "platform/base/NotificationCenter.h"
 #include "platform/plist/PropertyList.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
@@ -19,6 +20,9 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <QtTest>
+
+#include <csignal>
+#include <sys/resource.h>
 
 class HomeWindowTest : public QObject {
     Q_OBJECT
@@ -62,6 +66,46 @@ private Q_SLOTS:
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
         // Nothing plays until asked.
         QVERIFY(!home->player());
+    }
+
+    void failedSeedingIsToldAndDoneAgainAtTheNextStart()
+    {
+        struct Recorder : AlertPresenter {
+            Recorder() { AlertPresenter::setShared(this); }
+            ~Recorder() override { AlertPresenter::setShared(nullptr); }
+            void present(const Alert &alert, QWidget *window, std::function<void(long)>) override
+            {
+                shown << alert;
+                windows << window;
+            }
+            QList<Alert> shown;
+            QList<QWidget *> windows;
+        } alerts;
+        {
+            // Every write fails (the file size limit binds root as well).
+            auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit saved{};
+            getrlimit(RLIMIT_FSIZE, &saved);
+            rlimit tiny = saved;
+            tiny.rlim_cur = 8;
+            setrlimit(RLIMIT_FSIZE, &tiny);
+            makeHome();
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+        }
+        QVERIFY(CacheManager::shareIntance()->getData().isEmpty());
+        QTRY_COMPARE(alerts.shown.size(), 1);
+        QCOMPARE(alerts.shown.first().messageText, QStringLiteral("Tip："));
+        QVERIFY(alerts.shown.first().informativeText.contains(QLatin1String("could not be saved")));
+        QCOMPARE(alerts.windows.first(), home->view());
+
+        delete home;
+        home = nullptr;
+        makeHome();
+        QCOMPARE(CacheManager::shareIntance()->getData().size(), 2);
+        QCOMPARE(home->titleTextField()->text(), QStringLiteral("First"));
+        QCoreApplication::processEvents(); // where the alert would be shown
+        QCOMPARE(alerts.shown.size(), 1);
     }
 
     void existingListIsLeftAloneEvenWithoutCurrentProgram()
@@ -122,6 +166,60 @@ private Q_SLOTS:
         QCOMPARE(home->titleTextField()->text(), QStringLiteral("Fourth"));
     }
 
+    void failedPreviewIsRetriedOnALaterRefreshAtMostOncePerInterval()
+    {
+        makeHome();
+        home->setPreviewRetryInterval(std::chrono::milliseconds(300));
+        QCOMPARE(images->requests.size(), 1);
+        images->answer(0, QImage()); // host down
+        QVERIFY(home->previewImageView()->image().isNull());
+
+        // Right away: not asked again.
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 1);
+        // Once the interval has passed, the next refresh asks again.
+        QTRY_COMPARE((home->refeshLiveView(), images->requests.size()), 2);
+        QCOMPARE(images->requests.at(1).url, images->requests.at(0).url);
+        // While that load runs, refreshing does not start another.
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        images->answer(1, FakeImageLoader::solid(Qt::green));
+        QCOMPARE(home->previewImageView()->image().pixelColor(1, 1), QColor(Qt::green));
+
+        // A picture that loaded is not fetched again, however long we wait.
+        home->setPreviewRetryInterval(std::chrono::milliseconds(0));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(!home->previewImageView()->image().isNull());
+    }
+
+    void previewFailedForAnotherProgramWaitsOutItsInterval()
+    {
+        makeHome();
+        home->setPreviewRetryInterval(std::chrono::minutes(1));
+        images->answer(0, QImage());
+        const QVariantMap first = CacheManager::shareIntance()->getLiveData();
+        // Switching away and back within the interval does not hammer the host.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+                          QStringLiteral("http://127.0.0.1:1/second"))));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(first));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 2);
+        // The second program's load was dropped by the switch: coming back to
+        // it asks again.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Second"), QStringLiteral("http://127.0.0.1:1/second.png"),
+                          QStringLiteral("http://127.0.0.1:1/second"))));
+        home->refeshLiveView();
+        QCOMPARE(images->requests.size(), 3);
+        images->answer(1, FakeImageLoader::solid(Qt::red)); // late: dropped
+        images->answer(2, FakeImageLoader::solid(Qt::blue));
+        QCOMPARE(home->previewImageView()->image().pixelColor(1, 1), QColor(Qt::blue));
+    }
+
     void wrongTypesInTheCurrentProgramReadAsMissing()
     {
         QVariantMap live{{QStringLiteral("name"), 42},
@@ -161,7 +259,8 @@ private Q_SLOTS:
         QCOMPARE(preview->cornerRadius(), 65.0);
         QVERIFY(preview->masksToBounds());
         QCOMPARE(preview->borderWidth(), 2.0);
-        QCOMPARE(preview->borderColor(), QColor(0xff, 0xa5, 0x00));
+        // The standard orange: red 1.0, green 0.5, blue 0.0.
+        QCOMPARE(preview->borderColor().name(), QStringLiteral("#ff8000"));
 
         images->answer(0, FakeImageLoader::solid(Qt::blue, 260));
         QImage shot(preview->size(), QImage::Format_ARGB32_Premultiplied);
@@ -271,14 +370,54 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isActiveWindow());
     }
 
-    void statusItemTooltipStartsAsTheWindowTitle()
+    void statusItemBringsBackAMinimisedWindow()
     {
-        // With nothing stored and no defaults, only the window title is there
-        // until the first refresh; that refresh happens during set-up.
+        makeHome();
+        QWidget *window = home->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        window->showMinimized();
+        QTRY_VERIFY(window->isMinimized());
+        // Qt still calls it visible; the click must restore it, not hide it.
+        home->statusItem()->performClick();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(window->isVisible());
+        QVERIFY(!(window->windowState() & Qt::WindowMinimized));
+    }
+
+    void statusItemRaisesAWindowBehindOthers()
+    {
+        makeHome();
+        QWidget *window = home->view();
+        QVERIFY(QTest::qWaitForWindowExposed(window));
+        QWidget other;
+        other.setObjectName(QStringLiteral("otherWindow"));
+        other.show();
+        other.activateWindow();
+        QTRY_VERIFY(other.isActiveWindow());
+        QVERIFY(!window->isActiveWindow());
+        home->statusItem()->performClick();
+        QTRY_VERIFY(window->isActiveWindow());
+        QVERIFY(window->isVisible());
+        // Now it is in front, the next click hides it.
+        home->statusItem()->performClick();
+        QTRY_VERIFY(!window->isVisible());
+    }
+
+    void statusItemTooltipIsTheCurrentProgramFromSetUp()
+    {
+        // The window title is only a placeholder: the refresh during set-up
+        // replaces it with the current program's name, empty when there is
+        // none (no list stored and no defaults to seed).
         CacheManager::setDefaultListPath(QStringLiteral("/nonexistent/default.plist"));
         makeHome();
-        QVERIFY(home->statusItem()->toolTip().isEmpty());
+        QCOMPARE(home->statusItem()->toolTip(), QString());
+        QVERIFY(home->statusItem()->toolTip() != home->view()->windowTitle());
         QVERIFY(QFile::exists(TestEnv::instance()->dataFile()));
+
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Later"), QString(), QStringLiteral("http://x/"))));
+        home->refeshLiveView();
+        QCOMPARE(home->statusItem()->toolTip(), QStringLiteral("Later"));
     }
 };
 

@@ -417,6 +417,44 @@ private Q_SLOTS:
         QVERIFY(text.contains("<plist version=\"1.0\">"));
     }
 
+    void largeUnsignedIntegersAndUidsSurviveRewrites()
+    {
+        // Written by plistlib: {"big": 2**64-1, "neg": -1, "small": 5,
+        // "top": 2**63, "uid": UID(7)}.
+        QVERIFY(
+            writeAll(dataFile(), QByteArray::fromHex("62706c6973743030d50102030405060708090a5362696"
+                                                     "7536e656755736d616c6c53746f705375696414"
+                                                     "0000000000000000ffffffffffffffff13fffffffffff"
+                                                     "fffff1005140000000000000000800000000000"
+                                                     "000080070813171b2125293a434556000000000000010"
+                                                     "1000000000000000b0000000000000000000000"
+                                                     "0000000058")));
+        auto check = [](const QVariantMap &top) {
+            QCOMPARE(top.value(QStringLiteral("big")), QVariant(quint64(0xFFFFFFFFFFFFFFFFull)));
+            QCOMPARE(top.value(QStringLiteral("top")), QVariant(quint64(1) << 63));
+            QCOMPARE(top.value(QStringLiteral("neg")), QVariant(qint64(-1)));
+            QCOMPARE(top.value(QStringLiteral("small")), QVariant(qint64(5)));
+            QCOMPARE(top.value(QStringLiteral("uid")), QVariant::fromValue(propertylist::Uid{7}));
+        };
+        check(topOfDataFile());
+        QVERIFY(store()->saveLiveData(kMine));
+        check(topOfDataFile());
+        QVERIFY(store()->saveData(kMine));
+        check(topOfDataFile());
+        QCOMPARE(store()->getLiveData(), kMine);
+
+        // Another reader sees the same numbers, and the UID as XML spells it.
+        QString out;
+        const int rc = runPython(QStringLiteral(R"(
+import plistlib, sys
+v = plistlib.load(open(sys.argv[1], 'rb'))
+assert v['big'] == 2**64 - 1 and v['top'] == 2**63 and v['neg'] == -1, v
+assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
+)"),
+                                 {dataFile()}, &out);
+        QVERIFY2(rc == 0, qPrintable(out));
+    }
+
     void realsAreWrittenAndReadTheSameWhateverTheLocale()
     {
         // A locale whose decimal separator is a comma, built privately.
@@ -467,6 +505,48 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("data.plist")});
         QVERIFY(store()->saveData(kMine));
         QCOMPARE(store()->getData().last().toMap(), kMine);
+    }
+
+    void restoreThatCannotWriteLeavesTheOldFileAsItWas()
+    {
+        QVERIFY(writeAll(dataFile(), readFixture(QStringLiteral("store/user.plist"))));
+        QVERIFY(store()->saveData(kMine));
+        const QByteArray before = readAll(dataFile());
+        {
+            FileSizeLimit limit(64);
+            QVERIFY(limit.active());
+            QVERIFY(!store()->redoDefaultData());
+        }
+        QCOMPARE(readAll(dataFile()), before);
+        QVERIFY(keptAside(dataDir()).isEmpty());
+
+        // No defaults to restore: a failure too, not an emptied list.
+        CacheManager::setDefaultListPath(dataDir() + QStringLiteral("/no-such-default.plist"));
+        QVERIFY(!store()->redoDefaultData());
+        QCOMPARE(readAll(dataFile()), before);
+    }
+
+    void seedingThatFailsHalfWayIsDoneAgainNextTime()
+    {
+        // Enough room for a list of the first default, not for all of them.
+        const QVariantMap defaults = fixtureTop(QStringLiteral("store/default.plist"));
+        const QVariantList all = defaults.value(QStringLiteral("data")).toList();
+        QVERIFY(all.size() >= 2);
+        const qsizetype oneEntry =
+            propertylist::toXml(QVariantMap{{QStringLiteral("data"), QVariantList{all.first()}}})
+                .size();
+        store()->getDataPath();
+        {
+            FileSizeLimit limit(rlim_t(oneEntry + 1));
+            QVERIFY(limit.active());
+            QVERIFY(!store()->seedDefaultDataIfEmpty());
+        }
+        QVERIFY(store()->getData().isEmpty());
+        QVERIFY(store()->getLiveData().isEmpty());
+
+        QVERIFY(store()->seedDefaultDataIfEmpty());
+        QCOMPARE(store()->getData(), all);
+        QCOMPARE(store()->getLiveData(), defaults.value(QStringLiteral("live")).toMap());
     }
 
     void failedWriteOfAnUnreadableFileStillKeepsIt()

@@ -148,7 +148,12 @@ private Q_SLOTS:
 
     void killedWriterNeverLosesAcknowledgedChanges()
     {
-        QRandomGenerator rng(QRandomGenerator::global()->generate());
+        // ORBITUNE_CRASH_SEED=<n> replays a run: the seed is printed first.
+        bool fixed = false;
+        const quint32 seed = quint32(qEnvironmentVariableIntValue("ORBITUNE_CRASH_SEED", &fixed));
+        const quint32 used = fixed ? seed : QRandomGenerator::global()->generate();
+        qInfo("random seed %u (replay with ORBITUNE_CRASH_SEED=%u)", used, used);
+        QRandomGenerator rng(used);
         Acknowledged acked;
         QElapsedTimer budget;
         budget.start();

@@ -16,6 +16,7 @@ import subprocess
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 
@@ -131,6 +132,13 @@ class Handler(BaseHTTPRequestHandler):
             return self.stall("audio/mpeg")
         if path == "/stall-text":
             return self.stall("text/plain")
+        if path == "/drip.txt":
+            return self.drip()
+        if path == "/typed.mp3":
+            # Old Shoutcast servers: audio under a vague type, or none at all.
+            query = urllib.parse.parse_qs(self.path.partition("?")[2])
+            ctype = query.get("type", [None])[0]
+            return self.stream(ctype, cfg.dir + "/tone.mp3", loop=True)
         if path == "/cut.mp3":
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", cut_after=48 * 1024)
         if path == "/tone.mp3":
@@ -169,6 +177,20 @@ class Handler(BaseHTTPRequestHandler):
         while not self.server.stopping:
             time.sleep(0.2)
 
+    def drip(self):
+        """Text that never ends, a line every half second: bytes keep coming,
+        so only a reader's own time limit ends it."""
+        self.send_response(200)
+        self.send_header("Content-Type", "text/plain")
+        self.end_headers()
+        try:
+            while not self.server.stopping:
+                self.wfile.write(b"# still here\n")
+                self.wfile.flush()
+                time.sleep(0.5)
+        except OSError:
+            pass
+
     def paced(self, chunks, rate):
         """Writes chunks at about `rate` bytes a second after a 64 KB burst."""
         sent, started = 0, time.monotonic()
@@ -181,7 +203,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def stream(self, ctype, path, cut_after=None, loop=False):
         self.send_response(200)
-        self.send_header("Content-Type", ctype)
+        if ctype:
+            self.send_header("Content-Type", ctype)
         self.end_headers()
         data = open(path, "rb").read()
         if cut_after:
