@@ -7,6 +7,8 @@
 
 #include <QPointer>
 
+#include <climits>
+
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
 {
     gsthandle::PipelineRelease()(pipeline);
@@ -15,6 +17,18 @@ void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
 bool GstMediaPlayer::ensureInitialized()
 {
     return gstpipeline::ensureInitialized();
+}
+
+double GstMediaPlayer::defaultTimeScale()
+{
+    bool ok = false;
+    const double scale = qEnvironmentVariable("ORBITUNE_TIME_SCALE").toDouble(&ok);
+    return ok && scale > 0 ? scale : 1.0;
+}
+
+int GstMediaPlayer::scaled(int ms) const
+{
+    return int(qBound(0.0, ms * m_options.timeScale, double(INT_MAX)));
 }
 
 GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent)
@@ -119,6 +133,7 @@ void GstMediaPlayer::onPrerolled()
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
         m_reconnectAttempts = 0;
+        m_outage.invalidate(); // the next drop has the whole budget again
         NSLog("stream reopened: %@", m_streamUrl.toString());
         m_item->setReconnecting(false);
         if (!self)
@@ -148,21 +163,48 @@ void GstMediaPlayer::onOpenFailed(const QString &error)
     }
 }
 
+int GstMediaPlayer::nextReconnectDelayMs() const
+{
+    const QList<int> &delays = m_options.reconnectDelaysMs;
+    return scaled(m_reconnectAttempts < delays.size() ? delays.at(m_reconnectAttempts)
+                                                      : m_options.reconnectRepeatMs);
+}
+
 void GstMediaPlayer::onDropped(const QString &error)
 {
     teardownPipeline();
-    if (m_reconnectAttempts >= m_options.reconnectDelaysMs.size()) {
-        QPointer<GstMediaPlayer> self(this);
-        m_item->setReconnecting(false);
-        if (self)
-            fail(error);
+    if (!m_outage.isValid())
+        m_outage.start();
+    const int delay = nextReconnectDelayMs();
+    if (m_outage.elapsed() + delay > scaled(m_options.reconnectBudgetMs)) {
+        // Reported as a failure while still reconnecting: the item never
+        // looks ready in between.
+        fail(error);
         return;
     }
-    const int delay = m_options.reconnectDelaysMs.at(m_reconnectAttempts++);
+    ++m_reconnectAttempts;
     NSLog("stream dropped (%@), reconnecting in %ld ms", error, delay);
     m_phase = Phase::Reconnecting;
     m_reconnectTimer.start(delay);
     m_item->setReconnecting(true);
+}
+
+void GstMediaPlayer::reconnectNow(ReconnectReason reason)
+{
+    const bool resumed = reason == ReconnectReason::Resumed;
+    if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
+        NSLog("reconnecting at once: %@", resumed ? "woke up" : "network is back");
+        m_reconnectTimer.stop();
+        openStream(m_streamUrl);
+    } else if (resumed && m_phase == Phase::Ready && m_wantPlaying && isLiveStream()) {
+        // The connection most likely died while asleep; do not wait for the
+        // pipeline to notice.
+        NSLog("woke up: reopening %@", m_streamUrl.toString());
+        m_outage.start();
+        m_phase = Phase::Reconnecting;
+        openStream(m_streamUrl);
+        m_item->setReconnecting(true);
+    }
 }
 
 void GstMediaPlayer::onEndOfStream()
@@ -178,6 +220,7 @@ void GstMediaPlayer::onEndOfStream()
             NSLog("stream finished: %@", m_streamUrl.toString());
             m_wantPlaying = false;
             releaseConnection();
+            m_item->markEnded();
         }
         break;
     default: break;
@@ -189,10 +232,14 @@ void GstMediaPlayer::fail(const QString &error)
     m_reconnectTimer.stop();
     teardownPipeline();
     m_phase = Phase::Failed;
+    m_outage.invalidate();
     NSLog("stream failed: %@", error);
     if (m_item) {
+        QPointer<GstMediaPlayer> self(this);
         m_item->setErrorString(error);
         m_item->setStatus(MediaItem::StatusFailed);
+        if (self)
+            m_item->setReconnecting(false);
     }
 }
 
@@ -234,6 +281,15 @@ void GstMediaPlayer::play()
 void GstMediaPlayer::pause()
 {
     m_wantPlaying = false;
+    if (m_phase == Phase::Reconnecting) {
+        // Nobody is listening any more: stop trying. play() opens it again.
+        m_reconnectTimer.stop();
+        m_reconnectAttempts = 0;
+        m_outage.invalidate();
+        releaseConnection();
+        m_item->setReconnecting(false);
+        return;
+    }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
     // A live network stream cannot be resumed where it stopped; holding the

@@ -20,6 +20,11 @@ public:
     virtual std::shared_ptr<MediaItem> currentItem() const = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
+
+    enum class ReconnectReason { NetworkBack, Resumed };
+    // The network came back or the machine woke up: a pending reconnect is
+    // tried at once, and after a resume a live stream is reopened.
+    virtual void reconnectNow(ReconnectReason reason) { Q_UNUSED(reason); }
 };
 
 // Makes players. The application installs the GStreamer one; tests install
