@@ -65,6 +65,8 @@ public:
     void pause();
     void error();
     void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
+    // The network came back or the machine woke up.
+    void reconnectNow(MediaPlayer::ReconnectReason reason);
 
     // Whether the user wants sound: the stream is opening or playing.
     bool isPlaying() const
@@ -105,6 +107,7 @@ private:
     void togglePlayback(bool start);
     void releasePlayer();
     void itemReconnectingChanged(bool reconnecting);
+    void itemEnded();
     void buildStatusMenu();
     void installShortcuts();
 

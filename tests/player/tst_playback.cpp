@@ -222,8 +222,17 @@ private Q_SLOTS:
         QVERIFY(!home->player());
     }
 
+    QList<State> sequence(const QSignalSpy &spy) const
+    {
+        QList<State> states;
+        for (const QList<QVariant> &s : spy)
+            states << s.at(0).value<State>();
+        return states;
+    }
+
     void reconnectShowsLoadingThenResumes()
     {
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
         home->playClick();
         report(MediaItem::StatusReadyToPlay);
         media->lastItem()->setReconnecting(true);
@@ -237,8 +246,62 @@ private Q_SLOTS:
 
         media->lastItem()->setReconnecting(true);
         media->lastItem()->setReconnecting(false);
+        // The last attempt fails: reported while still reconnecting, the
+        // end of the reconnect comes after and changes nothing.
+        media->lastItem()->setReconnecting(true);
         report(MediaItem::StatusFailed);
+        media->lastItem()->setReconnecting(false);
         QCOMPARE(title(), QStringLiteral("Error, switch next one."));
+        QVERIFY(!turning());
+        QCOMPARE(sequence(states),
+                 (QList<State>{State::Loading, State::Playing, State::Loading, State::Playing,
+                               State::Loading, State::Playing, State::Loading, State::Failed}));
+    }
+
+    void pauseDuringReconnectStaysPaused()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->setReconnecting(true);
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        home->playClick(); // the fake ends its reconnect on pause, as the real one does
+        QVERIFY(!media->lastItem()->isReconnecting());
+        // The stream comes back anyway: still paused, nothing heard.
+        media->lastItem()->setReconnecting(true);
+        media->lastItem()->setReconnecting(false);
+        QCOMPARE(sequence(states), QList<State>{State::Paused});
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QCOMPARE(media->last()->plays, 1);
+    }
+
+    void finishedFileGoesBackToPaused()
+    {
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->markEnded();
+        QCOMPARE(sequence(states), (QList<State>{State::Loading, State::Playing, State::Paused}));
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QVERIFY(home->nowPlayingLabel()->isHidden());
+        // Play starts it over.
+        home->playClick();
+        QCOMPARE(media->created(), 2);
+        QCOMPARE(home->playbackState(), State::Loading);
+    }
+
+    void wakeAndNetworkReachThePlayerOnlyWhileListening()
+    {
+        using Reason = MediaPlayer::ReconnectReason;
+        home->playClick();
+        home->reconnectNow(Reason::NetworkBack); // loading counts as listening
+        report(MediaItem::StatusReadyToPlay);
+        home->reconnectNow(Reason::Resumed);
+        QCOMPARE(media->last()->reconnects, (QList<Reason>{Reason::NetworkBack, Reason::Resumed}));
+        home->playClick();
+        home->reconnectNow(Reason::Resumed);
+        QCOMPARE(media->last()->reconnects.size(), 2);
     }
 
     void nowPlayingLineFollowsTheStream()

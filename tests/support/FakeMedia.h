@@ -23,11 +23,16 @@ public:
     {
         ++pauses;
         playing = false;
+        // Like the real player: pausing ends a reconnect.
+        if (m_item && m_item->isReconnecting())
+            m_item->setReconnecting(false);
     }
+    void reconnectNow(ReconnectReason reason) override { reconnects << reason; }
 
     int plays = 0;
     int pauses = 0;
     bool playing = false;
+    QList<ReconnectReason> reconnects;
 
 private:
     std::shared_ptr<MediaItem> m_item;
