@@ -6,6 +6,7 @@
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/desktop/WakeWatcher.h"
 
 #include <QApplication>
 #include <QDBusArgument>
@@ -140,6 +141,7 @@ private Q_SLOTS:
     void secondInstanceGetsSuffixedName();
     void stopReleasesTheName();
     void unreachableBusFailsQuietly();
+    void wakeFromSuspendAndNetworkReturn();
 
 private:
     bool nameHasOwner(const QString &name) const
@@ -433,6 +435,38 @@ void TestMpris::unreachableBusFailsQuietly()
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(QStringLiteral("MPRIS: no D-Bus session bus")),
              qPrintable(lines[0]));
+}
+
+void TestMpris::wakeFromSuspendAndNetworkReturn()
+{
+    // A stand-in logind on the private bus announces going to sleep and
+    // waking; only the wake counts.
+    QDBusConnection login =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-logind"));
+    QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
+    WakeWatcher watcher(QDBusConnection::sessionBus());
+    watcher.start();
+    QSignalSpy woke(&watcher, &WakeWatcher::wokeUp);
+    QSignalSpy network(&watcher, &WakeWatcher::networkBack);
+    auto announce = [&login](bool sleeping) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
+        signal << sleeping;
+        return login.send(signal);
+    };
+    QVERIFY(announce(true));
+    QVERIFY(announce(false));
+    QVERIFY(woke.wait(5000));
+    QCOMPARE(woke.count(), 1);
+
+    watcher.setOnline(false);
+    QCOMPARE(network.count(), 0);
+    watcher.setOnline(true);
+    QCOMPARE(network.count(), 1);
+    watcher.setOnline(true); // still online: nothing came back
+    QCOMPARE(network.count(), 1);
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
 }
 
 int main(int argc, char **argv)
