@@ -7,6 +7,8 @@
 
 #include <QPointer>
 
+#include <gst/audio/streamvolume.h>
+
 #include <climits>
 
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
@@ -92,6 +94,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
         return;
     }
     m_pipeline.reset(pipeline.release());
+    applyVolume();
 
     const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
     m_pump = std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
@@ -251,6 +254,37 @@ void GstMediaPlayer::applyTargetState()
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
+}
+
+void GstMediaPlayer::setVolume(double volume)
+{
+    m_volume = qBound(0.0, volume, 1.0);
+    applyVolume();
+}
+
+void GstMediaPlayer::setMuted(bool muted)
+{
+    m_muted = muted;
+    applyVolume();
+}
+
+void GstMediaPlayer::applyVolume()
+{
+    if (!m_pipeline)
+        return;
+    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
+    gst_stream_volume_set_mute(sv, m_muted);
+}
+
+double GstMediaPlayer::pipelineVolume() const
+{
+    if (!m_pipeline)
+        return -1;
+    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    return gst_stream_volume_get_mute(sv)
+               ? 0.0
+               : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
 }
 
 void GstMediaPlayer::releaseConnection()

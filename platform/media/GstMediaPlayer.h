@@ -49,6 +49,10 @@ public:
     void play() override;
     void pause() override;
     void reconnectNow(ReconnectReason reason) override;
+    void setVolume(double volume) override;
+    void setMuted(bool muted) override;
+    // The linear volume and mute the pipeline has, for tests; -1 without one.
+    double pipelineVolume() const;
 
     Phase phase() const { return m_phase; }
     QUrl streamUrl() const { return m_streamUrl; }
@@ -74,6 +78,7 @@ private:
     int scaled(int ms) const;
     void fail(const QString &error);
     void applyTargetState();
+    void applyVolume();
     void releaseConnection();
     bool isLiveStream() const;
 

@@ -75,6 +75,7 @@ private Q_SLOTS:
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
+    void volumeIsCubicAndSurvivesReopening();
     void missingAudioDeviceStillPlaysAndSaysSo();
     void manySwitchesLeakNoFdsOrThreads();
 
@@ -464,6 +465,34 @@ void TestGstMediaPlayer::finishedFileReportsItsEnd()
     QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
     QCOMPARE(reconnecting.count(), 0);
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+}
+
+void TestGstMediaPlayer::volumeIsCubicAndSurvivesReopening()
+{
+    auto o = open(m_servers->mp3Url());
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    // A steady level over the last 400 ms is the full one.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) > 0.05 &&
+                                 qAbs(m_meter->recentRms(400) / m_meter->recentRms(100) - 1) < 0.1,
+                             5000);
+    const double full = m_meter->recentRms(400);
+
+    // Half on the perceptual scale is an eighth of the amplitude.
+    o.player->setVolume(0.5);
+    QCOMPARE(o.player->pipelineVolume(), 0.125);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(m_meter->recentRms(300) / full - 0.125) < 0.04, 3000);
+
+    o.player->setMuted(true);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) < 0.002, 2000);
+    o.player->setMuted(false);
+
+    // A live stream reopens on play after pause, with the same volume.
+    o.player->pause();
+    o.player->play();
+    QTRY_COMPARE_WITH_TIMEOUT(o.player->phase(), GstMediaPlayer::Phase::Ready, 8000);
+    QCOMPARE(o.player->pipelineVolume(), 0.125);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(m_meter->recentRms(300) / full - 0.125) < 0.04, 5000);
 }
 
 void TestGstMediaPlayer::noStatusAfterDestroy()
