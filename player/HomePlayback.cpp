@@ -126,6 +126,7 @@ bool HomeViewController::readyToPlayUrl(const QString &urlString)
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
     m_player = factory ? factory->playerWithItem(item) : nullptr;
+    applyVolume();
     m_ui->titleTextField->setText(kLoading);
     if (!m_player) {
         NSLog("no media player available");

@@ -1,5 +1,7 @@
 #include "player/HomeViewController.h"
 
+#include "player/Volume.h"
+
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
@@ -24,7 +26,7 @@ const QString kWindowTitle = QStringLiteral("Orbitune");
 } // namespace
 
 HomeViewController::HomeViewController(QObject *parent)
-    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>())
+    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>()), m_volume(new Volume(this))
 {
 }
 
@@ -103,6 +105,7 @@ void HomeViewController::viewDidLoad()
     m_previewImageViewPoint = preview->pos();
 
     installShortcuts();
+    installEverydayControls();
     loadDefaultData();
 }
 
@@ -140,8 +143,7 @@ void HomeViewController::refeshLiveView()
     }
 
     m_ui->titleTextField->setText(program::name(live));
-    if (m_statusItem)
-        m_statusItem->setToolTip(program::name(live));
+    updateToolTip();
     Q_EMIT nowPlayingChanged();
 }
 

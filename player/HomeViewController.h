@@ -19,6 +19,8 @@ class QMenu;
 class QPushButton;
 class QToolButton;
 class StatusItem;
+class QTimer;
+class Volume;
 
 namespace Ui {
 class HomeView;
@@ -49,6 +51,8 @@ public:
     QToolButton *addBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const { return m_statusMenu; }
+    // The listener's volume and mute, applied to every player.
+    Volume *volume() const { return m_volume; }
 
     // Home window.
     void loadDefaultData();
@@ -111,12 +115,19 @@ private:
     void buildStatusMenu();
     void installShortcuts();
 
+    // Volume keys, tray scrolling and the tray tooltip (HomeEveryday.cpp).
+    void installEverydayControls();
+    void applyVolume();
+    void updateToolTip();
+
     std::unique_ptr<Ui::HomeView> m_ui;
     MovableWindow *m_window = nullptr;
     StatusItem *m_statusItem = nullptr;
     QMenu *m_statusMenu = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_playAction = nullptr;
+    Volume *m_volume = nullptr;
+    QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
 
     QPointF m_previewImageViewPoint;
     PlaybackState m_state = PlaybackState::Idle;

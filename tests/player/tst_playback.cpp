@@ -6,8 +6,10 @@
 
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/Settings.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
+#include "player/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -47,6 +49,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(TestEnv::instance()->dataFile());
+        settings::open()->clear();
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
         media = new FakeMediaFactory;
         images = new FakeImageLoader;
@@ -354,6 +357,19 @@ private Q_SLOTS:
                  0);
         NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
         QCOMPARE(media->created(), 1);
+    }
+
+    void volumeReachesEveryPlayer()
+    {
+        home->volume()->setLevel(0.4);
+        home->volume()->setMuted(true);
+        home->playClick();
+        QCOMPARE(media->last()->volume(), 0.4);
+        QVERIFY(media->last()->isMuted());
+        home->volume()->setMuted(false);
+        home->volume()->step(1);
+        QCOMPARE(media->last()->volume(), 0.45);
+        QVERIFY(!media->last()->isMuted());
     }
 
     void trayMenuTogglesPlayback()
