@@ -20,6 +20,7 @@ class QPushButton;
 class QToolButton;
 class StatusItem;
 class QTimer;
+class SleepTimer;
 class Volume;
 
 namespace Ui {
@@ -53,6 +54,8 @@ public:
     QMenu *statusMenu() const { return m_statusMenu; }
     // The listener's volume and mute, applied to every player.
     Volume *volume() const { return m_volume; }
+    // The tray menu's "Sleep Timer".
+    SleepTimer *sleepTimer() const { return m_sleep; }
 
     // Home window.
     void loadDefaultData();
@@ -115,8 +118,11 @@ private:
     void buildStatusMenu();
     void installShortcuts();
 
-    // Volume keys, tray scrolling and the tray tooltip (HomeEveryday.cpp).
+    // Volume keys, tray scrolling, the sleep timer and the tray tooltip
+    // (HomeEveryday.cpp).
     void installEverydayControls();
+    void buildSleepMenu();
+    void sleepTimerFinished();
     void applyVolume();
     void updateToolTip();
 
@@ -128,6 +134,7 @@ private:
     QAction *m_playAction = nullptr;
     Volume *m_volume = nullptr;
     QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
+    SleepTimer *m_sleep = nullptr;
 
     QPointF m_previewImageViewPoint;
     PlaybackState m_state = PlaybackState::Idle;

@@ -8,7 +8,9 @@
 #include "platform/base/NotificationCenter.h"
 #include "platform/base/Settings.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
+#include "player/SleepTimer.h"
 #include "player/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -370,6 +372,52 @@ private Q_SLOTS:
         home->volume()->step(1);
         QCOMPARE(media->last()->volume(), 0.45);
         QVERIFY(!media->last()->isMuted());
+    }
+
+    void sleepTimerFadesOutThenPauses()
+    {
+        SleepTimer *sleep = home->sleepTimer();
+        sleep->setTimeScale(0.002); // a minute is 120 ms, the fade 20 ms
+        home->volume()->setLevel(0.6);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        FakeMediaPlayer *player = media->last();
+        auto *menu = home->statusMenu()->findChild<QMenu *>(QStringLiteral("sleepMenu"));
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("Sleep Timer"));
+        auto action = [menu](const char *name) {
+            return menu->findChild<QAction *>(QString::fromLatin1(name));
+        };
+        QVERIFY(action("sleep0Action")->isChecked());
+
+        // Chosen, then called off: nothing happens.
+        action("sleep30Action")->trigger();
+        QVERIFY(action("sleep30Action")->isChecked());
+        QVERIFY(home->statusItem()->toolTip().endsWith(QStringLiteral("30 min left")));
+        action("sleep0Action")->trigger();
+        QVERIFY(!home->statusItem()->toolTip().contains(QStringLiteral("Sleep")));
+
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        QSignalSpy finished(sleep, &SleepTimer::finished);
+        player->volumes.clear();
+        action("sleep15Action")->trigger();
+        QVERIFY(home->statusItem()->toolTip().endsWith(QStringLiteral("15 min left")));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(sequence(states), QList<State>{State::Paused});
+        QCOMPARE(player->pauses, 1);
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(action("sleep0Action")->isChecked());
+        QVERIFY(!home->statusItem()->toolTip().contains(QStringLiteral("Sleep")));
+        // Faded down step by step to silence, then back to the listener's
+        // volume for the next play.
+        const QList<double> v = player->volumes;
+        QVERIFY2(v.size() >= 3, qPrintable(QString::number(v.size())));
+        QCOMPARE(v.at(v.size() - 2), 0.0);
+        QCOMPARE(v.last(), 0.6);
+        for (int i = 1; i < v.size() - 1; ++i)
+            QVERIFY(v.at(i) <= v.at(i - 1));
+        QVERIFY(v.first() < 0.6 && v.first() > 0.0);
+        QCOMPARE(home->volume()->level(), 0.6);
     }
 
     void trayMenuTogglesPlayback()
