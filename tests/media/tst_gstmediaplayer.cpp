@@ -217,6 +217,7 @@ void TestGstMediaPlayer::playlistsResolveToTheirFirstStream_data()
     // original address.
     QTest::newRow("redirect to stream") << "/redirect" << m_servers->httpUrl("/redirect");
     QTest::newRow("dead first entry falls back") << "/fallback.pls" << mp3;
+    QTest::newRow("asx, dead first entry") << "/list.asx" << mp3;
     QTest::newRow("404 first entry falls back") << "/fallback404.m3u" << mp3;
     QTest::newRow("lists itself, then a stream") << "/self-then-stream.m3u" << mp3;
 }
