@@ -3,13 +3,16 @@
 #include "app/FindLauncher.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/desktop/SleepInhibitor.h"
 #include "platform/desktop/WakeWatcher.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
+#include "player/NowPlayingNotices.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -71,6 +74,9 @@ void AppDelegate::applicationDidFinishLaunching()
         connect(m_wake, &WakeWatcher::wokeUp, home,
                 [home] { home->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
         m_wake->start();
+        // Title notifications and the suspend inhibitor; both tolerate a
+        // desktop without the services.
+        new NowPlayingNotices(home, new DesktopNotifier(this), new SleepInhibitor(this), this);
     });
 }
 
