@@ -25,6 +25,7 @@
 #include <QtTest>
 
 #include <cstdio>
+#include <memory>
 
 namespace {
 
@@ -236,6 +237,14 @@ private Q_SLOTS:
         media->lastItem()->setStatus(MediaItem::StatusFailed); // failure releases too
         QTRY_COMPARE(portal.calls, (QStringList{"Inhibit 4", "Close"}));
         QCOMPARE(saver.calls.size(), 4);
+
+        // Quitting while held lets go as well.
+        auto quitting = std::make_unique<SleepInhibitor>();
+        quitting->setInhibited(true);
+        QTRY_COMPARE(quitting->heldVia(), SleepInhibitor::Via::Portal);
+        quitting.reset();
+        QTRY_COMPARE(portal.calls.size(), 4);
+        QCOMPARE(portal.calls.last(), QStringLiteral("Close"));
     }
 
     void withoutAnyInhibitServiceOneLine()
