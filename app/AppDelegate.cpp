@@ -3,12 +3,16 @@
 #include "app/FindLauncher.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/desktop/SleepInhibitor.h"
+#include "platform/desktop/WakeWatcher.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
+#include "player/NowPlayingNotices.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -62,6 +66,17 @@ void AppDelegate::applicationDidFinishLaunching()
         m_mpris = new MprisService(this);
         if (m_mpris->start())
             m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);
+        // Back on air at once when the network returns or the machine wakes.
+        m_wake = new WakeWatcher(this);
+        HomeViewController *home = m_home.get();
+        connect(m_wake, &WakeWatcher::networkBack, home,
+                [home] { home->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack); });
+        connect(m_wake, &WakeWatcher::wokeUp, home,
+                [home] { home->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
+        m_wake->start();
+        // Title notifications and the suspend inhibitor; both tolerate a
+        // desktop without the services.
+        new NowPlayingNotices(home, new DesktopNotifier(this), new SleepInhibitor(this), this);
     });
 }
 

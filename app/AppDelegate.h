@@ -10,6 +10,7 @@ class HomeViewController;
 class MprisBridge;
 class MprisService;
 class SingleInstance;
+class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
 // window back when the user starts Orbitune again.
@@ -41,4 +42,5 @@ private:
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
     FindLauncher *m_find = nullptr;
+    WakeWatcher *m_wake = nullptr;
 };

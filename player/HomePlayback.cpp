@@ -85,8 +85,10 @@ void HomeViewController::togglePlayback(bool start)
     stopAnimation();
     refeshLiveView();
     if (!start) {
-        pause();
+        // Paused before the player hears of it, so that whatever it reports
+        // while stopping (the end of a reconnect) finds playback stopped.
         setPlaybackState(PlaybackState::Paused);
+        pause();
         return;
     }
     const QVariantMap live = CacheManager::shareIntance()->getLiveData();
@@ -129,8 +131,10 @@ bool HomeViewController::readyToPlayUrl(const QString &urlString)
     });
     connect(raw, &MediaItem::reconnectingChanged, context,
             [this](bool on) { itemReconnectingChanged(on); });
+    connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
     m_player = factory ? factory->playerWithItem(item) : nullptr;
+    applyVolume();
     m_ui->titleTextField->setText(kLoading);
     if (!m_player) {
         NSLog("no media player available");
@@ -214,4 +218,21 @@ void HomeViewController::itemReconnectingChanged(bool reconnecting)
         setPlaybackState(PlaybackState::Playing);
         setNowPlaying(m_playerItem->nowPlaying());
     }
+}
+
+void HomeViewController::itemEnded()
+{
+    // A file played to its end: the same as pressing pause.
+    if (!isPlaying())
+        return;
+    setPlayImage("play");
+    stopAnimation();
+    refeshLiveView();
+    setPlaybackState(PlaybackState::Paused);
+}
+
+void HomeViewController::reconnectNow(MediaPlayer::ReconnectReason reason)
+{
+    if (m_player && isPlaying())
+        m_player->reconnectNow(reason);
 }

@@ -1,5 +1,7 @@
 #include "player/HomeViewController.h"
 
+#include "player/Volume.h"
+
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
@@ -27,7 +29,7 @@ const QString kWindowTitle = QStringLiteral("Orbitune");
 } // namespace
 
 HomeViewController::HomeViewController(QObject *parent)
-    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>())
+    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>()), m_volume(new Volume(this))
 {
 }
 
@@ -108,6 +110,7 @@ void HomeViewController::viewDidLoad()
     m_previewImageViewPoint = preview->pos();
 
     installShortcuts();
+    installEverydayControls();
     loadDefaultData();
 }
 
@@ -153,8 +156,7 @@ void HomeViewController::refeshLiveView()
     announce::setName(
         m_ui->previewImageView,
         announce::pictureName(program::name(live), QStringLiteral("Program picture")));
-    if (m_statusItem)
-        m_statusItem->setToolTip(program::name(live));
+    updateToolTip();
     Q_EMIT nowPlayingChanged();
 }
 

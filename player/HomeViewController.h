@@ -22,6 +22,9 @@ class QMenu;
 class QPushButton;
 class QToolButton;
 class StatusItem;
+class QTimer;
+class SleepTimer;
+class Volume;
 
 namespace Ui {
 class HomeView;
@@ -52,6 +55,10 @@ public:
     QToolButton *addBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const { return m_statusMenu; }
+    // The listener's volume and mute, applied to every player.
+    Volume *volume() const { return m_volume; }
+    // The tray menu's "Sleep Timer".
+    SleepTimer *sleepTimer() const { return m_sleep; }
 
     // Home window.
     void loadDefaultData();
@@ -70,6 +77,8 @@ public:
     void pause();
     void error();
     void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
+    // The network came back or the machine woke up.
+    void reconnectNow(MediaPlayer::ReconnectReason reason);
 
     // Whether the user wants sound: the stream is opening or playing.
     bool isPlaying() const
@@ -115,9 +124,18 @@ private:
     void togglePlayback(bool start);
     void releasePlayer();
     void itemReconnectingChanged(bool reconnecting);
+    void itemEnded();
     void buildStatusMenu();
     void loadPreview(const QUrl &url);
     void installShortcuts();
+
+    // Volume keys, tray scrolling, the sleep timer and the tray tooltip
+    // (HomeEveryday.cpp).
+    void installEverydayControls();
+    void buildSleepMenu();
+    void sleepTimerFinished();
+    void applyVolume();
+    void updateToolTip();
 
     std::unique_ptr<Ui::HomeView> m_ui;
     MovableWindow *m_window = nullptr;
@@ -125,6 +143,9 @@ private:
     QMenu *m_statusMenu = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_playAction = nullptr;
+    Volume *m_volume = nullptr;
+    QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
+    SleepTimer *m_sleep = nullptr;
 
     QPointF m_previewImageViewPoint;
     PlaybackState m_state = PlaybackState::Idle;

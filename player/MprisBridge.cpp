@@ -3,6 +3,7 @@
 #include "platform/desktop/MprisService.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
+#include "player/Volume.h"
 #include "store/ProgramEntry.h"
 
 #include <QLabel>
@@ -19,6 +20,17 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
     connect(service, &MprisService::stopRequested, this, &MprisBridge::stop);
     connect(service, &MprisService::raiseRequested, this, &MprisBridge::raise);
     connect(service, &MprisService::quitRequested, home, &HomeViewController::quitRequested);
+    // Volume both ways; muted reads as 0, and a client's volume unmutes.
+    Volume *volume = home->volume();
+    auto publishVolume = [this, volume] {
+        m_service->setVolume(volume->isMuted() ? 0.0 : volume->level());
+    };
+    connect(volume, &Volume::changed, this, publishVolume);
+    connect(service, &MprisService::volumeRequested, volume, [volume](double level) {
+        volume->setLevel(level);
+        volume->setMuted(false);
+    });
+    publishVolume();
     publishState();
     publishMetadata();
 }

@@ -8,6 +8,8 @@
 #include <QDBusMessage>
 #include <QDBusObjectPath>
 
+#include <cmath>
+
 namespace {
 
 const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
@@ -58,7 +60,7 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double Rate READ rate)
     Q_PROPERTY(double MinimumRate READ rate)
     Q_PROPERTY(double MaximumRate READ rate)
-    Q_PROPERTY(double Volume READ volume)
+    Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
     Q_PROPERTY(bool CanGoNext READ no)
     Q_PROPERTY(bool CanGoPrevious READ no)
@@ -76,7 +78,16 @@ public:
     QString playbackStatus() const { return MprisService::statusName(m_service->playbackStatus()); }
     QVariantMap metadata() const { return m_service->metadata(); }
     double rate() const { return 1.0; }
-    double volume() const { return 1.0; }
+    double volume() const { return m_service->volume(); }
+    // Whatever a client writes: out of range is clamped, NaN ignored.
+    void setVolume(double volume)
+    {
+        if (std::isnan(volume)) {
+            NSLog("MPRIS: ignoring a volume that is not a number");
+            return;
+        }
+        Q_EMIT m_service->volumeRequested(qBound(0.0, volume, 1.0));
+    }
     qlonglong position() const { return 0; }
     bool yes() const { return true; }
     bool no() const { return false; }
@@ -177,6 +188,15 @@ void MprisService::setPlaybackStatus(PlaybackStatus status)
         return;
     m_status = status;
     emitPlayerPropertiesChanged({{QStringLiteral("PlaybackStatus"), statusName(status)}});
+}
+
+void MprisService::setVolume(double volume)
+{
+    volume = qBound(0.0, volume, 1.0);
+    if (volume == m_volume)
+        return;
+    m_volume = volume;
+    emitPlayerPropertiesChanged({{QStringLiteral("Volume"), volume}});
 }
 
 void MprisService::setMetadata(const QString &title, const QString &artist, const QUrl &artUrl)

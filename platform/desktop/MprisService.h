@@ -39,6 +39,10 @@ public:
     void setPlaybackStatus(PlaybackStatus status);
     PlaybackStatus playbackStatus() const { return m_status; }
 
+    // The player's volume, 0..1; clients ask to change it with volumeRequested.
+    void setVolume(double volume);
+    double volume() const { return m_volume; }
+
     // Empty values are left out of the metadata; all three empty means
     // "no track". A change of any value starts a new track id.
     void setMetadata(const QString &title, const QString &artist, const QUrl &artUrl);
@@ -53,6 +57,8 @@ Q_SIGNALS:
     void pauseRequested();
     void playPauseRequested();
     void stopRequested();
+    // A client set Volume; already clamped to 0..1.
+    void volumeRequested(double volume);
 
 private:
     void emitPlayerPropertiesChanged(const QVariantMap &changed);
@@ -66,4 +72,5 @@ private:
     QString m_artist;
     QUrl m_artUrl;
     quint64 m_trackNumber = 0;
+    double m_volume = 1.0;
 };

@@ -7,6 +7,10 @@
 
 #include <QPointer>
 
+#include <gst/audio/streamvolume.h>
+
+#include <climits>
+
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
 {
     gsthandle::PipelineRelease()(pipeline);
@@ -15,6 +19,18 @@ void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
 bool GstMediaPlayer::ensureInitialized()
 {
     return gstpipeline::ensureInitialized();
+}
+
+double GstMediaPlayer::defaultTimeScale()
+{
+    bool ok = false;
+    const double scale = qEnvironmentVariable("ORBITUNE_TIME_SCALE").toDouble(&ok);
+    return ok && scale > 0 ? scale : 1.0;
+}
+
+int GstMediaPlayer::scaled(int ms) const
+{
+    return int(qBound(0.0, ms * m_options.timeScale, double(INT_MAX)));
 }
 
 GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent)
@@ -78,6 +94,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
         return;
     }
     m_pipeline.reset(pipeline.release());
+    applyVolume();
 
     const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
     m_pump = std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
@@ -119,6 +136,7 @@ void GstMediaPlayer::onPrerolled()
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
         m_reconnectAttempts = 0;
+        m_outage.invalidate(); // the next drop has the whole budget again
         NSLog("stream reopened: %@", m_streamUrl.toString());
         m_item->setReconnecting(false);
         if (!self)
@@ -148,21 +166,48 @@ void GstMediaPlayer::onOpenFailed(const QString &error)
     }
 }
 
+int GstMediaPlayer::nextReconnectDelayMs() const
+{
+    const QList<int> &delays = m_options.reconnectDelaysMs;
+    return scaled(m_reconnectAttempts < delays.size() ? delays.at(m_reconnectAttempts)
+                                                      : m_options.reconnectRepeatMs);
+}
+
 void GstMediaPlayer::onDropped(const QString &error)
 {
     teardownPipeline();
-    if (m_reconnectAttempts >= m_options.reconnectDelaysMs.size()) {
-        QPointer<GstMediaPlayer> self(this);
-        m_item->setReconnecting(false);
-        if (self)
-            fail(error);
+    if (!m_outage.isValid())
+        m_outage.start();
+    const int delay = nextReconnectDelayMs();
+    if (m_outage.elapsed() + delay > scaled(m_options.reconnectBudgetMs)) {
+        // Reported as a failure while still reconnecting: the item never
+        // looks ready in between.
+        fail(error);
         return;
     }
-    const int delay = m_options.reconnectDelaysMs.at(m_reconnectAttempts++);
+    ++m_reconnectAttempts;
     NSLog("stream dropped (%@), reconnecting in %ld ms", error, delay);
     m_phase = Phase::Reconnecting;
     m_reconnectTimer.start(delay);
     m_item->setReconnecting(true);
+}
+
+void GstMediaPlayer::reconnectNow(ReconnectReason reason)
+{
+    const bool resumed = reason == ReconnectReason::Resumed;
+    if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
+        NSLog("reconnecting at once: %@", resumed ? "woke up" : "network is back");
+        m_reconnectTimer.stop();
+        openStream(m_streamUrl);
+    } else if (resumed && m_phase == Phase::Ready && m_wantPlaying && isLiveStream()) {
+        // The connection most likely died while asleep; do not wait for the
+        // pipeline to notice.
+        NSLog("woke up: reopening %@", m_streamUrl.toString());
+        m_outage.start();
+        m_phase = Phase::Reconnecting;
+        openStream(m_streamUrl);
+        m_item->setReconnecting(true);
+    }
 }
 
 void GstMediaPlayer::onEndOfStream()
@@ -178,6 +223,7 @@ void GstMediaPlayer::onEndOfStream()
             NSLog("stream finished: %@", m_streamUrl.toString());
             m_wantPlaying = false;
             releaseConnection();
+            m_item->markEnded();
         }
         break;
     default: break;
@@ -189,10 +235,14 @@ void GstMediaPlayer::fail(const QString &error)
     m_reconnectTimer.stop();
     teardownPipeline();
     m_phase = Phase::Failed;
+    m_outage.invalidate();
     NSLog("stream failed: %@", error);
     if (m_item) {
+        QPointer<GstMediaPlayer> self(this);
         m_item->setErrorString(error);
         m_item->setStatus(MediaItem::StatusFailed);
+        if (self)
+            m_item->setReconnecting(false);
     }
 }
 
@@ -204,6 +254,37 @@ void GstMediaPlayer::applyTargetState()
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
+}
+
+void GstMediaPlayer::setVolume(double volume)
+{
+    m_volume = qBound(0.0, volume, 1.0);
+    applyVolume();
+}
+
+void GstMediaPlayer::setMuted(bool muted)
+{
+    m_muted = muted;
+    applyVolume();
+}
+
+void GstMediaPlayer::applyVolume()
+{
+    if (!m_pipeline)
+        return;
+    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
+    gst_stream_volume_set_mute(sv, m_muted);
+}
+
+double GstMediaPlayer::pipelineVolume() const
+{
+    if (!m_pipeline)
+        return -1;
+    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    return gst_stream_volume_get_mute(sv)
+               ? 0.0
+               : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
 }
 
 void GstMediaPlayer::releaseConnection()
@@ -234,6 +315,15 @@ void GstMediaPlayer::play()
 void GstMediaPlayer::pause()
 {
     m_wantPlaying = false;
+    if (m_phase == Phase::Reconnecting) {
+        // Nobody is listening any more: stop trying. play() opens it again.
+        m_reconnectTimer.stop();
+        m_reconnectAttempts = 0;
+        m_outage.invalidate();
+        releaseConnection();
+        m_item->setReconnecting(false);
+        return;
+    }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
     // A live network stream cannot be resumed where it stopped; holding the

@@ -2,6 +2,7 @@
 
 #include "platform/media/MediaPlayer.h"
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QTimer>
 #include <QUrl>
@@ -16,14 +17,22 @@ class PlaylistResolver;
 // Plays one MediaItem through a GStreamer playbin. Creating the player starts
 // opening the stream (playlists are resolved first); the item turns ready
 // once the pipeline has prerolled, or failed. A stream that drops after it
-// was ready is reopened a few times before the item turns failed. Everything
-// the item hears is delivered on the main thread by this object.
+// was ready is reopened with a growing pause between attempts until the
+// retry budget is spent; only then does the item turn failed. Everything the
+// item hears is delivered on the main thread by this object.
 class GstMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
     struct Options {
         int openTimeoutMs = 20000; // open to ready, per attempt
-        QList<int> reconnectDelaysMs = {1000, 2000, 4000};
+        // Pauses before the first reconnect attempts, then every
+        // reconnectRepeatMs until reconnectBudgetMs have passed since the drop.
+        QList<int> reconnectDelaysMs = {1000, 2000, 4000, 8000};
+        int reconnectRepeatMs = 10000;
+        int reconnectBudgetMs = 10 * 60 * 1000;
+        // Multiplies every reconnect delay and the budget; tests shrink it
+        // (ORBITUNE_TIME_SCALE in the environment sets the default).
+        double timeScale = defaultTimeScale();
         qint64 bufferDurationMs = 2000; // network buffer kept filled
         double startWatermark = 0.25;   // share of it needed to start
     };
@@ -39,12 +48,18 @@ public:
     std::shared_ptr<MediaItem> currentItem() const override { return m_item; }
     void play() override;
     void pause() override;
+    void reconnectNow(ReconnectReason reason) override;
+    void setVolume(double volume) override;
+    void setMuted(bool muted) override;
+    // The linear volume and mute the pipeline has, for tests; -1 without one.
+    double pipelineVolume() const;
 
     Phase phase() const { return m_phase; }
     QUrl streamUrl() const { return m_streamUrl; }
 
     // Loads GStreamer on first use; safe to call more than once.
     static bool ensureInitialized();
+    static double defaultTimeScale();
 
 private:
     struct PipelineRelease {
@@ -59,8 +74,11 @@ private:
     void onOpenFailed(const QString &error);
     void onDropped(const QString &error);
     void onEndOfStream();
+    int nextReconnectDelayMs() const;
+    int scaled(int ms) const;
     void fail(const QString &error);
     void applyTargetState();
+    void applyVolume();
     void releaseConnection();
     bool isLiveStream() const;
 
@@ -81,6 +99,7 @@ private:
     bool m_noPreroll = false;
     bool m_buffering = false;
     int m_reconnectAttempts = 0;
+    QElapsedTimer m_outage; // since the drop that started the reconnects
     QUrl m_streamUrl;
 
     std::unique_ptr<GstElement, PipelineRelease> m_pipeline;

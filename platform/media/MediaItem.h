@@ -28,11 +28,14 @@ public:
     void setNowPlaying(const QString &title);
     void setReconnecting(bool reconnecting);
     void setErrorString(const QString &error) { m_errorString = error; }
+    // A stream with a known length played to its end.
+    void markEnded() { Q_EMIT ended(); }
 
 Q_SIGNALS:
     void statusChanged(int status);
     void nowPlayingChanged(const QString &title);
     void reconnectingChanged(bool reconnecting);
+    void ended();
 
 private:
     QUrl m_url;

@@ -20,6 +20,22 @@ public:
     virtual std::shared_ptr<MediaItem> currentItem() const = 0;
     virtual void play() = 0;
     virtual void pause() = 0;
+
+    // Volume on a perceptual scale, 0..1 (0.5 sounds like half), and mute.
+    // Kept across reconnects; a new player starts at full volume, unmuted.
+    virtual void setVolume(double volume) { m_volume = volume; }
+    double volume() const { return m_volume; }
+    virtual void setMuted(bool muted) { m_muted = muted; }
+    bool isMuted() const { return m_muted; }
+
+    enum class ReconnectReason { NetworkBack, Resumed };
+    // The network came back or the machine woke up: a pending reconnect is
+    // tried at once, and after a resume a live stream is reopened.
+    virtual void reconnectNow(ReconnectReason reason) { Q_UNUSED(reason); }
+
+protected:
+    double m_volume = 1.0;
+    bool m_muted = false;
 };
 
 // Makes players. The application installs the GStreamer one; tests install

@@ -1,6 +1,7 @@
 #include "platform/media/PlaylistParser.h"
 
 #include <QMap>
+#include <QRegularExpression>
 #include <QXmlStreamReader>
 
 namespace playlist {
@@ -57,6 +58,30 @@ void add(QList<QUrl> &out, const QUrl &url, int maxEntries)
         out.append(url);
 }
 
+// ASX is XML in name only: tags in any case, attributes unquoted, bare
+// ampersands. Read the hrefs of <ref> inside <entry> in order, tolerantly.
+void asxEntries(QList<QUrl> &out, const QByteArray &body, const QUrl &base, int maxEntries)
+{
+    static const QRegularExpression entry(QStringLiteral("<entry\\b(.*?)(</entry\\s*>|$)"),
+                                          QRegularExpression::CaseInsensitiveOption |
+                                              QRegularExpression::DotMatchesEverythingOption);
+    static const QRegularExpression ref(
+        QStringLiteral("<ref\\b[^>]*?\\bhref\\s*=\\s*(?:\"([^\"]*)\"|'([^']*)'|([^\\s\"'>]+))"),
+        QRegularExpression::CaseInsensitiveOption);
+    const QString text = QString::fromUtf8(body);
+    auto entries = entry.globalMatch(text);
+    while (entries.hasNext() && out.size() < maxEntries) {
+        const QString inside = entries.next().captured(1);
+        auto refs = ref.globalMatch(inside);
+        while (refs.hasNext()) {
+            const QRegularExpressionMatch m = refs.next();
+            QString href = m.captured(1) + m.captured(2) + m.captured(3);
+            href.replace(QStringLiteral("&amp;"), QStringLiteral("&"));
+            add(out, resolve(href.toUtf8(), base), maxEntries);
+        }
+    }
+}
+
 } // namespace
 
 bool isBinary(const QByteArray &head)
@@ -82,7 +107,8 @@ bool isMediaContentType(const QByteArray &contentType)
 {
     const QByteArray t = normalizedType(contentType);
     if (t.contains("mpegurl") || t.contains("scpls") || t.contains("xspf") ||
-        t.contains("x-ms-asf") || t.contains("x-pn-realaudio"))
+        t.contains("x-ms-asf") || t.contains("x-ms-wax") || t.contains("x-ms-wvx") ||
+        t.contains("asx") || t.contains("x-pn-realaudio"))
         return false;
     return t.startsWith("audio/") || t.startsWith("video/") || t == "application/ogg";
 }
@@ -107,6 +133,8 @@ Kind detect(const QByteArray &contentType, const QByteArray &body)
         return all.contains("#EXT-X-") ? Kind::Hls : Kind::M3u;
     }
     if (lower.startsWith("<")) {
+        if (lower.contains("<asx"))
+            return Kind::Asx;
         if (lower.contains("<playlist") &&
             (lower.contains("xspf.org/ns") || lower.contains("<tracklist")))
             return Kind::Xspf;
@@ -170,6 +198,7 @@ QList<QUrl> entries(Kind kind, const QByteArray &body, const QUrl &base, int max
             add(out, url, maxEntries);
         break;
     }
+    case Kind::Asx: asxEntries(out, body, base, maxEntries); break;
     case Kind::Xspf: {
         QXmlStreamReader xml(body);
         bool inTrack = false;

@@ -5,12 +5,12 @@
 #include <QUrl>
 
 // Recognises the playlists that radio sites hand out instead of a stream
-// (PLS, M3U lists of streams, XSPF) and lists their entries. HLS playlists
+// (PLS, M3U lists of streams, XSPF, ASX) and lists their entries. HLS playlists
 // are recognised too but are streams in their own right: the pipeline plays
 // them directly.
 namespace playlist {
 
-enum class Kind { NotPlaylist, Pls, M3u, Xspf, Hls };
+enum class Kind { NotPlaylist, Pls, M3u, Xspf, Asx, Hls };
 
 // Decides from the content first; the Content-Type only settles bare URL
 // lists, which have no marker of their own.

@@ -3,6 +3,7 @@
 #include <QMenu>
 #include <QSystemTrayIcon>
 #include <QTextDocument>
+#include <QWheelEvent>
 
 StatusItem::StatusItem(QObject *parent) : QObject(parent), m_tray(new QSystemTrayIcon(this))
 {
@@ -11,6 +12,20 @@ StatusItem::StatusItem(QObject *parent) : QObject(parent), m_tray(new QSystemTra
                 if (reason == QSystemTrayIcon::Trigger)
                     performClick();
             });
+    m_tray->installEventFilter(this);
+}
+
+bool StatusItem::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched != m_tray || event->type() != QEvent::Wheel)
+        return QObject::eventFilter(watched, event);
+    const QPoint delta = static_cast<QWheelEvent *>(event)->angleDelta();
+    m_wheelRest += delta.y() ? delta.y() : delta.x();
+    const int steps = m_wheelRest / QWheelEvent::DefaultDeltasPerStep;
+    m_wheelRest -= steps * QWheelEvent::DefaultDeltasPerStep;
+    if (steps)
+        Q_EMIT scrolled(steps);
+    return true;
 }
 
 StatusItem::~StatusItem() = default;

@@ -11,7 +11,9 @@ class QSystemTrayIcon;
 
 // The application's icon in the panel's system tray. A left click runs the
 // action; the context menu is the caller's. If no tray host is running yet,
-// the icon appears when one arrives.
+// the icon appears when one arrives. Scrolling on the icon is reported where
+// the tray delivers it: Qt passes wheel events on for the XEmbed tray, but not
+// a StatusNotifierItem host's Scroll calls.
 class StatusItem : public QObject {
     Q_OBJECT
 public:
@@ -30,8 +32,16 @@ public:
 
     static bool isTrayAvailable();
 
+Q_SIGNALS:
+    // Whole wheel notches, positive away from the user.
+    void scrolled(int steps);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
     QSystemTrayIcon *m_tray;
     QString m_toolTip;
     std::function<void()> m_action;
+    int m_wheelRest = 0; // eighths of a degree not yet a whole notch
 };

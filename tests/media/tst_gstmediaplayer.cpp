@@ -73,8 +73,12 @@ private Q_SLOTS:
     void requestsIdentifyThePlayerAndAskForIcy();
     void chainedOggKeepsPlayingAcrossTitles();
     void droppedStreamReconnects();
-    void droppedStreamFailsAfterThreeAttempts();
+    void droppedStreamBacksOffUntilTheBudgetIsSpent();
+    void pauseDuringReconnectStopsTrying();
+    void networkBackReconnectsAtOnce();
+    void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
+    void volumeIsCubicAndSurvivesReopening();
     void missingAudioDeviceStillPlaysAndSaysSo();
     void manySwitchesLeakNoFdsOrThreads();
 
@@ -83,14 +87,18 @@ private:
     AudioSession *m_audio = nullptr;
     LevelMeter *m_meter = nullptr;
     QStringList m_log;
+    QList<qint64> m_logTimes; // m_clock at each line of m_log
+    QElapsedTimer m_clock;
     QMutex m_logMutex;
 };
 
 void TestGstMediaPlayer::initTestCase()
 {
+    m_clock.start();
     orbitune::log::setSink([this](const QString &line) {
         QMutexLocker lock(&m_logMutex);
         m_log.append(line);
+        m_logTimes.append(m_clock.elapsed());
     });
     m_audio = new AudioSession;
     QVERIFY2(m_audio->start(), qPrintable(m_audio->errorString()));
@@ -212,6 +220,7 @@ void TestGstMediaPlayer::playlistsResolveToTheirFirstStream_data()
     // original address.
     QTest::newRow("redirect to stream") << "/redirect" << m_servers->httpUrl("/redirect");
     QTest::newRow("dead first entry falls back") << "/fallback.pls" << mp3;
+    QTest::newRow("asx, dead first entry") << "/list.asx" << mp3;
     QTest::newRow("404 first entry falls back") << "/fallback404.m3u" << mp3;
     QTest::newRow("lists itself, then a stream") << "/self-then-stream.m3u" << mp3;
 }
@@ -357,29 +366,176 @@ void TestGstMediaPlayer::droppedStreamReconnects()
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     QCOMPARE(status.count(), 1);
+
+    // Once back, the next outage has the whole budget and starts at the
+    // first, shortest pause again.
+    {
+        QMutexLocker lock(&m_logMutex);
+        m_log.clear();
+        m_logTimes.clear();
+    }
+    m_servers->stopSource(mount);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+    {
+        QMutexLocker lock(&m_logMutex);
+        const QStringList lines = m_log.filter(QStringLiteral("reconnecting in"));
+        QVERIFY(!lines.isEmpty());
+        QVERIFY2(lines.first().endsWith(QStringLiteral("in 200 ms")), qPrintable(lines.first()));
+    }
+    QVERIFY(m_servers->startSource(mount));
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     o.player.reset();
     m_servers->stopSource(mount);
 }
 
-void TestGstMediaPlayer::droppedStreamFailsAfterThreeAttempts()
+void TestGstMediaPlayer::droppedStreamBacksOffUntilTheBudgetIsSpent()
 {
+    // The real schedule (1, 2, 4, 8 s, then every 10 s for 10 minutes) at a
+    // hundredth of the time.
+    GstMediaPlayer::Options options;
+    options.timeScale = 0.01;
     const QString mount = QStringLiteral("/drop2.mp3");
+    QVERIFY(m_servers->startSource(mount));
+    auto o = open(m_servers->icecastUrl(mount), options);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QStringList events;
+    connect(o.item.get(), &MediaItem::reconnectingChanged, this,
+            [&events](bool on) { events << (on ? "reconnecting" : "reconnected"); });
+    connect(o.item.get(), &MediaItem::statusChanged, this,
+            [&events](int status) { events << QStringLiteral("status %1").arg(status); });
+    {
+        QMutexLocker lock(&m_logMutex);
+        m_log.clear();
+        m_logTimes.clear();
+    }
+    const qint64 droppedAt = m_clock.elapsed();
+    m_servers->stopSource(mount);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusFailed, 15000);
+    const qint64 failedAfter = m_clock.elapsed() - droppedAt;
+    QVERIFY(!o.item->isReconnecting());
+    // Failed while still reconnecting: never ready in between.
+    QCOMPARE(events, (QStringList{"reconnecting", "status 2", "reconnected"}));
+    QVERIFY2(failedAfter >= 5900 && failedAfter < 9000, qPrintable(QString::number(failedAfter)));
+
+    QMutexLocker lock(&m_logMutex);
+    QList<int> delays;
+    QList<qint64> times;
+    for (int i = 0; i < m_log.size(); ++i) {
+        const QString &line = m_log.at(i);
+        if (!line.contains(QStringLiteral("reconnecting in")))
+            continue;
+        delays << line.section(QStringLiteral("reconnecting in "), 1).section(' ', 0, 0).toInt();
+        times << m_logTimes.at(i);
+    }
+    QVERIFY2(delays.size() > 20, qPrintable(QString::number(delays.size())));
+    QCOMPARE(delays.mid(0, 6), (QList<int>{10, 20, 40, 80, 100, 100}));
+    QCOMPARE(delays.count(100), delays.size() - 4);
+    // Each attempt waited its pause before trying again.
+    for (int i = 1; i < times.size(); ++i)
+        QVERIFY2(times.at(i) - times.at(i - 1) >= delays.at(i - 1) * 9 / 10,
+                 qPrintable(QStringLiteral("attempt %1: %2 ms after the last, pause %3")
+                                .arg(i)
+                                .arg(times.at(i) - times.at(i - 1))
+                                .arg(delays.at(i - 1))));
+}
+
+void TestGstMediaPlayer::pauseDuringReconnectStopsTrying()
+{
+    const QString mount = QStringLiteral("/drop3.mp3");
     QVERIFY(m_servers->startSource(mount));
     auto o = open(m_servers->icecastUrl(mount));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
-    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
-    {
-        QMutexLocker lock(&m_logMutex);
-        m_log.clear();
-    }
     m_servers->stopSource(mount);
-    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusFailed, 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+    o.player->pause();
     QVERIFY(!o.item->isReconnecting());
-    // One reconnecting period: on at the drop, off at the final failure.
-    QCOMPARE(reconnecting.count(), 2);
-    QMutexLocker lock(&m_logMutex);
-    QCOMPARE(m_log.filter(QStringLiteral("reconnecting in")).size(), 3);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
+
+    // The station returns: nothing reopens and nothing is heard...
+    QVERIFY(m_servers->startSource(mount));
+    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
+    QVERIFY(!reconnecting.wait(1500));
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
+    QVERIFY(m_meter->recentRms(300) < 0.002);
+    // ...until play.
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 8000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    o.player.reset();
+    m_servers->stopSource(mount);
+}
+
+void TestGstMediaPlayer::networkBackReconnectsAtOnce()
+{
+    GstMediaPlayer::Options options = quickOptions();
+    options.reconnectDelaysMs = {60000};
+    const QString mount = QStringLiteral("/drop4.mp3");
+    QVERIFY(m_servers->startSource(mount));
+    auto o = open(m_servers->icecastUrl(mount), options);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    m_servers->stopSource(mount);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+    QVERIFY(m_servers->startSource(mount));
+    // A minute's pause is pending; the network coming back cuts it short.
+    o.player->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack);
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+
+    // Waking from suspend reopens a playing live stream straight away.
+    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
+    o.player->reconnectNow(MediaPlayer::ReconnectReason::Resumed);
+    QTRY_COMPARE_WITH_TIMEOUT(reconnecting.count(), 2, 8000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    o.player.reset();
+    m_servers->stopSource(mount);
+}
+
+void TestGstMediaPlayer::finishedFileReportsItsEnd()
+{
+    // About ten seconds of tone: played to the end, it says so and stops
+    // instead of reconnecting.
+    auto o = open(m_servers->httpUrl("/tone.mp3"));
+    QSignalSpy ended(o.item.get(), &MediaItem::ended);
+    QSignalSpy reconnecting(o.item.get(), &MediaItem::reconnectingChanged);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QVERIFY(ended.wait(20000));
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
+    QCOMPARE(reconnecting.count(), 0);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+}
+
+void TestGstMediaPlayer::volumeIsCubicAndSurvivesReopening()
+{
+    auto o = open(m_servers->mp3Url());
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    // A steady level over the last 400 ms is the full one.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) > 0.05 &&
+                                 qAbs(m_meter->recentRms(400) / m_meter->recentRms(100) - 1) < 0.1,
+                             5000);
+    const double full = m_meter->recentRms(400);
+
+    // Half on the perceptual scale is an eighth of the amplitude.
+    o.player->setVolume(0.5);
+    QCOMPARE(o.player->pipelineVolume(), 0.125);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(m_meter->recentRms(300) / full - 0.125) < 0.04, 3000);
+
+    o.player->setMuted(true);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) < 0.002, 2000);
+    o.player->setMuted(false);
+
+    // A live stream reopens on play after pause, with the same volume.
+    o.player->pause();
+    o.player->play();
+    QTRY_COMPARE_WITH_TIMEOUT(o.player->phase(), GstMediaPlayer::Phase::Ready, 8000);
+    QCOMPARE(o.player->pipelineVolume(), 0.125);
+    QTRY_VERIFY_WITH_TIMEOUT(qAbs(m_meter->recentRms(300) / full - 0.125) < 0.04, 5000);
 }
 
 void TestGstMediaPlayer::noStatusAfterDestroy()

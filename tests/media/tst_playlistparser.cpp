@@ -18,6 +18,7 @@ private Q_SLOTS:
     void plsNumbersAboveNineWithGapsAndOutOfOrder();
     void m3uResolvesRelativeAndDropsLocalFiles();
     void xspfTakesFirstLocationPerTrackEvenWhenTruncated();
+    void asxReadsEveryRefInOrderTolerantly();
     void entriesAreCapped();
     void largePlaylistParsesQuickly();
     void mediaContentTypes();
@@ -64,6 +65,15 @@ void TestPlaylistParser::detectsByContentNotType_data()
                                << QByteArray("ID3\x03\x00\x00\x00\x00\x00\x21", 10)
                                << Kind::NotPlaylist;
     QTest::newRow("empty") << QByteArray("audio/x-scpls") << QByteArray() << Kind::NotPlaylist;
+    QTest::newRow("asx") << QByteArray("video/x-ms-asf")
+                         << QByteArray("<asx version=\"3.0\"><entry><ref href=\"http://a/\"/>"
+                                       "</entry></asx>")
+                         << Kind::Asx;
+    QTest::newRow("asx upper case after a declaration")
+        << QByteArray("text/plain")
+        << QByteArray("<?xml version=\"1.0\"?>\r\n<ASX VERSION=3><ENTRY><REF HREF=http://a/>"
+                      "</ENTRY></ASX>")
+        << Kind::Asx;
 }
 
 void TestPlaylistParser::detectsByContentNotType()
@@ -121,6 +131,27 @@ void TestPlaylistParser::xspfTakesFirstLocationPerTrackEvenWhenTruncated()
         "<track><location>http://c.exa";
     const QList<QUrl> got = playlist::entries(Kind::Xspf, body, QUrl("http://h/"), 10);
     QCOMPARE(got, (QList<QUrl>{QUrl("http://a.example/1"), QUrl("http://b.example/2")}));
+}
+
+void TestPlaylistParser::asxReadsEveryRefInOrderTolerantly()
+{
+    // Mixed case, unquoted and single-quoted values, a bare ampersand, a
+    // relative and a local entry, two refs in one entry, and a cut-off end.
+    const QByteArray body =
+        "<Asx Version=3.0>\n<Title>Station & Co</Title>\n"
+        "<Entry><Title>Main</Title><Ref HREF = \"http://one.example/a?x=1&amp;y=2\"/>"
+        "<ref href='http://two.example/b' /></Entry>\n"
+        "<ENTRY><REF HREF=mms://three.example/c></ENTRY>\n"
+        "<entry><ref href=\"file:///etc/passwd\"/></entry>\n"
+        "<entry><ref href=\"rel/d.mp3\"/></entry>\n"
+        "<entry><ref href=\"http://cut.exa";
+    const QList<QUrl> got =
+        playlist::entries(Kind::Asx, body, QUrl("http://host.example/dir/list.asx"), 10);
+    QCOMPARE(got, (QList<QUrl>{QUrl("http://one.example/a?x=1&y=2"), QUrl("http://two.example/b"),
+                               QUrl("mms://three.example/c"),
+                               QUrl("http://host.example/dir/rel/d.mp3")}));
+    QVERIFY(!playlist::isMediaContentType("video/x-ms-asf"));
+    QVERIFY(!playlist::isMediaContentType("audio/x-ms-wax"));
 }
 
 void TestPlaylistParser::entriesAreCapped()

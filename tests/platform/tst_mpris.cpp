@@ -13,6 +13,7 @@
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/desktop/WakeWatcher.h"
 
 #include <QApplication>
 #include <QDBusArgument>
@@ -149,6 +150,8 @@ private Q_SLOTS:
     void stopReleasesTheName();
     void unreachableBusFailsQuietly();
     void playAndPauseNeverToggle();
+    void wakeFromSuspendAndNetworkReturn();
+    void volumeIsReadWrittenAndAnnounced();
 
 private:
     bool nameHasOwner(const QString &name) const
@@ -490,6 +493,79 @@ void TestMpris::playAndPauseNeverToggle()
     QCOMPARE(media.last()->pauses, pauses);
     QCOMPARE(media.created(), 1);
     QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Paused);
+}
+
+void TestMpris::wakeFromSuspendAndNetworkReturn()
+{
+    // A stand-in logind on the private bus announces going to sleep and
+    // waking; only the wake counts.
+    QDBusConnection login =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("fake-logind"));
+    QVERIFY(login.registerService(QStringLiteral("org.freedesktop.login1")));
+    WakeWatcher watcher(QDBusConnection::sessionBus());
+    watcher.start();
+    QSignalSpy woke(&watcher, &WakeWatcher::wokeUp);
+    QSignalSpy network(&watcher, &WakeWatcher::networkBack);
+    auto announce = [&login](bool sleeping) {
+        QDBusMessage signal = QDBusMessage::createSignal(
+            QStringLiteral("/org/freedesktop/login1"),
+            QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"));
+        signal << sleeping;
+        return login.send(signal);
+    };
+    QVERIFY(announce(true));
+    QVERIFY(announce(false));
+    QVERIFY(woke.wait(5000));
+    QCOMPARE(woke.count(), 1);
+
+    watcher.setOnline(false);
+    QCOMPARE(network.count(), 0);
+    watcher.setOnline(true);
+    QCOMPARE(network.count(), 1);
+    watcher.setOnline(true); // still online: nothing came back
+    QCOMPARE(network.count(), 1);
+    QDBusConnection::disconnectFromBus(QStringLiteral("fake-logind"));
+}
+
+void TestMpris::volumeIsReadWrittenAndAnnounced()
+{
+    auto setVolume = [](const QString &value) {
+        return runClient(QStringLiteral("dbus-send"),
+                         {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                          QStringLiteral("--dest=") + Service, Path,
+                          QStringLiteral("org.freedesktop.DBus.Properties.Set"),
+                          QStringLiteral("string:org.mpris.MediaPlayer2.Player"),
+                          QStringLiteral("string:Volume"), QStringLiteral("variant:") + value});
+    };
+    QSignalSpy requested(m_service.get(), &MprisService::volumeRequested);
+    QCOMPARE(setVolume(QStringLiteral("double:0.5")).exitCode, 0);
+    QCOMPARE(setVolume(QStringLiteral("double:-0.5")).exitCode, 0);
+    QCOMPARE(setVolume(QStringLiteral("double:7")).exitCode, 0);
+    // Not a number, or not a double at all: refused, and the service lives on.
+    setVolume(QStringLiteral("double:nan"));
+    QVERIFY(setVolume(QStringLiteral("string:loud")).exitCode != 0);
+    QCOMPARE(requested.size(), 3);
+    QCOMPARE(requested.at(0).at(0).toDouble(), 0.5);
+    QCOMPARE(requested.at(1).at(0).toDouble(), 0.0);
+    QCOMPARE(requested.at(2).at(0).toDouble(), 1.0);
+
+    // The service reports what the application set, and announces changes.
+    QDBusConnection client = QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("watcher"));
+    {
+        PropertiesWatcher watcher(client);
+        QVERIFY(watcher.connected);
+        QVERIFY(client.interface()->isServiceRegistered(Service).value());
+        m_service->setVolume(1.0); // unchanged
+        m_service->setVolume(0.25);
+        QTRY_COMPARE(watcher.changes.size(), 1);
+        QCOMPARE(watcher.changes[0].changed, QVariantMap({{QStringLiteral("Volume"), 0.25}}));
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+    const ClientResult got =
+        getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Volume"));
+    QCOMPARE(got.exitCode, 0);
+    QVERIFY2(got.out.contains(QStringLiteral("0.25")), qPrintable(got.out));
 }
 
 int main(int argc, char **argv)

@@ -5,11 +5,13 @@
 #include "support/TestEnv.h"
 
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/Settings.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
+#include "player/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -18,7 +20,9 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QSystemTrayIcon>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <QtTest>
 
 #include <csignal>
@@ -41,6 +45,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(TestEnv::instance()->dataFile());
+        settings::open()->clear();
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
         images = new FakeImageLoader;
     }
@@ -418,6 +423,60 @@ private Q_SLOTS:
             program::make(QStringLiteral("Later"), QString(), QStringLiteral("http://x/"))));
         home->refeshLiveView();
         QCOMPARE(home->statusItem()->toolTip(), QStringLiteral("Later"));
+    }
+
+    void volumeKeysTrayWheelAndTooltip()
+    {
+        makeHome();
+        QWidget *window = home->view();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        Volume *volume = home->volume();
+        QCOMPARE(volume->level(), 1.0);
+        const QString name = home->statusItem()->toolTip();
+
+        QTest::keyClick(window, Qt::Key_Down);
+        QCOMPARE(volume->level(), 0.95);
+        QTest::keyClick(window, Qt::Key_Up);
+        QTest::keyClick(window, Qt::Key_Up); // stops at full
+        QCOMPARE(volume->level(), 1.0);
+        for (int i = 0; i < 3; ++i)
+            QTest::keyClick(window, Qt::Key_Minus);
+        QTest::keyClick(window, Qt::Key_Plus);
+        QCOMPARE(volume->level(), 0.9);
+        QCOMPARE(home->statusItem()->toolTip(), name + QStringLiteral("\nVolume 90%"));
+        QTest::keyClick(window, Qt::Key_M);
+        QVERIFY(volume->isMuted());
+        QCOMPARE(home->statusItem()->toolTip(), name + QStringLiteral("\nMuted"));
+        QTest::keyClick(window, Qt::Key_M);
+        QVERIFY(!volume->isMuted());
+
+        // Wheel on the tray icon: whole notches, half notches add up.
+        auto *tray = home->statusItem()->findChild<QSystemTrayIcon *>();
+        QVERIFY(tray);
+        auto wheel = [tray](int delta) {
+            QWheelEvent event(QPointF(), QPointF(), QPoint(), QPoint(0, delta), Qt::NoButton,
+                              Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(tray, &event);
+        };
+        wheel(-240);
+        QCOMPARE(volume->level(), 0.8);
+        wheel(60);
+        QCOMPARE(volume->level(), 0.8);
+        wheel(60);
+        QCOMPARE(volume->level(), 0.85);
+        // The tooltip goes back to the program's name after a moment.
+        QTRY_COMPARE_WITH_TIMEOUT(home->statusItem()->toolTip(), name, 4000);
+
+        // Remembered in the settings file, not in the program list.
+        QTest::keyClick(window, Qt::Key_M);
+        delete home;
+        makeHome();
+        QCOMPARE(home->volume()->level(), 0.85);
+        QVERIFY(home->volume()->isMuted());
+        QFile data(TestEnv::instance()->dataFile());
+        QVERIFY(data.open(QIODevice::ReadOnly));
+        QVERIFY(!data.readAll().contains("volume"));
     }
 };
 

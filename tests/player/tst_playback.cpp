@@ -7,8 +7,12 @@
 
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/base/Settings.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
+#include "player/SleepTimer.h"
+#include "player/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -48,6 +52,7 @@ private Q_SLOTS:
     void init()
     {
         QFile::remove(TestEnv::instance()->dataFile());
+        settings::open()->clear();
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
         media = new FakeMediaFactory;
         images = new FakeImageLoader;
@@ -223,8 +228,17 @@ private Q_SLOTS:
         QVERIFY(!home->player());
     }
 
+    QList<State> sequence(const QSignalSpy &spy) const
+    {
+        QList<State> states;
+        for (const QList<QVariant> &s : spy)
+            states << s.at(0).value<State>();
+        return states;
+    }
+
     void reconnectShowsLoadingThenResumes()
     {
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
         home->playClick();
         report(MediaItem::StatusReadyToPlay);
         media->lastItem()->setReconnecting(true);
@@ -238,8 +252,62 @@ private Q_SLOTS:
 
         media->lastItem()->setReconnecting(true);
         media->lastItem()->setReconnecting(false);
+        // The last attempt fails: reported while still reconnecting, the
+        // end of the reconnect comes after and changes nothing.
+        media->lastItem()->setReconnecting(true);
         report(MediaItem::StatusFailed);
+        media->lastItem()->setReconnecting(false);
         QCOMPARE(title(), QStringLiteral("Error, switch next one."));
+        QVERIFY(!turning());
+        QCOMPARE(sequence(states),
+                 (QList<State>{State::Loading, State::Playing, State::Loading, State::Playing,
+                               State::Loading, State::Playing, State::Loading, State::Failed}));
+    }
+
+    void pauseDuringReconnectStaysPaused()
+    {
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->setReconnecting(true);
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        home->playClick(); // the fake ends its reconnect on pause, as the real one does
+        QVERIFY(!media->lastItem()->isReconnecting());
+        // The stream comes back anyway: still paused, nothing heard.
+        media->lastItem()->setReconnecting(true);
+        media->lastItem()->setReconnecting(false);
+        QCOMPARE(sequence(states), QList<State>{State::Paused});
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QCOMPARE(media->last()->plays, 1);
+    }
+
+    void finishedFileGoesBackToPaused()
+    {
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        media->lastItem()->markEnded();
+        QCOMPARE(sequence(states), (QList<State>{State::Loading, State::Playing, State::Paused}));
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(!turning());
+        QVERIFY(home->nowPlayingLabel()->isHidden());
+        // Play starts it over.
+        home->playClick();
+        QCOMPARE(media->created(), 2);
+        QCOMPARE(home->playbackState(), State::Loading);
+    }
+
+    void wakeAndNetworkReachThePlayerOnlyWhileListening()
+    {
+        using Reason = MediaPlayer::ReconnectReason;
+        home->playClick();
+        home->reconnectNow(Reason::NetworkBack); // loading counts as listening
+        report(MediaItem::StatusReadyToPlay);
+        home->reconnectNow(Reason::Resumed);
+        QCOMPARE(media->last()->reconnects, (QList<Reason>{Reason::NetworkBack, Reason::Resumed}));
+        home->playClick();
+        home->reconnectNow(Reason::Resumed);
+        QCOMPARE(media->last()->reconnects.size(), 2);
     }
 
     void nowPlayingLineFollowsTheStream()
@@ -297,6 +365,65 @@ private Q_SLOTS:
                  0);
         NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
         QCOMPARE(media->created(), 1);
+    }
+
+    void volumeReachesEveryPlayer()
+    {
+        home->volume()->setLevel(0.4);
+        home->volume()->setMuted(true);
+        home->playClick();
+        QCOMPARE(media->last()->volume(), 0.4);
+        QVERIFY(media->last()->isMuted());
+        home->volume()->setMuted(false);
+        home->volume()->step(1);
+        QCOMPARE(media->last()->volume(), 0.45);
+        QVERIFY(!media->last()->isMuted());
+    }
+
+    void sleepTimerFadesOutThenPauses()
+    {
+        SleepTimer *sleep = home->sleepTimer();
+        sleep->setTimeScale(0.002); // a minute is 120 ms, the fade 20 ms
+        home->volume()->setLevel(0.6);
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        FakeMediaPlayer *player = media->last();
+        auto *menu = home->statusMenu()->findChild<QMenu *>(QStringLiteral("sleepMenu"));
+        QVERIFY(menu);
+        QCOMPARE(menu->title(), QStringLiteral("Sleep Timer"));
+        auto action = [menu](const char *name) {
+            return menu->findChild<QAction *>(QString::fromLatin1(name));
+        };
+        QVERIFY(action("sleep0Action")->isChecked());
+
+        // Chosen, then called off: nothing happens.
+        action("sleep30Action")->trigger();
+        QVERIFY(action("sleep30Action")->isChecked());
+        QVERIFY(home->statusItem()->toolTip().endsWith(QStringLiteral("30 min left")));
+        action("sleep0Action")->trigger();
+        QVERIFY(!home->statusItem()->toolTip().contains(QStringLiteral("Sleep")));
+
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        QSignalSpy finished(sleep, &SleepTimer::finished);
+        player->volumes.clear();
+        action("sleep15Action")->trigger();
+        QVERIFY(home->statusItem()->toolTip().endsWith(QStringLiteral("15 min left")));
+        QVERIFY(finished.wait(10000));
+        QCOMPARE(sequence(states), QList<State>{State::Paused});
+        QCOMPARE(player->pauses, 1);
+        QCOMPARE(buttonImage(), QStringLiteral("play"));
+        QVERIFY(action("sleep0Action")->isChecked());
+        QVERIFY(!home->statusItem()->toolTip().contains(QStringLiteral("Sleep")));
+        // Faded down step by step to silence, then back to the listener's
+        // volume for the next play.
+        const QList<double> v = player->volumes;
+        QVERIFY2(v.size() >= 3, qPrintable(QString::number(v.size())));
+        QCOMPARE(v.at(v.size() - 2), 0.0);
+        QCOMPARE(v.last(), 0.6);
+        for (int i = 1; i < v.size() - 1; ++i)
+            QVERIFY(v.at(i) <= v.at(i - 1));
+        QVERIFY(v.first() < 0.6 && v.first() > 0.0);
+        QCOMPARE(home->volume()->level(), 0.6);
     }
 
     void trayMenuTogglesPlayback()

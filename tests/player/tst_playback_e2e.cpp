@@ -18,6 +18,7 @@
 #include "store/ProgramEntry.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QProcess>
@@ -37,6 +38,15 @@ SessionBus &sessionBus()
     static SessionBus *bus = new SessionBus;
     return *bus;
 }
+
+// The real reconnect schedule at a fiftieth of the time: 20, 40, 80, 160 ms,
+// then every 200 ms for 12 s.
+GstMediaPlayer::Options quickReconnects()
+{
+    GstMediaPlayer::Options options;
+    options.timeScale = 0.02;
+    return options;
+}
 } // namespace
 
 class PlaybackEndToEndTest : public QObject {
@@ -45,7 +55,7 @@ class PlaybackEndToEndTest : public QObject {
     AudioSession audio;
     StreamServers servers;
     std::unique_ptr<LevelMeter> meter;
-    GstMediaPlayerFactory factory;
+    GstMediaPlayerFactory factory{quickReconnects()};
     FakeImageLoader *images = nullptr;
     HomeViewController *home = nullptr;
 
@@ -217,8 +227,36 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Loading..."), 15000);
         QCOMPARE(buttonImage(), QStringLiteral("pause"));
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Error, switch next one."), 45000);
+        // Straight from loading to failed: never "Playing" in between.
+        QCOMPARE(states.size(), 2);
         QCOMPARE(states.first().at(0).value<State>(), State::Loading);
         QCOMPARE(states.last().at(0).value<State>(), State::Failed);
+    }
+
+    void outageIsRiddenOutWithoutTheUser()
+    {
+        const QString mount = QStringLiteral("/outage.mp3");
+        QVERIFY(servers.startSource(mount));
+        choose(QStringLiteral("Outage"), servers.icecastUrl(mount));
+        QTRY_VERIFY_WITH_TIMEOUT(home->playbackState() == State::Playing && hearSound(), 20000);
+        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
+        servers.stopSource(mount);
+        QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Loading..."), 15000);
+        QVERIFY(!turning());
+        // Over a minute's outage at this time scale, then the station returns.
+        QElapsedTimer outage;
+        outage.start();
+        QTRY_VERIFY_WITH_TIMEOUT(outage.elapsed() > 1500 && hearSilence(), 5000);
+        QVERIFY(servers.startSource(mount));
+        QElapsedTimer back;
+        back.start();
+        QTRY_VERIFY_WITH_TIMEOUT(home->playbackState() == State::Playing && hearSound(), 10000);
+        QVERIFY2(back.elapsed() < 5000, qPrintable(QString::number(back.elapsed())));
+        QVERIFY(turning());
+        QCOMPARE(states.size(), 2);
+        QCOMPARE(states.at(0).at(0).value<State>(), State::Loading);
+        QCOMPARE(states.at(1).at(0).value<State>(), State::Playing);
+        servers.stopSource(mount);
     }
 
     void playlistAndHlsPlay_data()

@@ -23,11 +23,22 @@ public:
     {
         ++pauses;
         playing = false;
+        // Like the real player: pausing ends a reconnect.
+        if (m_item && m_item->isReconnecting())
+            m_item->setReconnecting(false);
+    }
+    void reconnectNow(ReconnectReason reason) override { reconnects << reason; }
+    void setVolume(double volume) override
+    {
+        MediaPlayer::setVolume(volume);
+        volumes << volume;
     }
 
     int plays = 0;
     int pauses = 0;
     bool playing = false;
+    QList<ReconnectReason> reconnects;
+    QList<double> volumes; // every volume the controller set
 
 private:
     std::shared_ptr<MediaItem> m_item;

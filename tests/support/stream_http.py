@@ -99,6 +99,9 @@ class Handler(BaseHTTPRequestHandler):
                 '<playlist version="1" xmlns="http://xspf.org/ns/0/"><trackList>'
                 '<track><title>One</title><location>%s</location></track>'
                 '<track><location>%s</location></track></trackList></playlist>\n')
+        # The way older stations write it: upper case, a dead first entry.
+        asx = ('<ASX version="3.0"><Title>Old</Title>\n'
+               '<Entry><Ref HREF="%s" /></Entry>\n<entry><ref href=%s></entry></ASX>\n')
         routes = {
             "/list.pls": ("audio/x-scpls", pls % (mp3, ogg)),
             "/list-wrongtype.pls": ("text/html", pls % (mp3, ogg)),
@@ -106,6 +109,7 @@ class Handler(BaseHTTPRequestHandler):
             "/list-plain": ("text/plain", "%s\n%s\n" % (mp3, ogg)),
             "/list.xspf": ("application/xspf+xml", xspf % (mp3, ogg)),
             "/list-xspf.txt": ("application/octet-stream", xspf % (mp3, ogg)),
+            "/list.asx": ("video/x-ms-asf", asx % (dead, mp3)),
             "/list.ogg.pls": ("audio/x-scpls", pls % (ogg, mp3)),
             "/fallback.pls": ("audio/x-scpls", pls % (dead, mp3)),
             "/fallback404.m3u": ("audio/x-mpegurl", "%s/404\n%s\n" % (self.base(), mp3)),

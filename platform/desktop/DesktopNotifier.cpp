@@ -1,0 +1,77 @@
+#include "platform/desktop/DesktopNotifier.h"
+
+#include "platform/base/Log.h"
+
+#include <QDBusArgument>
+#include <QDBusMessage>
+#include <QDBusMetaType>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace {
+
+// The "image-data" hint: (iiibiiay), width, height, row stride, alpha,
+// bits per sample, channels, pixels.
+struct NotificationImage {
+    QImage image;
+};
+
+QDBusArgument &operator<<(QDBusArgument &arg, const NotificationImage &n)
+{
+    const QImage img = n.image.convertToFormat(QImage::Format_RGBA8888);
+    arg.beginStructure();
+    arg << img.width() << img.height() << int(img.bytesPerLine()) << true << 8 << 4
+        << QByteArray(reinterpret_cast<const char *>(img.constBits()), img.sizeInBytes());
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &arg, NotificationImage &)
+{
+    return arg; // only ever sent
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(NotificationImage)
+
+DesktopNotifier::DesktopNotifier(QObject *parent)
+    : DesktopNotifier(QDBusConnection::sessionBus(), parent)
+{
+}
+
+DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_bus(bus)
+{
+    qDBusRegisterMetaType<NotificationImage>();
+}
+
+void DesktopNotifier::show(const QString &summary, const QString &body, const QImage &image)
+{
+    if (!m_bus.isConnected())
+        return;
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    QVariantMap hints;
+    if (!image.isNull())
+        hints.insert(QStringLiteral("image-data"),
+                     QVariant::fromValue(NotificationImage{
+                         image.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
+    call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << summary << body
+         << QStringList() << hints << -1;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        const QDBusPendingReply<uint> reply = *w;
+        if (reply.isError()) {
+            if (!m_reportedMissing)
+                NSLog("notifications unavailable: %@", reply.error().message());
+            m_reportedMissing = true;
+            return;
+        }
+        m_lastId = reply.value();
+        Q_EMIT shown(m_lastId);
+    });
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QImage>
+#include <QObject>
+
+// Desktop notifications over org.freedesktop.Notifications. Each new one
+// replaces the previous instead of stacking up. Without a notification
+// service nothing happens, and the log says so once.
+class DesktopNotifier : public QObject {
+    Q_OBJECT
+public:
+    explicit DesktopNotifier(QObject *parent = nullptr);
+    explicit DesktopNotifier(const QDBusConnection &bus, QObject *parent = nullptr);
+
+    void show(const QString &summary, const QString &body, const QImage &image = QImage());
+
+Q_SIGNALS:
+    // The service answered with the id it gave the notification.
+    void shown(uint id);
+
+private:
+    QDBusConnection m_bus;
+    uint m_lastId = 0;
+    bool m_reportedMissing = false;
+};

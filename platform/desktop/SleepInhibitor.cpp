@@ -1,0 +1,117 @@
+#include "platform/desktop/SleepInhibitor.h"
+
+#include "platform/base/Log.h"
+
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
+#include <QDBusObjectPath>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
+
+namespace {
+const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
+const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
+const QString kReason = QStringLiteral("Playing radio");
+constexpr uint kInhibitSuspend = 4;
+} // namespace
+
+SleepInhibitor::SleepInhibitor(QObject *parent)
+    : SleepInhibitor(QDBusConnection::sessionBus(), parent)
+{
+}
+
+SleepInhibitor::SleepInhibitor(const QDBusConnection &bus, QObject *parent)
+    : QObject(parent), m_bus(bus)
+{
+}
+
+SleepInhibitor::~SleepInhibitor()
+{
+    m_wanted = false;
+    release();
+}
+
+void SleepInhibitor::setInhibited(bool inhibited)
+{
+    m_wanted = inhibited;
+    sync();
+}
+
+void SleepInhibitor::sync()
+{
+    if (m_pending)
+        return; // decided again once the answer is in
+    if (m_wanted && m_held == Via::None)
+        acquire();
+    else if (!m_wanted && m_held != Via::None)
+        release();
+}
+
+void SleepInhibitor::acquire()
+{
+    QDBusConnectionInterface *bus = m_bus.isConnected() ? m_bus.interface() : nullptr;
+    QDBusMessage call;
+    Via via = Via::None;
+    if (bus && bus->isServiceRegistered(kPortal).value()) {
+        via = Via::Portal;
+        call = QDBusMessage::createMethodCall(
+            kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
+            QStringLiteral("org.freedesktop.portal.Inhibit"), QStringLiteral("Inhibit"));
+        call << QString() << kInhibitSuspend << QVariantMap{{QStringLiteral("reason"), kReason}};
+    } else if (bus && bus->isServiceRegistered(kScreenSaver).value()) {
+        via = Via::ScreenSaver;
+        call = QDBusMessage::createMethodCall(kScreenSaver,
+                                              QStringLiteral("/org/freedesktop/ScreenSaver"),
+                                              kScreenSaver, QStringLiteral("Inhibit"));
+        call << QStringLiteral("Orbitune") << kReason;
+    } else {
+        if (!m_reportedNone)
+            NSLog("no portal or screen saver service: the desktop may suspend while playing");
+        m_reportedNone = true;
+        return;
+    }
+    m_pending = true;
+    auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this,
+            [this, via](QDBusPendingCallWatcher *w) {
+                w->deleteLater();
+                m_pending = false;
+                const QDBusMessage reply = w->reply();
+                if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
+                    NSLog("could not keep the desktop awake: %@", w->error().message());
+                    return;
+                }
+                const QVariant value = reply.arguments().constFirst();
+                acquired(via, value.value<QDBusObjectPath>().path(), value.toUInt());
+            });
+}
+
+void SleepInhibitor::acquired(Via via, const QString &handle, uint cookie)
+{
+    m_held = via;
+    m_handle = handle;
+    m_cookie = cookie;
+    Q_EMIT heldChanged();
+    sync();
+}
+
+void SleepInhibitor::release()
+{
+    if (m_held == Via::Portal) {
+        m_bus.asyncCall(QDBusMessage::createMethodCall(
+            kPortal, m_handle, QStringLiteral("org.freedesktop.portal.Request"),
+            QStringLiteral("Close")));
+    } else if (m_held == Via::ScreenSaver) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            kScreenSaver, QStringLiteral("/org/freedesktop/ScreenSaver"), kScreenSaver,
+            QStringLiteral("UnInhibit"));
+        call << m_cookie;
+        m_bus.asyncCall(call);
+    } else {
+        return;
+    }
+    m_held = Via::None;
+    m_handle.clear();
+    m_cookie = 0;
+    Q_EMIT heldChanged();
+}

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <QDBusConnection>
+#include <QObject>
+#include <QString>
+
+// Keeps the desktop from suspending for idleness while asked to: through the
+// XDG desktop portal's Inhibit when the portal runs, otherwise through
+// org.freedesktop.ScreenSaver. Without either, it logs one line and does
+// nothing. Calls are asynchronous; a release asked for while the inhibitor
+// is still being taken happens as soon as it is held.
+class SleepInhibitor : public QObject {
+    Q_OBJECT
+public:
+    enum class Via { None, Portal, ScreenSaver };
+    Q_ENUM(Via)
+
+    explicit SleepInhibitor(QObject *parent = nullptr);
+    explicit SleepInhibitor(const QDBusConnection &bus, QObject *parent = nullptr);
+    ~SleepInhibitor() override;
+
+    void setInhibited(bool inhibited);
+    // Which service holds the inhibitor now, None when none does.
+    Via heldVia() const { return m_held; }
+
+Q_SIGNALS:
+    void heldChanged();
+
+private:
+    void sync();
+    void acquire();
+    void release();
+    void acquired(Via via, const QString &handle, uint cookie);
+
+    QDBusConnection m_bus;
+    bool m_wanted = false;
+    bool m_pending = false;
+    bool m_reportedNone = false;
+    Via m_held = Via::None;
+    QString m_handle;  // the portal's request object
+    uint m_cookie = 0; // the screen saver's
+};

@@ -1,0 +1,278 @@
+// Title notifications and the suspend inhibitor against small stand-ins for
+// the notification, portal and screen saver services on a private bus; the
+// main window plays through a fake player.
+#include "PrivateSessionBus.h"
+#include "support/FakeImageLoader.h"
+#include "support/FakeMedia.h"
+#include "support/TestEnv.h"
+
+#include "platform/base/Log.h"
+#include "platform/base/Settings.h"
+#include "platform/desktop/DesktopNotifier.h"
+#include "platform/desktop/SleepInhibitor.h"
+#include "platform/ui/PreviewView.h"
+#include "player/HomeViewController.h"
+#include "player/NowPlayingNotices.h"
+#include "store/CacheManager.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDBusArgument>
+#include <QDBusConnection>
+#include <QDBusObjectPath>
+#include <QFile>
+#include <QMenu>
+#include <QtTest>
+
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+QDBusConnection serviceBus()
+{
+    return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("services"));
+}
+
+} // namespace
+
+class FakeNotifications : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+public:
+    struct Shown {
+        uint replaces;
+        QString app, summary, body;
+        QSize image;
+    };
+    QList<Shown> shown;
+
+public Q_SLOTS:
+    uint Notify(const QString &app, uint replaces, const QString &, const QString &summary,
+                const QString &body, const QStringList &, const QVariantMap &hints, int)
+    {
+        QSize size;
+        if (hints.contains(QStringLiteral("image-data"))) {
+            const QDBusArgument arg =
+                hints.value(QStringLiteral("image-data")).value<QDBusArgument>();
+            int w = 0, h = 0, stride = 0, bits = 0, channels = 0;
+            bool alpha = false;
+            QByteArray data;
+            arg.beginStructure();
+            arg >> w >> h >> stride >> alpha >> bits >> channels >> data;
+            arg.endStructure();
+            if (data.size() == stride * h && channels == 4 && bits == 8)
+                size = QSize(w, h);
+        }
+        shown.append({replaces, app, summary, body, size});
+        return replaces ? replaces : uint(shown.size() + 40);
+    }
+};
+
+class FakeScreenSaver : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
+public:
+    QStringList calls;
+public Q_SLOTS:
+    uint Inhibit(const QString &, const QString &)
+    {
+        calls << QStringLiteral("Inhibit");
+        return 7;
+    }
+    void UnInhibit(uint cookie) { calls << QStringLiteral("UnInhibit %1").arg(cookie); }
+};
+
+class FakePortalRequest : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Request")
+public:
+    QStringList *calls = nullptr;
+public Q_SLOTS:
+    void Close() { *calls << QStringLiteral("Close"); }
+};
+
+class FakePortal : public QObject {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
+public:
+    QStringList calls;
+public Q_SLOTS:
+    QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &)
+    {
+        calls << QStringLiteral("Inhibit %1").arg(flags);
+        return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/t"));
+    }
+};
+
+class TestDesktopBus : public QObject {
+    Q_OBJECT
+
+    FakeMediaFactory *media = nullptr;
+    FakeImageLoader *images = nullptr;
+    HomeViewController *home = nullptr;
+    QStringList log;
+
+    void ready() { media->lastItem()->setStatus(MediaItem::StatusReadyToPlay); }
+
+private Q_SLOTS:
+    void init()
+    {
+        QFile::remove(TestEnv::instance()->dataFile());
+        settings::open()->clear();
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        media = new FakeMediaFactory;
+        images = new FakeImageLoader;
+        log.clear();
+        orbitune::log::setSink([this](const QString &line) { log << line; });
+        home = new HomeViewController;
+        home->view(); // loaded, never shown: the window is hidden
+    }
+
+    void cleanup()
+    {
+        orbitune::log::setSink({});
+        delete home;
+        delete images;
+        delete media;
+        QDBusConnection::disconnectFromBus(QStringLiteral("services"));
+    }
+
+    void titleNotificationsWhileHidden()
+    {
+        FakeNotifications service;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopNotifier notifier;
+        NowPlayingNotices notices(home, &notifier, nullptr);
+        QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+        auto *toggle =
+            home->statusMenu()->findChild<QAction *>(QStringLiteral("notificationsAction"));
+        QVERIFY(toggle && toggle->isChecked());
+        QCOMPARE(toggle->text(), QStringLiteral("Notifications"));
+
+        home->playClick();
+        ready();
+        QImage picture(300, 300, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        home->previewImageView()->setImage(picture);
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist - One"));
+        QVERIFY(shown.wait(5000));
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist - Two"));
+        QVERIFY(shown.wait(5000));
+        QCOMPARE(service.shown.size(), 2);
+        QCOMPARE(service.shown[0].app, QStringLiteral("Orbitune"));
+        QCOMPARE(service.shown[0].summary, QStringLiteral("First"));
+        QCOMPARE(service.shown[0].body, QStringLiteral("Artist - One"));
+        QCOMPARE(service.shown[0].image, QSize(128, 128));
+        QCOMPARE(service.shown[0].replaces, 0u);
+        // The second replaces the first.
+        QCOMPARE(service.shown[1].replaces, shown.at(0).at(0).toUInt());
+
+        // Not while the window is up, nor when switched off (remembered).
+        home->view()->show();
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist - Three"));
+        home->view()->hide();
+        toggle->trigger();
+        QVERIFY(!settings::open()->value(QStringLiteral("notifications/enabled")).toBool());
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist - Four"));
+        QVERIFY(!shown.wait(500));
+        QCOMPARE(service.shown.size(), 2);
+
+        // A failure notifies when they are on again.
+        toggle->trigger();
+        media->lastItem()->setStatus(MediaItem::StatusFailed);
+        QVERIFY(shown.wait(5000));
+        QCOMPARE(service.shown.last().body, QStringLiteral("Error, switch next one."));
+    }
+
+    void withoutNotificationServiceNothingBreaks()
+    {
+        DesktopNotifier notifier;
+        NowPlayingNotices notices(home, &notifier, nullptr);
+        home->playClick();
+        ready();
+        media->lastItem()->setNowPlaying(QStringLiteral("One"));
+        media->lastItem()->setNowPlaying(QStringLiteral("Two"));
+        QTRY_COMPARE(log.filter(QStringLiteral("notifications unavailable")).size(), 1);
+        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Playing);
+    }
+
+    void inhibitorThroughScreenSaverThenPortal()
+    {
+        FakeScreenSaver saver;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+        SleepInhibitor inhibitor;
+        NowPlayingNotices notices(home, nullptr, &inhibitor);
+        QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
+
+        home->playClick();
+        QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::ScreenSaver);
+        ready();
+        home->playClick(); // pause
+        QTRY_COMPARE(saver.calls, (QStringList{"Inhibit", "UnInhibit 7"}));
+        QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
+        // Paused again before the inhibitor was even held: let go once it is.
+        home->playClick();
+        home->playClick();
+        QTRY_COMPARE(saver.calls.size(), 4);
+        QCOMPARE(saver.calls.last(), QStringLiteral("UnInhibit 7"));
+
+        // The portal, where it runs, is preferred; suspend only (flag 4).
+        FakePortal portal;
+        FakePortalRequest request;
+        request.calls = &portal.calls;
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop/request/t"),
+                                   &request, QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        home->playClick();
+        QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::Portal);
+        media->lastItem()->setStatus(MediaItem::StatusFailed); // failure releases too
+        QTRY_COMPARE(portal.calls, (QStringList{"Inhibit 4", "Close"}));
+        QCOMPARE(saver.calls.size(), 4);
+
+        // Quitting while held lets go as well.
+        auto quitting = std::make_unique<SleepInhibitor>();
+        quitting->setInhibited(true);
+        QTRY_COMPARE(quitting->heldVia(), SleepInhibitor::Via::Portal);
+        quitting.reset();
+        QTRY_COMPARE(portal.calls.size(), 4);
+        QCOMPARE(portal.calls.last(), QStringLiteral("Close"));
+    }
+
+    void withoutAnyInhibitServiceOneLine()
+    {
+        SleepInhibitor inhibitor;
+        NowPlayingNotices notices(home, nullptr, &inhibitor);
+        home->playClick();
+        home->playClick();
+        home->playClick();
+        QCOMPARE(log.filter(QStringLiteral("may suspend while playing")).size(), 1);
+        QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
+    }
+};
+
+int main(int argc, char **argv)
+{
+    TestEnv env;
+    PrivateSessionBus bus; // before QApplication: Qt reads the address once
+    if (!bus.isRunning()) {
+        std::fprintf(stderr, "tst_desktop_bus: could not start dbus-daemon\n");
+        return 1;
+    }
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("orbitune"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    TestDesktopBus tc;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&tc, argc, argv);
+}
+
+#include "tst_desktop_bus.moc"
