@@ -276,10 +276,14 @@ private Q_SLOTS:
 
         // Tray menu: above the separator before Quit.
         const QList<QAction *> actions = home->statusMenu()->actions();
-        QCOMPARE(actions.at(2)->objectName(), QStringLiteral("findAction"));
-        QCOMPARE(actions.at(2)->text(), QStringLiteral("Find Stations"));
-        QVERIFY(actions.at(3)->isSeparator());
-        actions.at(2)->trigger();
+        auto *find = home->statusMenu()->findChild<QAction *>(QStringLiteral("findAction"));
+        QVERIFY(find);
+        QCOMPARE(find->text(), QStringLiteral("Find Stations"));
+        const qsizetype at = actions.indexOf(find);
+        QVERIFY(at > 1);
+        QVERIFY(actions.at(at + 1)->isSeparator());
+        QCOMPARE(actions.last()->objectName(), QStringLiteral("quitAction"));
+        find->trigger();
         QVERIFY(launcher.controller());
         QWidget *window = launcher.controller()->view();
         QVERIFY(QTest::qWaitForWindowExposed(window));
