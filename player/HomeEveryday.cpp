@@ -32,10 +32,7 @@ void HomeViewController::installEverydayControls()
     buildSleepMenu();
 
     auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        auto *shortcut = new QShortcut(keys, view());
-        shortcut->setObjectName(QString::fromLatin1(name));
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, std::move(action));
+        addShortcut(keys, name, std::move(action));
     };
     add(QKeySequence(Qt::Key_Up), "volumeUpShortcut", [this] { m_volume->step(1); });
     add(QKeySequence(Qt::Key_Plus), "volumePlusShortcut", [this] { m_volume->step(1); });

@@ -214,13 +214,19 @@ void HomeViewController::buildStatusMenu()
     m_statusItem->setMenu(m_statusMenu);
 }
 
+void HomeViewController::addShortcut(const QKeySequence &keys, const char *name,
+                                     std::function<void()> action)
+{
+    auto *shortcut = new QShortcut(keys, m_window);
+    shortcut->setObjectName(QString::fromLatin1(name));
+    shortcut->setContext(Qt::WindowShortcut);
+    connect(shortcut, &QShortcut::activated, this, std::move(action));
+}
+
 void HomeViewController::installShortcuts()
 {
     auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        auto *shortcut = new QShortcut(keys, m_window);
-        shortcut->setObjectName(QString::fromLatin1(name));
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, std::move(action));
+        addShortcut(keys, name, std::move(action));
     };
     add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });

@@ -128,6 +128,8 @@ private:
     void buildStatusMenu();
     void loadPreview(const QUrl &url);
     void installShortcuts();
+    // A window-wide key with an object name tests can find it by.
+    void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
 
     // Volume keys, tray scrolling, the sleep timer and the tray tooltip
     // (HomeEveryday.cpp).
