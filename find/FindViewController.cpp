@@ -2,6 +2,7 @@
 
 #include "find/StationModel.h"
 #include "platform/base/NotificationCenter.h"
+#include "platform/ui/WindowFront.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
 #include "store/ProgramEntry.h"
@@ -113,16 +114,9 @@ void FindViewController::showWindow(QWidget *near)
         QRect frame(QPoint(0, 0), window->size());
         frame.moveCenter(anchor && anchor->isVisible() ? anchor->frameGeometry().center()
                                                        : screen->availableGeometry().center());
-        const QRect avail = screen->availableGeometry();
-        frame.moveLeft(
-            qBound(avail.left(), frame.left(), qMax(avail.left(), avail.right() - frame.width())));
-        frame.moveTop(
-            qBound(avail.top(), frame.top(), qMax(avail.top(), avail.bottom() - frame.height())));
-        window->move(frame.topLeft());
+        window->move(keptInside(frame, screen->availableGeometry()).topLeft());
     }
-    window->show();
-    window->raise();
-    window->activateWindow();
+    bringToFront(window);
     m_ui->searchField->setFocus();
     m_ui->searchField->selectAll();
     if (!m_searched)

@@ -1,4 +1,5 @@
 #include "platform/ui/ViewController.h"
+#include "platform/ui/WindowFront.h"
 
 #include <QEvent>
 #include <QKeySequence>
@@ -78,17 +79,10 @@ void ViewController::presentViewControllerAsSheet(ViewController *child)
     const QRect parentFrame = parentWindow->frameGeometry();
     QRect frame(QPoint(0, 0), sheet->size());
     frame.moveCenter(parentFrame.center());
-    if (const QScreen *screen = parentWindow->screen()) {
-        const QRect avail = screen->availableGeometry();
-        frame.moveLeft(
-            qBound(avail.left(), frame.left(), qMax(avail.left(), avail.right() - frame.width())));
-        frame.moveTop(
-            qBound(avail.top(), frame.top(), qMax(avail.top(), avail.bottom() - frame.height())));
-    }
+    if (const QScreen *screen = parentWindow->screen())
+        frame = keptInside(frame, screen->availableGeometry());
     sheet->move(frame.topLeft());
-    sheet->show();
-    sheet->raise();
-    sheet->activateWindow();
+    bringToFront(sheet);
 }
 
 void ViewController::dismissController(QObject *)

@@ -1,5 +1,6 @@
 #include "platform/ui/WindowFront.h"
 
+#include <QRect>
 #include <QWidget>
 
 void bringToFront(QWidget *window)
@@ -16,4 +17,13 @@ void bringToFront(QWidget *window)
 bool isShownToUser(const QWidget *window)
 {
     return window->isVisible() && !window->isMinimized();
+}
+
+QRect keptInside(QRect frame, const QRect &available)
+{
+    frame.moveLeft(qBound(available.left(), frame.left(),
+                          qMax(available.left(), available.right() - frame.width())));
+    frame.moveTop(qBound(available.top(), frame.top(),
+                         qMax(available.top(), available.bottom() - frame.height())));
+    return frame;
 }
