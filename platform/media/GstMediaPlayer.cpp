@@ -53,12 +53,21 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     });
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { openStream(m_streamUrl); });
+    connect(&m_probe, &StreamProbe::answering, this, [this] {
+        if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
+            NSLog("stream answers again: %@", m_streamUrl.toString());
+            m_reconnectTimer.stop();
+            m_probe.stop();
+            openStream(m_streamUrl);
+        }
+    });
     start();
 }
 
 GstMediaPlayer::~GstMediaPlayer()
 {
     m_reconnectTimer.stop();
+    m_probe.stop();
     m_resolver.reset();
     teardownPipeline();
 }
@@ -81,6 +90,7 @@ void GstMediaPlayer::start()
 
 void GstMediaPlayer::openStream(const QUrl &url)
 {
+    m_probe.stop();
     teardownPipeline();
     m_streamUrl = url;
     QString error;
@@ -189,6 +199,10 @@ void GstMediaPlayer::onDropped(const QString &error)
     NSLog("stream dropped (%@), reconnecting in %ld ms", error, delay);
     m_phase = Phase::Reconnecting;
     m_reconnectTimer.start(delay);
+    // Long waits are watched by cheap probes, so a station that comes back
+    // is heard within a probe interval rather than a full wait.
+    if (delay > scaled(m_options.probeIntervalMs))
+        m_probe.start(m_streamUrl, scaled(m_options.probeIntervalMs));
     m_item->setReconnecting(true);
 }
 
@@ -198,6 +212,7 @@ void GstMediaPlayer::reconnectNow(ReconnectReason reason)
     if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
         NSLog("reconnecting at once: %@", resumed ? "woke up" : "network is back");
         m_reconnectTimer.stop();
+        m_probe.stop();
         openStream(m_streamUrl);
     } else if (resumed && m_phase == Phase::Ready && m_wantPlaying && isLiveStream()) {
         // The connection most likely died while asleep; do not wait for the
@@ -233,6 +248,7 @@ void GstMediaPlayer::onEndOfStream()
 void GstMediaPlayer::fail(const QString &error)
 {
     m_reconnectTimer.stop();
+    m_probe.stop();
     teardownPipeline();
     m_phase = Phase::Failed;
     m_outage.invalidate();
@@ -318,6 +334,7 @@ void GstMediaPlayer::pause()
     if (m_phase == Phase::Reconnecting) {
         // Nobody is listening any more: stop trying. play() opens it again.
         m_reconnectTimer.stop();
+        m_probe.stop();
         m_reconnectAttempts = 0;
         m_outage.invalidate();
         releaseConnection();

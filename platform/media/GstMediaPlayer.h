@@ -2,7 +2,9 @@
 
 #include "platform/media/MediaPlayer.h"
 
+#include "platform/media/StreamProbe.h"
 #include <QElapsedTimer>
+
 #include <QList>
 #include <QTimer>
 #include <QUrl>
@@ -30,6 +32,9 @@ public:
         QList<int> reconnectDelaysMs = {1000, 2000, 4000, 8000};
         int reconnectRepeatMs = 10000;
         int reconnectBudgetMs = 10 * 60 * 1000;
+        // While waiting reconnectRepeatMs, how often an HTTP stream is asked
+        // whether it answers again (a full attempt follows at once if so).
+        int probeIntervalMs = 2000;
         // Multiplies every reconnect delay and the budget; tests shrink it
         // (ORBITUNE_TIME_SCALE in the environment sets the default).
         double timeScale = defaultTimeScale();
@@ -107,6 +112,7 @@ private:
     std::unique_ptr<PlaylistResolver> m_resolver;
     QTimer m_watchdog;
     QTimer m_reconnectTimer;
+    StreamProbe m_probe;
 };
 
 class GstMediaPlayerFactory : public MediaPlayerFactory {

@@ -386,6 +386,29 @@ void TestGstMediaPlayer::droppedStreamReconnects()
     QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     o.player.reset();
+
+    // Between long waits the stream is probed: a station that returns is
+    // heard again long before the next full attempt is due.
+    GstMediaPlayer::Options patient;
+    patient.reconnectDelaysMs = {};
+    patient.reconnectRepeatMs = 60000;
+    patient.probeIntervalMs = 200;
+    patient.timeScale = 1;
+    auto p = open(m_servers->icecastUrl(mount), patient);
+    QTRY_COMPARE_WITH_TIMEOUT(p.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    p.player->play();
+    m_servers->stopSource(mount);
+    QTRY_VERIFY_WITH_TIMEOUT(p.item->isReconnecting(), 5000);
+    QTest::qWait(600); // a few probes that find the mount missing
+    QVERIFY(p.item->isReconnecting());
+    QVERIFY(m_servers->startSource(mount));
+    QTRY_VERIFY_WITH_TIMEOUT(!p.item->isReconnecting(), 5000);
+    QCOMPARE(p.item->status(), MediaItem::StatusReadyToPlay);
+    {
+        QMutexLocker lock(&m_logMutex);
+        QCOMPARE(m_log.filter(QStringLiteral("stream answers again")).size(), 1);
+    }
+    p.player.reset();
     m_servers->stopSource(mount);
 }
 
