@@ -10,7 +10,7 @@ PreviewView::PreviewView(QWidget *parent) : QWidget(parent)
     setAttribute(Qt::WA_OpaquePaintEvent, false);
     m_frameTimer.setInterval(kFrameIntervalMs);
     m_frameTimer.setTimerType(Qt::CoarseTimer);
-    connect(&m_frameTimer, &QTimer::timeout, this, qOverload<>(&QWidget::update));
+    connect(&m_frameTimer, &QTimer::timeout, this, &PreviewView::nextFrame);
 }
 
 void PreviewView::setImage(const QImage &image)
@@ -61,11 +61,9 @@ void PreviewView::addAnimation(const RotationAnimation &animation, const QString
     m_animation = animation;
     m_key = key;
     m_running = animation.durationMs > 0;
-    if (m_running) {
+    if (m_running)
         m_clock.start();
-        if (isVisible())
-            m_frameTimer.start();
-    }
+    updateFrameTimer();
     update();
 }
 
@@ -94,15 +92,20 @@ double PreviewView::rotation() const
 void PreviewView::rebuildPixmap()
 {
     const qreal dpr = devicePixelRatioF();
-    const QSize px = (QSizeF(size()) * dpr).toSize();
-    if (px.isEmpty()) {
+    if (size().isEmpty()) {
         m_clipped = QPixmap();
         return;
     }
-    QPixmap pm(px);
+    // A transparent margin all round: turned, the picture's own edges are
+    // smoothed by the sampling, and the outline of the turned square falls
+    // where there is nothing to smooth.
+    const QSize px =
+        (QSizeF(size().grownBy(QMargins(kMargin, kMargin, kMargin, kMargin))) * dpr).toSize();
+    QImage pm(px, QImage::Format_ARGB32_Premultiplied);
     pm.setDevicePixelRatio(dpr);
     pm.fill(Qt::transparent);
     QPainter p(&pm);
+    p.translate(kMargin, kMargin);
     p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     const QRectF bounds(QPointF(0, 0), QSizeF(size()));
     const double radius = qMin(m_cornerRadius, qMin(bounds.width(), bounds.height()) / 2);
@@ -129,7 +132,8 @@ void PreviewView::rebuildPixmap()
         const double r = qMax(0.0, radius - inset);
         p.drawRoundedRect(inner, r, r);
     }
-    m_clipped = pm;
+    p.end();
+    m_clipped = QPixmap::fromImage(pm);
 }
 
 void PreviewView::paintEvent(QPaintEvent *)
@@ -139,18 +143,30 @@ void PreviewView::paintEvent(QPaintEvent *)
         return;
     QPainter p(this);
     const double angle = rotation();
+    const QPointF origin(-kMargin, -kMargin);
     if (angle == 0) {
-        p.drawPixmap(0, 0, m_clipped);
+        p.drawPixmap(origin, m_clipped);
         return;
     }
-    p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
     const QPointF centre = QRectF(rect()).center();
-    p.translate(centre);
+    QTransform turn;
+    turn.translate(centre.x(), centre.y());
     // Screen y grows downwards, so a counter-clockwise turn is a negative
     // angle for QPainter.
-    p.rotate(-angle * 180.0 / M_PI);
-    p.translate(-centre);
-    p.drawPixmap(0, 0, m_clipped);
+    turn.rotate(-angle * 180.0 / M_PI);
+    turn.translate(-centre.x(), -centre.y());
+    // Smooth sampling, and no edge smoothing: the margin is what the turned
+    // outline cuts through. Drawn in bands, since the raster engine hands a
+    // taller draw to its worker threads, and waking them ten times a second
+    // costs more than this small draw itself.
+    p.setRenderHint(QPainter::SmoothPixmapTransform);
+    const int band = qMax(1, int(kBandRows / devicePixelRatioF()));
+    for (int top = 0; top < height(); top += band) {
+        p.setClipRect(QRect(0, top, width(), band));
+        p.setTransform(turn);
+        p.drawPixmap(origin, m_clipped);
+        p.resetTransform();
+    }
 }
 
 void PreviewView::resizeEvent(QResizeEvent *event)
@@ -162,12 +178,54 @@ void PreviewView::resizeEvent(QResizeEvent *event)
 void PreviewView::showEvent(QShowEvent *event)
 {
     QWidget::showEvent(event);
-    if (m_running)
-        m_frameTimer.start();
+    updateFrameTimer();
 }
 
 void PreviewView::hideEvent(QHideEvent *event)
 {
     QWidget::hideEvent(event);
-    m_frameTimer.stop();
+    updateFrameTimer();
+}
+
+bool PreviewView::eventFilter(QObject *watched, QEvent *event)
+{
+    // The window was exposed or covered, minimised or restored.
+    if (watched == m_watchedWindow && event->type() == QEvent::Expose)
+        QTimer::singleShot(0, this, &PreviewView::updateFrameTimer);
+    return QWidget::eventFilter(watched, event);
+}
+
+bool PreviewView::onScreen() const
+{
+    const QWindow *handle = window()->windowHandle();
+    return isVisible() && handle && handle->isExposed();
+}
+
+void PreviewView::nextFrame()
+{
+    if (!onScreen()) {
+        updateFrameTimer();
+        return;
+    }
+    update();
+}
+
+void PreviewView::updateFrameTimer()
+{
+    QWindow *handle = window()->windowHandle();
+    if (handle != m_watchedWindow) {
+        if (m_watchedWindow)
+            m_watchedWindow->removeEventFilter(this);
+        m_watchedWindow = handle;
+        if (handle)
+            handle->installEventFilter(this);
+    }
+    if (m_running && onScreen()) {
+        if (!m_frameTimer.isActive()) {
+            m_frameTimer.start();
+            update(); // catch up with the time spent off screen
+        }
+    } else {
+        m_frameTimer.stop();
+    }
 }

@@ -4,14 +4,17 @@
 #include <QElapsedTimer>
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <QWindow>
 
 // An image view with a rounded (or round) clip, a border, and an optional
 // endless rotation about its centre. The clipped image is rendered once per
-// image or size change and reused for every frame; frames are drawn only as
-// often as the slow rotation needs to look smooth, and not at all while the
-// view is hidden.
+// image or size change and reused for every frame. Frames are drawn only as often as the slow
+// rotation needs to look smooth, and not at all while the view is hidden or
+// its window is not on screen (minimised, or fully covered where the window
+// system says so).
 class PreviewView : public QWidget {
     Q_OBJECT
     Q_PROPERTY(double rotation READ rotation)
@@ -52,19 +55,27 @@ public:
     // At a quarter turn per ten seconds the rim of a 130 px preview moves about
     // 10 px a second: ten frames a second move it one pixel at a time.
     static constexpr int kFrameIntervalMs = 100;
+    // Device pixel rows drawn per turned draw call (see paintEvent).
+    static constexpr int kBandRows = 48;
 
 protected:
     void paintEvent(QPaintEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void hideEvent(QHideEvent *event) override;
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void rebuildPixmap();
+    void nextFrame();
+    void updateFrameTimer();
+    bool onScreen() const;
     bool sameAnimation(const RotationAnimation &a) const;
 
     QImage m_image;
-    QPixmap m_clipped;
+    QPixmap m_clipped; // with kMargin of transparency all round
+    static constexpr int kMargin = 1;
+    QPointer<QWindow> m_watchedWindow;
     double m_cornerRadius = 0;
     bool m_masksToBounds = false;
     double m_borderWidth = 0;
