@@ -72,6 +72,23 @@ GstMediaPlayer::~GstMediaPlayer()
     teardownPipeline();
 }
 
+namespace {
+
+// An address whose name says it is a playlist; no use opening it as audio.
+bool namesPlaylist(const QUrl &url)
+{
+    static const QStringList kSuffixes = {QStringLiteral(".pls"), QStringLiteral(".m3u"),
+                                          QStringLiteral(".xspf"), QStringLiteral(".asx")};
+    const QString path = url.path().toLower();
+    for (const QString &suffix : kSuffixes) {
+        if (path.endsWith(suffix))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void GstMediaPlayer::start()
 {
     m_phase = Phase::Resolving;
@@ -79,13 +96,30 @@ void GstMediaPlayer::start()
         m_phase = Phase::Failed;
         return;
     }
-    m_resolver = std::make_unique<PlaylistResolver>(m_item->url());
-    connect(m_resolver.get(), &PlaylistResolver::candidate, this, [this](const QUrl &url) {
+    const QUrl url = m_item->url();
+    m_resolver = std::make_unique<PlaylistResolver>(url);
+    connect(m_resolver.get(), &PlaylistResolver::candidate, this, [this](const QUrl &candidate) {
+        const bool alreadyOpening = m_speculative && m_pipeline && candidate == m_streamUrl;
+        m_speculative = false;
+        if (alreadyOpening)
+            return; // the address itself is the stream, and it is being opened
         m_phase = Phase::Opening;
-        openStream(url);
+        openStream(candidate);
     });
     connect(m_resolver.get(), &PlaylistResolver::exhausted, this, &GstMediaPlayer::fail);
     m_resolver->next();
+    // Most addresses are the stream itself. The pipeline opens it while the
+    // resolver still asks whether it is a playlist, instead of after: the
+    // answer costs a round trip, and a stream server may take a while to
+    // send its first bytes. Should the resolver find a playlist or an error
+    // page, its verdict replaces this attempt.
+    const QString scheme = url.scheme().toLower();
+    if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+        !namesPlaylist(url)) {
+        m_phase = Phase::Opening;
+        m_speculative = true;
+        openStream(url);
+    }
 }
 
 void GstMediaPlayer::openStream(const QUrl &url)
@@ -139,6 +173,11 @@ void GstMediaPlayer::teardownPipeline()
 void GstMediaPlayer::onPrerolled()
 {
     m_watchdog.stop();
+    if (m_speculative) {
+        // Decoded audio: whatever the resolver would say, this is the stream.
+        m_speculative = false;
+        m_resolver.reset();
+    }
     if (gstpipeline::playsSilently(m_pipeline.get()))
         NSLog("No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
@@ -167,6 +206,14 @@ void GstMediaPlayer::onPrerolled()
 void GstMediaPlayer::onOpenFailed(const QString &error)
 {
     teardownPipeline();
+    if (m_speculative) {
+        // Opened ahead of the resolver, which has the last word.
+        m_speculative = false;
+        m_phase = Phase::Resolving;
+        NSLog("stream: %@ did not open as audio (%@); waiting for the playlist check",
+              m_streamUrl.toString(), error);
+        return;
+    }
     if (m_resolver) {
         // The next entry of a playlist, if there is one.
         m_phase = Phase::Resolving;

@@ -17,7 +17,8 @@ class GstBusPump;
 class PlaylistResolver;
 
 // Plays one MediaItem through a GStreamer playbin. Creating the player starts
-// opening the stream (playlists are resolved first); the item turns ready
+// opening the stream (an HTTP address is opened while the resolver checks
+// whether it is a playlist, whose entries then replace it); the item turns ready
 // once the pipeline has prerolled, or failed. A stream that drops after it
 // was ready is reopened with a growing pause between attempts until the
 // retry budget is spent; only then does the item turn failed. Everything the
@@ -103,6 +104,7 @@ private:
     bool m_wantPlaying = false;
     bool m_noPreroll = false;
     bool m_buffering = false;
+    bool m_speculative = false; // opened before the resolver's verdict
     int m_reconnectAttempts = 0;
     QElapsedTimer m_outage; // since the drop that started the reconnects
     QUrl m_streamUrl;
