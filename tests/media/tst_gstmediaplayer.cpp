@@ -71,6 +71,8 @@ private Q_SLOTS:
     void aacStreamPlays();
     void icyTitleBecomesNowPlaying();
     void requestsIdentifyThePlayerAndAskForIcy();
+    void plainStreamDoesNotWaitForThePlaylistCheck();
+    void throttledLinkPlaysWithoutGaps();
     void chainedOggKeepsPlayingAcrossTitles();
     void droppedStreamReconnects();
     void droppedStreamBacksOffUntilTheBudgetIsSpent();
@@ -332,6 +334,37 @@ void TestGstMediaPlayer::requestsIdentifyThePlayerAndAskForIcy()
         QCOMPARE(request.section('|', 0, 0), agent);
     // The pipeline's own request asks for ICY metadata.
     QVERIFY(requests.contains(agent + QStringLiteral("|1")));
+}
+
+void TestGstMediaPlayer::plainStreamDoesNotWaitForThePlaylistCheck()
+{
+    // The check of /slow-check.mp3 is answered after 5 s; the stream itself
+    // at once, and it is opened at the same time as the check.
+    QElapsedTimer clock;
+    clock.start();
+    auto o = open(m_servers->httpUrl("/slow-check.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(o.player->streamUrl(), m_servers->httpUrl("/slow-check.mp3"));
+}
+
+void TestGstMediaPlayer::throttledLinkPlaysWithoutGaps()
+{
+    // Data arrives no faster than it plays, with stalls of up to 300 ms: the
+    // buffer taken before starting has to carry every stall.
+    auto o = open(m_servers->httpUrl("/throttled.mp3"));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    const qint64 pressed = m_meter->elapsedMs();
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->firstSoundAfter(pressed, 0.05) >= 0, 5000);
+    const qint64 heard = m_meter->firstSoundAfter(pressed, 0.05);
+    // Seven seconds, well inside the ten-second file, whose loop point
+    // carries the encoder's own silence.
+    QTest::qWait(7000);
+    const double quietest = m_meter->quietestBlock(heard + 100, heard + 7000);
+    qInfo("throttled link: quietest 20 ms block %.3f RMS", quietest);
+    QVERIFY2(quietest > 0.05, "the sound stopped while data was held back");
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
 }
 
 void TestGstMediaPlayer::chainedOggKeepsPlayingAcrossTitles()

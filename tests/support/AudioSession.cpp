@@ -8,6 +8,7 @@
 #include <QLocalSocket>
 #include <QThread>
 
+#include <algorithm>
 #include <cmath>
 
 AudioSession::AudioSession()
@@ -144,6 +145,18 @@ qint64 LevelMeter::firstSoundAfter(qint64 fromMs, double threshold) const
             return block.atMs;
     }
     return -1;
+}
+
+double LevelMeter::quietestBlock(qint64 fromMs, qint64 toMs) const
+{
+    double quietest = -1;
+    for (const Block &block : m_blocks) {
+        if (block.atMs < fromMs || block.atMs > toMs || block.samples == 0)
+            continue;
+        const double rms = std::sqrt(block.sumSquares / double(block.samples));
+        quietest = quietest < 0 ? rms : std::min(quietest, rms);
+    }
+    return quietest;
 }
 
 SessionBus::~SessionBus()

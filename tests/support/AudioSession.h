@@ -48,6 +48,9 @@ public:
     // Milliseconds since start() of the first block after fromMs whose RMS
     // exceeds threshold, or -1.
     qint64 firstSoundAfter(qint64 fromMs, double threshold = 0.01) const;
+    // The lowest RMS of the blocks that arrived between fromMs and toMs (a
+    // gap in the sound shows as a block near 0), or -1 without blocks.
+    double quietestBlock(qint64 fromMs, qint64 toMs) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); }
     // Number of 20 ms blocks received so far.
     qsizetype blockCount() const { return qsizetype(m_blocks.size()); }

@@ -43,7 +43,9 @@ public:
     // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
     // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped) /ua.mp3 (logs
-    // "User-Agent|Icy-MetaData" of each request to dir()/requests.log).
+    // "User-Agent|Icy-MetaData" of each request to dir()/requests.log)
+    // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)
+    // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms).
     // Query strings are ignored by the server.
     QUrl httpUrl(const QString &pathAndQuery) const;
     // A loopback URL nothing listens on.

@@ -11,6 +11,7 @@ listens on 127.0.0.1 and dies with its parent.
 import argparse
 import ctypes
 import os
+import random
 import signal
 import subprocess
 import sys
@@ -154,6 +155,15 @@ class Handler(BaseHTTPRequestHandler):
                 f.write("%s|%s\n" % (self.headers.get("User-Agent"),
                                       self.headers.get("Icy-MetaData")))
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
+        if path == "/throttled.mp3":
+            return self.throttled(cfg.dir + "/tone.mp3")
+        if path == "/slow-check.mp3":
+            # A stream whose answer to a plain request (the player's
+            # playlist check, not its pipeline, which asks for ICY titles)
+            # takes five seconds.
+            if self.headers.get("Icy-MetaData") != "1":
+                time.sleep(5)
+            return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
         if path == "/live.aac":
             return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
         if path == "/garbage.mp3":
@@ -222,6 +232,32 @@ class Handler(BaseHTTPRequestHandler):
                     return
         try:
             self.paced(chunks(), 16000)
+        except OSError:
+            pass
+
+    def throttled(self, path):
+        """The looped file at exactly its bitrate (128 kbit/s), with no burst
+        and random stalls of up to 300 ms; what a stall held back is sent as
+        soon as it ends, as on a busy link."""
+        self.send_response(200)
+        self.send_header("Content-Type", "audio/mpeg")
+        self.end_headers()
+        data = open(path, "rb").read()
+        rate, size = 16000, 1024
+        rnd = random.Random(300)
+        sent, started = 0, time.monotonic()
+        stall_at = started + rnd.uniform(0.2, 1.0)
+        try:
+            while not self.server.stopping:
+                for i in range(0, len(data), size):
+                    self.wfile.write(data[i:i + size])
+                    sent += len(data[i:i + size])
+                    if time.monotonic() >= stall_at:
+                        time.sleep(rnd.uniform(0.1, 0.3))
+                        stall_at = time.monotonic() + rnd.uniform(0.2, 1.0)
+                    ahead = sent / rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
         except OSError:
             pass
 
