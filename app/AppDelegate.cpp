@@ -34,7 +34,7 @@ AppDelegate::~AppDelegate()
 void AppDelegate::loadMainInterface()
 {
     QApplication::setQuitOnLastWindowClosed(false);
-    // GStreamer itself loads only when the first stream opens.
+    // GStreamer itself loads once the window is up (see below).
     m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
@@ -63,6 +63,8 @@ void AppDelegate::applicationDidFinishLaunching()
     QTimer::singleShot(0, this, [this] {
         if (!m_home || m_mpris)
             return;
+        // The first play should not wait for the media framework to load.
+        GstMediaPlayer::warmUpInBackground();
         m_mpris = new MprisService(this);
         if (m_mpris->start())
             m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);

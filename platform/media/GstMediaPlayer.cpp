@@ -21,6 +21,11 @@ bool GstMediaPlayer::ensureInitialized()
     return gstpipeline::ensureInitialized();
 }
 
+void GstMediaPlayer::warmUpInBackground()
+{
+    gstpipeline::warmUpInBackground();
+}
+
 double GstMediaPlayer::defaultTimeScale()
 {
     bool ok = false;

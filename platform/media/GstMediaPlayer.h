@@ -65,6 +65,8 @@ public:
 
     // Loads GStreamer on first use; safe to call more than once.
     static bool ensureInitialized();
+    // Loads GStreamer and the usual plugins on a worker thread; returns at once.
+    static void warmUpInBackground();
     static double defaultTimeScale();
 
 private:

@@ -3,6 +3,8 @@
 #include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
 
+#include <QThreadPool>
+
 #include <algorithm>
 
 namespace {
@@ -58,6 +60,22 @@ bool ensureInitialized()
         return false;
     }
     return true;
+}
+
+void warmUpInBackground()
+{
+    QThreadPool::globalInstance()->start([] {
+        if (!ensureInitialized())
+            return;
+        // What opening an HTTP stream of MP3, AAC or Ogg loads anyway.
+        for (const char *name :
+             {"playback", "coreelements", "soup", "typefindfunctions", "icydemux", "audioparsers",
+              "mpg123", "libav", "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume",
+              "autodetect", "pulseaudio"}) {
+            if (GstPlugin *plugin = gst_plugin_load_by_name(name))
+                gst_object_unref(plugin);
+        }
+    });
 }
 
 gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QString *error)

@@ -16,6 +16,10 @@ struct Settings {
 // Loads GStreamer on first use; safe to call more than once.
 bool ensureInitialized();
 
+// Loads GStreamer and the plugins a network radio stream needs on a worker
+// thread, so that the first play does not wait for them. Returns at once.
+void warmUpInBackground();
+
 // An audio-only playbin for `url` in the NULL state, or null with `error`
 // set when GStreamer or playbin is missing.
 gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QString *error);
