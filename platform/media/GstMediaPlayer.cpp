@@ -355,6 +355,11 @@ double GstMediaPlayer::pipelineVolume() const
                : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
 }
 
+QStringList GstMediaPlayer::pipelineElements() const
+{
+    return gstpipeline::elementFactories(m_pipeline.get());
+}
+
 void GstMediaPlayer::releaseConnection()
 {
     teardownPipeline();

@@ -59,6 +59,8 @@ public:
     void setMuted(bool muted) override;
     // The linear volume and mute the pipeline has, for tests; -1 without one.
     double pipelineVolume() const;
+    // The factory names of the pipeline's elements, for tests.
+    QStringList pipelineElements() const;
 
     Phase phase() const { return m_phase; }
     QUrl streamUrl() const { return m_streamUrl; }

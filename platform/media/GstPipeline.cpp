@@ -6,6 +6,7 @@
 #include <QThreadPool>
 
 #include <algorithm>
+#include <mutex>
 
 namespace {
 
@@ -52,14 +53,34 @@ namespace gstpipeline {
 
 bool ensureInitialized()
 {
-    if (gst_is_initialized())
-        return true;
-    gsthandle::Error error;
-    if (!gst_init_check(nullptr, nullptr, gsthandle::out(error))) {
-        NSLog("GStreamer could not start: %@", QString::fromUtf8(error ? error->message : ""));
-        return false;
-    }
-    return true;
+    static std::once_flag once;
+    static bool initialized = false;
+    std::call_once(once, [] {
+        gsthandle::Error error;
+        if (!gst_init_check(nullptr, nullptr, gsthandle::out(error))) {
+            NSLog("GStreamer could not start: %@", QString::fromUtf8(error ? error->message : ""));
+            return;
+        }
+        // MP3 through libmpg123 rather than FFmpeg: the same sound, and the
+        // FFmpeg plugin maps well over a hundred libraries (15 MB and more
+        // of resident memory) before it decodes a frame.
+        if (GstPluginFeature *mpg123 =
+                gst_registry_lookup_feature(gst_registry_get(), "mpg123audiodec")) {
+            gst_plugin_feature_set_rank(mpg123, GST_RANK_PRIMARY);
+            gst_object_unref(mpg123);
+        }
+        // Its type finders go too: a stream's type is found by GStreamer's
+        // own, which know every format a radio sends, and asking FFmpeg's
+        // would load it all the same.
+        GList *features = gst_registry_get_feature_list_by_plugin(gst_registry_get(), "libav");
+        for (GList *f = features; f; f = f->next) {
+            if (GST_IS_TYPE_FIND_FACTORY(f->data))
+                gst_registry_remove_feature(gst_registry_get(), GST_PLUGIN_FEATURE(f->data));
+        }
+        gst_plugin_feature_list_free(features);
+        initialized = true;
+    });
+    return initialized;
 }
 
 void warmUpInBackground()
@@ -67,10 +88,11 @@ void warmUpInBackground()
     QThreadPool::globalInstance()->start([] {
         if (!ensureInitialized())
             return;
-        // What opening an HTTP stream of MP3, AAC or Ogg loads anyway.
+        // What opening an HTTP stream of MP3 or Ogg loads anyway (AAC loads
+        // FFmpeg, which is left for when it is needed).
         for (const char *name :
              {"playback", "coreelements", "soup", "typefindfunctions", "icydemux", "audioparsers",
-              "mpg123", "libav", "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume",
+              "mpg123", "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume",
               "autodetect", "pulseaudio"}) {
             if (GstPlugin *plugin = gst_plugin_load_by_name(name))
                 gst_object_unref(plugin);
@@ -109,6 +131,21 @@ bool isLive(GstElement *pipeline)
     if (gst_element_query_duration(pipeline, GST_FORMAT_TIME, &duration) && duration > 0)
         return false;
     return !gst_element_query_duration(pipeline, GST_FORMAT_BYTES, &duration) || duration <= 0;
+}
+
+QStringList elementFactories(GstElement *pipeline)
+{
+    QStringList names;
+    if (!pipeline || !GST_IS_BIN(pipeline))
+        return names;
+    gsthandle::Iterator it(gst_bin_iterate_recurse(GST_BIN(pipeline)));
+    GValue item = G_VALUE_INIT;
+    while (gst_iterator_next(it.get(), &item) == GST_ITERATOR_OK) {
+        names << QString::fromUtf8(factoryName(GST_ELEMENT(g_value_get_object(&item))));
+        g_value_reset(&item);
+    }
+    g_value_unset(&item);
+    return names;
 }
 
 bool playsSilently(GstElement *pipeline)

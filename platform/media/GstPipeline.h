@@ -3,6 +3,7 @@
 #include "platform/media/GstHandles.h"
 
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 // Building and querying the playbin that plays one stream.
@@ -27,6 +28,9 @@ gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QStri
 // Whether the stream has no end: neither a duration in time nor a length in
 // bytes (a file served with its length counts as finite).
 bool isLive(GstElement *pipeline);
+
+// The factory names of every element in the pipeline, nested ones too.
+QStringList elementFactories(GstElement *pipeline);
 
 // Whether the audio sink fell back to discarding samples (no sound device).
 bool playsSilently(GstElement *pipeline);

@@ -346,6 +346,10 @@ void TestGstMediaPlayer::plainStreamDoesNotWaitForThePlaylistCheck()
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     QVERIFY2(clock.elapsed() < 4000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(o.player->streamUrl(), m_servers->httpUrl("/slow-check.mp3"));
+    // MP3 is decoded by libmpg123; FFmpeg is left for what needs it (AAC).
+    const QStringList elements = o.player->pipelineElements();
+    QVERIFY2(elements.contains(QStringLiteral("mpg123audiodec")), qPrintable(elements.join(' ')));
+    QVERIFY(!elements.contains(QStringLiteral("avdec_mp3")));
 }
 
 void TestGstMediaPlayer::throttledLinkPlaysWithoutGaps()
