@@ -1,19 +1,43 @@
 #!/usr/bin/env bash
-# Builds an optimised tree and runs every benchmark: start-up against a
-# minimal Qt window, playback against bare gst-launch playbin, and the
-# program list with 10,000 programs. Each prints its own table.
+# Builds an optimised tree and runs every benchmark, each against a baseline
+# measured in the same run: start-up against a minimal Qt window, the app
+# playing against bare gst-launch playbin on the same loopback stream, our
+# player in process, the preview's frame cost and the program list with
+# 10,000 programs against 10. Each prints its own table; the figures are
+# gathered in one table at the end. Run it on an otherwise idle machine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 build=${ORBITUNE_BENCH_DIR:-$here/build-bench}
+runs=${ORBITUNE_BENCH_RUNS:-5}
+figures=$(mktemp)
+trap 'rm -f "$figures"' EXIT
 
 bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
-cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window bench_playback list_bench
+cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
+      bench_playback bench_app preview_frames list_bench
 
-echo "== start-up =="
-python3 "$here/bench/startup/startup_bench.py" "$build"
-echo "== playback =="
-(cd "$build" && ORBITUNE_SOURCE_DIR="$here" QT_QPA_PLATFORM=offscreen ./bench/playback/bench_playback)
-echo "== program list =="
-(cd "$build" && ORBITUNE_SOURCE_DIR="$here" QT_QPA_PLATFORM=offscreen ./bench/list/list_bench)
+export ORBITUNE_SOURCE_DIR="$here"
+keep() { tee /dev/stderr | grep '^figure|' >>"$figures" || true; }
+
+echo "== start-up ==" >&2
+python3 "$here/bench/startup/startup_bench.py" "$build" --runs $((runs + 2)) 2>&1 | keep
+echo "== the app playing, against gst-launch playbin ==" >&2
+(cd "$build" && ./bench/playback/bench_app --runs "$runs" --seconds 20) 2>&1 | keep
+echo "== our player in process ==" >&2
+(cd "$build" && QT_QPA_PLATFORM=offscreen ./bench/playback/bench_playback --seconds 10 --cycles 100) 2>&1 | keep
+echo "== one preview frame ==" >&2
+(cd "$build" && QT_QPA_PLATFORM=offscreen ./bench/preview/preview_frames) 2>&1 | keep
+echo "== program list ==" >&2
+(cd "$build" && QT_QPA_PLATFORM=offscreen ./bench/list/list_bench) 2>&1 | keep
+
+echo
+echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
+printf '| %-38s | %12s | %12s | %6s | %-9s |\n' figure Orbitune baseline ratio goal
+printf '|%s|%s|%s|%s|%s|\n' "----------------------------------------" "--------------" \
+       "--------------" "--------" "-----------"
+while IFS='|' read -r _ name ours base unit goal; do
+  ratio=$(awk -v a="$ours" -v b="$base" 'BEGIN { if (b > 0) printf "%.2fx", a / b; else print "-" }')
+  printf '| %-38s | %12s | %12s | %6s | %-9s |\n' "$name" "$ours $unit" "$base $unit" "$ratio" "$goal"
+done <"$figures"
