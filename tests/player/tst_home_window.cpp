@@ -18,13 +18,17 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSystemTrayIcon>
 #include <QToolButton>
 #include <QWheelEvent>
+#include <QWindow>
 #include <QtTest>
+#include <qpa/qwindowsysteminterface.h>
 
+#include <cmath>
 #include <csignal>
 #include <sys/resource.h>
 
@@ -322,6 +326,75 @@ private Q_SLOTS:
         const quint64 hiddenStart = preview->framesPainted();
         QTest::qWait(300);
         QCOMPARE(preview->framesPainted(), hiddenStart);
+
+        // Shown again: the frames resume.
+        home->view()->show();
+        QTRY_VERIFY(preview->framesPainted() > hiddenStart + 1);
+    }
+
+    // A turned frame looks like the picture turned counter-clockwise by the
+    // painter's own smooth transform: no seams between the bands it is
+    // drawn in, no shift from its margin, the right direction.
+    void turnedPreviewIsThePictureTurned()
+    {
+        const QVariantMap station =
+            program::make(QStringLiteral("Turning"), QStringLiteral("http://127.0.0.1:9/turn.png"),
+                          QStringLiteral("http://127.0.0.1:9/live"));
+        QVERIFY(propertylist::writeFile(TestEnv::instance()->dataFile(),
+                                        QVariantMap{{QStringLiteral("data"), QVariantList{station}},
+                                                    {QStringLiteral("live"), station}}));
+        makeHome();
+        QTRY_VERIFY(!images->requests.isEmpty());
+        PreviewView *preview = home->previewImageView();
+        QImage picture(260, 260, QImage::Format_ARGB32);
+        picture.fill(Qt::blue);
+        {
+            QPainter p(&picture);
+            p.fillRect(0, 0, 130, 260, Qt::red);
+            p.fillRect(0, 100, 260, 40, Qt::yellow);
+        }
+        images->answer(0, picture);
+        auto snapshot = [preview] {
+            QImage shot(preview->size(), QImage::Format_ARGB32_Premultiplied);
+            shot.fill(Qt::transparent);
+            preview->render(&shot, QPoint(), QRegion(), QWidget::DrawChildren);
+            return shot;
+        };
+        const QImage upright = snapshot();
+        home->startAnimation();
+        QTRY_VERIFY_WITH_TIMEOUT(preview->rotation() > 0.15, 5000);
+        const double angle = preview->rotation();
+        const QImage turned = snapshot();
+        auto turnedBy = [&upright](double radians) {
+            QImage out(upright.size(), QImage::Format_ARGB32_Premultiplied);
+            out.fill(Qt::transparent);
+            QPainter p(&out);
+            p.setRenderHints(QPainter::Antialiasing | QPainter::SmoothPixmapTransform);
+            const QPointF centre = QRectF(out.rect()).center();
+            p.translate(centre);
+            p.rotate(-radians * 180.0 / M_PI);
+            p.translate(-centre);
+            p.drawImage(0, 0, upright);
+            return out;
+        };
+        auto difference = [](const QImage &a, const QImage &b) {
+            double sum = 0;
+            for (int y = 0; y < a.height(); ++y) {
+                for (int x = 0; x < a.width(); ++x) {
+                    const QRgb p = a.pixel(x, y);
+                    const QRgb q = b.pixel(x, y);
+                    sum += std::abs(qRed(p) - qRed(q)) + std::abs(qGreen(p) - qGreen(q)) +
+                           std::abs(qBlue(p) - qBlue(q)) + std::abs(qAlpha(p) - qAlpha(q));
+                }
+            }
+            return sum / (a.width() * a.height() * 4.0);
+        };
+        const double same = difference(turned, turnedBy(angle));
+        const double mirrored = difference(turned, turnedBy(-angle));
+        qInfo("turned frame against the painter's turn: %.2f; against the other way: %.2f", same,
+              mirrored);
+        QVERIFY(same < 3);
+        QVERIFY(mirrored > 4 * same);
     }
 
     // A screen reader reads the title's text, not a fixed label, hears each
