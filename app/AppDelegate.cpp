@@ -8,6 +8,8 @@
 #include "platform/desktop/SleepInhibitor.h"
 #include "platform/desktop/WakeWatcher.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/ui/AppIcon.h"
+#include "platform/ui/FirstFrame.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
@@ -58,11 +60,13 @@ void AppDelegate::loadMainInterface()
 
 void AppDelegate::applicationDidFinishLaunching()
 {
-    // Media keys and desktop controls; the window is up before the bus is
-    // touched, and without a session bus the app simply runs on.
-    QTimer::singleShot(0, this, [this] {
+    // What the first frame does not need comes after it: the window icon
+    // (a theme lookup and eight pictures), the media framework, media keys
+    // and desktop controls. Without a session bus the app simply runs on.
+    runAfterFirstFrame(m_home->view(), this, [this] {
         if (!m_home || m_mpris)
             return;
+        QApplication::setWindowIcon(AppIcon::application());
         // The first play should not wait for the media framework to load.
         GstMediaPlayer::warmUpInBackground();
         m_mpris = new MprisService(this);

@@ -1,10 +1,8 @@
 #include "app/AppDelegate.h"
 #include "platform/base/Resources.h"
 #include "platform/desktop/SingleInstance.h"
-#include "platform/ui/AppIcon.h"
 
 #include <QApplication>
-#include <QIcon>
 
 #include <cstdio>
 #include <cstring>
@@ -49,7 +47,6 @@ int main(int argc, char *argv[])
     AppDelegate delegate;
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      &AppDelegate::reopenRequested);
-    QApplication::setWindowIcon(AppIcon::application());
     delegate.loadMainInterface();
     return app.exec();
 }

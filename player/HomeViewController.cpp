@@ -7,6 +7,7 @@
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
+#include "platform/ui/FirstFrame.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
@@ -111,6 +112,11 @@ void HomeViewController::viewDidLoad()
 
     installShortcuts();
     installEverydayControls();
+    m_previewHeld = true;
+    runAfterFirstFrame(m_window, this, [this] {
+        m_previewHeld = false;
+        refreshPreview(program::image(m_shownProgram));
+    });
     loadDefaultData();
 }
 
@@ -137,20 +143,7 @@ void HomeViewController::refeshLiveView()
     const QVariantMap live = CacheManager::shareIntance()->getLiveData();
     m_shownProgram = live;
 
-    // The picture loads in the background; until it arrives (or if it never
-    // does) the preview stays empty. A reply for a picture that is no longer
-    // the current one is dropped.
-    const QString imageString = program::image(live);
-    const QUrl imageUrl(imageString, QUrl::StrictMode);
-    const bool usable =
-        !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
-    if (!usable) {
-        ++m_previewGeneration;
-        m_previewUrl = QUrl();
-        m_ui->previewImageView->setImage(QImage());
-    } else if (imageUrl != m_previewUrl || m_previewFailed) {
-        loadPreview(imageUrl);
-    }
+    refreshPreview(program::image(live));
 
     m_ui->titleTextField->setText(program::name(live));
     announce::setName(
@@ -254,6 +247,28 @@ void HomeViewController::addClick(QObject *)
 {
     if (m_makeAdd && !presentedViewController())
         presentViewControllerAsSheet(m_makeAdd());
+}
+
+void HomeViewController::refreshPreview(const QString &imageString)
+{
+    // At start-up the picture is asked for once the window's first frame is
+    // on screen: the request sets up the network (TLS, name lookup), which
+    // the frame does not need.
+    if (m_previewHeld)
+        return;
+    // The picture loads in the background; until it arrives (or if it never
+    // does) the preview stays empty. A reply for a picture that is no longer
+    // the current one is dropped.
+    const QUrl imageUrl(imageString, QUrl::StrictMode);
+    const bool usable =
+        !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
+    if (!usable) {
+        ++m_previewGeneration;
+        m_previewUrl = QUrl();
+        m_ui->previewImageView->setImage(QImage());
+    } else if (imageUrl != m_previewUrl || m_previewFailed) {
+        loadPreview(imageUrl);
+    }
 }
 
 void HomeViewController::loadPreview(const QUrl &url)

@@ -126,6 +126,7 @@ private:
     void itemReconnectingChanged(bool reconnecting);
     void itemEnded();
     void buildStatusMenu();
+    void refreshPreview(const QString &imageString);
     void loadPreview(const QUrl &url);
     void installShortcuts();
     // A window-wide key with an object name tests can find it by.
@@ -160,6 +161,7 @@ private:
     QUrl m_previewUrl;
     quint64 m_previewGeneration = 0;
     bool m_previewFailed = false;                 // the shown URL's last load gave no picture
+    bool m_previewHeld = false;                   // start-up: asked for after the first frame
     QHash<QUrl, QDeadlineTimer> m_previewRetryAt; // failed URL -> when to try again
     std::chrono::milliseconds m_previewRetryInterval{60'000};
 

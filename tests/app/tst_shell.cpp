@@ -206,6 +206,8 @@ private Q_SLOTS:
         delegate.loadMainInterface();
         QWidget *window = delegate.homeViewController()->view();
         QVERIFY(QTest::qWaitForWindowExposed(window));
+        // The application icon is set right after the first frame.
+        QTRY_VERIFY(!QApplication::windowIcon().isNull());
         window->close();
         QVERIFY(!window->isVisible());
         QVERIFY(!QApplication::quitOnLastWindowClosed());
