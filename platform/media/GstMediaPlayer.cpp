@@ -10,6 +10,7 @@
 #include <gst/audio/streamvolume.h>
 
 #include <climits>
+#include <utility>
 
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
 {
@@ -104,14 +105,27 @@ void GstMediaPlayer::start()
     const QUrl url = m_item->url();
     m_resolver = std::make_unique<PlaylistResolver>(url);
     connect(m_resolver.get(), &PlaylistResolver::candidate, this, [this](const QUrl &candidate) {
-        const bool alreadyOpening = m_speculative && m_pipeline && candidate == m_streamUrl;
+        if (m_speculative && m_pipeline) {
+            if (candidate == m_streamUrl) {
+                m_speculative = false; // the address itself is the stream, being opened
+                return;
+            }
+            // A playlist: its entry is opened once the early attempt has
+            // ended by itself (see holdVerdict).
+            m_heldCandidate = candidate;
+            return;
+        }
         m_speculative = false;
-        if (alreadyOpening)
-            return; // the address itself is the stream, and it is being opened
         m_phase = Phase::Opening;
         openStream(candidate);
     });
-    connect(m_resolver.get(), &PlaylistResolver::exhausted, this, &GstMediaPlayer::fail);
+    connect(m_resolver.get(), &PlaylistResolver::exhausted, this, [this](const QString &error) {
+        if (m_speculative && m_pipeline) {
+            m_heldFailure = error;
+            return;
+        }
+        fail(error);
+    });
     m_resolver->next();
     // Most addresses are the stream itself. The pipeline opens it while the
     // resolver still asks whether it is a playlist, instead of after: the
@@ -181,6 +195,8 @@ void GstMediaPlayer::onPrerolled()
     if (m_speculative) {
         // Decoded audio: whatever the resolver would say, this is the stream.
         m_speculative = false;
+        m_heldCandidate.clear();
+        m_heldFailure.reset();
         m_resolver.reset();
     }
     if (gstpipeline::playsSilently(m_pipeline.get()))
@@ -212,11 +228,22 @@ void GstMediaPlayer::onOpenFailed(const QString &error)
 {
     teardownPipeline();
     if (m_speculative) {
-        // Opened ahead of the resolver, which has the last word.
+        // Opened ahead of the resolver, which has the last word. A verdict
+        // that came while the attempt ran was held until now: GStreamer
+        // 1.22's HTTP source can crash when stopped in the middle of a
+        // request, and an address that is no audio stream ends its attempt
+        // by itself within moments.
         m_speculative = false;
         m_phase = Phase::Resolving;
-        NSLog("stream: %@ did not open as audio (%@); waiting for the playlist check",
-              m_streamUrl.toString(), error);
+        if (m_heldFailure) {
+            fail(*std::exchange(m_heldFailure, std::nullopt));
+        } else if (m_heldCandidate.isValid()) {
+            m_phase = Phase::Opening;
+            openStream(std::exchange(m_heldCandidate, QUrl()));
+        } else {
+            NSLog("stream: %@ did not open as audio (%@); waiting for the playlist check",
+                  m_streamUrl.toString(), error);
+        }
         return;
     }
     if (m_resolver) {

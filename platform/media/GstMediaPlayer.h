@@ -10,6 +10,7 @@
 #include <QUrl>
 
 #include <memory>
+#include <optional>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
@@ -109,6 +110,9 @@ private:
     bool m_noPreroll = false;
     bool m_buffering = false;
     bool m_speculative = false; // opened before the resolver's verdict
+    // The resolver's verdict while the early attempt still runs.
+    QUrl m_heldCandidate;
+    std::optional<QString> m_heldFailure;
     int m_reconnectAttempts = 0;
     QElapsedTimer m_outage; // since the drop that started the reconnects
     QUrl m_streamUrl;
