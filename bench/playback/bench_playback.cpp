@@ -14,6 +14,7 @@
 #include "platform/media/GstMediaPlayer.h"
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
 #include <QApplication>
 #include <QTemporaryDir>
@@ -29,31 +30,8 @@
 
 namespace {
 
-struct Usage {
-    double cpuSeconds = 0;
-    double rssMb = 0;
-};
-
-Usage usageOf(qint64 pid)
-{
-    Usage u;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray line = stat.readAll();
-        // Fields after the command name, which may contain spaces.
-        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        if (f.size() > 13)
-            u.cpuSeconds = double(f.at(11).toLongLong() + f.at(12).toLongLong()) /
-                           double(sysconf(_SC_CLK_TCK));
-    }
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (status.open(QIODevice::ReadOnly)) {
-        for (const QByteArray &line : status.readAll().split('\n'))
-            if (line.startsWith("VmRSS:"))
-                u.rssMb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
-    }
-    return u;
-}
+using processstats::Usage;
+using processstats::usageOf;
 
 struct Load {
     double cpuPercent = 0;

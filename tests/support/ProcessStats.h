@@ -3,7 +3,10 @@
 #include <QDir>
 #include <QFile>
 
-// Figures of this process from /proc, for tests that check nothing grows.
+#include <unistd.h>
+
+// Figures of this process (or another one) from /proc, for tests that check
+// nothing grows and for the benchmarks.
 namespace processstats {
 
 inline QByteArray statusField(const char *name)
@@ -33,6 +36,33 @@ inline int openFds()
     return int(QDir(QStringLiteral("/proc/self/fd"))
                    .entryList(QDir::NoDotAndDotDot | QDir::System)
                    .size());
+}
+
+// CPU time used so far and resident memory of any process.
+struct Usage {
+    double cpuSeconds = 0;
+    double rssMb = 0;
+};
+
+inline Usage usageOf(qint64 pid)
+{
+    Usage u;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        // Fields after the command name, which may contain spaces.
+        const QList<QByteArray> f = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (f.size() > 13)
+            u.cpuSeconds = double(f.at(11).toLongLong() + f.at(12).toLongLong()) /
+                           double(sysconf(_SC_CLK_TCK));
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n'))
+            if (line.startsWith("VmRSS:"))
+                u.rssMb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    }
+    return u;
 }
 
 } // namespace processstats
