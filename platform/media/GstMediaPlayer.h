@@ -77,7 +77,8 @@ private:
         void operator()(GstElement *pipeline) const;
     };
 
-    // Opening, dropping and ending (GstMediaPlayer.cpp).
+    // Opening, dropping and ending (GstMediaPlayer.cpp; reconnects in
+    // GstReconnect.cpp).
     void start();
     void openStream(const QUrl &url);
     void teardownPipeline();
