@@ -111,7 +111,7 @@ void GstMediaPlayer::start()
                 return;
             }
             // A playlist: its entry is opened once the early attempt has
-            // ended by itself (see holdVerdict).
+            // ended by itself (see onOpenFailed).
             m_heldCandidate = candidate;
             return;
         }
@@ -131,7 +131,7 @@ void GstMediaPlayer::start()
     // resolver still asks whether it is a playlist, instead of after: the
     // answer costs a round trip, and a stream server may take a while to
     // send its first bytes. Should the resolver find a playlist or an error
-    // page, its verdict replaces this attempt.
+    // page, its verdict takes effect once this attempt has ended.
     const QString scheme = url.scheme().toLower();
     if ((scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
         !namesPlaylist(url)) {
