@@ -4,6 +4,7 @@
 #include "PrivateSessionBus.h"
 #include "support/FakeImageLoader.h"
 #include "support/FakeMedia.h"
+#include "support/HomeFixture.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -108,33 +109,26 @@ public Q_SLOTS:
 class TestDesktopBus : public QObject {
     Q_OBJECT
 
+    HomeFixture fixture;
     FakeMediaFactory *media = nullptr;
     FakeImageLoader *images = nullptr;
     HomeViewController *home = nullptr;
-    QStringList log;
+    QStringList &log = fixture.log;
 
     void ready() { media->lastItem()->setStatus(MediaItem::StatusReadyToPlay); }
 
 private Q_SLOTS:
     void init()
     {
-        QFile::remove(TestEnv::instance()->dataFile());
-        settings::open()->clear();
-        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
-        media = new FakeMediaFactory;
-        images = new FakeImageLoader;
-        log.clear();
-        orbitune::log::setSink([this](const QString &line) { log << line; });
-        home = new HomeViewController;
-        home->view(); // loaded, never shown: the window is hidden
+        fixture.start(false); // loaded, never shown: the window is hidden
+        media = fixture.media.get();
+        images = fixture.images.get();
+        home = fixture.home.get();
     }
 
     void cleanup()
     {
-        orbitune::log::setSink({});
-        delete home;
-        delete images;
-        delete media;
+        fixture.finish();
         QDBusConnection::disconnectFromBus(QStringLiteral("services"));
     }
 

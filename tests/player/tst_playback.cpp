@@ -3,6 +3,7 @@
 #include "support/AccessibilityEvents.h"
 #include "support/FakeImageLoader.h"
 #include "support/FakeMedia.h"
+#include "support/HomeFixture.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -29,10 +30,11 @@ using State = HomeViewController::PlaybackState;
 class PlaybackTest : public QObject {
     Q_OBJECT
 
+    HomeFixture fixture;
     FakeMediaFactory *media = nullptr;
     FakeImageLoader *images = nullptr;
     HomeViewController *home = nullptr;
-    QStringList log;
+    QStringList &log = fixture.log;
 
     QString title() const { return home->titleTextField()->text(); }
     QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
@@ -51,24 +53,13 @@ class PlaybackTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        QFile::remove(TestEnv::instance()->dataFile());
-        settings::open()->clear();
-        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
-        media = new FakeMediaFactory;
-        images = new FakeImageLoader;
-        log.clear();
-        orbitune::log::setSink([this](const QString &line) { log << line; });
-        home = new HomeViewController;
-        home->view()->show();
+        fixture.start(true);
+        media = fixture.media.get();
+        images = fixture.images.get();
+        home = fixture.home.get();
     }
 
-    void cleanup()
-    {
-        orbitune::log::setSink({});
-        delete home;
-        delete images;
-        delete media;
-    }
+    void cleanup() { fixture.finish(); }
 
     void playThenReadyThenPause()
     {
@@ -358,7 +349,7 @@ private Q_SLOTS:
         QPointer<FakeMediaPlayer> player = media->last();
         QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")),
                  1);
-        delete home;
+        fixture.home.reset();
         home = nullptr;
         QVERIFY(player.isNull());
         QCOMPARE(NotificationCenter::defaultCenter()->observerCount(QStringLiteral("LIVE_PLAY")),
