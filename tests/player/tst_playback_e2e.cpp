@@ -170,7 +170,9 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<int>("expected"); // a State, or -1 where either is right
-        QTest::newRow("garbage audio") << QStringLiteral("/garbage.mp3") << int(State::Failed);
+        // Random bytes served as MP3: libmpg123 decodes the odd run that looks
+        // like frames, so either end is right as long as the window agrees.
+        QTest::newRow("garbage audio") << QStringLiteral("/garbage.mp3") << -1;
         QTest::newRow("endless metadata") << QStringLiteral("/icyflood.mp3") << -1;
         QTest::newRow("closes mid-frame") << QStringLiteral("/cut.mp3") << -1;
         QTest::newRow("stalls after headers") << QStringLiteral("/stall") << int(State::Failed);
