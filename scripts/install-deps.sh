@@ -4,7 +4,7 @@
 set -euo pipefail
 
 build_pkgs=(
-  cmake g++ make pkg-config
+  cmake g++ make ninja-build pkg-config lld
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
   libplist-dev

@@ -1,0 +1,41 @@
+# orbitune_precompile(<target> <core|gui|widgets|dbus|test>)
+#
+# Precompiles the Qt and standard headers a target's files include most. Only
+# Qt and the standard library go in: no header of ours, so a layer still sees
+# exactly the headers of the layers it links. Each level holds only modules the
+# target links itself (a core layer gets QtCore alone), so a header of a module
+# the layer does not link still fails to compile.
+set(ORBITUNE_PCH_CORE
+  <QByteArray> <QDateTime> <QDir> <QElapsedTimer> <QFile> <QHash> <QList> <QObject>
+  <QPointer> <QString> <QStringList> <QTimer> <QUrl> <QVariant> <QVariantMap>
+  <algorithm> <functional> <memory> <vector>)
+set(ORBITUNE_PCH_GUI ${ORBITUNE_PCH_CORE} <QColor> <QIcon> <QImage> <QPainter>)
+set(ORBITUNE_PCH_WIDGETS ${ORBITUNE_PCH_GUI}
+  <QAction> <QApplication> <QLabel> <QLineEdit> <QMenu> <QPushButton> <QWidget>)
+set(ORBITUNE_PCH_DBUS ${ORBITUNE_PCH_GUI} <QDBusConnection> <QDBusMessage>)
+set(ORBITUNE_PCH_TEST ${ORBITUNE_PCH_WIDGETS} <QtTest> <QSignalSpy> <QProcess> <QTemporaryDir>)
+
+option(ORBITUNE_PCH "Precompile Qt and standard headers" ON)
+
+function(orbitune_precompile target level)
+  if(NOT ORBITUNE_PCH)
+    return()
+  endif()
+  string(TOUPPER ${level} level)
+  target_precompile_headers(${target} PRIVATE ${ORBITUNE_PCH_${level}})
+endfunction()
+
+# The test programs of one folder share a precompiled header: the first one
+# made owns it. (Qt Test defines the folder's paths, so folders cannot share.)
+function(orbitune_precompile_test target)
+  if(NOT ORBITUNE_PCH)
+    return()
+  endif()
+  get_directory_property(owner ORBITUNE_TEST_PCH_OWNER)
+  if(owner)
+    target_precompile_headers(${target} REUSE_FROM ${owner})
+  else()
+    set_directory_properties(PROPERTIES ORBITUNE_TEST_PCH_OWNER ${target})
+    orbitune_precompile(${target} test)
+  endif()
+endfunction()
