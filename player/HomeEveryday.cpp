@@ -3,8 +3,8 @@
 #include "player/HomeViewController.h"
 
 #include "platform/ui/StatusItem.h"
-#include "player/SleepTimer.h"
-#include "player/Volume.h"
+#include "session/SleepTimer.h"
+#include "session/Volume.h"
 #include "store/ProgramEntry.h"
 
 #include <QActionGroup>

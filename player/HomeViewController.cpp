@@ -1,6 +1,6 @@
 #include "player/HomeViewController.h"
 
-#include "player/Volume.h"
+#include "session/Volume.h"
 
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"

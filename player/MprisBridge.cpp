@@ -3,7 +3,7 @@
 #include "platform/desktop/MprisService.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
-#include "player/Volume.h"
+#include "session/Volume.h"
 #include "store/ProgramEntry.h"
 
 #include <QLabel>

@@ -11,7 +11,7 @@
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
-#include "player/Volume.h"
+#include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

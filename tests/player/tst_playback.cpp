@@ -12,8 +12,8 @@
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
-#include "player/SleepTimer.h"
-#include "player/Volume.h"
+#include "session/SleepTimer.h"
+#include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -1,4 +1,4 @@
-#include "player/SleepTimer.h"
+#include "session/SleepTimer.h"
 
 #include <QtGlobal>
 

@@ -1,4 +1,4 @@
-#include "player/Volume.h"
+#include "session/Volume.h"
 
 #include "platform/base/Settings.h"
 
