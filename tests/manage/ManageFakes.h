@@ -13,6 +13,7 @@
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "support/FakeImageLoader.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include <QFile>
@@ -74,39 +75,6 @@ public:
     }
 
     static QImage solid(Qt::GlobalColor color) { return FakeImageLoader::solid(color, 32); }
-};
-
-class LogRecorder {
-public:
-    LogRecorder()
-    {
-        orbitune::log::setSink([this](const QString &line) { lines << line; });
-    }
-    ~LogRecorder() { orbitune::log::setSink({}); }
-    int count(const QString &line) const { return int(lines.count(line)); }
-    // Lines other than the store's own.
-    QStringList events() const
-    {
-        QStringList out;
-        for (const QString &l : lines) {
-            if (!l.startsWith(QLatin1String("filePath:")) &&
-                !l.startsWith(QLatin1String("dataDic:")))
-                out << l;
-        }
-        return out;
-    }
-    // Events other than the pointer passing over rows (a click moves the
-    // pointer onto its row first).
-    QStringList actions() const
-    {
-        QStringList out;
-        for (const QString &l : events()) {
-            if (!l.startsWith(QStringLiteral("鼠标")))
-                out << l;
-        }
-        return out;
-    }
-    QStringList lines;
 };
 
 // A plain window that presents the controllers under test as sheets.
