@@ -1,5 +1,7 @@
 #include "session/SleepTimer.h"
 
+#include "platform/base/Clock.h"
+
 #include <QtGlobal>
 
 namespace {
@@ -9,16 +11,12 @@ constexpr int kFadeSteps = 50;
 
 SleepTimer::SleepTimer(QObject *parent) : QObject(parent)
 {
-    bool ok = false;
-    setTimeScale(qEnvironmentVariable("ORBITUNE_TIME_SCALE").toDouble(&ok));
-    if (!ok)
-        m_scale = 1.0;
     connect(&m_tick, &QTimer::timeout, this, &SleepTimer::tick);
 }
 
 void SleepTimer::start(int minutes)
 {
-    const bool wasFading = isRunning() && elapsedMs() >= qint64(m_minutes) * 60000;
+    const bool wasFading = isFading();
     m_minutes = qMax(0, minutes);
     if (wasFading)
         Q_EMIT fadeChanged(1.0);
@@ -27,6 +25,7 @@ void SleepTimer::start(int minutes)
         Q_EMIT stopped();
         return;
     }
+    m_scale = Clock::shared()->timeScale();
     m_clock.start();
     m_tick.start(qMax(1, int(kTickMs * m_scale)));
     Q_EMIT remainingChanged();
@@ -43,6 +42,11 @@ int SleepTimer::minutesLeft() const
         return 0;
     const qint64 left = qint64(m_minutes) * 60000 - elapsedMs();
     return left > 0 ? int((left + 59999) / 60000) : 0;
+}
+
+bool SleepTimer::isFading() const
+{
+    return isRunning() && elapsedMs() >= qint64(m_minutes) * 60000;
 }
 
 void SleepTimer::tick()

@@ -6,6 +6,7 @@
 
 // Counts down the minutes the listener chose, then fades the sound out over
 // ten seconds and says it is time to pause. Not remembered across restarts.
+// Durations follow the shared Clock's time scale as it was at start().
 class SleepTimer : public QObject {
     Q_OBJECT
 public:
@@ -20,10 +21,8 @@ public:
     bool isRunning() const { return m_minutes > 0; }
     // Whole minutes left before the fade, rounded up.
     int minutesLeft() const;
-
-    // Shrinks every duration, for tests (ORBITUNE_TIME_SCALE sets the
-    // default).
-    void setTimeScale(double scale) { m_scale = scale > 0 ? scale : 1.0; }
+    // In the last seconds, while the sound fades out.
+    bool isFading() const;
 
 Q_SIGNALS:
     void remainingChanged();
@@ -39,7 +38,7 @@ private:
     qint64 elapsedMs() const; // unscaled
 
     int m_minutes = 0;
-    double m_scale = 1.0;
+    double m_scale = 1.0; // the clock's, when started
     QElapsedTimer m_clock;
     QTimer m_tick;
 };

@@ -1,5 +1,6 @@
 #include "platform/media/GstMediaPlayer.h"
 
+#include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstPipeline.h"
@@ -29,9 +30,7 @@ void GstMediaPlayer::warmUpInBackground()
 
 double GstMediaPlayer::defaultTimeScale()
 {
-    bool ok = false;
-    const double scale = qEnvironmentVariable("ORBITUNE_TIME_SCALE").toDouble(&ok);
-    return ok && scale > 0 ? scale : 1.0;
+    return Clock::shared()->timeScale();
 }
 
 int GstMediaPlayer::scaled(int ms) const

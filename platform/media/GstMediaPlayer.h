@@ -38,7 +38,7 @@ public:
         // whether it answers again (a full attempt follows at once if so).
         int probeIntervalMs = 2000;
         // Multiplies every reconnect delay and the budget; tests shrink it
-        // (ORBITUNE_TIME_SCALE in the environment sets the default).
+        // (the shared Clock's time scale is the default).
         double timeScale = defaultTimeScale();
         qint64 bufferDurationMs = 2000; // network buffer kept filled
         double startWatermark = 0.25;   // share of it needed to start
