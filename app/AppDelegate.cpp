@@ -15,6 +15,7 @@
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
+#include "session/PlaybackSession.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -29,6 +30,7 @@ AppDelegate::~AppDelegate()
     delete m_mprisBridge;
     delete m_mpris;
     m_home.reset();
+    m_session.reset();
     if (MediaPlayerFactory::shared() == m_mediaFactory.get())
         MediaPlayerFactory::setShared(nullptr);
 }
@@ -40,7 +42,8 @@ void AppDelegate::loadMainInterface()
     m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
-    m_home = std::make_unique<HomeViewController>();
+    m_session = std::make_unique<PlaybackSession>();
+    m_home = std::make_unique<HomeViewController>(m_session.get());
     m_find = new FindLauncher(this);
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
@@ -74,15 +77,16 @@ void AppDelegate::applicationDidFinishLaunching()
             m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);
         // Back on air at once when the network returns or the machine wakes.
         m_wake = new WakeWatcher(this);
-        HomeViewController *home = m_home.get();
-        connect(m_wake, &WakeWatcher::networkBack, home,
-                [home] { home->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack); });
-        connect(m_wake, &WakeWatcher::wokeUp, home,
-                [home] { home->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
+        PlaybackSession *session = m_session.get();
+        connect(m_wake, &WakeWatcher::networkBack, session,
+                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack); });
+        connect(m_wake, &WakeWatcher::wokeUp, session,
+                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.
-        new NowPlayingNotices(home, new DesktopNotifier(this), new SleepInhibitor(this), this);
+        new NowPlayingNotices(m_home.get(), new DesktopNotifier(this), new SleepInhibitor(this),
+                              this);
     });
 }
 

@@ -9,6 +9,7 @@ class GstMediaPlayerFactory;
 class HomeViewController;
 class MprisBridge;
 class MprisService;
+class PlaybackSession;
 class SingleInstance;
 class WakeWatcher;
 
@@ -23,6 +24,7 @@ public:
     // Loads the main window and its controller.
     void loadMainInterface();
     HomeViewController *homeViewController() const { return m_home.get(); }
+    PlaybackSession *session() const { return m_session.get(); }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -38,6 +40,7 @@ protected:
 
 private:
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
+    std::unique_ptr<PlaybackSession> m_session;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;

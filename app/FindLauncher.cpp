@@ -2,6 +2,7 @@
 
 #include "find/FindViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/ui/TrayMenu.h"
 #include "player/HomeViewController.h"
 
 #include <QAction>
@@ -21,24 +22,16 @@ void FindLauncher::attachHome(HomeViewController *home)
     shortcut->setContext(Qt::WindowShortcut);
     connect(shortcut, &QShortcut::activated, this, [this, window] { open(window); });
 
-    // Beside the other actions, above the separator before "Quit".
-    QMenu *menu = home->statusMenu();
+    TrayMenu *menu = home->trayMenu();
     if (!menu)
         return;
-    QAction *before = nullptr;
-    for (QAction *action : menu->actions()) {
-        if (action->isSeparator()) {
-            before = action;
-            break;
-        }
-    }
-    auto *find = new QAction(QStringLiteral("Find Stations"), menu);
+    auto *find = new QAction(QStringLiteral("Find Stations"), menu->menu());
     find->setObjectName(QStringLiteral("findAction"));
     connect(find, &QAction::triggered, this, [this] {
         QWidget *window = m_home ? m_home->view() : nullptr;
         open(window && window->isVisible() ? window : nullptr);
     });
-    menu->insertAction(before, find);
+    menu->addAction(TrayMenu::Section::Stations, find);
 }
 
 void FindLauncher::attachList(ListViewController *list)

@@ -1,10 +1,9 @@
 #include "find/FindViewController.h"
 
 #include "find/StationModel.h"
-#include "platform/base/NotificationCenter.h"
 #include "platform/ui/WindowFront.h"
+#include "session/PlayProgram.h"
 #include "store/CacheManager.h"
-#include "store/Notifications.h"
 #include "store/ProgramEntry.h"
 #include "ui_FindView.h"
 
@@ -203,14 +202,12 @@ void FindViewController::playRow(int row)
         return;
     }
     const Station &s = m_model->station(row);
-    if (!CacheManager::shareIntance()->saveLiveData(
-            program::make(s.name, s.favicon, s.streamUrl))) {
+    if (!session::playProgram(program::make(s.name, s.favicon, s.streamUrl))) {
         setStatus(QStringLiteral("%1 could not be saved as the current program, so it cannot be "
                                  "played.")
                       .arg(quoted(s.name)));
         return;
     }
-    NotificationCenter::defaultCenter()->postNotificationName(kLivePlayNotification);
     m_client->reportClick(s.uuid);
     setStatus(QStringLiteral("Playing %1.").arg(quoted(s.name)));
 }

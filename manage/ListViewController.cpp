@@ -3,13 +3,12 @@
 #include "manage/AlertTexts.h"
 #include "manage/ListCell.h"
 #include "platform/base/Log.h"
-#include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
 #include "platform/ui/PreviewView.h"
+#include "session/PlayProgram.h"
 #include "store/CacheManager.h"
-#include "store/Notifications.h"
 #include "store/ProgramEntry.h"
 #include "ui_ListView.h"
 
@@ -154,18 +153,17 @@ void ListViewController::playEntry(const QVariant &item, long row)
     if (item.metaType().id() != QMetaType::QVariantMap) {
         // Not a program: saving it would erase the current program. The
         // player shows that this one cannot be played.
-        NotificationCenter::defaultCenter()->postNotificationName(kLivePlayFailedNotification);
+        session::playNonProgram();
         closeClick(nullptr);
         return;
     }
-    if (!CacheManager::shareIntance()->saveLiveData(item.toMap())) {
+    if (!session::playProgram(item.toMap())) {
         // Telling the player to play now would start whatever program was
         // current before; stay open and say so instead.
         showSaveFailure(QStringLiteral("The program could not be saved as the current "
                                        "program, so it cannot be played."));
         return;
     }
-    NotificationCenter::defaultCenter()->postNotificationName(kLivePlayNotification);
     closeClick(nullptr);
 }
 
@@ -224,7 +222,7 @@ void ListViewController::showRedoAlert()
                                            "change could not be saved."));
             return;
         }
-        NotificationCenter::defaultCenter()->postNotificationName(kLivePlayNotification);
+        session::playCurrentProgram();
     });
 }
 

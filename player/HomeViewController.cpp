@@ -1,7 +1,5 @@
 #include "player/HomeViewController.h"
 
-#include "session/Volume.h"
-
 #include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/net/ImageLoader.h"
@@ -11,6 +9,7 @@
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
+#include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
@@ -29,9 +28,30 @@ namespace {
 const QString kWindowTitle = QStringLiteral("Orbitune");
 } // namespace
 
-HomeViewController::HomeViewController(QObject *parent)
-    : ViewController(parent), m_ui(std::make_unique<Ui::HomeView>()), m_volume(new Volume(this))
+HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
+    : ViewController(parent), m_session(session), m_ui(std::make_unique<Ui::HomeView>())
 {
+}
+
+HomeViewController::HomeViewController(QObject *parent)
+    : ViewController(parent), m_ownSession(std::make_unique<PlaybackSession>()),
+      m_session(m_ownSession.get()), m_ui(std::make_unique<Ui::HomeView>())
+{
+}
+
+QMenu *HomeViewController::statusMenu() const
+{
+    return m_trayMenu ? m_trayMenu->menu() : nullptr;
+}
+
+Volume *HomeViewController::volume() const
+{
+    return m_session->volume();
+}
+
+SleepTimer *HomeViewController::sleepTimer() const
+{
+    return m_session->sleepTimer();
 }
 
 PreviewView *HomeViewController::previewImageView() const
@@ -80,6 +100,7 @@ void HomeViewController::viewDidLoad()
 {
     ViewController::viewDidLoad();
 
+    observeSession();
     NotificationCenter::defaultCenter()->addObserver(this, kLivePlayNotification,
                                                      [this] { notificationPlay(); });
     NotificationCenter::defaultCenter()->addObserver(this, kLivePlayFailedNotification,
@@ -140,7 +161,8 @@ void HomeViewController::loadDefaultData()
 
 void HomeViewController::refeshLiveView()
 {
-    const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+    m_session->refreshProgram();
+    const QVariantMap live = m_session->currentProgram();
     m_shownProgram = live;
 
     refreshPreview(program::image(live));
@@ -150,7 +172,6 @@ void HomeViewController::refeshLiveView()
         m_ui->previewImageView,
         announce::pictureName(program::name(live), QStringLiteral("Program picture")));
     updateToolTip();
-    Q_EMIT nowPlayingChanged();
 }
 
 void HomeViewController::statusItemClicked(QObject *)
@@ -187,24 +208,27 @@ void HomeViewController::stopAnimation()
 
 void HomeViewController::buildStatusMenu()
 {
-    m_statusMenu = new QMenu(m_window);
-    m_statusMenu->setObjectName(QStringLiteral("statusMenu"));
-    m_showAction = m_statusMenu->addAction(QStringLiteral("Show"));
-    m_showAction->setObjectName(QStringLiteral("showAction"));
+    using Section = TrayMenu::Section;
+    m_trayMenu = new TrayMenu(m_window);
+    QMenu *menu = m_trayMenu->menu();
+    auto add = [this, menu](Section section, const QString &text, const char *name) {
+        auto *action = new QAction(text, menu);
+        action->setObjectName(QString::fromLatin1(name));
+        m_trayMenu->addAction(section, action);
+        return action;
+    };
+    m_showAction = add(Section::Window, QStringLiteral("Show"), "showAction");
     connect(m_showAction, &QAction::triggered, this, [this] { statusItemClicked(m_showAction); });
-    m_playAction = m_statusMenu->addAction(QStringLiteral("Play"));
-    m_playAction->setObjectName(QStringLiteral("playAction"));
+    m_playAction = add(Section::Playback, QStringLiteral("Play"), "playAction");
     connect(m_playAction, &QAction::triggered, this, [this] { playClick(m_playAction); });
-    m_statusMenu->addSeparator();
-    QAction *quit = m_statusMenu->addAction(QStringLiteral("Quit"));
-    quit->setObjectName(QStringLiteral("quitAction"));
+    QAction *quit = add(Section::Application, QStringLiteral("Quit"), "quitAction");
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
-    connect(m_statusMenu, &QMenu::aboutToShow, this, [this] {
+    connect(menu, &QMenu::aboutToShow, this, [this] {
         const bool inFront = isShownToUser(m_window) && m_window->isActiveWindow();
         m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
         m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
-    m_statusItem->setMenu(m_statusMenu);
+    m_statusItem->setMenu(menu);
 }
 
 void HomeViewController::addShortcut(const QKeySequence &keys, const char *name,

@@ -1,8 +1,7 @@
 #pragma once
 
-#include "platform/media/MediaItem.h"
-#include "platform/media/MediaPlayer.h"
 #include "platform/ui/ViewController.h"
+#include "session/PlaybackSession.h"
 
 #include <QDeadlineTimer>
 #include <QHash>
@@ -24,6 +23,7 @@ class QToolButton;
 class StatusItem;
 class QTimer;
 class SleepTimer;
+class TrayMenu;
 class Volume;
 
 namespace Ui {
@@ -31,19 +31,24 @@ class HomeView;
 }
 
 // The main window: shows the current program (round preview, name, now
-// playing), plays and pauses it, and owns the tray icon.
+// playing) and the playback session's state, forwards play and pause to the
+// session, and owns the tray icon and its menu.
 //
 // The home half (set-up, tray, preview, refresh) is in HomeViewController.cpp,
-// the playback half (play/pause state machine) in HomePlayback.cpp.
+// the playback half (how the session's state is shown, and the forwarding
+// of the playback operations) in HomePlayback.cpp.
 class HomeViewController : public ViewController {
     Q_OBJECT
 public:
-    // What the user sees of playback; drives the tray menu and MPRIS.
-    enum class PlaybackState { Idle, Loading, Playing, Paused, Failed };
-    Q_ENUM(PlaybackState)
+    using PlaybackState = PlaybackSession::State;
 
+    // Shows `session`, which outlives the controller; without one the
+    // controller makes a session of its own.
+    explicit HomeViewController(PlaybackSession *session, QObject *parent = nullptr);
     explicit HomeViewController(QObject *parent = nullptr);
     ~HomeViewController() override;
+
+    PlaybackSession *session() const { return m_session; }
 
     // Outlets.
     PreviewView *previewImageView() const;
@@ -54,11 +59,12 @@ public:
     QToolButton *listBtn() const;
     QToolButton *addBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
-    QMenu *statusMenu() const { return m_statusMenu; }
-    // The listener's volume and mute, applied to every player.
-    Volume *volume() const { return m_volume; }
-    // The tray menu's "Sleep Timer".
-    SleepTimer *sleepTimer() const { return m_sleep; }
+    QMenu *statusMenu() const;
+    // Where features add their items to the tray menu.
+    TrayMenu *trayMenu() const { return m_trayMenu; }
+    // The session's volume and sleep timer.
+    Volume *volume() const;
+    SleepTimer *sleepTimer() const;
 
     // Home window.
     void loadDefaultData();
@@ -67,7 +73,8 @@ public:
     void startAnimation();
     void stopAnimation();
 
-    // Playback.
+    // Playback. Where these only forward to the session, the session does
+    // what the name says and the window shows its state.
     void playClick(QObject *sender = nullptr);
     void notificationPlay();
     // The program chosen elsewhere could not be played at all.
@@ -81,13 +88,10 @@ public:
     void reconnectNow(MediaPlayer::ReconnectReason reason);
 
     // Whether the user wants sound: the stream is opening or playing.
-    bool isPlaying() const
-    {
-        return m_state == PlaybackState::Loading || m_state == PlaybackState::Playing;
-    }
-    PlaybackState playbackState() const { return m_state; }
-    MediaPlayer *player() const { return m_player.get(); }
-    std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
+    bool isPlaying() const { return m_session->isPlaying(); }
+    PlaybackState playbackState() const { return m_session->state(); }
+    MediaPlayer *player() const { return m_session->player(); }
+    std::shared_ptr<MediaItem> playerItem() const { return m_session->playerItem(); }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval)
@@ -108,9 +112,8 @@ public:
     static constexpr int kQuarterTurnMs = 10000;
 
 Q_SIGNALS:
+    // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
-    // Now-playing title or program name changed (for MPRIS metadata).
-    void nowPlayingChanged();
     void quitRequested();
 
 protected:
@@ -118,13 +121,12 @@ protected:
     void viewDidLoad() override;
 
 private:
-    void setPlaybackState(PlaybackState state);
-    void setNowPlaying(const QString &title);
+    // How the session's state and title are shown (HomePlayback.cpp).
+    void observeSession();
+    void showRequest(bool play);
+    void showState(PlaybackState state);
+    void showNowPlaying(const QString &title);
     void setPlayImage(const char *name);
-    void togglePlayback(bool start);
-    void releasePlayer();
-    void itemReconnectingChanged(bool reconnecting);
-    void itemEnded();
     void buildStatusMenu();
     void refreshPreview(const QString &imageString);
     void loadPreview(const QUrl &url);
@@ -132,30 +134,23 @@ private:
     // A window-wide key with an object name tests can find it by.
     void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
 
-    // Volume keys, tray scrolling, the sleep timer and the tray tooltip
+    // Volume keys, tray scrolling, the sleep timer menu and the tray tooltip
     // (HomeEveryday.cpp).
     void installEverydayControls();
     void buildSleepMenu();
-    void sleepTimerFinished();
-    void applyVolume();
     void updateToolTip();
 
+    std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
+    PlaybackSession *m_session;
     std::unique_ptr<Ui::HomeView> m_ui;
     MovableWindow *m_window = nullptr;
     StatusItem *m_statusItem = nullptr;
-    QMenu *m_statusMenu = nullptr;
+    TrayMenu *m_trayMenu = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_playAction = nullptr;
-    Volume *m_volume = nullptr;
     QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
-    SleepTimer *m_sleep = nullptr;
 
     QPointF m_previewImageViewPoint;
-    PlaybackState m_state = PlaybackState::Idle;
-    std::unique_ptr<MediaPlayer> m_player;
-    std::shared_ptr<MediaItem> m_playerItem;
-    // Receiver of the current item's reports: replacing it drops them all.
-    std::unique_ptr<QObject> m_itemObservations;
 
     QVariantMap m_shownProgram;
     QUrl m_previewUrl;

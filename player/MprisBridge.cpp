@@ -3,17 +3,19 @@
 #include "platform/desktop/MprisService.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
+#include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
 
-#include <QLabel>
 #include <QWidget>
 
 MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObject *parent)
-    : QObject(parent), m_home(home), m_service(service)
+    : QObject(parent), m_home(home), m_session(home->session()), m_service(service)
 {
-    connect(home, &HomeViewController::playbackStateChanged, this, &MprisBridge::publishState);
-    connect(home, &HomeViewController::nowPlayingChanged, this, &MprisBridge::publishMetadata);
+    connect(m_session, &PlaybackSession::stateChanged, this, &MprisBridge::publishState);
+    connect(m_session, &PlaybackSession::currentProgramChanged, this,
+            &MprisBridge::publishMetadata);
+    connect(m_session, &PlaybackSession::nowPlayingChanged, this, &MprisBridge::publishMetadata);
     connect(service, &MprisService::playRequested, this, &MprisBridge::play);
     connect(service, &MprisService::pauseRequested, this, &MprisBridge::pause);
     connect(service, &MprisService::playPauseRequested, this, &MprisBridge::playPause);
@@ -21,7 +23,7 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
     connect(service, &MprisService::raiseRequested, this, &MprisBridge::raise);
     connect(service, &MprisService::quitRequested, home, &HomeViewController::quitRequested);
     // Volume both ways; muted reads as 0, and a client's volume unmutes.
-    Volume *volume = home->volume();
+    Volume *volume = m_session->volume();
     auto publishVolume = [this, volume] {
         m_service->setVolume(volume->isMuted() ? 0.0 : volume->level());
     };
@@ -37,19 +39,18 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
 
 void MprisBridge::play()
 {
-    if (!m_home->isPlaying())
-        m_home->playClick();
+    if (!m_session->isPlaying())
+        m_session->toggle();
 }
 
 void MprisBridge::pause()
 {
-    if (m_home->isPlaying())
-        m_home->playClick();
+    m_session->pause();
 }
 
 void MprisBridge::playPause()
 {
-    m_home->playClick();
+    m_session->toggle();
 }
 
 void MprisBridge::stop()
@@ -64,8 +65,8 @@ void MprisBridge::raise()
 
 void MprisBridge::publishState()
 {
-    using State = HomeViewController::PlaybackState;
-    switch (m_home->playbackState()) {
+    using State = PlaybackSession::State;
+    switch (m_session->state()) {
     case State::Loading:
     case State::Playing: m_service->setPlaybackStatus(MprisService::PlaybackStatus::Playing); break;
     case State::Paused: m_service->setPlaybackStatus(MprisService::PlaybackStatus::Paused); break;
@@ -76,9 +77,9 @@ void MprisBridge::publishState()
 
 void MprisBridge::publishMetadata()
 {
-    const QVariantMap live = m_home->shownProgram();
+    const QVariantMap live = m_session->currentProgram();
     const QString name = program::name(live);
-    const QString nowPlaying = m_home->nowPlayingLabel()->text();
+    const QString nowPlaying = m_session->nowPlaying();
     m_service->setMetadata(nowPlaying.isEmpty() ? name : nowPlaying, name,
                            QUrl(program::image(live)));
 }

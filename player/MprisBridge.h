@@ -4,9 +4,10 @@
 
 class HomeViewController;
 class MprisService;
+class PlaybackSession;
 
-// Shows the main window's playback to desktop media controls and media keys,
-// and routes their requests through the same paths as the play button.
+// Shows the playback session to desktop media controls and media keys, and
+// hands their requests to it; Raise brings the main window to the front.
 class MprisBridge : public QObject {
     Q_OBJECT
 public:
@@ -23,5 +24,6 @@ private:
     void publishMetadata();
 
     HomeViewController *m_home;
+    PlaybackSession *m_session;
     MprisService *m_service;
 };

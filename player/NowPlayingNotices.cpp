@@ -3,13 +3,13 @@
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/SleepInhibitor.h"
-#include "platform/ui/PreviewView.h"
+#include "platform/net/ImageLoader.h"
+#include "platform/ui/TrayMenu.h"
 #include "player/HomeViewController.h"
+#include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
 #include <QAction>
-#include <QLabel>
-#include <QMenu>
 
 namespace {
 const QString kEnabledKey = QStringLiteral("notifications/enabled");
@@ -17,21 +17,22 @@ const QString kEnabledKey = QStringLiteral("notifications/enabled");
 
 NowPlayingNotices::NowPlayingNotices(HomeViewController *home, DesktopNotifier *notifier,
                                      SleepInhibitor *inhibitor, QObject *parent)
-    : QObject(parent), m_home(home), m_notifier(notifier), m_inhibitor(inhibitor)
+    : QObject(parent), m_home(home), m_session(home->session()), m_notifier(notifier),
+      m_inhibitor(inhibitor)
 {
-    if (QMenu *menu = home->statusMenu()) {
-        m_toggle = new QAction(QStringLiteral("Notifications"), menu);
+    if (TrayMenu *menu = home->trayMenu()) {
+        m_toggle = new QAction(QStringLiteral("Notifications"), menu->menu());
         m_toggle->setObjectName(QStringLiteral("notificationsAction"));
         m_toggle->setCheckable(true);
         m_toggle->setChecked(isEnabled());
-        // Before the separator and Quit.
-        const QList<QAction *> actions = menu->actions();
-        menu->insertAction(actions.value(actions.size() - 2), m_toggle);
+        menu->addAction(TrayMenu::Section::Listening, m_toggle);
         connect(m_toggle, &QAction::toggled, this, &NowPlayingNotices::setEnabled);
     }
-    connect(home, &HomeViewController::playbackStateChanged, this,
-            &NowPlayingNotices::playbackChanged);
-    connect(home, &HomeViewController::nowPlayingChanged, this, &NowPlayingNotices::titleChanged);
+    connect(m_session, &PlaybackSession::stateChanged, this, &NowPlayingNotices::playbackChanged);
+    connect(m_session, &PlaybackSession::nowPlayingChanged, this, &NowPlayingNotices::titleChanged);
+    connect(m_session, &PlaybackSession::currentProgramChanged, this,
+            &NowPlayingNotices::programChanged);
+    programChanged();
     playbackChanged();
 }
 
@@ -52,17 +53,34 @@ bool NowPlayingNotices::windowHidden() const
     return !m_home->view()->window()->isVisible();
 }
 
+void NowPlayingNotices::programChanged()
+{
+    // The picture is asked for when the program changes, so that a
+    // notification never waits for it.
+    const QUrl url(program::image(m_session->currentProgram()), QUrl::StrictMode);
+    if (url == m_pictureUrl)
+        return;
+    m_pictureUrl = url;
+    m_picture = QImage();
+    if (url.isEmpty() || !url.isValid() || url.scheme().isEmpty())
+        return;
+    ImageLoader::shared()->load(url, this, [this, url](const QImage &image) {
+        if (url == m_pictureUrl)
+            m_picture = image;
+    });
+}
+
 QString NowPlayingNotices::programName() const
 {
-    const QString name = program::name(m_home->shownProgram());
+    const QString name = program::name(m_session->currentProgram());
     return name.isEmpty() ? QStringLiteral("Orbitune") : name;
 }
 
 void NowPlayingNotices::playbackChanged()
 {
     if (m_inhibitor)
-        m_inhibitor->setInhibited(m_home->isPlaying());
-    if (m_home->playbackState() == HomeViewController::PlaybackState::Failed) {
+        m_inhibitor->setInhibited(m_session->isPlaying());
+    if (m_session->state() == PlaybackSession::State::Failed) {
         m_lastTitle.clear();
         if (m_notifier && windowHidden() && isEnabled())
             m_notifier->show(programName(), QStringLiteral("Error, switch next one."));
@@ -71,12 +89,12 @@ void NowPlayingNotices::playbackChanged()
 
 void NowPlayingNotices::titleChanged()
 {
-    if (m_home->playbackState() != HomeViewController::PlaybackState::Playing)
+    if (m_session->state() != PlaybackSession::State::Playing)
         return;
-    const QString title = m_home->nowPlayingLabel()->text();
+    const QString title = m_session->nowPlaying();
     if (title.isEmpty() || title == m_lastTitle)
         return;
     m_lastTitle = title;
     if (m_notifier && windowHidden() && isEnabled())
-        m_notifier->show(programName(), title, m_home->previewImageView()->image());
+        m_notifier->show(programName(), title, m_picture);
 }

@@ -149,9 +149,12 @@ private Q_SLOTS:
 
         home->playClick();
         ready();
+        // The program's picture, as the image loader delivers it.
         QImage picture(300, 300, QImage::Format_RGB32);
         picture.fill(Qt::red);
-        home->previewImageView()->setImage(picture);
+        QVERIFY(!images->requests.isEmpty());
+        for (int i = 0; i < images->requests.size(); ++i)
+            images->answer(i, picture);
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - One"));
         QVERIFY(shown.wait(5000));
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - Two"));

@@ -12,11 +12,16 @@
 class FakeMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
-    explicit FakeMediaPlayer(std::shared_ptr<MediaItem> item) : m_item(std::move(item)) {}
+    explicit FakeMediaPlayer(std::shared_ptr<MediaItem> item, int *allPlays = nullptr)
+        : m_item(std::move(item)), m_allPlays(allPlays)
+    {
+    }
     std::shared_ptr<MediaItem> currentItem() const override { return m_item; }
     void play() override
     {
         ++plays;
+        if (m_allPlays)
+            ++*m_allPlays;
         playing = true;
     }
     void pause() override
@@ -42,6 +47,7 @@ public:
 
 private:
     std::shared_ptr<MediaItem> m_item;
+    int *m_allPlays;
 };
 
 // Installs itself as the shared factory for its lifetime and keeps track of
@@ -54,7 +60,7 @@ public:
     std::unique_ptr<MediaPlayer> playerWithItem(std::shared_ptr<MediaItem> item) override
     {
         items << std::weak_ptr<MediaItem>(item);
-        auto player = std::make_unique<FakeMediaPlayer>(item);
+        auto player = std::make_unique<FakeMediaPlayer>(item, &plays);
         players << QPointer<FakeMediaPlayer>(player.get());
         return player;
     }
@@ -67,5 +73,6 @@ public:
     int created() const { return int(players.size()); }
 
     QList<QPointer<FakeMediaPlayer>> players;
+    int plays = 0; // of every player made, released ones included
     QList<std::weak_ptr<MediaItem>> items;
 };

@@ -1,0 +1,259 @@
+#include "session/PlaybackSession.h"
+
+#include "platform/base/Log.h"
+#include "session/SleepTimer.h"
+#include "session/Volume.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+namespace {
+// A string that names a stream we could open: absolute, with a scheme.
+QUrl streamUrl(const QString &s)
+{
+    const QUrl url(s.trimmed(), QUrl::StrictMode);
+    if (s.trimmed().isEmpty() || !url.isValid() || url.isRelative())
+        return {};
+    if (url.host().isEmpty() && url.path().isEmpty())
+        return {};
+    return url;
+}
+} // namespace
+
+PlaybackSession::PlaybackSession(QObject *parent)
+    : QObject(parent), m_volume(new Volume(this)), m_sleep(new SleepTimer(this))
+{
+    connect(m_volume, &Volume::effectiveChanged, this, &PlaybackSession::applyVolume);
+    connect(m_sleep, &SleepTimer::fadeChanged, m_volume, &Volume::setFade);
+    connect(m_sleep, &SleepTimer::finished, this, &PlaybackSession::sleepTimerFinished);
+}
+
+PlaybackSession::~PlaybackSession()
+{
+    if (m_player)
+        m_player->pause();
+    releasePlayer();
+}
+
+void PlaybackSession::setState(State state)
+{
+    if (state == m_state)
+        return;
+    m_state = state;
+    if (state != State::Playing)
+        setNowPlaying(QString());
+    Q_EMIT stateChanged(state);
+}
+
+void PlaybackSession::setNowPlaying(const QString &title)
+{
+    if (title == m_nowPlaying)
+        return;
+    m_nowPlaying = title;
+    Q_EMIT nowPlayingChanged(title);
+}
+
+void PlaybackSession::refreshProgram()
+{
+    const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+    if (live == m_program)
+        return;
+    m_program = live;
+    Q_EMIT currentProgramChanged();
+}
+
+void PlaybackSession::toggle()
+{
+    togglePlayback(!isPlaying());
+}
+
+void PlaybackSession::playCurrent()
+{
+    togglePlayback(true);
+}
+
+void PlaybackSession::pause()
+{
+    if (isPlaying())
+        togglePlayback(false);
+}
+
+void PlaybackSession::togglePlayback(bool start)
+{
+    // Play during the sleep timer's fade-out means the listener is awake.
+    if (start && m_sleep->isFading())
+        m_sleep->cancel();
+    Q_EMIT requested(start);
+    refreshProgram();
+    if (!start) {
+        // Paused before the player hears of it, so that whatever it reports
+        // while stopping (the end of a reconnect) finds playback stopped.
+        m_abandoned = m_state == State::Loading;
+        setState(State::Paused);
+        pauseSound();
+        return;
+    }
+    if (!openUrl(program::url(m_program))) {
+        // No program, or its address is not a URL: nothing could be opened.
+        fail();
+        return;
+    }
+    setState(State::Loading);
+}
+
+void PlaybackSession::currentProgramFailed()
+{
+    // The user asked for another program: the old stream ends all the same.
+    releasePlayer();
+    fail();
+}
+
+bool PlaybackSession::openUrl(const QString &urlString)
+{
+    const QUrl url = streamUrl(urlString);
+    if (url.isEmpty()) {
+        // The previous stream ends all the same: the user asked for another.
+        releasePlayer();
+        NSLog("cannot play %@: not a URL", urlString);
+        return false;
+    }
+    auto item = std::make_shared<MediaItem>(url);
+    // Drop the old item's reports before it is released with its player.
+    m_itemObservations = std::make_unique<QObject>();
+    m_playerItem = item;
+    m_abandoned = false;
+    MediaItem *raw = item.get();
+    QObject *context = m_itemObservations.get();
+    connect(raw, &MediaItem::statusChanged, context,
+            [this](int status) { itemStatusChanged(status); });
+    connect(raw, &MediaItem::nowPlayingChanged, context, [this](const QString &title) {
+        if (m_state == State::Playing)
+            setNowPlaying(title);
+    });
+    connect(raw, &MediaItem::reconnectingChanged, context,
+            [this](bool on) { reconnectingChanged(on); });
+    connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
+    MediaPlayerFactory *factory = MediaPlayerFactory::shared();
+    m_player = factory ? factory->playerWithItem(item) : nullptr;
+    applyVolume();
+    Q_EMIT opening();
+    if (!m_player) {
+        NSLog("no media player available");
+        return false;
+    }
+    return true;
+}
+
+void PlaybackSession::releasePlayer()
+{
+    m_itemObservations.reset();
+    m_player.reset();
+    m_playerItem.reset();
+}
+
+void PlaybackSession::itemStatusChanged(int status)
+{
+    switch (status) {
+    case MediaItem::StatusUnknown:
+        NSLog("AVPlayerItemStatusUnknown");
+        if (m_abandoned) {
+            NSLog("failure report ignored: playback was stopped while loading");
+            break;
+        }
+        fail();
+        break;
+    case MediaItem::StatusReadyToPlay:
+        // Paused (or failed) while the stream was still opening: stay quiet,
+        // and let go of a live stream nobody listens to.
+        if (!isPlaying()) {
+            NSLog("ready report ignored: playback was stopped while loading");
+            if (m_abandoned) {
+                // Once the item has finished reporting: it goes with the player.
+                QMetaObject::invokeMethod(
+                    this,
+                    [this, item = std::weak_ptr<MediaItem>(m_playerItem)] {
+                        if (m_abandoned && !item.expired() && item.lock() == m_playerItem)
+                            releasePlayer();
+                    },
+                    Qt::QueuedConnection);
+            }
+            break;
+        }
+        startSound();
+        NSLog("AVPlayerItemStatusReadyToPlay");
+        break;
+    case MediaItem::StatusFailed:
+        if (m_abandoned) {
+            NSLog("failure report ignored: playback was stopped while loading");
+            break;
+        }
+        fail();
+        NSLog("AVPlayerItemStatusFailed");
+        break;
+    default: break;
+    }
+}
+
+void PlaybackSession::startSound()
+{
+    if (m_player)
+        m_player->play();
+    refreshProgram();
+    setState(State::Playing);
+    if (m_playerItem)
+        setNowPlaying(m_playerItem->nowPlaying());
+}
+
+void PlaybackSession::pauseSound()
+{
+    if (m_player)
+        m_player->pause();
+}
+
+void PlaybackSession::fail()
+{
+    NSLog("播放失败");
+    setState(State::Failed);
+}
+
+void PlaybackSession::reconnectingChanged(bool reconnecting)
+{
+    if (!isPlaying())
+        return;
+    if (reconnecting) {
+        setState(State::Loading);
+    } else if (m_playerItem && m_playerItem->status() == MediaItem::StatusReadyToPlay) {
+        refreshProgram();
+        setState(State::Playing);
+        setNowPlaying(m_playerItem->nowPlaying());
+    }
+}
+
+void PlaybackSession::itemEnded()
+{
+    // A file played to its end: the same as pressing pause.
+    if (!isPlaying())
+        return;
+    refreshProgram();
+    setState(State::Paused);
+}
+
+void PlaybackSession::reconnectNow(MediaPlayer::ReconnectReason reason)
+{
+    if (m_player && isPlaying())
+        m_player->reconnectNow(reason);
+}
+
+void PlaybackSession::sleepTimerFinished()
+{
+    // The same as pressing pause; the next play is at the usual volume.
+    pause();
+    m_volume->setFade(1.0);
+}
+
+void PlaybackSession::applyVolume()
+{
+    if (!m_player)
+        return;
+    m_player->setVolume(m_volume->effectiveLevel());
+    m_player->setMuted(m_volume->isMuted());
+}
