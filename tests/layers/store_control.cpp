@@ -4,8 +4,9 @@
 #include "store/CacheManager.h"
 
 #include <QVariantMap>
+#include <QtCore/QString>
 
 int layerControl()
 {
-    return int(QVariantMap().size());
+    return int(QVariantMap().size() + QString().size());
 }

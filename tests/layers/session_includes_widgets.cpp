@@ -1,0 +1,2 @@
+// The playback session is the model: no widgets.
+#include <QtWidgets/QWidget>

@@ -1,0 +1,2 @@
+// The store does no networking, whatever path the header is named by.
+#include <QtNetwork/QNetworkReply>

@@ -1,0 +1,2 @@
+// Qt's include root does not open other modules to the store.
+#include <QtWidgets/QWidget>
