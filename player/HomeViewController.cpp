@@ -26,6 +26,9 @@
 
 namespace {
 const QString kWindowTitle = QStringLiteral("Orbitune");
+// How long after losing the focus to a panel click the window still counts
+// as the one in front.
+constexpr int kTrayClickGraceMs = 1000;
 } // namespace
 
 HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
@@ -179,7 +182,7 @@ void HomeViewController::statusItemClicked(QObject *)
     // Hide only what the user sees in front of them; a minimised window or
     // one behind others comes to the front instead.
     QWidget *window = view()->window();
-    if (isShownToUser(window) && window->isActiveWindow()) {
+    if (isShownToUser(window) && m_window->wasActiveJustNow(kTrayClickGraceMs)) {
         window->close();
         return;
     }
@@ -224,7 +227,8 @@ void HomeViewController::buildStatusMenu()
     QAction *quit = add(Section::Application, QStringLiteral("Quit"), "quitAction");
     connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
     connect(menu, &QMenu::aboutToShow, this, [this] {
-        const bool inFront = isShownToUser(m_window) && m_window->isActiveWindow();
+        const bool inFront =
+            isShownToUser(m_window) && m_window->wasActiveJustNow(kTrayClickGraceMs);
         m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
         m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });

@@ -1,5 +1,8 @@
 #include "platform/ui/MovableWindow.h"
 
+#include <QApplication>
+#include <QEvent>
+
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -22,4 +25,23 @@ void MovableWindow::mousePressEvent(QMouseEvent *event)
         return;
     }
     QWidget::mousePressEvent(event);
+}
+
+void MovableWindow::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::ActivationChange) {
+        if (isActiveWindow())
+            m_deactivated.invalidate();
+        else
+            m_deactivated.start();
+    }
+    QWidget::changeEvent(event);
+}
+
+bool MovableWindow::wasActiveJustNow(int graceMs) const
+{
+    if (isActiveWindow())
+        return true;
+    return !QApplication::activeWindow() && m_deactivated.isValid() &&
+           m_deactivated.elapsed() < graceMs;
 }

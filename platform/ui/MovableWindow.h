@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QWidget>
 
 // A top-level window that can be dragged by any part of its background (and
@@ -13,10 +14,16 @@ public:
     void setMovableByWindowBackground(bool movable) { m_movable = movable; }
     bool isMovableByWindowBackground() const { return m_movable; }
     void hideZoomButton();
+    // Whether the window is active, or was until less than `graceMs` ago
+    // while no other window of ours took over: clicking a panel (the tray)
+    // takes the focus from the window before the click is reported.
+    bool wasActiveJustNow(int graceMs) const;
 
 protected:
     void mousePressEvent(QMouseEvent *event) override;
+    void changeEvent(QEvent *event) override;
 
 private:
     bool m_movable = false;
+    QElapsedTimer m_deactivated; // since the window last lost activation
 };

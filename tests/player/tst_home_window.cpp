@@ -18,6 +18,7 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QPainter>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -266,6 +267,10 @@ private Q_SLOTS:
         QCOMPARE(home->nowPlayingLabel()->textFormat(), Qt::PlainText);
         QCOMPARE(home->titleTextField()->text(), name);
         QCOMPARE(home->statusItem()->toolTip(), name);
+        // What the panel shows is escaped: the name reads as typed.
+        auto *tray = home->statusItem()->findChild<QSystemTrayIcon *>();
+        QVERIFY(tray);
+        QCOMPARE(tray->toolTip(), name.toHtmlEscaped());
     }
 
     void previewIsRoundWithAnOrangeBorder()
@@ -454,6 +459,24 @@ private Q_SLOTS:
         home->statusItem()->performClick();
         QTRY_VERIFY(window->isVisible());
         QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    void statusItemHidesAWindowThatJustLostTheFocusToThePanel()
+    {
+        // A click on the panel takes the focus first; the window was in
+        // front a moment ago, so the click hides it.
+        makeHome();
+        QWidget *window = home->view();
+        window->activateWindow();
+        QTRY_VERIFY(window->isActiveWindow());
+        QApplication::setActiveWindow(nullptr);
+        QTRY_VERIFY(!window->isActiveWindow());
+        QMenu *menu = home->statusMenu();
+        Q_EMIT menu->aboutToShow();
+        QCOMPARE(menu->findChild<QAction *>(QStringLiteral("showAction"))->text(),
+                 QStringLiteral("Hide"));
+        home->statusItem()->performClick();
+        QTRY_VERIFY(!window->isVisible());
     }
 
     void statusItemBringsBackAMinimisedWindow()
