@@ -3,6 +3,7 @@
 #include "app/FindLauncher.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/desktop/BackgroundPortal.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/desktop/SleepInhibitor.h"
@@ -94,7 +95,11 @@ void AppDelegate::applicationWillTerminate() {}
 
 bool AppDelegate::applicationShouldTerminateAfterLastWindowClosed() const
 {
-    return !StatusItem::isTrayAvailable();
+    // The tray brings the window back; without one, sound that plays on is
+    // still in the desktop's media controls (MPRIS), which can raise it.
+    if (StatusItem::isTrayAvailable())
+        return false;
+    return !(m_session && m_session->isPlaying());
 }
 
 bool AppDelegate::applicationShouldHandleReopen(bool hasVisibleWindows)
@@ -115,9 +120,11 @@ void AppDelegate::reopenRequested()
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
-    if (m_home && watched == m_home->view() && event->type() == QEvent::Close &&
-        applicationShouldTerminateAfterLastWindowClosed()) {
-        QTimer::singleShot(0, qApp, &QApplication::quit);
+    if (m_home && watched == m_home->view() && event->type() == QEvent::Close) {
+        if (applicationShouldTerminateAfterLastWindowClosed())
+            QTimer::singleShot(0, qApp, &QApplication::quit);
+        else if (!StatusItem::isTrayAvailable())
+            backgroundportal::request(QStringLiteral("Playing radio"));
     }
     return QObject::eventFilter(watched, event);
 }

@@ -28,8 +28,10 @@ public:
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
-    // No while a tray icon can bring the window back; with no tray, closing
-    // the window would strand an invisible process, so then yes.
+    // No while a tray icon can bring the window back, or while sound plays
+    // (the desktop's media controls show the player and can raise it);
+    // with no tray and no sound, closing the window would strand an
+    // invisible process, so then yes.
     bool applicationShouldTerminateAfterLastWindowClosed() const;
     bool applicationShouldHandleReopen(bool hasVisibleWindows);
     // Orbitune was started again: the window comes back to the front.

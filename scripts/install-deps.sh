@@ -19,7 +19,7 @@ test_pkgs=(
   libgtest-dev googletest
   gstreamer1.0-tools icecast2 pulseaudio pulseaudio-utils
   xvfb xauth dbus dbus-bin python3 playerctl
-  at-spi2-core python3-pyatspi qt6-base-private-dev
+  at-spi2-core python3-pyatspi python3-xlib qt6-base-private-dev
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream dpkg-dev file binutils librsvg2-bin
 )
