@@ -8,6 +8,7 @@
 
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
+#include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -493,6 +494,19 @@ void TestMpris::playAndPauseNeverToggle()
     QCOMPARE(media.last()->pauses, pauses);
     QCOMPARE(media.created(), 1);
     QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Paused);
+
+    // A client's volume reaches the listener's volume and unmutes it.
+    home.volume()->setMuted(true);
+    const ClientResult set =
+        runClient(QStringLiteral("dbus-send"),
+                  {QStringLiteral("--session"), QStringLiteral("--print-reply"),
+                   QStringLiteral("--dest=") + Service, Path,
+                   QStringLiteral("org.freedesktop.DBus.Properties.Set"),
+                   QStringLiteral("string:org.mpris.MediaPlayer2.Player"),
+                   QStringLiteral("string:Volume"), QStringLiteral("variant:double:0.3")});
+    QCOMPARE(set.exitCode, 0);
+    QTRY_COMPARE(home.volume()->level(), 0.3);
+    QVERIFY(!home.volume()->isMuted());
 }
 
 void TestMpris::wakeFromSuspendAndNetworkReturn()
