@@ -20,6 +20,8 @@
 #include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 using namespace storetest;
 
@@ -210,7 +212,25 @@ private Q_SLOTS:
         QVERIFY(store()->saveData(kMine));
         QVERIFY(store()->saveLiveData(kMine));
 
+        // One write puts the list and the current program in place together:
+        // the file is replaced exactly once.
+        const int watch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+        QVERIFY(watch >= 0);
+        QVERIFY(inotify_add_watch(watch, QFile::encodeName(dataDir()).constData(),
+                                  IN_MOVED_TO | IN_CLOSE_WRITE) >= 0);
         QVERIFY(store()->redoDefaultData());
+        int replaced = 0;
+        alignas(inotify_event) char buffer[4096];
+        for (ssize_t n; (n = read(watch, buffer, sizeof buffer)) > 0;) {
+            for (char *p = buffer; p < buffer + n;) {
+                const auto *e = reinterpret_cast<const inotify_event *>(p);
+                if (e->len && qstrcmp(e->name, "data.plist") == 0)
+                    ++replaced;
+                p += sizeof(inotify_event) + e->len;
+            }
+        }
+        close(watch);
+        QCOMPARE(replaced, 1);
         QCOMPARE(topOfDataFile(), fixtureTop(QStringLiteral("store/default.plist")));
         QVERIFY(keptAside(dataDir()).isEmpty());
     }
