@@ -83,7 +83,7 @@ void ListCell::listDelClick(QObject *)
 void ListCell::mouseEntered()
 {
     m_pointerInside = true;
-    NSLog("鼠标进入cell范围:%ld", m_row);
+    NSLog(lcManage(), QtDebugMsg, "鼠标进入cell范围:%ld", m_row);
     run(m_mouseBlock);
     m_ui->listView->show();
 }
@@ -91,7 +91,7 @@ void ListCell::mouseEntered()
 void ListCell::mouseExited()
 {
     m_pointerInside = false;
-    NSLog("鼠标移出cell范围:%ld", m_row);
+    NSLog(lcManage(), QtDebugMsg, "鼠标移出cell范围:%ld", m_row);
     m_ui->listView->hide();
 }
 

@@ -118,7 +118,7 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
     cell->setRow(row);
 
     QPointer<ListViewController> self(this);
-    cell->setMouseBlock([row] { NSLog("鼠标正在：%ld", row); });
+    cell->setMouseBlock([row] { NSLog(lcManage(), QtDebugMsg, "鼠标正在：%ld", row); });
     cell->setPlayBlock([self, item, row] {
         if (self)
             self->playEntry(item, row);
@@ -132,7 +132,7 @@ QWidget *ListViewController::viewForRow(TableView *tableView, long row)
 
 void ListViewController::tableViewSelectionDidChange(TableView *)
 {
-    NSLog("tableColumn：%ld", listTableView()->selectedRow());
+    NSLog(lcManage(), QtDebugMsg, "tableColumn：%ld", listTableView()->selectedRow());
 }
 
 void ListViewController::tableViewDeleteRow(TableView *, long row)
@@ -149,7 +149,7 @@ void ListViewController::tableViewActivateRow(TableView *, long row)
 
 void ListViewController::playEntry(const QVariant &item, long row)
 {
-    NSLog("播放正在：%ld", row);
+    NSLog(lcManage(), QtInfoMsg, "播放正在：%ld", row);
     if (item.metaType().id() != QMetaType::QVariantMap) {
         // Not a program: saving it would erase the current program. The
         // player shows that this one cannot be played.
@@ -169,7 +169,7 @@ void ListViewController::playEntry(const QVariant &item, long row)
 
 void ListViewController::deleteEntry(const QVariant &item, long row)
 {
-    NSLog("删除正在：%ld", row);
+    NSLog(lcManage(), QtInfoMsg, "删除正在：%ld", row);
     showDelAlert(item);
 }
 
@@ -187,10 +187,10 @@ void ListViewController::showConfirmation(const QString &question, std::function
         if (!self)
             return;
         if (response == Alert::FirstButtonReturn) {
-            NSLog("OK");
+            NSLog(lcManage(), QtInfoMsg, "OK");
             onOK();
         } else if (response == Alert::SecondButtonReturn) {
-            NSLog("Cancel");
+            NSLog(lcManage(), QtInfoMsg, "Cancel");
         }
     });
 }

@@ -113,7 +113,7 @@ bool PlaybackSession::openUrl(const QString &urlString)
     if (url.isEmpty()) {
         // The previous stream ends all the same: the user asked for another.
         releasePlayer();
-        NSLog("cannot play %@: not a URL", urlString);
+        NSLog(lcSession(), QtWarningMsg, "cannot play %@: not a URL", urlString);
         return false;
     }
     auto item = std::make_shared<MediaItem>(url);
@@ -137,7 +137,7 @@ bool PlaybackSession::openUrl(const QString &urlString)
     applyVolume();
     Q_EMIT opening();
     if (!m_player) {
-        NSLog("no media player available");
+        NSLog(lcSession(), QtCriticalMsg, "no media player available");
         return false;
     }
     return true;
@@ -154,9 +154,10 @@ void PlaybackSession::itemStatusChanged(int status)
 {
     switch (status) {
     case MediaItem::StatusUnknown:
-        NSLog("AVPlayerItemStatusUnknown");
+        NSLog(lcSession(), QtWarningMsg, "AVPlayerItemStatusUnknown");
         if (m_abandoned) {
-            NSLog("failure report ignored: playback was stopped while loading");
+            NSLog(lcSession(), QtInfoMsg,
+                  "failure report ignored: playback was stopped while loading");
             break;
         }
         fail();
@@ -165,7 +166,8 @@ void PlaybackSession::itemStatusChanged(int status)
         // Paused (or failed) while the stream was still opening: stay quiet,
         // and let go of a live stream nobody listens to.
         if (!isPlaying()) {
-            NSLog("ready report ignored: playback was stopped while loading");
+            NSLog(lcSession(), QtInfoMsg,
+                  "ready report ignored: playback was stopped while loading");
             if (m_abandoned) {
                 // Once the item has finished reporting: it goes with the player.
                 QMetaObject::invokeMethod(
@@ -179,15 +181,16 @@ void PlaybackSession::itemStatusChanged(int status)
             break;
         }
         startSound();
-        NSLog("AVPlayerItemStatusReadyToPlay");
+        NSLog(lcSession(), QtInfoMsg, "AVPlayerItemStatusReadyToPlay");
         break;
     case MediaItem::StatusFailed:
         if (m_abandoned) {
-            NSLog("failure report ignored: playback was stopped while loading");
+            NSLog(lcSession(), QtInfoMsg,
+                  "failure report ignored: playback was stopped while loading");
             break;
         }
         fail();
-        NSLog("AVPlayerItemStatusFailed");
+        NSLog(lcSession(), QtWarningMsg, "AVPlayerItemStatusFailed");
         break;
     default: break;
     }
@@ -211,7 +214,7 @@ void PlaybackSession::pauseSound()
 
 void PlaybackSession::fail()
 {
-    NSLog("播放失败");
+    NSLog(lcSession(), QtWarningMsg, "播放失败");
     setState(State::Failed);
 }
 

@@ -73,9 +73,10 @@ bool keepAside(const QString &path, bool move)
             path + QStringLiteral(".unreadable-") + stamp + QLatin1Char('-') + QString::number(i);
     const bool ok = move ? QFile::rename(path, target) : QFile::copy(path, target);
     if (ok)
-        NSLog("data file could not be read; kept it as %@", target);
+        NSLog(lcStore(), QtWarningMsg, "data file could not be read; kept it as %@", target);
     else
-        NSLog("data file could not be read and could not be kept as %@; leaving it untouched",
+        NSLog(lcStore(), QtCriticalMsg,
+              "data file could not be read and could not be kept as %@; leaving it untouched",
               target);
     return ok;
 }
@@ -108,7 +109,7 @@ QString CacheManager::getDataPath()
         if (file.open(QIODevice::WriteOnly))
             file.close();
     }
-    NSLog("filePath:%@", path);
+    NSLog(lcStore(), QtDebugMsg, "filePath:%@", path);
     return path;
 }
 
@@ -118,11 +119,11 @@ propertylist::ReadResult readDataFile(const QString &path)
 {
     propertylist::ReadResult read = propertylist::readFile(path);
     if (read.state == propertylist::FileState::Value && isMap(read.value))
-        NSLog("dataDic:%@", read.value);
+        NSLog(lcStore(), QtDebugMsg, "dataDic:%@", read.value);
     else
-        NSLog("dataDic:%@", QVariant());
+        NSLog(lcStore(), QtDebugMsg, "dataDic:%@", QVariant());
     if (read.state == propertylist::FileState::Unreadable)
-        NSLog("data file unreadable: %@", read.error);
+        NSLog(lcStore(), QtWarningMsg, "data file unreadable: %@", read.error);
     return read;
 }
 
@@ -159,7 +160,7 @@ bool writeChanges(const QString &path, const propertylist::ReadResult &read,
     }
     QString error;
     if (!propertylist::writeFile(path, base.dict, &error)) {
-        NSLog("could not write %@: %@", path, error);
+        NSLog(lcStore(), QtCriticalMsg, "could not write %@: %@", path, error);
         return false;
     }
     return true;
@@ -249,7 +250,8 @@ bool CacheManager::redoDefaultData()
     const QVariant defaultData = topValue(defaults, kDataKey);
     const QVariant defaultLive = topValue(defaults, kLiveKey);
     if (!isList(defaultData) || defaultData.toList().isEmpty()) {
-        NSLog("no default programs in %@; the list is left as it is", defaultListPath());
+        NSLog(lcStore(), QtWarningMsg, "no default programs in %@; the list is left as it is",
+              defaultListPath());
         return false;
     }
     // The defaults replace the whole file in one atomic write, so either they
@@ -263,7 +265,7 @@ bool CacheManager::redoDefaultData()
         top.insert(kLiveKey, defaultLive);
     QString error;
     if (!propertylist::writeFile(path, top, &error)) {
-        NSLog("could not write %@: %@", path, error);
+        NSLog(lcStore(), QtCriticalMsg, "could not write %@: %@", path, error);
         return false;
     }
     return true;

@@ -1,5 +1,7 @@
 #include "platform/base/Log.h"
 
+#include "platform/base/Clock.h"
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -9,8 +11,31 @@
 #include <syslog.h>
 #include <unistd.h>
 
+Q_LOGGING_CATEGORY(lcGeneral, "orbitune", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcBase, "orbitune.base", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcMedia, "orbitune.media", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcNet, "orbitune.net", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcDesktop, "orbitune.desktop", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcStore, "orbitune.store", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcSession, "orbitune.session", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcPlayer, "orbitune.player", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcManage, "orbitune.manage", QtInfoMsg)
+Q_LOGGING_CATEGORY(lcFind, "orbitune.find", QtInfoMsg)
+
 namespace orbitune::log {
 namespace {
+
+int syslogPriority(QtMsgType type)
+{
+    switch (type) {
+    case QtDebugMsg: return LOG_DEBUG;
+    case QtInfoMsg: return LOG_INFO;
+    case QtWarningMsg: return LOG_WARNING;
+    case QtCriticalMsg: return LOG_ERR;
+    case QtFatalMsg: return LOG_CRIT;
+    }
+    return LOG_NOTICE;
+}
 
 QMutex sinkMutex;
 Sink &sinkSlot()
@@ -161,16 +186,33 @@ void setSink(Sink sink)
     sinkSlot() = std::move(sink);
 }
 
+bool hasSink()
+{
+    QMutexLocker lock(&sinkMutex);
+    return bool(sinkSlot());
+}
+
 void write(const QString &line)
 {
+    write(lcGeneral(), QtInfoMsg, line);
+}
+
+void write(const QLoggingCategory &category, QtMsgType type, const QString &line)
+{
     {
+        // Tests hear every line, whatever the categories let through.
         QMutexLocker lock(&sinkMutex);
         if (sinkSlot())
             sinkSlot()(line);
     }
+    if (!category.isEnabled(type))
+        return;
     const QByteArray text = line.toUtf8();
-    const QByteArray stamp =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")).toUtf8();
+    const QByteArray stamp = Clock::shared()
+                                 ->currentDateTimeUtc()
+                                 .toLocalTime()
+                                 .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
+                                 .toUtf8();
     std::fprintf(stderr, "%s %s[%d:%lx] %s\n", stamp.constData(),
                  processName().toUtf8().constData(), int(getpid()),
                  static_cast<unsigned long>(gettid()), text.constData());
@@ -183,7 +225,7 @@ void write(const QString &line)
             openlog(ident.constData(), LOG_PID, LOG_USER);
             opened = true;
         }
-        syslog(LOG_NOTICE, "%s", text.constData());
+        syslog(syslogPriority(type), "%s", text.constData());
     }
 }
 

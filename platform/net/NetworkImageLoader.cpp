@@ -329,7 +329,7 @@ void NetworkImageLoader::fail(const QString &key, quint64 id, const QString &why
     const auto request = m_requests.take(key);
     const bool wasTransferring = request->reply != nullptr;
     releaseTransfer(*request);
-    NSLog("image load failed: %@ (%@)", request->url.toDisplayString(), why);
+    NSLog(lcNet(), QtDebugMsg, "image load failed: %@ (%@)", request->url.toDisplayString(), why);
     if (m_limits.failureMemoryMs > 0)
         m_failures.insert(key, new QDeadlineTimer(m_limits.failureMemoryMs));
     deliver(request, QImage());
