@@ -21,25 +21,16 @@ Prints "READY <port>" once it listens on 127.0.0.1 and dies with its parent.
     fake_directory.py --dir DIR --stream URL
 """
 import argparse
-import ctypes
 import json
 import os
-import signal
 import sys
 import time
 import uuid
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
-
-def die_with_parent():
-    try:
-        libc = ctypes.CDLL("libc.so.6", use_errno=True)
-        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except OSError:
-        pass
-    if os.getppid() == 1:
-        sys.exit(0)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from parent_death import die_with_parent  # noqa: E402
 
 
 def station(n, name, stream, country="Germany", language="german", tags="pop",
