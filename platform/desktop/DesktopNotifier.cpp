@@ -50,28 +50,41 @@ void DesktopNotifier::show(const QString &summary, const QString &body, const QI
 {
     if (!m_bus.isConnected())
         return;
+    m_next = Notice{summary, body, image};
+    sendNext();
+}
+
+void DesktopNotifier::sendNext()
+{
+    if (m_waiting || !m_next)
+        return;
+    const Notice notice = std::move(*m_next);
+    m_next.reset();
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     QVariantMap hints;
-    if (!image.isNull())
+    if (!notice.image.isNull())
         hints.insert(QStringLiteral("image-data"),
-                     QVariant::fromValue(NotificationImage{
-                         image.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
-    call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << summary << body
-         << QStringList() << hints << -1;
+                     QVariant::fromValue(NotificationImage{notice.image.scaled(
+                         128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
+    call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << notice.summary
+         << notice.body << QStringList() << hints << -1;
+    m_waiting = true;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
+        m_waiting = false;
         const QDBusPendingReply<uint> reply = *w;
         if (reply.isError()) {
             if (!m_reportedMissing)
                 NSLog("notifications unavailable: %@", reply.error().message());
             m_reportedMissing = true;
-            return;
+        } else {
+            m_lastId = reply.value();
+            Q_EMIT shown(m_lastId);
         }
-        m_lastId = reply.value();
-        Q_EMIT shown(m_lastId);
+        sendNext();
     });
 }

@@ -185,6 +185,28 @@ private Q_SLOTS:
         QCOMPARE(service.shown.last().body, QStringLiteral("Error, switch next one."));
     }
 
+    // Titles that change faster than the server answers: one bubble, showing
+    // the latest.
+    void quickTitlesReplaceInsteadOfStacking()
+    {
+        FakeNotifications service;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopNotifier notifier;
+        QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+        for (const char *title : {"One", "Two", "Three"})
+            notifier.show(QStringLiteral("Radio"), QString::fromLatin1(title));
+        QTRY_VERIFY(!service.shown.isEmpty() &&
+                    service.shown.last().body == QStringLiteral("Three"));
+        QTRY_COMPARE(shown.size(), int(service.shown.size()));
+        QCOMPARE(service.shown.size(), 2);
+        QCOMPARE(service.shown[0].body, QStringLiteral("One"));
+        QCOMPARE(service.shown[0].replaces, 0u);
+        QCOMPARE(service.shown[1].replaces, shown.at(0).at(0).toUInt());
+    }
+
     void withoutNotificationServiceNothingBreaks()
     {
         DesktopNotifier notifier;
