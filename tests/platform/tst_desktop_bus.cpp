@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QMenu>
@@ -100,15 +101,18 @@ public Q_SLOTS:
     void Close() { *calls << QStringLiteral("Close"); }
 };
 
-class FakePortal : public QObject {
+class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
 public:
     QStringList calls;
+    bool refuse = false;
 public Q_SLOTS:
     QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &)
     {
         calls << QStringLiteral("Inhibit %1").arg(flags);
+        if (refuse)
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not in this sandbox"));
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/t"));
     }
 };
@@ -312,6 +316,61 @@ private Q_SLOTS:
         quitting.reset();
         QTRY_COMPARE(portal.calls.size(), 4);
         QCOMPARE(portal.calls.last(), QStringLiteral("Close"));
+    }
+
+    // The inhibitor is taken again from whatever service is there when the
+    // one holding it refuses or goes away.
+    void inhibitorFallsBackAndComesBack_data()
+    {
+        QTest::addColumn<bool>("portalRuns");
+        QTest::addColumn<bool>("portalRefuses");
+        QTest::addColumn<QString>("leaves"); // the service that quits while held
+        QTest::addColumn<QStringList>("portalCalls");
+        QTest::addColumn<QStringList>("saverCalls");
+        const QString portalName = QStringLiteral("org.freedesktop.portal.Desktop");
+        const QString saverName = QStringLiteral("org.freedesktop.ScreenSaver");
+        QTest::newRow("portal refuses")
+            << true << true << QString() << QStringList{"Inhibit 4"} << QStringList{"Inhibit"};
+        QTest::newRow("portal quits")
+            << true << false << portalName << QStringList{"Inhibit 4"} << QStringList{"Inhibit"};
+        QTest::newRow("screen saver restarts")
+            << false << false << saverName << QStringList() << QStringList{"Inhibit", "Inhibit"};
+    }
+
+    void inhibitorFallsBackAndComesBack()
+    {
+        QFETCH(bool, portalRuns);
+        QFETCH(bool, portalRefuses);
+        QFETCH(QString, leaves);
+        QFETCH(QStringList, portalCalls);
+        QFETCH(QStringList, saverCalls);
+        FakeScreenSaver saver;
+        FakePortal portal;
+        portal.refuse = portalRefuses;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+        if (portalRuns) {
+            QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                       QDBusConnection::ExportAllSlots));
+            QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        }
+        SleepInhibitor inhibitor;
+        inhibitor.setInhibited(true);
+        QTRY_VERIFY(inhibitor.heldVia() != SleepInhibitor::Via::None);
+        if (!leaves.isEmpty()) {
+            QVERIFY(bus.unregisterService(leaves));
+            if (leaves == QStringLiteral("org.freedesktop.ScreenSaver")) {
+                QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
+                QVERIFY(bus.registerService(leaves));
+            }
+        }
+        QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::ScreenSaver);
+        QCOMPARE(saver.calls, saverCalls);
+        QCOMPARE(portal.calls, portalCalls);
+        inhibitor.setInhibited(false);
+        QTRY_COMPARE(saver.calls, saverCalls + QStringList{"UnInhibit 7"});
     }
 
     void withoutAnyInhibitServiceOneLine()
