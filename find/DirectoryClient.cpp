@@ -168,8 +168,8 @@ void DirectoryClient::replyFinished()
     if (!reply)
         return;
     readBody();
-    if (!m_reply)
-        return; // too large; already handled
+    if (m_reply != reply)
+        return; // too large: dropped, and the next server (if any) already asked
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();

@@ -134,6 +134,47 @@ private Q_SLOTS:
         QCOMPARE(failing.searches().size(), 2);
     }
 
+    // An answer over the cap, however it comes, is dropped and the next
+    // server asked.
+    void oversizedAnswersFailOver_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("alone"); // the failure when no other server is left
+        const QString tooLarge = QStringLiteral("too large (over 4 MB)");
+        QTest::newRow("announced") << QStringLiteral("huge") << tooLarge;
+        QTest::newRow("announced, then gone") << QStringLiteral("hugeclose") << tooLarge;
+        QTest::newRow("no length") << QStringLiteral("endless") << tooLarge;
+        QTest::newRow("length too small")
+            << QStringLiteral("understated") << QStringLiteral("could not be read");
+    }
+
+    void oversizedAnswersFailOver()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, alone);
+        FakeDirectory hostile;
+        QVERIFY(hostile.isUp());
+        hostile.setMode(mode);
+        DirectoryClient client;
+        client.setTimeout(8000);
+        QSignalSpy done(&client, &DirectoryClient::searchFinished);
+        QSignalSpy failed(&client, &DirectoryClient::searchFailed);
+
+        client.setServers({hostile.url()});
+        client.search(StationQuery());
+        QVERIFY(failed.wait(10000));
+        QVERIFY2(failed.last().at(1).toString().contains(alone),
+                 qPrintable(failed.last().at(1).toString()));
+
+        client.setServers({hostile.url(), directory.url()});
+        const qsizetype before = directory.searches().size();
+        client.search(StationQuery());
+        QVERIFY(done.wait(10000));
+        QCOMPARE(stationsOf(done).size(), 100);
+        QCOMPARE(directory.searches().size(), before + 1);
+        QCOMPARE(failed.size(), 1);
+    }
+
     void directoryAddressComesFromTheEnvironment()
     {
         qputenv("ORBITUNE_DIRECTORY_URL", "http://127.0.0.1:8080/, ftp://x  https://api.example/");
