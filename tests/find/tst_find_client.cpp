@@ -7,6 +7,7 @@
 #include "find/ServerDiscovery.h"
 
 #include <QApplication>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -173,6 +174,31 @@ private Q_SLOTS:
         QCOMPARE(stationsOf(done).size(), 100);
         QCOMPARE(directory.searches().size(), before + 1);
         QCOMPARE(failed.size(), 1);
+    }
+
+    // The answer to a click is not read, but it must not run on forever nor
+    // grow without bound.
+    void clickReportsEnd_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::newRow("answer without end") << QStringLiteral("endless") << 60000;
+        QTest::newRow("a byte now and then") << QStringLiteral("trickle") << 1000;
+    }
+
+    void clickReportsEnd()
+    {
+        QFETCH(QString, mode);
+        QFETCH(int, timeoutMs);
+        FakeDirectory hostile;
+        QVERIFY(hostile.isUp());
+        hostile.setMode(mode);
+        DirectoryClient client;
+        client.setTimeout(timeoutMs);
+        client.setServers({hostile.url()});
+        client.reportClick(QStringLiteral("u-1"));
+        QTRY_COMPARE(hostile.clicks(), QStringList{QStringLiteral("u-1")});
+        QTRY_VERIFY_WITH_TIMEOUT(client.findChildren<QNetworkReply *>().isEmpty(), 8000);
     }
 
     void directoryAddressComesFromTheEnvironment()
