@@ -147,6 +147,46 @@ private Q_SLOTS:
         QCOMPARE(status(), QStringLiteral("Playing “<b>Bold</b> & Co”."));
     }
 
+    // Voice control and other assistive tools set the text as a whole.
+    void textSetByAssistiveToolsSearches_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<bool>("insert"); // inserted at the cursor instead of replacing all
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("name") << QStringLiteral("searchField") << false << QStringLiteral("name")
+                              << QStringLiteral("Tokyo");
+        QTest::newRow("name, inserted") << QStringLiteral("searchField") << true
+                                        << QStringLiteral("name") << QStringLiteral("Tokyo");
+        QTest::newRow("country") << QStringLiteral("countryField") << false
+                                 << QStringLiteral("country") << QStringLiteral("japan");
+        QTest::newRow("tag") << QStringLiteral("tagField") << false << QStringLiteral("tag")
+                             << QStringLiteral("cafe");
+    }
+
+    void textSetByAssistiveToolsSearches()
+    {
+        QFETCH(QString, field);
+        QFETCH(bool, insert);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QVERIFY(open());
+        const qsizetype before = directory.searches().size();
+        QAccessibleInterface *edit =
+            QAccessible::queryAccessibleInterface(child<QLineEdit>(field.toLatin1().constData()));
+        QVERIFY(edit && edit->editableTextInterface());
+        if (insert)
+            edit->editableTextInterface()->insertText(0, text);
+        else
+            edit->setText(QAccessible::Value, text);
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && table()->model()->rowCount() == 1 &&
+                                     rowName(0) == QStringLiteral("Tokyo Jazz Cafe"),
+                                 10000);
+        QCOMPARE(directory.searches().size(), before + 1);
+        QCOMPARE(directory.searches().last().value(QStringLiteral("query")).toObject().value(key),
+                 QJsonValue(text));
+    }
+
     void filtersAndMorePagesReachTheDirectory()
     {
         QVERIFY(open());
