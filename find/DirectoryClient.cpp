@@ -10,6 +10,9 @@
 
 namespace {
 
+// A click's answer is a small JSON object.
+constexpr qint64 kMaxClickAnswerBytes = 64 * 1024;
+
 QUrl endpoint(const QUrl &base, const QString &path)
 {
     QUrl url = base;
@@ -168,8 +171,8 @@ void DirectoryClient::replyFinished()
     if (!reply)
         return;
     readBody();
-    if (!m_reply)
-        return; // too large; already handled
+    if (m_reply != reply)
+        return; // too large: dropped, and the next server (if any) already asked
     const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QNetworkReply::NetworkError error = reply->error();
     const QString errorText = reply->errorString();
@@ -235,7 +238,15 @@ void DirectoryClient::reportClick(const QString &stationUuid)
                         QStringLiteral("/json/url/") +
                             QString::fromLatin1(QUrl::toPercentEncoding(stationUuid)));
     QNetworkReply *reply = m_network->get(jsonRequest(url, m_timeoutMs));
-    // Only the server's count matters; the body is not read.
+    // Only the server's count matters: the answer is read and dropped, and
+    // cut off once it is longer or takes longer than any real one.
+    reply->setReadBufferSize(kMaxClickAnswerBytes);
+    connect(reply, &QIODevice::readyRead, reply, [reply, received = qint64(0)]() mutable {
+        received += reply->readAll().size();
+        if (received > kMaxClickAnswerBytes)
+            reply->abort();
+    });
+    QTimer::singleShot(m_timeoutMs, reply, &QNetworkReply::abort);
     connect(reply, &QNetworkReply::finished, reply, &QObject::deleteLater);
 }
 

@@ -64,13 +64,11 @@ QWidget *FindViewController::loadView()
 
     for (QLineEdit *field :
          {m_ui->searchField, m_ui->countryField, m_ui->languageField, m_ui->tagField}) {
-        connect(field, &QLineEdit::textEdited, &m_debounce, qOverload<>(&QTimer::start));
+        // Any change searches, typed or not: the clear button, pasting, and
+        // assistive tools (voice control sets the text as a whole) change
+        // the text without a key press.
+        connect(field, &QLineEdit::textChanged, &m_debounce, qOverload<>(&QTimer::start));
         connect(field, &QLineEdit::returnPressed, this, &FindViewController::searchNow);
-        // The clear button changes the text without an edit.
-        connect(field, &QLineEdit::textChanged, this, [this](const QString &text) {
-            if (text.isEmpty())
-                m_debounce.start();
-        });
     }
     m_ui->searchField->installEventFilter(this);
     connect(table, &QAbstractItemView::activated, this,

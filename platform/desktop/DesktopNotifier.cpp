@@ -31,6 +31,17 @@ const QDBusArgument &operator>>(const QDBusArgument &arg, NotificationImage &)
     return arg; // only ever sent
 }
 
+// Body markup is XML-like: these three would be read as tags or entities.
+QString escapedMarkup(QString text)
+{
+    return text.replace(QLatin1Char('&'), QStringLiteral("&amp;"))
+        .replace(QLatin1Char('<'), QStringLiteral("&lt;"))
+        .replace(QLatin1Char('>'), QStringLiteral("&gt;"));
+}
+
+const QString kService = QStringLiteral("org.freedesktop.Notifications");
+const QString kPath = QStringLiteral("/org/freedesktop/Notifications");
+
 } // namespace
 
 Q_DECLARE_METATYPE(NotificationImage)
@@ -50,28 +61,71 @@ void DesktopNotifier::show(const QString &summary, const QString &body, const QI
 {
     if (!m_bus.isConnected())
         return;
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.Notifications"),
-        QStringLiteral("/org/freedesktop/Notifications"),
-        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    m_next = Notice{summary, body, image};
+    sendNext();
+}
+
+void DesktopNotifier::sendNext()
+{
+    if (m_waiting || !m_next)
+        return;
+    if (!m_bodyMarkup) {
+        askForCapabilities();
+        return;
+    }
+    const Notice notice = std::move(*m_next);
+    m_next.reset();
+    QDBusMessage call =
+        QDBusMessage::createMethodCall(kService, kPath, kService, QStringLiteral("Notify"));
     QVariantMap hints;
-    if (!image.isNull())
+    if (!notice.image.isNull())
         hints.insert(QStringLiteral("image-data"),
-                     QVariant::fromValue(NotificationImage{
-                         image.scaled(128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
-    call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << summary << body
-         << QStringList() << hints << -1;
+                     QVariant::fromValue(NotificationImage{notice.image.scaled(
+                         128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
+    call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << notice.summary
+         << (*m_bodyMarkup ? escapedMarkup(notice.body) : notice.body) << QStringList() << hints
+         << -1;
+    m_waiting = true;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
         w->deleteLater();
+        m_waiting = false;
         const QDBusPendingReply<uint> reply = *w;
         if (reply.isError()) {
-            if (!m_reportedMissing)
-                NSLog("notifications unavailable: %@", reply.error().message());
-            m_reportedMissing = true;
+            reportMissing(reply.error().message());
+        } else {
+            m_lastId = reply.value();
+            Q_EMIT shown(m_lastId);
+        }
+        sendNext();
+    });
+}
+
+void DesktopNotifier::askForCapabilities()
+{
+    m_waiting = true;
+    auto *watcher = new QDBusPendingCallWatcher(
+        m_bus.asyncCall(QDBusMessage::createMethodCall(kService, kPath, kService,
+                                                       QStringLiteral("GetCapabilities"))),
+        this);
+    connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
+        w->deleteLater();
+        m_waiting = false;
+        const QDBusPendingReply<QStringList> reply = *w;
+        if (reply.isError()) {
+            // No service: this notice is lost; the next one asks again.
+            reportMissing(reply.error().message());
+            m_next.reset();
             return;
         }
-        m_lastId = reply.value();
-        Q_EMIT shown(m_lastId);
+        m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+        sendNext();
     });
+}
+
+void DesktopNotifier::reportMissing(const QString &message)
+{
+    if (!m_reportedMissing)
+        NSLog("notifications unavailable: %@", message);
+    m_reportedMissing = true;
 }

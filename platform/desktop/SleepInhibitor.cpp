@@ -7,6 +7,7 @@
 #include <QDBusObjectPath>
 #include <QDBusPendingCallWatcher>
 #include <QDBusPendingReply>
+#include <QDBusServiceWatcher>
 
 namespace {
 const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
@@ -23,6 +24,13 @@ SleepInhibitor::SleepInhibitor(QObject *parent)
 SleepInhibitor::SleepInhibitor(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus)
 {
+    if (!m_bus.isConnected())
+        return;
+    auto *watcher =
+        new QDBusServiceWatcher(kPortal, m_bus, QDBusServiceWatcher::WatchForOwnerChange, this);
+    watcher->addWatchedService(kScreenSaver);
+    connect(watcher, &QDBusServiceWatcher::serviceOwnerChanged, this,
+            &SleepInhibitor::ownerChanged);
 }
 
 SleepInhibitor::~SleepInhibitor()
@@ -52,7 +60,7 @@ void SleepInhibitor::acquire()
     QDBusConnectionInterface *bus = m_bus.isConnected() ? m_bus.interface() : nullptr;
     QDBusMessage call;
     Via via = Via::None;
-    if (bus && bus->isServiceRegistered(kPortal).value()) {
+    if (bus && !m_portalRefused && bus->isServiceRegistered(kPortal).value()) {
         via = Via::Portal;
         call = QDBusMessage::createMethodCall(
             kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
@@ -65,7 +73,7 @@ void SleepInhibitor::acquire()
                                               kScreenSaver, QStringLiteral("Inhibit"));
         call << QStringLiteral("Orbitune") << kReason;
     } else {
-        if (!m_reportedNone)
+        if (!m_reportedNone && !m_portalRefused)
             NSLog("no portal or screen saver service: the desktop may suspend while playing");
         m_reportedNone = true;
         return;
@@ -79,6 +87,10 @@ void SleepInhibitor::acquire()
                 const QDBusMessage reply = w->reply();
                 if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
                     NSLog("could not keep the desktop awake: %@", w->error().message());
+                    if (via == Via::Portal) {
+                        m_portalRefused = true;
+                        sync(); // the screen saver may still grant it
+                    }
                     return;
                 }
                 const QVariant value = reply.arguments().constFirst();
@@ -92,6 +104,21 @@ void SleepInhibitor::acquired(Via via, const QString &handle, uint cookie)
     m_handle = handle;
     m_cookie = cookie;
     Q_EMIT heldChanged();
+    sync();
+}
+
+void SleepInhibitor::ownerChanged(const QString &service)
+{
+    if (service == kPortal)
+        m_portalRefused = false;
+    // An inhibitor dies with the service that granted it.
+    if ((service == kPortal && m_held == Via::Portal) ||
+        (service == kScreenSaver && m_held == Via::ScreenSaver)) {
+        m_held = Via::None;
+        m_handle.clear();
+        m_cookie = 0;
+        Q_EMIT heldChanged();
+    }
     sync();
 }
 

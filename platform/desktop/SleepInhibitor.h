@@ -5,10 +5,12 @@
 #include <QString>
 
 // Keeps the desktop from suspending for idleness while asked to: through the
-// XDG desktop portal's Inhibit when the portal runs, otherwise through
-// org.freedesktop.ScreenSaver. Without either, it logs one line and does
-// nothing. Calls are asynchronous; a release asked for while the inhibitor
-// is still being taken happens as soon as it is held.
+// XDG desktop portal's Inhibit when the portal runs and grants it, otherwise
+// through org.freedesktop.ScreenSaver. Without either, it logs one line and
+// does nothing. Calls are asynchronous; a release asked for while the
+// inhibitor is still being taken happens as soon as it is held. Should the
+// service that holds it quit or restart (or one turn up while none did), the
+// inhibitor is taken again from whichever service is there then.
 class SleepInhibitor : public QObject {
     Q_OBJECT
 public:
@@ -31,11 +33,13 @@ private:
     void acquire();
     void release();
     void acquired(Via via, const QString &handle, uint cookie);
+    void ownerChanged(const QString &service);
 
     QDBusConnection m_bus;
     bool m_wanted = false;
     bool m_pending = false;
     bool m_reportedNone = false;
+    bool m_portalRefused = false; // until the portal restarts
     Via m_held = Via::None;
     QString m_handle;  // the portal's request object
     uint m_cookie = 0; // the screen saver's

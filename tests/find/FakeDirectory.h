@@ -40,7 +40,8 @@ public:
     bool isUp() const { return m_port != 0; }
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
 
-    // normal, slow, 500, notjson, object, wrongtypes, huge (see the script).
+    // normal, slow, 500, notjson, object, wrongtypes, huge, hugeclose, endless,
+    // understated, trickle (see the script).
     void setMode(const QString &mode)
     {
         QFile f(m_dir.filePath(QStringLiteral("mode")));

@@ -15,31 +15,26 @@ How it answers is read from DIR/mode for each request:
   object      a JSON object instead of a list
   wrongtypes  a list of entries with wrong types, plus one good station
   huge        a valid list larger than 6 MB
+  hugeclose   announces a 6 MB answer, then hangs up without sending it
+  endless     a list that never ends, without a length (also for clicks)
+  understated announces 100 bytes, then sends a list larger than 6 MB
+  trickle     a space every 100 ms, never done (also for clicks)
 
 Prints "READY <port>" once it listens on 127.0.0.1 and dies with its parent.
 
     fake_directory.py --dir DIR --stream URL
 """
 import argparse
-import ctypes
 import json
 import os
-import signal
 import sys
 import time
 import uuid
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlsplit
 
-
-def die_with_parent():
-    try:
-        libc = ctypes.CDLL("libc.so.6", use_errno=True)
-        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except OSError:
-        pass
-    if os.getppid() == 1:
-        sys.exit(0)
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from parent_death import die_with_parent  # noqa: E402
 
 
 def station(n, name, stream, country="Germany", language="german", tags="pop",
@@ -135,6 +130,11 @@ class Handler(BaseHTTPRequestHandler):
         if mode == "500":
             self.send(500, b'{"error": "internal"}')
             return
+        if mode in ("endless", "trickle"):
+            if parts.path.startswith("/json/url/"):
+                self.record_click(parts.path[len("/json/url/"):])
+            self.unending(mode)
+            return
         if parts.path.startswith("/json/url/"):
             self.click(parts.path[len("/json/url/"):])
         elif parts.path == "/json/stations/search":
@@ -142,9 +142,30 @@ class Handler(BaseHTTPRequestHandler):
         else:
             self.send(404, b"not found", "text/plain")
 
-    def click(self, sid):
+    def unending(self, mode):
+        """Sends until the client hangs up, the mode changes or a minute is over."""
+        self.send_response(200)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Connection", "close")
+        self.end_headers()
+        self.close_connection = True
+        one = json.dumps(self.server.stations[0]).encode()
+        chunk = b" " if mode == "trickle" else b"," + b",".join([one] * 64)
+        deadline = time.time() + 60
+        try:
+            self.wfile.write(b"[" + one)
+            while self.mode() == mode and time.time() < deadline:
+                self.wfile.write(chunk)
+                time.sleep(0.1 if mode == "trickle" else 0.005)
+        except OSError:
+            pass
+
+    def record_click(self, sid):
         with open(os.path.join(self.server.dir, "clicks.log"), "a") as f:
             f.write(sid + "\n")
+
+    def click(self, sid):
+        self.record_click(sid)
         match = [s for s in self.server.stations if s["stationuuid"] == sid]
         if not match:
             self.send(200, json.dumps({"ok": "false", "message": "not found"}).encode())
@@ -177,6 +198,20 @@ class Handler(BaseHTTPRequestHandler):
             count = (6 * 1024 * 1024) // len(one) + 1
             body = b"[" + b",".join([one] * count) + b"]"
             self.send(200, body)
+            return
+        if mode in ("hugeclose", "understated"):
+            one = json.dumps(self.server.stations[0]).encode()
+            body = b"[" + b",".join([one] * ((6 * 1024 * 1024) // len(one) + 1)) + b"]"
+            self.send_response(200)
+            self.send_header("Content-Type", "application/json")
+            self.send_header("Content-Length", str(len(body) if mode == "hugeclose" else 100))
+            self.end_headers()
+            self.close_connection = True
+            try:
+                if mode == "understated":
+                    self.wfile.write(body)
+            except OSError:
+                pass
             return
         result = list(self.server.stations)
 

@@ -7,6 +7,7 @@
 #include "find/ServerDiscovery.h"
 
 #include <QApplication>
+#include <QNetworkReply>
 #include <QSignalSpy>
 #include <QtTest>
 
@@ -132,6 +133,51 @@ private Q_SLOTS:
         QCOMPARE(failed.last().at(1).toString(),
                  QStringLiteral("The station directory answered with an error (HTTP 500)."));
         QCOMPARE(failing.searches().size(), 2);
+    }
+
+    // An answer over the cap, however it comes, is dropped and the next
+    // server asked; a click's answer is never waited for long or kept.
+    void oversizedOrEndlessAnswers_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<QString>("alone"); // the failure when no other server is left
+        QTest::newRow("announced") << "huge"
+                                   << "too large (over 4 MB)";
+        QTest::newRow("announced, then gone") << "hugeclose"
+                                              << "too large (over 4 MB)";
+        QTest::newRow("no length") << "endless"
+                                   << "too large (over 4 MB)";
+        QTest::newRow("length too small") << "understated"
+                                          << "could not be read";
+        QTest::newRow("a byte now and then") << "trickle"
+                                             << "did not answer in time";
+    }
+
+    void oversizedOrEndlessAnswers()
+    {
+        QFETCH(QString, mode);
+        QFETCH(QString, alone);
+        FakeDirectory hostile;
+        QVERIFY(hostile.isUp());
+        hostile.setMode(mode);
+        DirectoryClient client;
+        client.setTimeout(mode == QStringLiteral("trickle") ? 1000 : 60000);
+        QSignalSpy done(&client, &DirectoryClient::searchFinished);
+        QSignalSpy failed(&client, &DirectoryClient::searchFailed);
+        client.setServers({hostile.url()});
+        client.search(StationQuery());
+        QVERIFY(failed.wait(10000));
+        QVERIFY2(failed.last().at(1).toString().contains(alone),
+                 qPrintable(failed.last().at(1).toString()));
+        client.reportClick(QStringLiteral("u-1"));
+        QTRY_COMPARE(hostile.clicks(), QStringList{QStringLiteral("u-1")});
+        QTRY_VERIFY_WITH_TIMEOUT(client.findChildren<QNetworkReply *>().isEmpty(), 8000);
+
+        client.setServers({hostile.url(), directory.url()});
+        client.search(StationQuery());
+        QVERIFY(done.wait(10000));
+        QCOMPARE(stationsOf(done).size(), 100);
+        QCOMPARE(failed.size(), 1);
     }
 
     void directoryAddressComesFromTheEnvironment()

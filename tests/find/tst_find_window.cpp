@@ -147,6 +147,38 @@ private Q_SLOTS:
         QCOMPARE(status(), QStringLiteral("Playing “<b>Bold</b> & Co”."));
     }
 
+    // Voice control and other assistive tools set the text as a whole.
+    void textSetByAssistiveToolsSearches_data()
+    {
+        QTest::addColumn<QString>("field");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("name") << "searchField"
+                              << "name"
+                              << "Tokyo";
+        QTest::newRow("country") << "countryField"
+                                 << "country"
+                                 << "japan";
+        QTest::newRow("tag") << "tagField"
+                             << "tag"
+                             << "cafe";
+    }
+
+    void textSetByAssistiveToolsSearches()
+    {
+        QFETCH(QString, field);
+        QFETCH(QString, key);
+        QFETCH(QString, text);
+        QVERIFY(open());
+        const qsizetype before = directory.searches().size();
+        QAccessible::queryAccessibleInterface(child<QLineEdit>(qPrintable(field)))
+            ->setText(QAccessible::Value, text);
+        QTRY_VERIFY_WITH_TIMEOUT(idle() && table()->model()->rowCount() == 1, 10000);
+        QCOMPARE(rowName(0), QStringLiteral("Tokyo Jazz Cafe"));
+        QCOMPARE(directory.searches().size(), before + 1);
+        QCOMPARE(directory.searches().last()[QStringLiteral("query")][key], QJsonValue(text));
+    }
+
     void filtersAndMorePagesReachTheDirectory()
     {
         QVERIFY(open());

@@ -20,6 +20,7 @@
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
+#include <QDBusContext>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QMenu>
@@ -47,8 +48,15 @@ public:
         QSize image;
     };
     QList<Shown> shown;
+    QStringList capabilities{QStringLiteral("body"), QStringLiteral("body-markup")};
+    int capabilityCalls = 0;
 
 public Q_SLOTS:
+    QStringList GetCapabilities()
+    {
+        ++capabilityCalls;
+        return capabilities;
+    }
     uint Notify(const QString &app, uint replaces, const QString &, const QString &summary,
                 const QString &body, const QStringList &, const QVariantMap &hints, int)
     {
@@ -93,15 +101,18 @@ public Q_SLOTS:
     void Close() { *calls << QStringLiteral("Close"); }
 };
 
-class FakePortal : public QObject {
+class FakePortal : public QObject, protected QDBusContext {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.portal.Inhibit")
 public:
     QStringList calls;
+    bool refuse = false;
 public Q_SLOTS:
     QDBusObjectPath Inhibit(const QString &, uint flags, const QVariantMap &)
     {
         calls << QStringLiteral("Inhibit %1").arg(flags);
+        if (refuse)
+            sendErrorReply(QDBusError::AccessDenied, QStringLiteral("not in this sandbox"));
         return QDBusObjectPath(QStringLiteral("/org/freedesktop/portal/desktop/request/t"));
     }
 };
@@ -185,6 +196,43 @@ private Q_SLOTS:
         QCOMPARE(service.shown.last().body, QStringLiteral("Error, switch next one."));
     }
 
+    // Titles are shown as written, escaped only for servers that read
+    // markup; quicker than the server answers, they replace, never stack.
+    void quickTitlesShowLiterallyInOneBubble_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QString>("sent");
+        QTest::newRow("markup server") << QStringList{"body", "body-markup"}
+                                       << QStringLiteral("S &amp; G &lt;b&gt;Live&lt;/b&gt;");
+        QTest::newRow("plain server") << QStringList{"body"} << QStringLiteral("S & G <b>Live</b>");
+    }
+
+    void quickTitlesShowLiterallyInOneBubble()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QString, sent);
+        FakeNotifications service;
+        service.capabilities = capabilities;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopNotifier notifier;
+        QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+        for (const char *title : {"One", "Two", "S & G <b>Live</b>"})
+            notifier.show(QStringLiteral("R&B"), QString::fromLatin1(title));
+        QTRY_VERIFY(!service.shown.isEmpty());
+        notifier.show(QStringLiteral("R&B"), QStringLiteral("S & G <b>Live</b>"));
+        QTRY_COMPARE(shown.size(), 2);
+        QCOMPARE(service.shown.size(), 2); // "One" and "Two" were overtaken while waiting
+        for (int i = 0; i < 2; ++i) {
+            QCOMPARE(service.shown[i].replaces, i ? shown.at(0).at(0).toUInt() : 0u);
+            QCOMPARE(service.shown[i].body, sent);
+            QCOMPARE(service.shown[i].summary, QStringLiteral("R&B")); // never markup
+        }
+        QCOMPARE(service.capabilityCalls, 1);
+    }
+
     void withoutNotificationServiceNothingBreaks()
     {
         DesktopNotifier notifier;
@@ -242,6 +290,52 @@ private Q_SLOTS:
         quitting.reset();
         QTRY_COMPARE(portal.calls.size(), 4);
         QCOMPARE(portal.calls.last(), QStringLiteral("Close"));
+    }
+
+    // The inhibitor is taken again from whatever service is there when the
+    // one holding it refuses or goes away.
+    void inhibitorFallsBackAndComesBack_data()
+    {
+        QTest::addColumn<bool>("portalRuns");
+        QTest::addColumn<bool>("portalRefuses");
+        QTest::addColumn<QString>("quits"); // while it holds the inhibitor
+        QTest::newRow("portal refuses") << true << true << QString();
+        QTest::newRow("portal quits")
+            << true << false << QStringLiteral("org.freedesktop.portal.Desktop");
+        QTest::newRow("screen saver restarts")
+            << false << false << QStringLiteral("org.freedesktop.ScreenSaver");
+    }
+
+    void inhibitorFallsBackAndComesBack()
+    {
+        QFETCH(bool, portalRuns);
+        QFETCH(bool, portalRefuses);
+        QFETCH(QString, quits);
+        FakeScreenSaver saver;
+        FakePortal portal;
+        portal.refuse = portalRefuses;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/ScreenSaver"), &saver,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop"), &portal,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
+        QVERIFY(!portalRuns ||
+                bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
+        SleepInhibitor inhibitor;
+        inhibitor.setInhibited(true);
+        QTRY_VERIFY(inhibitor.heldVia() != SleepInhibitor::Via::None);
+        const bool saverQuits = quits == QStringLiteral("org.freedesktop.ScreenSaver");
+        QVERIFY(quits.isEmpty() || bus.unregisterService(quits));
+        if (saverQuits) {
+            QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
+            QVERIFY(bus.registerService(quits));
+        }
+        QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::ScreenSaver);
+        QCOMPARE(portal.calls, portalRuns ? QStringList{"Inhibit 4"} : QStringList());
+        QCOMPARE(saver.calls.size(), saverQuits ? 2 : 1);
+        inhibitor.setInhibited(false);
+        QTRY_COMPARE(saver.calls.last(), QStringLiteral("UnInhibit 7"));
     }
 
     void withoutAnyInhibitServiceOneLine()

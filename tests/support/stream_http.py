@@ -9,26 +9,16 @@ listens on 127.0.0.1 and dies with its parent.
     stream_http.py --dir DIR --mp3 URL --ogg URL --dead URL
 """
 import argparse
-import ctypes
 import os
 import random
 import signal
 import subprocess
-import sys
 import threading
 import time
 import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
-
-def die_with_parent():
-    try:
-        libc = ctypes.CDLL("libc.so.6", use_errno=True)
-        libc.prctl(1, signal.SIGTERM)  # PR_SET_PDEATHSIG
-    except OSError:
-        pass
-    if os.getppid() == 1:
-        sys.exit(0)
+from parent_death import die_with_parent
 
 
 def gst(*pipeline):
