@@ -182,6 +182,7 @@ private Q_SLOTS:
         // Not while the window is up, nor when switched off (remembered).
         home->view()->show();
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - Three"));
+        QVERIFY2(!shown.wait(300), "a notification while the window is shown");
         home->view()->hide();
         toggle->trigger();
         QVERIFY(!settings::open()->value(QStringLiteral("notifications/enabled")).toBool());
