@@ -25,13 +25,13 @@ void request(const QString &reason)
                         {QStringLiteral("autostart"), false},
                         {QStringLiteral("dbus-activatable"), false}};
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call));
-    QObject::connect(watcher, &QDBusPendingCallWatcher::finished, watcher,
-                     [](QDBusPendingCallWatcher *w) {
-                         const QDBusPendingReply<> reply = *w;
-                         if (reply.isError())
-                             NSLog("background portal: %@", reply.error().message());
-                         w->deleteLater();
-                     });
+    QObject::connect(
+        watcher, &QDBusPendingCallWatcher::finished, watcher, [](QDBusPendingCallWatcher *w) {
+            const QDBusPendingReply<> reply = *w;
+            if (reply.isError())
+                NSLog(lcDesktop(), QtInfoMsg, "background portal: %@", reply.error().message());
+            w->deleteLater();
+        });
 }
 
 } // namespace backgroundportal

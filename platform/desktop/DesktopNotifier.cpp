@@ -126,6 +126,6 @@ void DesktopNotifier::askForCapabilities()
 void DesktopNotifier::reportMissing(const QString &message)
 {
     if (!m_reportedMissing)
-        NSLog("notifications unavailable: %@", message);
+        NSLog(lcDesktop(), QtInfoMsg, "notifications unavailable: %@", message);
     m_reportedMissing = true;
 }

@@ -83,7 +83,7 @@ public:
     void setVolume(double volume)
     {
         if (std::isnan(volume)) {
-            NSLog("MPRIS: ignoring a volume that is not a number");
+            NSLog(lcDesktop(), QtWarningMsg, "MPRIS: ignoring a volume that is not a number");
             return;
         }
         Q_EMIT m_service->volumeRequested(qBound(0.0, volume, 1.0));
@@ -136,14 +136,15 @@ bool MprisService::start()
         return true;
     if (!m_bus.isConnected()) {
         if (!m_reportedNoBus)
-            NSLog("MPRIS: no D-Bus session bus, media controls are off (%@)",
+            NSLog(lcDesktop(), QtInfoMsg,
+                  "MPRIS: no D-Bus session bus, media controls are off (%@)",
                   m_bus.lastError().message());
         m_reportedNoBus = true;
         return false;
     }
     if (!m_bus.registerObject(QLatin1String(ObjectPath), this, QDBusConnection::ExportAdaptors)) {
-        NSLog("MPRIS: cannot export %@ (%@)", QString::fromLatin1(ObjectPath),
-              m_bus.lastError().message());
+        NSLog(lcDesktop(), QtWarningMsg, "MPRIS: cannot export %@ (%@)",
+              QString::fromLatin1(ObjectPath), m_bus.lastError().message());
         return false;
     }
     QString name = QLatin1String(BaseServiceName);
@@ -152,7 +153,8 @@ bool MprisService::start()
         // further instance add a unique suffix.
         name += QStringLiteral(".instance%1").arg(QCoreApplication::applicationPid());
         if (!m_bus.registerService(name)) {
-            NSLog("MPRIS: cannot own %@ (%@)", name, m_bus.lastError().message());
+            NSLog(lcDesktop(), QtWarningMsg, "MPRIS: cannot own %@ (%@)", name,
+                  m_bus.lastError().message());
             m_bus.unregisterObject(QLatin1String(ObjectPath));
             return false;
         }

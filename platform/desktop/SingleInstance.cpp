@@ -43,7 +43,7 @@ SingleInstance::Role SingleInstance::start(int timeoutMs)
             // Wait for the primary to read the request before leaving.
             if (probe.waitForReadyRead(timeoutMs) && probe.readAll().startsWith("ok"))
                 return Role::Secondary;
-            NSLog("running instance did not answer; starting anyway");
+            NSLog(lcDesktop(), QtWarningMsg, "running instance did not answer; starting anyway");
         }
     }
     // Nobody answers there: whatever is at the path is left over.
@@ -51,7 +51,8 @@ SingleInstance::Role SingleInstance::start(int timeoutMs)
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     if (!m_server->listen(path)) {
-        NSLog("single-instance socket unavailable: %@", m_server->errorString());
+        NSLog(lcDesktop(), QtWarningMsg, "single-instance socket unavailable: %@",
+              m_server->errorString());
         delete m_server;
         m_server = nullptr;
         return Role::Unavailable;

@@ -74,7 +74,8 @@ void SleepInhibitor::acquire()
         call << QStringLiteral("Orbitune") << kReason;
     } else {
         if (!m_reportedNone && !m_portalRefused)
-            NSLog("no portal or screen saver service: the desktop may suspend while playing");
+            NSLog(lcDesktop(), QtInfoMsg,
+                  "no portal or screen saver service: the desktop may suspend while playing");
         m_reportedNone = true;
         return;
     }
@@ -86,7 +87,8 @@ void SleepInhibitor::acquire()
                 m_pending = false;
                 const QDBusMessage reply = w->reply();
                 if (reply.type() != QDBusMessage::ReplyMessage || reply.arguments().isEmpty()) {
-                    NSLog("could not keep the desktop awake: %@", w->error().message());
+                    NSLog(lcDesktop(), QtWarningMsg, "could not keep the desktop awake: %@",
+                          w->error().message());
                     if (via == Via::Portal) {
                         m_portalRefused = true;
                         sync(); // the screen saver may still grant it

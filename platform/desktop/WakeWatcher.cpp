@@ -25,7 +25,8 @@ void WakeWatcher::start()
                     setOnline(r == QNetworkInformation::Reachability::Online);
                 });
     } else {
-        NSLog("no network information backend: reconnects keep their own pace");
+        NSLog(lcDesktop(), QtInfoMsg,
+              "no network information backend: reconnects keep their own pace");
     }
     const bool subscribed =
         m_loginBus.isConnected() &&
@@ -34,7 +35,7 @@ void WakeWatcher::start()
                            QStringLiteral("org.freedesktop.login1.Manager"),
                            QStringLiteral("PrepareForSleep"), this, SLOT(prepareForSleep(bool)));
     if (!subscribed)
-        NSLog("logind not reachable: waking from suspend is not noticed");
+        NSLog(lcDesktop(), QtInfoMsg, "logind not reachable: waking from suspend is not noticed");
 }
 
 void WakeWatcher::setOnline(bool online)
@@ -42,7 +43,7 @@ void WakeWatcher::setOnline(bool online)
     const bool cameBack = online && !m_online;
     m_online = online;
     if (cameBack) {
-        NSLog("network is reachable again");
+        NSLog(lcDesktop(), QtInfoMsg, "network is reachable again");
         Q_EMIT networkBack();
     }
 }
@@ -51,6 +52,6 @@ void WakeWatcher::prepareForSleep(bool sleeping)
 {
     if (sleeping)
         return;
-    NSLog("woke from suspend");
+    NSLog(lcDesktop(), QtInfoMsg, "woke from suspend");
     Q_EMIT wokeUp();
 }
