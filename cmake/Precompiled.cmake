@@ -18,24 +18,26 @@ set(ORBITUNE_PCH_TEST ${ORBITUNE_PCH_WIDGETS} <QtTest> <QSignalSpy> <QProcess> <
 option(ORBITUNE_PCH "Precompile Qt and standard headers" ON)
 
 function(orbitune_precompile target level)
-  if(NOT ORBITUNE_PCH)
+  # A layer built in combined files parses its headers a few times only; a
+  # precompiled header of its own would cost more than it saves.
+  get_target_property(unity ${target} UNITY_BUILD)
+  if(NOT ORBITUNE_PCH OR unity)
     return()
   endif()
   string(TOUPPER ${level} level)
   target_precompile_headers(${target} PRIVATE ${ORBITUNE_PCH_${level}})
 endfunction()
 
-# The test programs of one folder share a precompiled header: the first one
-# made owns it. (Qt Test defines the folder's paths, so folders cannot share.)
+# The test programs share one precompiled header: the first one made owns it.
 function(orbitune_precompile_test target)
   if(NOT ORBITUNE_PCH)
     return()
   endif()
-  get_directory_property(owner ORBITUNE_TEST_PCH_OWNER)
+  get_property(owner GLOBAL PROPERTY ORBITUNE_TEST_PCH_OWNER)
   if(owner)
     target_precompile_headers(${target} REUSE_FROM ${owner})
   else()
-    set_directory_properties(PROPERTIES ORBITUNE_TEST_PCH_OWNER ${target})
-    orbitune_precompile(${target} test)
+    set_property(GLOBAL PROPERTY ORBITUNE_TEST_PCH_OWNER ${target})
+    target_precompile_headers(${target} PRIVATE ${ORBITUNE_PCH_TEST})
   endif()
 endfunction()
