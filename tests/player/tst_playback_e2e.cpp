@@ -40,11 +40,13 @@ SessionBus &sessionBus()
 }
 
 // The real reconnect schedule at a fiftieth of the time: 20, 40, 80, 160 ms,
-// then every 200 ms for 12 s.
+// then every 200 ms for 12 s; a stream that never opens is given up after
+// 3 s instead of 20.
 GstMediaPlayer::Options quickReconnects()
 {
     GstMediaPlayer::Options options;
     options.timeScale = 0.02;
+    options.openTimeoutMs = 3000;
     return options;
 }
 } // namespace
@@ -92,6 +94,7 @@ private Q_SLOTS:
 
     void init()
     {
+        ORBITUNE_SKIP_IF_RUN_ELSEWHERE();
         QFile::remove(TestEnv::instance()->dataFile());
         images = new FakeImageLoader;
         home = new HomeViewController;

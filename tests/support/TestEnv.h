@@ -18,6 +18,16 @@ private:
     QTemporaryDir m_root;
 };
 
+// For a test program split into parts (orbitune_qtest PARTS): skips the
+// current function when another part runs it. Use at the top of init().
+#define ORBITUNE_SKIP_IF_RUN_ELSEWHERE()                                                           \
+    do {                                                                                           \
+        if (qEnvironmentVariable("ORBITUNE_SKIP_FUNCTIONS")                                       \
+                .split(QLatin1Char(','))                                                           \
+                .contains(QLatin1String(QTest::currentTestFunction())))                            \
+            QSKIP("run by another part of this test");                                             \
+    } while (false)
+
 // Reads a fixture from tests/fixtures.
 QByteArray readFixture(const QString &name);
 QString fixturePath(const QString &name);
