@@ -3,6 +3,7 @@
 # build directory and runs it for a bounded time over the checked-in corpus.
 #
 #   scripts/fuzz.sh [seconds]        default 60
+#   scripts/fuzz.sh --build-only     builds the target and stops
 #
 # Environment: FUZZ_BUILD_DIR (default: ../build-fuzz next to the source
 # tree), FUZZ_JOBS (parallel fuzzing processes, default 1).
@@ -20,6 +21,7 @@ corpus="$src/tests/fuzz/corpus"
 cmake -S "$src/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)" >/dev/null
+[[ "$seconds" == --build-only ]] && exit 0
 
 scratch="$build/corpus"
 artifacts="$build/artifacts"

@@ -1,49 +1,87 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the code's formatting, builds Orbitune
-# with its tests (warnings are errors) and runs the whole suite, then does the same under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and fuzzes the data-file reader for a
-# minute. Pass --quick to skip the sanitizer and fuzz passes.
+# with its tests (warnings are errors) and runs the whole suite, then does the
+# same under AddressSanitizer and UndefinedBehaviorSanitizer, and fuzzes the
+# data-file reader for a minute (while the sanitizer suite runs: the fuzzer
+# keeps one core busy, the suite mostly waits on its servers). Pass --quick to
+# skip the sanitizer and fuzz passes. Each phase's time is printed at the end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
+# Most tests wait on servers, sound and timers rather than compute: twice as
+# many as there are cores run side by side.
+test_jobs=$((jobs * 2))
 sanitize=1
 [[ "${1:-}" == "--quick" ]] && sanitize=0
 
+phases=()
+phase_start=$SECONDS
+phase_done() {
+  phases+=("$(printf '%-34s %4d s' "$1" $((SECONDS - phase_start)))")
+  phase_start=$SECONDS
+}
+summary() {
+  echo "== time by phase =="
+  printf '%s\n' "${phases[@]}"
+  printf '%-34s %4d s\n' "total" "$SECONDS"
+}
+trap summary EXIT
+
 bash "$here/scripts/install-deps.sh" --test
+phase_done "packages"
 
 echo "== format check =="
 bash "$here/scripts/check-format.sh"
+phase_done "format check"
 
-# run_suite <build dir> [ctest arguments --] [cmake arguments]
-run_suite() {
+# configure_and_build <build dir> [cmake arguments]
+configure_and_build() {
   local build=$1; shift
-  local select=()
-  if [[ " $* " == *" -- "* ]]; then
-    while [[ $1 != -- ]]; do select+=("$1"); shift; done
-    shift
-  fi
-  # Line tables (-g1) are all a failure's backtrace needs, and they
-  # compile and link much faster than full debug information.
+  # Line tables (-g1) are all a failure's backtrace needs, and they compile
+  # and link much faster than full debug information.
   cmake -S "$here" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DORBITUNE_WERROR=ON \
-        -DORBITUNE_BUILD_TESTS=ON -DORBITUNE_BUILD_BENCH=ON \
-        -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 "$@" >/dev/null
+        -DORBITUNE_BUILD_TESTS=ON -DCMAKE_CXX_FLAGS_DEBUG=-g1 -DCMAKE_C_FLAGS_DEBUG=-g1 \
+        "$@" >/dev/null
   cmake --build "$build" -j"$jobs"
-  (cd "$build" && ctest --output-on-failure --timeout 600 -j"$jobs" "${select[@]}")
 }
 
-echo "== build and test =="
-run_suite "$here/build-test"
+# run_tests <build dir> [ctest arguments]
+run_tests() {
+  local build=$1; shift
+  (cd "$build" && ctest --output-on-failure --timeout 600 -j"$test_jobs" "$@")
+}
+
+echo "== build =="
+configure_and_build "$here/build-test" -DORBITUNE_BUILD_BENCH=ON
+phase_done "build"
+echo "== test =="
+run_tests "$here/build-test"
+phase_done "test"
 
 if ((sanitize)); then
-  echo "== build and test with AddressSanitizer + UBSan =="
+  echo "== build with AddressSanitizer + UBSan =="
   export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0}
   export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
   export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-  # Packaging and the include-layering check run no code of ours: the first
-  # pass covers them.
-  run_suite "$here/build-asan" -E '^(system_deb|layering_refused)$' -- \
-    -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=OFF
+  configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=OFF
+  # The fuzz target is small; it builds before the sanitizer suite starts, so
+  # the two only share the processor once both mostly wait or fuzz.
+  FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" --build-only
+  phase_done "build (sanitizers, fuzz target)"
 
-  echo "== fuzz the data-file reader (bounded) =="
-  FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" "${ORBITUNE_FUZZ_SECONDS:-60}"
+  echo "== test with AddressSanitizer + UBSan, fuzz the data-file reader (bounded) =="
+  FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" "${ORBITUNE_FUZZ_SECONDS:-60}" \
+    > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
+  fuzz=$!
+  # Run once, not twice: packaging and the layering check run no code of
+  # ours; the corpus replay is what the fuzzer does first, under the same
+  # sanitizers.
+  status=0
+  run_tests "$here/build-asan" -E '^(system_deb|layering_refused|store_corpus_replay)$' || status=$?
+  fuzz_status=0
+  wait "$fuzz" || fuzz_status=$?
+  cat "$here/build-fuzz/fuzz-pass.log"
+  phase_done "test (sanitizers) and fuzz"
+  ((status == 0)) || exit "$status"
+  exit "$fuzz_status"
 fi
