@@ -140,46 +140,6 @@ private Q_SLOTS:
             QVERIFY(s.at(0).value<State>() != State::Paused);
     }
 
-    void readyAfterPauseWhileLoadingIsIgnored()
-    {
-        home->playClick();
-        home->playClick(); // paused while still loading
-        report(MediaItem::StatusReadyToPlay);
-        QCOMPARE(media->last()->plays, 0);
-        QVERIFY(!turning());
-        QCOMPARE(buttonImage(), QStringLiteral("play"));
-        QCOMPARE(home->playbackState(), State::Paused);
-    }
-
-    void noProgramOrBadUrlFailsCleanly_data()
-    {
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<bool>("noLive");
-        QTest::newRow("no current program") << QString() << true;
-        QTest::newRow("empty url") << QString() << false;
-        QTest::newRow("broken") << QStringLiteral("http://[::1") << false;
-    }
-
-    void noProgramOrBadUrlFailsCleanly()
-    {
-        QFETCH(QString, url);
-        QFETCH(bool, noLive);
-        home->playClick();
-        report(MediaItem::StatusReadyToPlay);
-        if (noLive)
-            QVERIFY(CacheManager::shareIntance()->saveLiveData(QVariantMap()));
-        else
-            setLive(QStringLiteral("Bad"), url);
-        NotificationCenter::defaultCenter()->postNotificationName(QStringLiteral("LIVE_PLAY"));
-        QCOMPARE(title(), QStringLiteral("Error, switch next one."));
-        QCOMPARE(buttonImage(), QStringLiteral("play"));
-        QVERIFY(!home->isPlaying());
-        QVERIFY(!turning());
-        QCOMPARE(media->created(), 1);
-        QVERIFY(media->players.first().isNull()); // the previous stream was stopped
-        QVERIFY(!home->player());
-    }
-
     QList<State> sequence(const QSignalSpy &spy) const
     {
         QList<State> states;
@@ -202,22 +162,6 @@ private Q_SLOTS:
         QVERIFY(turning());
         QCOMPARE(sequence(states),
                  (QList<State>{State::Loading, State::Playing, State::Loading, State::Playing}));
-    }
-
-    void finishedFileGoesBackToPaused()
-    {
-        QSignalSpy states(home, &HomeViewController::playbackStateChanged);
-        home->playClick();
-        report(MediaItem::StatusReadyToPlay);
-        media->lastItem()->markEnded();
-        QCOMPARE(sequence(states), (QList<State>{State::Loading, State::Playing, State::Paused}));
-        QCOMPARE(buttonImage(), QStringLiteral("play"));
-        QVERIFY(!turning());
-        QVERIFY(home->nowPlayingLabel()->isHidden());
-        // Play starts it over.
-        home->playClick();
-        QCOMPARE(media->created(), 2);
-        QCOMPARE(home->playbackState(), State::Loading);
     }
 
     void nowPlayingLineFollowsTheStream()
