@@ -208,14 +208,17 @@ def stored(data_file):
         return plistlib.load(f)
 
 
-def main():
+def run_scenario(name, run):
+    """Runs run(binary, scratch, log) on the binary named on the command line,
+    in a scratch folder; prints the processes' log if it fails, and always
+    stops what it started."""
     if len(sys.argv) != 2:
-        fail("usage: screen_reader.py <orbitune binary>")
+        fail("usage: %s.py <orbitune binary>" % name)
     binary = os.path.abspath(sys.argv[1])
     if not os.access(binary, os.X_OK):
         fail(binary + " is not the built program")
 
-    scratch = tempfile.mkdtemp(prefix="orbitune-a11y.")
+    scratch = tempfile.mkdtemp(prefix="orbitune-%s." % name)
     log_path = os.path.join(scratch, "processes.log")
     log = open(log_path, "w")
     try:
@@ -382,4 +385,4 @@ def run(binary, scratch, log):
 
 
 if __name__ == "__main__":
-    main()
+    run_scenario("screen_reader", run)

@@ -14,15 +14,13 @@ Background portal, and a local sound file as the current program.
 """
 import os
 import plistlib
-import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "a11y"))
-from screen_reader import fail, need, start, start_display, stop_all, wait_for  # noqa: E402
+from screen_reader import fail, need, run_scenario, start, start_display, wait_for  # noqa: E402
 
 MPRIS = "org.mpris.MediaPlayer2.orbitune"
 PORTAL_XML = """
@@ -228,25 +226,5 @@ def run(binary, scratch, log):
     print("PASS: window close with and without a tray")
 
 
-def main():
-    if len(sys.argv) != 2:
-        fail("usage: window_close.py <orbitune binary>")
-    binary = os.path.abspath(sys.argv[1])
-    scratch = tempfile.mkdtemp(prefix="orbitune-close.")
-    log_path = os.path.join(scratch, "processes.log")
-    log = open(log_path, "w")
-    try:
-        run(binary, scratch, log)
-    except BaseException:
-        log.flush()
-        with open(log_path, errors="replace") as f:
-            sys.stderr.write(f.read()[-6000:])
-        raise
-    finally:
-        stop_all()
-        log.close()
-        shutil.rmtree(scratch, ignore_errors=True)
-
-
 if __name__ == "__main__":
-    main()
+    run_scenario("window_close", run)
