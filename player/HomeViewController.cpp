@@ -11,6 +11,7 @@
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
+#include "player/PreviewPicture.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
 #include "store/ProgramEntry.h"
@@ -32,14 +33,21 @@ constexpr int kTrayClickGraceMs = 1000;
 } // namespace
 
 HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
-    : ViewController(parent), m_session(session), m_ui(std::make_unique<Ui::HomeView>())
+    : ViewController(parent), m_session(session), m_ui(std::make_unique<Ui::HomeView>()),
+      m_picture(new PreviewPicture(
+          [this](const QImage &image) { m_ui->previewImageView->setImage(image); }, this))
 {
 }
 
-HomeViewController::HomeViewController(QObject *parent)
-    : ViewController(parent), m_ownSession(std::make_unique<PlaybackSession>()),
-      m_session(m_ownSession.get()), m_ui(std::make_unique<Ui::HomeView>())
+HomeViewController::HomeViewController(QObject *parent) : HomeViewController(nullptr, parent)
 {
+    m_ownSession = std::make_unique<PlaybackSession>();
+    m_session = m_ownSession.get();
+}
+
+void HomeViewController::setPreviewRetryInterval(std::chrono::milliseconds interval)
+{
+    m_picture->setRetryInterval(interval);
 }
 
 QMenu *HomeViewController::statusMenu() const
@@ -136,11 +144,8 @@ void HomeViewController::viewDidLoad()
 
     installShortcuts();
     installEverydayControls();
-    m_previewHeld = true;
-    runAfterFirstFrame(m_window, this, [this] {
-        m_previewHeld = false;
-        refreshPreview(program::image(m_shownProgram));
-    });
+    m_picture->setHeld(true);
+    runAfterFirstFrame(m_window, this, [this] { m_picture->setHeld(false); });
     loadDefaultData();
 }
 
@@ -168,7 +173,7 @@ void HomeViewController::refeshLiveView()
     const QVariantMap live = m_session->currentProgram();
     m_shownProgram = live;
 
-    refreshPreview(program::image(live));
+    m_picture->refresh(program::image(live));
 
     m_ui->titleTextField->setText(program::name(live));
     announce::setName(
@@ -275,58 +280,4 @@ void HomeViewController::addClick(QObject *)
 {
     if (m_makeAdd && !presentedViewController())
         presentViewControllerAsSheet(m_makeAdd());
-}
-
-void HomeViewController::refreshPreview(const QString &imageString)
-{
-    // At start-up the picture is asked for once the window's first frame is
-    // on screen: the request sets up the network (TLS, name lookup), which
-    // the frame does not need.
-    if (m_previewHeld)
-        return;
-    // The picture loads in the background; until it arrives (or if it never
-    // does) the preview stays empty. A reply for a picture that is no longer
-    // the current one is dropped.
-    const QUrl imageUrl(imageString, QUrl::StrictMode);
-    const bool usable =
-        !imageString.isEmpty() && imageUrl.isValid() && !imageUrl.scheme().isEmpty();
-    if (!usable) {
-        ++m_previewGeneration;
-        m_previewUrl = QUrl();
-        m_ui->previewImageView->setImage(QImage());
-    } else if (imageUrl != m_previewUrl || m_previewFailed) {
-        loadPreview(imageUrl);
-    }
-}
-
-void HomeViewController::loadPreview(const QUrl &url)
-{
-    // A picture that failed (or whose load was dropped) is asked again on a
-    // later refresh, but no sooner than the retry interval after a failure.
-    const bool changed = url != m_previewUrl;
-    m_previewUrl = url;
-    const auto failed = m_previewRetryAt.constFind(url);
-    if (failed != m_previewRetryAt.cend() && !failed->hasExpired()) {
-        if (changed) {
-            ++m_previewGeneration;
-            m_ui->previewImageView->setImage(QImage());
-        }
-        m_previewFailed = true;
-        return;
-    }
-    const quint64 generation = ++m_previewGeneration;
-    m_previewFailed = false;
-    m_ui->previewImageView->setImage(QImage());
-    ImageLoader::shared()->load(url, this, [this, generation, url](const QImage &image) {
-        if (generation != m_previewGeneration)
-            return;
-        if (image.isNull()) {
-            m_previewFailed = true;
-            m_previewRetryAt.removeIf([](const auto &entry) { return entry.value().hasExpired(); });
-            m_previewRetryAt.insert(url, QDeadlineTimer(m_previewRetryInterval));
-        } else {
-            m_previewRetryAt.remove(url);
-        }
-        m_ui->previewImageView->setImage(image);
-    });
 }

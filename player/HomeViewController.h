@@ -3,8 +3,6 @@
 #include "platform/ui/ViewController.h"
 #include "session/PlaybackSession.h"
 
-#include <QDeadlineTimer>
-#include <QHash>
 #include <QPointF>
 #include <QPointer>
 #include <QVariantMap>
@@ -14,6 +12,7 @@
 #include <memory>
 
 class MovableWindow;
+class PreviewPicture;
 class PreviewView;
 class QAction;
 class QLabel;
@@ -94,10 +93,7 @@ public:
     std::shared_ptr<MediaItem> playerItem() const { return m_session->playerItem(); }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // How long after a failed preview load the same URL is tried again.
-    void setPreviewRetryInterval(std::chrono::milliseconds interval)
-    {
-        m_previewRetryInterval = interval;
-    }
+    void setPreviewRetryInterval(std::chrono::milliseconds interval);
     // The current program as the last refresh showed it.
     QVariantMap shownProgram() const { return m_shownProgram; }
 
@@ -128,8 +124,6 @@ private:
     void showNowPlaying(const QString &title);
     void setPlayImage(const char *name);
     void buildStatusMenu();
-    void refreshPreview(const QString &imageString);
-    void loadPreview(const QUrl &url);
     void installShortcuts();
     // A window-wide key with an object name tests can find it by.
     void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
@@ -153,12 +147,7 @@ private:
     QPointF m_previewImageViewPoint;
 
     QVariantMap m_shownProgram;
-    QUrl m_previewUrl;
-    quint64 m_previewGeneration = 0;
-    bool m_previewFailed = false;                 // the shown URL's last load gave no picture
-    bool m_previewHeld = false;                   // start-up: asked for after the first frame
-    QHash<QUrl, QDeadlineTimer> m_previewRetryAt; // failed URL -> when to try again
-    std::chrono::milliseconds m_previewRetryInterval{60'000};
+    PreviewPicture *m_picture;
 
     std::function<ViewController *()> m_makeList;
     std::function<ViewController *()> m_makeAdd;
