@@ -3,6 +3,7 @@
 // own showing), the log lines, and the play/delete callbacks.
 #include "manage/ListCell.h"
 #include "support/AccessibilityEvents.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -51,7 +52,7 @@ class ListCellTest : public QObject {
 
     QWidget *window = nullptr;
     ListCell *cell = nullptr;
-    QStringList log;
+    std::unique_ptr<LogRecorder> recorder;
     int mouseCalls = 0;
 
     QWidget *overlay() const { return cell->findChild<QWidget *>(QStringLiteral("listView")); }
@@ -67,9 +68,8 @@ class ListCellTest : public QObject {
 private Q_SLOTS:
     void init()
     {
-        log.clear();
+        recorder = std::make_unique<LogRecorder>();
         mouseCalls = 0;
-        orbitune::log::setSink([this](const QString &line) { log << line; });
         window = new QWidget;
         auto *layout = new QVBoxLayout(window);
         cell = new ListCell;
@@ -81,7 +81,7 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        orbitune::log::setSink({});
+        recorder.reset();
         delete window;
         window = nullptr;
     }
@@ -113,7 +113,7 @@ private Q_SLOTS:
         QVERIFY(!cell->isTrackingPointer());
         enter(cell);
         leave(cell);
-        QVERIFY(log.isEmpty());
+        QVERIFY(recorder->lines.isEmpty());
         QCOMPARE(mouseCalls, 0);
         QVERIFY(overlay()->isHidden());
     }
@@ -129,7 +129,7 @@ private Q_SLOTS:
         QVERIFY(!window->isActiveWindow());
 
         enter(cell);
-        QVERIFY(log.isEmpty());
+        QVERIFY(recorder->lines.isEmpty());
         QCOMPARE(mouseCalls, 0);
         QVERIFY(overlay()->isHidden());
     }
@@ -141,7 +141,7 @@ private Q_SLOTS:
         PaintCounter buttonPaints(cell->listPlayBtn());
 
         enter(cell);
-        QCOMPARE(log, QStringList{QStringLiteral("鼠标进入cell范围:7")});
+        QCOMPARE(recorder->lines, QStringList{QStringLiteral("鼠标进入cell范围:7")});
         QCOMPARE(mouseCalls, 1);
         QVERIFY(overlay()->isVisible());
         // Showing the overlay repaints the row under it; that paint must
@@ -188,16 +188,16 @@ private Q_SLOTS:
         cell->setPlayBlock([&] { played = true; });
         cell->setDelBlock([&] { deleted = true; });
         enter(cell);
-        log.clear();
+        recorder->lines.clear();
         leave(cell);
-        QCOMPARE(log, QStringList{QStringLiteral("鼠标移出cell范围:7")});
+        QCOMPARE(recorder->lines, QStringList{QStringLiteral("鼠标移出cell范围:7")});
         QVERIFY(overlay()->isHidden());
         QCOMPARE(mouseCalls, 1);
         QVERIFY(!played);
         QVERIFY(!deleted);
         // A second leave without an enter says nothing.
         leave(cell);
-        QCOMPARE(log.size(), 1);
+        QCOMPARE(recorder->lines.size(), 1);
     }
 
     void windowLosingFocusEndsTheHover()
@@ -210,7 +210,7 @@ private Q_SLOTS:
         other.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&other));
         QTRY_VERIFY(overlay()->isHidden());
-        QVERIFY(log.contains(QStringLiteral("鼠标移出cell范围:7")));
+        QVERIFY(recorder->lines.contains(QStringLiteral("鼠标移出cell范围:7")));
     }
 
     void buttonsRunTheirCallbacksOnlyWhenSet()
@@ -228,7 +228,7 @@ private Q_SLOTS:
         QTest::mouseClick(cell->listDelBtn(), Qt::LeftButton);
         QCOMPARE(plays, 1);
         QCOMPARE(deletes, 1);
-        QVERIFY(log.isEmpty());
+        QVERIFY(recorder->lines.isEmpty());
     }
 
     void callbackMayReplaceItselfWhileRunning()

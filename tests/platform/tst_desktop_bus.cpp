@@ -124,7 +124,7 @@ class TestDesktopBus : public QObject {
     FakeMediaFactory *media = nullptr;
     FakeImageLoader *images = nullptr;
     HomeViewController *home = nullptr;
-    QStringList &log = fixture.log;
+    QStringList &log() { return fixture.log(); }
 
     void ready() { media->lastItem()->setStatus(MediaItem::StatusReadyToPlay); }
 
@@ -242,7 +242,7 @@ private Q_SLOTS:
         ready();
         media->lastItem()->setNowPlaying(QStringLiteral("One"));
         media->lastItem()->setNowPlaying(QStringLiteral("Two"));
-        QTRY_COMPARE(log.filter(QStringLiteral("notifications unavailable")).size(), 1);
+        QTRY_COMPARE(log().filter(QStringLiteral("notifications unavailable")).size(), 1);
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Playing);
     }
 
@@ -346,7 +346,7 @@ private Q_SLOTS:
         home->playClick();
         home->playClick();
         home->playClick();
-        QCOMPARE(log.filter(QStringLiteral("may suspend while playing")).size(), 1);
+        QCOMPARE(log().filter(QStringLiteral("may suspend while playing")).size(), 1);
         QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
     }
 };

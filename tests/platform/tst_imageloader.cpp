@@ -5,6 +5,7 @@
 
 #include "platform/base/Log.h"
 #include "platform/net/NetworkImageLoader.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -187,7 +188,8 @@ private:
     int m_port = 0;
     LoopProbe m_probe;
     QNetworkAccessManager m_control; // talks to the server's bookkeeping paths
-    QStringList m_log;
+    std::unique_ptr<LogRecorder> m_recorder;
+    QStringList &m_log() { return m_recorder->lines; }
 };
 
 void TestImageLoader::writeImage(const QString &path, QSize size, const char *format)
@@ -241,12 +243,12 @@ void TestImageLoader::initTestCase()
     m_port = line.mid(5).toInt();
     QVERIFY(m_port > 0);
 
-    orbitune::log::setSink([this](const QString &line) { m_log << line; });
+    m_recorder = std::make_unique<LogRecorder>();
 }
 
 void TestImageLoader::cleanupTestCase()
 {
-    orbitune::log::setSink({});
+    m_recorder.reset();
     // The server exits when its stdin closes; kill it by its handle if not.
     m_server.closeWriteChannel();
     if (!m_server.waitForFinished(5000)) {
@@ -257,7 +259,7 @@ void TestImageLoader::cleanupTestCase()
 
 void TestImageLoader::init()
 {
-    m_log.clear();
+    m_log().clear();
     m_probe.start();
 }
 
@@ -409,8 +411,8 @@ void TestImageLoader::hostileServersEndWithNullInTime()
     QCOMPARE(outcome.calls, 1);
     QCOMPARE(loader.transfersInFlight(), 0);
     QCOMPARE(loader.pendingRequests(), 0);
-    QCOMPARE(m_log.size(), 1);
-    QVERIFY2(m_log.first().contains(reason), qPrintable(m_log.first()));
+    QCOMPARE(m_log().size(), 1);
+    QVERIFY2(m_log().first().contains(reason), qPrintable(m_log().first()));
     // Only the first few megabytes of a huge body are ever held.
     QVERIFY2(
         m_probe.rssGrowth() < 48 * 1024 * 1024,
@@ -501,7 +503,7 @@ void TestImageLoader::failuresAreRememberedBriefly()
     QTRY_VERIFY(second.done());
     QVERIFY(first.image.isNull() && second.image.isNull());
     QCOMPARE(requestCount(path), 1);
-    QCOMPARE(m_log.size(), 1);
+    QCOMPARE(m_log().size(), 1);
 
     QTest::qWait(700); // let the memory of the failure lapse
     loader.load(url(path), this, third.sink());
@@ -550,7 +552,7 @@ void TestImageLoader::boundsTransfersAndDropsAbandonedRequests()
     QTRY_VERIFY_WITH_TIMEOUT((serverStats(&active, &max), active == 0), 5000);
     QCOMPARE(max, 6);
     QCOMPARE(calls, 0);
-    QVERIFY(m_log.isEmpty()); // abandoning is not a failure
+    QVERIFY(m_log().isEmpty()); // abandoning is not a failure
 }
 
 void TestImageLoader::completionNeverOutlivesItsContext()
@@ -705,7 +707,7 @@ void TestImageLoader::loadsFileUrlsOffTheMainThread()
     QVERIFY(folder.image.isNull());
     QVERIFY(text.image.isNull());
     QVERIFY2(!loader.hasNetworkManager(), "files need no network");
-    QVERIFY(m_log.join('\n').contains("too large"));
+    QVERIFY(m_log().join('\n').contains("too large"));
 }
 
 void TestImageLoader::decodeGuardsAgainstBombs()

@@ -4,6 +4,7 @@
 #include "PrivateSessionBus.h"
 #include "support/FakeImageLoader.h"
 #include "support/FakeMedia.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "player/HomeViewController.h"
@@ -428,8 +429,7 @@ void TestMpris::stopReleasesTheName()
 
 void TestMpris::unreachableBusFailsQuietly()
 {
-    QStringList lines;
-    orbitune::log::setSink([&lines](const QString &line) { lines << line; });
+    auto log = std::make_unique<LogRecorder>();
     QDBusConnection dead = QDBusConnection::connectToBus(
         QStringLiteral("unix:path=/nonexistent/orbitune-bus"), QStringLiteral("dead"));
     {
@@ -441,7 +441,8 @@ void TestMpris::unreachableBusFailsQuietly()
         QCOMPARE(service.playbackStatus(), MprisService::PlaybackStatus::Playing);
         service.stop();
     }
-    orbitune::log::setSink({});
+    const QStringList lines = log->lines;
+    log.reset();
     QDBusConnection::disconnectFromBus(QStringLiteral("dead"));
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines[0].startsWith(QStringLiteral("MPRIS: no D-Bus session bus")),

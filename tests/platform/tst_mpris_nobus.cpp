@@ -1,6 +1,7 @@
 // Without any session bus (a headless session, a container) the service must
 // say so once and leave the application running.
 
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -17,8 +18,8 @@ private Q_SLOTS:
     void startFailsWithOneLogLine()
     {
         QVERIFY(qgetenv("DBUS_SESSION_BUS_ADDRESS").contains("nonexistent"));
-        QStringList lines;
-        orbitune::log::setSink([&lines](const QString &line) { lines << line; });
+        LogRecorder log;
+        const QStringList &lines = log.lines;
 
         auto *service = new MprisService;
         QSignalSpy play(service, &MprisService::playRequested);
@@ -34,7 +35,6 @@ private Q_SLOTS:
         QCOMPARE(service->metadata().value("xesam:title").toString(), QStringLiteral("Title"));
         delete service;
 
-        orbitune::log::setSink({});
         QCOMPARE(play.count(), 0);
         QCOMPARE(lines.size(), 1);
         QVERIFY2(lines[0].startsWith(QStringLiteral("MPRIS: no D-Bus session bus")),

@@ -37,7 +37,7 @@ class PlaybackTest : public QObject {
     FakeMediaFactory *media = nullptr;
     FakeImageLoader *images = nullptr;
     HomeViewController *home = nullptr;
-    QStringList &log = fixture.log;
+    QStringList &log() { return fixture.log(); }
 
     QString title() const { return home->titleTextField()->text(); }
     QString buttonImage() const { return home->playBtn()->property("imageName").toString(); }
@@ -84,7 +84,7 @@ private Q_SLOTS:
         QCOMPARE(title(), name);
         QVERIFY(turning());
         QCOMPARE(home->playbackState(), State::Playing);
-        QVERIFY(log.contains(QStringLiteral("AVPlayerItemStatusReadyToPlay")));
+        QVERIFY(log().contains(QStringLiteral("AVPlayerItemStatusReadyToPlay")));
 
         home->playClick();
         QCOMPARE(buttonImage(), QStringLiteral("play"));

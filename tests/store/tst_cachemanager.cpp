@@ -2,6 +2,7 @@
 // list changes, and what happens to files it cannot fully read.
 
 #include "StoreTestUtil.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -84,13 +85,13 @@ class TestCacheManager : public QObject {
     Q_OBJECT
 
 private:
-    QStringList m_log;
+    std::unique_ptr<LogRecorder> m_recorder;
 
 private Q_SLOTS:
     void initTestCase()
     {
         std::signal(SIGXFSZ, SIG_IGN);
-        orbitune::log::setSink([this](const QString &line) { m_log.append(line); });
+        m_recorder = std::make_unique<LogRecorder>();
     }
 
     void init()
@@ -101,7 +102,7 @@ private Q_SLOTS:
         dir.removeRecursively();
         QDir().mkpath(dataDir());
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("store/default.plist")));
-        m_log.clear();
+        m_recorder->lines.clear();
     }
 
     void firstStartCreatesEmptyFileThenSeedsDefaultsInOrder()
@@ -110,7 +111,7 @@ private Q_SLOTS:
         QCOMPARE(store()->getDataPath(), dataFile());
         QVERIFY(QFile::exists(dataFile()));
         QCOMPARE(QFileInfo(dataFile()).size(), 0);
-        QVERIFY(m_log.contains(QStringLiteral("filePath:") + dataFile()));
+        QVERIFY(m_recorder->lines.contains(QStringLiteral("filePath:") + dataFile()));
         QVERIFY(store()->getData().isEmpty());
         QVERIFY(store()->getLiveData().isEmpty());
 
@@ -283,7 +284,7 @@ private Q_SLOTS:
         QCOMPARE(aside.size(), 1);
         QVERIFY(readAll(dataDir() + QLatin1Char('/') + aside.first()) == bytes);
         QCOMPARE(store()->getData(), QVariantList{kMine});
-        QVERIFY(std::any_of(m_log.cbegin(), m_log.cend(),
+        QVERIFY(std::any_of(m_recorder->lines.cbegin(), m_recorder->lines.cend(),
                             [&](const QString &l) { return l.contains(aside.first()); }));
 
         // The new file is ours; later changes keep nothing more aside.

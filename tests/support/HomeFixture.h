@@ -2,6 +2,7 @@
 
 #include "support/FakeImageLoader.h"
 #include "support/FakeMedia.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Log.h"
@@ -21,7 +22,8 @@ struct HomeFixture {
     std::unique_ptr<FakeMediaFactory> media;
     std::unique_ptr<FakeImageLoader> images;
     std::unique_ptr<HomeViewController> home;
-    QStringList log;
+    std::unique_ptr<LogRecorder> recorder;
+    QStringList &log() { return recorder->lines; }
 
     void start(bool shown)
     {
@@ -30,8 +32,7 @@ struct HomeFixture {
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
         media = std::make_unique<FakeMediaFactory>();
         images = std::make_unique<FakeImageLoader>();
-        log.clear();
-        orbitune::log::setSink([this](const QString &line) { log << line; });
+        recorder = std::make_unique<LogRecorder>();
         home = std::make_unique<HomeViewController>();
         if (shown)
             home->view()->show();
@@ -41,7 +42,7 @@ struct HomeFixture {
 
     void finish()
     {
-        orbitune::log::setSink({});
+        recorder.reset();
         home.reset();
         images.reset();
         media.reset();

@@ -22,7 +22,7 @@ private:
 // current function when another part runs it. Use at the top of init().
 #define ORBITUNE_SKIP_IF_RUN_ELSEWHERE()                                                           \
     do {                                                                                           \
-        if (qEnvironmentVariable("ORBITUNE_SKIP_FUNCTIONS")                                       \
+        if (qEnvironmentVariable("ORBITUNE_SKIP_FUNCTIONS")                                        \
                 .split(QLatin1Char(','))                                                           \
                 .contains(QLatin1String(QTest::currentTestFunction())))                            \
             QSKIP("run by another part of this test");                                             \
