@@ -37,6 +37,24 @@ int mountStatus(quint16 port, const QString &mount)
     return parts.size() > 1 ? parts.at(1).toInt() : 0;
 }
 
+// The body of a short answer to a GET for path.
+QByteArray fetch(quint16 port, const QString &path)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(2000))
+        return {};
+    socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
+    QByteArray answer;
+    QDeadlineTimer deadline(5000);
+    while (socket.state() == QAbstractSocket::ConnectedState &&
+           socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    answer += socket.readAll();
+    const qsizetype body = answer.indexOf("\r\n\r\n");
+    return body < 0 ? QByteArray() : answer.mid(body + 4);
+}
+
 } // namespace
 
 StreamServers::StreamServers()
@@ -254,6 +272,16 @@ QUrl StreamServers::icecastUrl(const QString &mount) const
 QUrl StreamServers::httpUrl(const QString &pathAndQuery) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(pathAndQuery));
+}
+
+bool StreamServers::setStation(const QString &mode)
+{
+    return fetch(m_httpPort, QStringLiteral("/station/set?mode=") + mode) == "ok";
+}
+
+int StreamServers::stationHits() const
+{
+    return fetch(m_httpPort, QStringLiteral("/station/hits")).toInt();
 }
 
 QUrl StreamServers::refusedUrl() const

@@ -45,9 +45,16 @@ public:
     // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped) /ua.mp3 (logs
     // "User-Agent|Icy-MetaData" of each request to dir()/requests.log)
     // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)
-    // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms).
+    // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms)
+    // /station (see setStation()) /hop/N/PATH (N redirects, then /PATH).
     // Query strings are ignored by the server.
     QUrl httpUrl(const QString &pathAndQuery) const;
+    // What /station answers from now on: "http" or "icy" (the tone with an
+    // HTTP or a Shoutcast "ICY 200 OK" status line), "down" (503) or "page"
+    // (an offline page with 200). Streams under way end at each change.
+    bool setStation(const QString &mode);
+    // How many requests /station has had.
+    int stationHits() const;
     // A loopback URL nothing listens on.
     QUrl refusedUrl() const;
     // The title /icy.mp3 sends (in Latin-1 on the wire).

@@ -2,7 +2,8 @@
 """Loopback HTTP server for the media tests.
 
 Serves playlists (with right and wrong content types), an HLS stream, an ICY
-stream with titles, a chained Ogg stream and broken responses. Media files are
+stream with titles, a chained Ogg stream, broken responses and a station that
+tests switch on and off (/station). Media files are
 made with gst-launch-1.0 into --dir at start-up. Prints "READY <port>" once it
 listens on 127.0.0.1 and dies with its parent.
 
@@ -118,6 +119,18 @@ class Handler(BaseHTTPRequestHandler):
             return self.send(200, "audio/x-mpegurl", self.server.huge)
         if path == "/404":
             return self.send(404, "text/html", b"<html><body>404</body></html>")
+        if path == "/station/set":
+            return self.set_station()
+        if path == "/station/hits":
+            return self.send(200, "text/plain", str(self.server.station["hits"]).encode())
+        if path == "/station":
+            return self.station()
+        if path.startswith("/hop/"):
+            # /hop/N/rest redirects N times before it reaches /rest, as a
+            # station behind a CDN or an http-to-https move does.
+            _, _, n, rest = path.split("/", 3)
+            target = "/hop/%d/%s" % (int(n) - 1, rest) if int(n) > 1 else "/" + rest
+            return self.send(302, "text/html", b"", {"Location": self.base() + target})
         if path == "/redirect":
             return self.send(302, "text/html", b"", {"Location": mp3})
         if path in ("/loop/a", "/loop/b"):
@@ -173,6 +186,45 @@ class Handler(BaseHTTPRequestHandler):
                 return self.send(200, ctype, open(full, "rb").read())
         return self.send(404, "text/plain", b"not found")
 
+    def set_station(self):
+        """/station/set?mode=MODE: what /station answers from now on. "http"
+        and "icy" stream the tone with an HTTP or a Shoutcast ("ICY 200 OK")
+        status line, "down" answers 503, "page" an offline page with 200.
+        Streams under way end when the mode changes."""
+        query = urllib.parse.parse_qs(self.path.partition("?")[2])
+        station = self.server.station
+        with self.server.lock:
+            station["mode"] = query.get("mode", ["down"])[0]
+            station["generation"] += 1
+        return self.send(200, "text/plain", b"ok")
+
+    def station(self):
+        station = self.server.station
+        with self.server.lock:
+            station["hits"] += 1
+            mode, generation = station["mode"], station["generation"]
+        if mode == "down":
+            return self.send(503, "text/html", b"<html><body>Off air</body></html>")
+        if mode == "page":
+            return self.send(200, "text/html; charset=utf-8",
+                             b"<!DOCTYPE html><html><body>We are offline</body></html>\n")
+        head = "ICY 200 OK" if mode == "icy" else "HTTP/1.0 200 OK"
+        self.wfile.write(("%s\r\nContent-Type: audio/mpeg\r\nicy-name: Fixture Station\r\n\r\n"
+                          % head).encode())
+        data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
+
+        def chunks():
+            while station["generation"] == generation and not self.server.stopping:
+                for i in range(0, len(data), 4096):
+                    yield data[i:i + 4096]
+                    if station["generation"] != generation:
+                        return
+        try:
+            # A short burst: a listener has little left to play once it ends.
+            self.paced(chunks(), 16000, burst=8192)
+        except OSError:
+            pass
+
     def stall(self, ctype):
         self.send_response(200)
         self.send_header("Content-Type", ctype)
@@ -195,13 +247,13 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
 
-    def paced(self, chunks, rate):
-        """Writes chunks at about `rate` bytes a second after a 64 KB burst."""
+    def paced(self, chunks, rate, burst=65536):
+        """Writes chunks at about `rate` bytes a second after a burst."""
         sent, started = 0, time.monotonic()
         for chunk in chunks:
             self.wfile.write(chunk)
             sent += len(chunk)
-            ahead = (sent - 65536) / rate - (time.monotonic() - started)
+            ahead = (sent - burst) / rate - (time.monotonic() - started)
             if ahead > 0:
                 time.sleep(ahead)
 
@@ -345,6 +397,8 @@ def main():
     server.daemon_threads = True
     server.cfg = cfg
     server.stopping = False
+    server.lock = threading.Lock()
+    server.station = {"mode": "down", "generation": 0, "hits": 0}
     lines = ["#EXTM3U", cfg.mp3]
     lines += ["#EXTINF:-1,Filler %d\n%s/404?n=%d" % (i, "http://127.0.0.1:9", i)
               for i in range(50000)]
