@@ -35,6 +35,17 @@ GstMediaPlayer::Options quickOptions()
     return options;
 }
 
+// Long waits between full attempts, watched by quick probes, at real time.
+GstMediaPlayer::Options patientOptions()
+{
+    GstMediaPlayer::Options options;
+    options.reconnectDelaysMs = {};
+    options.reconnectRepeatMs = 60000;
+    options.probeIntervalMs = 200;
+    options.timeScale = 1;
+    return options;
+}
+
 struct Opened {
     std::shared_ptr<MediaItem> item;
     std::unique_ptr<GstMediaPlayer> player;
@@ -76,6 +87,8 @@ private Q_SLOTS:
     void chainedOggKeepsPlayingAcrossTitles();
     void droppedStreamReconnects();
     void droppedStreamBacksOffUntilTheBudgetIsSpent();
+    void probeHearsAStationBehindRedirectsOrIcy_data();
+    void probeHearsAStationBehindRedirectsOrIcy();
     void pauseDuringReconnectStopsTrying();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
@@ -85,6 +98,12 @@ private Q_SLOTS:
     void manySwitchesLeakNoFdsOrThreads();
 
 private:
+    void clearLog();
+    // The log lines so far that contain text, with when each was written.
+    QList<std::pair<qint64, QString>> logged(const QString &text);
+    // The pauses of the "reconnecting in" lines so far, in order.
+    QList<int> reconnectPauses();
+
     StreamServers *m_servers = nullptr;
     AudioSession *m_audio = nullptr;
     LevelMeter *m_meter = nullptr;
@@ -116,6 +135,34 @@ void TestGstMediaPlayer::cleanupTestCase()
     delete m_meter;
     delete m_servers;
     delete m_audio;
+}
+
+void TestGstMediaPlayer::clearLog()
+{
+    QMutexLocker lock(&m_logMutex);
+    m_log.clear();
+    m_logTimes.clear();
+}
+
+QList<std::pair<qint64, QString>> TestGstMediaPlayer::logged(const QString &text)
+{
+    QMutexLocker lock(&m_logMutex);
+    QList<std::pair<qint64, QString>> lines;
+    for (int i = 0; i < m_log.size(); ++i) {
+        if (m_log.at(i).contains(text))
+            lines.append({m_logTimes.at(i), m_log.at(i)});
+    }
+    return lines;
+}
+
+QList<int> TestGstMediaPlayer::reconnectPauses()
+{
+    QList<int> pauses;
+    for (const auto &line : logged(QStringLiteral("reconnecting in ")))
+        pauses << line.second.section(QStringLiteral("reconnecting in "), 1)
+                      .section(' ', 0, 0)
+                      .toInt();
+    return pauses;
 }
 
 void TestGstMediaPlayer::liveStreamsPlayAndPause_data()
@@ -499,6 +546,44 @@ void TestGstMediaPlayer::droppedStreamBacksOffUntilTheBudgetIsSpent()
                                 .arg(i)
                                 .arg(times.at(i) - times.at(i - 1))
                                 .arg(delays.at(i - 1))));
+}
+
+void TestGstMediaPlayer::probeHearsAStationBehindRedirectsOrIcy_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("mode");
+    QTest::newRow("three redirects") << QStringLiteral("/hop/3/station") << QStringLiteral("http");
+    QTest::newRow("ICY status line") << QStringLiteral("/station") << QStringLiteral("icy");
+    QTest::newRow("ICY behind a redirect")
+        << QStringLiteral("/hop/1/station") << QStringLiteral("icy");
+}
+
+void TestGstMediaPlayer::probeHearsAStationBehindRedirectsOrIcy()
+{
+    // Stations move (http to https, CDN hops) and old Shoutcast servers
+    // answer "ICY 200 OK": the probe has to hear them as well as the player.
+    QFETCH(QString, path);
+    QFETCH(QString, mode);
+    QVERIFY(m_servers->setStation(mode));
+    auto o = open(m_servers->httpUrl(path), patientOptions());
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    clearLog();
+
+    QVERIFY(m_servers->setStation(QStringLiteral("down")));
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+    const int hits = m_servers->stationHits();
+    QTRY_VERIFY_WITH_TIMEOUT(m_servers->stationHits() >= hits + 2, 5000); // probes find it off air
+    QVERIFY(o.item->isReconnecting());
+    QVERIFY(m_servers->setStation(mode));
+    // The next full attempt is a minute away; the probe finds it first.
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 4000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+    QCOMPARE(logged(QStringLiteral("stream answers again")).size(), 1);
+    o.player.reset();
+    QVERIFY(m_servers->setStation(QStringLiteral("down")));
 }
 
 void TestGstMediaPlayer::pauseDuringReconnectStopsTrying()
