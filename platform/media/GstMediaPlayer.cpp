@@ -58,14 +58,7 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     });
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { openStream(m_streamUrl); });
-    connect(&m_probe, &StreamProbe::answering, this, [this] {
-        if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
-            NSLog("stream answers again: %@", m_streamUrl.toString());
-            m_reconnectTimer.stop();
-            m_probe.stop();
-            openStream(m_streamUrl);
-        }
-    });
+    connect(&m_probe, &StreamProbe::answering, this, &GstMediaPlayer::onProbeAnswered);
     start();
 }
 

@@ -85,6 +85,7 @@ private:
     void onPrerolled();
     void onOpenFailed(const QString &error);
     void onDropped(const QString &error);
+    void onProbeAnswered();
     void onEndOfStream();
     int nextReconnectDelayMs() const;
     int scaled(int ms) const;

@@ -35,6 +35,16 @@ void GstMediaPlayer::onDropped(const QString &error)
     m_item->setReconnecting(true);
 }
 
+void GstMediaPlayer::onProbeAnswered()
+{
+    if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
+        NSLog("stream answers again: %@", m_streamUrl.toString());
+        m_reconnectTimer.stop();
+        m_probe.stop();
+        openStream(m_streamUrl);
+    }
+}
+
 void GstMediaPlayer::reconnectNow(ReconnectReason reason)
 {
     const bool resumed = reason == ReconnectReason::Resumed;
