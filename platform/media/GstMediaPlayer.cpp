@@ -136,6 +136,7 @@ void GstMediaPlayer::start()
 void GstMediaPlayer::openStream(const QUrl &url)
 {
     m_probe.stop();
+    m_probeLedAttempt = false;
     teardownPipeline();
     m_streamUrl = url;
     QString error;
@@ -184,6 +185,7 @@ void GstMediaPlayer::teardownPipeline()
 void GstMediaPlayer::onPrerolled()
 {
     m_watchdog.stop();
+    m_probeLedAttempt = false;
     if (m_speculative) {
         // Decoded audio: whatever the resolver would say, this is the stream.
         m_speculative = false;

@@ -116,6 +116,10 @@ private:
     QUrl m_heldCandidate;
     std::optional<QString> m_heldFailure;
     int m_reconnectAttempts = 0;
+    // The attempt under way was asked for by the probe, cutting short a wait
+    // that had this long left.
+    bool m_probeLedAttempt = false;
+    int m_probeCutWaitMs = 0;
     QElapsedTimer m_outage; // since the drop that started the reconnects
     QUrl m_streamUrl;
 

@@ -5,6 +5,8 @@
 
 #include "platform/base/Log.h"
 
+#include <utility>
+
 int GstMediaPlayer::nextReconnectDelayMs() const
 {
     const QList<int> &delays = m_options.reconnectDelaysMs;
@@ -14,35 +16,43 @@ int GstMediaPlayer::nextReconnectDelayMs() const
 
 void GstMediaPlayer::onDropped(const QString &error)
 {
+    // An attempt the probe asked for that failed all the same: the station
+    // answers but serves no audio (an "offline" page, say). Its answers mean
+    // nothing for the rest of the wait it cut short, which goes on unprobed
+    // until the attempt that was due.
+    const bool probeMisled = std::exchange(m_probeLedAttempt, false);
     teardownPipeline();
     if (!m_outage.isValid())
         m_outage.start();
-    const int delay = nextReconnectDelayMs();
+    const int delay = probeMisled ? m_probeCutWaitMs : nextReconnectDelayMs();
     if (m_outage.elapsed() + delay > scaled(m_options.reconnectBudgetMs)) {
         // Reported as a failure while still reconnecting: the item never
         // looks ready in between.
         fail(error);
         return;
     }
-    ++m_reconnectAttempts;
+    if (!probeMisled)
+        ++m_reconnectAttempts;
     NSLog("stream dropped (%@), reconnecting in %ld ms", error, delay);
     m_phase = Phase::Reconnecting;
     m_reconnectTimer.start(delay);
     // Long waits are watched by cheap probes, so a station that comes back
     // is heard within a probe interval rather than a full wait.
-    if (delay > scaled(m_options.probeIntervalMs))
+    if (!probeMisled && delay > scaled(m_options.probeIntervalMs))
         m_probe.start(m_streamUrl, scaled(m_options.probeIntervalMs));
     m_item->setReconnecting(true);
 }
 
 void GstMediaPlayer::onProbeAnswered()
 {
-    if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
-        NSLog("stream answers again: %@", m_streamUrl.toString());
-        m_reconnectTimer.stop();
-        m_probe.stop();
-        openStream(m_streamUrl);
-    }
+    if (m_phase != Phase::Reconnecting || !m_reconnectTimer.isActive())
+        return;
+    NSLog("stream answers again: %@", m_streamUrl.toString());
+    const int waitLeft = m_reconnectTimer.remainingTime();
+    m_reconnectTimer.stop();
+    openStream(m_streamUrl);
+    m_probeLedAttempt = true;
+    m_probeCutWaitMs = waitLeft;
 }
 
 void GstMediaPlayer::reconnectNow(ReconnectReason reason)

@@ -89,6 +89,7 @@ private Q_SLOTS:
     void droppedStreamBacksOffUntilTheBudgetIsSpent();
     void probeHearsAStationBehindRedirectsOrIcy_data();
     void probeHearsAStationBehindRedirectsOrIcy();
+    void probeIsNotTrustedAgainWhenItsAnswerDidNotPlay();
     void pauseDuringReconnectStopsTrying();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
@@ -582,6 +583,36 @@ void TestGstMediaPlayer::probeHearsAStationBehindRedirectsOrIcy()
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     QCOMPARE(logged(QStringLiteral("stream answers again")).size(), 1);
+    o.player.reset();
+    QVERIFY(m_servers->setStation(QStringLiteral("down")));
+}
+
+void TestGstMediaPlayer::probeIsNotTrustedAgainWhenItsAnswerDidNotPlay()
+{
+    // Off air, the station serves an "offline" page with 200: the probe says
+    // it answers, but the attempt that follows finds no audio. The rest of
+    // that wait goes by without probes, then the full attempt comes as due.
+    QVERIFY(m_servers->setStation(QStringLiteral("http")));
+    GstMediaPlayer::Options options = patientOptions();
+    options.reconnectRepeatMs = 1500;
+    options.probeIntervalMs = 100;
+    auto o = open(m_servers->httpUrl("/station"), options);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    clearLog();
+    QVERIFY(m_servers->setStation(QStringLiteral("page")));
+    // The drop, the attempt the probe asked for, the full attempt.
+    QTRY_VERIFY_WITH_TIMEOUT(reconnectPauses().size() >= 3, 8000);
+    const auto waits = logged(QStringLiteral("reconnecting in "));
+    const auto answers = logged(QStringLiteral("stream answers again"));
+    QVERIFY(!answers.isEmpty());
+    const qint64 fullAttempt = waits.at(2).first;
+    QVERIFY2(
+        answers.size() == 1 || answers.at(1).first >= fullAttempt,
+        qPrintable(QStringLiteral("%1 probe answers before the full attempt").arg(answers.size())));
+    QVERIFY2(fullAttempt - waits.at(0).first >= 1350,
+             qPrintable(QString::number(fullAttempt - waits.at(0).first)));
+    QVERIFY(o.item->isReconnecting());
     o.player.reset();
     QVERIFY(m_servers->setStation(QStringLiteral("down")));
 }
