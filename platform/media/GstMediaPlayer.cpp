@@ -58,6 +58,12 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     });
     m_reconnectTimer.setSingleShot(true);
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { openStream(m_streamUrl); });
+    m_steadyTimer.setSingleShot(true);
+    connect(&m_steadyTimer, &QTimer::timeout, this, [this] {
+        NSLog("stream steady again, the next drop has the whole budget: %@",
+              m_streamUrl.toString());
+        resetBackoff();
+    });
     connect(&m_probe, &StreamProbe::answering, this, &GstMediaPlayer::onProbeAnswered);
     start();
 }
@@ -176,6 +182,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
 void GstMediaPlayer::teardownPipeline()
 {
     m_watchdog.stop();
+    m_steadyTimer.stop();
     m_pump.reset(); // flushes the bus: nothing of this pipeline is delivered any more
     m_pipeline.reset();
     m_buffering = false;
@@ -199,8 +206,11 @@ void GstMediaPlayer::onPrerolled()
     m_phase = Phase::Ready;
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
-        m_reconnectAttempts = 0;
-        m_outage.invalidate(); // the next drop has the whole budget again
+        // The back-off goes on until the sound has held for a while: a
+        // station that accepts, plays a moment and drops again must not be
+        // retried every second for ever.
+        if (m_outage.isValid() && m_wantPlaying)
+            m_steadyTimer.start(scaled(m_options.reconnectSteadyMs));
         NSLog("stream reopened: %@", m_streamUrl.toString());
         m_item->setReconnecting(false);
         if (!self)
@@ -347,7 +357,11 @@ void GstMediaPlayer::play()
 {
     m_wantPlaying = true;
     switch (m_phase) {
-    case Phase::Ready: applyTargetState(); break;
+    case Phase::Ready:
+        if (m_outage.isValid() && !m_steadyTimer.isActive())
+            m_steadyTimer.start(scaled(m_options.reconnectSteadyMs)); // reopened while paused
+        applyTargetState();
+        break;
     case Phase::Released:
         // The connection was let go on pause; open the same stream again.
         m_phase = Phase::Reconnecting;
@@ -364,12 +378,12 @@ void GstMediaPlayer::pause()
         // Nobody is listening any more: stop trying. play() opens it again.
         m_reconnectTimer.stop();
         m_probe.stop();
-        m_reconnectAttempts = 0;
-        m_outage.invalidate();
+        resetBackoff();
         releaseConnection();
         m_item->setReconnecting(false);
         return;
     }
+    resetBackoff(); // play() later starts afresh
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
     // A live network stream cannot be resumed where it stopped; holding the

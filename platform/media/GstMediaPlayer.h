@@ -34,6 +34,10 @@ public:
         QList<int> reconnectDelaysMs = {1000, 2000, 4000, 8000};
         int reconnectRepeatMs = 10000;
         int reconnectBudgetMs = 10 * 60 * 1000;
+        // A reopened stream earns the whole budget and the first, shortest
+        // pause back only after this long of steady sound; a station that
+        // drops again sooner keeps its growing pauses.
+        int reconnectSteadyMs = 30000;
         // While waiting reconnectRepeatMs, how often an HTTP stream is asked
         // whether it answers again (a full attempt follows at once if so).
         int probeIntervalMs = 2000;
@@ -88,6 +92,7 @@ private:
     void onProbeAnswered();
     void onEndOfStream();
     int nextReconnectDelayMs() const;
+    void resetBackoff();
     int scaled(int ms) const;
     void fail(const QString &error);
     void applyTargetState();
@@ -128,6 +133,7 @@ private:
     std::unique_ptr<PlaylistResolver> m_resolver;
     QTimer m_watchdog;
     QTimer m_reconnectTimer;
+    QTimer m_steadyTimer; // from a reopen to the back-off's reset
     StreamProbe m_probe;
 };
 

@@ -14,6 +14,13 @@ int GstMediaPlayer::nextReconnectDelayMs() const
                                                       : m_options.reconnectRepeatMs);
 }
 
+void GstMediaPlayer::resetBackoff()
+{
+    m_steadyTimer.stop();
+    m_reconnectAttempts = 0;
+    m_outage.invalidate();
+}
+
 void GstMediaPlayer::onDropped(const QString &error)
 {
     // An attempt the probe asked for that failed all the same: the station

@@ -11,6 +11,8 @@
 #include <QMutex>
 #include <QtTest>
 
+#include <algorithm>
+
 namespace {
 
 int countEntries(const char *dir)
@@ -32,6 +34,7 @@ GstMediaPlayer::Options quickOptions()
     GstMediaPlayer::Options options;
     options.openTimeoutMs = 5000;
     options.reconnectDelaysMs = {200, 400, 800};
+    options.reconnectSteadyMs = 1000;
     return options;
 }
 
@@ -90,6 +93,7 @@ private Q_SLOTS:
     void probeHearsAStationBehindRedirectsOrIcy_data();
     void probeHearsAStationBehindRedirectsOrIcy();
     void probeIsNotTrustedAgainWhenItsAnswerDidNotPlay();
+    void flappingStationBacksOffUntilItStaysUp();
     void pauseDuringReconnectStopsTrying();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
@@ -443,6 +447,7 @@ void TestGstMediaPlayer::droppedStreamReconnects()
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
 
+    clearLog();
     m_servers->stopSource(mount);
     QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
     QVERIFY(m_servers->startSource(mount));
@@ -452,13 +457,10 @@ void TestGstMediaPlayer::droppedStreamReconnects()
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     QCOMPARE(status.count(), 1);
 
-    // Once back, the next outage has the whole budget and starts at the
-    // first, shortest pause again.
-    {
-        QMutexLocker lock(&m_logMutex);
-        m_log.clear();
-        m_logTimes.clear();
-    }
+    // Once back and steady, the next outage has the whole budget and starts
+    // at the first, shortest pause again.
+    QTRY_VERIFY_WITH_TIMEOUT(!logged(QStringLiteral("stream steady")).isEmpty(), 5000);
+    clearLog();
     m_servers->stopSource(mount);
     QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
     {
@@ -615,6 +617,53 @@ void TestGstMediaPlayer::probeIsNotTrustedAgainWhenItsAnswerDidNotPlay()
     QVERIFY(o.item->isReconnecting());
     o.player.reset();
     QVERIFY(m_servers->setStation(QStringLiteral("down")));
+}
+
+void TestGstMediaPlayer::flappingStationBacksOffUntilItStaysUp()
+{
+    GstMediaPlayer::Options options;
+    options.timeScale = 1;
+    options.reconnectDelaysMs = {100, 200, 400};
+    options.reconnectRepeatMs = 400;
+    QVERIFY(m_servers->setStation(QStringLiteral("http")));
+    auto o = open(m_servers->httpUrl("/station"), options);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    clearLog();
+    // Back for a moment each time, then gone again: the pauses keep growing.
+    for (int i = 0; i < 3; ++i) {
+        QVERIFY(m_servers->setStation(QStringLiteral("down")));
+        QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 5000);
+        QVERIFY(m_servers->setStation(QStringLiteral("http")));
+        QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 5000);
+    }
+    const QList<int> pauses = reconnectPauses();
+    QVERIFY2(pauses.size() >= 3 && std::is_sorted(pauses.begin(), pauses.end()) &&
+                 pauses.last() > pauses.first(),
+             qPrintable(QStringLiteral("pauses %1 .. %2").arg(pauses.value(0)).arg(pauses.last())));
+    o.player.reset();
+
+    // Steady sound earns the whole budget and the shortest pause back.
+    options.reconnectBudgetMs = 1500;
+    options.reconnectSteadyMs = 1500;
+    auto s = open(m_servers->httpUrl("/station"), options);
+    QTRY_COMPARE_WITH_TIMEOUT(s.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    s.player->play();
+    QVERIFY(m_servers->setStation(QStringLiteral("down")));
+    QTRY_VERIFY_WITH_TIMEOUT(s.item->isReconnecting(), 5000);
+    QVERIFY(m_servers->setStation(QStringLiteral("http")));
+    QTRY_VERIFY_WITH_TIMEOUT(!logged(QStringLiteral("stream steady")).isEmpty(), 8000);
+    QVERIFY(!s.item->isReconnecting());
+    clearLog();
+    QVERIFY(m_servers->setStation(QStringLiteral("down")));
+    QTRY_COMPARE_WITH_TIMEOUT(s.item->status(), MediaItem::StatusFailed, 10000);
+    const auto waits = logged(QStringLiteral("reconnecting in "));
+    QVERIFY(!waits.isEmpty());
+    QVERIFY2(waits.first().second.endsWith(QStringLiteral("in 100 ms")),
+             qPrintable(waits.first().second));
+    const qint64 failedAfter =
+        logged(QStringLiteral("stream failed")).value(0).first - waits.first().first;
+    QVERIFY2(failedAfter >= 900, qPrintable(QString::number(failedAfter)));
 }
 
 void TestGstMediaPlayer::pauseDuringReconnectStopsTrying()
