@@ -685,6 +685,8 @@ void TestGstMediaPlayer::pauseDuringReconnectStopsTrying()
     QVERIFY(!reconnecting.wait(1500));
     QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Released);
     QVERIFY(m_meter->recentRms(300) < 0.002);
+    // No connection is held for nobody.
+    QVERIFY(o.player->pipelineElements().isEmpty());
     // ...until play.
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 8000);
