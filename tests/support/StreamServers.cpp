@@ -20,21 +20,35 @@ QString supportDir()
            QStringLiteral("/tests/support");
 }
 
-// The status line Icecast answers a GET for mount with.
-int mountStatus(quint16 port, const QString &mount)
+// The status line Icecast answers a GET for mount with. Icecast sends 200 as
+// soon as a source has connected, before any audio; with audioBytes, a 200
+// counts only once that much of the stream has arrived (0 otherwise).
+int mountStatus(quint16 port, const QString &mount, qsizetype audioBytes = 0)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
     if (!socket.waitForConnected(500))
         return 0;
     socket.write("GET " + mount.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
-    QByteArray head;
+    QByteArray answer;
     QDeadlineTimer deadline(1000);
-    while (!head.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
-        head += socket.readAll();
+    while (!answer.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    const QList<QByteArray> parts = answer.left(answer.indexOf('\n')).split(' ');
+    const int status = parts.size() > 1 ? parts.at(1).toInt() : 0;
+    if (status == 200 && audioBytes > 0) {
+        deadline.setRemainingTime(2000);
+        auto body = [&answer] {
+            const qsizetype end = answer.indexOf("\r\n\r\n");
+            return end < 0 ? 0 : answer.size() - end - 4;
+        };
+        while (body() < audioBytes && socket.waitForReadyRead(int(deadline.remainingTime())))
+            answer += socket.readAll();
+        socket.abort();
+        return body() >= audioBytes ? status : 0;
+    }
     socket.abort();
-    const QList<QByteArray> parts = head.split(' ');
-    return parts.size() > 1 ? parts.at(1).toInt() : 0;
+    return status;
 }
 
 // The body of a short answer to a GET for path.
@@ -225,11 +239,24 @@ void StreamServers::stopSource(const QString &mount)
         return;
     childprocess::stop(it->second.get());
     m_sources.erase(it);
+    // Until Icecast has let the mount go, a new source for it is refused.
+    QDeadlineTimer deadline(5000);
+    while (mountStatus(m_icecastPort, mount) == 200 && !deadline.hasExpired())
+        QThread::msleep(20);
 }
 
 bool StreamServers::isMountUp(const QString &mount) const
 {
-    return m_icecastPort && mountStatus(m_icecastPort, mount) == 200;
+    // A few kilobytes: the source is past its start and the audio flows.
+    return m_icecastPort && mountStatus(m_icecastPort, mount, 4096) == 200;
+}
+
+int StreamServers::mountRequests(const QString &mount) const
+{
+    QFile log(m_dir.filePath(QStringLiteral("access.log")));
+    if (!log.open(QIODevice::ReadOnly))
+        return 0;
+    return int(log.readAll().count(" " + mount.toUtf8() + " HTTP/"));
 }
 
 bool StreamServers::startHttp()

@@ -29,11 +29,15 @@ public:
     bool startHttp();
 
     // Feeds a mount ("/live.mp3" or "/live.ogg"; the format follows the
-    // extension) and waits until listeners can get it.
+    // extension) and waits until listeners get its audio.
     bool startSource(const QString &mount, const QString &title = QStringLiteral("Live-Tone"));
-    // Kills the source: Icecast drops the mount and its listeners.
+    // Kills the source: Icecast drops the mount and its listeners. Returns
+    // once the mount is gone, so the next source for it is not refused.
     void stopSource(const QString &mount);
+    // Whether a listener of mount gets audio (not only a status line).
     bool isMountUp(const QString &mount) const;
+    // How many requests for mount Icecast has answered (its access log).
+    int mountRequests(const QString &mount) const;
 
     QUrl icecastUrl(const QString &mount) const;
     QUrl mp3Url() const { return icecastUrl(QStringLiteral("/live.mp3")); }
