@@ -486,7 +486,9 @@ void TestGstMediaPlayer::droppedStreamReconnects()
     p.player->play();
     m_servers->stopSource(mount);
     QTRY_VERIFY_WITH_TIMEOUT(p.item->isReconnecting(), 5000);
-    QTest::qWait(600); // a few probes that find the mount missing
+    const int asked = m_servers->mountRequests(mount);
+    // A few probes that find the mount missing.
+    QTRY_VERIFY_WITH_TIMEOUT(m_servers->mountRequests(mount) >= asked + 3, 5000);
     QVERIFY(p.item->isReconnecting());
     QVERIFY(m_servers->startSource(mount));
     QTRY_VERIFY_WITH_TIMEOUT(!p.item->isReconnecting(), 5000);
