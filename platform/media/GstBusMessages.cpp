@@ -42,7 +42,8 @@ void GstMediaPlayer::onError(GstMessage *message)
     gsthandle::Chars debug;
     gst_message_parse_error(message, gsthandle::out(error), gsthandle::out(debug));
     const QString text = QString::fromUtf8(error ? error->message : "unknown error");
-    NSLog("stream error: %@ (%@)", text, QString::fromUtf8(debug ? debug.get() : ""));
+    NSLog(lcMedia(), QtWarningMsg, "stream error: %@ (%@)", text,
+          QString::fromUtf8(debug ? debug.get() : ""));
     if (m_phase == Phase::Opening)
         onOpenFailed(text);
     else if (m_phase == Phase::Ready || m_phase == Phase::Reconnecting)
@@ -53,7 +54,8 @@ void GstMediaPlayer::onWarning(GstMessage *message)
 {
     gsthandle::Error error;
     gst_message_parse_warning(message, gsthandle::out(error), nullptr);
-    NSLog("stream warning: %@", QString::fromUtf8(error ? error->message : ""));
+    NSLog(lcMedia(), QtInfoMsg, "stream warning: %@",
+          QString::fromUtf8(error ? error->message : ""));
 }
 
 void GstMediaPlayer::onBuffering(GstMessage *message)
@@ -96,7 +98,7 @@ void GstMediaPlayer::onTag(GstMessage *message)
     const QString nowPlaying =
         streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get()));
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
-        NSLog("now playing: %@", nowPlaying);
+        NSLog(lcMedia(), QtInfoMsg, "now playing: %@", nowPlaying);
         m_item->setNowPlaying(nowPlaying);
     }
 }

@@ -50,7 +50,7 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
         const QString error = QStringLiteral("Timed out opening %1").arg(m_streamUrl.toString());
-        NSLog("stream: %@", error);
+        NSLog(lcMedia(), QtWarningMsg, "stream: %@", error);
         if (m_phase == Phase::Reconnecting)
             onDropped(error);
         else
@@ -60,7 +60,7 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { openStream(m_streamUrl); });
     m_steadyTimer.setSingleShot(true);
     connect(&m_steadyTimer, &QTimer::timeout, this, [this] {
-        NSLog("stream steady again, the next drop has the whole budget: %@",
+        NSLog(lcMedia(), QtInfoMsg, "stream steady again, the next drop has the whole budget: %@",
               m_streamUrl.toString());
         resetBackoff();
     });
@@ -201,7 +201,7 @@ void GstMediaPlayer::onPrerolled()
         m_resolver.reset();
     }
     if (gstpipeline::playsSilently(m_pipeline.get()))
-        NSLog("No audio output device available, playing silently");
+        NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
     m_phase = Phase::Ready;
     QPointer<GstMediaPlayer> self(this);
@@ -211,7 +211,7 @@ void GstMediaPlayer::onPrerolled()
         // retried every second for ever.
         if (m_outage.isValid() && m_wantPlaying)
             m_steadyTimer.start(scaled(m_options.reconnectSteadyMs));
-        NSLog("stream reopened: %@", m_streamUrl.toString());
+        NSLog(lcMedia(), QtInfoMsg, "stream reopened: %@", m_streamUrl.toString());
         m_item->setReconnecting(false);
         if (!self)
             return;
@@ -220,7 +220,7 @@ void GstMediaPlayer::onPrerolled()
             return;
         }
     } else {
-        NSLog("stream ready: %@", m_streamUrl.toString());
+        NSLog(lcMedia(), QtInfoMsg, "stream ready: %@", m_streamUrl.toString());
         m_item->setStatus(MediaItem::StatusReadyToPlay);
         if (!self)
             return;
@@ -245,7 +245,8 @@ void GstMediaPlayer::onOpenFailed(const QString &error)
             m_phase = Phase::Opening;
             openStream(std::exchange(m_heldCandidate, QUrl()));
         } else {
-            NSLog("stream: %@ did not open as audio (%@); waiting for the playlist check",
+            NSLog(lcMedia(), QtInfoMsg,
+                  "stream: %@ did not open as audio (%@); waiting for the playlist check",
                   m_streamUrl.toString(), error);
         }
         return;
@@ -269,7 +270,7 @@ void GstMediaPlayer::onEndOfStream()
         if (isLiveStream()) {
             onDropped(ended);
         } else {
-            NSLog("stream finished: %@", m_streamUrl.toString());
+            NSLog(lcMedia(), QtInfoMsg, "stream finished: %@", m_streamUrl.toString());
             m_wantPlaying = false;
             releaseConnection();
             m_item->markEnded();
@@ -286,7 +287,7 @@ void GstMediaPlayer::fail(const QString &error)
     teardownPipeline();
     m_phase = Phase::Failed;
     m_outage.invalidate();
-    NSLog("stream failed: %@", error);
+    NSLog(lcMedia(), QtWarningMsg, "stream failed: %@", error);
     if (m_item) {
         QPointer<GstMediaPlayer> self(this);
         m_item->setErrorString(error);

@@ -58,7 +58,8 @@ bool ensureInitialized()
     std::call_once(once, [] {
         gsthandle::Error error;
         if (!gst_init_check(nullptr, nullptr, gsthandle::out(error))) {
-            NSLog("GStreamer could not start: %@", QString::fromUtf8(error ? error->message : ""));
+            NSLog(lcMedia(), QtCriticalMsg, "GStreamer could not start: %@",
+                  QString::fromUtf8(error ? error->message : ""));
             return;
         }
         // MP3 through libmpg123 rather than FFmpeg: the same sound, and the

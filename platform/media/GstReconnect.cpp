@@ -40,7 +40,7 @@ void GstMediaPlayer::onDropped(const QString &error)
     }
     if (!probeMisled)
         ++m_reconnectAttempts;
-    NSLog("stream dropped (%@), reconnecting in %ld ms", error, delay);
+    NSLog(lcMedia(), QtWarningMsg, "stream dropped (%@), reconnecting in %ld ms", error, delay);
     m_phase = Phase::Reconnecting;
     m_reconnectTimer.start(delay);
     // Long waits are watched by cheap probes, so a station that comes back
@@ -54,7 +54,7 @@ void GstMediaPlayer::onProbeAnswered()
 {
     if (m_phase != Phase::Reconnecting || !m_reconnectTimer.isActive())
         return;
-    NSLog("stream answers again: %@", m_streamUrl.toString());
+    NSLog(lcMedia(), QtInfoMsg, "stream answers again: %@", m_streamUrl.toString());
     const int waitLeft = m_reconnectTimer.remainingTime();
     m_reconnectTimer.stop();
     openStream(m_streamUrl);
@@ -66,14 +66,15 @@ void GstMediaPlayer::reconnectNow(ReconnectReason reason)
 {
     const bool resumed = reason == ReconnectReason::Resumed;
     if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
-        NSLog("reconnecting at once: %@", resumed ? "woke up" : "network is back");
+        NSLog(lcMedia(), QtInfoMsg, "reconnecting at once: %@",
+              resumed ? "woke up" : "network is back");
         m_reconnectTimer.stop();
         m_probe.stop();
         openStream(m_streamUrl);
     } else if (resumed && m_phase == Phase::Ready && m_wantPlaying && isLiveStream()) {
         // The connection most likely died while asleep; do not wait for the
         // pipeline to notice.
-        NSLog("woke up: reopening %@", m_streamUrl.toString());
+        NSLog(lcMedia(), QtInfoMsg, "woke up: reopening %@", m_streamUrl.toString());
         m_outage.start();
         m_phase = Phase::Reconnecting;
         openStream(m_streamUrl);

@@ -50,7 +50,7 @@ PlaylistResolver::PlaylistResolver(const QUrl &url, QObject *parent) : QObject(p
     m_timeout.setInterval(kTimeoutMs);
     connect(&m_timeout, &QTimer::timeout, this, [this] {
         m_lastError = QStringLiteral("Timed out reading %1").arg(m_current.url.toString());
-        NSLog("playlist: %@", m_lastError);
+        NSLog(lcMedia(), QtWarningMsg, "playlist: %@", m_lastError);
         abortReply();
         next();
     });
@@ -172,7 +172,7 @@ void PlaylistResolver::onFinished()
         abortReply();
         if (isFinal(error) || code >= 400) {
             m_lastError = text;
-            NSLog("playlist: %@", text);
+            NSLog(lcMedia(), QtWarningMsg, "playlist: %@", text);
             next();
         } else {
             // Something the media pipeline may still cope with.
@@ -204,7 +204,7 @@ void PlaylistResolver::finishProbe(bool truncated)
     if (kind == playlist::Kind::NotPlaylist || kind == playlist::Kind::Hls) {
         if (kind == playlist::Kind::NotPlaylist && playlist::looksLikeHtml(body)) {
             m_lastError = QStringLiteral("Not an audio stream: %1").arg(url.toString());
-            NSLog("playlist: %@", m_lastError);
+            NSLog(lcMedia(), QtWarningMsg, "playlist: %@", m_lastError);
             next();
             return;
         }
@@ -212,7 +212,8 @@ void PlaylistResolver::finishProbe(bool truncated)
         return;
     }
     const QList<QUrl> found = playlist::entries(kind, body, base, kMaxEntries);
-    NSLog("playlist: %@ lists %ld streams", url.toString(), qint64(found.size()));
+    NSLog(lcMedia(), QtInfoMsg, "playlist: %@ lists %ld streams", url.toString(),
+          qint64(found.size()));
     if (found.isEmpty())
         m_lastError = QStringLiteral("Empty playlist: %1").arg(url.toString());
     // Entries go ahead of what was queued before, keeping their order.
