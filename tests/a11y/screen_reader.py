@@ -234,7 +234,9 @@ def run_scenario(name, run):
         shutil.rmtree(scratch, ignore_errors=True)
 
 
-def run(binary, scratch, log):
+def private_env(scratch):
+    """This environment without the user's display, buses and session, with
+    XDG folders of its own in scratch."""
     env = {k: v for k, v in os.environ.items()
            if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
                         "AT_SPI_BUS_ADDRESS", "QT_QPA_PLATFORM", "SESSION_MANAGER")}
@@ -245,6 +247,11 @@ def run(binary, scratch, log):
                XDG_CACHE_HOME=os.path.join(scratch, "cache"),
                XDG_RUNTIME_DIR=os.path.join(scratch, "runtime"),
                ORBITUNE_NO_SYSLOG="1")
+    return env
+
+
+def run(binary, scratch, log):
+    env = private_env(scratch)
 
     # Every address in the list is a closed port on this machine: nothing
     # leaves it, and playing fails as it does when a station is down.

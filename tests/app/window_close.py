@@ -20,7 +20,8 @@ import time
 import wave
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "a11y"))
-from screen_reader import fail, need, run_scenario, start, start_display, wait_for  # noqa: E402
+from screen_reader import (fail, need, private_env, run_scenario, start,  # noqa: E402
+                           start_display, wait_for)
 
 MPRIS = "org.mpris.MediaPlayer2.orbitune"
 PORTAL_XML = """
@@ -156,17 +157,8 @@ def stays_up(app, seconds, pump):
 
 
 def run(binary, scratch, log):
-    env = {k: v for k, v in os.environ.items()
-           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "DBUS_SESSION_BUS_ADDRESS",
-                        "QT_QPA_PLATFORM", "SESSION_MANAGER")}
-    for d in ("data", "config", "cache", "runtime"):
-        os.makedirs(os.path.join(scratch, d), mode=0o700)
-    env.update(XDG_DATA_HOME=os.path.join(scratch, "data"),
-               XDG_CONFIG_HOME=os.path.join(scratch, "config"),
-               XDG_CACHE_HOME=os.path.join(scratch, "cache"),
-               XDG_RUNTIME_DIR=os.path.join(scratch, "runtime"),
-               ORBITUNE_NO_SYSLOG="1", QT_QPA_PLATFORM="xcb",
-               PULSE_SERVER="unix:" + os.path.join(scratch, "no-pulse"))
+    env = private_env(scratch)
+    env.update(QT_QPA_PLATFORM="xcb", PULSE_SERVER="unix:" + os.path.join(scratch, "no-pulse"))
     sound = os.path.join(scratch, "quiet.wav")
     sound_file(sound, 90)
     data_dir = os.path.join(scratch, "data", "orbitune")
