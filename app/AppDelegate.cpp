@@ -1,6 +1,8 @@
 #include "app/AppDelegate.h"
 
 #include "app/FindLauncher.h"
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/desktop/BackgroundPortal.h"
@@ -9,6 +11,7 @@
 #include "platform/desktop/SleepInhibitor.h"
 #include "platform/desktop/WakeWatcher.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/ui/Alert.h"
 #include "platform/ui/AppIcon.h"
 #include "platform/ui/FirstFrame.h"
 #include "platform/ui/StatusItem.h"
@@ -30,6 +33,9 @@ AppDelegate::~AppDelegate()
     delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
+    // The song playing at quit ends now, while its history is still open.
+    delete m_historyRecorder;
+    delete m_history;
     m_home.reset();
     m_session.reset();
     if (MediaPlayerFactory::shared() == m_mediaFactory.get())
@@ -88,7 +94,25 @@ void AppDelegate::applicationDidFinishLaunching()
         // desktop without the services.
         new NowPlayingNotices(m_home.get(), new DesktopNotifier(this), new SleepInhibitor(this),
                               this);
+        // Every song heard is kept (the file opens after the first frame).
+        m_history = new HistoryStore(HistoryStore::defaultPath(), this);
+        m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
+        if (!m_history->keptAsideAs().isEmpty())
+            tellHistoryReplaced(m_history->keptAsideAs());
     });
+}
+
+void AppDelegate::tellHistoryReplaced(const QString &keptAs)
+{
+    Alert alert;
+    alert.setMessageText(QStringLiteral("Tip："));
+    alert.setInformativeText(
+        QStringLiteral("The song history could not be read. It was kept as %1 and a new one "
+                       "was started.")
+            .arg(keptAs));
+    alert.setAlertStyle(Alert::WarningStyle);
+    alert.addButtonWithTitle(QStringLiteral("OK"));
+    alert.beginSheetModalForWindow(m_home->view()->window());
 }
 
 void AppDelegate::applicationWillTerminate() {}

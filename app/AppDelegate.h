@@ -6,6 +6,8 @@
 
 class FindLauncher;
 class GstMediaPlayerFactory;
+class HistoryRecorder;
+class HistoryStore;
 class HomeViewController;
 class MprisBridge;
 class MprisService;
@@ -41,8 +43,12 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
+    void tellHistoryReplaced(const QString &keptAs);
+
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
     std::unique_ptr<PlaybackSession> m_session;
+    HistoryStore *m_history = nullptr;
+    HistoryRecorder *m_historyRecorder = nullptr;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;

@@ -13,7 +13,7 @@ build_pkgs=(
 runtime_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
-  fonts-dejavu-core fonts-wqy-microhei
+  fonts-dejavu-core fonts-wqy-microhei libqt6sql6-sqlite
 )
 test_pkgs=(
   libgtest-dev googletest

@@ -1,0 +1,287 @@
+#include "history/HistoryStore.h"
+
+#include "platform/base/Clock.h"
+#include "platform/base/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStandardPaths>
+
+namespace {
+
+// What a connection waits for a file another process holds before the write
+// is given up.
+constexpr int kBusyTimeoutMs = 250;
+
+qint64 toMs(const QDateTime &t)
+{
+    return t.isValid() ? t.toMSecsSinceEpoch() : 0;
+}
+
+QDateTime fromMs(const QVariant &v)
+{
+    return v.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(v.toLongLong(), Qt::UTC);
+}
+
+// Runs `sql` with `values` bound in order; logs and returns false on failure.
+bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
+{
+    if (!q.prepare(sql)) {
+        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
+        return false;
+    }
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+// An FTS5 query of every word of `text` as a prefix, quoted so that nothing
+// the listener types is read as query syntax.
+QString matchQuery(const QString &text)
+{
+    QStringList terms;
+    for (QString word :
+         text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts)) {
+        word.replace(QLatin1Char('"'), QLatin1String("\"\""));
+        terms << QLatin1Char('"') + word + QStringLiteral("\"*");
+    }
+    return terms.join(QLatin1Char(' '));
+}
+
+} // namespace
+
+HistoryStore::HistoryStore(const QString &path, QObject *parent)
+    : QObject(parent), m_path(path), m_connection(QStringLiteral("history-%1").arg(quintptr(this)))
+{
+    m_open = open();
+    if (!m_open) {
+        // Unreadable, or not a history at all: kept aside, a fresh one begun.
+        m_keptAs = keepAside();
+        m_open = open();
+    }
+    if (m_open)
+        prune();
+}
+
+HistoryStore::~HistoryStore()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    QSqlDatabase::removeDatabase(m_connection);
+}
+
+QString HistoryStore::defaultPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/orbitune/history.sqlite");
+}
+
+QString HistoryStore::cleanTitle(const QString &title)
+{
+    QString out;
+    out.reserve(qMin(title.size(), kMaxTitleLength + 1));
+    bool space = false;
+    for (QChar c : title) {
+        if (out.size() >= kMaxTitleLength)
+            break;
+        if (c.isSpace() || c.category() == QChar::Other_Control) {
+            space = !out.isEmpty();
+            continue;
+        }
+        if (c.category() == QChar::Other_Format || c.category() == QChar::Other_NotAssigned)
+            continue;
+        if (space)
+            out += QLatin1Char(' ');
+        space = false;
+        out += c;
+    }
+    return out.left(kMaxTitleLength);
+}
+
+bool HistoryStore::open()
+{
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    {
+        QSqlDatabase db = QSqlDatabase::contains(m_connection)
+                              ? QSqlDatabase::database(m_connection, false)
+                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+        db.setDatabaseName(m_path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open()) {
+            NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", m_path,
+                  db.lastError().text());
+            return false;
+        }
+        QSqlQuery q(db);
+        // WAL, and no wait for the disk's sync on each song: a crash loses at
+        // most the last songs, never the file.
+        if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
+            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) && createSchema())
+            return true;
+        db.close();
+    }
+    return false;
+}
+
+bool HistoryStore::createSchema()
+{
+    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
+    QSqlQuery q(db);
+    if (!exec(q, QStringLiteral("PRAGMA user_version")) || !q.next())
+        return false;
+    const int version = q.value(0).toInt();
+    if (version == kSchemaVersion)
+        return true;
+    if (version > kSchemaVersion) {
+        // Written by a newer Orbitune: used as it is, never downgraded.
+        NSLog(lcHistory(), QtInfoMsg, "history: schema %ld is newer than %ld", version,
+              kSchemaVersion);
+        return true;
+    }
+    // Migrations run in order from the file's version, in one transaction.
+    if (!db.transaction())
+        return false;
+    bool ok = true;
+    if (version < 1) {
+        for (const char *sql : {
+                 "CREATE TABLE songs (id INTEGER PRIMARY KEY, program TEXT NOT NULL, "
+                 "stream_url TEXT NOT NULL, title TEXT NOT NULL, artist TEXT NOT NULL, "
+                 "song TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER, "
+                 "favourite INTEGER NOT NULL DEFAULT 0)",
+                 "CREATE INDEX songs_started ON songs(started)",
+                 "CREATE VIRTUAL TABLE songs_text USING fts5(title, program, "
+                 "content='songs', content_rowid='id')",
+                 "CREATE TRIGGER songs_added AFTER INSERT ON songs BEGIN "
+                 "INSERT INTO songs_text(rowid, title, program) "
+                 "VALUES (new.id, new.title, new.program); END",
+                 "CREATE TRIGGER songs_removed AFTER DELETE ON songs BEGIN "
+                 "INSERT INTO songs_text(songs_text, rowid, title, program) "
+                 "VALUES ('delete', old.id, old.title, old.program); END",
+             })
+            ok = ok && exec(q, QString::fromLatin1(sql));
+    }
+    ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
+    if (!ok) {
+        db.rollback();
+        return false;
+    }
+    return db.commit();
+}
+
+QString HistoryStore::keepAside()
+{
+    QSqlDatabase::database(m_connection, false).close();
+    if (!QFile::exists(m_path))
+        return QString();
+    const QString stamp =
+        Clock::shared()->currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString keptAs = m_path + QStringLiteral(".unreadable-") + stamp;
+    if (!QFile::rename(m_path, keptAs)) {
+        NSLog(lcHistory(), QtCriticalMsg, "history: could not keep %@ aside", m_path);
+        return QString();
+    }
+    for (const char *suffix : {"-wal", "-shm"})
+        QFile::remove(m_path + QLatin1String(suffix));
+    NSLog(lcHistory(), QtWarningMsg, "history file could not be read; kept it as %@", keptAs);
+    return keptAs;
+}
+
+qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const QString &title)
+{
+    if (!m_open)
+        return 0;
+    const QString clean = cleanTitle(title);
+    const qsizetype dash = clean.indexOf(QStringLiteral(" - "));
+    const QString artist = dash > 0 ? clean.left(dash).trimmed() : QString();
+    const QString song = dash > 0 ? clean.mid(dash + 3).trimmed() : QString();
+    const bool split = !artist.isEmpty() && !song.isEmpty();
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!exec(q,
+              QStringLiteral("INSERT INTO songs (program, stream_url, title, artist, song, "
+                             "started) VALUES (?, ?, ?, ?, ?, ?)"),
+              {program.left(kMaxTitleLength), streamUrl, clean, split ? artist : QStringLiteral(""),
+               split ? song : QStringLiteral(""), toMs(Clock::shared()->currentDateTimeUtc())})) {
+        NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
+        return 0;
+    }
+    if (++m_addsSincePrune >= 500)
+        prune();
+    return q.lastInsertId().toLongLong();
+}
+
+bool HistoryStore::finish(qint64 id)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && id > 0 &&
+           exec(q, QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
+                {toMs(Clock::shared()->currentDateTimeUtc()), id});
+}
+
+bool HistoryStore::setFavourite(qint64 id, bool favourite)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && exec(q, QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ?"),
+                          {favourite ? 1 : 0, id});
+}
+
+bool HistoryStore::remove(qint64 id)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {id});
+}
+
+bool HistoryStore::clear()
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && exec(q, QStringLiteral("DELETE FROM songs"));
+}
+
+QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favouritesOnly,
+                                              int limit) const
+{
+    QList<Song> out;
+    if (!m_open)
+        return out;
+    QString sql = QStringLiteral("SELECT id, program, stream_url, title, artist, song, started, "
+                                 "ended, favourite FROM songs WHERE 1");
+    QVariantList values;
+    const QString match = matchQuery(text);
+    if (!match.isEmpty()) {
+        sql += QStringLiteral(" AND id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ?)");
+        values << match;
+    }
+    if (favouritesOnly)
+        sql += QStringLiteral(" AND favourite = 1");
+    sql += QStringLiteral(" ORDER BY started DESC, id DESC LIMIT ?");
+    values << limit;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    q.setForwardOnly(true);
+    if (!exec(q, sql, values))
+        return out;
+    while (q.next()) {
+        out << Song{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+                    q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
+                    fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0};
+    }
+    return out;
+}
+
+void HistoryStore::prune()
+{
+    m_addsSincePrune = 0;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
+    exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo});
+    exec(q,
+         QStringLiteral("DELETE FROM songs WHERE id IN (SELECT id FROM songs ORDER BY started "
+                        "DESC, id DESC LIMIT -1 OFFSET ?)"),
+         {kMaxSongs});
+}

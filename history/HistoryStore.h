@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QDateTime>
+#include <QList>
+#include <QObject>
+#include <QString>
+
+// The songs heard, in an SQLite file of their own
+// ($XDG_DATA_HOME/orbitune/history.sqlite), apart from the program list.
+// Written in WAL mode without waiting for the disk's sync on each song; a
+// file held by another process is waited for briefly, then that write is
+// dropped. A file that cannot be opened or is corrupt is kept aside and a
+// fresh one started. At most a year or 100,000 songs are kept.
+class HistoryStore : public QObject {
+    Q_OBJECT
+public:
+    struct Song {
+        qint64 id = 0;
+        QString program;
+        QString streamUrl;
+        QString title;  // as sent, cleaned
+        QString artist; // split from "Artist - Title", else empty
+        QString song;
+        QDateTime started; // UTC
+        QDateTime ended;   // UTC; invalid while it plays
+        bool favourite = false;
+    };
+
+    static constexpr int kSchemaVersion = 1;
+    static constexpr qsizetype kMaxTitleLength = 1024;
+    static constexpr int kMaxSongs = 100000;
+    static constexpr int kMaxDays = 365;
+
+    explicit HistoryStore(const QString &path = defaultPath(), QObject *parent = nullptr);
+    ~HistoryStore() override;
+
+    static QString defaultPath();
+    // A title as stored and shown: control characters gone, white space
+    // folded, at most kMaxTitleLength characters.
+    static QString cleanTitle(const QString &title);
+
+    bool isOpen() const { return m_open; }
+    // Records a song that started now; 0 when it could not be written.
+    qint64 add(const QString &program, const QString &streamUrl, const QString &title);
+    bool finish(qint64 id);
+    bool setFavourite(qint64 id, bool favourite);
+    bool remove(qint64 id);
+    bool clear();
+    // Newest first; `text` matches title, artist or program (every word).
+    QList<Song> songs(const QString &text = QString(), bool favouritesOnly = false,
+                      int limit = 1000) const;
+    // Drops what is older than a year or beyond the newest kMaxSongs.
+    void prune();
+
+    // Where an unreadable file was kept when this store began a fresh one;
+    // empty when nothing was put aside.
+    QString keptAsideAs() const { return m_keptAs; }
+
+private:
+    bool open();
+    bool createSchema();
+    QString keepAside();
+
+    QString m_path;
+    QString m_connection;
+    QString m_keptAs;
+    bool m_open = false;
+    int m_addsSincePrune = 0;
+};
