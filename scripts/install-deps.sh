@@ -7,7 +7,7 @@ build_pkgs=(
   cmake g++ make ninja-build pkg-config lld
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
-  libplist-dev
+  libplist-dev libuchardet-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
 )
 runtime_pkgs=(

@@ -95,8 +95,10 @@ void GstMediaPlayer::onTag(GstMessage *message)
     gsthandle::Chars artist;
     gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, gsthandle::out(title));
     gst_tag_list_get_string(tags.get(), GST_TAG_ARTIST, gsthandle::out(artist));
-    const QString nowPlaying =
-        streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get()));
+    // GStreamer reads a title that is not UTF-8 as Latin-1; read as a whole,
+    // its bytes tell the charset the station really used.
+    const QString nowPlaying = streamtitle::repairLatin1(
+        streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get())));
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", nowPlaying);
         m_item->setNowPlaying(nowPlaying);

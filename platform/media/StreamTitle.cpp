@@ -2,15 +2,107 @@
 
 #include <QStringDecoder>
 
+#include <iconv.h>
+#include <uchardet.h>
+
+#include <memory>
+
 namespace streamtitle {
+namespace {
+
+struct DetectorRelease {
+    void operator()(uchardet *d) const { uchardet_delete(d); }
+};
+struct IconvRelease {
+    void operator()(void *cd) const { iconv_close(static_cast<iconv_t>(cd)); }
+};
+
+bool isUtf8(const QByteArray &bytes, QString *text = nullptr)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString decoded = utf8.decode(bytes);
+    if (text)
+        *text = decoded;
+    return !utf8.hasError();
+}
+
+// The charset the bytes look like, upper case; empty if unknown.
+QByteArray detectCharset(const QByteArray &bytes)
+{
+    std::unique_ptr<uchardet, DetectorRelease> detector(uchardet_new());
+    if (!detector || uchardet_handle_data(detector.get(), bytes.constData(), size_t(bytes.size())))
+        return {};
+    uchardet_data_end(detector.get());
+    return QByteArray(uchardet_get_charset(detector.get())).toUpper();
+}
+
+bool isLatin1Family(const QByteArray &charset)
+{
+    return charset.isEmpty() || charset == "ASCII" || charset == "ISO-8859-1" ||
+           charset == "ISO-8859-15" || charset == "WINDOWS-1252";
+}
+
+// `bytes` in `charset` as text; null when they are not valid in it.
+QString convert(const QByteArray &bytes, const QByteArray &charset)
+{
+    const iconv_t raw = iconv_open("UTF-8", charset.constData());
+    if (raw == iconv_t(-1))
+        return {};
+    std::unique_ptr<void, IconvRelease> cd(raw);
+    QByteArray in = bytes;
+    QByteArray out(bytes.size() * 4 + 16, Qt::Uninitialized);
+    char *inPtr = in.data();
+    char *outPtr = out.data();
+    size_t inLeft = size_t(in.size());
+    size_t outLeft = size_t(out.size());
+    if (iconv(raw, &inPtr, &inLeft, &outPtr, &outLeft) == size_t(-1) || inLeft)
+        return {};
+    out.truncate(out.size() - qsizetype(outLeft));
+    QString text;
+    return isUtf8(out, &text) ? text : QString();
+}
+
+// Text of bytes that are not UTF-8. Latin text has an accent here and
+// there; text in another charset is mostly bytes above ASCII, and only then
+// is its charset detected. Latin-1 when no other charset is recognised.
+QString fromLegacyBytes(const QByteArray &bytes)
+{
+    int letters = 0;
+    int high = 0;
+    for (char b : bytes) {
+        const uchar c = uchar(b);
+        if (c >= 0x80)
+            ++high;
+        if (c >= 0x80 || QChar::isLetter(c))
+            ++letters;
+    }
+    if (high * 10 >= letters * 3) {
+        const QByteArray charset = detectCharset(bytes);
+        if (!isLatin1Family(charset)) {
+            const QString text = convert(bytes, charset);
+            if (!text.isNull())
+                return text;
+        }
+    }
+    return QString::fromLatin1(bytes);
+}
+
+} // namespace
 
 QString decode(const QByteArray &bytes)
 {
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    const QString text = utf8.decode(bytes);
-    if (!utf8.hasError())
-        return text;
-    return QString::fromLatin1(bytes);
+    QString text;
+    return isUtf8(bytes, &text) ? text : fromLegacyBytes(bytes);
+}
+
+QString repairLatin1(const QString &title)
+{
+    for (QChar c : title) {
+        if (c.unicode() > 0xff)
+            return title; // text beyond Latin-1: not a Latin-1 reading
+    }
+    const QByteArray bytes = title.toLatin1();
+    return isUtf8(bytes) ? title : fromLegacyBytes(bytes);
 }
 
 QString fromIcyMetadata(const QByteArray &block)

@@ -7,8 +7,15 @@
 namespace streamtitle {
 
 // Text from bytes of unknown encoding: UTF-8 when the bytes are valid UTF-8,
-// otherwise Latin-1 (what most older stream servers send).
+// otherwise the charset detected from the bytes (Windows-1251, KOI8-R,
+// Shift-JIS, ...), and Latin-1 when none is recognised.
 QString decode(const QByteArray &bytes);
+
+// A title that was read as Latin-1 because it was not UTF-8 (GStreamer does
+// this with tags): when its bytes read as text of another charset, that
+// text; otherwise the title as it is. Titles mostly of plain letters with an
+// accent here and there are left alone.
+QString repairLatin1(const QString &title);
 
 // The StreamTitle value of an ICY metadata block
 // ("StreamTitle='Artist - Song';StreamUrl='';"), decoded; empty if absent.

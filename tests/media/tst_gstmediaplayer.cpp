@@ -84,6 +84,7 @@ private Q_SLOTS:
     void resolverStopsReadingAPlaylistThatNeverEnds();
     void hlsPlays();
     void aacStreamPlays();
+    void icyTitleBecomesNowPlaying_data();
     void icyTitleBecomesNowPlaying();
     void requestsIdentifyThePlayerAndAskForIcy();
     void plainStreamDoesNotWaitForThePlaylistCheck();
@@ -365,13 +366,24 @@ void TestGstMediaPlayer::aacStreamPlays()
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
 }
 
+void TestGstMediaPlayer::icyTitleBecomesNowPlaying_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("title");
+    QTest::newRow("Latin-1, through a playlist")
+        << QStringLiteral("/list-icy.m3u") << StreamServers::icyTitle();
+    QTest::newRow("Windows-1251, not announced")
+        << QStringLiteral("/icy-1251.mp3") << QStringLiteral("Кино - Группа крови");
+}
+
 void TestGstMediaPlayer::icyTitleBecomesNowPlaying()
 {
-    // The fixture sends the title in Latin-1, reached through a playlist.
-    auto o = open(m_servers->httpUrl("/list-icy.m3u"));
+    QFETCH(QString, path);
+    QFETCH(QString, title);
+    auto o = open(m_servers->httpUrl(path));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
-    QTRY_COMPARE_WITH_TIMEOUT(o.item->nowPlaying(), StreamServers::icyTitle(), 8000);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->nowPlaying(), title, 8000);
 }
 
 void TestGstMediaPlayer::requestsIdentifyThePlayerAndAskForIcy()

@@ -22,7 +22,8 @@ private Q_SLOTS:
     void entriesAreCapped();
     void largePlaylistParsesQuickly();
     void mediaContentTypes();
-    void titlesFallBackToLatin1();
+    void titlesInTheirOwnCharset_data();
+    void titlesInTheirOwnCharset();
     void icyMetadataBlock();
     void composeTitleAndArtist();
 };
@@ -191,13 +192,42 @@ void TestPlaylistParser::mediaContentTypes()
     QVERIFY(!playlist::isMediaContentType(""));
 }
 
-void TestPlaylistParser::titlesFallBackToLatin1()
+void TestPlaylistParser::titlesInTheirOwnCharset_data()
 {
-    QCOMPARE(streamtitle::decode("Caf\xC3\xA9"), QStringLiteral("Café"));
-    QCOMPARE(streamtitle::decode("Caf\xE9 Ol\xE9"), QStringLiteral("Café Olé"));
-    QCOMPARE(streamtitle::decode("\xE4\xB8\xAD\xE6\x96\x87"), QStringLiteral("中文"));
-    // A truncated multi-byte sequence is not UTF-8.
-    QCOMPARE(streamtitle::decode("ab\xE4\xB8"), QString::fromLatin1("ab\xE4\xB8"));
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("text");
+    auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    QTest::newRow("UTF-8") << QByteArray("Caf\xC3\xA9") << QStringLiteral("Café");
+    QTest::newRow("UTF-8 Chinese")
+        << QByteArray("\xE4\xB8\xAD\xE6\x96\x87") << QStringLiteral("中文");
+    QTest::newRow("Latin-1") << hex("436166e9204f6ce9") << QStringLiteral("Café Olé");
+    QTest::newRow("Latin-1, accents here and there")
+        << hex("4df6746c6579204372fc65202d204b69636b7374617274204d79204865617274")
+        << QStringLiteral("Mötley Crüe - Kickstart My Heart");
+    QTest::newRow("Windows-1251") << hex("cae8edee202d20c3f0f3efefe020eaf0eee2e8")
+                                  << QStringLiteral("Кино - Группа крови");
+    QTest::newRow("KOI8-R") << hex("ebc9cecf202d20e7d2d5d0d0c120cbd2cfd7c9")
+                            << QStringLiteral("Кино - Группа крови");
+    QTest::newRow("Shift-JIS")
+        << hex("894691bd93638371834a838b202d2083748340815b83588367814583898375")
+        << QStringLiteral("宇多田ヒカル - ファースト・ラブ");
+    QTest::newRow("UTF-8 cut short")
+        << QByteArray("ab\xE4\xB8") << QString::fromLatin1("ab\xE4\xB8");
+}
+
+// Bytes as a station sends them, and the same title after GStreamer read it
+// as Latin-1: both come out in the station's real charset.
+void TestPlaylistParser::titlesInTheirOwnCharset()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, text);
+    QCOMPARE(streamtitle::decode(bytes), text);
+    // GStreamer keeps UTF-8 and reads anything else as Latin-1.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    QString asGStreamerReadIt = utf8.decode(bytes);
+    if (utf8.hasError())
+        asGStreamerReadIt = QString::fromLatin1(bytes);
+    QCOMPARE(streamtitle::repairLatin1(asGStreamerReadIt), text);
 }
 
 void TestPlaylistParser::icyMetadataBlock()

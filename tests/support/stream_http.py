@@ -175,6 +175,8 @@ class Handler(BaseHTTPRequestHandler):
             return self.icy_flood()
         if path == "/icy.mp3":
             return self.icy()
+        if path == "/icy-1251.mp3":  # a Russian title in Windows-1251, unannounced
+            return self.icy("Кино - Группа крови", "cp1251")
         if path == "/chained.ogg":
             return self.chained()
         if path.startswith("/hls/"):
@@ -337,7 +339,7 @@ class Handler(BaseHTTPRequestHandler):
         except OSError:
             pass
 
-    def icy(self):
+    def icy(self, title=None, encoding="latin-1"):
         metaint = 8192
         want_meta = self.headers.get("Icy-MetaData") == "1"
         self.send_response(200)
@@ -347,7 +349,7 @@ class Handler(BaseHTTPRequestHandler):
             self.send_header("icy-metaint", str(metaint))
         self.end_headers()
         data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
-        titles = [self.server.cfg.icy_title.encode("latin-1")]
+        titles = [(title or self.server.cfg.icy_title).encode(encoding)]
 
         def chunks():
             n = 0
