@@ -58,10 +58,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # Shared libraries the binary links come from dpkg-shlibdeps; what is loaded
-# at run time (GStreamer elements, the Qt SVG plugins for icons) is listed.
+# at run time (GStreamer elements, the Qt SVG plugins for icons, the SQLite
+# driver of the song history) is listed.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libqt6svg6, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, gstreamer1.0-pulseaudio, hicolor-icon-theme")
+    "libqt6svg6, libqt6sql6-sqlite, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, gstreamer1.0-pulseaudio, hicolor-icon-theme")
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-qpa-plugins, qt6-image-formats-plugins")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -247,14 +247,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnv env;
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orbitune"));
-    HistoryTest tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORBITUNE_CORE_TEST_MAIN(HistoryTest)
 
 #include "tst_history.moc"

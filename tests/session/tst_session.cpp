@@ -370,14 +370,6 @@ private Q_SLOTS:
     }
 };
 
-int main(int argc, char **argv)
-{
-    TestEnv env;
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QStringLiteral("orbitune"));
-    SessionTest tc;
-    QTEST_SET_MAIN_SOURCE_PATH
-    return QTest::qExec(&tc, argc, argv);
-}
+ORBITUNE_CORE_TEST_MAIN(SessionTest)
 
 #include "tst_session.moc"

@@ -43,3 +43,15 @@ QString fixturePath(const QString &name);
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \
     }
+
+// The same for a test of what has no widgets, on a QCoreApplication.
+#define ORBITUNE_CORE_TEST_MAIN(TestObject)                                                        \
+    int main(int argc, char **argv)                                                                \
+    {                                                                                              \
+        TestEnv env;                                                                               \
+        QCoreApplication app(argc, argv);                                                          \
+        QCoreApplication::setApplicationName(QStringLiteral("orbitune"));                          \
+        TestObject tc;                                                                             \
+        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
+        return QTest::qExec(&tc, argc, argv);                                                      \
+    }
