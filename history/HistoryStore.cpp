@@ -255,8 +255,15 @@ QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favourit
     QVariantList values;
     const QString match = matchQuery(text);
     if (!match.isEmpty()) {
-        sql += QStringLiteral(" AND id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ?)");
+        // Songs are added in the order they are heard: the newest matches
+        // are the highest rows, which the full-text index hands out first,
+        // so a short prefix matching half the history stops at `limit`.
+        sql += QStringLiteral(" AND id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ? "
+                              "ORDER BY rowid DESC%1)")
+                   .arg(favouritesOnly ? QString() : QStringLiteral(" LIMIT ?"));
         values << match;
+        if (!favouritesOnly)
+            values << limit;
     }
     if (favouritesOnly)
         sql += QStringLiteral(" AND favourite = 1");

@@ -3,7 +3,7 @@
 # measured in the same run: start-up against a minimal Qt window, the app
 # playing against bare gst-launch playbin on the same loopback stream, our
 # player in process, the preview's frame cost and the program list with
-# 10,000 programs against 10. Each prints its own table; the figures are
+# 10,000 programs against 10, and the song history's recording and search. Each prints its own table; the figures are
 # gathered in one table at the end. Run it on an otherwise idle machine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +16,7 @@ bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
-      bench_playback bench_app preview_frames list_bench
+      bench_playback bench_app preview_frames list_bench history_bench
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that
@@ -39,6 +39,8 @@ echo "== one preview frame =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/preview/preview_frames) 2>&1 | keep
 echo "== program list =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/list/list_bench) 2>&1 | keep
+echo "== song history =="
+(cd "$build" && run ./bench/history/history_bench) 2>&1 | keep
 
 echo
 echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"
