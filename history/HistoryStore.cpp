@@ -11,12 +11,16 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
+#include <QThread>
+#include <QThreadPool>
 
 namespace {
 
 // What a connection waits for a file another process holds before the write
 // is given up.
 constexpr int kBusyTimeoutMs = 250;
+// Songs between two checkpoints of the log into the file.
+constexpr int kCheckpointEvery = 100;
 
 qint64 toMs(const QDateTime &t)
 {
@@ -123,8 +127,11 @@ bool HistoryStore::open()
         QSqlQuery q(db);
         // WAL, and no wait for the disk's sync on each song: a crash loses at
         // most the last songs, never the file.
+        // The log is folded into the file by checkpointInBackground(), never
+        // by a write of the main thread.
         if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
-            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) && createSchema())
+            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
+            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema())
             return true;
         db.close();
     }
@@ -214,7 +221,34 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
     }
     if (++m_addsSincePrune >= 500)
         prune();
+    if (++m_addsSinceCheckpoint >= kCheckpointEvery)
+        checkpointInBackground();
     return q.lastInsertId().toLongLong();
+}
+
+void HistoryStore::checkpointInBackground()
+{
+    m_addsSinceCheckpoint = 0;
+    if (m_checkpointRunning->exchange(true))
+        return;
+    // The task holds only the path and the flag: the store may be gone
+    // before it runs.
+    QThreadPool::globalInstance()->start([path = m_path, running = m_checkpointRunning] {
+        const QString name =
+            QStringLiteral("history-checkpoint-%1").arg(quintptr(QThread::currentThreadId()));
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+            db.setDatabaseName(path);
+            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+            if (db.open()) {
+                QSqlQuery q(db);
+                q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+            }
+            db.close();
+        }
+        QSqlDatabase::removeDatabase(name);
+        running->store(false);
+    });
 }
 
 bool HistoryStore::finish(qint64 id)

@@ -5,9 +5,13 @@
 #include <QObject>
 #include <QString>
 
+#include <atomic>
+#include <memory>
+
 // The songs heard, in an SQLite file of their own
 // ($XDG_DATA_HOME/orbitune/history.sqlite), apart from the program list.
-// Written in WAL mode without waiting for the disk's sync on each song; a
+// Written in WAL mode without waiting for the disk's sync on each song, and
+// the log is folded into the file on a worker thread; a
 // file held by another process is waited for briefly, then that write is
 // dropped. A file that cannot be opened or is corrupt is kept aside and a
 // fresh one started. At most a year or 100,000 songs are kept.
@@ -57,6 +61,9 @@ public:
     QString keptAsideAs() const { return m_keptAs; }
 
 private:
+    // Moves what the log holds into the file on a worker thread, through a
+    // connection of its own, so the main thread never waits for it.
+    void checkpointInBackground();
     bool open();
     bool createSchema();
     QString keepAside();
@@ -66,4 +73,7 @@ private:
     QString m_keptAs;
     bool m_open = false;
     int m_addsSincePrune = 0;
+    int m_addsSinceCheckpoint = 0;
+    std::shared_ptr<std::atomic_bool> m_checkpointRunning =
+        std::make_shared<std::atomic_bool>(false);
 };

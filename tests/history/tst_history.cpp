@@ -18,6 +18,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QThreadPool>
 #include <QtTest>
 
 namespace {
@@ -156,6 +157,21 @@ private Q_SLOTS:
         QCOMPARE(store.songs(QStringLiteral("DROP")).size(), 0);
         QVERIFY(store.clear());
         QVERIFY(store.songs().isEmpty());
+    }
+
+    void manySongsSurviveTheBackgroundCheckpoints()
+    {
+        {
+            HistoryStore store(path());
+            for (int i = 0; i < 250; ++i)
+                QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"),
+                                  QStringLiteral("Song %1").arg(i)) > 0);
+            QThreadPool::globalInstance()->waitForDone();
+            QCOMPARE(store.songs(QString(), false, 1000).size(), 250);
+        }
+        HistoryStore reopened(path());
+        QCOMPARE(reopened.songs(QString(), false, 1000).size(), 250);
+        QCOMPARE(reopened.songs().first().title, QStringLiteral("Song 249"));
     }
 
     void oldSongsArePruned()
