@@ -31,6 +31,24 @@ public:
     QDateTime now = QDateTime(QDate(2026, 12, 8), QTime(12, 0), Qt::UTC);
 };
 
+// A second connection to the history file, as another process would hold.
+struct OtherConnection {
+    explicit OtherConnection(const QString &path)
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kName);
+        db.setDatabaseName(path);
+        open = db.open();
+    }
+    ~OtherConnection()
+    {
+        QSqlDatabase::database(kName, false).close();
+        QSqlDatabase::removeDatabase(kName);
+    }
+    QSqlQuery query() const { return QSqlQuery(QSqlDatabase::database(kName, false)); }
+    static inline const QString kName = QStringLiteral("other");
+    bool open = false;
+};
+
 QStringList titles(const QList<HistoryStore::Song> &songs)
 {
     QStringList out;
@@ -193,19 +211,14 @@ private Q_SLOTS:
         {
             HistoryStore store(path());
         }
-        QSqlDatabase db =
-            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("peek"));
-        db.setDatabaseName(path());
-        QVERIFY(db.open());
-        QSqlQuery q(db);
+        OtherConnection peek(path());
+        QVERIFY(peek.open);
+        QSqlQuery q = peek.query();
         QVERIFY(q.exec(QStringLiteral("PRAGMA journal_mode")) && q.next());
         QCOMPARE(q.value(0).toString(), QStringLiteral("wal"));
         QVERIFY(q.exec(QStringLiteral("PRAGMA user_version")) && q.next());
         QCOMPARE(q.value(0).toInt(), HistoryStore::kSchemaVersion);
         q.finish();
-        db.close();
-        db = QSqlDatabase();
-        QSqlDatabase::removeDatabase(QStringLiteral("peek"));
     }
 
     void badDays_data()
@@ -232,11 +245,9 @@ private Q_SLOTS:
             QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("T")) > 0);
         } else if (day == QLatin1String("busy")) {
             HistoryStore store(path());
-            QSqlDatabase other =
-                QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
-            other.setDatabaseName(path());
-            QVERIFY(other.open());
-            QSqlQuery hold(other);
+            auto holder = std::make_unique<OtherConnection>(path());
+            QVERIFY(holder->open);
+            QSqlQuery hold = holder->query();
             QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
             QElapsedTimer waited;
             waited.start();
@@ -245,9 +256,7 @@ private Q_SLOTS:
             QVERIFY(log.contains(QStringLiteral("history: song not kept: T")));
             QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
             hold.finish();
-            other.close();
-            other = QSqlDatabase();
-            QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+            holder.reset();
             QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("T")) > 0);
         } else {
             const QString locked = dir.filePath(QStringLiteral("locked"));

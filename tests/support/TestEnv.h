@@ -32,26 +32,22 @@ private:
 QByteArray readFixture(const QString &name);
 QString fixturePath(const QString &name);
 
-#define ORBITUNE_TEST_MAIN(TestObject)                                                             \
+// main() of a test on `AppClass`, after `setUp` (code run once the
+// application exists).
+#define ORBITUNE_TEST_MAIN_ON(AppClass, TestObject, setUp)                                         \
     int main(int argc, char **argv)                                                                \
     {                                                                                              \
         TestEnv env;                                                                               \
-        QApplication app(argc, argv);                                                              \
-        QApplication::setApplicationName(QStringLiteral("orbitune"));                              \
-        QApplication::setQuitOnLastWindowClosed(false);                                            \
+        AppClass app(argc, argv);                                                                  \
+        AppClass::setApplicationName(QStringLiteral("orbitune"));                                  \
+        setUp;                                                                                     \
         TestObject tc;                                                                             \
         QTEST_SET_MAIN_SOURCE_PATH                                                                 \
         return QTest::qExec(&tc, argc, argv);                                                      \
     }
 
+#define ORBITUNE_TEST_MAIN(TestObject)                                                             \
+    ORBITUNE_TEST_MAIN_ON(QApplication, TestObject, QApplication::setQuitOnLastWindowClosed(false))
+
 // The same for a test of what has no widgets, on a QCoreApplication.
-#define ORBITUNE_CORE_TEST_MAIN(TestObject)                                                        \
-    int main(int argc, char **argv)                                                                \
-    {                                                                                              \
-        TestEnv env;                                                                               \
-        QCoreApplication app(argc, argv);                                                          \
-        QCoreApplication::setApplicationName(QStringLiteral("orbitune"));                          \
-        TestObject tc;                                                                             \
-        QTEST_SET_MAIN_SOURCE_PATH                                                                 \
-        return QTest::qExec(&tc, argc, argv);                                                      \
-    }
+#define ORBITUNE_CORE_TEST_MAIN(TestObject) ORBITUNE_TEST_MAIN_ON(QCoreApplication, TestObject, )
