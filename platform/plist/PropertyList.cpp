@@ -169,6 +169,16 @@ bool writeFile(const QString &path, const QVariant &value, QString *error)
             *error = QStringLiteral("nothing to write");
         return false;
     }
+    // A small binary file can share one array many times over; written out
+    // as XML it may grow past what readFile() accepts. Such a file would
+    // replace a readable one with one that is never read again.
+    if (xml.size() > kMaxFileSize) {
+        if (error)
+            *error = QStringLiteral("%1 bytes to write, more than the %2 a read accepts")
+                         .arg(xml.size())
+                         .arg(kMaxFileSize);
+        return false;
+    }
     QSaveFile file(path);
     // QSaveFile writes a temporary file beside `path`, syncs it to disk on
     // commit and renames it over the old file. Unbuffered, so a short write

@@ -44,6 +44,8 @@ QByteArray toXml(const QVariant &value);
 ReadResult readFile(const QString &path);
 // Writes atomically: a temporary file in the same directory, flushed to disk,
 // then renamed over `path`. Either the old or the new file survives a crash.
+// Refuses (false) what would be larger than kMaxFileSize: it could not be
+// read back.
 bool writeFile(const QString &path, const QVariant &value, QString *error = nullptr);
 
 } // namespace propertylist

@@ -58,6 +58,14 @@ QByteArray readAll(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// A small binary file can expand into more XML than a read accepts: the
+// store must then refuse every change and leave the file as it was.
+bool tooLargeToWrite(const propertylist::ReadResult &read)
+{
+    return read.state == propertylist::FileState::Value &&
+           propertylist::toXml(read.value).size() > propertylist::kMaxFileSize;
+}
+
 void checkRewriteIsStable(const QByteArray &bytes)
 {
     const QVariant first = propertylist::parse(bytes);
@@ -66,6 +74,8 @@ void checkRewriteIsStable(const QByteArray &bytes)
     const QByteArray once = propertylist::toXml(first);
     if (once.isEmpty())
         fail("a parsed value could not be written");
+    if (once.size() > propertylist::kMaxFileSize)
+        return; // the writer refuses it (see tooLargeToWrite)
     const QVariant second = propertylist::parse(once);
     if (!second.isValid())
         fail("what we wrote does not read back");
@@ -97,6 +107,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             fail("could not write the input");
     }
     const propertylist::ReadResult before = propertylist::readFile(path);
+    if (tooLargeToWrite(before)) {
+        // Either the change is refused and the file stays, or the store
+        // started afresh and kept the old file aside whole.
+        const QVariantMap entry =
+            program::make(QStringLiteral("n"), QStringLiteral("i"), QStringLiteral("u"));
+        if (!CacheManager::shareIntance()->saveData(entry)) {
+            if (readAll(path) != bytes)
+                fail("a refused change altered the file");
+        } else {
+            const QStringList aside =
+                QDir(g_dataDir).entryList({QStringLiteral("data.plist.unreadable-*")});
+            if (aside.size() != 1 || readAll(g_dataDir + QLatin1Char('/') + aside.first()) != bytes)
+                fail("a file too large to write back was replaced without a copy");
+        }
+        return 0;
+    }
 
     CacheManager *store = CacheManager::shareIntance();
     const QVariantList list = store->getData();

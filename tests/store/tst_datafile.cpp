@@ -31,17 +31,17 @@ QByteArray nested(int levels)
     return QByteArray("<array>").repeated(levels) + QByteArray("</array>").repeated(levels);
 }
 
-// A binary property list of `levels` arrays, each holding the next, written
-// with one-byte references.
-QByteArray binaryNested(int levels)
+// A binary property list of `levels` arrays, each holding the next
+// `fanout` times over, written with one-byte references.
+QByteArray binaryNested(int levels, int fanout = 1)
 {
     QByteArray out("bplist00");
     QList<quint16> offsets;
     for (int i = 0; i < levels; ++i) {
         offsets << quint16(out.size());
         if (i + 1 < levels) {
-            out += char(0xA1);
-            out += char(i + 1);
+            out += char(0xA0 | fanout);
+            out += QByteArray(fanout, char(i + 1));
         } else {
             out += char(0xA0);
         }
@@ -147,6 +147,25 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
     // parser skips, and then nests far deeper than the limit. Counted
     // wrongly, the parser's tree would be freed by deep recursion and the
     // process would die here.
+    void valueTooLargeToReadBackIsNotWritten()
+    {
+        // 800,000 arrays once expanded: within the parser's limits, but
+        // more than kMaxFileSize bytes as XML.
+        const QVariant bomb = propertylist::parse(binaryNested(13, 3));
+        QVERIFY(bomb.isValid());
+        QVERIFY(propertylist::toXml(bomb).size() > propertylist::kMaxFileSize);
+
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("data.plist"));
+        const QVariantMap before{{QStringLiteral("data"), QVariantList{}}};
+        QVERIFY(propertylist::writeFile(path, before));
+        QString error;
+        QVERIFY(!propertylist::writeFile(
+            path, QVariantMap{{QStringLiteral("data"), QVariantList{bomb}}}, &error));
+        QVERIFY(error.contains(QStringLiteral("more than")));
+        QCOMPARE(propertylist::readFile(path).value, QVariant(before));
+    }
+
     void deepNestingCannotHideBehindSkippedText_data()
     {
         QTest::addColumn<QByteArray>("bytes");
