@@ -169,6 +169,13 @@ bool writeFile(const QString &path, const QVariant &value, QString *error)
             *error = QStringLiteral("nothing to write");
         return false;
     }
+    // A file over the reading limit could never be read back: refusing it
+    // keeps the old file, instead of one every later read rejects.
+    if (xml.size() > kMaxFileSize) {
+        if (error)
+            *error = QStringLiteral("would be larger than %1 bytes").arg(kMaxFileSize);
+        return false;
+    }
     QSaveFile file(path);
     // QSaveFile writes a temporary file beside `path`, syncs it to disk on
     // commit and renames it over the old file. Unbuffered, so a short write

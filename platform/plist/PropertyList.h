@@ -44,6 +44,7 @@ QByteArray toXml(const QVariant &value);
 ReadResult readFile(const QString &path);
 // Writes atomically: a temporary file in the same directory, flushed to disk,
 // then renamed over `path`. Either the old or the new file survives a crash.
+// A value whose XML would exceed kMaxFileSize is not written.
 bool writeFile(const QString &path, const QVariant &value, QString *error = nullptr);
 
 } // namespace propertylist
