@@ -409,7 +409,9 @@ QString cleanName(const QString &name)
 QString usableUrl(const QString &url)
 {
     const QString trimmed = url.trimmed();
-    if (trimmed.isEmpty() || trimmed.size() > kMaxUrlLength)
+    if (trimmed.isEmpty() || trimmed.size() > kMaxUrlLength ||
+        !(trimmed.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
+          trimmed.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)))
         return {};
     const QUrl parsed(trimmed, QUrl::StrictMode);
     const QString scheme = parsed.scheme().toLower();
