@@ -249,6 +249,10 @@ private Q_SLOTS:
         showConfirmation();
         QVERIFY(box);
         QCOMPARE(box->informativeText(), QStringLiteral("Are you sure?"));
+        // Texts that may carry a file's name are never read as markup.
+        QCOMPARE(
+            box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(),
+            Qt::PlainText);
         QVERIFY(QTest::qWaitForWindowExposed(box));
         QCOMPARE(box->frameGeometry().width(), sheet()->window()->frameGeometry().width());
         QTest::keyClick(box, Qt::Key_Escape);
