@@ -13,6 +13,7 @@
 #include "ui_ListView.h"
 
 #include <QLabel>
+#include <QMenu>
 #include <QPointer>
 #include <QPushButton>
 #include <QShortcut>
@@ -50,6 +51,12 @@ QWidget *ListViewController::loadView()
     connect(m_ui->closeBtn, &QPushButton::clicked, this, [this] { closeClick(m_ui->closeBtn); });
     connect(m_ui->redoBtn, &QPushButton::clicked, this, [this] { redoClick(m_ui->redoBtn); });
     connect(m_ui->findButton, &QPushButton::clicked, this, &ListViewController::findRequested);
+    connect(m_ui->importBtn, &QPushButton::clicked, this, [this] { importClick(m_ui->importBtn); });
+    connect(m_ui->exportBtn, &QPushButton::clicked, this, [this] { exportClick(m_ui->exportBtn); });
+    auto *importFrom = new QMenu(m_ui->importFromBtn);
+    importFrom->setObjectName(QStringLiteral("importFromMenu"));
+    m_ui->importFromBtn->setMenu(importFrom);
+    connect(importFrom, &QMenu::aboutToShow, this, &ListViewController::fillImportFromMenu);
     auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), root);
     find->setObjectName(QStringLiteral("findShortcut"));
     find->setContext(Qt::WindowShortcut);
@@ -65,6 +72,7 @@ void ListViewController::viewDidLoad()
     listTableView()->setDelegate(this);
     listTableView()->setDataSource(this);
     listTableView()->setSelectionHighlightStyle(TableView::SelectionHighlightStyleNone);
+    listTableView()->setRowsMovable(true);
     loadData();
 }
 
@@ -145,6 +153,29 @@ void ListViewController::tableViewActivateRow(TableView *, long row)
 {
     if (row >= 0 && row < dataArr.size())
         playEntry(dataArr.at(row), row);
+}
+
+bool ListViewController::tableViewMoveRow(TableView *, long from, long to)
+{
+    if (from < 0 || from >= dataArr.size() || to < 0 || to >= dataArr.size())
+        return false;
+    const QVariant item = dataArr.at(from);
+    const bool saved = CacheManager::shareIntance()->moveData(from, to, item);
+    loadData();
+    if (!saved) {
+        showSaveFailure(QStringLiteral("The program could not be moved: the list changed "
+                                       "meanwhile or the change could not be saved. The list "
+                                       "shows what is saved."));
+        return false;
+    }
+    NSLog(lcManage(), QtInfoMsg, "moved %ld to %ld", from, to);
+    // A screen reader speaks the label's new text.
+    const QString name = program::name(item);
+    m_ui->orderStatus->setText(QStringLiteral("%1 moved to position %2 of %3")
+                                   .arg(name.isEmpty() ? QStringLiteral("Program") : name)
+                                   .arg(to + 1)
+                                   .arg(dataArr.size()));
+    return true;
 }
 
 void ListViewController::playEntry(const QVariant &item, long row)

@@ -15,7 +15,9 @@ class ListView;
 // The program list window: one row per program of the store. A row's play
 // button makes its program the current one, posts "LIVE_PLAY" and closes the
 // window; its delete button removes the program after a confirmation; the
-// restore button brings back the default list after a confirmation.
+// restore button brings back the default list after a confirmation. Rows
+// are reordered by dragging or with Alt+Up/Alt+Down; the list is imported
+// from and exported to other players' playlist files.
 class ListViewController : public ViewController,
                            public TableViewDataSource,
                            public TableViewDelegate {
@@ -40,6 +42,7 @@ public:
     void tableViewSelectionDidChange(TableView *tableView) override;
     void tableViewDeleteRow(TableView *tableView, long row) override;
     void tableViewActivateRow(TableView *tableView, long row) override;
+    bool tableViewMoveRow(TableView *tableView, long from, long to) override;
 
     // `entry` is a list item as read: a program, or anything a hand-edited
     // file holds in its place.
@@ -47,6 +50,13 @@ public:
     void redoClick(QObject *sender = nullptr);
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
+
+    // Import and export (ListTransfer.cpp). The clicks ask for a file; the
+    // others act on the file given.
+    void importClick(QObject *sender = nullptr);
+    void exportClick(QObject *sender = nullptr);
+    void importFile(const QString &path);
+    void exportFile(const QString &path);
 
 Q_SIGNALS:
     // "Find Stations" (button or Ctrl+F): whoever assembles the app opens it.
@@ -61,6 +71,8 @@ private:
     void deleteEntry(const QVariant &item, long row);
     void showConfirmation(const QString &question, std::function<void()> onOK);
     void showSaveFailure(const QString &message);
+    void showNotice(const QString &message, int style);
+    void fillImportFromMenu();
 
     std::unique_ptr<Ui::ListView> m_ui;
 };

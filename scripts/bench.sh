@@ -16,7 +16,7 @@ bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
-      bench_playback bench_app preview_frames list_bench history_bench
+      bench_playback bench_app preview_frames list_bench history_bench import_bench
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that
@@ -41,6 +41,8 @@ echo "== program list =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/list/list_bench) 2>&1 | keep
 echo "== song history =="
 (cd "$build" && run ./bench/history/history_bench) 2>&1 | keep
+echo "== importing station lists =="
+(cd "$build" && run ./bench/import/import_bench) 2>&1 | keep
 
 echo
 echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"

@@ -207,6 +207,29 @@ bool CacheManager::delData(const QVariant &target)
     return writeChange(path, readDataFile(path), kDataKey, list);
 }
 
+bool CacheManager::appendData(const QVariantList &entries)
+{
+    QVariantList list = getData();
+    list.append(entries);
+    const QString path = getDataPath();
+    return writeChange(path, readDataFile(path), kDataKey, list);
+}
+
+bool CacheManager::moveData(qsizetype from, qsizetype to, const QVariant &expected)
+{
+    QVariantList list = getData();
+    if (from < 0 || from >= list.size() || to < 0 || to >= list.size() ||
+        !program::isEqual(list.at(from), expected)) {
+        NSLog(lcStore(), QtWarningMsg, "not moved: the list changed since it was shown");
+        return false;
+    }
+    if (from == to)
+        return true;
+    list.move(from, to);
+    const QString path = getDataPath();
+    return writeChange(path, readDataFile(path), kDataKey, list);
+}
+
 bool CacheManager::saveLiveData(const QVariantMap &entry)
 {
     const QString path = getDataPath();

@@ -36,6 +36,14 @@ public:
     // and value.
     bool delData(const QVariant &item);
     bool saveLiveData(const QVariantMap &entry);
+    // Appends every entry of `entries` in one write: all of them reach the
+    // file or, when the write fails, none.
+    bool appendData(const QVariantList &entries);
+    // Moves the list item at `from` so that it ends up at index `to`, in one
+    // write. `expected` is the item the caller saw at `from`; when the file
+    // holds something else there (it changed since the caller read it), or
+    // either index is out of range, nothing is written and false returned.
+    bool moveData(qsizetype from, qsizetype to, const QVariant &expected);
 
     // Removes the data file. An unreadable file is moved aside instead, so a
     // list nobody could read is never destroyed.

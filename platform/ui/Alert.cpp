@@ -1,6 +1,7 @@
 #include "platform/ui/Alert.h"
 
 #include <QGridLayout>
+#include <QLabel>
 #include <QMessageBox>
 #include <QPointer>
 #include <QPushButton>
@@ -30,6 +31,11 @@ public:
         box->setIcon(iconForStyle(alert.alertStyle));
         box->setText(alert.messageText);
         box->setInformativeText(alert.informativeText);
+        // QMessageBox applies the text format to the main text only; the
+        // informative text may carry a file's name, shown as it is.
+        if (auto *informative =
+                box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel")))
+            informative->setTextFormat(Qt::PlainText);
         box->setProperty("alertStyle", alert.alertStyle);
         QStringList titles = alert.buttons;
         if (titles.isEmpty())

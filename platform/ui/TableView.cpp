@@ -1,5 +1,6 @@
 #include "platform/ui/TableView.h"
 
+#include <QApplication>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -30,6 +31,15 @@ TableView::TableView(QWidget *parent) : QAbstractScrollArea(parent)
     viewport()->setPalette(pal);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
+
+    // Above the rows, where a dragged row would land.
+    m_dropIndicator = new QWidget(viewport());
+    m_dropIndicator->setObjectName(QStringLiteral("dropIndicator"));
+    m_dropIndicator->setAccessibleName(QStringLiteral("Drop position"));
+    m_dropIndicator->setAttribute(Qt::WA_TransparentForMouseEvents);
+    m_dropIndicator->setAutoFillBackground(true);
+    m_dropIndicator->setBackgroundRole(QPalette::Highlight);
+    m_dropIndicator->hide();
 }
 
 TableView::~TableView()
@@ -156,6 +166,22 @@ int TableView::rowViewCount() const
                              [](const QPointer<QWidget> &v) { return !v.isNull(); }));
 }
 
+bool TableView::event(QEvent *event)
+{
+    // Escape during a drag ends the drag, not the window it is in; Alt+Up
+    // and Alt+Down move rows rather than reaching a shortcut.
+    if (event->type() == QEvent::ShortcutOverride) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        const bool moveKey = m_rowsMovable && (key->modifiers() & Qt::AltModifier) &&
+                             (key->key() == Qt::Key_Up || key->key() == Qt::Key_Down);
+        if ((m_dragging && key->key() == Qt::Key_Escape) || moveKey) {
+            event->accept();
+            return true;
+        }
+    }
+    return QAbstractScrollArea::event(event);
+}
+
 void TableView::resizeEvent(QResizeEvent *event)
 {
     QAbstractScrollArea::resizeEvent(event);
@@ -195,19 +221,107 @@ void TableView::mousePressEvent(QMouseEvent *event)
 {
     m_keyboardFocusVisible = false;
     setFocus(Qt::MouseFocusReason);
-    if (event->button() == Qt::LeftButton)
-        setSelection(rowAtPoint(event->position().toPoint()), true);
+    if (event->button() == Qt::LeftButton) {
+        m_pressPos = event->position().toPoint();
+        m_pressRow = rowAtPoint(m_pressPos);
+        setSelection(m_pressRow, true);
+    }
     event->accept();
+}
+
+void TableView::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint pos = event->position().toPoint();
+    if (!m_rowsMovable || m_pressRow < 0 || !(event->buttons() & Qt::LeftButton)) {
+        QAbstractScrollArea::mouseMoveEvent(event);
+        return;
+    }
+    if (!m_dragging && (pos - m_pressPos).manhattanLength() >= QApplication::startDragDistance()) {
+        m_dragging = true;
+        viewport()->setCursor(Qt::ClosedHandCursor);
+    }
+    if (m_dragging)
+        dragTo(pos);
+    event->accept();
+}
+
+void TableView::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mouseReleaseEvent(event);
+        return;
+    }
+    const long from = m_pressRow;
+    const long gap = m_dragging ? m_dropGap : -1;
+    endDrag();
+    if (from >= 0 && gap >= 0) {
+        // Landing below itself takes the row out of the gap's count first.
+        const long to = gap > from ? gap - 1 : gap;
+        if (to != from)
+            moveRow(from, to);
+    }
+    event->accept();
+}
+
+void TableView::dragTo(const QPoint &viewportPos)
+{
+    // Near the edges the list scrolls, so a row can travel the whole list.
+    QScrollBar *bar = verticalScrollBar();
+    if (viewportPos.y() < m_rowHeight / 2)
+        bar->setValue(bar->value() - m_rowHeight / 2);
+    else if (viewportPos.y() > viewport()->height() - m_rowHeight / 2)
+        bar->setValue(bar->value() + m_rowHeight / 2);
+    const long y = long(viewportPos.y()) + bar->value() + m_rowHeight / 2;
+    m_dropGap = std::clamp<long>(y / m_rowHeight, 0, m_rowCount);
+    const long lineY = m_dropGap * m_rowHeight - bar->value();
+    m_dropIndicator->setGeometry(
+        0, int(std::clamp<long>(lineY - 1, 0, std::max(0, viewport()->height() - 2))),
+        viewport()->width(), 2);
+    m_dropIndicator->show();
+    m_dropIndicator->raise();
+}
+
+void TableView::endDrag()
+{
+    if (m_dragging)
+        viewport()->unsetCursor();
+    m_dragging = false;
+    m_dropGap = -1;
+    m_pressRow = -1;
+    m_dropIndicator->hide();
+}
+
+void TableView::moveRow(long from, long to)
+{
+    if (!m_delegate || !m_delegate->tableViewMoveRow(this, from, to))
+        return;
+    setSelection(to < m_rowCount ? to : -1, true);
+    scrollRowToVisible(to);
+    viewport()->update();
 }
 
 void TableView::keyPressEvent(QKeyEvent *event)
 {
+    if (m_dragging && event->key() == Qt::Key_Escape) {
+        endDrag(); // the row stays where it was
+        event->accept();
+        return;
+    }
     if (m_rowCount == 0) {
         QAbstractScrollArea::keyPressEvent(event);
         return;
     }
     const long visibleRows = std::max(1, viewport()->height() / m_rowHeight);
     const long current = m_selectedRow;
+    if (m_rowsMovable && (event->modifiers() & Qt::AltModifier) &&
+        (event->key() == Qt::Key_Up || event->key() == Qt::Key_Down)) {
+        const long to = event->key() == Qt::Key_Up ? current - 1 : current + 1;
+        m_keyboardFocusVisible = true;
+        if (current >= 0 && to >= 0 && to < m_rowCount)
+            moveRow(current, to);
+        event->accept();
+        return;
+    }
     long target = -2;
     switch (event->key()) {
     case Qt::Key_Down: target = current < 0 ? 0 : std::min(m_rowCount - 1, current + 1); break;

@@ -32,12 +32,18 @@ public:
     // Keyboard: Delete/Backspace and Return/Enter on the focused row.
     virtual void tableViewDeleteRow(TableView *, long) {}
     virtual void tableViewActivateRow(TableView *, long) {}
+    // Moving a row, when the table's rows are movable (a drag with the
+    // mouse, or Alt+Up/Alt+Down): the row at `from` is to end up at index
+    // `to`. Returns whether it moved; the delegate reloads the table.
+    virtual bool tableViewMoveRow(TableView *, long, long) { return false; }
 };
 
 // A view-based table of one column. Row views are created only for the rows
 // that can be seen (plus at most two spare ones) and are reused while
 // scrolling. Clicking a row outside its controls selects it; the keyboard
-// moves the focused (and selected) row.
+// moves the focused (and selected) row. Movable rows are dragged to another
+// place (a line shows where they will land), or moved a place up or down
+// with Alt+Up and Alt+Down; the moved row stays selected.
 class TableView : public QAbstractScrollArea {
     Q_OBJECT
 public:
@@ -76,6 +82,12 @@ public:
     void scrollRowToVisible(long row);
     long rowAtPoint(const QPoint &viewportPos) const;
 
+    void setRowsMovable(bool movable) { m_rowsMovable = movable; }
+    bool rowsMovable() const { return m_rowsMovable; }
+    // While a row is dragged: the gap between rows it would land in (0 is
+    // above the first row, numberOfRows() below the last); -1 otherwise.
+    long dropGap() const { return m_dropGap; }
+
     // The view currently placed at `row`, or nullptr when the row is not
     // visible.
     QWidget *viewAtRow(long row) const;
@@ -85,11 +97,14 @@ public:
     int rowViewCount() const;
 
 protected:
+    bool event(QEvent *event) override;
     void resizeEvent(QResizeEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void scrollContentsBy(int dx, int dy) override;
     void paintEvent(QPaintEvent *event) override;
     void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
@@ -107,6 +122,9 @@ private:
     void trimSpares(int keep);
     void setSelection(long row, bool notify);
     QRect rowRect(long row) const;
+    void moveRow(long from, long to);
+    void dragTo(const QPoint &viewportPos);
+    void endDrag();
 
     TableViewDataSource *m_dataSource = nullptr;
     TableViewDelegate *m_delegate = nullptr;
@@ -121,4 +139,10 @@ private:
     long m_requestedRow = -1;
     bool m_inLayout = false;
     bool m_keyboardFocusVisible = false;
+    bool m_rowsMovable = false;
+    long m_pressRow = -1;
+    QPoint m_pressPos;
+    bool m_dragging = false;
+    long m_dropGap = -1;
+    QWidget *m_dropIndicator = nullptr;
 };

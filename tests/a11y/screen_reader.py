@@ -8,7 +8,8 @@ XDG directories and a program list whose addresses are all on 127.0.0.1. Then,
 only through AT-SPI, it reads the current program from the title, presses Play
 on a program whose port is closed and hears "Error, switch next one.", opens
 the list and reads every row's name and address, plays a row, and deletes a
-program by pressing the row's Delete button and OK in the confirmation.
+program by pressing the row's Delete button and OK in the confirmation, and
+moves a program down with Alt+Down, hearing where it went.
 
     screen_reader.py <orbitune binary>
 
@@ -26,7 +27,9 @@ import tempfile
 import time
 
 TITLE_DESCRIPTION = "Name of the current program, or what the player is doing"
-LIST_DESCRIPTION = "Arrow keys choose a program, Return plays it, Delete removes it"
+LIST_DESCRIPTION = ("Arrow keys choose a program, Alt+Up and Alt+Down move it, Return plays it, "
+                    "Delete removes it")
+ORDER_DESCRIPTION = "Where the moved program is now"
 FAILED = "Error, switch next one."
 
 started = []  # Popen objects, stopped in reverse order at the end
@@ -386,6 +389,44 @@ def run(binary, scratch, log):
     wait_for("Gamma Radio to leave the list",
              lambda: set(rows(table)) == {"Alpha Radio", "Beta Radio"}, pump=pump)
     print("ok: Delete and OK remove the program")
+
+    # 6. Move a program with the keyboard: Down chooses the first row, Alt+Down
+    # moves it below the next one; the file keeps the order and the new place
+    # is spoken.
+    moved = []
+
+    def on_moved(event):
+        try:
+            if event.source.get_process_id() == app.pid and event.source.description == \
+                    ORDER_DESCRIPTION:
+                moved.append(event.source.name)
+        except Exception:
+            pass
+    pyatspi.Registry.registerEventListener(on_moved, "object:property-change:accessible-name")
+    # The keys go to the window under the pointer when no window manager
+    # gives one the focus, and within it to the list.
+    component = table.queryComponent()
+    if not component.grabFocus():
+        fail("the list does not take the keyboard focus")
+    box = component.getExtents(pyatspi.DESKTOP_COORDS)
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height - 4, "abs")
+    down, alt = 0xff54, 64  # the Down keysym; Alt_L's key code on the X server
+    Atspi.generate_keyboard_event(down, None, Atspi.KeySynthType.SYM)
+    Atspi.generate_keyboard_event(alt, None, Atspi.KeySynthType.PRESS)
+    Atspi.generate_keyboard_event(down, None, Atspi.KeySynthType.SYM)
+    Atspi.generate_keyboard_event(alt, None, Atspi.KeySynthType.RELEASE)
+    wait_for("Alpha Radio to move below Beta Radio in the data file", lambda: [
+        p.get("name") for p in stored(data_file)["data"]] == ["Beta Radio", "Alpha Radio"],
+        pump=pump)
+    wait_for("the move to be announced",
+             lambda: "Alpha Radio moved to position 2 of 2" in moved, pump=pump)
+
+    def row_top(name):
+        return rows(table)[name].queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y
+    wait_for("the rows to show the new order",
+             lambda: row_top("Beta Radio") < row_top("Alpha Radio"), pump=pump)
+    pyatspi.Registry.deregisterEventListener(on_moved, "object:property-change:accessible-name")
+    print("ok: Alt+Down moves the program, keeps the order and says where it went")
 
     pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
     alive()

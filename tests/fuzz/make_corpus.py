@@ -51,3 +51,15 @@ write('binary-list.plist', plistlib.dumps({'data': [entry, entry, 'x', 3], 'live
                                           fmt=plistlib.FMT_BINARY))
 write('binary-uid.plist', plistlib.dumps({'data': [plistlib.UID(7)], 'live': {'u': plistlib.UID(300)}},
                                          fmt=plistlib.FMT_BINARY))
+
+# Station lists of other players, for the import read path.
+write('import.m3u', '#EXTM3U\n#EXTINF:-1 tvg-logo="http://i/a.png",A, "b"\nhttp://s/a\n'
+      'javascript:x\n#EXTINF:-1,<b>\x01\nhttps://s/b\n')
+write('import.pls', '[playlist]\nFile1=http://s/a\nTitle1=A\nFile2=file:///x\nNumberOfEntries=2\n')
+write('import.xspf', '<playlist xmlns="http://xspf.org/ns/0/"><trackList><track><location>'
+      'http://s/a</location><title>A</title><image>http://i/a</image></track></trackList>'
+      '</playlist>')
+write('import-goodvibes.xml', '<Stations><Station><name>A</name><uri>http://s/a</uri>'
+      '</Station></Stations>')
+write('import-radiotray.json', '[{"group":"g","stations":[{"name":"A","url":"http://s/a",'
+      '"image":"http://i/a"}]}]')

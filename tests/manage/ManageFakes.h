@@ -9,6 +9,7 @@
 #include "platform/net/ImageLoader.h"
 #include "platform/plist/PropertyList.h"
 #include "platform/ui/Alert.h"
+#include "platform/ui/FileChooser.h"
 #include "platform/ui/ViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -59,6 +60,31 @@ public:
 
     const Alert &last() const { return shown.last().alert; }
     QList<Shown> shown;
+};
+
+// Answers every file question with `path` at once (nothing when it is
+// empty, as when the user cancels) and records what was asked.
+class AnsweringFileChooser : public FileChooser {
+public:
+    AnsweringFileChooser() { FileChooser::setShared(this); }
+    ~AnsweringFileChooser() override { FileChooser::setShared(nullptr); }
+
+    void chooseFileToOpen(QWidget *, const QString &title, const QStringList &, Done done) override
+    {
+        asked << title;
+        if (!path.isEmpty())
+            done(path);
+    }
+    void chooseFileToSave(QWidget *, const QString &title, const QString &, const QStringList &,
+                          const QStringList &, Done done) override
+    {
+        asked << title;
+        if (!path.isEmpty())
+            done(path);
+    }
+
+    QString path;
+    QStringList asked;
 };
 
 // The shared fake loader, plus a look-up by URL.

@@ -10,12 +10,17 @@
 #include "platform/ui/PreviewView.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
+
+#include <optional>
 
 using namespace managetest;
 
@@ -53,6 +58,35 @@ class ListWindowTest : public QObject {
                 program::make(QStringLiteral("Default Two"),
                               QStringLiteral("http://127.0.0.1:9/default-two.png"),
                               QStringLiteral("http://127.0.0.1:9/default-two.mp3"))};
+    }
+
+    QPushButton *button(const char *name) const
+    {
+        return sheet()->findChild<QPushButton *>(QLatin1String(name));
+    }
+
+    static void writeFile(const QString &path, const QByteArray &bytes)
+    {
+        QDir().mkpath(QFileInfo(path).absolutePath());
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        QCOMPARE(f.write(bytes), bytes.size());
+    }
+
+    static QStringList names(const QVariantList &list)
+    {
+        QStringList out;
+        for (const QVariant &e : list)
+            out << program::name(e);
+        return out;
+    }
+
+    QStringList shownNames() const
+    {
+        QStringList out;
+        for (long row = 0; row < table()->numberOfRows(); ++row)
+            out << cellAt(row)->nameTF()->text();
+        return out;
     }
 
     void checkConfirmation(const QString &question)
@@ -215,6 +249,10 @@ private Q_SLOTS:
         showConfirmation();
         QVERIFY(box);
         QCOMPARE(box->informativeText(), QStringLiteral("Are you sure?"));
+        // Texts that may carry a file's name are never read as markup.
+        QCOMPARE(
+            box->findChild<QLabel *>(QStringLiteral("qt_msgbox_informativelabel"))->textFormat(),
+            Qt::PlainText);
         QVERIFY(QTest::qWaitForWindowExposed(box));
         QCOMPARE(box->frameGeometry().width(), sheet()->window()->frameGeometry().width());
         QTest::keyClick(box, Qt::Key_Escape);
@@ -452,7 +490,11 @@ private Q_SLOTS:
     {
         open();
         const QList<QWidget *> expected{
-            table(), sheet()->findChild<QPushButton *>(QStringLiteral("redoBtn")),
+            table(),
+            sheet()->findChild<QPushButton *>(QStringLiteral("importBtn")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("importFromBtn")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("exportBtn")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("redoBtn")),
             sheet()->findChild<QPushButton *>(QStringLiteral("findButton")),
             sheet()->findChild<QPushButton *>(QStringLiteral("closeBtn"))};
         QList<QWidget *> chain;
@@ -470,6 +512,231 @@ private Q_SLOTS:
             QVERIFY2(!accessibleDescriptionOf(control).isEmpty(),
                      qPrintable(control->objectName()));
         }
+    }
+
+    // A playlist file chosen with Import…: new stations are appended in one
+    // write, the ones already listed skipped, and the window says how many.
+    void importThroughTheWindow_data()
+    {
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<bool>("failWrites");
+        QTest::addColumn<QStringList>("names"); // the list afterwards
+        QTest::addColumn<int>("style");
+        QTest::addColumn<QString>("told");
+
+        const QStringList unchanged{"Program a", "Program b"};
+        QTest::newRow("pls: one new, one listed under another spelling")
+            << QByteArray("[playlist]\nFile1=HTTP://127.0.0.1:9/b.mp3#x\nTitle1=B again\n"
+                          "File2=http://127.0.0.1:9/new.mp3\nTitle2=<i>New</i>\x07\n"
+                          "File3=javascript:alert(1)\nTitle3=Evil\n")
+            << false << QStringList{"Program a", "Program b", "<i>New</i>"}
+            << int(Alert::InformationalStyle)
+            << "Added 1 program, skipped 1 already in the list. Left out 1 without an http or "
+               "https address.";
+        QTest::newRow("radiotray-ng json: all listed already")
+            << QByteArray("[{\"group\":\"g\",\"stations\":[{\"name\":\"A\",\"url\":"
+                          "\"http://127.0.0.1:9/a.mp3\"}]}]")
+            << false << unchanged << int(Alert::InformationalStyle)
+            << "Nothing new to import: the 1 program is already in the list.";
+        QTest::newRow("nothing usable") << QByteArray("#EXTM3U\nfile:///etc/passwd\n") << false
+                                        << unchanged << int(Alert::WarningStyle)
+                                        << "The file holds no station with an http or https "
+                                           "address. Nothing was imported; the list is unchanged.";
+        QTest::newRow("binary junk") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0", 11) << false
+                                     << unchanged << int(Alert::WarningStyle)
+                                     << "The file is not a station list Orbitune can read (M3U, "
+                                        "PLS, XSPF, Goodvibes or Radiotray-NG). The list is "
+                                        "unchanged.";
+        QTest::newRow("the write fails")
+            << QByteArray("http://127.0.0.1:9/c.mp3\nhttp://127.0.0.1:9/d.mp3\n") << true
+            << unchanged << int(Alert::CriticalStyle)
+            << "The programs could not be imported: the change could not be saved. The list is "
+               "unchanged.";
+    }
+
+    void importThroughTheWindow()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(bool, failWrites);
+        QFETCH(QStringList, names);
+        QFETCH(int, style);
+        QFETCH(QString, told);
+
+        writeStore({entry(QStringLiteral("a")), entry(QStringLiteral("b"))},
+                   entry(QStringLiteral("b")));
+        QTemporaryDir dir;
+        AnsweringFileChooser chooser;
+        chooser.path = dir.filePath(QStringLiteral("stations.txt")); // the name says nothing
+        writeFile(chooser.path, file);
+        open();
+        const QByteArray before = storeBytes();
+        {
+            std::optional<FailingWrites> failing;
+            if (failWrites)
+                failing.emplace();
+            QTest::mouseClick(button("importBtn"), Qt::LeftButton);
+        }
+        QCOMPARE(chooser.asked, QStringList{QStringLiteral("Import Stations")});
+        QCOMPARE(alerts->shown.size(), 1);
+        QCOMPARE(alerts->last().messageText, QStringLiteral("Tip："));
+        QCOMPARE(alerts->last().informativeText, told);
+        QCOMPARE(alerts->last().alertStyle, style);
+        QCOMPARE(this->names(CacheManager::shareIntance()->getData()), names);
+        QCOMPARE(shownNames(), names);
+        if (names.size() == 2)
+            QCOMPARE(storeBytes(), before); // not even rewritten
+        // Imported programs are programs like any other; the current one stays.
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), entry(QStringLiteral("b")));
+        QCOMPARE(livePlays, 0);
+    }
+
+    // "Import from…" offers the other players' lists where they are.
+    void importFromOffersOtherPlayersLists()
+    {
+        const QString config = TestEnv::instance()->root() + QStringLiteral("/config");
+        const QString goodvibes = config + QStringLiteral("/goodvibes/stations.xml");
+        writeFile(goodvibes, "<Stations><Station><name>GV</name><uri>http://127.0.0.1:9/gv</uri>"
+                             "</Station></Stations>");
+        writeStore({entry(QStringLiteral("a"))});
+        open();
+        QMenu *menu = button("importFromBtn")->menu();
+        QVERIFY(menu);
+        Q_EMIT menu->aboutToShow();
+        QCOMPARE(menu->actions().size(), 1);
+        QVERIFY(menu->actions().first()->text().startsWith(QLatin1String("Goodvibes (")));
+        menu->actions().first()->trigger();
+        QCOMPARE(alerts->last().informativeText,
+                 QStringLiteral("Added 1 program, skipped 0 already in the list."));
+        QCOMPARE(shownNames(), (QStringList{"Program a", "GV"}));
+        QFile::remove(goodvibes);
+        Q_EMIT menu->aboutToShow();
+        QCOMPARE(menu->actions().size(), 1);
+        QVERIFY(!menu->actions().first()->isEnabled());
+    }
+
+    // What Export… writes, Import… brings back: names, addresses and pictures.
+    void exportedListImportsBack_data()
+    {
+        QTest::addColumn<QString>("fileName");
+        QTest::newRow("m3u") << "Orbitune.m3u";
+        QTest::newRow("xspf") << "Orbitune.xspf";
+    }
+
+    void exportedListImportsBack()
+    {
+        QFETCH(QString, fileName);
+        const QVariantList programs{entry(QStringLiteral("a")),
+                                    program::make(QStringLiteral("Caf\u00E9 <&> \"b\", c"),
+                                                  QString(),
+                                                  QStringLiteral("https://127.0.0.1:9/b"))};
+        writeStore(programs);
+        QTemporaryDir dir;
+        AnsweringFileChooser chooser;
+        chooser.path = dir.filePath(fileName);
+        open();
+        QTest::mouseClick(button("exportBtn"), Qt::LeftButton);
+        QCOMPARE(alerts->last().informativeText,
+                 QStringLiteral("Exported the list to %1.").arg(fileName));
+
+        resetStore();
+        writeStore({});
+        list->loadData();
+        QTest::mouseClick(button("importBtn"), Qt::LeftButton);
+        QCOMPARE(alerts->last().informativeText,
+                 QStringLiteral("Added 2 programs, skipped 0 already in the list."));
+        QCOMPARE(CacheManager::shareIntance()->getData(), programs);
+    }
+
+    // Alt+Up and Alt+Down move the chosen row; the file keeps the new order,
+    // the row stays chosen and a screen reader hears where it went.
+    void altUpDownMovesTheChosenRow()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        const QVariantMap c = entry(QStringLiteral("c"));
+        writeStore({a, b, c}, c);
+        open();
+        AccessibilityEvents heard;
+        QLabel *status = sheet()->findChild<QLabel *>(QStringLiteral("orderStatus"));
+        QVERIFY(status);
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Down);
+        QTest::keyClick(table(), Qt::Key_Down, Qt::AltModifier);
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{b, a, c}));
+        QCOMPARE(shownNames(), (QStringList{"Program b", "Program a", "Program c"}));
+        QCOMPARE(table()->selectedRow(), 1L);
+        QCOMPARE(status->text(), QStringLiteral("Program a moved to position 2 of 3"));
+        QCOMPARE(heard.namesOf(status), QStringList{status->text()});
+
+        QTest::keyClick(table(), Qt::Key_Down, Qt::AltModifier);
+        QTest::keyClick(table(), Qt::Key_Down, Qt::AltModifier); // already the last
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{b, c, a}));
+        QTest::keyClick(table(), Qt::Key_Up); // plain arrows still only choose
+        QCOMPARE(table()->selectedRow(), 1L);
+        QTest::keyClick(table(), Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{c, b, a}));
+        QCOMPARE(status->text(), QStringLiteral("Program c moved to position 1 of 3"));
+        // The current program and the other rows' actions are untouched.
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), c);
+        QTest::keyClick(table(), Qt::Key_Return);
+        QCOMPARE(livePlays, 1);
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), c);
+        QVERIFY(alerts->shown.isEmpty());
+    }
+
+    // The list changed behind the open window: nothing is moved blindly.
+    void movingAfterTheFileChangedMovesNothing()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        writeStore({a, b});
+        open();
+        writeStore({b, a, entry(QStringLiteral("c"))}); // another window reordered it
+        const QByteArray before = storeBytes();
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Down);
+        QTest::keyClick(table(), Qt::Key_Down, Qt::AltModifier);
+        QCOMPARE(storeBytes(), before);
+        QCOMPARE(alerts->shown.size(), 1);
+        QVERIFY(alerts->last().informativeText.contains(QLatin1String("could not be moved")));
+        QCOMPARE(shownNames(), (QStringList{"Program b", "Program a", "Program c"}));
+    }
+
+    // A row dragged by its name lands where the line showed.
+    void draggingARowMovesIt()
+    {
+        const QVariantMap a = entry(QStringLiteral("a"));
+        const QVariantMap b = entry(QStringLiteral("b"));
+        const QVariantMap c = entry(QStringLiteral("c"));
+        writeStore({a, b, c});
+        open();
+        QWidget *line = table()->viewport()->findChild<QWidget *>(QStringLiteral("dropIndicator"));
+        QVERIFY(line && line->isHidden());
+        QWidget *grip = cellAt(0)->nameTF();
+        const QPoint start = grip->rect().center();
+        QTest::mousePress(grip, Qt::LeftButton, {}, start);
+        // Below the middle of the last row: the gap after it.
+        const QPoint target = grip->mapFrom(table()->viewport(), QPoint(start.x(), 2 * 36 + 30));
+        QTest::mouseMove(grip, start + QPoint(0, 4));
+        QTest::mouseMove(grip, target);
+        QCOMPARE(table()->dropGap(), 3L);
+        QVERIFY(line->isVisible());
+        QCOMPARE(line->geometry().top(), 3 * 36 - 1);
+        QTest::mouseRelease(grip, Qt::LeftButton, {}, target);
+        QVERIFY(line->isHidden());
+        QCOMPARE(CacheManager::shareIntance()->getData(), (QVariantList{b, c, a}));
+        QCOMPARE(table()->selectedRow(), 2L);
+
+        // Escape drops the drag: nothing moves.
+        const QByteArray before = storeBytes();
+        grip = cellAt(0)->nameTF();
+        QTest::mousePress(grip, Qt::LeftButton, {}, start);
+        QTest::mouseMove(grip, start + QPoint(0, 40));
+        QCOMPARE(table()->dropGap(), 2L); // would move it one down
+        QTest::keyClick(table(), Qt::Key_Escape);
+        QTest::mouseRelease(grip, Qt::LeftButton, {}, start + QPoint(0, 40));
+        QCOMPARE(storeBytes(), before);
+        QVERIFY(sheet()->isVisible());
     }
 
     void failedWritesAreReportedAndTheTableShowsTheFile()

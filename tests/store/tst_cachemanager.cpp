@@ -616,6 +616,15 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
         QCOMPARE(after.size(), list.size() + 1);
         QCOMPARE(program::name(after.at(2000)), longName);
         QVERIFY(keptAside(dataDir()).isEmpty());
+
+        // A change that would make the file too big to read back is refused:
+        // the list stays as it was instead of becoming unreadable.
+        const QByteArray before = readAll(dataFile());
+        QVERIFY(!store()->appendData({program::make(QString(13 * 1024 * 1024, u'm'),
+                                                    QStringLiteral("i"), QStringLiteral("u2")),
+                                      kMine}));
+        QCOMPARE(readAll(dataFile()), before);
+        QCOMPARE(store()->getData().size(), list.size() + 1);
     }
 
     void nestingWithinTheLimitRoundTrips()

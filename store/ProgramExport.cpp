@@ -1,0 +1,89 @@
+#include "store/ProgramExport.h"
+
+#include "store/ProgramEntry.h"
+
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+namespace programexport {
+
+namespace {
+
+// One line of text: a line break in a name would start a new playlist line.
+QString oneLine(QString text)
+{
+    for (QChar &c : text)
+        if (c.category() == QChar::Other_Control)
+            c = u' ';
+    return text.simplified();
+}
+
+} // namespace
+
+Format formatForPath(const QString &path)
+{
+    return path.endsWith(QLatin1String(".xspf"), Qt::CaseInsensitive) ? Format::XSPF : Format::M3U;
+}
+
+QByteArray toM3u(const QVariantList &list)
+{
+    QString out = QStringLiteral("#EXTM3U\n");
+    for (const QVariant &item : list) {
+        const QString url = oneLine(program::url(item));
+        if (url.isEmpty())
+            continue;
+        const QString image = oneLine(program::image(item)).remove(u'"');
+        out += QStringLiteral("#EXTINF:-1");
+        if (!image.isEmpty())
+            out += QStringLiteral(" tvg-logo=\"%1\"").arg(image);
+        out += QLatin1Char(',') + oneLine(program::name(item)) + QLatin1Char('\n') + url +
+               QLatin1Char('\n');
+    }
+    return out.toUtf8();
+}
+
+QByteArray toXspf(const QVariantList &list)
+{
+    QByteArray bytes;
+    QXmlStreamWriter xml(&bytes);
+    xml.setAutoFormatting(true);
+    xml.writeStartDocument();
+    xml.writeStartElement(QStringLiteral("playlist"));
+    xml.writeDefaultNamespace(QStringLiteral("http://xspf.org/ns/0/"));
+    xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1"));
+    xml.writeStartElement(QStringLiteral("trackList"));
+    for (const QVariant &item : list) {
+        const QString url = oneLine(program::url(item));
+        if (url.isEmpty())
+            continue;
+        xml.writeStartElement(QStringLiteral("track"));
+        xml.writeTextElement(QStringLiteral("location"), url);
+        xml.writeTextElement(QStringLiteral("title"), oneLine(program::name(item)));
+        const QString image = oneLine(program::image(item));
+        if (!image.isEmpty())
+            xml.writeTextElement(QStringLiteral("image"), image);
+        xml.writeEndElement();
+    }
+    xml.writeEndElement();
+    xml.writeEndElement();
+    xml.writeEndDocument();
+    return bytes;
+}
+
+bool writeFile(const QString &path, const QVariantList &list, QString *error)
+{
+    const QByteArray bytes = formatForPath(path) == Format::XSPF ? toXspf(list) : toM3u(list);
+    QSaveFile file(path);
+    // Unbuffered, so a short write shows in write()'s result instead of
+    // commit() installing a cut-off file.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+        file.write(bytes) != bytes.size() || !file.commit()) {
+        if (error)
+            *error = file.errorString();
+        file.cancelWriting();
+        return false;
+    }
+    return true;
+}
+
+} // namespace programexport

@@ -1,0 +1,5 @@
+[playlist]
+File1=http://s/a
+Title1=A
+File2=file:///x
+NumberOfEntries=2
