@@ -18,8 +18,8 @@ class SongHistoryViewController;
 // The song history's ways in: the Song History window (Ctrl+H in the main
 // window, "Song History…" in the tray) and starring the song that plays
 // (the main window's heart and key L, "Love This Song" in the tray, "Love"
-// on the title notification). The window is made on first use and keeps
-// its search between openings.
+// on the title notification). The window is made when opened and let go
+// once closed, so a closed window holds no memory.
 class SongHistoryLauncher : public QObject {
     Q_OBJECT
 public:
@@ -34,8 +34,11 @@ public:
 
     void open(QWidget *near = nullptr);
     LoveSong *love() const { return m_love; }
-    // Null until first opened.
+    // Null while the window is closed.
     SongHistoryViewController *controller() const { return m_window.get(); }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void showLove();

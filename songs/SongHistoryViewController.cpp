@@ -74,6 +74,7 @@ QWidget *SongHistoryViewController::loadView()
     connect(m_model, &QAbstractItemModel::modelReset, this,
             &SongHistoryViewController::restoreChoice);
     table->verticalHeader()->hide();
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 10);
     QHeaderView *header = table->horizontalHeader();
     header->setStretchLastSection(true);
     header->setSectionResizeMode(SongTableModel::StarColumn, QHeaderView::Fixed);

@@ -691,6 +691,7 @@ private Q_SLOTS:
             shownTitles(launcher.controller()->model()),
             (QStringList{QStringLiteral("Next - Song"), QStringLiteral("Kino - Gruppa krovi")}));
         launcher.controller()->closeClick();
+        QTRY_VERIFY(!launcher.controller()); // a closed window is let go
         fixture.home->statusMenu()
             ->findChild<QAction *>(QStringLiteral("historyAction"))
             ->trigger();
