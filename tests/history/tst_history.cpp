@@ -567,6 +567,10 @@ private Q_SLOTS:
                 ->setChecked(true);
         } else if (act == QLatin1String("type")) {
             QTest::keyClicks(search, result);
+            // Down goes on to the songs, the first one chosen.
+            QTest::keyClick(search, Qt::Key_Down);
+            QCOMPARE(window.chosenSongs().size(), 1);
+            QCOMPARE(window.chosenSongs().first().title, QStringLiteral("News at noon"));
         } else if (act.startsWith(QLatin1String("clear"))) {
             window.view()->findChild<QPushButton *>(QStringLiteral("clearButton"))->click();
             QCOMPARE(alerts.shown.size(), 1);
