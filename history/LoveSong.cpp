@@ -13,12 +13,11 @@ LoveSong::LoveSong(HistoryRecorder *recorder, HistoryStore *store, QObject *pare
 
 void LoveSong::refresh()
 {
-    const qint64 id = m_recorder->currentSong();
-    bool loved = false;
-    if (id) {
-        const auto song = m_store->song(id);
-        loved = song && song->favourite;
-    }
+    // A song removed from the history while it plays (Delete, Clear
+    // History) can no longer be starred.
+    const auto song = m_store->song(m_recorder->currentSong());
+    const qint64 id = song ? song->id : 0;
+    const bool loved = song && song->favourite;
     if (id == m_songId && loved == m_loved)
         return;
     m_songId = id;

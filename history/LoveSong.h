@@ -15,7 +15,7 @@ class LoveSong : public QObject {
 public:
     LoveSong(HistoryRecorder *recorder, HistoryStore *store, QObject *parent = nullptr);
 
-    // A song is being kept.
+    // A song is being kept, and is still in the history.
     bool canLove() const { return m_songId != 0; }
     bool isLoved() const { return m_loved; }
     void setLoved(bool loved);

@@ -681,6 +681,9 @@ private Q_SLOTS:
         QVERIFY(launcher.love()->loveTitle(QStringLiteral("Next - Song")));
         QVERIFY(heart->isChecked());
         QVERIFY(!launcher.love()->loveTitle(QStringLiteral("Never heard")));
+        // Removed from the history while it plays: nothing left to star.
+        QVERIFY(store.remove(recorder.currentSong()));
+        QVERIFY(!heart->isEnabled() && !trayLove->isEnabled());
 
         // Nothing is kept while paused.
         session->pause();
@@ -691,9 +694,8 @@ private Q_SLOTS:
             ->findChild<QShortcut *>(QStringLiteral("historyShortcut"))
             ->activated();
         QVERIFY(launcher.controller() && launcher.controller()->view()->isVisible());
-        QCOMPARE(
-            shownTitles(launcher.controller()->model()),
-            (QStringList{QStringLiteral("Next - Song"), QStringLiteral("Kino - Gruppa krovi")}));
+        QCOMPARE(shownTitles(launcher.controller()->model()),
+                 QStringList{QStringLiteral("Kino - Gruppa krovi")});
         launcher.controller()->closeClick();
         QTRY_VERIFY(!launcher.controller()); // a closed window is let go
         fixture.home->statusMenu()
