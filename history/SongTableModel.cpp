@@ -138,8 +138,13 @@ bool SongTableModel::setData(const QModelIndex &index, const QVariant &value, in
         return false;
     HistoryStore::Song &s = m_songs[index.row()];
     const bool starred = value.toInt() == Qt::Checked;
+    // The row is changed here; the store's word of it needs no reload of
+    // what is shown (which may be thousands of rows).
+    const bool reloadDue = m_changed.isActive();
     if (!m_store->setFavourite(s.id, starred))
         return false;
+    if (!reloadDue && !m_favouritesOnly)
+        m_changed.stop();
     s.favourite = starred;
     Q_EMIT dataChanged(index, index, {Qt::CheckStateRole, Qt::AccessibleTextRole});
     return true;

@@ -406,15 +406,23 @@ bool SongHistoryViewController::eventFilter(QObject *watched, QEvent *event)
         return ViewController::eventFilter(watched, event);
     auto *key = static_cast<QKeyEvent *>(event);
     if (watched == m_ui->songTable) {
-        // Copy and Delete act on songs here (the table would copy one cell).
+        // Copy, Delete and Space act on songs here (the table would copy
+        // one cell, and Space would only choose the row).
         const bool copy = key->matches(QKeySequence::Copy);
-        const bool del = key->key() == Qt::Key_Delete && key->modifiers() == Qt::NoModifier;
-        if (copy || del) {
+        const bool plain = key->modifiers() == Qt::NoModifier;
+        const bool del = key->key() == Qt::Key_Delete && plain;
+        const bool star = key->key() == Qt::Key_Space && plain;
+        if (copy || del || star) {
             if (event->type() == QEvent::ShortcutOverride) {
                 event->accept();
                 return false;
             }
-            copy ? copyChosen() : deleteChosen();
+            if (copy)
+                copyChosen();
+            else if (del)
+                deleteChosen();
+            else
+                toggleStar();
             return true;
         }
     } else if (watched == m_ui->searchField && event->type() == QEvent::KeyPress &&

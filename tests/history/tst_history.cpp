@@ -515,6 +515,7 @@ private Q_SLOTS:
             << "delete" << R{0, 1} << QStringList{all.at(2)} << QString();
         QTest::newRow("Ctrl+D stars, favourites only shows it")
             << "star" << R{1} << QStringList{all.at(1), all.at(2)} << QString();
+        QTest::newRow("Space on a row stars it") << "space" << R{2} << QStringList{} << QString();
         QTest::newRow("the search filters as typed")
             << "type" << R{} << QStringList{all.at(1)} << QStringLiteral("news no");
         QTest::newRow("Clear History asks; Cancel keeps them")
@@ -562,6 +563,12 @@ private Q_SLOTS:
             QTest::keyClick(table, Qt::Key_Delete);
         } else if (act == QLatin1String("star")) {
             window.view()->findChild<QShortcut *>(QStringLiteral("starShortcut"))->activated();
+            window.view()
+                ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
+                ->setChecked(true);
+        } else if (act == QLatin1String("space")) {
+            table->setCurrentIndex(window.model()->index(2, SongTableModel::TitleColumn));
+            QTest::keyClick(table, Qt::Key_Space); // it was starred
             window.view()
                 ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
                 ->setChecked(true);
