@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/FindLauncher.h"
+#include "app/SongHistoryLauncher.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "manage/AddViewController.h"
@@ -33,6 +34,7 @@ AppDelegate::~AppDelegate()
     delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
+    delete m_songHistory;
     // The song playing at quit ends now, while its history is still open.
     delete m_historyRecorder;
     delete m_history;
@@ -92,11 +94,14 @@ void AppDelegate::applicationDidFinishLaunching()
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.
-        new NowPlayingNotices(m_home.get(), new DesktopNotifier(this), new SleepInhibitor(this),
-                              this);
+        auto *notices = new NowPlayingNotices(m_home.get(), new DesktopNotifier(this),
+                                              new SleepInhibitor(this), this);
         // Every song heard is kept (the file opens after the first frame).
         m_history = new HistoryStore(HistoryStore::defaultPath(), this);
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
+        m_songHistory = new SongHistoryLauncher(m_history, m_historyRecorder, this);
+        m_songHistory->attachHome(m_home.get());
+        m_songHistory->attachNotices(notices);
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
     });

@@ -13,6 +13,7 @@ class MprisBridge;
 class MprisService;
 class PlaybackSession;
 class SingleInstance;
+class SongHistoryLauncher;
 class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
@@ -27,6 +28,9 @@ public:
     void loadMainInterface();
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
+    // The song history's window and "Love" controls; null until the
+    // history is open (after the first frame).
+    SongHistoryLauncher *songHistory() const { return m_songHistory; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -49,6 +53,7 @@ private:
     std::unique_ptr<PlaybackSession> m_session;
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;
+    SongHistoryLauncher *m_songHistory = nullptr;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;

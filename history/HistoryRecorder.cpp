@@ -20,7 +20,15 @@ void HistoryRecorder::endSong()
 {
     if (m_current)
         m_store->finish(m_current);
-    m_current = 0;
+    setCurrent(0);
+}
+
+void HistoryRecorder::setCurrent(qint64 id)
+{
+    if (id == m_current)
+        return;
+    m_current = id;
+    Q_EMIT currentSongChanged(id);
 }
 
 void HistoryRecorder::stateChanged()
@@ -63,5 +71,5 @@ void HistoryRecorder::titleChanged(const QString &title)
     if (clean == name.trimmed())
         return;
     m_lastTitle = clean;
-    m_current = m_store->add(name, program::url(program), clean);
+    setCurrent(m_store->add(name, program::url(program), clean));
 }

@@ -21,7 +21,11 @@ public:
     // The song playing now, 0 when none is being kept.
     qint64 currentSong() const { return m_current; }
 
+Q_SIGNALS:
+    void currentSongChanged(qint64 id);
+
 private:
+    void setCurrent(qint64 id);
     void titleChanged(const QString &title);
     void stateChanged();
     void endSong();

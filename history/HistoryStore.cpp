@@ -61,6 +61,18 @@ QString matchQuery(const QString &text)
     return terms.join(QLatin1Char(' '));
 }
 
+const QString kColumns = QStringLiteral(
+    "SELECT id, program, stream_url, title, artist, song, started, ended, favourite FROM songs");
+
+// The song on the query's current row, selected with kColumns.
+HistoryStore::Song songAt(const QSqlQuery &q)
+{
+    return HistoryStore::Song{
+        q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
+        q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
+        fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0};
+}
+
 } // namespace
 
 HistoryStore::HistoryStore(const QString &path, QObject *parent)
@@ -219,11 +231,13 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
         return 0;
     }
+    const qint64 id = q.lastInsertId().toLongLong();
     if (++m_addsSincePrune >= 500)
         prune();
     if (++m_addsSinceCheckpoint >= kCheckpointEvery)
         checkpointInBackground();
-    return q.lastInsertId().toLongLong();
+    Q_EMIT songsChanged();
+    return id;
 }
 
 void HistoryStore::checkpointInBackground()
@@ -251,56 +265,93 @@ void HistoryStore::checkpointInBackground()
     });
 }
 
-bool HistoryStore::finish(qint64 id)
+bool HistoryStore::change(const QString &sql, const QVariantList &values)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return m_open && id > 0 &&
-           exec(q, QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
-                {toMs(Clock::shared()->currentDateTimeUtc()), id});
+    if (!m_open || !exec(q, sql, values))
+        return false;
+    // Said only when a row really changed.
+    if (q.numRowsAffected() > 0)
+        Q_EMIT songsChanged();
+    return true;
+}
+
+bool HistoryStore::finish(qint64 id)
+{
+    return id > 0 &&
+           change(QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
+                  {toMs(Clock::shared()->currentDateTimeUtc()), id});
 }
 
 bool HistoryStore::setFavourite(qint64 id, bool favourite)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return m_open && exec(q, QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ?"),
-                          {favourite ? 1 : 0, id});
+    return change(QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND favourite != ?"),
+                  {favourite ? 1 : 0, id, favourite ? 1 : 0});
 }
 
 bool HistoryStore::remove(qint64 id)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return m_open && exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {id});
+    return change(QStringLiteral("DELETE FROM songs WHERE id = ?"), {id});
 }
 
 bool HistoryStore::clear()
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return m_open && exec(q, QStringLiteral("DELETE FROM songs"));
+    return change(QStringLiteral("DELETE FROM songs"));
 }
 
 QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favouritesOnly,
                                               int limit) const
 {
+    return query(nullptr, text, favouritesOnly, limit);
+}
+
+QList<HistoryStore::Song> HistoryStore::songsAfter(const Song &last, const QString &text,
+                                                   bool favouritesOnly, int limit) const
+{
+    return query(&last, text, favouritesOnly, limit);
+}
+
+std::optional<HistoryStore::Song> HistoryStore::song(qint64 id) const
+{
+    if (!m_open)
+        return std::nullopt;
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {id}) || !q.next())
+        return std::nullopt;
+    return songAt(q);
+}
+
+QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &text,
+                                              bool favouritesOnly, int limit) const
+{
     QList<Song> out;
     if (!m_open)
         return out;
-    QString sql = QStringLiteral("SELECT id, program, stream_url, title, artist, song, started, "
-                                 "ended, favourite FROM songs WHERE 1");
+    QString sql = kColumns + QStringLiteral(" WHERE 1");
     QVariantList values;
     const QString match = matchQuery(text);
     if (!match.isEmpty()) {
         // Songs are added in the order they are heard: the newest matches
         // are the highest rows, which the full-text index hands out first,
         // so a short prefix matching half the history stops at `limit`.
-        sql += QStringLiteral(" AND id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ? "
-                              "ORDER BY rowid DESC%1)")
-                   .arg(favouritesOnly ? QString() : QStringLiteral(" LIMIT ?"));
+        sql += QStringLiteral(" AND id IN (SELECT rowid FROM songs_text WHERE songs_text MATCH ?"
+                              "%1 ORDER BY rowid DESC%2)")
+                   .arg(after ? QStringLiteral(" AND rowid < ?") : QString(),
+                        favouritesOnly ? QString() : QStringLiteral(" LIMIT ?"));
         values << match;
+        if (after)
+            values << after->id;
         if (!favouritesOnly)
             values << limit;
     }
     if (favouritesOnly)
         sql += QStringLiteral(" AND favourite = 1");
+    if (after) {
+        // Where the last page ended, in the order below (the index on
+        // `started` holds the id as well).
+        sql += QStringLiteral(" AND (started, id) < (?, ?)");
+        values << toMs(after->started) << after->id;
+    }
     sql += QStringLiteral(" ORDER BY started DESC, id DESC LIMIT ?");
     values << limit;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -308,9 +359,7 @@ QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favourit
     if (!exec(q, sql, values))
         return out;
     while (q.next()) {
-        out << Song{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-                    q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
-                    fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0};
+        out << songAt(q);
     }
     return out;
 }

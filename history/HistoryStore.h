@@ -4,9 +4,11 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QVariant>
 
 #include <atomic>
 #include <memory>
+#include <optional>
 
 // The songs heard, in an SQLite file of their own
 // ($XDG_DATA_HOME/orbitune/history.sqlite), apart from the program list.
@@ -53,6 +55,11 @@ public:
     // Newest first; `text` matches title, artist or program (every word).
     QList<Song> songs(const QString &text = QString(), bool favouritesOnly = false,
                       int limit = 1000) const;
+    // The next `limit` songs of the same search after `last`, which the
+    // search returned before: a page at a time, each as quick as the first.
+    QList<Song> songsAfter(const Song &last, const QString &text = QString(),
+                           bool favouritesOnly = false, int limit = 1000) const;
+    std::optional<Song> song(qint64 id) const;
     // Drops what is older than a year or beyond the newest kMaxSongs.
     void prune();
 
@@ -60,7 +67,14 @@ public:
     // empty when nothing was put aside.
     QString keptAsideAs() const { return m_keptAs; }
 
+Q_SIGNALS:
+    // A song was added, ended, starred or removed, or the history cleared.
+    void songsChanged();
+
 private:
+    // Runs a change; says songsChanged when it changed a row.
+    bool change(const QString &sql, const QVariantList &values = {});
+    QList<Song> query(const Song *after, const QString &text, bool favouritesOnly, int limit) const;
     // Moves what the log holds into the file on a worker thread, through a
     // connection of its own, so the main thread never waits for it.
     void checkpointInBackground();

@@ -93,6 +93,10 @@ QToolButton *HomeViewController::addBtn() const
 {
     return m_ui->addBtn;
 }
+QToolButton *HomeViewController::loveBtn() const
+{
+    return m_ui->loveBtn;
+}
 
 QWidget *HomeViewController::loadView()
 {

@@ -57,6 +57,8 @@ public:
     QPushButton *playBtn() const;
     QToolButton *listBtn() const;
     QToolButton *addBtn() const;
+    // Stars the song playing; wired by whoever keeps the song history.
+    QToolButton *loveBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const;
     // Where features add their items to the tray menu.

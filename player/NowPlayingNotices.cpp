@@ -32,8 +32,18 @@ NowPlayingNotices::NowPlayingNotices(HomeViewController *home, DesktopNotifier *
     connect(m_session, &PlaybackSession::nowPlayingChanged, this, &NowPlayingNotices::titleChanged);
     connect(m_session, &PlaybackSession::currentProgramChanged, this,
             &NowPlayingNotices::programChanged);
+    if (m_notifier)
+        connect(m_notifier, &DesktopNotifier::actionInvoked, this, [this](const QString &key) {
+            if (key == QLatin1String("love") && m_love && !m_noticeTitle.isEmpty())
+                m_love(m_noticeTitle);
+        });
     programChanged();
     playbackChanged();
+}
+
+void NowPlayingNotices::setLoveHandler(std::function<void(const QString &title)> love)
+{
+    m_love = std::move(love);
 }
 
 bool NowPlayingNotices::isEnabled() const
@@ -84,6 +94,7 @@ void NowPlayingNotices::playbackChanged()
         m_lastTitle.clear();
         if (m_notifier && windowHidden() && isEnabled())
             m_notifier->show(programName(), QStringLiteral("Error, switch next one."));
+        m_noticeTitle.clear();
     }
 }
 
@@ -95,6 +106,11 @@ void NowPlayingNotices::titleChanged()
     if (title.isEmpty() || title == m_lastTitle)
         return;
     m_lastTitle = title;
-    if (m_notifier && windowHidden() && isEnabled())
-        m_notifier->show(programName(), title, m_picture);
+    if (m_notifier && windowHidden() && isEnabled()) {
+        m_noticeTitle = title;
+        QList<QPair<QString, QString>> actions;
+        if (m_love)
+            actions.append({QStringLiteral("love"), QStringLiteral("Love")});
+        m_notifier->show(programName(), title, m_picture, actions);
+    }
 }

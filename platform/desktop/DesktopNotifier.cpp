@@ -55,14 +55,25 @@ DesktopNotifier::DesktopNotifier(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus)
 {
     qDBusRegisterMetaType<NotificationImage>();
+    if (m_bus.isConnected())
+        m_bus.connect(kService, kPath, kService, QStringLiteral("ActionInvoked"), this,
+                      SLOT(serviceInvokedAction(uint, QString)));
 }
 
-void DesktopNotifier::show(const QString &summary, const QString &body, const QImage &image)
+void DesktopNotifier::show(const QString &summary, const QString &body, const QImage &image,
+                           const QList<QPair<QString, QString>> &actions)
 {
     if (!m_bus.isConnected())
         return;
-    m_next = Notice{summary, body, image};
+    m_next = Notice{summary, body, image, actions};
     sendNext();
+}
+
+void DesktopNotifier::serviceInvokedAction(uint id, const QString &key)
+{
+    // Other programs' notices share the service; only ours count.
+    if (id != 0 && id == m_lastId)
+        Q_EMIT actionInvoked(key);
 }
 
 void DesktopNotifier::sendNext()
@@ -82,9 +93,13 @@ void DesktopNotifier::sendNext()
         hints.insert(QStringLiteral("image-data"),
                      QVariant::fromValue(NotificationImage{notice.image.scaled(
                          128, 128, Qt::KeepAspectRatio, Qt::SmoothTransformation)}));
+    QStringList actions;
+    if (m_actions.value_or(false)) {
+        for (const auto &[key, label] : notice.actions)
+            actions << key << label;
+    }
     call << QStringLiteral("Orbitune") << m_lastId << QStringLiteral("orbitune") << notice.summary
-         << (*m_bodyMarkup ? escapedMarkup(notice.body) : notice.body) << QStringList() << hints
-         << -1;
+         << (*m_bodyMarkup ? escapedMarkup(notice.body) : notice.body) << actions << hints << -1;
     m_waiting = true;
     auto *watcher = new QDBusPendingCallWatcher(m_bus.asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher *w) {
@@ -119,6 +134,7 @@ void DesktopNotifier::askForCapabilities()
             return;
         }
         m_bodyMarkup = reply.value().contains(QStringLiteral("body-markup"));
+        m_actions = reply.value().contains(QStringLiteral("actions"));
         sendNext();
     });
 }

@@ -8,8 +8,10 @@ XDG directories and a program list whose addresses are all on 127.0.0.1. Then,
 only through AT-SPI, it reads the current program from the title, presses Play
 on a program whose port is closed and hears "Error, switch next one.", opens
 the list and reads every row's name and address, plays a row, and deletes a
-program by pressing the row's Delete button and OK in the confirmation, and
-moves a program down with Alt+Down, hearing where it went.
+program by pressing the row's Delete button and OK in the confirmation,
+moves a program down with Alt+Down, hearing where it went. Then it opens
+the Song History with Ctrl+H, reads its songs, searches, stars a song with
+Ctrl+D and copies it with Ctrl+C, all from the keyboard.
 
     screen_reader.py <orbitune binary>
 
@@ -21,6 +23,7 @@ import select
 import shutil
 import signal
 import socket
+import sqlite3
 import subprocess
 import sys
 import tempfile
@@ -427,6 +430,99 @@ def run(binary, scratch, log):
              lambda: row_top("Beta Radio") < row_top("Alpha Radio"), pump=pump)
     pyatspi.Registry.deregisterEventListener(on_moved, "object:property-change:accessible-name")
     print("ok: Alt+Down moves the program, keeps the order and says where it went")
+
+    # 7. The song history, from the keyboard: songs heard are read out,
+    # searched, starred and copied.
+    history_file = os.path.join(data_dir, "history.sqlite")
+    wait_for("the song history file", lambda: os.path.exists(history_file), pump=pump)
+    now = int(time.time() * 1000)
+    with sqlite3.connect(history_file, timeout=5) as db:
+        for i, (name, title, artist, song) in enumerate([
+                ("Alpha Radio", "Kino - Gruppa krovi", "Kino", "Gruppa krovi"),
+                ("Beta Radio", "News at noon", "", "")]):
+            db.execute("INSERT INTO songs (program, stream_url, title, artist, song, started, "
+                       "ended) VALUES (?, ?, ?, ?, ?, ?, ?)",
+                       (name, "http://127.0.0.1/", title, artist, song,
+                        now - 60000 * (3 - i), now - 60000 * (2 - i)))
+    db.close()
+
+    # Keys are typed on the display as a keyboard would (XTEST).
+    from Xlib import X, XK, display as xdisplay
+    from Xlib.ext import xtest
+    keyboard = xdisplay.Display(env["DISPLAY"])
+
+    def keys(name, control=False):
+        code = keyboard.keysym_to_keycode(XK.string_to_keysym(name))
+        ctrl = keyboard.keysym_to_keycode(XK.XK_Control_L)
+        if control:
+            xtest.fake_input(keyboard, X.KeyPress, ctrl)
+        xtest.fake_input(keyboard, X.KeyPress, code)
+        xtest.fake_input(keyboard, X.KeyRelease, code)
+        if control:
+            xtest.fake_input(keyboard, X.KeyRelease, ctrl)
+        keyboard.sync()
+        pump()
+
+    def history_window():
+        for i in range(reader.app.childCount):
+            window = reader.app.getChildAtIndex(i)
+            if window is not None and window.name == "Song History" and reader.showing(window):
+                return window
+        return None
+
+    # The list window is over the main window: closed first.
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Close"))
+    wait_for("the list to close", lambda: not reader.find(
+        lambda a: a.description == LIST_DESCRIPTION and reader.showing(a)), pump=pump)
+    # A click on the window's title gives it the keyboard, as on a desktop.
+    label = reader.find_showing(pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION)
+    box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+    wait_for("the main window to take the keyboard", lambda: reader.find(
+        lambda a: a.getState().contains(pyatspi.STATE_ACTIVE)), pump=pump)
+
+    keys("h", control=True)
+    window = wait_for("Ctrl+H to open the Song History", history_window, pump=pump)
+
+    def cells(name=None):
+        table = reader.find_showing(pyatspi.ROLE_TABLE, name="Songs heard", root=window)
+        return [a for a in reader.walk(table) if a.getRole() == pyatspi.ROLE_TABLE_CELL
+                and reader.showing(a) and (name is None or a.name == name)]
+    wait_for("the songs to read out", lambda: cells("Kino - Gruppa krovi") and
+             cells("News at noon") and cells("Not starred"), pump=pump)
+    print("ok: Ctrl+H opens the song history and every song reads out")
+
+    search = reader.find_showing(pyatspi.ROLE_TEXT, name="Search songs", root=window)
+    if search is None or not search.getState().contains(pyatspi.STATE_FOCUSED):
+        fail("the search field is not focused in the song history")
+    for letter in "kino":
+        keys(letter)
+    wait_for("the search to leave one song", lambda: cells("Kino - Gruppa krovi") and
+             not cells("News at noon"), pump=pump)
+    print("ok: the search filters as typed")
+
+    def status():
+        label = reader.find_showing(pyatspi.ROLE_LABEL, root=window,
+                                    description="What the song history did last")
+        return label.name if label else None
+
+    def starred():
+        with sqlite3.connect(history_file, timeout=5) as db:
+            return [row[0] for row in db.execute(
+                "SELECT title FROM songs WHERE favourite = 1")]
+    keys("Down")  # to the songs
+    # Qt handles a shortcut as its key arrives, ahead of keys still queued.
+    wait_for("Down to reach the songs", lambda: reader.find_showing(
+        pyatspi.ROLE_TABLE, name="Songs heard", root=window).getState().contains(
+            pyatspi.STATE_FOCUSED), pump=pump)
+    keys("d", control=True)
+    wait_for("Ctrl+D to star the song", lambda: starred() == ["Kino - Gruppa krovi"]
+             and cells("Starred"), pump=pump)
+    print("ok: Ctrl+D stars the song, and its star reads out")
+    keys("c", control=True)
+    wait_for("Ctrl+C to copy the song",
+             lambda: status() == "Copied \u201cKino - Gruppa krovi\u201d.", pump=pump)
+    print("ok: Ctrl+C copies the song")
 
     pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
     alive()

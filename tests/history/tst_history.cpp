@@ -1,25 +1,51 @@
-// The song history: what the recorder keeps from the playback session, and
-// the SQLite file on bad days (corrupt, busy, read-only, hostile titles).
-#include "support/FakeMedia.h"
-#include "support/LogRecorder.h"
-#include "support/TestEnv.h"
+// The song history: what the recorder keeps from the playback session, the
+// SQLite file on bad days (corrupt, busy, read-only, hostile titles, a
+// writer killed mid-song), and the Song History window and "Love" controls
+// that show and change it.
+#include "manage/ManageFakes.h"
+#include "support/HomeFixture.h"
 
+#include "app/SongHistoryLauncher.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "history/LoveSong.h"
+#include "history/SongExport.h"
+#include "history/SongTableModel.h"
 #include "platform/base/Clock.h"
+#include "platform/base/Settings.h"
+#include "platform/ui/TrayMenu.h"
 #include "session/PlaybackSession.h"
+#include "songs/SongHistoryViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
-#include <QCoreApplication>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QDesktopServices>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProcess>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QShortcut>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTableView>
 #include <QTemporaryDir>
 #include <QThreadPool>
+#include <QToolButton>
 #include <QtTest>
+
+#include <signal.h>
 
 namespace {
 // The wall clock, set by the test.
@@ -55,6 +81,79 @@ QStringList titles(const QList<HistoryStore::Song> &songs)
     for (const auto &s : songs)
         out << s.title;
     return out;
+}
+
+QStringList shownTitles(const SongTableModel *model)
+{
+    QStringList out;
+    for (int row = 0; row < model->rowCount(); ++row)
+        out << model->data(model->index(row, SongTableModel::TitleColumn)).toString();
+    return out;
+}
+
+// The records of an RFC 4180 file: quoted fields, doubled quotes, CRLF.
+QList<QStringList> parseCsv(const QByteArray &bytes)
+{
+    const QString text = QString::fromUtf8(bytes);
+    QList<QStringList> records;
+    QStringList record;
+    QString field;
+    bool quoted = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"') && i + 1 < text.size() && text.at(i + 1) == c)
+                field += text.at(++i);
+            else if (c == QLatin1Char('"'))
+                quoted = false;
+            else
+                field += c;
+        } else if (c == QLatin1Char('"')) {
+            quoted = true;
+        } else if (c == QLatin1Char(',')) {
+            record << field;
+            field.clear();
+        } else if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == '\n') {
+            record << field;
+            records << record;
+            record.clear();
+            field.clear();
+            ++i;
+        } else {
+            field += c;
+        }
+    }
+    return records;
+}
+
+// Receives what would have gone to the browser.
+class UrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    UrlCatcher() { QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open"); }
+    ~UrlCatcher() override { QDesktopServices::unsetUrlHandler(QStringLiteral("https")); }
+    QList<QUrl> opened;
+public Q_SLOTS:
+    void open(const QUrl &url) { opened << url; }
+};
+
+// Three songs, newest first: a hostile title, one without " - ", and a
+// starred one, a minute apart.
+void addThreeSongs(HistoryStore &store, SetClock &clock)
+{
+    store.setFavourite(store.add(QStringLiteral("Rock, Loud"), QStringLiteral("http://r/"),
+                                 QStringLiteral("Kino - Gruppa krovi")),
+                       true);
+    clock.now = clock.now.addSecs(60);
+    store.add(QStringLiteral("Talk"), QStringLiteral("http://t/"), QStringLiteral("News at noon"));
+    clock.now = clock.now.addSecs(60);
+    store.add(QStringLiteral("Hostile"), QStringLiteral("http://h/"),
+              QStringLiteral("=HYPERLINK(\"http://x\") - Evil \"quote\""));
+}
+
+QString writerPath()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/history_writer");
 }
 } // namespace
 
@@ -221,6 +320,444 @@ private Q_SLOTS:
         q.finish();
     }
 
+    void modelPagesThroughTheHistory_data()
+    {
+        QTest::addColumn<int>("songs");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("favourites");
+        QTest::addColumn<int>("expected");
+        // Songs i: "Artist <i%7> - Blue|Red <i>", every third starred, all
+        // in the same second (ties go by order of arrival).
+        QTest::newRow("all, page after page") << 450 << QString() << false << 450;
+        QTest::newRow("a search across pages") << 450 << QStringLiteral("blue") << false << 225;
+        QTest::newRow("favourites only") << 450 << QString() << true << 150;
+        QTest::newRow("search and favourites") << 450 << QStringLiteral("red art") << true << 75;
+        QTest::newRow("one page exactly")
+            << SongTableModel::kPageSize << QString() << false << SongTableModel::kPageSize;
+        QTest::newRow("nothing matches") << 30 << QStringLiteral("zzz") << false << 0;
+    }
+
+    void modelPagesThroughTheHistory()
+    {
+        QFETCH(int, songs);
+        QFETCH(QString, text);
+        QFETCH(bool, favourites);
+        QFETCH(int, expected);
+        SetClock clock;
+        HistoryStore store(path());
+        QVERIFY(store.isOpen());
+        for (int i = 0; i < songs; ++i) {
+            const qint64 id = store.add(
+                QStringLiteral("Radio"), QStringLiteral("u"),
+                QStringLiteral("Artist %1 - %2 %3").arg(i % 7).arg(i % 2 ? "Red" : "Blue").arg(i));
+            if (i % 3 == 0)
+                store.setFavourite(id, true);
+        }
+        SongTableModel model(&store);
+        model.setFilter(text, favourites);
+        QVERIFY(model.rowCount() <= SongTableModel::kPageSize);
+        int fetches = 0;
+        while (model.canFetchMore(QModelIndex())) {
+            model.fetchMore(QModelIndex());
+            QVERIFY(++fetches < 10);
+        }
+        QCOMPARE(model.rowCount(), expected);
+        // Newest first, each song once.
+        QSet<qint64> seen;
+        for (int row = 0; row < model.count(); ++row) {
+            QVERIFY(!seen.contains(model.song(row).id));
+            seen.insert(model.song(row).id);
+            if (row > 0)
+                QVERIFY(model.song(row).id < model.song(row - 1).id);
+            QVERIFY(!favourites || model.song(row).favourite);
+        }
+    }
+
+    void modelReadsOutStarsAndFollows()
+    {
+        SetClock clock;
+        HistoryStore store(path());
+        addThreeSongs(store, clock);
+        SongTableModel model(&store);
+        QCOMPARE(model.rowCount(), 3);
+        auto cell = [&model](int row, int column, int role) {
+            return model.data(model.index(row, column), role);
+        };
+        // What a screen reader reads of each row.
+        QCOMPARE(cell(2, SongTableModel::TitleColumn, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Kino - Gruppa krovi"));
+        QCOMPARE(cell(2, SongTableModel::StarColumn, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Starred"));
+        QCOMPARE(cell(1, SongTableModel::StarColumn, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Not starred"));
+        QCOMPARE(cell(1, SongTableModel::ProgramColumn, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("Talk"));
+        QVERIFY(!cell(1, SongTableModel::TimeColumn, Qt::AccessibleTextRole).toString().isEmpty());
+        QCOMPARE(model.headerData(1, Qt::Vertical, Qt::AccessibleTextRole).toString(),
+                 QStringLiteral("News at noon"));
+        QCOMPARE(cell(0, SongTableModel::TitleColumn, Qt::ToolTipRole).toString(),
+                 QStringLiteral("<qt>=HYPERLINK(&quot;http://x&quot;) - Evil "
+                                "&quot;quote&quot;</qt>"));
+        QCOMPARE(SongTableModel::timeText(clock.now, clock.now),
+                 clock.now.toLocalTime().toString(QStringLiteral("HH:mm")));
+        QCOMPARE(SongTableModel::timeText(clock.now.addDays(-3), clock.now),
+                 clock.now.addDays(-3).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")));
+
+        // The star cell is a check box that writes through.
+        QVERIFY(model.flags(model.index(1, SongTableModel::StarColumn)) & Qt::ItemIsUserCheckable);
+        QVERIFY(model.setData(model.index(1, SongTableModel::StarColumn), Qt::Checked,
+                              Qt::CheckStateRole));
+        QCOMPARE(
+            titles(store.songs(QString(), true)),
+            (QStringList{QStringLiteral("News at noon"), QStringLiteral("Kino - Gruppa krovi")}));
+
+        // A song heard while it is shown comes in on top.
+        clock.now = clock.now.addSecs(60);
+        store.add(QStringLiteral("Talk"), QStringLiteral("http://t/"), QStringLiteral("Weather"));
+        QTRY_COMPARE(model.rowCount(), 4);
+        QCOMPARE(model.song(0).title, QStringLiteral("Weather"));
+    }
+
+    void exportWritesWhatSpreadsheetsReadSafely_data()
+    {
+        QTest::addColumn<QString>("format");
+        QTest::addColumn<bool>("favourites");
+        QTest::newRow("CSV, all") << QStringLiteral("csv") << false;
+        QTest::newRow("JSON, all") << QStringLiteral("json") << false;
+        QTest::newRow("CSV, favourites") << QStringLiteral("csv") << true;
+        QTest::newRow("JSON, favourites") << QStringLiteral("json") << true;
+        QTest::newRow("into a folder that is a file: fails, says so")
+            << QStringLiteral("bad") << false;
+    }
+
+    void exportWritesWhatSpreadsheetsReadSafely()
+    {
+        QFETCH(QString, format);
+        QFETCH(bool, favourites);
+        SetClock clock;
+        HistoryStore store(path());
+        addThreeSongs(store, clock);
+        SongHistoryViewController window(&store);
+        const auto label = [&window] {
+            return window.view()->findChild<QLabel *>(QStringLiteral("statusLabel"))->text();
+        };
+        if (format == QLatin1String("bad")) {
+            QFile blocker(dir.filePath(QStringLiteral("not-a-folder")));
+            QVERIFY(blocker.open(QIODevice::WriteOnly));
+            blocker.close();
+            QVERIFY(!window.exportTo(blocker.fileName() + QStringLiteral("/songs.csv"),
+                                     songexport::Format::Csv, false));
+            QVERIFY2(label().startsWith(QStringLiteral("Could not export")), qPrintable(label()));
+            return;
+        }
+        const bool csv = format == QLatin1String("csv");
+        const QString file = dir.filePath(QStringLiteral("export.") + format);
+        QVERIFY(window.exportTo(file, csv ? songexport::Format::Csv : songexport::Format::Json,
+                                favourites));
+        QCOMPARE(label(),
+                 QStringLiteral("Exported %1 to “%2”.")
+                     .arg(favourites ? QStringLiteral("1 song") : QStringLiteral("3 songs"), file));
+        QFile f(file);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        const QByteArray bytes = f.readAll();
+        // Field by field: started, ended, program, stream, artist, song,
+        // title, favourite; newest first.
+        QList<QStringList> rows;
+        if (csv) {
+            rows = parseCsv(bytes);
+            QCOMPARE(rows.takeFirst(), QStringList({"started", "ended", "program", "stream_url",
+                                                    "artist", "song", "title", "favourite"}));
+        } else {
+            const QJsonArray array = QJsonDocument::fromJson(bytes).array();
+            for (const QJsonValue &v : array) {
+                const QJsonObject o = v.toObject();
+                rows << QStringList{o[QStringLiteral("started")].toString(),
+                                    o[QStringLiteral("ended")].toString(),
+                                    o[QStringLiteral("program")].toString(),
+                                    o[QStringLiteral("stream_url")].toString(),
+                                    o[QStringLiteral("artist")].toString(),
+                                    o[QStringLiteral("song")].toString(),
+                                    o[QStringLiteral("title")].toString(),
+                                    o[QStringLiteral("favourite")].toBool() ? "1" : "0"};
+            }
+        }
+        QCOMPARE(rows.size(), favourites ? 1 : 3);
+        const QStringList kino = rows.last();
+        QCOMPARE(kino, QStringList({"2026-12-08T12:00:00.000Z", "", "Rock, Loud", "http://r/",
+                                    "Kino", "Gruppa krovi", "Kino - Gruppa krovi", "1"}));
+        if (!favourites) {
+            // A spreadsheet would run the station's formula: it is text in
+            // the CSV; JSON keeps it as sent.
+            const QString quote = csv ? QStringLiteral("'") : QString();
+            QCOMPARE(rows.first().at(4), quote + QStringLiteral("=HYPERLINK(\"http://x\")"));
+            QCOMPARE(rows.first().at(6),
+                     quote + QStringLiteral("=HYPERLINK(\"http://x\") - Evil \"quote\""));
+        }
+    }
+
+    void windowActsOnTheChosenSongs_data()
+    {
+        QTest::addColumn<QString>("act");
+        QTest::addColumn<QList<int>>("rows");
+        QTest::addColumn<QStringList>("after"); // titles shown afterwards
+        QTest::addColumn<QString>("result");    // clipboard, address opened, or favourites
+        const QStringList all{QStringLiteral("=HYPERLINK(\"http://x\") - Evil \"quote\""),
+                              QStringLiteral("News at noon"),
+                              QStringLiteral("Kino - Gruppa krovi")};
+        using R = QList<int>;
+        QTest::newRow("Ctrl+C copies Artist - Title")
+            << "copy" << R{2} << all << QStringLiteral("Kino - Gruppa krovi");
+        QTest::newRow("Ctrl+C copies a title without an artist as it is")
+            << "copy" << R{1} << all << QStringLiteral("News at noon");
+        QTest::newRow("Ctrl+C copies each chosen song on a line")
+            << "copy" << R{1, 2} << all << QStringLiteral("News at noon\nKino - Gruppa krovi");
+        QTest::newRow("Delete removes the chosen songs")
+            << "delete" << R{0, 1} << QStringList{all.at(2)} << QString();
+        QTest::newRow("Ctrl+D stars, favourites only shows it")
+            << "star" << R{1} << QStringList{all.at(1), all.at(2)} << QString();
+        QTest::newRow("Space on a row stars it") << "space" << R{2} << QStringList{} << QString();
+        QTest::newRow("the search filters as typed")
+            << "type" << R{} << QStringList{all.at(1)} << QStringLiteral("news no");
+        QTest::newRow("Clear History asks; Cancel keeps them")
+            << "clear-cancel" << R{} << all << QString();
+        QTest::newRow("Clear History asks; OK empties it")
+            << "clear-ok" << R{} << QStringList{} << QString();
+        QTest::newRow("the web search gets the song percent-encoded")
+            << "web" << R{0} << all
+            << QStringLiteral(
+                   "https://musicbrainz.org/search?query=%3DHYPERLINK%28%22http%3A%2F%2Fx"
+                   "%22%29%20-%20Evil%20%22quote%22&type=recording");
+        QTest::newRow("a web search address from the settings file")
+            << "web-settings" << R{2} << all
+            << QStringLiteral("https://example.org/find/Kino%20-%20Gruppa%20krovi");
+    }
+
+    void windowActsOnTheChosenSongs()
+    {
+        QFETCH(QString, act);
+        QFETCH(QList<int>, rows);
+        QFETCH(QStringList, after);
+        QFETCH(QString, result);
+        SetClock clock;
+        settings::open()->clear();
+        HistoryStore store(path());
+        addThreeSongs(store, clock);
+        const QStringList before = titles(store.songs());
+        RecordingAlertPresenter alerts;
+        UrlCatcher browser;
+        SongHistoryViewController window(&store);
+        window.showWindow();
+        auto *table = window.view()->findChild<QTableView *>(QStringLiteral("songTable"));
+        auto *search = window.view()->findChild<QLineEdit *>(QStringLiteral("searchField"));
+        QVERIFY(table && search);
+        for (int row : rows)
+            table->selectionModel()->select(window.model()->index(row, 0),
+                                            QItemSelectionModel::Select |
+                                                QItemSelectionModel::Rows);
+        QApplication::clipboard()->clear();
+
+        if (act == QLatin1String("copy")) {
+            QTest::keyClick(table, Qt::Key_C, Qt::ControlModifier);
+            QCOMPARE(QApplication::clipboard()->text(), result);
+        } else if (act == QLatin1String("delete")) {
+            QTest::keyClick(table, Qt::Key_Delete);
+        } else if (act == QLatin1String("star")) {
+            window.view()->findChild<QShortcut *>(QStringLiteral("starShortcut"))->activated();
+            window.view()
+                ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
+                ->setChecked(true);
+        } else if (act == QLatin1String("space")) {
+            table->setCurrentIndex(window.model()->index(2, SongTableModel::TitleColumn));
+            QTest::keyClick(table, Qt::Key_Space); // it was starred
+            window.view()
+                ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
+                ->setChecked(true);
+        } else if (act == QLatin1String("type")) {
+            QTest::keyClicks(search, result);
+            // Down goes on to the songs, the first one chosen.
+            QTest::keyClick(search, Qt::Key_Down);
+            QCOMPARE(window.chosenSongs().size(), 1);
+            QCOMPARE(window.chosenSongs().first().title, QStringLiteral("News at noon"));
+        } else if (act.startsWith(QLatin1String("clear"))) {
+            window.view()->findChild<QPushButton *>(QStringLiteral("clearButton"))->click();
+            QCOMPARE(alerts.shown.size(), 1);
+            QCOMPARE(alerts.last().buttons,
+                     (QStringList{QStringLiteral("OK"), QStringLiteral("Cancel")}));
+            QCOMPARE(store.songs().size(), 3); // nothing before the answer
+            alerts.answer(act == QLatin1String("clear-ok") ? Alert::FirstButtonReturn
+                                                           : Alert::SecondButtonReturn);
+        } else if (act.startsWith(QLatin1String("web"))) {
+            if (act == QLatin1String("web-settings")) {
+                auto s = settings::open();
+                s->beginWriteArray(QStringLiteral("webSearch"));
+                s->setArrayIndex(0);
+                s->setValue(QStringLiteral("name"), QStringLiteral("Local"));
+                s->setValue(QStringLiteral("url"), QStringLiteral("file:///etc/%s"));
+                s->setArrayIndex(1);
+                s->setValue(QStringLiteral("name"), QStringLiteral("Example"));
+                s->setValue(QStringLiteral("url"), QStringLiteral("https://example.org/find/%s"));
+                s->endArray();
+            }
+            QMenu *menu = window.view()->findChild<QMenu *>(QStringLiteral("webSearchMenu"));
+            QMetaObject::invokeMethod(menu, "aboutToShow");
+            // Only http(s) addresses are offered.
+            QCOMPARE(menu->actions().size(), act == QLatin1String("web") ? 2 : 1);
+            menu->actions().first()->trigger();
+            QCOMPARE(browser.opened.size(), 1);
+            QCOMPARE(browser.opened.first().toString(QUrl::FullyEncoded), result);
+        }
+        QCOMPARE(shownTitles(window.model()), after);
+        if (act == QLatin1String("star"))
+            QCOMPARE(titles(store.songs(QString(), true)), after);
+        const bool removes =
+            act == QLatin1String("delete") || act.startsWith(QLatin1String("clear"));
+        QCOMPARE(titles(store.songs()), removes ? after : before);
+        settings::open()->clear();
+    }
+
+    void windowKeepsTheChoiceAndSavesWhereItCan()
+    {
+        SetClock clock;
+        HistoryStore store(path());
+        addThreeSongs(store, clock);
+        SongHistoryViewController window(&store);
+        window.showWindow();
+        auto *table = window.view()->findChild<QTableView *>(QStringLiteral("songTable"));
+        auto *save = window.view()->findChild<QPushButton *>(QStringLiteral("saveSongButton"));
+        QVERIFY(save->isHidden());
+        QList<qint64> saved;
+        window.setSaveSongHandler(
+            [](const HistoryStore::Song &s) { return s.program == QLatin1String("Talk"); },
+            [&saved](const HistoryStore::Song &s) { saved << s.id; });
+        QVERIFY(!save->isHidden());
+        table->selectRow(1);
+        QVERIFY(save->isEnabled());
+        save->click();
+        QCOMPARE(saved, QList<qint64>{window.model()->song(1).id});
+        // A new song on top: the chosen one stays chosen.
+        clock.now = clock.now.addSecs(60);
+        store.add(QStringLiteral("Talk"), QStringLiteral("http://t/"), QStringLiteral("Weather"));
+        QTRY_COMPARE(window.model()->rowCount(), 4);
+        QCOMPARE(window.chosenSongs().size(), 1);
+        QCOMPARE(window.chosenSongs().first().title, QStringLiteral("News at noon"));
+        table->selectRow(0);
+        QVERIFY(save->isEnabled()); // "Weather" is on Talk too
+        table->selectRow(3);
+        QVERIFY(!save->isEnabled());
+    }
+
+    void loveStarsTheSongPlaying()
+    {
+        HomeFixture fixture;
+        fixture.start(true);
+        PlaybackSession *session = fixture.home->session();
+        HistoryStore store(path());
+        HistoryRecorder recorder(session, &store);
+        SongHistoryLauncher launcher(&store, &recorder);
+        launcher.attachHome(fixture.home.get());
+        QToolButton *heart = fixture.home->loveBtn();
+        QAction *trayLove =
+            fixture.home->statusMenu()->findChild<QAction *>(QStringLiteral("loveAction"));
+        QVERIFY(trayLove);
+        QCOMPARE(heart->accessibleName(), QStringLiteral("Love This Song"));
+        QVERIFY(!heart->isEnabled() && !trayLove->isEnabled());
+
+        session->toggle();
+        fixture.media->lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        fixture.media->lastItem()->setNowPlaying(QStringLiteral("Kino - Gruppa krovi"));
+        QVERIFY(heart->isEnabled() && trayLove->isEnabled());
+        QVERIFY(!heart->isChecked());
+
+        // Key L, the heart and the tray each star or unstar the same song.
+        fixture.home->view()->findChild<QShortcut *>(QStringLiteral("loveShortcut"))->activated();
+        QVERIFY(store.song(recorder.currentSong())->favourite);
+        QVERIFY(heart->isChecked() && trayLove->isChecked());
+        heart->click();
+        QVERIFY(!store.song(recorder.currentSong())->favourite);
+        QVERIFY(!trayLove->isChecked());
+        trayLove->trigger();
+        QVERIFY(store.song(recorder.currentSong())->favourite);
+        QVERIFY(heart->isChecked());
+
+        // The notice's "Love" reaches the song it told of, even once the
+        // next one plays.
+        fixture.media->lastItem()->setNowPlaying(QStringLiteral("Next - Song"));
+        QVERIFY(!heart->isChecked());
+        QVERIFY(launcher.love()->loveTitle(QStringLiteral("Kino - Gruppa krovi")));
+        QVERIFY(!heart->isChecked());
+        QVERIFY(launcher.love()->loveTitle(QStringLiteral("Next - Song")));
+        QVERIFY(heart->isChecked());
+        QVERIFY(!launcher.love()->loveTitle(QStringLiteral("Never heard")));
+        // Removed from the history while it plays: nothing left to star.
+        QVERIFY(store.remove(recorder.currentSong()));
+        QVERIFY(!heart->isEnabled() && !trayLove->isEnabled());
+
+        // Nothing is kept while paused.
+        session->pause();
+        QVERIFY(!heart->isEnabled() && !trayLove->isEnabled());
+
+        // Ctrl+H and the tray open the window.
+        fixture.home->view()
+            ->findChild<QShortcut *>(QStringLiteral("historyShortcut"))
+            ->activated();
+        QVERIFY(launcher.controller() && launcher.controller()->view()->isVisible());
+        QCOMPARE(shownTitles(launcher.controller()->model()),
+                 QStringList{QStringLiteral("Kino - Gruppa krovi")});
+        launcher.controller()->closeClick();
+        QTRY_VERIFY(!launcher.controller()); // a closed window is let go
+        fixture.home->statusMenu()
+            ->findChild<QAction *>(QStringLiteral("historyAction"))
+            ->trigger();
+        QVERIFY(launcher.controller()->view()->isVisible());
+        launcher.controller()->closeClick();
+        fixture.finish();
+    }
+
+    void killedWriterKeepsEveryCommittedSong()
+    {
+        QVERIFY2(QFile::exists(writerPath()), qPrintable(writerPath()));
+        QRandomGenerator rng(QRandomGenerator::global()->generate());
+        QStringList acked; // every title the writers said was written
+        int next = 0;
+        for (int cycle = 0; cycle < 12; ++cycle) {
+            QProcess writer;
+            writer.setStandardErrorFile(QProcess::nullDevice());
+            writer.start(writerPath(), {path(), QString::number(next)});
+            QVERIFY(writer.waitForStarted(5000));
+            const int target = int(acked.size()) + 20 + int(rng.bounded(200));
+            QByteArray pending;
+            auto take = [&] {
+                qsizetype nl;
+                while ((nl = pending.indexOf('\n')) >= 0) {
+                    const QByteArray line = pending.left(nl);
+                    pending.remove(0, nl + 1);
+                    QVERIFY2(line.startsWith("A "), line.constData());
+                    acked << QStringLiteral("Song %1").arg(line.mid(2).toInt());
+                }
+            };
+            while (acked.size() < target && writer.state() == QProcess::Running) {
+                writer.waitForReadyRead(2000);
+                pending += writer.readAllStandardOutput();
+                take();
+            }
+            ::kill(pid_t(writer.processId()), SIGKILL);
+            QVERIFY(writer.waitForFinished(5000));
+            pending += writer.readAllStandardOutput();
+            take();
+            next = 100000 * (cycle + 1); // past what this writer may have written
+
+            HistoryStore reopened(path());
+            QVERIFY(reopened.isOpen());
+            QVERIFY2(reopened.keptAsideAs().isEmpty(), "the file was unreadable after a kill");
+            const QStringList kept =
+                titles(reopened.songs(QString(), false, HistoryStore::kMaxSongs));
+            const QSet<QString> present(kept.begin(), kept.end());
+            for (const QString &title : std::as_const(acked))
+                QVERIFY2(present.contains(title), qPrintable(title + QStringLiteral(" is lost")));
+        }
+        QVERIFY(acked.size() >= 12 * 20);
+    }
+
     void badDays_data()
     {
         QTest::addColumn<QString>("day");
@@ -272,6 +809,6 @@ private Q_SLOTS:
     }
 };
 
-ORBITUNE_CORE_TEST_MAIN(HistoryTest)
+ORBITUNE_TEST_MAIN(HistoryTest)
 
 #include "tst_history.moc"

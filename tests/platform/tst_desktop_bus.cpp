@@ -21,6 +21,7 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusContext>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QMenu>
@@ -46,6 +47,7 @@ public:
         uint replaces;
         QString app, summary, body;
         QSize image;
+        QStringList actions;
     };
     QList<Shown> shown;
     QStringList capabilities{QStringLiteral("body"), QStringLiteral("body-markup")};
@@ -58,7 +60,7 @@ public Q_SLOTS:
         return capabilities;
     }
     uint Notify(const QString &app, uint replaces, const QString &, const QString &summary,
-                const QString &body, const QStringList &, const QVariantMap &hints, int)
+                const QString &body, const QStringList &actions, const QVariantMap &hints, int)
     {
         QSize size;
         if (hints.contains(QStringLiteral("image-data"))) {
@@ -73,7 +75,7 @@ public Q_SLOTS:
             if (data.size() == stride * h && channels == 4 && bits == 8)
                 size = QSize(w, h);
         }
-        shown.append({replaces, app, summary, body, size});
+        shown.append({replaces, app, summary, body, size, actions});
         return replaces ? replaces : uint(shown.size() + 40);
     }
 };
@@ -232,6 +234,54 @@ private Q_SLOTS:
             QCOMPARE(service.shown[i].summary, QStringLiteral("R&B")); // never markup
         }
         QCOMPARE(service.capabilityCalls, 1);
+    }
+
+    // "Love" on a title's notice where the server shows actions; choosing
+    // it on our notice (not another program's) loves the title it told of.
+    void loveOnTheNoticeWhereActionsAreShown_data()
+    {
+        QTest::addColumn<QStringList>("capabilities");
+        QTest::addColumn<QStringList>("sent");
+        QTest::newRow("server with actions")
+            << QStringList{"body", "actions"} << QStringList{"love", "Love"};
+        QTest::newRow("server without") << QStringList{"body"} << QStringList{};
+    }
+
+    void loveOnTheNoticeWhereActionsAreShown()
+    {
+        QFETCH(QStringList, capabilities);
+        QFETCH(QStringList, sent);
+        FakeNotifications service;
+        service.capabilities = capabilities;
+        QDBusConnection bus = serviceBus();
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
+                                   QDBusConnection::ExportAllSlots));
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        DesktopNotifier notifier;
+        NowPlayingNotices notices(home, &notifier, nullptr);
+        QStringList loved;
+        notices.setLoveHandler([&loved](const QString &title) { loved << title; });
+        QSignalSpy shown(&notifier, &DesktopNotifier::shown);
+        home->playClick();
+        ready();
+        media->lastItem()->setNowPlaying(QStringLiteral("Artist - One"));
+        QVERIFY(shown.wait(5000));
+        QCOMPARE(service.shown.last().actions, sent);
+        QCOMPARE(notifier.supportsActions(), std::optional<bool>(!sent.isEmpty()));
+        const uint id = shown.last().at(0).toUInt();
+        QSignalSpy invoked(&notifier, &DesktopNotifier::actionInvoked);
+        auto choose = [&bus](uint notice) {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                QStringLiteral("/org/freedesktop/Notifications"),
+                QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("ActionInvoked"));
+            signal << notice << QStringLiteral("love");
+            QVERIFY(bus.send(signal));
+        };
+        choose(id + 1000); // another program's notice
+        choose(id);
+        QVERIFY(invoked.wait(5000));
+        QCOMPARE(invoked.size(), 1);
+        QCOMPARE(loved, QStringList{QStringLiteral("Artist - One")});
     }
 
     void withoutNotificationServiceNothingBreaks()

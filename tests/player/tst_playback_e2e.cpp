@@ -8,6 +8,8 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/media/GstMediaPlayer.h"
@@ -25,6 +27,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using State = HomeViewController::PlaybackState;
@@ -291,6 +294,56 @@ private Q_SLOTS:
         QCOMPARE(title(), QStringLiteral("Talking"));
         home->playClick();
         QVERIFY(home->nowPlayingLabel()->text().isEmpty());
+    }
+
+    // The title a station sends reaches the song history as it was meant:
+    // changed by the playout through Icecast's admin interface, or sent in
+    // Windows-1251 without saying so.
+    void stationTitlesReachTheHistory_data()
+    {
+        QTest::addColumn<QString>("source");     // Icecast mount, or a path of the HTTP server
+        QTest::addColumn<QStringList>("titles"); // set through the admin interface
+        QTest::addColumn<QStringList>("kept");   // newest first
+        QTest::newRow("Icecast's admin sets the titles")
+            << QStringLiteral("/live.mp3")
+            << QStringList{QStringLiteral("Fixture Band - First Light"),
+                           QStringLiteral("Café Tacuba - Déjate caer")}
+            << QStringList{QStringLiteral("Café Tacuba - Déjate caer"),
+                           QStringLiteral("Fixture Band - First Light")};
+        QTest::newRow("Windows-1251, not announced")
+            << QStringLiteral("http:/icy-1251.mp3") << QStringList{}
+            << QStringList{QStringLiteral("Кино - Группа крови")};
+    }
+
+    void stationTitlesReachTheHistory()
+    {
+        QFETCH(QString, source);
+        QFETCH(QStringList, titles);
+        QFETCH(QStringList, kept);
+        QTemporaryDir dir;
+        HistoryStore history(dir.filePath(QStringLiteral("history.sqlite")));
+        HistoryRecorder recorder(home->session(), &history);
+        const bool icecast = !source.startsWith(QLatin1String("http:"));
+        choose(QStringLiteral("Station"),
+               icecast ? servers.icecastUrl(source) : servers.httpUrl(source.mid(5)));
+        QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
+        for (const QString &title : titles) {
+            QVERIFY(servers.setMountTitle(source, title));
+            QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), title, 15000);
+        }
+        const auto heard = [&history] {
+            QStringList out;
+            for (const HistoryStore::Song &s : history.songs())
+                out << s.title;
+            return out;
+        };
+        // The fixture's own title may come first.
+        QTRY_COMPARE_WITH_TIMEOUT(heard().mid(0, kept.size()), kept, 15000);
+        const HistoryStore::Song newest = history.songs().first();
+        QCOMPARE(newest.program, QStringLiteral("Station"));
+        QCOMPARE(newest.artist + QStringLiteral(" - ") + newest.song, kept.first());
+        home->playClick();
+        QVERIFY(history.songs().first().ended.isValid());
     }
 
     void mediaControlsToggleThroughTheSessionBus()

@@ -245,6 +245,24 @@ void StreamServers::stopSource(const QString &mount)
         QThread::msleep(20);
 }
 
+bool StreamServers::setMountTitle(const QString &mount, const QString &title) const
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_icecastPort);
+    if (!socket.waitForConnected(2000))
+        return false;
+    const QByteArray auth = (QByteArray("admin:") + kPassword).toBase64();
+    socket.write("GET /admin/metadata?mode=updinfo&charset=UTF-8&mount=" +
+                 QUrl::toPercentEncoding(mount) + "&song=" + QUrl::toPercentEncoding(title) +
+                 " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic " + auth + "\r\n\r\n");
+    QByteArray answer;
+    QDeadlineTimer deadline(3000);
+    while (!answer.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    const QList<QByteArray> parts = answer.left(answer.indexOf('\n')).split(' ');
+    return parts.size() > 1 && parts.at(1) == "200";
+}
+
 bool StreamServers::isMountUp(const QString &mount) const
 {
     // A few kilobytes: the source is past its start and the audio flows.

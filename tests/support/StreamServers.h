@@ -64,6 +64,10 @@ public:
     // The title /icy.mp3 sends (in Latin-1 on the wire).
     static QString icyTitle();
 
+    // Changes the title Icecast sends on `mount`, as a station's playout
+    // does: its admin interface (/admin/metadata?mode=updinfo), in UTF-8.
+    bool setMountTitle(const QString &mount, const QString &title) const;
+
     quint16 icecastPort() const { return m_icecastPort; }
     QString errorString() const { return m_error; }
     QString dir() const { return m_dir.path(); }
