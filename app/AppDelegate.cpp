@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/FindLauncher.h"
+#include "app/StationSearch.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "manage/AddViewController.h"
@@ -64,7 +65,8 @@ void AppDelegate::loadMainInterface()
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
             Qt::QueuedConnection);
     connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
-    window->show();
+    if (!m_startsHidden)
+        window->show();
     applicationDidFinishLaunching();
 }
 
@@ -73,9 +75,12 @@ void AppDelegate::applicationDidFinishLaunching()
     // What the first frame does not need comes after it: the window icon
     // (a theme lookup and eight pictures), the media framework, media keys
     // and desktop controls. Without a session bus the app simply runs on.
-    runAfterFirstFrame(m_home->view(), this, [this] {
+    const auto afterFirstFrame = [this] {
         if (!m_home || m_mpris)
             return;
+        // First, so a desktop that started us for its search is answered soon.
+        m_search = new StationSearch(m_home.get(), this);
+        m_search->start();
         QApplication::setWindowIcon(AppIcon::application());
         // The first play should not wait for the media framework to load.
         GstMediaPlayer::warmUpInBackground();
@@ -99,7 +104,12 @@ void AppDelegate::applicationDidFinishLaunching()
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
-    });
+    };
+    // A hidden window paints no first frame.
+    if (m_startsHidden)
+        QTimer::singleShot(0, this, afterFirstFrame);
+    else
+        runAfterFirstFrame(m_home->view(), this, afterFirstFrame);
 }
 
 void AppDelegate::tellHistoryReplaced(const QString &keptAs)

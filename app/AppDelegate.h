@@ -13,6 +13,7 @@ class MprisBridge;
 class MprisService;
 class PlaybackSession;
 class SingleInstance;
+class StationSearch;
 class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
@@ -25,6 +26,9 @@ public:
 
     // Loads the main window and its controller.
     void loadMainInterface();
+    // Started by the desktop (at login, or for its search): only the tray
+    // icon shows, not the window.
+    void setStartsHidden(bool hidden) { m_startsHidden = hidden; }
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
 
@@ -54,4 +58,6 @@ private:
     MprisBridge *m_mprisBridge = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
+    StationSearch *m_search = nullptr;
+    bool m_startsHidden = false;
 };
