@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/FindLauncher.h"
+#include "app/StartupOptions.h"
 #include "app/StationSearch.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
@@ -20,7 +21,9 @@
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
+#include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
+#include "store/CacheManager.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,6 +63,8 @@ void AppDelegate::loadMainInterface()
     });
     m_home->setAddControllerFactory([] { return new AddViewController; });
     m_find->attachHome(m_home.get());
+    m_startup = new StartupOptions(this);
+    m_startup->attachHome(m_home.get());
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
@@ -104,6 +109,9 @@ void AppDelegate::applicationDidFinishLaunching()
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
+        if (StartupOptions::resumesPlaying() &&
+            !CacheManager::shareIntance()->getLiveData().isEmpty())
+            session::playCurrentProgram();
     };
     // A hidden window paints no first frame.
     if (m_startsHidden)

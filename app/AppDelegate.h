@@ -13,6 +13,7 @@ class MprisBridge;
 class MprisService;
 class PlaybackSession;
 class SingleInstance;
+class StartupOptions;
 class StationSearch;
 class WakeWatcher;
 
@@ -59,5 +60,6 @@ private:
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
     StationSearch *m_search = nullptr;
+    StartupOptions *m_startup = nullptr;
     bool m_startsHidden = false;
 };
