@@ -6,6 +6,7 @@
 #include <QDBusArgument>
 #include <QDBusMetaType>
 #include <QImage>
+#include <QImageReader>
 #include <QVariantMap>
 
 // KRunner's structures on the wire: a match (sssida{sv}), an action (sss)
@@ -154,7 +155,12 @@ private:
 
 RunnerImageWire iconData(const QString &file)
 {
-    QImage image(file);
+    // Read at icon size: a picture may be a large file of the listener's.
+    QImageReader reader(file);
+    const QSize size = reader.size();
+    if (size.isValid() && (size.width() > kIconSize || size.height() > kIconSize))
+        reader.setScaledSize(size.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio));
+    QImage image = reader.read();
     if (image.isNull())
         return {};
     image = image.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)

@@ -16,7 +16,8 @@
 
 // The Playlists interface's structures on the wire: (oss) and b(oss).
 struct MprisPlaylistWire {
-    QDBusObjectPath id;
+    // "/" when there is none: an empty path cannot be sent at all.
+    QDBusObjectPath id{QStringLiteral("/")};
     QString name;
     QString icon;
 };

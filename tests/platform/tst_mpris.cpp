@@ -177,6 +177,10 @@ public:
             m_bus.connect(QString(), Path, QStringLiteral("org.freedesktop.DBus.Properties"),
                           QStringLiteral("PropertiesChanged"), this,
                           SLOT(onChanged(QString, QVariantMap, QStringList)));
+        connected = connected && m_bus.connect(QString(), Path,
+                                               QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
+                                               QStringLiteral("PlaylistChanged"), this,
+                                               SLOT(onPlaylistChanged(QDBusMessage)));
     }
 
     bool connected = false;
@@ -186,6 +190,7 @@ public:
         QStringList invalidated;
     };
     QList<Change> changes;
+    QList<QDBusMessage> playlistChanges;
 
 Q_SIGNALS:
     void received();
@@ -197,6 +202,7 @@ public Q_SLOTS:
         changes.append({interface, changed, invalidated});
         Q_EMIT received();
     }
+    void onPlaylistChanged(const QDBusMessage &message) { playlistChanges << message; }
 
 private:
     QDBusConnection m_bus;
@@ -319,13 +325,21 @@ void TestMpris::playerProperties_data()
                               << "variant int64 0";
     QTest::newRow("Metadata, nothing yet") << "Metadata"
                                            << "variant array [ ]";
+    // The Playlists interface's, before any playlist was given.
+    QTest::newRow("PlaylistCount") << "Playlists.PlaylistCount"
+                                   << "variant uint32 0";
+    QTest::newRow("ActivePlaylist, none") << "Playlists.ActivePlaylist"
+                                          << "variant struct { boolean false struct { / } }";
 }
 
 void TestMpris::playerProperties()
 {
     QFETCH(QString, property);
     QFETCH(QString, expected);
-    const ClientResult r = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), property);
+    const QString interface = property.startsWith(QLatin1String("Playlists."))
+                                  ? QStringLiteral("org.mpris.MediaPlayer2.Playlists")
+                                  : QStringLiteral("org.mpris.MediaPlayer2.Player");
+    const ClientResult r = getProperty(interface, property.section(QLatin1Char('.'), -1));
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QCOMPARE(r.out.simplified(), expected);
 }
@@ -807,6 +821,23 @@ void TestMpris::listChangesAreAnnounced()
         QTRY_COMPARE(player.playing(), QStringLiteral("Two"));
         QCOMPARE(player.media.created(), 1);
         QTRY_VERIFY(changedValue(playlists, QStringLiteral("ActivePlaylist")).isValid());
+
+        // Renamed and moved to the end: the same playlist, announced.
+        const QVariantMap two = ListedPlayer::program(QStringLiteral("Two"));
+        QVariantMap renamed = two;
+        renamed.insert(QStringLiteral("name"), QStringLiteral("Deux"));
+        QVERIFY(CacheManager::shareIntance()->delData(two));
+        QVERIFY(CacheManager::shareIntance()->saveData(renamed));
+        QTRY_COMPARE(watcher.playlistChanges.size(), 1);
+        const QDBusArgument arg =
+            watcher.playlistChanges[0].arguments().value(0).value<QDBusArgument>();
+        QDBusObjectPath changedPath;
+        QString changedName, changedIcon;
+        arg.beginStructure();
+        arg >> changedPath >> changedName >> changedIcon;
+        arg.endStructure();
+        QCOMPARE(changedPath.path(), path);
+        QCOMPARE(changedName, QStringLiteral("Deux"));
 
         // A playlist that is not ours is refused, and nothing plays.
         const QDBusMessage refused = callOnBus(
