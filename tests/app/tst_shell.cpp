@@ -87,6 +87,27 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(TestEnv::instance()->dataFile()));
     }
 
+    // Started by the desktop (at login, for its search) while Orbitune runs:
+    // the running one is asked whether it is there, not to show its window.
+    void hiddenLaunchLeavesTheRunningOneAlone()
+    {
+        if (!canIsolate())
+            QSKIP(kNoIsolation);
+        SingleInstance first;
+        QCOMPARE(first.start(), SingleInstance::Role::Primary);
+        QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(QStringLiteral("unshare"),
+                     {QStringLiteral("-rn"), binary(), QStringLiteral("--hidden")});
+        QVERIFY(second.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(reopen.count(), 0);
+        QVERIFY(!QFile::exists(TestEnv::instance()->dataFile()));
+    }
+
     void strangersAndGarbageAreIgnored()
     {
         SingleInstance first;
