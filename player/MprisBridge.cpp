@@ -147,8 +147,12 @@ void MprisBridge::publishMetadata()
             track.artUrl = QUrl::fromLocalFile(art);
         } else if (!image.isEmpty() && image != m_artAsked) {
             m_artAsked = image;
+            // Asked again at the next title when it did not come (failed, or
+            // on its way for the desktop's search).
             artfiles::fetch(image, this, [this](const QString &path) {
-                if (!path.isEmpty())
+                if (path.isEmpty())
+                    m_artAsked.clear();
+                else
                     publishMetadata();
             });
         }

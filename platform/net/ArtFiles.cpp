@@ -3,11 +3,17 @@
 #include "platform/base/Log.h"
 #include "platform/net/ImageLoader.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
+#include <QPointer>
 #include <QSaveFile>
+#include <QSet>
 #include <QStandardPaths>
+#include <QThreadPool>
+
+#include <memory>
 
 namespace artfiles {
 
@@ -46,15 +52,47 @@ bool store(const QUrl &url, const QImage &image)
     return true;
 }
 
+namespace {
+// Addresses whose picture is being loaded or written (main thread only).
+QSet<QString> &pending()
+{
+    static QSet<QString> set;
+    return set;
+}
+} // namespace
+
 void fetch(const QUrl &url, QObject *context, std::function<void(const QString &path)> done)
 {
     const QString path = existing(url);
-    if (!path.isEmpty() || pathFor(url).isEmpty() || url.isLocalFile()) {
+    const QString key = url.toString();
+    if (!path.isEmpty() || pathFor(url).isEmpty() || url.isLocalFile() || pending().contains(key)) {
         done(path);
         return;
     }
-    ImageLoader::shared()->load(url, context, [url, done = std::move(done)](const QImage &image) {
-        done(store(url, image) ? pathFor(url) : QString());
+    pending().insert(key);
+    // A requester that goes before its picture came lets the next one ask.
+    auto gone = std::make_shared<QMetaObject::Connection>(
+        QObject::connect(context, &QObject::destroyed, QCoreApplication::instance(),
+                         [key] { pending().remove(key); }));
+    auto finish = [key, gone, owner = QPointer<QObject>(context),
+                   done = std::move(done)](const QString &written) {
+        QObject::disconnect(*gone);
+        pending().remove(key);
+        if (owner)
+            done(written);
+    };
+    ImageLoader::shared()->load(url, context, [url, finish](const QImage &image) {
+        if (image.isNull()) {
+            finish(QString());
+            return;
+        }
+        // Encoding a PNG takes tens of milliseconds: not on the main thread.
+        QThreadPool::globalInstance()->start([url, image, finish] {
+            const QString written = store(url, image) ? pathFor(url) : QString();
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [finish, written] { finish(written); },
+                Qt::QueuedConnection);
+        });
     });
 }
 

@@ -20,9 +20,12 @@ QString pathFor(const QUrl &url);
 QString existing(const QUrl &url);
 // Calls `done` with the local file once it exists, or with an empty string
 // when the picture could not be loaded or written. Runs on the main
-// thread, never after `context` is destroyed; at once when the file exists.
+// thread, never after `context` is destroyed; at once when the file exists
+// (or, empty, when that picture is on its way already). The PNG is encoded
+// on a pool thread.
 void fetch(const QUrl &url, QObject *context, std::function<void(const QString &path)> done);
 // Writes `image` where pathFor(url) says, replacing the file atomically.
+// Safe on any thread.
 bool store(const QUrl &url, const QImage &image);
 
 } // namespace artfiles

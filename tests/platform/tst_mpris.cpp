@@ -901,6 +901,8 @@ void TestMpris::metadataOfTheProgramPlaying()
         if (player.images.requests.at(i).url == image)
             player.images.answer(int(i), FakeImageLoader::solid(Qt::red));
     }
+    // Written on a pool thread, then announced.
+    QTRY_VERIFY(m_service->metadata().contains(QStringLiteral("mpris:artUrl")));
 
     const ClientResult r = playerctl(
         {QStringLiteral("metadata"), QStringLiteral("--format"),
