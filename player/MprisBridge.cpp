@@ -153,7 +153,7 @@ void MprisBridge::publishMetadata()
                 if (path.isEmpty())
                     m_artAsked.clear();
                 else
-                    publishMetadata();
+                    publishPlaylists(); // the playlist's icon too
             });
         }
     }
