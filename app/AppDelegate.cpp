@@ -2,6 +2,8 @@
 
 #include "app/FindLauncher.h"
 #include "app/SongHistoryLauncher.h"
+#include "app/StartupOptions.h"
+#include "app/StationSearch.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "manage/AddViewController.h"
@@ -20,7 +22,9 @@
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
+#include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
+#include "store/CacheManager.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -61,12 +65,15 @@ void AppDelegate::loadMainInterface()
     });
     m_home->setAddControllerFactory([] { return new AddViewController; });
     m_find->attachHome(m_home.get());
+    m_startup = new StartupOptions(this);
+    m_startup->attachHome(m_home.get());
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
             Qt::QueuedConnection);
     connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
-    window->show();
+    if (!m_startsHidden)
+        window->show();
     applicationDidFinishLaunching();
 }
 
@@ -75,9 +82,12 @@ void AppDelegate::applicationDidFinishLaunching()
     // What the first frame does not need comes after it: the window icon
     // (a theme lookup and eight pictures), the media framework, media keys
     // and desktop controls. Without a session bus the app simply runs on.
-    runAfterFirstFrame(m_home->view(), this, [this] {
+    const auto afterFirstFrame = [this] {
         if (!m_home || m_mpris)
             return;
+        // First, so a desktop that started us for its search is answered soon.
+        m_search = new StationSearch(m_home.get(), this);
+        m_search->start();
         QApplication::setWindowIcon(AppIcon::application());
         // The first play should not wait for the media framework to load.
         GstMediaPlayer::warmUpInBackground();
@@ -104,7 +114,15 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->attachNotices(notices);
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
-    });
+        if (StartupOptions::resumesPlaying() &&
+            !CacheManager::shareIntance()->getLiveData().isEmpty())
+            session::playCurrentProgram();
+    };
+    // A hidden window paints no first frame.
+    if (m_startsHidden)
+        QTimer::singleShot(0, this, afterFirstFrame);
+    else
+        runAfterFirstFrame(m_home->view(), this, afterFirstFrame);
 }
 
 void AppDelegate::tellHistoryReplaced(const QString &keptAs)

@@ -14,6 +14,8 @@ class MprisService;
 class PlaybackSession;
 class SingleInstance;
 class SongHistoryLauncher;
+class StartupOptions;
+class StationSearch;
 class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
@@ -26,6 +28,9 @@ public:
 
     // Loads the main window and its controller.
     void loadMainInterface();
+    // Started by the desktop (at login, or for its search): only the tray
+    // icon shows, not the window.
+    void setStartsHidden(bool hidden) { m_startsHidden = hidden; }
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
     // The song history's window and "Love" controls; null until the
@@ -59,4 +64,7 @@ private:
     MprisBridge *m_mprisBridge = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
+    StationSearch *m_search = nullptr;
+    StartupOptions *m_startup = nullptr;
+    bool m_startsHidden = false;
 };

@@ -40,11 +40,15 @@ int main(int argc, char *argv[])
     QApplication::setApplicationVersion(QStringLiteral(ORBITUNE_VERSION));
     QApplication::setDesktopFileName(QStringLiteral("orbitune"));
 
+    // --hidden: started by the desktop (at login, or for its search) into the
+    // tray; a running instance is then left as it is.
+    const bool hidden = QApplication::arguments().contains(QStringLiteral("--hidden"));
     SingleInstance instance;
-    if (instance.start(5000) == SingleInstance::Role::Secondary)
+    if (instance.start(5000, !hidden) == SingleInstance::Role::Secondary)
         return 0;
 
     AppDelegate delegate;
+    delegate.setStartsHidden(hidden);
     QObject::connect(&instance, &SingleInstance::reopenRequested, &delegate,
                      &AppDelegate::reopenRequested);
     delegate.loadMainInterface();

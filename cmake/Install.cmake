@@ -37,6 +37,26 @@ foreach(size IN LISTS ORBITUNE_ICON_SIZES)
           DESTINATION ${_hicolor}/${size}x${size}/apps)
 endforeach()
 
+# The desktop's search: GNOME Shell's provider, KRunner's runner, and the
+# D-Bus service that starts Orbitune (into the tray) for them. The service
+# names the program by its installed path, known only at install time.
+install(FILES ${_desktop_dir}/orbitune-search-provider.ini
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/gnome-shell/search-providers)
+install(FILES ${_desktop_dir}/orbitune-krunner.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/krunner/dbusplugins RENAME orbitune.desktop)
+string(CONFIGURE [[
+  set(_bindir "${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_BINDIR@")
+  set(_services "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/@CMAKE_INSTALL_DATADIR@/dbus-1/services")
+  file(MAKE_DIRECTORY "${_services}")
+  file(WRITE "${_services}/org.orbitune.Orbitune.service"
+       "[D-BUS Service]
+Name=org.orbitune.Orbitune
+Exec=${_bindir}/orbitune --hidden
+")
+  message(STATUS "Installing: ${_services}/org.orbitune.Orbitune.service")
+]] _write_dbus_service @ONLY)
+install(CODE "${_write_dbus_service}")
+
 install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orbitune)
 

@@ -4,6 +4,7 @@
 #include "player/HomeViewController.h"
 
 #include "platform/base/NotificationCenter.h"
+#include "platform/ui/MovableWindow.h"
 
 #include "ui_HomeView.h"
 
@@ -31,6 +32,11 @@ void HomeViewController::observeSession()
     connect(m_session, &PlaybackSession::stateChanged, this, &HomeViewController::showState);
     connect(m_session, &PlaybackSession::nowPlayingChanged, this,
             &HomeViewController::showNowPlaying);
+    // What plays, technically: on hovering the window and for screen readers.
+    connect(m_session, &PlaybackSession::streamInfoChanged, this, [this](const QString &info) {
+        m_window->setToolTip(info);
+        m_window->setAccessibleDescription(info);
+    });
 }
 
 void HomeViewController::setPlayImage(const char *name)

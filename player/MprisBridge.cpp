@@ -1,17 +1,28 @@
 #include "player/MprisBridge.h"
 
+#include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/media/StreamTitle.h"
+#include "platform/net/ArtFiles.h"
 #include "platform/ui/WindowFront.h"
 #include "player/HomeViewController.h"
+#include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
+#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramIndex.h"
 
 #include <QWidget>
 
 MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObject *parent)
-    : QObject(parent), m_home(home), m_session(home->session()), m_service(service)
+    : QObject(parent), m_home(home), m_session(home->session()), m_service(service),
+      m_listWatcher(new ProgramListWatcher(this))
 {
+    connect(m_listWatcher, &ProgramListWatcher::changed, this, &MprisBridge::publishPlaylists);
+    connect(service, &MprisService::nextRequested, this, [this] { step(1); });
+    connect(service, &MprisService::previousRequested, this, [this] { step(-1); });
+    connect(service, &MprisService::playlistRequested, this, &MprisBridge::playProgram);
     connect(m_session, &PlaybackSession::stateChanged, this, &MprisBridge::publishState);
     connect(m_session, &PlaybackSession::currentProgramChanged, this,
             &MprisBridge::publishMetadata);
@@ -34,7 +45,7 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
     });
     publishVolume();
     publishState();
-    publishMetadata();
+    publishPlaylists();
 }
 
 void MprisBridge::play()
@@ -75,11 +86,77 @@ void MprisBridge::publishState()
     }
 }
 
+void MprisBridge::step(int step)
+{
+    // From the program the store holds as the current one, as the list
+    // window marks it.
+    playEntry(programindex::neighbour(CacheManager::shareIntance()->getLiveData(), step,
+                                      programindex::programs()));
+}
+
+void MprisBridge::playProgram(const QString &key)
+{
+    for (const programindex::Program &p : programindex::programs()) {
+        if (p.key == key)
+            return playEntry(p.entry);
+    }
+    NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
+}
+
+void MprisBridge::playEntry(const QVariantMap &program)
+{
+    if (program.isEmpty())
+        return;
+    if (!session::playProgram(program))
+        NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
+              program::name(program));
+}
+
+void MprisBridge::publishPlaylists()
+{
+    QList<MprisService::Playlist> playlists;
+    m_programs = programindex::programs();
+    for (const programindex::Program &p : m_programs) {
+        const QUrl image(program::image(p.entry));
+        const QString art = artfiles::existing(image);
+        playlists.append({p.key, program::name(p.entry),
+                          art.isEmpty() ? image.toString() : QUrl::fromLocalFile(art).toString()});
+    }
+    m_service->setPlaylists(playlists);
+    publishMetadata();
+}
+
 void MprisBridge::publishMetadata()
 {
     const QVariantMap live = m_session->currentProgram();
     const QString name = program::name(live);
-    const QString nowPlaying = m_session->nowPlaying();
-    m_service->setMetadata(nowPlaying.isEmpty() ? name : nowPlaying, name,
-                           QUrl(program::image(live)));
+    MprisService::Track track;
+    if (!live.isEmpty()) {
+        // The same key as the program's playlist; a program that is not in
+        // the list (any more) keeps the key its address gives it.
+        track.id = programindex::keyOf(live, m_programs);
+        if (track.id.isEmpty())
+            track.id = programindex::programs(QVariantList{live}).value(0).key;
+        const streamtitle::Parts parts = streamtitle::split(m_session->nowPlaying());
+        track.title = parts.title.isEmpty() ? name : parts.title;
+        track.artist = parts.artist;
+        track.album = name;
+        const QUrl image(program::image(live));
+        const QString art = artfiles::existing(image);
+        if (!art.isEmpty()) {
+            track.artUrl = QUrl::fromLocalFile(art);
+        } else if (!image.isEmpty() && image != m_artAsked) {
+            m_artAsked = image;
+            // Asked again at the next title when it did not come (failed, or
+            // on its way for the desktop's search).
+            artfiles::fetch(image, this, [this](const QString &path) {
+                if (path.isEmpty())
+                    m_artAsked.clear();
+                else
+                    publishPlaylists(); // the playlist's icon too
+            });
+        }
+    }
+    m_service->setMetadata(track);
+    m_service->setActivePlaylist(programindex::keyOf(live, m_programs));
 }

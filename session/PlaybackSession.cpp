@@ -39,8 +39,10 @@ void PlaybackSession::setState(State state)
     if (state == m_state)
         return;
     m_state = state;
-    if (state != State::Playing)
+    if (state != State::Playing) {
         setNowPlaying(QString());
+        setStreamInfo(QString());
+    }
     Q_EMIT stateChanged(state);
 }
 
@@ -50,6 +52,22 @@ void PlaybackSession::setNowPlaying(const QString &title)
         return;
     m_nowPlaying = title;
     Q_EMIT nowPlayingChanged(title);
+}
+
+void PlaybackSession::setStreamInfo(const QString &info)
+{
+    if (info == m_streamInfo)
+        return;
+    m_streamInfo = info;
+    Q_EMIT streamInfoChanged(info);
+}
+
+void PlaybackSession::showWhatPlays()
+{
+    if (!m_playerItem)
+        return;
+    setNowPlaying(m_playerItem->nowPlaying());
+    setStreamInfo(m_playerItem->format().text());
 }
 
 void PlaybackSession::refreshProgram()
@@ -129,6 +147,10 @@ bool PlaybackSession::openUrl(const QString &urlString)
         if (m_state == State::Playing)
             setNowPlaying(title);
     });
+    connect(raw, &MediaItem::formatChanged, context, [this, raw] {
+        if (m_state == State::Playing)
+            setStreamInfo(raw->format().text());
+    });
     connect(raw, &MediaItem::reconnectingChanged, context,
             [this](bool on) { reconnectingChanged(on); });
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
@@ -202,8 +224,7 @@ void PlaybackSession::startSound()
         m_player->play();
     refreshProgram();
     setState(State::Playing);
-    if (m_playerItem)
-        setNowPlaying(m_playerItem->nowPlaying());
+    showWhatPlays();
 }
 
 void PlaybackSession::pauseSound()
@@ -227,7 +248,7 @@ void PlaybackSession::reconnectingChanged(bool reconnecting)
     } else if (m_playerItem && m_playerItem->status() == MediaItem::StatusReadyToPlay) {
         refreshProgram();
         setState(State::Playing);
-        setNowPlaying(m_playerItem->nowPlaying());
+        showWhatPlays();
     }
 }
 

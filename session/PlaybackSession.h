@@ -38,6 +38,9 @@ public:
     QVariantMap currentProgram() const { return m_program; }
     // The stream's own title while playing; empty otherwise.
     QString nowPlaying() const { return m_nowPlaying; }
+    // What plays, technically ("MP3 · 128 kbit/s · 44.1 kHz"), while playing;
+    // empty otherwise or while the stream has not said.
+    QString streamInfo() const { return m_streamInfo; }
     Volume *volume() const { return m_volume; }
     SleepTimer *sleepTimer() const { return m_sleep; }
     MediaPlayer *player() const { return m_player.get(); }
@@ -76,6 +79,7 @@ Q_SIGNALS:
     void stateChanged(PlaybackSession::State state);
     void currentProgramChanged();
     void nowPlayingChanged(const QString &title);
+    void streamInfoChanged(const QString &info);
     // A new stream is being opened (the window shows "Loading...").
     void opening();
     // The listener asked for play or pause (the window's button follows).
@@ -84,6 +88,9 @@ Q_SIGNALS:
 private:
     void setState(State state);
     void setNowPlaying(const QString &title);
+    void setStreamInfo(const QString &info);
+    // The item's title and format, once it plays.
+    void showWhatPlays();
     void togglePlayback(bool start);
     void releasePlayer();
     void reconnectingChanged(bool reconnecting);
@@ -94,6 +101,7 @@ private:
     State m_state = State::Idle;
     QVariantMap m_program;
     QString m_nowPlaying;
+    QString m_streamInfo;
     Volume *m_volume = nullptr;
     SleepTimer *m_sleep = nullptr;
     std::unique_ptr<MediaPlayer> m_player;

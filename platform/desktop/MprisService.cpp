@@ -4,15 +4,71 @@
 
 #include <QCoreApplication>
 #include <QDBusAbstractAdaptor>
+#include <QDBusArgument>
 #include <QDBusConnectionInterface>
+#include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 
+#include <algorithm>
 #include <cmath>
+
+// The Playlists interface's structures on the wire: (oss) and b(oss).
+struct MprisPlaylistWire {
+    // "/" when there is none: an empty path cannot be sent at all.
+    QDBusObjectPath id{QStringLiteral("/")};
+    QString name;
+    QString icon;
+};
+struct MprisMaybePlaylistWire {
+    bool valid = false;
+    MprisPlaylistWire playlist;
+};
+Q_DECLARE_METATYPE(MprisPlaylistWire)
+Q_DECLARE_METATYPE(MprisMaybePlaylistWire)
+
+QDBusArgument &operator<<(QDBusArgument &arg, const MprisPlaylistWire &p)
+{
+    arg.beginStructure();
+    arg << p.id << p.name << p.icon;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &arg, MprisPlaylistWire &p)
+{
+    arg.beginStructure();
+    arg >> p.id >> p.name >> p.icon;
+    arg.endStructure();
+    return arg;
+}
+
+QDBusArgument &operator<<(QDBusArgument &arg, const MprisMaybePlaylistWire &p)
+{
+    arg.beginStructure();
+    arg << p.valid << p.playlist;
+    arg.endStructure();
+    return arg;
+}
+
+const QDBusArgument &operator>>(const QDBusArgument &arg, MprisMaybePlaylistWire &p)
+{
+    arg.beginStructure();
+    arg >> p.valid >> p.playlist;
+    arg.endStructure();
+    return arg;
+}
 
 namespace {
 
 const QString PlayerInterface = QStringLiteral("org.mpris.MediaPlayer2.Player");
+const QString PlaylistsInterface = QStringLiteral("org.mpris.MediaPlayer2.Playlists");
+
+MprisPlaylistWire toWire(const MprisService::Playlist &p)
+{
+    return {QDBusObjectPath(MprisService::playlistPath(p.id)), p.name, p.icon};
+}
 
 // org.mpris.MediaPlayer2: who we are and what the shell may ask of the
 // application as a whole.
@@ -50,8 +106,9 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: transport state and controls. A live stream
-// has no position, no neighbours and one speed, so those members report
-// fixed values and their methods do nothing.
+// has no position and one speed, so those members report fixed values and
+// their methods do nothing; its neighbours are the playlists before and
+// after it.
 class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
@@ -62,8 +119,8 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(double MaximumRate READ rate)
     Q_PROPERTY(double Volume READ volume WRITE setVolume)
     Q_PROPERTY(qlonglong Position READ position)
-    Q_PROPERTY(bool CanGoNext READ no)
-    Q_PROPERTY(bool CanGoPrevious READ no)
+    Q_PROPERTY(bool CanGoNext READ canStep)
+    Q_PROPERTY(bool CanGoPrevious READ canStep)
     Q_PROPERTY(bool CanPlay READ yes)
     Q_PROPERTY(bool CanPause READ yes)
     Q_PROPERTY(bool CanSeek READ no)
@@ -91,14 +148,23 @@ public:
     qlonglong position() const { return 0; }
     bool yes() const { return true; }
     bool no() const { return false; }
+    bool canStep() const { return m_service->canStep(); }
 
 public Q_SLOTS:
     void Play() { Q_EMIT m_service->playRequested(); }
     void Pause() { Q_EMIT m_service->pauseRequested(); }
     void PlayPause() { Q_EMIT m_service->playPauseRequested(); }
     void Stop() { Q_EMIT m_service->stopRequested(); }
-    void Next() {}
-    void Previous() {}
+    void Next()
+    {
+        if (m_service->canStep())
+            Q_EMIT m_service->nextRequested();
+    }
+    void Previous()
+    {
+        if (m_service->canStep())
+            Q_EMIT m_service->previousRequested();
+    }
     void Seek(qlonglong offset) { Q_UNUSED(offset) }
     void SetPosition(const QDBusObjectPath &trackId, qlonglong position)
     {
@@ -114,6 +180,75 @@ private:
     MprisService *m_service;
 };
 
+// org.mpris.MediaPlayer2.Playlists: every playlist the application gave,
+// and which of them plays.
+class MprisPlaylistsAdaptor : public QDBusAbstractAdaptor {
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Playlists")
+    Q_PROPERTY(uint PlaylistCount READ playlistCount)
+    Q_PROPERTY(QStringList Orderings READ orderings)
+    Q_PROPERTY(MprisMaybePlaylistWire ActivePlaylist READ activePlaylist)
+
+public:
+    explicit MprisPlaylistsAdaptor(MprisService *service)
+        : QDBusAbstractAdaptor(service), m_service(service)
+    {
+    }
+
+    uint playlistCount() const { return uint(m_service->playlists().size()); }
+    QStringList orderings() const { return MprisService::orderings(); }
+    MprisMaybePlaylistWire activePlaylist() const
+    {
+        const QString id = m_service->activePlaylist();
+        if (id.isEmpty())
+            return {};
+        for (const MprisService::Playlist &p : m_service->playlists()) {
+            if (p.id == id)
+                return {true, toWire(p)};
+        }
+        return {};
+    }
+
+public Q_SLOTS:
+    void ActivatePlaylist(const QDBusObjectPath &path)
+    {
+        for (const MprisService::Playlist &p : m_service->playlists()) {
+            if (MprisService::playlistPath(p.id) == path.path()) {
+                Q_EMIT m_service->playlistRequested(p.id);
+                return;
+            }
+        }
+        if (m_service->calledFromDBus())
+            m_service->sendErrorReply(QDBusError::InvalidArgs,
+                                      QStringLiteral("No such playlist: %1").arg(path.path()));
+    }
+    QList<MprisPlaylistWire> GetPlaylists(uint index, uint maxCount, const QString &order,
+                                          bool reverseOrder)
+    {
+        QList<MprisPlaylistWire> out;
+        for (const MprisService::Playlist &p :
+             m_service->playlistsFor(index, maxCount, order, reverseOrder))
+            out << toWire(p);
+        return out;
+    }
+
+Q_SIGNALS:
+    void PlaylistChanged(const MprisPlaylistWire &playlist);
+
+private:
+    MprisService *m_service;
+};
+
+bool sameActive(const QVariant &a, const QVariant &b)
+{
+    const auto x = a.value<MprisMaybePlaylistWire>();
+    const auto y = b.value<MprisMaybePlaylistWire>();
+    if (x.valid != y.valid)
+        return false;
+    return !x.valid || (x.playlist.id == y.playlist.id && x.playlist.name == y.playlist.name &&
+                        x.playlist.icon == y.playlist.icon);
+}
+
 } // namespace
 
 MprisService::MprisService(QObject *parent) : MprisService(QDBusConnection::sessionBus(), parent) {}
@@ -121,8 +256,12 @@ MprisService::MprisService(QObject *parent) : MprisService(QDBusConnection::sess
 MprisService::MprisService(const QDBusConnection &bus, QObject *parent)
     : QObject(parent), m_bus(bus)
 {
+    qDBusRegisterMetaType<MprisPlaylistWire>();
+    qDBusRegisterMetaType<MprisMaybePlaylistWire>();
+    qDBusRegisterMetaType<QList<MprisPlaylistWire>>();
     new MprisRootAdaptor(this);
     new MprisPlayerAdaptor(this);
+    new MprisPlaylistsAdaptor(this);
 }
 
 MprisService::~MprisService()
@@ -201,42 +340,133 @@ void MprisService::setVolume(double volume)
     emitPlayerPropertiesChanged({{QStringLiteral("Volume"), volume}});
 }
 
-void MprisService::setMetadata(const QString &title, const QString &artist, const QUrl &artUrl)
+void MprisService::setMetadata(const Track &track)
 {
-    if (title == m_title && artist == m_artist && artUrl == m_artUrl)
+    if (track == m_track)
         return;
-    m_title = title;
-    m_artist = artist;
-    m_artUrl = artUrl;
-    ++m_trackNumber;
+    m_track = track;
     emitPlayerPropertiesChanged({{QStringLiteral("Metadata"), metadata()}});
+}
+
+QString MprisService::trackPath(const QString &id)
+{
+    return QStringLiteral("/org/orbitune/Track/") + id;
 }
 
 QVariantMap MprisService::metadata() const
 {
     QVariantMap map;
-    if (m_title.isEmpty() && m_artist.isEmpty() && m_artUrl.isEmpty())
+    const Track &t = m_track;
+    if (t.id.isEmpty() && t.title.isEmpty())
         return map;
     map.insert(QStringLiteral("mpris:trackid"),
-               QVariant::fromValue(
-                   QDBusObjectPath(QStringLiteral("/org/orbitune/Track/%1").arg(m_trackNumber))));
-    if (!m_title.isEmpty())
-        map.insert(QStringLiteral("xesam:title"), m_title);
-    if (!m_artist.isEmpty())
-        map.insert(QStringLiteral("xesam:artist"), QStringList{m_artist});
-    if (!m_artUrl.isEmpty())
-        map.insert(QStringLiteral("mpris:artUrl"), m_artUrl.toString());
+               QVariant::fromValue(QDBusObjectPath(
+                   t.id.isEmpty() ? QStringLiteral("/org/mpris/MediaPlayer2/TrackList/NoTrack")
+                                  : trackPath(t.id))));
+    if (!t.title.isEmpty())
+        map.insert(QStringLiteral("xesam:title"), t.title);
+    if (!t.artist.isEmpty())
+        map.insert(QStringLiteral("xesam:artist"), QStringList{t.artist});
+    if (!t.album.isEmpty())
+        map.insert(QStringLiteral("xesam:album"), t.album);
+    if (!t.artUrl.isEmpty())
+        map.insert(QStringLiteral("mpris:artUrl"), t.artUrl.toString());
     return map;
 }
 
+QString MprisService::playlistPath(const QString &id)
+{
+    return QStringLiteral("/org/orbitune/playlist/") + id;
+}
+
+QStringList MprisService::orderings()
+{
+    return {QStringLiteral("Alphabetical"), QStringLiteral("UserDefined")};
+}
+
+QList<MprisService::Playlist> MprisService::playlistsFor(uint index, uint maxCount,
+                                                         const QString &order, bool reverse) const
+{
+    QList<Playlist> list = m_playlists;
+    if (order == QLatin1String("Alphabetical")) {
+        // Case never decides first, whatever the locale's collation.
+        std::stable_sort(list.begin(), list.end(), [](const Playlist &a, const Playlist &b) {
+            const int c = QString::localeAwareCompare(a.name.toCaseFolded(), b.name.toCaseFolded());
+            return c != 0 ? c < 0 : QString::localeAwareCompare(a.name, b.name) < 0;
+        });
+    }
+    if (reverse)
+        std::reverse(list.begin(), list.end());
+    if (index >= uint(list.size()))
+        return {};
+    return list.mid(qsizetype(index), qsizetype(std::min<uint>(maxCount, uint(list.size()))));
+}
+
+void MprisService::setPlaylists(const QList<Playlist> &playlists)
+{
+    if (playlists == m_playlists)
+        return;
+    const QList<Playlist> before = m_playlists;
+    const QVariant activeBefore = activePlaylistValue();
+    const bool couldStep = canStep();
+    m_playlists = playlists;
+
+    if (before.size() != playlists.size())
+        emitPropertiesChanged(PlaylistsInterface,
+                              {{QStringLiteral("PlaylistCount"), uint(playlists.size())}});
+    // A playlist that stayed but was renamed or got another picture.
+    for (const Playlist &p : playlists) {
+        const auto old = std::find_if(before.cbegin(), before.cend(),
+                                      [&p](const Playlist &b) { return b.id == p.id; });
+        if (old != before.cend() && !(*old == p) && m_registered) {
+            QDBusMessage signal = QDBusMessage::createSignal(
+                QLatin1String(ObjectPath), PlaylistsInterface, QStringLiteral("PlaylistChanged"));
+            signal << QVariant::fromValue(toWire(p));
+            m_bus.send(signal);
+        }
+    }
+    const QVariant activeNow = activePlaylistValue();
+    if (!sameActive(activeBefore, activeNow))
+        emitPropertiesChanged(PlaylistsInterface, {{QStringLiteral("ActivePlaylist"), activeNow}});
+    if (couldStep != canStep())
+        emitPlayerPropertiesChanged({{QStringLiteral("CanGoNext"), canStep()},
+                                     {QStringLiteral("CanGoPrevious"), canStep()}});
+}
+
+void MprisService::setActivePlaylist(const QString &id)
+{
+    if (id == m_activePlaylist)
+        return;
+    const QVariant before = activePlaylistValue();
+    m_activePlaylist = id;
+    const QVariant now = activePlaylistValue();
+    if (!sameActive(before, now))
+        emitPropertiesChanged(PlaylistsInterface, {{QStringLiteral("ActivePlaylist"), now}});
+}
+
+QVariant MprisService::activePlaylistValue() const
+{
+    MprisMaybePlaylistWire value;
+    for (const Playlist &p : m_playlists) {
+        if (!m_activePlaylist.isEmpty() && p.id == m_activePlaylist)
+            value = {true, toWire(p)};
+    }
+    return QVariant::fromValue(value);
+}
+
 void MprisService::emitPlayerPropertiesChanged(const QVariantMap &changed)
+{
+    emitPropertiesChanged(PlayerInterface, changed);
+}
+
+void MprisService::emitPropertiesChanged(const QString &interface, const QVariantMap &changed)
 {
     if (!m_registered)
         return;
     QDBusMessage signal = QDBusMessage::createSignal(
         QLatin1String(ObjectPath), QStringLiteral("org.freedesktop.DBus.Properties"),
         QStringLiteral("PropertiesChanged"));
-    signal << PlayerInterface << changed << QStringList();
+    signal << interface << changed << QStringList();
     m_bus.send(signal);
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <QDBusConnection>
+#include <QDBusContext>
+#include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -12,9 +14,12 @@
 // and can ask it to play, pause, stop, raise its window or quit.
 //
 // The service only reports and relays: the application tells it the state
-// with the setters and acts on the *Requested signals. Without a session bus
+// with the setters and acts on the *Requested signals. It knows nothing of
+// programs: what it offers as playlists and tracks are ids and names it was
+// given. Without a session bus
 // start() returns false and everything else keeps working as a no-op.
-class MprisService : public QObject {
+// (The D-Bus context is where a refused call gets its error reply.)
+class MprisService : public QObject, public QDBusContext {
     Q_OBJECT
 public:
     enum class PlaybackStatus { Stopped, Paused, Playing };
@@ -43,10 +48,42 @@ public:
     void setVolume(double volume);
     double volume() const { return m_volume; }
 
-    // Empty values are left out of the metadata; all three empty means
-    // "no track". A change of any value starts a new track id.
-    void setMetadata(const QString &title, const QString &artist, const QUrl &artUrl);
+    // What plays. `id` names the track in its object path and must hold only
+    // letters, digits and '_'; empty values are left out of the metadata, and
+    // a track without an id and title means "no track".
+    struct Track {
+        QString id;
+        QString title;
+        QString artist;
+        QString album;
+        QUrl artUrl; // a local file, so every client can show it
+        bool operator==(const Track &) const = default;
+    };
+    void setMetadata(const Track &track);
     QVariantMap metadata() const;
+    static QString trackPath(const QString &id);
+
+    // The playlists clients may choose from, in the user's order; the same
+    // rules for `id` as for a track's. Next and Previous can step when there
+    // are two or more.
+    struct Playlist {
+        QString id;
+        QString name;
+        QString icon; // a URI, or empty
+        bool operator==(const Playlist &) const = default;
+    };
+    void setPlaylists(const QList<Playlist> &playlists);
+    QList<Playlist> playlists() const { return m_playlists; }
+    // The playlist playing now; empty or unknown: none.
+    void setActivePlaylist(const QString &id);
+    QString activePlaylist() const { return m_activePlaylist; }
+    bool canStep() const { return m_playlists.size() >= 2; }
+    static QString playlistPath(const QString &id);
+    // The orders GetPlaylists honours; any other gives the user's order.
+    static QStringList orderings();
+    // What GetPlaylists answers.
+    QList<Playlist> playlistsFor(uint index, uint maxCount, const QString &order,
+                                 bool reverse) const;
 
     static QString statusName(PlaybackStatus status);
 
@@ -59,18 +96,23 @@ Q_SIGNALS:
     void stopRequested();
     // A client set Volume; already clamped to 0..1.
     void volumeRequested(double volume);
+    void nextRequested();
+    void previousRequested();
+    // A client chose the playlist with this id (one of those set).
+    void playlistRequested(const QString &id);
 
 private:
     void emitPlayerPropertiesChanged(const QVariantMap &changed);
+    void emitPropertiesChanged(const QString &interface, const QVariantMap &changed);
+    QVariant activePlaylistValue() const;
 
     QDBusConnection m_bus;
     bool m_registered = false;
     bool m_reportedNoBus = false;
     QString m_serviceName;
     PlaybackStatus m_status = PlaybackStatus::Stopped;
-    QString m_title;
-    QString m_artist;
-    QUrl m_artUrl;
-    quint64 m_trackNumber = 0;
+    Track m_track;
+    QList<Playlist> m_playlists;
+    QString m_activePlaylist;
     double m_volume = 1.0;
 };

@@ -31,14 +31,14 @@ QString SingleInstance::socketPath()
     return QDir::tempPath() + QStringLiteral("/orbitune-%1.sock").arg(getuid());
 }
 
-SingleInstance::Role SingleInstance::start(int timeoutMs)
+SingleInstance::Role SingleInstance::start(int timeoutMs, bool reopen)
 {
     const QString path = socketPath();
     {
         QLocalSocket probe;
         probe.connectToServer(path);
         if (probe.waitForConnected(timeoutMs)) {
-            probe.write(reopenMessage());
+            probe.write(reopen ? reopenMessage() : presenceMessage());
             probe.flush();
             // Wait for the primary to read the request before leaving.
             if (probe.waitForReadyRead(timeoutMs) && probe.readAll().startsWith("ok"))
@@ -75,10 +75,11 @@ void SingleInstance::acceptConnections()
             if (!socket->canReadLine())
                 return;
             const QByteArray line = socket->readLine(kMaxMessage + 1);
-            if (line == reopenMessage()) {
+            if (line == reopenMessage() || line == presenceMessage()) {
                 socket->write("ok\n");
                 socket->flush();
-                Q_EMIT reopenRequested();
+                if (line == reopenMessage())
+                    Q_EMIT reopenRequested();
             }
             socket->disconnectFromServer();
         });

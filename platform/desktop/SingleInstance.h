@@ -18,12 +18,14 @@ public:
     ~SingleInstance() override;
 
     // Becomes the primary instance, or, when one runs already, hands it the
-    // reopen request (waiting at most `timeoutMs` for its answer).
-    Role start(int timeoutMs = 2000);
+    // reopen request (waiting at most `timeoutMs` for its answer). Without
+    // `reopen` a running instance is only asked whether it is there.
+    Role start(int timeoutMs = 2000, bool reopen = true);
 
     // Where the socket lives: $XDG_RUNTIME_DIR, or a per-user name in /tmp.
     static QString socketPath();
     static QByteArray reopenMessage() { return QByteArrayLiteral("orbitune:reopen\n"); }
+    static QByteArray presenceMessage() { return QByteArrayLiteral("orbitune:present\n"); }
 
 Q_SIGNALS:
     void reopenRequested();

@@ -99,6 +99,7 @@ void GstMediaPlayer::onTag(GstMessage *message)
     // its bytes tell the charset the station really used.
     const QString nowPlaying = streamtitle::repairLatin1(
         streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get())));
+    readFormatTags(tags.get());
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", nowPlaying);
         m_item->setNowPlaying(nowPlaying);

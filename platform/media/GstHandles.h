@@ -40,6 +40,11 @@ struct TagListUnref {
 };
 using TagList = std::unique_ptr<GstTagList, TagListUnref>;
 
+struct CapsUnref {
+    void operator()(GstCaps *caps) const { gst_caps_unref(caps); }
+};
+using Caps = std::unique_ptr<GstCaps, CapsUnref>;
+
 struct MessageUnref {
     void operator()(GstMessage *message) const { gst_message_unref(message); }
 };

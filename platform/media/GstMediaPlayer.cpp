@@ -204,6 +204,7 @@ void GstMediaPlayer::onPrerolled()
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
     m_phase = Phase::Ready;
+    readDecodedFormat();
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
         // The back-off goes on until the sound has held for a while: a

@@ -14,6 +14,7 @@
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
+typedef struct _GstTagList GstTagList;
 class GstBusPump;
 class PlaylistResolver;
 
@@ -109,6 +110,9 @@ private:
     void onClockLost();
     void onLatency();
     void onTag(GstMessage *message);
+    // The codec, bitrate and sample rate for the item (GstStreamFormat.cpp).
+    void readFormatTags(const GstTagList *tags);
+    void readDecodedFormat();
 
     std::shared_ptr<MediaItem> m_item;
     Options m_options;
@@ -116,7 +120,8 @@ private:
     bool m_wantPlaying = false;
     bool m_noPreroll = false;
     bool m_buffering = false;
-    bool m_speculative = false; // opened before the resolver's verdict
+    bool m_nominalBitrate = false; // the stream told its nominal bitrate
+    bool m_speculative = false;    // opened before the resolver's verdict
     // The resolver's verdict while the early attempt still runs.
     QUrl m_heldCandidate;
     std::optional<QString> m_heldFailure;

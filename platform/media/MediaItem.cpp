@@ -25,3 +25,11 @@ void MediaItem::setReconnecting(bool reconnecting)
     m_reconnecting = reconnecting;
     Q_EMIT reconnectingChanged(reconnecting);
 }
+
+void MediaItem::setFormat(const StreamFormat &format)
+{
+    if (format == m_format)
+        return;
+    m_format = format;
+    Q_EMIT formatChanged();
+}

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/media/StreamFormat.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
@@ -22,11 +24,14 @@ public:
     // True while a stream that was playing is being reopened after a drop.
     bool isReconnecting() const { return m_reconnecting; }
     QString errorString() const { return m_errorString; }
+    // The codec, bitrate and sample rate, as far as the stream told them.
+    StreamFormat format() const { return m_format; }
 
     // For player implementations.
     void setStatus(Status status);
     void setNowPlaying(const QString &title);
     void setReconnecting(bool reconnecting);
+    void setFormat(const StreamFormat &format);
     void setErrorString(const QString &error) { m_errorString = error; }
     // A stream with a known length played to its end.
     void markEnded() { Q_EMIT ended(); }
@@ -35,6 +40,7 @@ Q_SIGNALS:
     void statusChanged(int status);
     void nowPlayingChanged(const QString &title);
     void reconnectingChanged(bool reconnecting);
+    void formatChanged();
     void ended();
 
 private:
@@ -43,4 +49,5 @@ private:
     QString m_nowPlaying;
     bool m_reconnecting = false;
     QString m_errorString;
+    StreamFormat m_format;
 };

@@ -142,3 +142,19 @@ QString compose(const QString &title, const QString &artist)
 }
 
 } // namespace streamtitle
+
+namespace streamtitle {
+
+Parts split(const QString &streamTitle)
+{
+    const QString whole = streamTitle.trimmed();
+    const qsizetype at = whole.indexOf(QLatin1String(" - "));
+    if (at < 0)
+        return {QString(), whole};
+    Parts parts{whole.left(at).trimmed(), whole.mid(at + 3).trimmed()};
+    if (parts.artist.isEmpty() || parts.title.isEmpty())
+        return {QString(), whole};
+    return parts;
+}
+
+} // namespace streamtitle

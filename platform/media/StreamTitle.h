@@ -24,4 +24,13 @@ QString fromIcyMetadata(const QByteArray &block);
 // "Artist - Title", or whichever of the two is present, trimmed.
 QString compose(const QString &title, const QString &artist);
 
+// The other way: a title of the shape "Artist - Title" split at its first
+// " - ", both halves trimmed. When either half would be empty the whole
+// title is the title and the artist is empty.
+struct Parts {
+    QString artist;
+    QString title;
+};
+Parts split(const QString &streamTitle);
+
 } // namespace streamtitle

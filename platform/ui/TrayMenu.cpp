@@ -24,8 +24,10 @@ void TrayMenu::addAction(Section section, QAction *action)
 {
     if (!action->parent())
         action->setParent(m_menu);
-    m_menu->insertAction(firstAfter(section), action);
-    m_sections[size_t(section)] << action;
+    QList<QAction *> &items = m_sections[size_t(section)];
+    const bool beforeQuit = section == Section::Application && !items.isEmpty();
+    m_menu->insertAction(beforeQuit ? items.first() : firstAfter(section), action);
+    items << action;
 }
 
 void TrayMenu::addMenu(Section section, QMenu *submenu)

@@ -19,14 +19,14 @@ public:
         Playback,    // Play / Pause and what acts on the sound playing
         Listening,   // sleep timer, notifications
         Stations,    // finding stations and what was heard
-        Application, // Quit
+        Application, // starting with the desktop, then Quit
     };
 
     explicit TrayMenu(QWidget *parent);
 
     QMenu *menu() const { return m_menu; }
     // Adds at the end of `section`; an action without a parent becomes the
-    // menu's.
+    // menu's. In Application the first item added (Quit) stays last.
     void addAction(Section section, QAction *action);
     void addMenu(Section section, QMenu *submenu);
 

@@ -4,17 +4,24 @@
 #include "support/TestEnv.h"
 
 #include "app/AppDelegate.h"
+#include "app/StartupOptions.h"
+#include "platform/base/Settings.h"
+#include "platform/desktop/Autostart.h"
 #include "platform/desktop/SingleInstance.h"
 #include "player/HomeViewController.h"
+#include "session/PlaybackSession.h"
 #include "store/CacheManager.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocalSocket>
+#include <QMenu>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -77,6 +84,27 @@ private Q_SLOTS:
         QCOMPARE(second.exitStatus(), QProcess::NormalExit);
         QCOMPARE(second.exitCode(), 0);
         // It never got as far as touching the data file.
+        QVERIFY(!QFile::exists(TestEnv::instance()->dataFile()));
+    }
+
+    // Started by the desktop (at login, for its search) while Orbitune runs:
+    // the running one is asked whether it is there, not to show its window.
+    void hiddenLaunchLeavesTheRunningOneAlone()
+    {
+        if (!canIsolate())
+            QSKIP(kNoIsolation);
+        SingleInstance first;
+        QCOMPARE(first.start(), SingleInstance::Role::Primary);
+        QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
+        QProcess second;
+        second.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        second.start(QStringLiteral("unshare"),
+                     {QStringLiteral("-rn"), binary(), QStringLiteral("--hidden")});
+        QVERIFY(second.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(second.state(), QProcess::NotRunning, 10000);
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(reopen.count(), 0);
         QVERIFY(!QFile::exists(TestEnv::instance()->dataFile()));
     }
 
@@ -236,6 +264,104 @@ private Q_SLOTS:
         QTRY_VERIFY(other.isActiveWindow());
         delegate.reopenRequested();
         QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    // Started by the desktop (--hidden) only the tray shows; the stored
+    // choice to resume plays the current program once everything is up.
+    void startHiddenAndResume_data()
+    {
+        QTest::addColumn<bool>("hidden");
+        QTest::addColumn<bool>("resume");
+        QTest::newRow("started by the listener") << false << false;
+        QTest::newRow("started hidden, resuming") << true << true;
+        QTest::newRow("started hidden, not resuming") << true << false;
+    }
+
+    void startHiddenAndResume()
+    {
+        QFETCH(bool, hidden);
+        QFETCH(bool, resume);
+        QFile::remove(TestEnv::instance()->dataFile()); // the defaults' current program
+        StartupOptions::setResumesPlaying(resume);
+        QApplication::setWindowIcon(QIcon());
+        FakeImageLoader images;
+        AppDelegate delegate;
+        delegate.setStartsHidden(hidden);
+        delegate.loadMainInterface();
+        // The icon is the first thing set once the start-up is done.
+        QTRY_VERIFY(!QApplication::windowIcon().isNull());
+        QCOMPARE(delegate.homeViewController()->view()->isVisible(), !hidden);
+        if (resume)
+            QTRY_VERIFY(delegate.session()->state() != PlaybackSession::State::Idle);
+        else
+            QCOMPARE(delegate.session()->state(), PlaybackSession::State::Idle);
+        settings::open()->clear();
+    }
+
+    void startAtLoginAndResumeInTheTrayMenu()
+    {
+        settings::open()->clear();
+        QFile::remove(autostart::entryPath());
+        FakeImageLoader images;
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        QMenu *menu = delegate.homeViewController()->statusMenu();
+        const QList<QAction *> actions = menu->actions();
+        auto *login = menu->findChild<QAction *>(QStringLiteral("startAtLoginAction"));
+        auto *resume = menu->findChild<QAction *>(QStringLiteral("resumePlayingAction"));
+        QVERIFY(login && resume);
+        QVERIFY(login->isCheckable() && resume->isCheckable());
+        QVERIFY(!login->isChecked() && !resume->isChecked()); // both off at first
+        // Just above Quit, which stays last.
+        QCOMPARE(actions.indexOf(resume), actions.indexOf(login) + 1);
+        QCOMPARE(actions.at(actions.indexOf(resume) + 1)->objectName(),
+                 QStringLiteral("quitAction"));
+        QCOMPARE(actions.last()->objectName(), QStringLiteral("quitAction"));
+
+        login->trigger();
+        QVERIFY(login->isChecked());
+        QFile entry(autostart::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(entry.readAll());
+        entry.close();
+        QVERIFY2(text.contains(QStringLiteral("\nExec=") +
+                               autostart::execLine(QCoreApplication::applicationFilePath(),
+                                                   {QStringLiteral("--hidden")}) +
+                               QLatin1Char('\n')),
+                 qPrintable(text));
+        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
+                                       {autostart::entryPath()}),
+                     0);
+
+        // The desktop's own settings turned it off: the menu says so.
+        QVERIFY(entry.open(QIODevice::Append));
+        entry.write("Hidden=true\n");
+        entry.close();
+        Q_EMIT menu->aboutToShow();
+        QVERIFY(!login->isChecked());
+        login->trigger(); // on again: a fresh entry
+        QVERIFY(login->isChecked());
+        QVERIFY(autostart::isEnabled());
+        login->trigger();
+        QVERIFY(!login->isChecked());
+        QVERIFY(!QFile::exists(autostart::entryPath()));
+
+        // A folder that cannot be written: the item stays off.
+        const QString dir = QFileInfo(autostart::entryPath()).absolutePath();
+        QVERIFY(QDir(dir).removeRecursively());
+        QFile blocker(dir);
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        login->trigger();
+        QVERIFY(!login->isChecked());
+        QVERIFY(QFile::remove(dir));
+
+        resume->trigger();
+        QVERIFY(resume->isChecked());
+        QVERIFY(StartupOptions::resumesPlaying());
+        resume->trigger();
+        QVERIFY(!StartupOptions::resumesPlaying());
     }
 };
 

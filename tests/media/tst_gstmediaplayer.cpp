@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QMutex>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <algorithm>
@@ -175,17 +176,25 @@ QList<int> TestGstMediaPlayer::reconnectPauses()
 void TestGstMediaPlayer::liveStreamsPlayAndPause_data()
 {
     QTest::addColumn<QString>("mount");
-    QTest::newRow("mp3") << QStringLiteral("/live.mp3");
-    QTest::newRow("ogg vorbis") << QStringLiteral("/live.ogg");
+    QTest::addColumn<QString>("format"); // what the item says it is, as a pattern
+    QTest::newRow("mp3") << QStringLiteral("/live.mp3")
+                         << QStringLiteral("^MP3 · 128 kbit/s · 44\\.1 kHz$");
+    QTest::newRow("ogg vorbis") << QStringLiteral("/live.ogg")
+                                << QStringLiteral("^Vorbis( · \\d+ kbit/s)? · 44\\.1 kHz$");
 }
 
 void TestGstMediaPlayer::liveStreamsPlayAndPause()
 {
     QFETCH(QString, mount);
+    QFETCH(QString, format);
     auto o = open(m_servers->icecastUrl(mount));
     QSignalSpy status(o.item.get(), &MediaItem::statusChanged);
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     QCOMPARE(status.count(), 1);
+    // Codec and bitrate from the stream's tags, the rate from the decoder.
+    const QRegularExpression described(format);
+    QTRY_VERIFY2_WITH_TIMEOUT(described.match(o.item->format().text()).hasMatch(),
+                              qPrintable(o.item->format().text()), 5000);
     // Prerolled but not told to play: nothing is heard.
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) < 0.002, 3000);
 
@@ -364,6 +373,8 @@ void TestGstMediaPlayer::aacStreamPlays()
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QVERIFY2(o.item->format().text().startsWith(QStringLiteral("AAC")),
+             qPrintable(o.item->format().text()));
 }
 
 void TestGstMediaPlayer::icyTitleBecomesNowPlaying_data()

@@ -7,14 +7,18 @@
 #include "support/HomeFixture.h"
 #include "support/TestEnv.h"
 
+#include "app/StationSearch.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
+#include "platform/desktop/DesktopSearch.h"
 #include "platform/desktop/SleepInhibitor.h"
+#include "platform/net/ArtFiles.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
 #include "player/NowPlayingNotices.h"
 #include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -22,6 +26,7 @@
 #include <QDBusConnection>
 #include <QDBusContext>
 #include <QDBusMessage>
+#include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QFile>
 #include <QMenu>
@@ -35,6 +40,68 @@ namespace {
 QDBusConnection serviceBus()
 {
     return QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("services"));
+}
+
+// A call as GNOME Shell or KRunner makes it: from a connection of its own,
+// to the well-known name.
+QDBusMessage shellCall(const char *path, const char *interface, const char *method,
+                       const QVariantList &args)
+{
+    QDBusConnection shell =
+        QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("shell"));
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QString::fromLatin1(DesktopSearch::ServiceName), QString::fromLatin1(path),
+        QString::fromLatin1(interface), QString::fromLatin1(method));
+    call.setArguments(args);
+    return shell.call(call, QDBus::BlockWithGui, 10000);
+}
+
+QDBusMessage gnome(const char *method, const QVariantList &args)
+{
+    return shellCall(DesktopSearch::ShellPath, "org.gnome.Shell.SearchProvider2", method, args);
+}
+
+QDBusMessage krunner(const char *method, const QVariantList &args)
+{
+    return shellCall(DesktopSearch::RunnerPath, "org.kde.krunner1", method, args);
+}
+
+struct RunnerMatch {
+    QString id, text;
+    int type = 0;
+    double relevance = 0;
+    QVariantMap properties;
+};
+
+QList<RunnerMatch> matchesOf(const QDBusMessage &reply)
+{
+    QList<RunnerMatch> out;
+    const QDBusArgument a = reply.arguments().value(0).value<QDBusArgument>();
+    a.beginArray();
+    while (!a.atEnd()) {
+        RunnerMatch m;
+        QString icon;
+        a.beginStructure();
+        a >> m.id >> m.text >> icon >> m.type >> m.relevance >> m.properties;
+        a.endStructure();
+        out << m;
+    }
+    a.endArray();
+    return out;
+}
+
+QList<QVariantMap> metasOf(const QDBusMessage &reply)
+{
+    return qdbus_cast<QList<QVariantMap>>(reply.arguments().value(0));
+}
+
+// The names the shell would show for `ids`.
+QStringList namesOf(const QStringList &ids)
+{
+    QStringList names;
+    for (const QVariantMap &meta : metasOf(gnome("GetResultMetas", {ids})))
+        names << meta.value(QStringLiteral("name")).toString();
+    return names;
 }
 
 } // namespace
@@ -129,6 +196,19 @@ class TestDesktopBus : public QObject {
     QStringList &log() { return fixture.log(); }
 
     void ready() { media->lastItem()->setStatus(MediaItem::StatusReadyToPlay); }
+    static void listSearchablePrograms()
+    {
+        const QList<std::pair<const char *, const char *>> programs = {
+            {"Radio Paradise", "rp"}, {"Jazz FM", "jazz"},     {"Café del Mar", "cafe"},
+            {"Paradise Jazz", "pj"},  {"Классика", "classic"},
+        };
+        for (const auto &[name, slug] : programs) {
+            const QString s = QString::fromLatin1(slug);
+            QVERIFY(CacheManager::shareIntance()->saveData(program::make(
+                QString::fromUtf8(name), QStringLiteral("http://127.0.0.1:1/%1.png").arg(s),
+                QStringLiteral("http://127.0.0.1:1/%1").arg(s))));
+        }
+    }
 
 private Q_SLOTS:
     void init()
@@ -387,6 +467,129 @@ private Q_SLOTS:
         QCOMPARE(saver.calls.size(), saverQuits ? 2 : 1);
         inhibitor.setInhibited(false);
         QTRY_COMPARE(saver.calls.last(), QStringLiteral("UnInhibit 7"));
+    }
+
+    void searchFindsProgramsAsTheShellsAsk_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::addColumn<QStringList>("terms");
+        QTest::addColumn<QStringList>("expected");
+        QTest::newRow("GNOME: names starting with the term come first")
+            << "gnome" << QStringList{"para"} << QStringList{"Paradise Jazz", "Radio Paradise"};
+        QTest::newRow("GNOME: every term must match")
+            << "gnome" << QStringList{"jazz", "PARA"} << QStringList{"Paradise Jazz"};
+        QTest::newRow("GNOME: accents ignored")
+            << "gnome" << QStringList{"cafe"} << QStringList{"Café del Mar"};
+        QTest::newRow("GNOME: case of other scripts ignored")
+            << "gnome" << QStringList{"КЛАСС"} << QStringList{"Классика"};
+        QTest::newRow("GNOME: nothing matches") << "gnome" << QStringList{"opera"} << QStringList{};
+        QTest::newRow("GNOME: only blanks") << "gnome" << QStringList{" "} << QStringList{};
+        QTest::newRow("KRunner: one query, best first")
+            << "krunner" << QStringList{"jazz"} << QStringList{"Jazz FM", "Paradise Jazz"};
+        QTest::newRow("KRunner: words of the query")
+            << "krunner" << QStringList{"  radio   paradise "} << QStringList{"Radio Paradise"};
+        QTest::newRow("KRunner: an empty query") << "krunner" << QStringList{""} << QStringList{};
+    }
+
+    void searchFindsProgramsAsTheShellsAsk()
+    {
+        QFETCH(QString, shell);
+        QFETCH(QStringList, terms);
+        QFETCH(QStringList, expected);
+        StationSearch search(home);
+        QVERIFY(search.start());
+        listSearchablePrograms();
+        QStringList names;
+        if (shell == QLatin1String("gnome")) {
+            const QDBusMessage reply = gnome("GetInitialResultSet", {terms});
+            QCOMPARE(reply.signature(), QStringLiteral("as"));
+            names = namesOf(reply.arguments().value(0).toStringList());
+        } else {
+            const QDBusMessage reply = krunner("Match", {terms.value(0)});
+            QCOMPARE(reply.signature(), QStringLiteral("a(sssida{sv})"));
+            for (const RunnerMatch &m : matchesOf(reply)) {
+                names << m.text;
+                QVERIFY(m.relevance > 0 && m.relevance <= 1);
+                // A query naming the program exactly is KRunner's exact match.
+                const bool exact =
+                    m.text.compare(terms.value(0).simplified(), Qt::CaseInsensitive) == 0;
+                QCOMPARE(m.type, exact ? 100 : 30);
+            }
+        }
+        QCOMPARE(names, expected);
+    }
+
+    // Narrowing, what the shell shows, and choosing: the chosen program plays
+    // as if chosen in the list window.
+    void choosingAResultPlaysIt_data()
+    {
+        QTest::addColumn<QString>("shell");
+        QTest::newRow("GNOME Shell") << "gnome";
+        QTest::newRow("KRunner") << "krunner";
+    }
+
+    void choosingAResultPlaysIt()
+    {
+        QFETCH(QString, shell);
+        StationSearch search(home);
+        QVERIFY(search.start());
+        listSearchablePrograms();
+        const QUrl picture(QStringLiteral("http://127.0.0.1:1/jazz.png"));
+        QFile::remove(artfiles::pathFor(picture));
+
+        // Before its picture is kept as a file, the application's icon.
+        QStringList ids =
+            gnome("GetInitialResultSet", {QStringList{"jazz"}}).arguments().value(0).toStringList();
+        QCOMPARE(ids.size(), 2);
+        QVariantMap meta = metasOf(gnome("GetResultMetas", {QStringList{ids[0]}})).value(0);
+        QCOMPARE(meta.value(QStringLiteral("gicon")).toString(), QStringLiteral("orbitune"));
+        QCOMPARE(meta.value(QStringLiteral("description")).toString(), QStringLiteral("127.0.0.1"));
+        // The search asked for it; once loaded, the next search shows it.
+        QTRY_VERIFY(std::any_of(images->requests.cbegin(), images->requests.cend(),
+                                [&picture](const auto &r) { return r.url == picture; }));
+        for (qsizetype i = 0; i < images->requests.size(); ++i) {
+            if (images->requests.at(i).url == picture)
+                images->answer(int(i), FakeImageLoader::solid(Qt::blue, 100));
+        }
+        QTRY_VERIFY(!artfiles::existing(picture).isEmpty());
+        meta = metasOf(gnome("GetResultMetas", {QStringList{ids[0]}})).value(0);
+        QCOMPARE(meta.value(QStringLiteral("gicon")).toString(), artfiles::existing(picture));
+        const RunnerMatch first = matchesOf(krunner("Match", {QStringLiteral("jazz fm")})).value(0);
+        const auto icon =
+            first.properties.value(QStringLiteral("icon-data")).value<QDBusArgument>();
+        int width = 0, height = 0, stride = 0, bits = 0, channels = 0;
+        bool alpha = false;
+        QByteArray pixels;
+        icon.beginStructure();
+        icon >> width >> height >> stride >> alpha >> bits >> channels >> pixels;
+        icon.endStructure();
+        QCOMPARE(QList<int>({width, height, bits, channels}), QList<int>({64, 64, 8, 4}));
+        QCOMPARE(pixels.size(), stride * height);
+        QCOMPARE(pixels.left(4), QByteArray("\x00\x00\xff\xff", 4)); // blue, opaque
+
+        // Typing on narrows what was found.
+        ids = gnome("GetSubsearchResultSet", {ids, QStringList{"jazz", "fm"}})
+                  .arguments()
+                  .value(0)
+                  .toStringList();
+        QCOMPARE(namesOf(ids), QStringList{"Jazz FM"});
+
+        // A result that is gone plays nothing.
+        if (shell == QLatin1String("gnome"))
+            gnome("ActivateResult", {QStringLiteral("0000"), QStringList{}, 0u});
+        else
+            krunner("Run", {QStringLiteral("0000"), QString()});
+        QCOMPARE(media->created(), 0);
+
+        if (shell == QLatin1String("gnome"))
+            gnome("ActivateResult", {ids[0], QStringList{"jazz", "fm"}, 0u});
+        else
+            krunner("Run", {first.id, QString()});
+        QTRY_COMPARE(program::name(CacheManager::shareIntance()->getLiveData()),
+                     QStringLiteral("Jazz FM"));
+        QCOMPARE(media->created(), 1);
+        QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/jazz")));
+        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Loading);
     }
 
     void withoutAnyInhibitServiceOneLine()

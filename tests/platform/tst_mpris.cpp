@@ -9,6 +9,7 @@
 
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
+#include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -21,10 +22,13 @@
 #include <QDBusArgument>
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QDBusObjectPath>
 #include <QFile>
+#include <QImage>
 #include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <cstdio>
@@ -87,6 +91,73 @@ ClientResult playerctl(const QStringList &args)
                      QStringList{QStringLiteral("--player=orbitune")} + args);
 }
 
+// The program list the listener made, the main window over fake media, and
+// the bridge: MPRIS as the application has it.
+struct ListedPlayer {
+    explicit ListedPlayer(MprisService *service, const QStringList &names)
+    {
+        QFile::remove(TestEnv::instance()->dataFile());
+        QDir(QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation) +
+             QStringLiteral("/orbitune/art"))
+            .removeRecursively();
+        for (const QString &name : names)
+            add(name);
+        home.view();
+        bridge = std::make_unique<MprisBridge>(&home, service);
+    }
+    static QVariantMap program(const QString &name)
+    {
+        return program::make(name, QStringLiteral("http://127.0.0.1:9/%1.png").arg(name),
+                             QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(name));
+    }
+    static void add(const QString &name)
+    {
+        QVERIFY(CacheManager::shareIntance()->saveData(program(name)));
+    }
+    QString playing() const { return program::name(CacheManager::shareIntance()->getLiveData()); }
+
+    FakeMediaFactory media;
+    FakeImageLoader images;
+    HomeViewController home;
+    std::unique_ptr<MprisBridge> bridge;
+};
+
+// Calls a method as a shell does, from a connection of its own.
+QDBusMessage callOnBus(const QString &interface, const QString &method, const QVariantList &args)
+{
+    QDBusConnection client = QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("shell"));
+    QDBusMessage call = QDBusMessage::createMethodCall(Service, Path, interface, method);
+    call.setArguments(args);
+    const QDBusMessage reply = client.call(call, QDBus::BlockWithGui, 10000);
+    QDBusConnection::disconnectFromBus(QStringLiteral("shell"));
+    return reply;
+}
+
+struct WirePlaylist {
+    QString path;
+    QString name;
+    QString icon;
+};
+
+QList<WirePlaylist> playlistsOf(const QVariant &arg)
+{
+    QList<WirePlaylist> out;
+    const QDBusArgument a = arg.value<QDBusArgument>();
+    a.beginArray();
+    while (!a.atEnd()) {
+        WirePlaylist p;
+        QDBusObjectPath path;
+        a.beginStructure();
+        a >> path >> p.name >> p.icon;
+        a.endStructure();
+        p.path = path.path();
+        out << p;
+    }
+    a.endArray();
+    return out;
+}
+
 QVariantMap demarshalMap(const QVariant &v)
 {
     if (v.metaType() == QMetaType::fromType<QDBusArgument>())
@@ -106,6 +177,10 @@ public:
             m_bus.connect(QString(), Path, QStringLiteral("org.freedesktop.DBus.Properties"),
                           QStringLiteral("PropertiesChanged"), this,
                           SLOT(onChanged(QString, QVariantMap, QStringList)));
+        connected = connected && m_bus.connect(QString(), Path,
+                                               QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
+                                               QStringLiteral("PlaylistChanged"), this,
+                                               SLOT(onPlaylistChanged(QDBusMessage)));
     }
 
     bool connected = false;
@@ -115,6 +190,7 @@ public:
         QStringList invalidated;
     };
     QList<Change> changes;
+    QList<QDBusMessage> playlistChanges;
 
 Q_SIGNALS:
     void received();
@@ -126,6 +202,7 @@ public Q_SLOTS:
         changes.append({interface, changed, invalidated});
         Q_EMIT received();
     }
+    void onPlaylistChanged(const QDBusMessage &message) { playlistChanges << message; }
 
 private:
     QDBusConnection m_bus;
@@ -154,6 +231,13 @@ private Q_SLOTS:
     void playAndPauseNeverToggle();
     void wakeFromSuspendAndNetworkReturn();
     void volumeIsReadWrittenAndAnnounced();
+    void getPlaylistsHonoursOrderAndWindow_data();
+    void getPlaylistsHonoursOrderAndWindow();
+    void nextAndPreviousPlayTheNeighbour_data();
+    void nextAndPreviousPlayTheNeighbour();
+    void listChangesAreAnnounced();
+    void metadataOfTheProgramPlaying_data();
+    void metadataOfTheProgramPlaying();
 
 private:
     bool nameHasOwner(const QString &name) const
@@ -241,13 +325,21 @@ void TestMpris::playerProperties_data()
                               << "variant int64 0";
     QTest::newRow("Metadata, nothing yet") << "Metadata"
                                            << "variant array [ ]";
+    // The Playlists interface's, before any playlist was given.
+    QTest::newRow("PlaylistCount") << "Playlists.PlaylistCount"
+                                   << "variant uint32 0";
+    QTest::newRow("ActivePlaylist, none") << "Playlists.ActivePlaylist"
+                                          << "variant struct { boolean false struct { / } }";
 }
 
 void TestMpris::playerProperties()
 {
     QFETCH(QString, property);
     QFETCH(QString, expected);
-    const ClientResult r = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), property);
+    const QString interface = property.startsWith(QLatin1String("Playlists."))
+                                  ? QStringLiteral("org.mpris.MediaPlayer2.Playlists")
+                                  : QStringLiteral("org.mpris.MediaPlayer2.Player");
+    const ClientResult r = getProperty(interface, property.section(QLatin1Char('.'), -1));
     QVERIFY2(r.exitCode == 0, qPrintable(r.err));
     QCOMPARE(r.out.simplified(), expected);
 }
@@ -304,8 +396,9 @@ void TestMpris::playerctlSeesStatusAndMetadata()
     QCOMPARE(playPause.count(), 1);
 
     m_service->setPlaybackStatus(MprisService::PlaybackStatus::Playing);
-    m_service->setMetadata(QStringLiteral("Jazz Radio"), QStringLiteral("Orbitune"),
-                           QUrl(QStringLiteral("http://127.0.0.1:8000/jazz.png")));
+    m_service->setMetadata({QStringLiteral("jazz"), QStringLiteral("Jazz Radio"),
+                            QStringLiteral("Orbitune"), QString(),
+                            QUrl(QStringLiteral("http://127.0.0.1:8000/jazz.png"))});
     QCOMPARE(playerctl({QStringLiteral("status")}).out, QStringLiteral("Playing"));
     QCOMPARE(playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
                         QStringLiteral("{{title}}|{{artist}}|{{mpris:artUrl}}")})
@@ -314,7 +407,7 @@ void TestMpris::playerctlSeesStatusAndMetadata()
     const QString trackId = playerctl({QStringLiteral("metadata"), QStringLiteral("--format"),
                                        QStringLiteral("{{mpris:trackid}}")})
                                 .out.remove(QLatin1Char('\'')); // playerctl quotes paths
-    QVERIFY2(trackId.startsWith(QStringLiteral("/org/orbitune/Track/")), qPrintable(trackId));
+    QCOMPARE(trackId, QStringLiteral("/org/orbitune/Track/jazz"));
 
     m_service->setPlaybackStatus(MprisService::PlaybackStatus::Paused);
     QCOMPARE(playerctl({QStringLiteral("status")}).out, QStringLiteral("Paused"));
@@ -344,7 +437,9 @@ void TestMpris::propertiesChangedOnlyOnRealChange()
         // Repeats are swallowed: the next signal seen is the metadata one.
         m_service->setPlaybackStatus(MprisService::PlaybackStatus::Playing);
         const QUrl art(QStringLiteral("http://127.0.0.1:8000/a.png"));
-        m_service->setMetadata(QStringLiteral("One"), QStringLiteral("Artist"), art);
+        const MprisService::Track one{QStringLiteral("k1"), QStringLiteral("One"),
+                                      QStringLiteral("Artist"), QString(), art};
+        m_service->setMetadata(one);
         QTRY_COMPARE(watcher.changes.size(), 2);
         QCOMPARE(watcher.changes[1].changed.keys(), QStringList{QStringLiteral("Metadata")});
         const QVariantMap meta = demarshalMap(watcher.changes[1].changed.value("Metadata"));
@@ -352,15 +447,17 @@ void TestMpris::propertiesChangedOnlyOnRealChange()
         QCOMPARE(meta.value("xesam:artist").toStringList(), QStringList{QStringLiteral("Artist")});
         QCOMPARE(meta.value("mpris:artUrl").toString(), art.toString());
         const QString firstTrack = meta.value("mpris:trackid").value<QDBusObjectPath>().path();
-        QVERIFY2(firstTrack.startsWith(QStringLiteral("/org/orbitune/Track/")),
-                 qPrintable(firstTrack));
+        QCOMPARE(firstTrack, QStringLiteral("/org/orbitune/Track/k1"));
 
-        m_service->setMetadata(QStringLiteral("One"), QStringLiteral("Artist"), art);
-        m_service->setMetadata(QStringLiteral("Two"), QStringLiteral("Artist"), art);
+        m_service->setMetadata(one);
+        MprisService::Track two = one;
+        two.title = QStringLiteral("Two");
+        m_service->setMetadata(two);
         QTRY_COMPARE(watcher.changes.size(), 3);
         const QVariantMap meta2 = demarshalMap(watcher.changes[2].changed.value("Metadata"));
         QCOMPARE(meta2.value("xesam:title").toString(), QStringLiteral("Two"));
-        QVERIFY(meta2.value("mpris:trackid").value<QDBusObjectPath>().path() != firstTrack);
+        // Another song of the same program is the same track.
+        QCOMPARE(meta2.value("mpris:trackid").value<QDBusObjectPath>().path(), firstTrack);
 
         m_service->setPlaybackStatus(MprisService::PlaybackStatus::Paused);
         QTRY_COMPARE(watcher.changes.size(), 4);
@@ -372,7 +469,7 @@ void TestMpris::propertiesChangedOnlyOnRealChange()
 
 void TestMpris::metadataLeavesOutEmptyValues()
 {
-    m_service->setMetadata(QStringLiteral("Only a title"), QString(), QUrl());
+    m_service->setMetadata({QString(), QStringLiteral("Only a title"), {}, {}, {}});
     QVariantMap meta = m_service->metadata();
     QCOMPARE(meta.keys(),
              QStringList({QStringLiteral("mpris:trackid"), QStringLiteral("xesam:title")}));
@@ -380,7 +477,7 @@ void TestMpris::metadataLeavesOutEmptyValues()
                                       QStringLiteral("{{title}}|{{artist}}|{{mpris:artUrl}}")});
     QCOMPARE(r.out, QStringLiteral("Only a title||"));
 
-    m_service->setMetadata(QString(), QString(), QUrl());
+    m_service->setMetadata({});
     QVERIFY(m_service->metadata().isEmpty());
     const ClientResult empty =
         getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Metadata"));
@@ -437,7 +534,7 @@ void TestMpris::unreachableBusFailsQuietly()
         QVERIFY(!service.start());
         QVERIFY(!service.isRegistered());
         service.setPlaybackStatus(MprisService::PlaybackStatus::Playing);
-        service.setMetadata(QStringLiteral("t"), QStringLiteral("a"), QUrl());
+        service.setMetadata({QStringLiteral("t"), QStringLiteral("t"), {}, {}, {}});
         QCOMPARE(service.playbackStatus(), MprisService::PlaybackStatus::Playing);
         service.stop();
     }
@@ -581,6 +678,248 @@ void TestMpris::volumeIsReadWrittenAndAnnounced()
         getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("Volume"));
     QCOMPARE(got.exitCode, 0);
     QVERIFY2(got.out.contains(QStringLiteral("0.25")), qPrintable(got.out));
+}
+
+void TestMpris::getPlaylistsHonoursOrderAndWindow_data()
+{
+    QTest::addColumn<uint>("index");
+    QTest::addColumn<uint>("maxCount");
+    QTest::addColumn<QString>("order");
+    QTest::addColumn<bool>("reverse");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList user{"Kiss", "alpha", "Zeta", "Bravo"};
+    QTest::newRow("the list's order") << 0u << 10u << "UserDefined" << false << user;
+    QTest::newRow("alphabetical, case ignored")
+        << 0u << 10u << "Alphabetical" << false << QStringList{"alpha", "Bravo", "Kiss", "Zeta"};
+    QTest::newRow("alphabetical reversed")
+        << 0u << 10u << "Alphabetical" << true << QStringList{"Zeta", "Kiss", "Bravo", "alpha"};
+    QTest::newRow("a window of two")
+        << 1u << 2u << "UserDefined" << false << QStringList{"alpha", "Zeta"};
+    QTest::newRow("a window of the reversed list")
+        << 3u << 5u << "UserDefined" << true << QStringList{"Kiss"};
+    QTest::newRow("past the end") << 4u << 10u << "Alphabetical" << false << QStringList{};
+    QTest::newRow("nothing asked for") << 0u << 0u << "UserDefined" << false << QStringList{};
+    QTest::newRow("an order not offered gives the list's")
+        << 0u << 10u << "CreationDate" << false << user;
+}
+
+void TestMpris::getPlaylistsHonoursOrderAndWindow()
+{
+    QFETCH(uint, index);
+    QFETCH(uint, maxCount);
+    QFETCH(QString, order);
+    QFETCH(bool, reverse);
+    QFETCH(QStringList, expected);
+    ListedPlayer player(m_service.get(), {"Kiss", "alpha", "Zeta", "Bravo"});
+    const QDBusMessage reply =
+        callOnBus(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
+                  QStringLiteral("GetPlaylists"), {index, maxCount, order, reverse});
+    QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+    QCOMPARE(reply.signature(), QStringLiteral("a(oss)"));
+    QStringList names;
+    for (const WirePlaylist &p : playlistsOf(reply.arguments().value(0))) {
+        names << p.name;
+        QVERIFY2(p.path.startsWith(QStringLiteral("/org/orbitune/playlist/")), qPrintable(p.path));
+        QCOMPARE(p.icon, QStringLiteral("http://127.0.0.1:9/%1.png").arg(p.name));
+    }
+    QCOMPARE(names, expected);
+    const ClientResult orderings = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
+                                               QStringLiteral("Orderings"));
+    QCOMPARE(orderings.out.simplified(),
+             QStringLiteral("variant array [ Alphabetical UserDefined ]"));
+}
+
+void TestMpris::nextAndPreviousPlayTheNeighbour_data()
+{
+    QTest::addColumn<QString>("current"); // empty: none chosen yet
+    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("next") << "One"
+                          << "next"
+                          << "Two";
+    QTest::newRow("next after the last wraps to the first") << "Three"
+                                                            << "next"
+                                                            << "One";
+    QTest::newRow("previous") << "Three"
+                              << "previous"
+                              << "Two";
+    QTest::newRow("previous before the first wraps to the last") << "One"
+                                                                 << "previous"
+                                                                 << "Three";
+    QTest::newRow("next with a program not in the list") << "Elsewhere"
+                                                         << "next"
+                                                         << "One";
+    QTest::newRow("previous with none chosen") << ""
+                                               << "previous"
+                                               << "Three";
+}
+
+void TestMpris::nextAndPreviousPlayTheNeighbour()
+{
+    QFETCH(QString, current);
+    QFETCH(QString, command);
+    QFETCH(QString, expected);
+    ListedPlayer player(m_service.get(), {"One", "Two", "Three"});
+    if (!current.isEmpty())
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(ListedPlayer::program(current)));
+    QCOMPARE(playerctl({command}).exitCode, 0);
+    QTRY_COMPARE(player.playing(), expected);
+    // Played as a row of the list window is: a new stream of that program.
+    QCOMPARE(player.media.created(), 1);
+    QCOMPARE(player.media.lastItem()->url().toString(),
+             QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(expected));
+    QCOMPARE(player.home.playbackState(), HomeViewController::PlaybackState::Loading);
+    // The playlist of that program is now the active one.
+    const ClientResult active = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
+                                            QStringLiteral("ActivePlaylist"));
+    QVERIFY2(active.out.contains(QStringLiteral("boolean true")) && active.out.contains(expected),
+             qPrintable(active.out));
+}
+
+// One program cannot step; a second one added by any window (a write of the
+// file) makes Next and Previous possible and is a new playlist; activating a
+// playlist plays it.
+void TestMpris::listChangesAreAnnounced()
+{
+    ListedPlayer player(m_service.get(), {"One"});
+    QCOMPARE(
+        getProperty(QStringLiteral("org.mpris.MediaPlayer2.Player"), QStringLiteral("CanGoNext"))
+            .out.simplified(),
+        QStringLiteral("variant boolean false"));
+    QSignalSpy next(m_service.get(), &MprisService::nextRequested);
+    QCOMPARE(callMethod(QStringLiteral("org.mpris.MediaPlayer2.Player.Next")).exitCode, 0);
+    QCOMPARE(next.count(), 0); // nowhere to go
+    QCOMPARE(player.media.created(), 0);
+
+    QDBusConnection client = QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("watcher"));
+    {
+        PropertiesWatcher watcher(client);
+        QVERIFY(watcher.connected);
+        QVERIFY(client.interface()->isServiceRegistered(Service).value());
+        ListedPlayer::add(QStringLiteral("Two"));
+        auto changedValue = [&watcher](const QString &interface, const QString &name) {
+            for (const PropertiesWatcher::Change &c : watcher.changes) {
+                if (c.interface == interface && c.changed.contains(name))
+                    return c.changed.value(name);
+            }
+            return QVariant();
+        };
+        const QString playlists = QStringLiteral("org.mpris.MediaPlayer2.Playlists");
+        const QString playerIf = QStringLiteral("org.mpris.MediaPlayer2.Player");
+        QTRY_VERIFY(changedValue(playlists, QStringLiteral("PlaylistCount")).isValid());
+        QCOMPARE(changedValue(playlists, QStringLiteral("PlaylistCount")).toUInt(), 2u);
+        QTRY_VERIFY(changedValue(playerIf, QStringLiteral("CanGoNext")).isValid());
+        QCOMPARE(changedValue(playerIf, QStringLiteral("CanGoNext")).toBool(), true);
+        QCOMPARE(changedValue(playerIf, QStringLiteral("CanGoPrevious")).toBool(), true);
+
+        // Activating the second playlist plays that program.
+        const QString path = MprisService::playlistPath(m_service->playlists().at(1).id);
+        const QDBusMessage reply = callOnBus(playlists, QStringLiteral("ActivatePlaylist"),
+                                             {QVariant::fromValue(QDBusObjectPath(path))});
+        QCOMPARE(reply.type(), QDBusMessage::ReplyMessage);
+        QTRY_COMPARE(player.playing(), QStringLiteral("Two"));
+        QCOMPARE(player.media.created(), 1);
+        QTRY_VERIFY(changedValue(playlists, QStringLiteral("ActivePlaylist")).isValid());
+
+        // Renamed and moved to the end: the same playlist, announced.
+        const QVariantMap two = ListedPlayer::program(QStringLiteral("Two"));
+        QVariantMap renamed = two;
+        renamed.insert(QStringLiteral("name"), QStringLiteral("Deux"));
+        QVERIFY(CacheManager::shareIntance()->delData(two));
+        QVERIFY(CacheManager::shareIntance()->saveData(renamed));
+        QTRY_COMPARE(watcher.playlistChanges.size(), 1);
+        const QDBusArgument arg =
+            watcher.playlistChanges[0].arguments().value(0).value<QDBusArgument>();
+        QDBusObjectPath changedPath;
+        QString changedName, changedIcon;
+        arg.beginStructure();
+        arg >> changedPath >> changedName >> changedIcon;
+        arg.endStructure();
+        QCOMPARE(changedPath.path(), path);
+        QCOMPARE(changedName, QStringLiteral("Deux"));
+
+        // A playlist that is not ours is refused, and nothing plays.
+        const QDBusMessage refused = callOnBus(
+            playlists, QStringLiteral("ActivatePlaylist"),
+            {QVariant::fromValue(QDBusObjectPath(QStringLiteral("/org/orbitune/playlist/nope")))});
+        QCOMPARE(refused.type(), QDBusMessage::ErrorMessage);
+        QCOMPARE(player.media.created(), 1);
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
+}
+
+void TestMpris::metadataOfTheProgramPlaying_data()
+{
+    QTest::addColumn<QString>("streamTitle");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("artist");
+    QTest::newRow("artist and title") << "Nina Simone - Feeling Good"
+                                      << "Feeling Good"
+                                      << "Nina Simone";
+    QTest::newRow("split at the first dash only") << "AC - DC - Live - Wire"
+                                                  << "DC - Live - Wire"
+                                                  << "AC";
+    QTest::newRow("no dash: all of it is the title") << "News at nine"
+                                                     << "News at nine"
+                                                     << "";
+    QTest::newRow("a dash without an artist") << " - Jingle"
+                                              << "- Jingle"
+                                              << "";
+    QTest::newRow("a dash inside a word") << "Jean-Luc Ponty"
+                                          << "Jean-Luc Ponty"
+                                          << "";
+    QTest::newRow("nothing announced: the program's name") << ""
+                                                           << "Jazz"
+                                                           << "";
+}
+
+void TestMpris::metadataOfTheProgramPlaying()
+{
+    QFETCH(QString, streamTitle);
+    QFETCH(QString, title);
+    QFETCH(QString, artist);
+    ListedPlayer player(m_service.get(), {"Rock", "Jazz"});
+    QCOMPARE(playerctl({QStringLiteral("next")}).exitCode, 0); // none chosen: the first
+    QCOMPARE(playerctl({QStringLiteral("next")}).exitCode, 0);
+    QTRY_COMPARE(player.playing(), QStringLiteral("Jazz"));
+    const QString trackBefore =
+        m_service->metadata().value("mpris:trackid").value<QDBusObjectPath>().path();
+    player.media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+    player.media.lastItem()->setNowPlaying(streamTitle);
+
+    // The picture is loaded once and kept as a local file.
+    const QUrl image(QStringLiteral("http://127.0.0.1:9/Jazz.png"));
+    auto asked = [&player, &image] {
+        int n = 0;
+        for (const FakeImageLoader::Request &r : player.images.requests)
+            n += r.url == image && r.completion ? 1 : 0;
+        return n;
+    };
+    QTRY_COMPARE(asked(), 1);
+    for (qsizetype i = 0; i < player.images.requests.size(); ++i) {
+        if (player.images.requests.at(i).url == image)
+            player.images.answer(int(i), FakeImageLoader::solid(Qt::red));
+    }
+    // Written on a pool thread, then announced.
+    QTRY_VERIFY(m_service->metadata().contains(QStringLiteral("mpris:artUrl")));
+
+    const ClientResult r = playerctl(
+        {QStringLiteral("metadata"), QStringLiteral("--format"),
+         QStringLiteral("{{xesam:title}}|{{xesam:artist}}|{{xesam:album}}|{{mpris:trackid}}")});
+    QCOMPARE(r.exitCode, 0);
+    const QStringList parts = r.out.split(QLatin1Char('|'));
+    QCOMPARE(parts.size(), 4);
+    QCOMPARE(parts[0], title);
+    QCOMPARE(parts[1], artist);
+    QCOMPARE(parts[2], QStringLiteral("Jazz"));
+    QCOMPARE(QString(parts[3]).remove(QLatin1Char('\'')), trackBefore); // the program's, always
+
+    const QString art = playerctl({QStringLiteral("metadata"), QStringLiteral("mpris:artUrl")}).out;
+    QVERIFY2(art.startsWith(QStringLiteral("file://")), qPrintable(art));
+    const QImage onDisk(QUrl(art).toLocalFile());
+    QCOMPARE(onDisk.size(), QSize(64, 64));
+    QCOMPARE(onDisk.pixelColor(5, 5), QColor(Qt::red));
 }
 
 int main(int argc, char **argv)

@@ -29,8 +29,9 @@ private Q_SLOTS:
         QVERIFY(service->serviceName().isEmpty());
 
         service->setPlaybackStatus(MprisService::PlaybackStatus::Playing);
-        service->setMetadata(QStringLiteral("Title"), QStringLiteral("Artist"),
-                             QUrl(QStringLiteral("http://127.0.0.1/a.png")));
+        service->setMetadata({QStringLiteral("t"), QStringLiteral("Title"),
+                              QStringLiteral("Artist"), QString(),
+                              QUrl(QStringLiteral("http://127.0.0.1/a.png"))});
         QCOMPARE(service->playbackStatus(), MprisService::PlaybackStatus::Playing);
         QCOMPARE(service->metadata().value("xesam:title").toString(), QStringLiteral("Title"));
         delete service;

@@ -182,9 +182,18 @@ private Q_SLOTS:
         QCOMPARE(heard.namesOf(line),
                  (QStringList{QStringLiteral("Early Title"), QStringLiteral("Artist – Song")}));
 
+        // What plays, technically: on hovering the window and for screen readers.
+        QWidget *window = home->view()->window();
+        media->lastItem()->setFormat({QStringLiteral("MPEG-1 Layer 3 (MP3)"), 128000, 44100});
+        QCOMPARE(window->toolTip(), QStringLiteral("MP3 · 128 kbit/s · 44.1 kHz"));
+        QCOMPARE(QAccessible::queryAccessibleInterface(window)->text(QAccessible::Description),
+                 QStringLiteral("MP3 · 128 kbit/s · 44.1 kHz"));
+
         home->playClick(); // pause clears it
         QVERIFY(line->isHidden());
         QVERIFY(line->text().isEmpty());
+        QVERIFY(window->toolTip().isEmpty());
+        QVERIFY(window->accessibleDescription().isEmpty());
 
         home->playClick();
         report(MediaItem::StatusReadyToPlay);

@@ -237,6 +237,48 @@ private Q_SLOTS:
         QCOMPARE(programs.size(), 2);
     }
 
+    void streamInfoWhilePlaying_data()
+    {
+        QTest::addColumn<QString>("codec");
+        QTest::addColumn<int>("bitrate");
+        QTest::addColumn<int>("sampleRate");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("MP3") << "MPEG-1 Layer 3 (MP3)" << 128000 << 44100
+                             << "MP3 · 128 kbit/s · 44.1 kHz";
+        QTest::newRow("AAC, odd bitrate")
+            << "MPEG-4 AAC" << 95999 << 48000 << "AAC · 96 kbit/s · 48 kHz";
+        QTest::newRow("FLAC without bitrate")
+            << "Free Lossless Audio Codec (FLAC)" << 0 << 22050 << "FLAC · 22.05 kHz";
+        QTest::newRow("Vorbis, rate unknown") << "Vorbis" << 160000 << 0 << "Vorbis · 160 kbit/s";
+        QTest::newRow("only the rate") << "" << 0 << 32000 << "32 kHz";
+        QTest::newRow("nothing known") << "" << 0 << 0 << "";
+    }
+
+    // Told while loading, shown once playing, gone when paused, and
+    // announced only when it changes.
+    void streamInfoWhilePlaying()
+    {
+        QFETCH(QString, codec);
+        QFETCH(int, bitrate);
+        QFETCH(int, sampleRate);
+        QFETCH(QString, expected);
+        QSignalSpy changes(session.get(), &PlaybackSession::streamInfoChanged);
+        session->toggle();
+        item()->setFormat({codec, bitrate, sampleRate});
+        QCOMPARE(session->streamInfo(), QString()); // not while loading
+        item()->setStatus(MediaItem::StatusReadyToPlay);
+        QCOMPARE(session->streamInfo(), expected);
+        item()->setFormat({codec, bitrate, sampleRate});
+        const int shown = expected.isEmpty() ? 0 : 1;
+        QCOMPARE(changes.size(), shown);
+        // The stream tells more later: the text follows.
+        item()->setFormat({QStringLiteral("Opus"), bitrate, sampleRate});
+        QVERIFY(session->streamInfo().startsWith(QStringLiteral("Opus")));
+        session->toggle();
+        QCOMPARE(session->streamInfo(), QString());
+        QCOMPARE(changes.last().at(0).toString(), QString());
+    }
+
     void playThisProgramStoresThenAnnounces()
     {
         int posted = 0;

@@ -58,6 +58,9 @@ expected_files() {
   echo share/applications/orbitune.desktop
   echo share/metainfo/orbitune.metainfo.xml
   echo share/doc/orbitune/copyright
+  echo share/gnome-shell/search-providers/orbitune-search-provider.ini
+  echo share/krunner/dbusplugins/orbitune.desktop
+  echo share/dbus-1/services/org.orbitune.Orbitune.service
   echo share/icons/hicolor/scalable/apps/orbitune.svg
   echo share/icons/hicolor/symbolic/apps/orbitune-symbolic.svg
   for s in "${icon_sizes[@]}"; do
@@ -100,6 +103,32 @@ check_tree() {
       fail "$label: Icon=$icon has no scalable icon"
     desktop-file-validate "$desktop" || fail "$label: installed launcher does not validate"
   fi
+  # The desktop's search finds the provider, the runner and the service that
+  # starts the program under the one bus name, and the program they start.
+  local service=$base/share/dbus-1/services/org.orbitune.Orbitune.service
+  local provider=$base/share/gnome-shell/search-providers/orbitune-search-provider.ini
+  local runner=$base/share/krunner/dbusplugins/orbitune.desktop
+  if [[ -f $service && -f $provider && -f $runner ]]; then
+    local name svc_exec
+    name=$(sed -n 's/^Name=//p' "$service")
+    svc_exec=$(sed -n 's/^Exec=//p' "$service")
+    [[ $name == org.orbitune.Orbitune ]] || fail "$label: D-Bus service is named \"$name\""
+    [[ $svc_exec == "$prefix/bin/orbitune --hidden" || $svc_exec == "$base/bin/orbitune --hidden" ]] ||
+      fail "$label: D-Bus service starts \"$svc_exec\", not the installed program into the tray"
+    [[ $(sed -n 's/^BusName=//p' "$provider") == "$name" ]] || fail "$label: search provider's BusName"
+    [[ $(sed -n 's/^ObjectPath=//p' "$provider") == /org/orbitune/SearchProvider ]] ||
+      fail "$label: search provider's ObjectPath"
+    [[ $(sed -n 's/^Version=//p' "$provider") == 2 ]] || fail "$label: search provider's Version"
+    [[ -f $base/share/applications/$(sed -n 's/^DesktopId=//p' "$provider") ]] ||
+      fail "$label: search provider's DesktopId names no installed launcher"
+    [[ $(sed -n 's/^X-Plasma-DBusRunner-Service=//p' "$runner") == "$name" ]] ||
+      fail "$label: runner's service"
+    [[ $(sed -n 's/^X-Plasma-DBusRunner-Path=//p' "$runner") == /org/orbitune/krunner ]] ||
+      fail "$label: runner's path"
+    grep -qx 'X-Plasma-API=DBus' "$runner" || fail "$label: runner is not a D-Bus runner"
+    pass "$label: search provider, runner and D-Bus service agree"
+  fi
+
   local metainfo=$base/share/metainfo/orbitune.metainfo.xml
   if [[ -f $metainfo ]]; then
     grep -q '<launchable type="desktop-id">orbitune.desktop</launchable>' "$metainfo" ||
@@ -225,15 +254,16 @@ run)
   cmake --install "$build" --prefix "$scratch/prefix" >/dev/null
   mkdir -p "$scratch"/{data,config,cache,runtime}
   chmod 700 "$scratch/runtime"
-  dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
-    3>"$scratch/bus.address" 4>"$scratch/bus.pid"
-  pids+=("$(head -n1 "$scratch/bus.pid")")
-  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus.address")
+  # Set before the bus starts: it finds services to start in XDG_DATA_DIRS.
   export XDG_DATA_HOME=$scratch/data XDG_CONFIG_HOME=$scratch/config
   export XDG_CACHE_HOME=$scratch/cache XDG_RUNTIME_DIR=$scratch/runtime
   export XDG_DATA_DIRS=$scratch/prefix/share:/usr/share
   export QT_QPA_PLATFORM=offscreen ORBITUNE_NO_SYSLOG=1
   unset DISPLAY WAYLAND_DISPLAY
+  dbus-daemon --session --fork --nopidfile --print-address=3 --print-pid=4 \
+    3>"$scratch/bus.address" 4>"$scratch/bus.pid"
+  pids+=("$(head -n1 "$scratch/bus.pid")")
+  export DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$scratch/bus.address")
   # A list of its own, on loopback, so the app never reaches for the
   # shipped stations' hosts during the test.
   mkdir -p "$scratch/data/orbitune"
@@ -279,6 +309,32 @@ PLIST
     wait "$app" && pass "Quit ends the program cleanly" || fail "exit status $? after Quit"
   else
     fail "the program is still running 15 s after Quit"
+  fi
+
+  # Not running: the shell's search starts it through the D-Bus service,
+  # into the tray, and gets its answer.
+  search() {
+    dbus-send --session --print-reply=literal --reply-timeout=30000 --dest=org.orbitune.Orbitune "$@"
+  }
+  found=$(search /org/orbitune/SearchProvider org.gnome.Shell.SearchProvider2.GetInitialResultSet \
+    array:string:loop 2>&1) || true
+  activated=$(dbus-send --session --print-reply=literal --dest=org.freedesktop.DBus /org/freedesktop/DBus \
+    org.freedesktop.DBus.GetConnectionUnixProcessID string:org.orbitune.Orbitune 2>/dev/null |
+    awk '{ print $2 }') || true
+  [[ -n $activated ]] && pids+=("$activated")
+  if [[ $found =~ [0-9a-f]{16} ]]; then
+    pass "GNOME Shell's search started orbitune and found the program"
+  else
+    cat "$scratch/app.log" >&2
+    fail "search provider by D-Bus activation answered: $found"
+  fi
+  match=$(search /org/orbitune/krunner org.kde.krunner1.Match string:Loop 2>&1) || true
+  [[ $match == *Loopback* ]] && pass "KRunner finds the program" || fail "KRunner's Match answered: $match"
+  if [[ -n $activated ]]; then
+    dbus-send --session --print-reply --dest=org.mpris.MediaPlayer2.orbitune \
+      /org/mpris/MediaPlayer2 org.mpris.MediaPlayer2.Quit >/dev/null || true
+    wait_until 15 bash -c "! kill -0 $activated 2>/dev/null" ||
+      fail "the program the search started is still running 15 s after Quit"
   fi
   ;;
 

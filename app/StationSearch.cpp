@@ -1,0 +1,80 @@
+#include "app/StationSearch.h"
+
+#include "platform/base/Log.h"
+#include "platform/desktop/DesktopSearch.h"
+#include "platform/net/ArtFiles.h"
+#include "platform/ui/WindowFront.h"
+#include "player/HomeViewController.h"
+#include "session/PlayProgram.h"
+#include "store/ProgramEntry.h"
+#include "store/ProgramIndex.h"
+
+#include <QUrl>
+#include <QWidget>
+
+namespace {
+
+// Pictures not yet kept as files are fetched for the next search, for the
+// first few results only.
+constexpr int kPicturesFetchedPerSearch = 8;
+
+DesktopSearch::Result resultFor(const programindex::Program &p)
+{
+    const QUrl stream(program::url(p.entry).trimmed());
+    return {p.key, program::name(p.entry), stream.host(),
+            artfiles::existing(QUrl(program::image(p.entry)))};
+}
+
+} // namespace
+
+StationSearch::StationSearch(HomeViewController *home, QObject *parent)
+    : QObject(parent), m_home(home), m_service(nullptr)
+{
+    DesktopSearch::Handlers handlers;
+    handlers.search = [this](const QStringList &terms) {
+        QList<DesktopSearch::Result> out;
+        int fetched = 0;
+        for (const programindex::Program &p :
+             programindex::matching(terms, programindex::programs())) {
+            out << resultFor(p);
+            const QUrl image(program::image(p.entry));
+            if (out.last().pictureFile.isEmpty() && !image.isEmpty() &&
+                fetched++ < kPicturesFetchedPerSearch)
+                artfiles::fetch(image, this, [](const QString &) {});
+        }
+        return out;
+    };
+    handlers.describe = [](const QStringList &ids) {
+        QList<DesktopSearch::Result> out;
+        const QList<programindex::Program> all = programindex::programs();
+        for (const QString &id : ids) {
+            for (const programindex::Program &p : all) {
+                if (p.key == id)
+                    out << resultFor(p);
+            }
+        }
+        return out;
+    };
+    handlers.activate = [](const QString &id) {
+        for (const programindex::Program &p : programindex::programs()) {
+            if (p.key != id)
+                continue;
+            if (!session::playProgram(p.entry))
+                NSLog(lcGeneral(), QtWarningMsg,
+                      "Desktop search: %@ could not be made the current program",
+                      program::name(p.entry));
+            return;
+        }
+        NSLog(lcGeneral(), QtInfoMsg, "Desktop search: the chosen program is no longer listed");
+    };
+    handlers.launch = [this](const QStringList &) {
+        if (m_home)
+            bringToFront(m_home->view()->window());
+    };
+    m_service = new DesktopSearch(std::move(handlers), this);
+}
+
+bool StationSearch::start()
+{
+    return m_service->start();
+}

@@ -1,0 +1,141 @@
+#include "store/ProgramIndex.h"
+
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <QFileSystemWatcher>
+#include <QHash>
+#include <QTimer>
+
+#include <algorithm>
+#include <array>
+
+namespace programindex {
+
+namespace {
+
+// Case and accents folded: "Café" and "cafe" match.
+QString folded(const QString &text)
+{
+    const QString decomposed = text.normalized(QString::NormalizationForm_KD);
+    QString out;
+    out.reserve(decomposed.size());
+    for (const QChar c : decomposed) {
+        if (c.category() != QChar::Mark_NonSpacing)
+            out.append(c);
+    }
+    return out.toCaseFolded();
+}
+
+int rank(const QString &name, const QString &first)
+{
+    if (name.startsWith(first))
+        return 0;
+    for (qsizetype at = name.indexOf(first); at > 0; at = name.indexOf(first, at + 1)) {
+        if (!name.at(at - 1).isLetterOrNumber())
+            return 1;
+    }
+    return 2;
+}
+
+} // namespace
+
+QList<Program> programs()
+{
+    return programs(CacheManager::shareIntance()->getData());
+}
+
+QList<Program> programs(const QVariantList &list)
+{
+    QList<Program> out;
+    QHash<QString, int> seen;
+    for (const QVariant &item : list) {
+        if (item.metaType().id() != QMetaType::QVariantMap)
+            continue;
+        const QByteArray hash = QCryptographicHash::hash(program::url(item).trimmed().toUtf8(),
+                                                         QCryptographicHash::Sha1)
+                                    .toHex()
+                                    .left(16);
+        QString key = QString::fromLatin1(hash);
+        const int n = ++seen[key];
+        if (n > 1)
+            key += QStringLiteral("_%1").arg(n);
+        out.append({key, int(out.size()), item.toMap()});
+    }
+    return out;
+}
+
+QString keyOf(const QVariantMap &entry, const QList<Program> &list)
+{
+    if (entry.isEmpty())
+        return {};
+    for (const Program &p : list) {
+        if (program::isEqual(p.entry, entry))
+            return p.key;
+    }
+    return {};
+}
+
+QList<Program> matching(const QStringList &terms, const QList<Program> &list)
+{
+    QStringList wanted;
+    for (const QString &term : terms) {
+        const QString t = folded(term.trimmed());
+        if (!t.isEmpty())
+            wanted << t;
+    }
+    if (wanted.isEmpty())
+        return {};
+    std::array<QList<Program>, 3> byRank;
+    for (const Program &p : list) {
+        const QString name = folded(program::name(p.entry));
+        const bool all = std::all_of(wanted.cbegin(), wanted.cend(),
+                                     [&name](const QString &t) { return name.contains(t); });
+        if (all)
+            byRank[size_t(rank(name, wanted.first()))] << p;
+    }
+    return byRank[0] + byRank[1] + byRank[2];
+}
+
+QVariantMap neighbour(const QVariantMap &current, int step, const QList<Program> &list)
+{
+    if (list.isEmpty())
+        return {};
+    const QString key = keyOf(current, list);
+    qsizetype at = -1;
+    for (const Program &p : list) {
+        if (p.key == key && !key.isEmpty())
+            at = p.position;
+    }
+    const qsizetype n = list.size();
+    const qsizetype next = at < 0 ? (step >= 0 ? 0 : n - 1) : (((at + step) % n) + n) % n;
+    return list.at(next).entry;
+}
+
+} // namespace programindex
+
+ProgramListWatcher::ProgramListWatcher(QObject *parent)
+    : QObject(parent), m_watcher(new QFileSystemWatcher(this)), m_settle(new QTimer(this))
+{
+    m_path = CacheManager::shareIntance()->getDataPath();
+    m_settle->setSingleShot(true);
+    m_settle->setInterval(50);
+    connect(m_settle, &QTimer::timeout, this, &ProgramListWatcher::changed);
+    auto touched = [this] {
+        rewatch();
+        m_settle->start();
+    };
+    connect(m_watcher, &QFileSystemWatcher::fileChanged, this, touched);
+    connect(m_watcher, &QFileSystemWatcher::directoryChanged, this, touched);
+    m_watcher->addPath(QFileInfo(m_path).absolutePath());
+    rewatch();
+}
+
+void ProgramListWatcher::rewatch()
+{
+    // A rename put a new file in place: the old watch went with the old one.
+    if (!m_watcher->files().contains(m_path) && QFileInfo::exists(m_path))
+        m_watcher->addPath(m_path);
+}

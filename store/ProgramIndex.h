@@ -1,0 +1,61 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariantMap>
+
+class QFileSystemWatcher;
+class QTimer;
+
+// The program list as the desktop sees it: every program (list items that
+// are dictionaries, in the list's order) with a key that stays the same for
+// as long as the program is in the list, so media controls and the desktop's
+// search can name it between calls.
+namespace programindex {
+
+struct Program {
+    QString key;      // letters, digits and '_' only: usable in a D-Bus object path
+    int position = 0; // in the list, counting programs only
+    QVariantMap entry;
+};
+
+// The programs of the list, in order. The key is made from the stream URL,
+// so renaming a program or moving it keeps its key; a second program with
+// the same URL gets "_2" appended, a third "_3", and so on.
+QList<Program> programs();
+QList<Program> programs(const QVariantList &list);
+// The key `entry` has in `list`, or empty when it is not in it.
+QString keyOf(const QVariantMap &entry, const QList<Program> &list);
+
+// The programs whose name contains every term (case and accents ignored),
+// best first: names starting with the first term, then those with a word
+// starting with it, then the rest, each in list order.
+QList<Program> matching(const QStringList &terms, const QList<Program> &list);
+
+// The program `step` places after (or before, when negative) `current` in
+// `list`, wrapping around; the first (or last) when `current` is not in the
+// list. Empty when the list holds no program.
+QVariantMap neighbour(const QVariantMap &current, int step, const QList<Program> &list);
+
+} // namespace programindex
+
+// Says when the data file may have changed: any write, by this process or
+// another (the file is replaced by a rename, so its folder is watched too).
+// Changes arriving together are reported once.
+class ProgramListWatcher : public QObject {
+    Q_OBJECT
+public:
+    explicit ProgramListWatcher(QObject *parent = nullptr);
+
+Q_SIGNALS:
+    void changed();
+
+private:
+    void rewatch();
+
+    QFileSystemWatcher *m_watcher;
+    QTimer *m_settle;
+    QString m_path;
+};
