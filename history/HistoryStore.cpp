@@ -141,8 +141,11 @@ bool HistoryStore::open()
         // most the last songs, never the file.
         // The log is folded into the file by checkpointInBackground(), never
         // by a write of the main thread.
+        // A page cache of 512 KB, not SQLite's 2 MB: the history is read a
+        // page of rows at a time, and stays small while its window is closed.
         if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
             exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
+            exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
             exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema())
             return true;
         db.close();
