@@ -1,8 +1,12 @@
 #pragma once
 
+#include "platform/media/StreamTap.h"
+
 #include <QObject>
 #include <QString>
 #include <QUrl>
+
+#include <memory>
 
 // One stream to open, and what is known about it so far. The player that
 // opens the item reports through it; everything is delivered on the main
@@ -22,6 +26,10 @@ public:
     // True while a stream that was playing is being reopened after a drop.
     bool isReconnecting() const { return m_reconnecting; }
     QString errorString() const { return m_errorString; }
+    // Where the player also sends the compressed audio of every connection
+    // it opens for this item; set before the item is given to a player.
+    std::shared_ptr<StreamTap> streamTap() const { return m_tap; }
+    void setStreamTap(std::shared_ptr<StreamTap> tap) { m_tap = std::move(tap); }
 
     // For player implementations.
     void setStatus(Status status);
@@ -43,4 +51,5 @@ private:
     QString m_nowPlaying;
     bool m_reconnecting = false;
     QString m_errorString;
+    std::shared_ptr<StreamTap> m_tap;
 };
