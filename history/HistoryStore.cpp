@@ -175,6 +175,8 @@ bool HistoryStore::createSchema()
              })
             ok = ok && exec(q, QString::fromLatin1(sql));
     }
+    if (version < 2) // the file a song was recorded to
+        ok = ok && exec(q, QStringLiteral("ALTER TABLE songs ADD COLUMN file TEXT"));
     ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
     if (!ok) {
         db.rollback();
@@ -266,6 +268,14 @@ bool HistoryStore::setFavourite(qint64 id, bool favourite)
                           {favourite ? 1 : 0, id});
 }
 
+bool HistoryStore::setFile(qint64 id, const QString &path)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && id > 0 &&
+           exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"),
+                {path.isEmpty() ? QVariant() : QVariant(path), id});
+}
+
 bool HistoryStore::remove(qint64 id)
 {
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
@@ -285,7 +295,7 @@ QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favourit
     if (!m_open)
         return out;
     QString sql = QStringLiteral("SELECT id, program, stream_url, title, artist, song, started, "
-                                 "ended, favourite FROM songs WHERE 1");
+                                 "ended, favourite, file FROM songs WHERE 1");
     QVariantList values;
     const QString match = matchQuery(text);
     if (!match.isEmpty()) {
@@ -310,7 +320,8 @@ QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favourit
     while (q.next()) {
         out << Song{q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
                     q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
-                    fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0};
+                    fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0,
+                    q.value(9).toString()};
     }
     return out;
 }
