@@ -19,6 +19,8 @@
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
+#include "player/RecordingControls.h"
+#include "record/Recorder.h"
 #include "session/PlaybackSession.h"
 
 #include <QApplication>
@@ -33,6 +35,8 @@ AppDelegate::~AppDelegate()
     delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
+    // The file being recorded is closed and written out.
+    delete m_recorder;
     // The song playing at quit ends now, while its history is still open.
     delete m_historyRecorder;
     delete m_history;
@@ -51,6 +55,9 @@ void AppDelegate::loadMainInterface()
 
     m_session = std::make_unique<PlaybackSession>();
     m_home = std::make_unique<HomeViewController>(m_session.get());
+    // Recording and "save last song" tap every stream the session opens.
+    m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
+    new RecordingControls(m_home.get(), m_recorder, m_recorder);
     m_find = new FindLauncher(this);
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
@@ -97,6 +104,7 @@ void AppDelegate::applicationDidFinishLaunching()
         // Every song heard is kept (the file opens after the first frame).
         m_history = new HistoryStore(HistoryStore::defaultPath(), this);
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
+        m_recorder->setHistory(m_history);
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
     });

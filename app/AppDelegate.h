@@ -12,6 +12,7 @@ class HomeViewController;
 class MprisBridge;
 class MprisService;
 class PlaybackSession;
+class Recorder;
 class SingleInstance;
 class WakeWatcher;
 
@@ -27,6 +28,7 @@ public:
     void loadMainInterface();
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
+    Recorder *recorder() const { return m_recorder; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -49,6 +51,7 @@ private:
     std::unique_ptr<PlaybackSession> m_session;
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;
+    Recorder *m_recorder = nullptr;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
