@@ -126,7 +126,7 @@ void Recorder::pump()
         const auto spans =
             songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
         for (const SongSpan &span : spans) {
-            if (span.from != m_saveWhenEnds || !span.finished())
+            if (span.began != m_saveWhenEnds || !span.finished())
                 continue;
             if (cutAt(span.format, span.to) >= 0) {
                 m_saveWhenEnds = -1;
@@ -153,6 +153,7 @@ void Recorder::writeRecording()
             // Writing fell behind the buffer: what was lost leaves a gap.
             NSLog(lcRecord(), QtWarningMsg, "recording: %ld bytes lost", start - m_cursor);
             closeFile(true);
+            m_fileSpan = -1;
             m_cursor = start;
         }
         const auto spans = songSpans(m_buffer->marks(), start, end);
@@ -165,11 +166,11 @@ void Recorder::writeRecording()
         if (index < 0 || m_cursor >= end)
             return;
         const SongSpan *span = &spans.at(index);
-        if (m_fileSpan != span->from) {
+        if (m_fileSpan != span->began) {
             // A new song (or the first, or one after a loss). When what was
             // written ends right where the song changed, the frame across
             // the change is still the last song's.
-            const bool endedHere = index > 0 && spans.at(index - 1).from == m_fileSpan &&
+            const bool endedHere = index > 0 && spans.at(index - 1).began == m_fileSpan &&
                                    spans.at(index - 1).to == m_cursor;
             if (endedHere && span->whole) {
                 const qint64 cut = cutAt(span->format, m_cursor);
@@ -230,7 +231,7 @@ void Recorder::writeRecording()
 
 void Recorder::openFile(const SongSpan &span)
 {
-    m_fileSpan = span.from;
+    m_fileSpan = span.began;
     m_fileTitle = span.title;
     // Begun at its title change (a frame's leftovers aside): the whole song.
     const bool whole = span.whole && m_cursor - span.from < kResyncWindow;
@@ -361,7 +362,7 @@ bool Recorder::saveCurrentSong()
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
     if (spans.isEmpty() || spans.last().finished() || !m_session->isPlaying())
         return false;
-    m_saveWhenEnds = spans.last().from;
+    m_saveWhenEnds = spans.last().began;
     return true;
 }
 

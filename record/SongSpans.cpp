@@ -7,7 +7,7 @@ QList<SongSpan> songSpans(const QList<StreamMark> &marks, qint64 startOffset, qi
     auto begin = [&](const StreamMark &m, bool whole) {
         if (!spans.isEmpty())
             spans.last().to = m.offset;
-        spans.append(SongSpan{m.offset, -1, m.title, m.wallMs, whole, m.format});
+        spans.append(SongSpan{m.offset, -1, m.offset, m.title, m.wallMs, whole, m.format});
     };
     for (const StreamMark &m : marks) {
         if (m.kind == StreamMark::Kind::Start) {

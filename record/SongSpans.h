@@ -10,7 +10,8 @@
 // held whole.
 struct SongSpan {
     qint64 from = 0;
-    qint64 to = -1; // -1 while it still plays
+    qint64 to = -1;   // -1 while it still plays
+    qint64 began = 0; // where it began, even when the buffer let that go
     QString title;
     qint64 startedMs = 0; // UTC
     // Began at a title change that is still held; false for the song that

@@ -48,12 +48,16 @@ void StreamBuffer::streamTitle(const QString &title)
 void StreamBuffer::markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs,
                               const QString &title)
 {
+    bool begins = true;
     if (kind == StreamMark::Kind::Title) {
         if (title.isEmpty() || title == m_lastTitle)
             return;
         m_lastTitle = title;
+        begins = std::exchange(m_titledSinceStart, true);
+    } else {
+        m_titledSinceStart = false;
     }
-    m_marks.append(StreamMark{kind, offset, wallMs, title, m_format});
+    m_marks.append(StreamMark{kind, offset, wallMs, title, m_format, begins});
 }
 
 void StreamBuffer::takeOggPages(qint64 wallMs)
@@ -113,8 +117,14 @@ void StreamBuffer::trimLocked()
         m_chunks.pop_front();
     }
     const qint64 start = m_chunks.empty() ? m_end : m_chunks.front().offset;
-    while (m_marks.size() > 1 && m_marks.at(1).offset <= start)
-        m_marks.removeFirst();
+    // The marks before the one the held part's song began at go; that one
+    // stays (with the title that named it), so the song keeps where it began.
+    qsizetype first = 0;
+    for (qsizetype i = 1; i < m_marks.size() && m_marks.at(i).offset <= start; ++i) {
+        if (m_marks.at(i).beginsSong)
+            first = i;
+    }
+    m_marks.remove(0, first);
     while (m_oggHeaders.size() > 1 && std::next(m_oggHeaders.begin())->first <= start)
         m_oggHeaders.erase(m_oggHeaders.begin());
 }
@@ -129,6 +139,7 @@ void StreamBuffer::clear()
     m_oggPending.clear();
     m_oggGathering = false;
     m_lastTitle.clear();
+    m_titledSinceStart = false;
 }
 
 void StreamBuffer::setCapacity(qint64 bytes)

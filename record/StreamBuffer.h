@@ -19,6 +19,9 @@ struct StreamMark {
     qint64 wallMs = 0; // UTC, when it arrived
     QString title;
     StreamTap::Format format = StreamTap::Format::Unknown;
+    // Starts a song: a connection, or a title change (not the first title
+    // after a connection, which names the song already on).
+    bool beginsSong = true;
 };
 
 // The last minutes of the playing stream's compressed audio, bounded in
@@ -72,6 +75,7 @@ private:
     std::deque<Chunk> m_chunks;
     QList<StreamMark> m_marks;
     QString m_lastTitle;
+    bool m_titledSinceStart = false;
     Format m_format = Format::Unknown;
     // Ogg: bytes short of a whole page, and the stream whose headers are
     // being gathered.

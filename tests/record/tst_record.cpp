@@ -274,6 +274,27 @@ private Q_SLOTS:
         QVERIFY(marks.first().offset <= buffer.startOffset());
     }
 
+    void aSongKeepsWhereItBeganAsTheBufferMoves()
+    {
+        StreamBuffer buffer(65536);
+        buffer.streamStarted(Format::Mp3);
+        const QByteArray chunk(1000, 0);
+        buffer.streamData(chunk.constData(), chunk.size());
+        buffer.streamTitle(QStringLiteral("Joined"));
+        for (int i = 0; i < 300; ++i) {
+            buffer.streamData(chunk.constData(), chunk.size());
+            if (i == 150)
+                buffer.streamTitle(QStringLiteral("Next"));
+            const auto spans =
+                ::songSpans(buffer.marks(), buffer.startOffset(), buffer.endOffset());
+            // The recorder tells songs apart by where they began.
+            QCOMPARE(spans.last().began, i < 150 ? 0 : 152000);
+            QCOMPARE(spans.last().title,
+                     i < 150 ? QStringLiteral("Joined") : QStringLiteral("Next"));
+            QCOMPARE(spans.first().from, buffer.startOffset());
+        }
+    }
+
     void oggChainsAreMarkedWithTheirHeaders()
     {
         StreamBuffer buffer(1000000);
