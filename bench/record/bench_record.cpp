@@ -19,8 +19,8 @@
 
 #include <QCoreApplication>
 #include <QDirIterator>
-#include <QFileInfo>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
 
