@@ -26,4 +26,17 @@ int headerPacketCount(const QByteArray &firstPacket);
 // "Artist - Title" from a Vorbis or Opus comment packet; empty if none.
 QString titleFromComments(const QByteArray &packet);
 
+// `packet` (Vorbis or Opus comments) with the fields named in `fields`
+// ("TITLE", ...) set to the given values (empty ones removed) and the other
+// comments kept; other packets are returned as they are.
+QByteArray withComments(const QByteArray &packet, const QList<QPair<QByteArray, QString>> &fields);
+
+// The header packets of a stream paged afresh for a file of its own: the
+// first alone on a page that begins the stream, the others after it, under
+// the stream's serial number, with checksums.
+QByteArray headerPages(const QList<QByteArray> &packets, quint32 serial);
+
+// The serial number of the stream a page belongs to.
+quint32 serialOf(const QByteArray &page);
+
 } // namespace oggpages

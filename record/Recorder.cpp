@@ -5,6 +5,7 @@
 #include "platform/base/Settings.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
+#include "record/OggPages.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
@@ -241,8 +242,9 @@ void Recorder::openFile(const SongSpan &span)
     m_skipping = !whole && !m_options.keepPartial;
     if (m_skipping)
         return;
-    m_file = m_writer->open(filenaming::programFolder(m_options.folder, m_program),
-                            fileNameFor(span, m_cursor, !whole), headerFor(span, m_cursor));
+    const QString name = fileNameFor(span, m_cursor, !whole);
+    const QByteArray header = headerFor(span, &m_cursor);
+    m_file = m_writer->open(filenaming::programFolder(m_options.folder, m_program), name, header);
 }
 
 void Recorder::closeFile(bool partial)
@@ -310,7 +312,7 @@ qint64 Recorder::cutAt(StreamTap::Format format, qint64 offset) const
     return end - offset >= kResyncWindow ? offset : -1;
 }
 
-QByteArray Recorder::headerFor(const SongSpan &span, qint64 from) const
+QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
 {
     QString artist;
     QString song;
@@ -320,10 +322,18 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 from) const
     switch (span.format) {
     case StreamTap::Format::Mp3: return audioframes::id3v24Tag(artist, song, m_program, date);
     case StreamTap::Format::Ogg: {
-        // A file that starts inside a chained stream needs its headers.
-        qint64 streamOffset = -1;
-        const QByteArray headers = m_buffer->oggHeadersAt(from, &streamOffset);
-        return streamOffset == from ? QByteArray() : headers;
+        const StreamBuffer::OggHeaders headers = m_buffer->oggHeadersAt(*from);
+        if (headers.packets.size() < 2) {
+            // Not all seen: the stream's own pages, or nothing if it starts here.
+            return headers.offset == *from ? QByteArray() : headers.pages;
+        }
+        if (headers.offset == *from)
+            *from += headers.pages.size(); // replaced by ours
+        QList<QByteArray> packets = headers.packets;
+        packets[1] = oggpages::withComments(
+            packets.at(1),
+            {{"ARTIST", artist}, {"TITLE", song}, {"ALBUM", m_program}, {"DATE", date}});
+        return oggpages::headerPages(packets, oggpages::serialOf(headers.pages));
     }
     default: return {};
     }
@@ -382,8 +392,10 @@ bool Recorder::saveSpan(const SongSpan &span)
     if (to < 0)
         to = span.to;
     const bool partial = !span.whole;
-    auto file = m_writer->open(filenaming::programFolder(m_options.folder, m_program),
-                               fileNameFor(span, from, partial), headerFor(span, from));
+    const QString name = fileNameFor(span, from, partial);
+    const QByteArray header = headerFor(span, &from);
+    auto file =
+        m_writer->open(filenaming::programFolder(m_options.folder, m_program), name, header);
     m_writer->append(file, m_buffer->read(from, to));
     m_writer->close(file, false, false,
                     [this, title = span.title, started = span.startedMs](const QString &path,

@@ -85,7 +85,10 @@ private:
     // The first frame boundary at or after `offset`; -1 while the buffer
     // does not reach far enough to tell.
     qint64 cutAt(StreamTap::Format format, qint64 offset) const;
-    QByteArray headerFor(const SongSpan &span, qint64 from) const;
+    // What a file of `span` starting at `*from` begins with: an ID3 tag, or
+    // an Ogg stream's headers with our comments (moving `*from` past the
+    // stream's own when it starts there).
+    QByteArray headerFor(const SongSpan &span, qint64 *from) const;
     QString fileNameFor(const SongSpan &span, qint64 from, bool partial) const;
     void fileDone(const QString &path, const QString &error, const QString &title,
                   qint64 startedMs);

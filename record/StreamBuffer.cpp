@@ -80,18 +80,19 @@ void StreamBuffer::takeOggPages(qint64 wallMs)
         if (oggpages::beginsStream(page) && !m_oggGathering) {
             m_oggGathering = true;
             m_oggStreamOffset = m_end;
-            m_oggHeaders[m_end].clear();
+            m_oggHeaders[m_end] = OggHeaders{m_end, {}, {}};
             m_oggPackets.clear();
             m_oggPartialPacket.clear();
             m_oggHeadersWanted = 0;
         }
         if (m_oggGathering) {
-            m_oggHeaders[m_oggStreamOffset] += page;
+            m_oggHeaders[m_oggStreamOffset].pages += page;
             oggpages::collectPackets(page, &m_oggPartialPacket, &m_oggPackets);
             if (m_oggHeadersWanted == 0 && !m_oggPackets.isEmpty())
                 m_oggHeadersWanted = oggpages::headerPacketCount(m_oggPackets.first());
             if (m_oggHeadersWanted > 0 && m_oggPackets.size() >= m_oggHeadersWanted) {
                 m_oggGathering = false;
+                m_oggHeaders[m_oggStreamOffset].packets = m_oggPackets.mid(0, m_oggHeadersWanted);
                 const QString title = m_oggPackets.size() > 1
                                           ? oggpages::titleFromComments(m_oggPackets.at(1))
                                           : QString();
@@ -209,14 +210,11 @@ QList<StreamMark> StreamBuffer::marks() const
     return m_marks;
 }
 
-QByteArray StreamBuffer::oggHeadersAt(qint64 offset, qint64 *streamOffset) const
+StreamBuffer::OggHeaders StreamBuffer::oggHeadersAt(qint64 offset) const
 {
     const QMutexLocker lock(&m_mutex);
     auto it = m_oggHeaders.upper_bound(offset);
     if (it == m_oggHeaders.begin())
         return {};
-    --it;
-    if (streamOffset)
-        *streamOffset = it->first;
-    return it->second;
+    return std::prev(it)->second;
 }

@@ -53,9 +53,14 @@ public:
     qint64 wallMsAt(qint64 offset) const;
     // The marks of what is held, with the last one before it.
     QList<StreamMark> marks() const;
-    // The header pages of the Ogg stream going on at `offset`, and where
-    // that stream began; empty when unknown.
-    QByteArray oggHeadersAt(qint64 offset, qint64 *streamOffset = nullptr) const;
+    // The Ogg stream going on at `offset`: where it began, its header pages
+    // as sent and its header packets (empty while incomplete or unknown).
+    struct OggHeaders {
+        qint64 offset = -1;
+        QByteArray pages;
+        QList<QByteArray> packets;
+    };
+    OggHeaders oggHeadersAt(qint64 offset) const;
 
 private:
     struct Chunk {
@@ -85,5 +90,5 @@ private:
     int m_oggHeadersWanted = 0;
     bool m_oggGathering = false;
     qint64 m_oggStreamOffset = 0;
-    std::map<qint64, QByteArray> m_oggHeaders; // by where the stream began
+    std::map<qint64, OggHeaders> m_oggHeaders; // by where the stream began
 };

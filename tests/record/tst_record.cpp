@@ -4,6 +4,8 @@
 #include "support/FakeMedia.h"
 #include "support/TestEnv.h"
 
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -309,12 +311,36 @@ private Q_SLOTS:
         const auto spans = ::songSpans(buffer.marks(), 0, buffer.endOffset());
         QCOMPARE(describe(spans),
                  QStringLiteral("Band - One:cut:0-%1 Band - Two:whole:%1-").arg(first.size()));
-        qint64 began = -1;
-        const QByteArray headers = buffer.oggHeadersAt(buffer.endOffset() - 10, &began);
-        QCOMPARE(began, first.size());
-        QVERIFY(second.startsWith(headers));
-        QCOMPARE(oggpages::pageLength(headers.constData(), headers.size()) > 0, true);
-        QVERIFY(oggpages::beginsStream(headers));
+        const auto headers = buffer.oggHeadersAt(buffer.endOffset() - 10);
+        QCOMPARE(headers.offset, first.size());
+        QCOMPARE(headers.packets.size(), 3);
+        QVERIFY(second.startsWith(headers.pages));
+        QVERIFY(oggpages::beginsStream(headers.pages));
+        // Paged afresh with our comments: the same packets but the comments,
+        // whole pages with their checksums.
+        QList<QByteArray> packets = headers.packets;
+        packets[1] = oggpages::withComments(
+            packets.at(1), {{"TITLE", QStringLiteral("Zwei")}, {"ALBUM", QStringLiteral("Radio")}});
+        QCOMPARE(oggpages::titleFromComments(packets.at(1)), QStringLiteral("Band - Zwei"));
+        auto reread = [](const QByteArray &pages) {
+            QByteArray partial;
+            QList<QByteArray> out;
+            for (qsizetype at = 0; at < pages.size();) {
+                const qsizetype length =
+                    oggpages::pageLength(pages.constData() + at, pages.size() - at);
+                if (length <= 0 || oggpages::serialOf(pages.mid(at, length)) != 7 ||
+                    oggpages::beginsStream(pages.mid(at, length)) != (at == 0))
+                    return QList<QByteArray>{};
+                oggpages::collectPackets(pages.mid(at, length), &partial, &out);
+                at += length;
+            }
+            return out;
+        };
+        QCOMPARE(reread(oggpages::headerPages(packets, 7)), packets);
+        // A setup packet too long for one page goes on over the next.
+        packets[2] = QByteArray("\x05vorbis") + QByteArray(70000, 's');
+        QCOMPARE(reread(oggpages::headerPages(packets, 7)), packets);
+        QVERIFY(packets.at(1).contains("ALBUM=Radio") && packets.at(1).endsWith('\x01'));
     }
 
     void recorderFollowsTheSession_data()
@@ -403,6 +429,57 @@ private Q_SLOTS:
             const qsizetype audio = bytes.indexOf("\xFF\xFB");
             QCOMPARE((bytes.size() - audio) % 417, 0);
         }
+    }
+
+    void savedSongsAreLinkedInTheHistory()
+    {
+        QTemporaryDir dir;
+        FakeMediaFactory factory;
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Radio"), QString(), QStringLiteral("http://r/"))));
+        PlaybackSession session;
+        HistoryStore history(dir.filePath(QStringLiteral("history.sqlite")));
+        HistoryRecorder heard(&session, &history);
+        Recorder::Options options;
+        options.folder = dir.filePath(QStringLiteral("music"));
+        options.pollMs = 10;
+        Recorder recorder(&session, options);
+        recorder.setHistory(&history);
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        session.playCurrent();
+        auto item = factory.lastItem();
+        item->setStatus(MediaItem::StatusReadyToPlay);
+        StreamTap *tap = item->streamTap().get();
+        tap->streamStarted(Format::Mp3);
+        // The stream says each title in its bytes, and the player on its bus.
+        for (const char *song : {"Joined", "Artist - Song", "Next"}) {
+            tap->streamTitle(QString::fromLatin1(song));
+            item->setNowPlaying(QString::fromLatin1(song));
+            tap->streamData(mp3Frames(10).constData(), 10 * 417);
+        }
+        auto row = [&history](const QString &title) {
+            for (const auto &song : history.songs())
+                if (song.title == title)
+                    return song;
+            return HistoryStore::Song{};
+        };
+        QCOMPARE(history.songs().size(), 3);
+        // Saved from the history's row: a song that ended and is still held.
+        QVERIFY(recorder.canSave(row(QStringLiteral("Artist - Song"))));
+        QVERIFY(!recorder.canSave(row(QStringLiteral("Next"))));  // still playing
+        QVERIFY(recorder.canSave(row(QStringLiteral("Joined")))); // cut: saved as partial
+        QVERIFY(recorder.save(row(QStringLiteral("Artist - Song"))));
+        QTRY_COMPARE(written.size(), 1);
+        const QString path = written.at(0).at(0).toString();
+        QVERIFY(path.endsWith(QStringLiteral(" \u2013 Artist - Song.mp3")));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("ID3"));
+        const int tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+        QCOMPARE(bytes.mid(tag), mp3Frames(10)); // the song's frames, exactly
+        QCOMPARE(row(QStringLiteral("Artist - Song")).file, path);
+        QVERIFY(row(QStringLiteral("Next")).file.isEmpty());
     }
 };
 

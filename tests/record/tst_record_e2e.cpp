@@ -33,6 +33,8 @@ struct Decoded {
     bool ok = false;
     QString error;
     double seconds = 0;
+    QString album; // from the file's tags
+    QString title;
 };
 
 void countBytes(GstElement *, GstBuffer *buffer, GstPad *, gpointer bytes)
@@ -62,8 +64,21 @@ Decoded decode(const QString &path)
     g_signal_connect(sink.get(), "handoff", G_CALLBACK(countBytes), &bytes);
     gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
     const gsthandle::Object<GstBus> bus(gst_element_get_bus(pipeline.get()));
-    gsthandle::Message message(gst_bus_timed_pop_filtered(
-        bus.get(), 30 * GST_SECOND, GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS)));
+    gsthandle::Message message;
+    for (;;) {
+        message.reset(gst_bus_timed_pop_filtered(
+            bus.get(), 30 * GST_SECOND,
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_TAG)));
+        if (!message || GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_TAG)
+            break;
+        gsthandle::TagList tags;
+        gst_message_parse_tag(message.get(), gsthandle::out(tags));
+        gsthandle::Chars text;
+        if (gst_tag_list_get_string(tags.get(), GST_TAG_ALBUM, gsthandle::out(text)))
+            out.album = QString::fromUtf8(text.get());
+        if (gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, gsthandle::out(text)))
+            out.title = QString::fromUtf8(text.get());
+    }
     if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
         out.ok = true;
     } else if (message) {
@@ -244,6 +259,7 @@ private Q_SLOTS:
         for (const QString &path : filesIn(folder)) {
             const Decoded d = decode(path);
             QVERIFY2(d.ok, qPrintable(path + QStringLiteral(": ") + d.error));
+            QCOMPARE(d.album, QStringLiteral("Tone / MP3"));
         }
     }
 
@@ -252,13 +268,15 @@ private Q_SLOTS:
         QTest::addColumn<QString>("path");
         QTest::addColumn<bool>("icecast");
         QTest::addColumn<QString>("ending");
-        QTest::newRow("Ogg Vorbis: the stream headers in front")
+        QTest::addColumn<bool>("tagged");
+        QTest::newRow("Ogg Vorbis: the stream headers in front, our comments")
             << QStringLiteral("/live.ogg") << true
-            << QStringLiteral("Fixture - Live-Tone (partial).ogg");
+            << QStringLiteral("Fixture - Live-Tone (partial).ogg") << true;
         QTest::newRow("ADTS AAC") << QStringLiteral("/live.aac") << false
-                                  << QStringLiteral("(partial).aac");
+                                  << QStringLiteral("(partial).aac") << false;
         QTest::newRow("HLS: the AAC of its transport stream")
-            << QStringLiteral("/hls/live.m3u8") << false << QStringLiteral("(partial).aac");
+            << QStringLiteral("/hls/live.m3u8") << false << QStringLiteral("(partial).aac")
+            << false;
     }
 
     void otherFormatsAreRecordedAsSent()
@@ -268,6 +286,7 @@ private Q_SLOTS:
         QFETCH(QString, path);
         QFETCH(bool, icecast);
         QFETCH(QString, ending);
+        QFETCH(bool, tagged);
         const QString folder = music.filePath(QStringLiteral("formats"));
         PlaybackSession session;
         Recorder recorder(&session, options(folder));
@@ -289,6 +308,10 @@ private Q_SLOTS:
         // Pages and segments arrive in bursts of a second or more: what was
         // written in four seconds plays for about as long, give or take one.
         QVERIFY2(d.seconds > 1.0 && d.seconds < 8.0, qPrintable(QString::number(d.seconds)));
+        if (tagged) {
+            QCOMPARE(d.album, QStringLiteral("Format"));
+            QCOMPARE(d.title, QStringLiteral("Live-Tone"));
+        }
     }
 
     void badDays_data()
