@@ -57,7 +57,6 @@ void AppDelegate::loadMainInterface()
     m_home = std::make_unique<HomeViewController>(m_session.get());
     // Recording and "save last song" tap every stream the session opens.
     m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
-    new RecordingControls(m_home.get(), m_recorder, m_recorder);
     m_find = new FindLauncher(this);
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
@@ -67,6 +66,7 @@ void AppDelegate::loadMainInterface()
     m_home->setAddControllerFactory([] { return new AddViewController; });
     m_find->attachHome(m_home.get());
     QWidget *window = m_home->view();
+    new RecordingControls(m_home.get(), m_recorder, m_recorder); // on the window and its tray
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
             Qt::QueuedConnection);

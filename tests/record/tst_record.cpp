@@ -6,6 +6,7 @@
 
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "platform/base/Clock.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -346,15 +347,19 @@ private Q_SLOTS:
     void recorderFollowsTheSession_data()
     {
         QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("keepPartial");
         QTest::addColumn<QStringList>("files");
         const QStringList cutAtTheEnd = {QStringLiteral("Joined (partial).mp3"),
                                          QStringLiteral("Whole.mp3"),
                                          QStringLiteral("Last (partial).mp3")};
-        QTest::newRow("pause stops it") << QStringLiteral("pause") << cutAtTheEnd;
-        QTest::newRow("a failure stops it") << QStringLiteral("fail") << cutAtTheEnd;
-        QTest::newRow("another program stops it") << QStringLiteral("switch") << cutAtTheEnd;
+        QTest::newRow("pause stops it") << QStringLiteral("pause") << true << cutAtTheEnd;
+        QTest::newRow("a failure stops it") << QStringLiteral("fail") << true << cutAtTheEnd;
+        QTest::newRow("another program stops it")
+            << QStringLiteral("switch") << true << cutAtTheEnd;
+        QTest::newRow("cut songs dropped as set")
+            << QStringLiteral("pause") << false << QStringList{QStringLiteral("Whole.mp3")};
         QTest::newRow("a reconnect goes on in a new file")
-            << QStringLiteral("reconnect")
+            << QStringLiteral("reconnect") << true
             << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
                            QStringLiteral("Last (partial).mp3"),
                            QStringLiteral("Last (partial) (2).mp3")};
@@ -363,6 +368,7 @@ private Q_SLOTS:
     void recorderFollowsTheSession()
     {
         QFETCH(QString, end);
+        QFETCH(bool, keepPartial);
         QFETCH(QStringList, files);
         QTemporaryDir music;
         FakeMediaFactory factory;
@@ -372,6 +378,7 @@ private Q_SLOTS:
         Recorder::Options options;
         options.folder = music.path();
         options.pollMs = 10;
+        options.keepPartial = keepPartial;
         Recorder recorder(&session, options);
         QSignalSpy written(&recorder, &Recorder::fileWritten);
         session.playCurrent();
@@ -412,14 +419,17 @@ private Q_SLOTS:
         }
         QVERIFY(!recorder.isRecording());
         QTRY_COMPARE(written.size(), files.size());
-        QStringList names =
-            QDir(music.filePath(QStringLiteral("Radio"))).entryList(QDir::Files, QDir::Name);
-        for (QString &name : names)
-            name = name.mid(22);
-        names.sort();
+        auto names = [&music] {
+            QStringList out =
+                QDir(music.filePath(QStringLiteral("Radio"))).entryList(QDir::Files, QDir::Name);
+            for (QString &name : out)
+                name = name.mid(22);
+            out.sort();
+            return out;
+        };
         QStringList sortedFiles = files;
         sortedFiles.sort();
-        QCOMPARE(names, sortedFiles);
+        QTRY_COMPARE(names(), sortedFiles); // a dropped file goes once it is closed
         // Every file is whole frames behind its tag.
         for (const QVariantList &args : written) {
             QFile f(args.at(0).toString());
@@ -429,6 +439,48 @@ private Q_SLOTS:
             const qsizetype audio = bytes.indexOf("\xFF\xFB");
             QCOMPARE((bytes.size() - audio) % 417, 0);
         }
+    }
+
+    void aStationWithoutTitlesIsSplitEveryHour()
+    {
+        QTemporaryDir music;
+        FakeMediaFactory factory;
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Quiet"), QString(), QStringLiteral("http://q/"))));
+        PlaybackSession session;
+        Recorder::Options options;
+        options.folder = music.path();
+        options.pollMs = 10;
+        Recorder recorder(&session, options);
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        session.playCurrent();
+        factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        StreamTap *tap = factory.lastItem()->streamTap().get();
+        tap->streamStarted(Format::Mp3);
+        Clock::shared()->setTimeScale(0.0001); // an hour is 360 ms
+        recorder.setRecording(true);
+        for (int i = 0; i < 12; ++i) {
+            tap->streamData(mp3Frames(4).constData(), 4 * 417);
+            QTest::qWait(100);
+        }
+        session.pause();
+        Clock::shared()->setTimeScale(1.0);
+        QTRY_VERIFY(QDir(music.filePath(QStringLiteral("Quiet"))).count() >= 2 + 3);
+        QTRY_COMPARE(written.size(),
+                     int(QDir(music.filePath(QStringLiteral("Quiet"))).count()) - 2);
+        // Named after the program; together every byte once, in whole frames.
+        QByteArray audio;
+        for (const QVariantList &args : written) {
+            const QString path = args.at(0).toString();
+            QVERIFY2(path.contains(QStringLiteral(" \u2013 Quiet")), qPrintable(path));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            const qsizetype start = bytes.indexOf("\xFF\xFB");
+            QCOMPARE((bytes.size() - start) % 417, 0);
+            audio += bytes.mid(start);
+        }
+        QCOMPARE(audio, mp3Frames(48));
     }
 
     void savedSongsAreLinkedInTheHistory()
