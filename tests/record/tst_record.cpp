@@ -532,6 +532,18 @@ private Q_SLOTS:
         QCOMPARE(bytes.mid(tag), mp3Frames(10)); // the song's frames, exactly
         QCOMPARE(row(QStringLiteral("Artist - Song")).file, path);
         QVERIFY(row(QStringLiteral("Next")).file.isEmpty());
+
+        // The song playing now is written once it ends.
+        QVERIFY(recorder.saveCurrentSong());
+        tap->streamData(mp3Frames(5).constData(), 5 * 417);
+        QTest::qWait(50);
+        QCOMPARE(written.size(), 1);
+        tap->streamTitle(QStringLiteral("After"));
+        item->setNowPlaying(QStringLiteral("After"));
+        tap->streamData(mp3Frames(3).constData(), 3 * 417);
+        QTRY_COMPARE(written.size(), 2);
+        QVERIFY(written.at(1).at(0).toString().endsWith(QStringLiteral(" \u2013 Next.mp3")));
+        QTRY_COMPARE(row(QStringLiteral("Next")).file, written.at(1).at(0).toString());
     }
 };
 
