@@ -233,7 +233,7 @@ private Q_SLOTS:
                   "song TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER, "
                   "favourite INTEGER NOT NULL DEFAULT 0)",
                   "INSERT INTO songs (program, stream_url, title, artist, song, started) "
-                  "VALUES ('Radio', 'http://r/', 'Kept', '', '', 1)",
+                  "VALUES ('Radio', 'http://r/', 'Kept', '', '', strftime('%s', 'now') * 1000)",
                   "PRAGMA user_version=1"})
                 QVERIFY2(q.exec(QString::fromLatin1(sql)), sql);
             q.finish();
