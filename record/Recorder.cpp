@@ -51,6 +51,7 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
         stopRecording();
         m_buffer->clear();
         m_saveWhenEnds = -1;
+        m_poll.stop();
     });
     // The listener opened a stream afresh: a recording does not run on
     // into it.
@@ -59,8 +60,9 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
         m_program = program::name(m_session->currentProgram());
     });
     m_program = program::name(m_session->currentProgram());
+    // Only while there is something to write: playing alone wakes nothing.
+    m_poll.setInterval(options.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Recorder::pump);
-    m_poll.start(options.pollMs);
 }
 
 Recorder::~Recorder()
@@ -100,6 +102,7 @@ void Recorder::setRecording(bool on)
     if (!spans.isEmpty() && !spans.last().finished() && spans.last().whole)
         m_cursor = spans.last().from;
     NSLog(lcRecord(), QtInfoMsg, "recording %@", m_program);
+    m_poll.start();
     Q_EMIT recordingChanged(true);
     pump();
 }
@@ -115,6 +118,8 @@ void Recorder::stopRecording()
     }
     m_recording = false;
     m_skipping = false;
+    if (m_saveWhenEnds < 0)
+        m_poll.stop();
     NSLog(lcRecord(), QtInfoMsg, "recording stopped");
     Q_EMIT recordingChanged(false);
 }
@@ -131,6 +136,8 @@ void Recorder::pump()
                 continue;
             if (cutAt(span.format, span.to) >= 0) {
                 m_saveWhenEnds = -1;
+                if (!m_recording)
+                    m_poll.stop();
                 saveSpan(span);
             }
         }
@@ -373,6 +380,7 @@ bool Recorder::saveCurrentSong()
     if (spans.isEmpty() || spans.last().finished() || !m_session->isPlaying())
         return false;
     m_saveWhenEnds = spans.last().began;
+    m_poll.start();
     return true;
 }
 

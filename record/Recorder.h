@@ -33,7 +33,7 @@ public:
         bool keepPartial = true;         // the cut first and last songs
         qint64 bufferBytes = 15'000'000; // about 15 minutes at 128 kbit/s
         qint64 splitMs = 60 * 60 * 1000; // longest file (scaled by the Clock)
-        int pollMs = 500;                // how often new audio is written
+        int pollMs = 1000;               // how often new audio is written
     };
     // The settings file's "recording/..." values.
     static Options savedOptions();
