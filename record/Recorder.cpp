@@ -399,7 +399,7 @@ bool Recorder::saveSpan(const SongSpan &span)
         from = span.from;
     if (to < 0)
         to = span.to;
-    const bool partial = !span.whole;
+    const bool partial = !span.whole || !changed; // or cut by a reconnect
     const QString name = fileNameFor(span, from, partial);
     const QByteArray header = headerFor(span, &from);
     auto file =
