@@ -54,15 +54,22 @@ RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorde
         connect(shortcut, &QShortcut::activated, this, std::move(action));
     };
     key(Qt::Key_R, "recordShortcut", [this] {
+        const bool wanted = !m_recorder->isRecording();
         m_recorder->toggleRecording();
-        showRecording();
+        if (wanted && !m_recorder->isRecording())
+            tell(QStringLiteral("Play a program to record it"));
+        else
+            showRecording();
     });
     key(Qt::Key_S, "saveLastSongShortcut", [this] { saveLast(); });
 
     m_indicator = home->view()->findChild<QLabel *>(QStringLiteral("recordingLabel"));
     m_noticeTimer->setSingleShot(true);
     connect(m_noticeTimer, &QTimer::timeout, this, &RecordingControls::showRecording);
-    connect(recorder, &Recorder::recordingChanged, this, &RecordingControls::showRecording);
+    connect(recorder, &Recorder::recordingChanged, this, [this] {
+        m_noticeTimer->stop(); // the change is what to show now
+        showRecording();
+    });
     connect(recorder, &Recorder::failed, this, &RecordingControls::tellFailure);
     showRecording();
 }

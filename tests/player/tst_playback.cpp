@@ -290,6 +290,7 @@ private Q_SLOTS:
 
         QTest::keyClick(window, Qt::Key_R); // nothing plays: nothing to record
         QVERIFY(!recorder.isRecording());
+        QCOMPARE(label->text(), QStringLiteral("Play a program to record it"));
         QVERIFY(!controls.recordAction()->isChecked());
         home->playClick();
         report(MediaItem::StatusReadyToPlay);
@@ -297,6 +298,7 @@ private Q_SLOTS:
         QVERIFY(recorder.isRecording());
         QVERIFY(controls.recordAction()->isChecked());
         QVERIFY(label->isVisible());
+        QCOMPARE(label->text(), QStringLiteral("\u25CF Recording"));
         QVERIFY(label->accessibleDescription().startsWith(QStringLiteral("Recording ")));
         QCOMPARE(home->statusItem()->toolTip(), name + QStringLiteral("\nRecording"));
 
