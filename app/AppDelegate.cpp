@@ -22,6 +22,8 @@
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
+#include "player/RecordingControls.h"
+#include "record/Recorder.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "store/CacheManager.h"
@@ -38,6 +40,8 @@ AppDelegate::~AppDelegate()
     delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
+    // The file being recorded is closed and written out.
+    delete m_recorder;
     delete m_songHistory;
     // The song playing at quit ends now, while its history is still open.
     delete m_historyRecorder;
@@ -57,6 +61,8 @@ void AppDelegate::loadMainInterface()
 
     m_session = std::make_unique<PlaybackSession>();
     m_home = std::make_unique<HomeViewController>(m_session.get());
+    // Recording and "save last song" tap every stream the session opens.
+    m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
     m_find = new FindLauncher(this);
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
@@ -68,6 +74,7 @@ void AppDelegate::loadMainInterface()
     m_startup = new StartupOptions(this);
     m_startup->attachHome(m_home.get());
     QWidget *window = m_home->view();
+    new RecordingControls(m_home.get(), m_recorder, m_recorder); // on the window and its tray
     window->installEventFilter(this);
     connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
             Qt::QueuedConnection);
@@ -112,6 +119,13 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory = new SongHistoryLauncher(m_history, m_historyRecorder, this);
         m_songHistory->attachHome(m_home.get());
         m_songHistory->attachNotices(notices);
+        m_recorder->setHistory(m_history);
+        // A row of the history whose song is still in the recorder's buffer
+        // can be saved from the window.
+        Recorder *recorder = m_recorder;
+        m_songHistory->setSaveSongHandler(
+            [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
+            [recorder](const HistoryStore::Song &song) { recorder->save(song); });
         if (!m_history->keptAsideAs().isEmpty())
             tellHistoryReplaced(m_history->keptAsideAs());
         if (StartupOptions::resumesPlaying() &&

@@ -12,6 +12,7 @@ class HomeViewController;
 class MprisBridge;
 class MprisService;
 class PlaybackSession;
+class Recorder;
 class SingleInstance;
 class SongHistoryLauncher;
 class StartupOptions;
@@ -36,6 +37,7 @@ public:
     // The song history's window and "Love" controls; null until the
     // history is open (after the first frame).
     SongHistoryLauncher *songHistory() const { return m_songHistory; }
+    Recorder *recorder() const { return m_recorder; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -59,6 +61,7 @@ private:
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;
     SongHistoryLauncher *m_songHistory = nullptr;
+    Recorder *m_recorder = nullptr;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;

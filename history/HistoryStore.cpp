@@ -62,7 +62,8 @@ QString matchQuery(const QString &text)
 }
 
 const QString kColumns = QStringLiteral(
-    "SELECT id, program, stream_url, title, artist, song, started, ended, favourite FROM songs");
+    "SELECT id, program, stream_url, title, artist, song, started, ended, favourite, file "
+    "FROM songs");
 
 // The song on the query's current row, selected with kColumns.
 HistoryStore::Song songAt(const QSqlQuery &q)
@@ -70,7 +71,8 @@ HistoryStore::Song songAt(const QSqlQuery &q)
     return HistoryStore::Song{
         q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
         q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
-        fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0};
+        fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0,
+        q.value(9).toString()};
 }
 
 } // namespace
@@ -190,6 +192,8 @@ bool HistoryStore::createSchema()
              })
             ok = ok && exec(q, QString::fromLatin1(sql));
     }
+    if (version < 2) // the file a song was recorded to
+        ok = ok && exec(q, QStringLiteral("ALTER TABLE songs ADD COLUMN file TEXT"));
     ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
     if (!ok) {
         db.rollback();
@@ -290,6 +294,14 @@ bool HistoryStore::setFavourite(qint64 id, bool favourite)
 {
     return change(QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND favourite != ?"),
                   {favourite ? 1 : 0, id, favourite ? 1 : 0});
+}
+
+bool HistoryStore::setFile(qint64 id, const QString &path)
+{
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    return m_open && id > 0 &&
+           exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"),
+                {path.isEmpty() ? QVariant() : QVariant(path), id});
 }
 
 bool HistoryStore::remove(qint64 id)

@@ -30,9 +30,10 @@ public:
         QDateTime started; // UTC
         QDateTime ended;   // UTC; invalid while it plays
         bool favourite = false;
+        QString file; // the recording of this song, if one was saved
     };
 
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
     static constexpr qsizetype kMaxTitleLength = 1024;
     static constexpr int kMaxSongs = 100000;
     static constexpr int kMaxDays = 365;
@@ -50,6 +51,8 @@ public:
     qint64 add(const QString &program, const QString &streamUrl, const QString &title);
     bool finish(qint64 id);
     bool setFavourite(qint64 id, bool favourite);
+    // Links the song to the file it was saved or recorded to.
+    bool setFile(qint64 id, const QString &path);
     bool remove(qint64 id);
     bool clear();
     // Newest first; `text` matches title, artist or program (every word).

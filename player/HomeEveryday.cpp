@@ -88,5 +88,18 @@ void HomeViewController::updateToolTip()
         lines << (left ? QStringLiteral("Sleep timer: %1 min left").arg(left)
                        : QStringLiteral("Sleep timer: fading out"));
     }
+    for (const QString &line : std::as_const(m_toolTipLines))
+        lines << line;
     m_statusItem->setToolTip(lines.join(QLatin1Char('\n')));
+}
+
+void HomeViewController::setToolTipLine(const QString &key, const QString &line)
+{
+    if (m_toolTipLines.value(key) == line)
+        return;
+    if (line.isEmpty())
+        m_toolTipLines.remove(key);
+    else
+        m_toolTipLines.insert(key, line);
+    updateToolTip();
 }

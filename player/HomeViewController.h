@@ -99,6 +99,9 @@ public:
     // The current program as the last refresh showed it.
     QVariantMap shownProgram() const { return m_shownProgram; }
 
+    // A line of the tray tooltip kept by a feature under `key` (empty: none).
+    void setToolTipLine(const QString &key, const QString &line);
+
     // The program list and the add form, made by whoever assembles the app.
     void setListControllerFactory(std::function<ViewController *()> make);
     void setAddControllerFactory(std::function<ViewController *()> make);
@@ -136,6 +139,7 @@ private:
     void buildSleepMenu();
     void updateToolTip();
 
+    QMap<QString, QString> m_toolTipLines;         // the features' own, by key
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
     std::unique_ptr<Ui::HomeView> m_ui;

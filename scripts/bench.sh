@@ -3,8 +3,9 @@
 # measured in the same run: start-up against a minimal Qt window, the app
 # playing against bare gst-launch playbin on the same loopback stream, our
 # player in process, the preview's frame cost and the program list with
-# 10,000 programs against 10, and the song history's recording and search and
-# its window over 100,000 songs. Each prints its own table; the figures are
+# 10,000 programs against 10, the song history's recording and search and
+# its window over 100,000 songs, and recording a stream against playing it.
+# Each prints its own table; the figures are
 # gathered in one table at the end. Run it on an otherwise idle machine.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
@@ -44,6 +45,8 @@ echo "== song history =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/history/history_bench) 2>&1 | keep
 echo "== importing station lists =="
 (cd "$build" && run ./bench/import/import_bench) 2>&1 | keep
+echo "== recording, against playing alone =="
+(cd "$build" && run ./bench/record/bench_record --seconds 45) 2>&1 | keep
 
 echo
 echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"

@@ -155,6 +155,7 @@ bool PlaybackSession::openUrl(const QString &urlString)
             [this](bool on) { reconnectingChanged(on); });
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
+    item->setStreamTap(m_tap);
     m_player = factory ? factory->playerWithItem(item) : nullptr;
     applyVolume();
     Q_EMIT opening();

@@ -59,6 +59,9 @@ public:
     void currentProgramFailed();
     // The network came back or the machine woke up.
     void reconnectNow(MediaPlayer::ReconnectReason reason);
+    // Where every stream opened from now on also sends its compressed audio
+    // (the recorder's buffer); null for nowhere.
+    void setStreamTap(std::shared_ptr<StreamTap> tap) { m_tap = std::move(tap); }
 
     // The steps behind the requests above, kept apart so that the main
     // window's controller can run them in its own order.
@@ -106,6 +109,7 @@ private:
     SleepTimer *m_sleep = nullptr;
     std::unique_ptr<MediaPlayer> m_player;
     std::shared_ptr<MediaItem> m_playerItem;
+    std::shared_ptr<StreamTap> m_tap;
     // Receiver of the current item's reports: replacing it drops them all.
     std::unique_ptr<QObject> m_itemObservations;
     // Paused while the stream was still opening: what that attempt reports

@@ -47,6 +47,7 @@ Q_DECLARE_LOGGING_CATEGORY(lcDesktop) // orbitune.desktop
 Q_DECLARE_LOGGING_CATEGORY(lcStore)   // orbitune.store
 Q_DECLARE_LOGGING_CATEGORY(lcSession) // orbitune.session
 Q_DECLARE_LOGGING_CATEGORY(lcHistory) // orbitune.history
+Q_DECLARE_LOGGING_CATEGORY(lcRecord)  // orbitune.record
 Q_DECLARE_LOGGING_CATEGORY(lcPlayer)  // orbitune.player
 Q_DECLARE_LOGGING_CATEGORY(lcManage)  // orbitune.manage
 Q_DECLARE_LOGGING_CATEGORY(lcFind)    // orbitune.find

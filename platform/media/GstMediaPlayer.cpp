@@ -149,6 +149,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
     gstpipeline::Settings settings;
     settings.bufferDurationMs = m_options.bufferDurationMs;
     settings.startWatermark = m_options.startWatermark;
+    settings.tap = m_item ? m_item->streamTap() : nullptr;
     gsthandle::Pipeline pipeline = gstpipeline::makePlaybin(url, settings, &error);
     if (!pipeline) {
         QMetaObject::invokeMethod(

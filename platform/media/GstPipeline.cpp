@@ -2,6 +2,7 @@
 
 #include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
+#include "platform/media/GstTapProbe.h"
 
 #include <QThreadPool>
 
@@ -37,6 +38,7 @@ void onSourceSetup(GstElement *, GstElement *source, gpointer)
 // filling behind it, instead of waiting for the whole buffer.
 void onDeepElementAdded(GstBin *playbin, GstBin *, GstElement *element, gpointer)
 {
+    gsttap::elementAdded(GST_ELEMENT(playbin), element);
     if (g_strcmp0(factoryName(element), "queue2") != 0)
         return;
     const int permille = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(playbin), kWatermarkKey));
@@ -121,6 +123,7 @@ gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QStri
         g_object_set(playbin, "audio-sink", sink, nullptr);
     g_object_set_data(G_OBJECT(playbin), kWatermarkKey,
                       GINT_TO_POINTER(int(settings.startWatermark * 1000)));
+    gsttap::install(playbin, settings.tap);
     g_signal_connect(playbin, "source-setup", G_CALLBACK(onSourceSetup), nullptr);
     g_signal_connect(playbin, "deep-element-added", G_CALLBACK(onDeepElementAdded), nullptr);
     return pipeline;

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/media/GstHandles.h"
+#include "platform/media/StreamTap.h"
 
 #include <QString>
 #include <QStringList>
 #include <QUrl>
+
+#include <memory>
 
 // Building and querying the playbin that plays one stream.
 namespace gstpipeline {
@@ -12,6 +15,8 @@ namespace gstpipeline {
 struct Settings {
     qint64 bufferDurationMs = 2000; // network buffer kept filled
     double startWatermark = 0.25;   // share of it needed to start
+    // Gets the compressed stream as it enters the parser or demuxer.
+    std::shared_ptr<StreamTap> tap;
 };
 
 // Loads GStreamer on first use; safe to call more than once.

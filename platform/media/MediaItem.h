@@ -1,10 +1,13 @@
 #pragma once
 
 #include "platform/media/StreamFormat.h"
+#include "platform/media/StreamTap.h"
 
 #include <QObject>
 #include <QString>
 #include <QUrl>
+
+#include <memory>
 
 // One stream to open, and what is known about it so far. The player that
 // opens the item reports through it; everything is delivered on the main
@@ -26,6 +29,10 @@ public:
     QString errorString() const { return m_errorString; }
     // The codec, bitrate and sample rate, as far as the stream told them.
     StreamFormat format() const { return m_format; }
+    // Where the player also sends the compressed audio of every connection
+    // it opens for this item; set before the item is given to a player.
+    std::shared_ptr<StreamTap> streamTap() const { return m_tap; }
+    void setStreamTap(std::shared_ptr<StreamTap> tap) { m_tap = std::move(tap); }
 
     // For player implementations.
     void setStatus(Status status);
@@ -50,4 +57,5 @@ private:
     bool m_reconnecting = false;
     QString m_errorString;
     StreamFormat m_format;
+    std::shared_ptr<StreamTap> m_tap;
 };

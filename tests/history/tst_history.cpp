@@ -758,6 +758,39 @@ private Q_SLOTS:
         QVERIFY(acked.size() >= 12 * 20);
     }
 
+    void versionOneFileGainsTheFileLink()
+    {
+        {
+            OtherConnection old(path());
+            QVERIFY(old.open);
+            QSqlQuery q = old.query();
+            for (const char *sql :
+                 {"CREATE TABLE songs (id INTEGER PRIMARY KEY, program TEXT NOT NULL, "
+                  "stream_url TEXT NOT NULL, title TEXT NOT NULL, artist TEXT NOT NULL, "
+                  "song TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER, "
+                  "favourite INTEGER NOT NULL DEFAULT 0)",
+                  "INSERT INTO songs (program, stream_url, title, artist, song, started) "
+                  "VALUES ('Radio', 'http://r/', 'Kept', '', '', strftime('%s', 'now') * 1000)",
+                  "PRAGMA user_version=1"})
+                QVERIFY2(q.exec(QString::fromLatin1(sql)), sql);
+            q.finish();
+        }
+        qint64 id = 0;
+        {
+            HistoryStore store(path());
+            QVERIFY(store.isOpen());
+            const auto songs = store.songs();
+            QCOMPARE(titles(songs), QStringList{QStringLiteral("Kept")});
+            QVERIFY(songs.first().file.isEmpty());
+            id = songs.first().id;
+            QVERIFY(store.setFile(id, QStringLiteral("/music/Kept.mp3")));
+        }
+        HistoryStore reopened(path());
+        QCOMPARE(reopened.songs().first().file, QStringLiteral("/music/Kept.mp3"));
+        QVERIFY(reopened.setFile(id, QString()));
+        QVERIFY(reopened.songs().first().file.isEmpty());
+    }
+
     void badDays_data()
     {
         QTest::addColumn<QString>("day");

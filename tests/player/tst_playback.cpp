@@ -15,6 +15,8 @@
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
+#include "player/RecordingControls.h"
+#include "record/Recorder.h"
 #include "session/SleepTimer.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
@@ -26,6 +28,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QtTest>
 
 using State = HomeViewController::PlaybackState;
@@ -276,6 +279,62 @@ private Q_SLOTS:
         QCOMPARE(playAction->text(), QStringLiteral("Pause"));
         playAction->trigger();
         QCOMPARE(home->playbackState(), State::Paused);
+    }
+
+    void recordKeyIndicatorAndTray()
+    {
+        QTemporaryDir music;
+        Recorder::Options options;
+        options.folder = music.path();
+        options.pollMs = 10;
+        Recorder recorder(home->session(), options);
+        RecordingControls controls(home, &recorder);
+        QWidget *window = home->view();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        auto *label = window->findChild<QLabel *>(QStringLiteral("recordingLabel"));
+        QVERIFY(label);
+        QVERIFY(!label->isVisible());
+        const QString name = home->statusItem()->toolTip();
+
+        QTest::keyClick(window, Qt::Key_R); // nothing plays: nothing to record
+        QVERIFY(!recorder.isRecording());
+        QCOMPARE(label->text(), QStringLiteral("Play a program to record it"));
+        QVERIFY(!controls.recordAction()->isChecked());
+        home->playClick();
+        report(MediaItem::StatusReadyToPlay);
+        QTest::keyClick(window, Qt::Key_R);
+        QVERIFY(recorder.isRecording());
+        QVERIFY(controls.recordAction()->isChecked());
+        QVERIFY(label->isVisible());
+        QCOMPARE(label->text(), QStringLiteral("\u25CF Recording"));
+        QVERIFY(label->accessibleDescription().startsWith(QStringLiteral("Recording ")));
+        QCOMPARE(home->statusItem()->toolTip(), name + QStringLiteral("\nRecording"));
+
+        QTest::keyClick(window, Qt::Key_S);
+        QCOMPARE(label->text(), QStringLiteral("No song has ended yet to save"));
+        // A song that played from its title change to the next can be saved.
+        StreamTap *tap = media->lastItem()->streamTap().get();
+        QVERIFY(tap);
+        const QByteArray frames = QByteArray("\xFF\xFB\x90\x00", 4).append(413, 0).repeated(8);
+        tap->streamStarted(StreamTap::Format::Mp3);
+        for (const char *song : {"Joined", "Song", "Next"}) {
+            tap->streamTitle(QString::fromLatin1(song));
+            tap->streamData(frames.constData(), frames.size());
+        }
+        QTest::keyClick(window, Qt::Key_S);
+        QTRY_VERIFY(label->text().startsWith(QStringLiteral("Saved")));
+        QVERIFY2(QRegularExpression(
+                     QStringLiteral(R"(^Saved “\d{4}-\d\d-\d\d \d\d\.\d\d\.\d\d – Song”$)"))
+                     .match(label->text())
+                     .hasMatch(),
+                 qPrintable(label->text()));
+        QCOMPARE(label->accessibleDescription(), label->text());
+
+        controls.recordAction()->trigger(); // off from the tray
+        QVERIFY(!recorder.isRecording());
+        QVERIFY(!controls.recordAction()->isChecked());
+        QCOMPARE(home->statusItem()->toolTip(), name);
     }
 };
 

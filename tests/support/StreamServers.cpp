@@ -71,6 +71,25 @@ QByteArray fetch(quint16 port, const QString &path)
 
 } // namespace
 
+bool StreamServers::setTitle(const QString &mount, const QString &title)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, m_icecastPort);
+    if (!socket.waitForConnected(2000))
+        return false;
+    const QByteArray query =
+        "/admin/metadata?mode=updinfo&mount=" + QUrl::toPercentEncoding(mount) +
+        "&song=" + QUrl::toPercentEncoding(title);
+    const QByteArray auth = QByteArray("admin:") + kPassword;
+    socket.write("GET " + query + " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic " +
+                 auth.toBase64() + "\r\n\r\n");
+    QByteArray answer;
+    QDeadlineTimer deadline(3000);
+    while (!answer.contains('\n') && socket.waitForReadyRead(int(deadline.remainingTime())))
+        answer += socket.readAll();
+    return answer.startsWith("HTTP/1.0 200") || answer.startsWith("HTTP/1.1 200");
+}
+
 StreamServers::StreamServers()
 {
     childprocess::shareGstRegistry();

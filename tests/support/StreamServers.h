@@ -36,6 +36,9 @@ public:
     void stopSource(const QString &mount);
     // Whether a listener of mount gets audio (not only a status line).
     bool isMountUp(const QString &mount) const;
+    // Announces `title` on mount through Icecast's admin interface, as a
+    // station's software does when the song changes (MP3 mounts).
+    bool setTitle(const QString &mount, const QString &title);
     // How many requests for mount Icecast has answered (its access log).
     int mountRequests(const QString &mount) const;
 

@@ -1,0 +1,107 @@
+#include "record/AudioFrames.h"
+
+namespace audioframes {
+
+namespace {
+
+// kbit/s by [MPEG-1 ? 0 : 1][layer 1..3 - 1][index]
+constexpr int kBitrates[2][3][16] = {
+    {{0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, -1},
+     {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, -1},
+     {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, -1}},
+    {{0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, -1},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1},
+     {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1}}};
+constexpr int kRates[3] = {44100, 48000, 32000};
+
+qsizetype mp3FrameLength(const uchar *h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
+        return 0;
+    const int version = (h[1] >> 3) & 3;     // 0: 2.5, 1: reserved, 2: MPEG-2, 3: MPEG-1
+    const int layer = 4 - ((h[1] >> 1) & 3); // 4 means reserved
+    const int bitrateIndex = h[2] >> 4;
+    const int rateIndex = (h[2] >> 2) & 3;
+    if (version == 1 || layer == 4 || rateIndex == 3 || bitrateIndex == 0 || bitrateIndex == 15)
+        return 0;
+    const bool mpeg1 = version == 3;
+    const int bitrate = kBitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
+    const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
+    const int padding = (h[2] >> 1) & 1;
+    if (layer == 1)
+        return (12 * bitrate / rate + padding) * 4;
+    const int factor = (layer == 3 && !mpeg1) ? 72 : 144;
+    return factor * bitrate / rate + padding;
+}
+
+qsizetype adtsFrameLength(const uchar *h)
+{
+    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0 || ((h[2] >> 2) & 0xF) > 12)
+        return 0;
+    const qsizetype length = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
+    return length >= 7 ? length : 0;
+}
+
+} // namespace
+
+qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype size)
+{
+    switch (format) {
+    case StreamTap::Format::Mp3: return size >= 4 ? mp3FrameLength(data) : 0;
+    case StreamTap::Format::Aac: return size >= 7 ? adtsFrameLength(data) : 0;
+    default: return 0;
+    }
+}
+
+qsizetype frameStart(StreamTap::Format format, const QByteArray &bytes, qsizetype from)
+{
+    if (format != StreamTap::Format::Mp3 && format != StreamTap::Format::Aac)
+        return from;
+    const auto *data = reinterpret_cast<const uchar *>(bytes.constData());
+    const qsizetype size = bytes.size();
+    for (qsizetype i = qMax<qsizetype>(from, 0); i + 7 <= size; ++i) {
+        const qsizetype length = frameLength(format, data + i, size - i);
+        if (length == 0)
+            continue;
+        if (i + length + 7 > size)
+            return -1; // the next header is not here yet
+        if (frameLength(format, data + i + length, size - i - length) > 0)
+            return i;
+    }
+    return -1;
+}
+
+QByteArray id3v24Tag(const QString &artist, const QString &title, const QString &album,
+                     const QString &date)
+{
+    auto syncsafe = [](quint32 n) {
+        QByteArray out(4, 0);
+        for (int i = 3; i >= 0; --i, n >>= 7)
+            out[i] = char(n & 0x7F);
+        return out;
+    };
+    QByteArray frames;
+    const std::pair<const char *, QString> texts[] = {
+        {"TPE1", artist}, {"TIT2", title}, {"TALB", album}, {"TDRC", date}};
+    for (const auto &[id, text] : texts) {
+        if (text.isEmpty())
+            continue;
+        const QByteArray body = char(3) + text.toUtf8(); // 3: UTF-8
+        frames += QByteArray(id) + syncsafe(quint32(body.size())) + QByteArray(2, 0) + body;
+    }
+    if (frames.isEmpty())
+        return {};
+    return QByteArray("ID3\x04\x00\x00", 6) + syncsafe(quint32(frames.size())) + frames;
+}
+
+QString extension(StreamTap::Format format)
+{
+    switch (format) {
+    case StreamTap::Format::Mp3: return QStringLiteral("mp3");
+    case StreamTap::Format::Aac: return QStringLiteral("aac");
+    case StreamTap::Format::Ogg: return QStringLiteral("ogg");
+    default: return QStringLiteral("bin");
+    }
+}
+
+} // namespace audioframes

@@ -1,0 +1,92 @@
+#include "record/FileNaming.h"
+
+#include <QDir>
+#include <QStandardPaths>
+
+namespace filenaming {
+
+QString cleanPart(const QString &text)
+{
+    QString out;
+    out.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+            out += QLatin1Char('_');
+        else
+            out += c;
+    }
+    out = out.simplified();
+    if (out == QLatin1String(".") || out == QLatin1String(".."))
+        out = QStringLiteral("_");
+    return out;
+}
+
+QString songFileName(const QDateTime &started, const QString &title, bool partial,
+                     const QString &extension)
+{
+    const QString prefix = started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")) +
+                           QStringLiteral(" \u2013 ");
+    const QString suffix =
+        (partial ? QStringLiteral(" (partial)") : QString()) + QLatin1Char('.') + extension;
+    QString middle = cleanPart(title);
+    if (middle.isEmpty())
+        middle = QStringLiteral("Untitled");
+    const qsizetype room = kMaxNameBytes - prefix.toUtf8().size() - suffix.toUtf8().size();
+    while (middle.toUtf8().size() > room) {
+        middle.chop(1);
+        if (!middle.isEmpty() && middle.back().isHighSurrogate())
+            middle.chop(1);
+    }
+    return prefix + middle.trimmed() + suffix;
+}
+
+QString partialName(const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString stem = dot < 0 ? name : name.left(dot);
+    const QString ext = dot < 0 ? QString() : name.mid(dot);
+    const QString marked = stem + QStringLiteral(" (partial)") + ext;
+    if (marked.toUtf8().size() <= kMaxNameBytes)
+        return marked;
+    // Make room by shortening the title part.
+    QString shorter = stem;
+    while (!shorter.isEmpty() &&
+           (shorter + QStringLiteral(" (partial)") + ext).toUtf8().size() > kMaxNameBytes) {
+        shorter.chop(1);
+        if (!shorter.isEmpty() && shorter.back().isHighSurrogate())
+            shorter.chop(1);
+    }
+    return shorter + QStringLiteral(" (partial)") + ext;
+}
+
+QString programFolder(const QString &folder, const QString &program)
+{
+    QString base = folder;
+    if (base.isEmpty()) {
+        base = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        if (base.isEmpty())
+            base = QDir::home().filePath(QStringLiteral("Music"));
+        base = QDir(base).filePath(QStringLiteral("Orbitune"));
+    }
+    QString name = cleanPart(program);
+    if (name.isEmpty())
+        name = QStringLiteral("Radio");
+    while (name.toUtf8().size() > kMaxNameBytes)
+        name.chop(1);
+    return QDir(base).filePath(name);
+}
+
+void splitTitle(const QString &title, QString *artist, QString *song)
+{
+    const qsizetype dash = title.indexOf(QStringLiteral(" - "));
+    if (dash > 0 && dash + 3 < title.size()) {
+        *artist = title.left(dash).trimmed();
+        *song = title.mid(dash + 3).trimmed();
+    } else {
+        artist->clear();
+        *song = title.trimmed();
+    }
+}
+
+} // namespace filenaming

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+
+// Names of recorded files and their folders.
+namespace filenaming {
+
+// The longest file name, in bytes of UTF-8, file systems accept.
+constexpr qsizetype kMaxNameBytes = 255;
+
+// `text` as a part of a file name: path separators, NUL and control
+// characters replaced, white space folded; "." and ".." made harmless.
+QString cleanPart(const QString &text);
+
+// "YYYY-MM-DD HH.MM.SS – <title>[ (partial)].<ext>" in local time, at most
+// kMaxNameBytes long: the title is shortened (never the date, the suffix
+// or the extension), without splitting a character.
+QString songFileName(const QDateTime &started, const QString &title, bool partial,
+                     const QString &extension);
+
+// The same name with " (partial)" before the extension.
+QString partialName(const QString &name);
+
+// <base>/Orbitune/<program>; base is the music folder (~/Music if there is
+// none) unless `folder` names another one.
+QString programFolder(const QString &folder, const QString &program);
+
+// "Artist - Title" split at its first " - "; the whole as the title otherwise.
+void splitTitle(const QString &title, QString *artist, QString *song);
+
+} // namespace filenaming

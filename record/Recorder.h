@@ -1,0 +1,116 @@
+#pragma once
+
+#include "history/HistoryStore.h"
+#include "record/RecordingWriter.h"
+#include "record/SongSpans.h"
+#include "record/StreamBuffer.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <memory>
+#include <optional>
+
+class PlaybackSession;
+
+// Keeps the music: records the playing program losslessly, one file per
+// song, and saves a song that already played from the buffer of the last
+// minutes. It feeds on the session's stream through a StreamBuffer (the same
+// connection that is heard) and follows the session: recording stops with a
+// pause, a failure, another program or quitting, and goes on across a
+// reconnect with a new file after the gap.
+//
+// Files go to <music folder>/Orbitune/<program>/, written on a worker
+// thread; the first and last song of a recording are usually cut and are
+// marked " (partial)" (or dropped, as the settings say).
+class Recorder : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        QString folder;                  // empty: the music folder's "Orbitune"
+        bool keepPartial = true;         // the cut first and last songs
+        qint64 bufferBytes = 15'000'000; // about 15 minutes at 128 kbit/s
+        qint64 splitMs = 60 * 60 * 1000; // longest file (scaled by the Clock)
+        int pollMs = 1000;               // how often new audio is written
+    };
+    // The settings file's "recording/..." values.
+    static Options savedOptions();
+
+    explicit Recorder(PlaybackSession *session, const Options &options = savedOptions(),
+                      QObject *parent = nullptr);
+    // Closes the file being written and waits for the writes asked for.
+    ~Recorder() override;
+
+    bool isRecording() const { return m_recording; }
+    // Starts (only while a program plays) or stops recording; recording
+    // starts with the song on now, from its beginning if the buffer holds it.
+    void setRecording(bool on);
+    void toggleRecording() { setRecording(!m_recording); }
+
+    // Whether the buffer holds a song that has ended.
+    bool canSaveLastSong() const;
+    // Writes the last song that ended, whole, as one file; false if there is
+    // none.
+    bool saveLastSong();
+    // Writes the song playing now once it ends; false when nothing plays.
+    bool saveCurrentSong();
+    // For the history: whether `song` is still in the buffer, and saving it.
+    bool canSave(const HistoryStore::Song &song) const;
+    bool save(const HistoryStore::Song &song);
+
+    // Saved and recorded songs are linked to their history rows.
+    void setHistory(HistoryStore *history) { m_history = history; }
+    std::shared_ptr<StreamBuffer> buffer() const { return m_buffer; }
+    const Options &options() const { return m_options; }
+
+Q_SIGNALS:
+    void recordingChanged(bool recording);
+    // A file is complete on the disk.
+    void fileWritten(const QString &path);
+    // Writing failed (the disk is full, the folder cannot be written):
+    // recording stopped. Said once until recording is started again.
+    void failed(const QString &message);
+
+private:
+    void sessionStateChanged();
+    void pump();
+    void writeRecording();
+    void openFile(const SongSpan &span);
+    void closeFile(bool partial);
+    void stopRecording();
+    void writeFailed(const QString &error);
+    bool saveSpan(const SongSpan &span);
+    // The first frame boundary at or after `offset`; -1 while the buffer
+    // does not reach far enough to tell.
+    qint64 cutAt(StreamTap::Format format, qint64 offset) const;
+    // What a file of `span` starting at `*from` begins with: an ID3 tag, or
+    // an Ogg stream's headers with our comments (moving `*from` past the
+    // stream's own when it starts there).
+    QByteArray headerFor(const SongSpan &span, qint64 *from) const;
+    QString fileNameFor(const SongSpan &span, qint64 from, bool partial) const;
+    void fileDone(const QString &path, const QString &error, const QString &title,
+                  qint64 startedMs);
+    std::optional<SongSpan> spanOf(const HistoryStore::Song &song) const;
+
+    PlaybackSession *m_session;
+    Options m_options;
+    std::shared_ptr<StreamBuffer> m_buffer;
+    std::unique_ptr<RecordingWriter> m_writer;
+    QPointer<HistoryStore> m_history;
+    QTimer m_poll;
+    QString m_program; // of what the buffer holds
+
+    bool m_recording = false;
+    bool m_failureTold = false;
+    qint64 m_cursor = 0; // the next byte to write
+    RecordingWriter::Handle m_file;
+    qint64 m_fileSpan = -1; // where the song being written began
+    bool m_filePartial = false;
+    bool m_skipping = false; // a cut song that is not kept
+    QString m_fileTitle;
+    qint64 m_fileStartedMs = 0;
+    QElapsedTimer m_fileAge;
+    qint64 m_saveWhenEnds = -1; // the song to save once it ends
+};

@@ -1,0 +1,133 @@
+#include "record/RecordingWriter.h"
+
+#include "platform/base/Log.h"
+#include "record/FileNaming.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+struct RecordingWriter::File {
+    QFile file;
+    QString error; // the writer's thread only
+    std::atomic_bool failed = false;
+
+    void fail(const QString &text)
+    {
+        error = text;
+        failed = true;
+    }
+};
+
+bool RecordingWriter::hasFailed(const Handle &file)
+{
+    return file && file->failed;
+}
+
+namespace {
+
+// Opens a file that did not exist before: nothing of the listener's is
+// overwritten.
+bool openNew(QFile &file, const QString &folder, const QString &name)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    for (int n = 1; n < 100; ++n) {
+        const QString candidate =
+            n == 1 ? name : name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
+        file.setFileName(QDir(folder).filePath(candidate));
+        if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
+            return true;
+        if (file.error() != QFileDevice::OpenError || !QFile::exists(file.fileName()))
+            return false;
+    }
+    return false;
+}
+
+bool writeAll(QFile &file, const QByteArray &bytes)
+{
+    const qint64 before = file.size();
+    if (file.write(bytes) == bytes.size())
+        return true;
+    // A full disk took part of it: the file ends where the last whole
+    // write did, which plays.
+    file.resize(before);
+    return false;
+}
+
+} // namespace
+
+RecordingWriter::RecordingWriter(QObject *receiver) : m_receiver(receiver)
+{
+    m_pool.setMaxThreadCount(1); // one thread: the writes keep their order
+    m_pool.setExpiryTimeout(30000);
+}
+
+RecordingWriter::~RecordingWriter()
+{
+    m_pool.waitForDone();
+}
+
+RecordingWriter::Handle RecordingWriter::open(const QString &folder, const QString &name,
+                                              const QByteArray &header)
+{
+    auto handle = std::make_shared<File>();
+    *m_pending += header.size();
+    m_pool.start([handle, folder, name, header, pending = m_pending] {
+        *pending -= header.size();
+        if (!QDir().mkpath(folder)) {
+            handle->fail(QStringLiteral("Cannot make the folder %1").arg(folder));
+            return;
+        }
+        if (!openNew(handle->file, folder, name)) {
+            handle->fail(QStringLiteral("Cannot write %1: %2")
+                             .arg(handle->file.fileName(), handle->file.errorString()));
+            return;
+        }
+        if (!header.isEmpty() && !writeAll(handle->file, header))
+            handle->fail(QStringLiteral("Cannot write %1: %2")
+                             .arg(handle->file.fileName(), handle->file.errorString()));
+    });
+    return handle;
+}
+
+void RecordingWriter::append(const Handle &file, const QByteArray &bytes)
+{
+    if (!file || bytes.isEmpty())
+        return;
+    *m_pending += bytes.size();
+    m_pool.start([file, bytes, pending = m_pending] {
+        *pending -= bytes.size();
+        if (!file->error.isEmpty() || !file->file.isOpen())
+            return;
+        if (!writeAll(file->file, bytes))
+            file->fail(QStringLiteral("Cannot write %1: %2")
+                           .arg(file->file.fileName(), file->file.errorString()));
+    });
+}
+
+void RecordingWriter::close(const Handle &file, bool partial, bool drop, Done done)
+{
+    if (!file)
+        return;
+    m_pool.start([file, partial, drop, done = std::move(done), receiver = m_receiver] {
+        QString path = file->file.fileName();
+        const bool opened = file->file.isOpen();
+        file->file.close();
+        if (!opened) {
+            path.clear();
+        } else if (drop) {
+            QFile::remove(path);
+            path.clear();
+        } else if (partial) {
+            const QFileInfo info(path);
+            const QString marked = info.dir().filePath(filenaming::partialName(info.fileName()));
+            if (!QFile::exists(marked) && QFile::rename(path, marked))
+                path = marked;
+        }
+        const QString error = file->error;
+        if (!error.isEmpty())
+            NSLog(lcRecord(), QtWarningMsg, "recording: %@", error);
+        QMetaObject::invokeMethod(
+            receiver, [done, path, error] { done(path, error); }, Qt::QueuedConnection);
+    });
+}

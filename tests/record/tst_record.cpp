@@ -1,0 +1,551 @@
+// Keeping the music, without a network: file names, frame boundaries, the
+// bounded buffer and its song spans, Ogg chains, and the recorder following
+// the playback session (through the fake player and its item's tap).
+#include "support/FakeMedia.h"
+#include "support/TestEnv.h"
+
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
+#include "platform/base/Clock.h"
+#include "record/AudioFrames.h"
+#include "record/FileNaming.h"
+#include "record/OggPages.h"
+#include "record/Recorder.h"
+#include "record/SongSpans.h"
+#include "record/StreamBuffer.h"
+#include "session/PlaybackSession.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+using Format = StreamTap::Format;
+
+namespace {
+
+// MPEG-1 Layer III, 128 kbit/s, 44.1 kHz: 417 bytes a frame.
+QByteArray mp3Frames(int count, char fill = 0)
+{
+    QByteArray frame("\xFF\xFB\x90\x00", 4);
+    frame += QByteArray(417 - 4, fill);
+    return frame.repeated(count);
+}
+
+// ADTS AAC frames of `length` bytes.
+QByteArray adtsFrames(int count, int length)
+{
+    QByteArray frame(7, 0);
+    frame[0] = char(0xFF);
+    frame[1] = char(0xF1);
+    frame[2] = char(0x50);
+    frame[3] = char(0x80 | (length >> 11));
+    frame[4] = char((length >> 3) & 0xFF);
+    frame[5] = char(((length & 7) << 5) | 0x1F);
+    frame[6] = char(0xFC);
+    return (frame + QByteArray(length - 7, 0)).repeated(count);
+}
+
+// An Ogg page holding whole `packets`.
+QByteArray oggPage(bool begins, const QList<QByteArray> &packets)
+{
+    QByteArray lacing;
+    QByteArray body;
+    for (const QByteArray &p : packets) {
+        for (qsizetype left = p.size();; left -= 255) {
+            lacing += char(qMin<qsizetype>(left, 255));
+            if (left < 255)
+                break;
+        }
+        body += p;
+    }
+    QByteArray header("OggS\0", 5);
+    header += char(begins ? 0x02 : 0x00);
+    header += QByteArray(20, 0); // granule, serial, sequence, checksum
+    header += char(lacing.size());
+    return header + lacing + body;
+}
+
+QByteArray vorbisComments(const QByteArray &title, const QByteArray &artist)
+{
+    auto le32 = [](quint32 n) {
+        QByteArray b(4, 0);
+        qToLittleEndian(n, b.data());
+        return b;
+    };
+    const QByteArray t = "TITLE=" + title;
+    const QByteArray a = "ARTIST=" + artist;
+    return QByteArray("\x03vorbis") + le32(4) + "test" + le32(2) + le32(quint32(t.size())) + t +
+           le32(quint32(a.size())) + a;
+}
+
+// One chained Ogg Vorbis stream: its three header pages and `pages` of audio.
+QByteArray oggChain(const QByteArray &title, int pages)
+{
+    QByteArray out = oggPage(true, {QByteArray("\x01vorbis") + QByteArray(23, 1)});
+    out += oggPage(false, {vorbisComments(title, "Band"), QByteArray("\x05vorbis") + "setup"});
+    for (int i = 0; i < pages; ++i)
+        out += oggPage(false, {QByteArray(300, char(i))});
+    return out;
+}
+
+QString describe(const QList<SongSpan> &spans)
+{
+    QStringList out;
+    for (const SongSpan &s : spans)
+        out << QStringLiteral("%1:%2:%3-%4")
+                   .arg(s.title, s.whole ? QStringLiteral("whole") : QStringLiteral("cut"))
+                   .arg(s.from)
+                   .arg(s.finished() ? QString::number(s.to) : QString());
+    return out.join(QLatin1Char(' '));
+}
+
+StreamMark start(qint64 at)
+{
+    return StreamMark{StreamMark::Kind::Start, at, at, QString(), Format::Mp3};
+}
+StreamMark title(qint64 at, const QString &t)
+{
+    return StreamMark{StreamMark::Kind::Title, at, at, t, Format::Mp3};
+}
+
+} // namespace
+
+class RecordTest : public QObject {
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fileNames_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("partial");
+        QTest::addColumn<QString>("expected"); // after the date; empty: only checked for bounds
+        QTest::newRow("plain") << QStringLiteral("Artist - Song") << false
+                               << QStringLiteral("Artist - Song.mp3");
+        QTest::newRow("partial") << QStringLiteral("Song") << true
+                                 << QStringLiteral("Song (partial).mp3");
+        QTest::newRow("slash, NUL, control characters")
+            << QStringLiteral("AC/DC\u0000Back\\in\tBlack") << false
+            << QStringLiteral("AC_DC_Back_in_Black.mp3");
+        QTest::newRow("dots only") << QStringLiteral("..") << false << QStringLiteral("_.mp3");
+        QTest::newRow("no title") << QString() << false << QStringLiteral("Untitled.mp3");
+        QTest::newRow("500 accented letters") << QString(500, QChar(0xE9)) << false << QString();
+        QTest::newRow("500 emoji, partial")
+            << QString::fromUtf8("\xF0\x9F\x8E\xB5").repeated(500) << true << QString();
+    }
+
+    void fileNames()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, partial);
+        QFETCH(QString, expected);
+        const QDateTime started(QDate(2026, 12, 8), QTime(13, 5, 9));
+        const QString name =
+            filenaming::songFileName(started, title, partial, QStringLiteral("mp3"));
+        QVERIFY(name.startsWith(QStringLiteral("2026-12-08 13.05.09 \u2013 ")));
+        const QByteArray utf8 = name.toUtf8();
+        QVERIFY2(utf8.size() <= 255, qPrintable(QString::number(utf8.size())));
+        QCOMPARE(QString::fromUtf8(utf8), name); // no character split
+        QVERIFY(!name.contains(QLatin1Char('/')) && !name.contains(QChar(0)));
+        QVERIFY(name.endsWith(partial ? QStringLiteral(" (partial).mp3") : QStringLiteral(".mp3")));
+        if (!expected.isEmpty())
+            QCOMPARE(name.mid(22), expected);
+        else
+            QVERIFY(utf8.size() > 240); // the title was shortened, not dropped
+        const QString marked = filenaming::partialName(name);
+        QVERIFY(marked.toUtf8().size() <= 255 && marked.endsWith(QStringLiteral(" (partial).mp3")));
+    }
+
+    void frameResync_data()
+    {
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("from");
+        QTest::addColumn<int>("expected"); // -1: not enough bytes to tell
+        QTest::newRow("mp3 at a frame") << int(Format::Mp3) << mp3Frames(3) << 0 << 0;
+        QTest::newRow("mp3 inside a frame: the next one")
+            << int(Format::Mp3) << mp3Frames(3) << 10 << 417;
+        QByteArray fake = mp3Frames(3);
+        fake.replace(100, 4, QByteArray("\xFF\xFB\x90\x00", 4));
+        QTest::newRow("mp3 header pattern in the audio is skipped")
+            << int(Format::Mp3) << fake << 50 << 417;
+        QTest::newRow("mp3 last frame cut: wait")
+            << int(Format::Mp3) << mp3Frames(2).left(600) << 10 << -1;
+        QTest::newRow("mp3 garbage then frames")
+            << int(Format::Mp3) << QByteArray(333, '\x11') + mp3Frames(2) << 0 << 333;
+        QTest::newRow("adts inside a frame") << int(Format::Aac) << adtsFrames(4, 371) << 5 << 371;
+        QTest::newRow("adts at a frame") << int(Format::Aac) << adtsFrames(4, 371) << 742 << 742;
+        QTest::newRow("ogg is cut where asked") << int(Format::Ogg) << QByteArray(100, 0) << 7 << 7;
+    }
+
+    void frameResync()
+    {
+        QFETCH(int, format);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, from);
+        QFETCH(int, expected);
+        QCOMPARE(audioframes::frameStart(Format(format), bytes, from), qsizetype(expected));
+    }
+
+    void id3TagIsReadableVersion4()
+    {
+        const QByteArray tag = audioframes::id3v24Tag(
+            QStringLiteral("Björk"), QStringLiteral("Jóga"), QStringLiteral("Radio"), {});
+        QVERIFY(tag.startsWith(QByteArray("ID3\x04\x00\x00", 6)));
+        const int size = (tag[6] << 21) | (tag[7] << 14) | (tag[8] << 7) | tag[9];
+        QCOMPARE(size, tag.size() - 10);
+        QVERIFY(tag.contains(QByteArray("TIT2") + QByteArray("\0\0\0\x06\0\0\x03", 7) +
+                             QStringLiteral("Jóga").toUtf8()));
+        QVERIFY(!tag.contains("TDRC")); // empty frames are left out
+    }
+
+    void songSpans_data()
+    {
+        QTest::addColumn<QList<StreamMark>>("marks");
+        QTest::addColumn<int>("startOffset");
+        QTest::addColumn<QString>("expected");
+        const QList<StreamMark> changes = {start(0), title(100, QStringLiteral("A")),
+                                           title(500, QStringLiteral("B")),
+                                           title(900, QStringLiteral("C"))};
+        QTest::newRow("joined mid-song, then changes")
+            << changes << 0 << QStringLiteral("A:cut:0-500 B:whole:500-900 C:whole:900-");
+        QTest::newRow("the start let go")
+            << changes << 600 << QStringLiteral("B:cut:600-900 C:whole:900-");
+        QTest::newRow("a title repeated is no change")
+            << QList<StreamMark>{start(0), title(10, QStringLiteral("A")),
+                                 title(100, QStringLiteral("B")), title(200, QStringLiteral("B"))}
+            << 0 << QStringLiteral("A:cut:0-100 B:whole:100-");
+        QTest::newRow("a reconnect cuts the song")
+            << QList<StreamMark>{start(0),
+                                 title(10, QStringLiteral("A")),
+                                 title(100, QStringLiteral("B")),
+                                 start(300),
+                                 title(310, QStringLiteral("B")),
+                                 title(400, QStringLiteral("C"))}
+            << 0 << QStringLiteral("A:cut:0-100 B:whole:100-300 B:cut:300-400 C:whole:400-");
+        QTest::newRow("a station without titles")
+            << QList<StreamMark>{start(0)} << 0 << QStringLiteral(":cut:0-");
+    }
+
+    void songSpans()
+    {
+        QFETCH(QList<StreamMark>, marks);
+        QFETCH(int, startOffset);
+        QFETCH(QString, expected);
+        QCOMPARE(describe(::songSpans(marks, startOffset, 1200)), expected);
+    }
+
+    void bufferIsBoundedInBytes_data()
+    {
+        QTest::addColumn<int>("chunk");
+        QTest::addColumn<int>("count");
+        QTest::addColumn<int>("capacity");
+        QTest::newRow("small chunks") << 1000 << 500 << 100000;
+        QTest::newRow("chunks larger than a tenth") << 30000 << 40 << 200000;
+        QTest::newRow("under the cap: all kept") << 4096 << 10 << 100000;
+    }
+
+    void bufferIsBoundedInBytes()
+    {
+        QFETCH(int, chunk);
+        QFETCH(int, count);
+        QFETCH(int, capacity);
+        StreamBuffer buffer(capacity);
+        buffer.streamStarted(Format::Mp3);
+        for (int i = 0; i < count; ++i) {
+            buffer.streamData(QByteArray(chunk, char(i)).constData(), chunk);
+            if (i % 7 == 0)
+                buffer.streamTitle(QStringLiteral("Song %1").arg(i));
+        }
+        const qint64 total = qint64(chunk) * count;
+        QVERIFY(buffer.heldBytes() <= capacity);
+        QVERIFY(buffer.heldBytes() >= qMin<qint64>(total, capacity - chunk));
+        QCOMPARE(buffer.endOffset(), total);
+        QCOMPARE(buffer.startOffset(), total - buffer.heldBytes());
+        // Reading across what was let go gives only what is held, in order.
+        const QByteArray all = buffer.read(0, total);
+        QCOMPARE(all.size(), buffer.heldBytes());
+        QCOMPARE(all.back(), char(count - 1));
+        const QByteArray middle = buffer.read(total - chunk - 10, total - chunk + 10);
+        QCOMPARE(middle, QByteArray(10, char(count - 2)) + QByteArray(10, char(count - 1)));
+        // Marks of what was let go go too, but the one the held part began in.
+        const auto marks = buffer.marks();
+        QVERIFY(marks.size() == 1 || marks.at(1).offset > buffer.startOffset());
+        QVERIFY(marks.first().offset <= buffer.startOffset());
+    }
+
+    void aSongKeepsWhereItBeganAsTheBufferMoves()
+    {
+        StreamBuffer buffer(65536);
+        buffer.streamStarted(Format::Mp3);
+        const QByteArray chunk(1000, 0);
+        buffer.streamData(chunk.constData(), chunk.size());
+        buffer.streamTitle(QStringLiteral("Joined"));
+        for (int i = 0; i < 300; ++i) {
+            buffer.streamData(chunk.constData(), chunk.size());
+            if (i == 150)
+                buffer.streamTitle(QStringLiteral("Next"));
+            const auto spans =
+                ::songSpans(buffer.marks(), buffer.startOffset(), buffer.endOffset());
+            // The recorder tells songs apart by where they began.
+            QCOMPARE(spans.last().began, i < 150 ? 0 : 152000);
+            QCOMPARE(spans.last().title,
+                     i < 150 ? QStringLiteral("Joined") : QStringLiteral("Next"));
+            QCOMPARE(spans.first().from, buffer.startOffset());
+        }
+    }
+
+    void oggChainsAreMarkedWithTheirHeaders()
+    {
+        StreamBuffer buffer(1000000);
+        buffer.streamStarted(Format::Ogg);
+        const QByteArray first = oggChain("One", 5);
+        const QByteArray second = oggChain("Two", 5);
+        const QByteArray stream = QByteArray("junk") + first + second;
+        // Delivered in pieces that do not respect pages.
+        for (qsizetype at = 0; at < stream.size(); at += 333)
+            buffer.streamData(stream.constData() + at, qMin<qsizetype>(333, stream.size() - at));
+        QCOMPARE(buffer.endOffset(), first.size() + second.size()); // the junk is not a page
+        const auto spans = ::songSpans(buffer.marks(), 0, buffer.endOffset());
+        QCOMPARE(describe(spans),
+                 QStringLiteral("Band - One:cut:0-%1 Band - Two:whole:%1-").arg(first.size()));
+        const auto headers = buffer.oggHeadersAt(buffer.endOffset() - 10);
+        QCOMPARE(headers.offset, first.size());
+        QCOMPARE(headers.packets.size(), 3);
+        QVERIFY(second.startsWith(headers.pages));
+        QVERIFY(oggpages::beginsStream(headers.pages));
+        // Paged afresh with our comments: the same packets but the comments,
+        // whole pages with their checksums.
+        QList<QByteArray> packets = headers.packets;
+        packets[1] = oggpages::withComments(
+            packets.at(1), {{"TITLE", QStringLiteral("Zwei")}, {"ALBUM", QStringLiteral("Radio")}});
+        QCOMPARE(oggpages::titleFromComments(packets.at(1)), QStringLiteral("Band - Zwei"));
+        auto reread = [](const QByteArray &pages) {
+            QByteArray partial;
+            QList<QByteArray> out;
+            for (qsizetype at = 0; at < pages.size();) {
+                const qsizetype length =
+                    oggpages::pageLength(pages.constData() + at, pages.size() - at);
+                if (length <= 0 || oggpages::serialOf(pages.mid(at, length)) != 7 ||
+                    oggpages::beginsStream(pages.mid(at, length)) != (at == 0))
+                    return QList<QByteArray>{};
+                oggpages::collectPackets(pages.mid(at, length), &partial, &out);
+                at += length;
+            }
+            return out;
+        };
+        QCOMPARE(reread(oggpages::headerPages(packets, 7)), packets);
+        // A setup packet too long for one page goes on over the next.
+        packets[2] = QByteArray("\x05vorbis") + QByteArray(70000, 's');
+        QCOMPARE(reread(oggpages::headerPages(packets, 7)), packets);
+        QVERIFY(packets.at(1).contains("ALBUM=Radio") && packets.at(1).endsWith('\x01'));
+    }
+
+    void recorderFollowsTheSession_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::addColumn<bool>("keepPartial");
+        QTest::addColumn<QStringList>("files");
+        const QStringList cutAtTheEnd = {QStringLiteral("Joined (partial).mp3"),
+                                         QStringLiteral("Whole.mp3"),
+                                         QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("pause stops it") << QStringLiteral("pause") << true << cutAtTheEnd;
+        QTest::newRow("a failure stops it") << QStringLiteral("fail") << true << cutAtTheEnd;
+        QTest::newRow("another program stops it")
+            << QStringLiteral("switch") << true << cutAtTheEnd;
+        QTest::newRow("cut songs dropped as set")
+            << QStringLiteral("pause") << false << QStringList{QStringLiteral("Whole.mp3")};
+        QTest::newRow("a reconnect goes on in a new file")
+            << QStringLiteral("reconnect") << true
+            << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
+                           QStringLiteral("Last (partial).mp3"),
+                           QStringLiteral("Last (partial) (2).mp3")};
+    }
+
+    void recorderFollowsTheSession()
+    {
+        QFETCH(QString, end);
+        QFETCH(bool, keepPartial);
+        QFETCH(QStringList, files);
+        QTemporaryDir music;
+        FakeMediaFactory factory;
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Radio"), QString(), QStringLiteral("http://r/"))));
+        PlaybackSession session;
+        Recorder::Options options;
+        options.folder = music.path();
+        options.pollMs = 10;
+        options.keepPartial = keepPartial;
+        Recorder recorder(&session, options);
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        session.playCurrent();
+        factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        StreamTap *tap = factory.lastItem()->streamTap().get();
+        QVERIFY(tap);
+        tap->streamStarted(Format::Mp3);
+        tap->streamData(mp3Frames(10).constData(), 4170);
+        tap->streamTitle(QStringLiteral("Joined"));
+        recorder.setRecording(true);
+        QVERIFY(recorder.isRecording());
+        for (const char *song : {"Whole", "Last"}) {
+            tap->streamData(mp3Frames(20).constData(), 20 * 417);
+            tap->streamTitle(QString::fromLatin1(song));
+            QTest::qWait(30);
+        }
+        tap->streamData(mp3Frames(20).constData(), 20 * 417);
+        QTest::qWait(30);
+        if (end == QLatin1String("pause")) {
+            session.pause();
+        } else if (end == QLatin1String("fail")) {
+            factory.lastItem()->setStatus(MediaItem::StatusFailed);
+        } else if (end == QLatin1String("switch")) {
+            QVERIFY(CacheManager::shareIntance()->saveLiveData(program::make(
+                QStringLiteral("Other"), QString(), QStringLiteral("http://other/"))));
+            session.refreshProgram();
+        } else {
+            factory.lastItem()->setReconnecting(true);
+            tap->streamStarted(Format::Mp3);
+            tap->streamData(mp3Frames(5).constData(), 5 * 417);
+            factory.lastItem()->setReconnecting(false);
+            tap->streamTitle(QStringLiteral("Last"));
+            tap->streamData(mp3Frames(5).constData(), 5 * 417);
+            QTest::qWait(50);
+            QVERIFY(recorder.isRecording());
+            recorder.setRecording(false);
+        }
+        QVERIFY(!recorder.isRecording());
+        QTRY_COMPARE(written.size(), files.size());
+        auto names = [&music] {
+            QStringList out =
+                QDir(music.filePath(QStringLiteral("Radio"))).entryList(QDir::Files, QDir::Name);
+            for (QString &name : out)
+                name = name.mid(22);
+            out.sort();
+            return out;
+        };
+        QStringList sortedFiles = files;
+        sortedFiles.sort();
+        QTRY_COMPARE(names(), sortedFiles); // a dropped file goes once it is closed
+        // Every file is whole frames behind its tag.
+        for (const QVariantList &args : written) {
+            QFile f(args.at(0).toString());
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            QVERIFY(bytes.startsWith("ID3"));
+            const qsizetype audio = bytes.indexOf("\xFF\xFB");
+            QCOMPARE((bytes.size() - audio) % 417, 0);
+        }
+    }
+
+    void aStationWithoutTitlesIsSplitEveryHour()
+    {
+        QTemporaryDir music;
+        FakeMediaFactory factory;
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Quiet"), QString(), QStringLiteral("http://q/"))));
+        PlaybackSession session;
+        Recorder::Options options;
+        options.folder = music.path();
+        options.pollMs = 10;
+        Recorder recorder(&session, options);
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        session.playCurrent();
+        factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        StreamTap *tap = factory.lastItem()->streamTap().get();
+        tap->streamStarted(Format::Mp3);
+        Clock::shared()->setTimeScale(0.0001); // an hour is 360 ms
+        recorder.setRecording(true);
+        for (int i = 0; i < 12; ++i) {
+            tap->streamData(mp3Frames(4).constData(), 4 * 417);
+            QTest::qWait(100);
+        }
+        session.pause();
+        Clock::shared()->setTimeScale(1.0);
+        QTRY_VERIFY(QDir(music.filePath(QStringLiteral("Quiet"))).count() >= 2 + 3);
+        QTRY_COMPARE(written.size(),
+                     int(QDir(music.filePath(QStringLiteral("Quiet"))).count()) - 2);
+        // Named after the program; together every byte once, in whole frames.
+        QByteArray audio;
+        for (const QVariantList &args : written) {
+            const QString path = args.at(0).toString();
+            QVERIFY2(path.contains(QStringLiteral(" \u2013 Quiet")), qPrintable(path));
+            QFile f(path);
+            QVERIFY(f.open(QIODevice::ReadOnly));
+            const QByteArray bytes = f.readAll();
+            const qsizetype start = bytes.indexOf("\xFF\xFB");
+            QCOMPARE((bytes.size() - start) % 417, 0);
+            audio += bytes.mid(start);
+        }
+        QCOMPARE(audio, mp3Frames(48));
+    }
+
+    void savedSongsAreLinkedInTheHistory()
+    {
+        QTemporaryDir dir;
+        FakeMediaFactory factory;
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Radio"), QString(), QStringLiteral("http://r/"))));
+        PlaybackSession session;
+        HistoryStore history(dir.filePath(QStringLiteral("history.sqlite")));
+        HistoryRecorder heard(&session, &history);
+        Recorder::Options options;
+        options.folder = dir.filePath(QStringLiteral("music"));
+        options.pollMs = 10;
+        Recorder recorder(&session, options);
+        recorder.setHistory(&history);
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        session.playCurrent();
+        auto item = factory.lastItem();
+        item->setStatus(MediaItem::StatusReadyToPlay);
+        StreamTap *tap = item->streamTap().get();
+        tap->streamStarted(Format::Mp3);
+        // The stream says each title in its bytes, and the player on its bus.
+        for (const char *song : {"Joined", "Artist - Song", "Next"}) {
+            tap->streamTitle(QString::fromLatin1(song));
+            item->setNowPlaying(QString::fromLatin1(song));
+            tap->streamData(mp3Frames(10).constData(), 10 * 417);
+        }
+        auto row = [&history](const QString &title) {
+            for (const auto &song : history.songs())
+                if (song.title == title)
+                    return song;
+            return HistoryStore::Song{};
+        };
+        QCOMPARE(history.songs().size(), 3);
+        // Saved from the history's row: a song that ended and is still held.
+        QVERIFY(recorder.canSave(row(QStringLiteral("Artist - Song"))));
+        QVERIFY(!recorder.canSave(row(QStringLiteral("Next"))));  // still playing
+        QVERIFY(recorder.canSave(row(QStringLiteral("Joined")))); // cut: saved as partial
+        QVERIFY(recorder.save(row(QStringLiteral("Artist - Song"))));
+        QTRY_COMPARE(written.size(), 1);
+        const QString path = written.at(0).at(0).toString();
+        QVERIFY(path.endsWith(QStringLiteral(" \u2013 Artist - Song.mp3")));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        QVERIFY(bytes.startsWith("ID3"));
+        const int tag = 10 + ((bytes[6] << 21) | (bytes[7] << 14) | (bytes[8] << 7) | bytes[9]);
+        QCOMPARE(bytes.mid(tag), mp3Frames(10)); // the song's frames, exactly
+        QCOMPARE(row(QStringLiteral("Artist - Song")).file, path);
+        QVERIFY(row(QStringLiteral("Next")).file.isEmpty());
+
+        // The song playing now is written once it ends.
+        QVERIFY(recorder.saveCurrentSong());
+        tap->streamData(mp3Frames(5).constData(), 5 * 417);
+        QTest::qWait(50);
+        QCOMPARE(written.size(), 1);
+        tap->streamTitle(QStringLiteral("After"));
+        item->setNowPlaying(QStringLiteral("After"));
+        tap->streamData(mp3Frames(3).constData(), 3 * 417);
+        QTRY_COMPARE(written.size(), 2);
+        QVERIFY(written.at(1).at(0).toString().endsWith(QStringLiteral(" \u2013 Next.mp3")));
+        QTRY_COMPARE(row(QStringLiteral("Next")).file, written.at(1).at(0).toString());
+    }
+};
+
+ORBITUNE_CORE_TEST_MAIN(RecordTest)
+#include "tst_record.moc"

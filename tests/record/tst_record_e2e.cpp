@@ -1,0 +1,409 @@
+// Recording with the real player against a loopback Icecast: one file per
+// song as the titles change through the admin interface, "save last song",
+// an Ogg stream, and the bad days (a full or read-only folder, kill -9),
+// every file checked by decoding it.
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/StreamServers.h"
+#include "support/TestEnv.h"
+
+#include "platform/base/Clock.h"
+#include "platform/media/GstHandles.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "record/Recorder.h"
+#include "session/PlaybackSession.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <atomic>
+#include <csignal>
+
+namespace {
+
+// What decoding a file gives: whether it decoded to its end without an
+// error, and how long it plays.
+struct Decoded {
+    bool ok = false;
+    QString error;
+    double seconds = 0;
+    QString album; // from the file's tags
+    QString title;
+};
+
+void countBytes(GstElement *, GstBuffer *buffer, GstPad *, gpointer bytes)
+{
+    *static_cast<std::atomic<qint64> *>(bytes) += qint64(gst_buffer_get_size(buffer));
+}
+
+Decoded decode(const QString &path)
+{
+    Decoded out;
+    if (!GstMediaPlayer::ensureInitialized())
+        return out;
+    gsthandle::Error error;
+    gsthandle::Pipeline pipeline(
+        gst_parse_launch("filesrc name=src ! decodebin ! audioconvert ! audioresample ! "
+                         "audio/x-raw,format=S16LE,channels=2,rate=44100 ! "
+                         "fakesink name=sink sync=false signal-handoffs=true",
+                         gsthandle::out(error)));
+    if (!pipeline) {
+        out.error = QString::fromUtf8(error ? error->message : "no pipeline");
+        return out;
+    }
+    const gsthandle::Object<GstElement> src(gst_bin_get_by_name(GST_BIN(pipeline.get()), "src"));
+    const gsthandle::Object<GstElement> sink(gst_bin_get_by_name(GST_BIN(pipeline.get()), "sink"));
+    g_object_set(src.get(), "location", QFile::encodeName(path).constData(), nullptr);
+    std::atomic<qint64> bytes = 0;
+    g_signal_connect(sink.get(), "handoff", G_CALLBACK(countBytes), &bytes);
+    gst_element_set_state(pipeline.get(), GST_STATE_PLAYING);
+    const gsthandle::Object<GstBus> bus(gst_element_get_bus(pipeline.get()));
+    gsthandle::Message message;
+    for (;;) {
+        message.reset(gst_bus_timed_pop_filtered(
+            bus.get(), 30 * GST_SECOND,
+            GstMessageType(GST_MESSAGE_ERROR | GST_MESSAGE_EOS | GST_MESSAGE_TAG)));
+        if (!message || GST_MESSAGE_TYPE(message.get()) != GST_MESSAGE_TAG)
+            break;
+        gsthandle::TagList tags;
+        gst_message_parse_tag(message.get(), gsthandle::out(tags));
+        gsthandle::Chars text;
+        if (gst_tag_list_get_string(tags.get(), GST_TAG_ALBUM, gsthandle::out(text)))
+            out.album = QString::fromUtf8(text.get());
+        if (gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, gsthandle::out(text)))
+            out.title = QString::fromUtf8(text.get());
+    }
+    if (message && GST_MESSAGE_TYPE(message.get()) == GST_MESSAGE_EOS) {
+        out.ok = true;
+    } else if (message) {
+        gsthandle::Error err;
+        gst_message_parse_error(message.get(), gsthandle::out(err), nullptr);
+        out.error = QString::fromUtf8(err ? err->message : "error");
+    } else {
+        out.error = QStringLiteral("no end within 30 s");
+    }
+    gst_element_set_state(pipeline.get(), GST_STATE_NULL);
+    out.seconds = double(bytes) / (4 * 44100);
+    return out;
+}
+
+QStringList filesIn(const QString &folder)
+{
+    QStringList out;
+    QDirIterator it(folder, QDir::Files, QDirIterator::Subdirectories);
+    while (it.hasNext())
+        out << it.next();
+    out.sort();
+    return out;
+}
+
+QString childFolder()
+{
+    return qEnvironmentVariable("ORBITUNE_RECORD_CHILD_FOLDER");
+}
+
+void choose(const QString &name, const QUrl &url)
+{
+    QVERIFY(
+        CacheManager::shareIntance()->saveLiveData(program::make(name, QString(), url.toString())));
+}
+
+} // namespace
+
+class RecordEndToEndTest : public QObject {
+    Q_OBJECT
+
+    AudioSession audio;
+    StreamServers servers;
+    GstMediaPlayerFactory factory;
+    QTemporaryDir music;
+
+    Recorder::Options options(const QString &folder) const
+    {
+        Recorder::Options o;
+        o.folder = folder;
+        o.pollMs = 100;
+        return o;
+    }
+
+    // Plays `url` in `session` until its title is known.
+    void playUntilTitled(PlaybackSession &session, const QString &name, const QUrl &url)
+    {
+        choose(name, url);
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(!session.nowPlaying().isEmpty(), 10000);
+    }
+
+    // Announces a title and waits until the session shows it; returns when.
+    qint64 announce(PlaybackSession &session, const QString &title, const QElapsedTimer &clock)
+    {
+        if (!servers.setTitle(QStringLiteral("/live.mp3"), title))
+            return -1;
+        QDeadlineTimer deadline(10000);
+        while (session.nowPlaying() != title && !deadline.hasExpired())
+            QTest::qWait(5);
+        return session.nowPlaying() == title ? clock.elapsed() : -1;
+    }
+
+    // Runs this program again as a child that records until it is killed
+    // or its folder fails; `wrapper` (unshare ...) goes in front.
+    std::unique_ptr<QProcess> startChild(const QString &folder, const QStringList &wrapper = {})
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("ORBITUNE_RECORD_CHILD_FOLDER"), folder);
+        env.insert(QStringLiteral("ORBITUNE_RECORD_CHILD_URL"), servers.mp3Url().toString());
+        env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());
+        QStringList args = wrapper;
+        args << QCoreApplication::applicationFilePath() << QStringLiteral("childRecords");
+        return childprocess::start(args.takeFirst(), args, env);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        MediaPlayerFactory::setShared(&factory);
+        if (!childFolder().isEmpty())
+            return; // the child plays what its parent serves
+        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
+        QVERIFY2(servers.start(), qPrintable(servers.errorString()));
+    }
+
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
+
+    void recordsOneFilePerSongAndSavesTheLastOne()
+    {
+        if (!childFolder().isEmpty())
+            QSKIP("the child only records");
+        const QString folder = music.filePath(QStringLiteral("songs"));
+        PlaybackSession session;
+        Recorder recorder(&session, options(folder));
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        playUntilTitled(session, QStringLiteral("Tone / MP3"), servers.mp3Url());
+        recorder.setRecording(true);
+        QVERIFY(recorder.isRecording());
+
+        QElapsedTimer clock;
+        clock.start();
+        QTest::qWait(1500);
+        const qint64 a = announce(session, QStringLiteral("Artist A - Song A"), clock);
+        QTest::qWait(4000);
+        const qint64 b = announce(session, QStringLiteral("Artist B - Song B"), clock);
+        QTest::qWait(3000);
+        const qint64 c = announce(session, QStringLiteral("Artist C - Song C"), clock);
+        QVERIFY(a > 0 && b > 0 && c > 0);
+        // The songs A and B are written as they end.
+        QTRY_VERIFY_WITH_TIMEOUT(written.size() >= 3, 10000);
+        QVERIFY(recorder.canSaveLastSong());
+        QVERIFY(recorder.saveLastSong());
+        QTRY_COMPARE_WITH_TIMEOUT(written.size(), 4, 10000);
+        QTest::qWait(1000);
+        session.pause(); // recording follows the session
+        QVERIFY(!recorder.isRecording());
+        QTRY_COMPARE_WITH_TIMEOUT(written.size(), 5, 10000);
+
+        const QString dir = folder + QStringLiteral("/Tone _ MP3");
+        const QStringList names = QDir(dir).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(names.size(), 5);
+        const QRegularExpression pattern(QStringLiteral(
+            R"(^\d{4}-\d\d-\d\d \d\d\.\d\d\.\d\d – (.*?)( \(2\))?( \(partial\))?\.mp3$)"));
+        QStringList songs;
+        for (const QString &name : names) {
+            const auto m = pattern.match(name);
+            QVERIFY2(m.hasMatch(), qPrintable(name));
+            songs << m.captured(1) + m.captured(3);
+        }
+        songs.sort();
+        QCOMPARE(songs, (QStringList{QStringLiteral("Artist A - Song A"),
+                                     QStringLiteral("Artist B - Song B"),
+                                     QStringLiteral("Artist B - Song B"),
+                                     QStringLiteral("Artist C - Song C (partial)"),
+                                     QStringLiteral("Fixture - Live-Tone (partial)")}));
+
+        // Each song lasts from its title change to the next, as heard.
+        // Written in this order: the song joined, A, B, B saved, C.
+        const QString recordedB = written.at(2).at(0).toString();
+        const QString savedB = written.at(3).at(0).toString();
+        const struct {
+            QString path;
+            double expected;
+        } spans[] = {{written.at(1).at(0).toString(), (b - a) / 1000.0},
+                     {recordedB, (c - b) / 1000.0},
+                     {savedB, (c - b) / 1000.0}};
+        for (const auto &span : spans) {
+            const Decoded d = decode(span.path);
+            QVERIFY2(d.ok, qPrintable(span.path + QStringLiteral(": ") + d.error));
+            QVERIFY2(qAbs(d.seconds - span.expected) <= 0.5,
+                     qPrintable(QStringLiteral("%1: %2 s, heard %3 s")
+                                    .arg(span.path)
+                                    .arg(d.seconds)
+                                    .arg(span.expected)));
+        }
+        // Saved from the buffer or recorded: the same bytes.
+        QFile recorded(recordedB);
+        QFile saved(savedB);
+        QVERIFY(recorded.open(QIODevice::ReadOnly) && saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), recorded.readAll());
+        // Tagged for the music library.
+        recorded.seek(0);
+        const QByteArray head = recorded.read(200);
+        QVERIFY(head.startsWith("ID3\x04"));
+        QVERIFY(head.contains("TIT2") && head.contains("Song B") && head.contains("Artist B") &&
+                head.contains("Tone / MP3"));
+        for (const QString &path : filesIn(folder)) {
+            const Decoded d = decode(path);
+            QVERIFY2(d.ok, qPrintable(path + QStringLiteral(": ") + d.error));
+            QCOMPARE(d.album, QStringLiteral("Tone / MP3"));
+        }
+    }
+
+    void otherFormatsAreRecordedAsSent_data()
+    {
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<bool>("icecast");
+        QTest::addColumn<QString>("ending");
+        QTest::addColumn<bool>("tagged");
+        QTest::newRow("Ogg Vorbis: the stream headers in front, our comments")
+            << QStringLiteral("/live.ogg") << true
+            << QStringLiteral("Fixture - Live-Tone (partial).ogg") << true;
+        QTest::newRow("ADTS AAC") << QStringLiteral("/live.aac") << false
+                                  << QStringLiteral("(partial).aac") << false;
+        QTest::newRow("HLS: the AAC of its transport stream")
+            << QStringLiteral("/hls/live.m3u8") << false << QStringLiteral("(partial).aac")
+            << false;
+    }
+
+    void otherFormatsAreRecordedAsSent()
+    {
+        if (!childFolder().isEmpty())
+            QSKIP("the child only records");
+        QFETCH(QString, path);
+        QFETCH(bool, icecast);
+        QFETCH(QString, ending);
+        QFETCH(bool, tagged);
+        const QString folder = music.filePath(QStringLiteral("formats"));
+        PlaybackSession session;
+        Recorder recorder(&session, options(folder));
+        QSignalSpy written(&recorder, &Recorder::fileWritten);
+        choose(QStringLiteral("Format"),
+               icecast ? servers.icecastUrl(path) : servers.httpUrl(path));
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        QTest::qWait(1500); // the recording begins inside the stream
+        recorder.setRecording(true);
+        QVERIFY(recorder.isRecording());
+        QTest::qWait(4000);
+        recorder.setRecording(false);
+        QTRY_COMPARE_WITH_TIMEOUT(written.size(), 1, 10000);
+        const QString file = written.at(0).at(0).toString();
+        QVERIFY2(file.endsWith(ending), qPrintable(file));
+        const Decoded d = decode(file);
+        QVERIFY2(d.ok, qPrintable(d.error));
+        // Pages and segments arrive in bursts of a second or more: what was
+        // written in four seconds plays for about as long, give or take one.
+        QVERIFY2(d.seconds > 1.0 && d.seconds < 8.0, qPrintable(QString::number(d.seconds)));
+        if (tagged) {
+            QCOMPARE(d.album, QStringLiteral("Format"));
+            QCOMPARE(d.title, QStringLiteral("Live-Tone"));
+        }
+    }
+
+    void badDays_data()
+    {
+        QTest::addColumn<QString>("day");
+        QTest::newRow("disk fills: told once, the files play") << QStringLiteral("full");
+        QTest::newRow("read-only folder: told once") << QStringLiteral("readonly");
+        QTest::newRow("kill -9: the files play up to the cut") << QStringLiteral("kill");
+    }
+
+    void badDays()
+    {
+        if (!childFolder().isEmpty())
+            QSKIP("the child only records");
+        QFETCH(QString, day);
+        const QString folder = music.filePath(QStringLiteral("bad-") + day);
+        QVERIFY(QDir().mkpath(folder));
+        if (day == QLatin1String("kill")) {
+            auto child = startChild(folder);
+            QVERIFY(child);
+            QVERIFY(!childprocess::waitForLine(child.get(), "recording", 30000).isEmpty());
+            QVERIFY(servers.setTitle(QStringLiteral("/live.mp3"), QStringLiteral("Before cut")));
+            QVERIFY(!childprocess::waitForLine(child.get(), "file ", 15000).isEmpty());
+            QTest::qWait(2000);
+            ::kill(pid_t(child->processId()), SIGKILL);
+            QVERIFY(child->waitForFinished(5000));
+            const QStringList files = filesIn(folder);
+            QCOMPARE(files.size(), 2); // the song finished, and the one cut
+            for (const QString &path : files) {
+                const Decoded d = decode(path);
+                QVERIFY2(d.ok && d.seconds > 1.0, qPrintable(path + QLatin1Char(' ') + d.error));
+            }
+            return;
+        }
+        if (QProcess::execute(QStringLiteral("unshare"),
+                              {QStringLiteral("-rm"), QStringLiteral("true")}) != 0)
+            QSKIP("unshare -rm is not available: no private tmpfs for a full disk");
+        // A private tmpfs over the folder, full after a few seconds or
+        // read-only, mounted in a user namespace the child runs in.
+        const QString mountOptions =
+            day == QLatin1String("full") ? QStringLiteral("size=96k") : QStringLiteral("ro");
+        auto child = startChild(
+            folder,
+            {QStringLiteral("unshare"), QStringLiteral("-rm"), QStringLiteral("sh"),
+             QStringLiteral("-c"),
+             QStringLiteral("mount -t tmpfs -o %1 none \"$0\" && exec \"$@\"").arg(mountOptions),
+             folder});
+        QVERIFY(child);
+        QVERIFY(!childprocess::waitForLine(child.get(), "recording", 30000).isEmpty());
+        if (day == QLatin1String("full"))
+            QVERIFY(servers.setTitle(QStringLiteral("/live.mp3"), QStringLiteral("Filling")));
+        const QString verdict = childprocess::waitForLine(child.get(), "checked ", 40000);
+        QVERIFY2(child->waitForFinished(10000), "the child must end after a failure");
+        const QStringList report = verdict.split(QLatin1Char(' '));
+        // failures told, files found, files that decoded
+        QCOMPARE(report.value(0), QStringLiteral("1"));
+        QCOMPARE(report.value(2), report.value(1));
+        if (day == QLatin1String("full"))
+            QVERIFY(report.value(1).toInt() >= 1);
+    }
+
+    // The child: records the stream its parent names until it is killed, or
+    // until writing fails; then checks what it wrote.
+    void childRecords()
+    {
+        if (childFolder().isEmpty())
+            QSKIP("run as a child by badDays");
+        Clock::shared()->setTimeScale(1.0);
+        PlaybackSession session;
+        Recorder recorder(&session, options(childFolder()));
+        QSignalSpy failed(&recorder, &Recorder::failed);
+        connect(&recorder, &Recorder::fileWritten, this, [](const QString &path) {
+            printf("file %s\n", qPrintable(path));
+            fflush(stdout);
+        });
+        playUntilTitled(session, QStringLiteral("Child"),
+                        QUrl(qEnvironmentVariable("ORBITUNE_RECORD_CHILD_URL")));
+        recorder.setRecording(true);
+        QVERIFY(recorder.isRecording());
+        printf("recording now\n");
+        fflush(stdout);
+        QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 30000);
+        QTest::qWait(1500); // said once, however many writes fail
+        QThreadPool::globalInstance()->waitForDone();
+        int decoded = 0;
+        const QStringList files = filesIn(childFolder());
+        for (const QString &path : files)
+            decoded += decode(path).ok ? 1 : 0;
+        printf("checked %d %d %d\n", int(failed.size()), int(files.size()), decoded);
+        fflush(stdout);
+    }
+};
+
+ORBITUNE_CORE_TEST_MAIN(RecordEndToEndTest)
+#include "tst_record_e2e.moc"
