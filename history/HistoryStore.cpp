@@ -68,11 +68,11 @@ const QString kColumns = QStringLiteral(
 // The song on the query's current row, selected with kColumns.
 HistoryStore::Song songAt(const QSqlQuery &q)
 {
-    return HistoryStore::Song{
-        q.value(0).toLongLong(), q.value(1).toString(), q.value(2).toString(),
-        q.value(3).toString(),   q.value(4).toString(), q.value(5).toString(),
-        fromMs(q.value(6)),      fromMs(q.value(7)),    q.value(8).toInt() != 0,
-        q.value(9).toString()};
+    return HistoryStore::Song{q.value(0).toLongLong(), q.value(1).toString(),
+                              q.value(2).toString(),   q.value(3).toString(),
+                              q.value(4).toString(),   q.value(5).toString(),
+                              fromMs(q.value(6)),      fromMs(q.value(7)),
+                              q.value(8).toInt() != 0, q.value(9).toString()};
 }
 
 } // namespace
