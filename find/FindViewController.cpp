@@ -9,7 +9,6 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QScreen>
 #include <QShortcut>
 
 namespace {
@@ -106,12 +105,7 @@ void FindViewController::showWindow(QWidget *near)
 {
     QWidget *window = view();
     if (!window->isVisible()) {
-        QWidget *anchor = near ? near->window() : nullptr;
-        const QScreen *screen = anchor ? anchor->screen() : window->screen();
-        QRect frame(QPoint(0, 0), window->size());
-        frame.moveCenter(anchor && anchor->isVisible() ? anchor->frameGeometry().center()
-                                                       : screen->availableGeometry().center());
-        window->move(keptInside(frame, screen->availableGeometry()).topLeft());
+        placeNear(window, near);
     }
     bringToFront(window);
     m_ui->searchField->setFocus();

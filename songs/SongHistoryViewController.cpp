@@ -13,7 +13,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QScreen>
 #include <QShortcut>
 #include <QStandardPaths>
 
@@ -168,12 +167,7 @@ void SongHistoryViewController::showWindow(QWidget *near)
 {
     QWidget *window = view();
     if (!window->isVisible()) {
-        QWidget *anchor = near ? near->window() : nullptr;
-        const QScreen *screen = anchor ? anchor->screen() : window->screen();
-        QRect frame(QPoint(0, 0), window->size());
-        frame.moveCenter(anchor && anchor->isVisible() ? anchor->frameGeometry().center()
-                                                       : screen->availableGeometry().center());
-        window->move(keptInside(frame, screen->availableGeometry()).topLeft());
+        placeNear(window, near);
         // What was heard since it was last open.
         m_model->reload();
     }

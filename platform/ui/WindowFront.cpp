@@ -1,6 +1,7 @@
 #include "platform/ui/WindowFront.h"
 
 #include <QRect>
+#include <QScreen>
 #include <QWidget>
 
 void bringToFront(QWidget *window)
@@ -26,4 +27,14 @@ QRect keptInside(QRect frame, const QRect &available)
     frame.moveTop(qBound(available.top(), frame.top(),
                          qMax(available.top(), available.bottom() - frame.height())));
     return frame;
+}
+
+void placeNear(QWidget *window, QWidget *near)
+{
+    QWidget *anchor = near ? near->window() : nullptr;
+    const QScreen *screen = anchor ? anchor->screen() : window->screen();
+    QRect frame(QPoint(0, 0), window->size());
+    frame.moveCenter(anchor && anchor->isVisible() ? anchor->frameGeometry().center()
+                                                   : screen->availableGeometry().center());
+    window->move(keptInside(frame, screen->availableGeometry()).topLeft());
 }
