@@ -32,8 +32,9 @@ QByteArray nested(int levels)
 }
 
 // A binary property list of `levels` arrays, each holding the next
-// `fanout` times over, written with one-byte references.
-QByteArray binaryNested(int levels, int fanout = 1)
+// `fanout` times over, written with one-byte references; the innermost is an
+// empty array, or `leaf` as an ASCII string.
+QByteArray binaryNested(int levels, int fanout = 1, const QByteArray &leaf = {})
 {
     QByteArray out("bplist00");
     QList<quint16> offsets;
@@ -42,8 +43,14 @@ QByteArray binaryNested(int levels, int fanout = 1)
         if (i + 1 < levels) {
             out += char(0xA0 | fanout);
             out += QByteArray(fanout, char(i + 1));
-        } else {
+        } else if (leaf.isEmpty()) {
             out += char(0xA0);
+        } else {
+            out += char(0x5F); // the length follows as a 4-byte integer
+            out += char(0x12);
+            QByteArray length(4, '\0');
+            qToBigEndian(quint32(leaf.size()), length.data());
+            out += length + leaf;
         }
     }
     const quint64 table = quint64(out.size());
@@ -149,9 +156,9 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
     // process would die here.
     void valueTooLargeToReadBackIsNotWritten()
     {
-        // 800,000 arrays once expanded: within the parser's limits, but
-        // more than kMaxFileSize bytes as XML.
-        const QVariant bomb = propertylist::parse(binaryNested(13, 3));
+        // 4,096 copies of one 5,000-character string once expanded: within
+        // the parser's limits, but more than kMaxFileSize bytes as XML.
+        const QVariant bomb = propertylist::parse(binaryNested(7, 4, QByteArray(5000, 'x')));
         QVERIFY(bomb.isValid());
         QVERIFY(propertylist::toXml(bomb).size() > propertylist::kMaxFileSize);
 
