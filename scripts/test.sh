@@ -8,9 +8,10 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
-# Most tests wait on servers, sound and timers rather than compute: twice as
-# many as there are cores run side by side.
-test_jobs=$((jobs * 2))
+# Most tests wait on servers, sound and timers rather than compute: three
+# times as many as there are cores run side by side (the suite then keeps
+# about two thirds of two cores busy).
+test_jobs=$((jobs * 3))
 sanitize=1
 [[ "${1:-}" == "--quick" ]] && sanitize=0
 
