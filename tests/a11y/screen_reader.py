@@ -19,6 +19,7 @@ Every wait polls with a deadline; only processes started here are stopped.
 """
 import os
 import plistlib
+import random
 import select
 import shutil
 import signal
@@ -109,10 +110,38 @@ def program(name, port):
     return {"name": name, "url": base + ".mp3", "image": base + ".png"}
 
 
+def display_answers(name):
+    """Whether an X client can open display `name` now."""
+    from Xlib import display as xdisplay
+    try:
+        xdisplay.Display(name).close()
+        return True
+    except Exception:
+        return False
+
+
 def start_display(scratch, env, log):
+    # A display that no client can open (another server on its number, going
+    # away as this one starts) is given up and another one started.
+    for _ in range(3):
+        name, server = start_one_display(env, log)
+        if display_answers(name):
+            return name
+        server.terminate()
+        server.wait(timeout=10)
+        print("display %s did not answer; starting another" % name, file=log, flush=True)
+    fail("Xvfb started, but no client could open its display")
+
+
+def start_one_display(env, log):
+    # A display number of its own, well away from :0, which the tests before
+    # it have just let go.
+    number = random.randrange(100, 1000)
+    while os.path.exists("/tmp/.X%d-lock" % number):
+        number = random.randrange(100, 1000)
     read_end, write_end = os.pipe()
-    start([need("Xvfb"), "-displayfd", str(write_end), "-screen", "0", "1024x768x24",
-           "-nolisten", "tcp"], env, log, pass_fds=(write_end,))
+    server = start([need("Xvfb"), ":%d" % number, "-displayfd", str(write_end), "-screen", "0",
+                    "1024x768x24", "-nolisten", "tcp"], env, log, pass_fds=(write_end,))
     os.close(write_end)
     number = b""
     deadline = time.monotonic() + 20
@@ -127,7 +156,7 @@ def start_display(scratch, env, log):
     os.close(read_end)
     if not number.strip():
         fail("Xvfb did not start")
-    return ":" + number.decode().strip()
+    return ":" + number.decode().strip(), server
 
 
 def start_buses(scratch, env, log):
