@@ -1,5 +1,6 @@
 #include "support/StreamServers.h"
 
+#include "support/AudioSession.h"
 #include "support/ChildProcess.h"
 
 #include <QDeadlineTimer>
@@ -7,6 +8,8 @@
 #include <QStandardPaths>
 #include <QTcpSocket>
 #include <QThread>
+
+#include <cstdio>
 
 #include <unistd.h>
 
@@ -136,6 +139,21 @@ bool StreamServers::startIcecast()
     // must be able to read the config and write the logs.
     if (root)
         QFile::setPermissions(m_dir.path(), QFileDevice::Permissions(0x7777));
+    // Tests side by side may be handed the same free port: the one whose
+    // Icecast then finds it taken sees that Icecast exit and tries another.
+    for (int attempt = 0;; ++attempt) {
+        if (!launchIcecast(icecast, root))
+            return false;
+        if (!m_icecast->waitForFinished(300))
+            return true;
+        if (attempt == 2)
+            return fail(QStringLiteral("icecast2 ended at once on port %1").arg(m_icecastPort));
+        m_icecastPort = childprocess::freePort();
+    }
+}
+
+bool StreamServers::launchIcecast(const QString &icecast, bool root)
+{
     const QString config = m_dir.filePath(QStringLiteral("icecast.xml"));
     QFile file(config);
     if (!file.open(QIODevice::WriteOnly))
@@ -356,4 +374,17 @@ QUrl StreamServers::refusedUrl() const
 QString StreamServers::icyTitle()
 {
     return QStringLiteral("Café Olé - Fixture");
+}
+
+bool startLoopbackStation(AudioSession &audio, StreamServers &servers)
+{
+    if (!audio.start()) {
+        std::fprintf(stderr, "audio: %s\n", qPrintable(audio.errorString()));
+        return false;
+    }
+    if (!servers.startIcecast() || !servers.startSource(QStringLiteral("/live.mp3"))) {
+        std::fprintf(stderr, "servers: %s\n", qPrintable(servers.errorString()));
+        return false;
+    }
+    return true;
 }

@@ -8,6 +8,8 @@
 #include <map>
 #include <memory>
 
+class AudioSession;
+
 // Stream servers on 127.0.0.1 for tests, on free ports, stopped by PID when
 // this object goes away:
 //  - Icecast 2 with live sources fed by gst-launch-1.0 (mounts "/live.mp3"
@@ -76,6 +78,8 @@ public:
     QString dir() const { return m_dir.path(); }
 
 private:
+    // Writes the configuration and starts Icecast on m_icecastPort.
+    bool launchIcecast(const QString &icecast, bool root);
     bool fail(const QString &error);
     bool launchHttp();
     bool waitForHttp();
@@ -91,3 +95,7 @@ private:
     std::unique_ptr<QProcess> m_http;
     std::map<QString, std::unique_ptr<QProcess>> m_sources;
 };
+
+// A private sound server and Icecast playing "/live.mp3", as the benchmarks
+// start them; false, after saying why on standard error, when either fails.
+bool startLoopbackStation(AudioSession &audio, StreamServers &servers);
