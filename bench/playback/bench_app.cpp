@@ -165,15 +165,9 @@ int main(int argc, char **argv)
                           QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
 
     AudioSession audio;
-    if (!audio.start()) {
-        std::fprintf(stderr, "audio: %s\n", qPrintable(audio.errorString()));
-        return 1;
-    }
     StreamServers servers;
-    if (!servers.startIcecast() || !servers.startSource(QStringLiteral("/live.mp3"))) {
-        std::fprintf(stderr, "servers: %s\n", qPrintable(servers.errorString()));
+    if (!startLoopbackStation(audio, servers))
         return 1;
-    }
     SessionBus bus;
     if (!bus.start()) {
         std::fprintf(stderr, "no private D-Bus session bus\n");

@@ -101,15 +101,9 @@ int main(int argc, char **argv)
         qputenv("ORBITUNE_SOURCE_DIR", ORBITUNE_SOURCE_DIR);
 
     AudioSession audio;
-    if (!audio.start()) {
-        std::fprintf(stderr, "audio: %s\n", qPrintable(audio.errorString()));
-        return 1;
-    }
     StreamServers servers;
-    if (!servers.startIcecast() || !servers.startSource(QStringLiteral("/live.mp3"))) {
-        std::fprintf(stderr, "servers: %s\n", qPrintable(servers.errorString()));
+    if (!startLoopbackStation(audio, servers))
         return 1;
-    }
     const QUrl url = servers.mp3Url();
     constexpr int kRuns = 5;
 

@@ -147,6 +147,15 @@ public Q_SLOTS:
     }
 };
 
+// Serves `service` as the desktop's notification server on the bus.
+bool serveNotifications(FakeNotifications *service)
+{
+    QDBusConnection bus = serviceBus();
+    return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), service,
+                              QDBusConnection::ExportAllSlots) &&
+           bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+}
+
 class FakeScreenSaver : public QObject {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.ScreenSaver")
@@ -228,10 +237,7 @@ private Q_SLOTS:
     void titleNotificationsWhileHidden()
     {
         FakeNotifications service;
-        QDBusConnection bus = serviceBus();
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(serveNotifications(&service));
         DesktopNotifier notifier;
         NowPlayingNotices notices(home, &notifier, nullptr);
         QSignalSpy shown(&notifier, &DesktopNotifier::shown);
@@ -296,10 +302,7 @@ private Q_SLOTS:
         QFETCH(QString, sent);
         FakeNotifications service;
         service.capabilities = capabilities;
-        QDBusConnection bus = serviceBus();
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
+        QVERIFY(serveNotifications(&service));
         DesktopNotifier notifier;
         QSignalSpy shown(&notifier, &DesktopNotifier::shown);
         for (const char *title : {"One", "Two", "S & G <b>Live</b>"})
@@ -333,10 +336,8 @@ private Q_SLOTS:
         QFETCH(QStringList, sent);
         FakeNotifications service;
         service.capabilities = capabilities;
+        QVERIFY(serveNotifications(&service));
         QDBusConnection bus = serviceBus();
-        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), &service,
-                                   QDBusConnection::ExportAllSlots));
-        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.Notifications")));
         DesktopNotifier notifier;
         NowPlayingNotices notices(home, &notifier, nullptr);
         QStringList loved;
