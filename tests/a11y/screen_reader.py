@@ -140,8 +140,12 @@ def start_one_display(env, log):
     while os.path.exists("/tmp/.X%d-lock" % number):
         number = random.randrange(100, 1000)
     read_end, write_end = os.pipe()
+    # -noreset: the server would otherwise start over each time its last
+    # client leaves (the check below, the accessibility bus launcher), and a
+    # client connecting while it does is turned away.
     server = start([need("Xvfb"), ":%d" % number, "-displayfd", str(write_end), "-screen", "0",
-                    "1024x768x24", "-nolisten", "tcp"], env, log, pass_fds=(write_end,))
+                    "1024x768x24", "-nolisten", "tcp", "-noreset"], env, log,
+                   pass_fds=(write_end,))
     os.close(write_end)
     number = b""
     deadline = time.monotonic() + 20
