@@ -1,5 +1,7 @@
 #include "history/HistoryStore.h"
 
+#include "history/HistoryWriter.h"
+
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 
@@ -11,16 +13,18 @@
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
-#include <QThread>
-#include <QThreadPool>
 
 namespace {
 
-// What a connection waits for a file another process holds before the write
-// is given up.
-constexpr int kBusyTimeoutMs = 250;
-// Songs between two checkpoints of the log into the file.
-constexpr int kCheckpointEvery = 100;
+// Songs between two upkeep passes (merging the index's new segments),
+// between two checkpoints of the log into the file, and between two trims to
+// the history's bounds.
+constexpr int kUpkeepEvery = 8;
+constexpr int kCheckpointEvery = 96;
+constexpr int kTrimEvery = 496;
+// Segments on one level of the full-text index before a write merges them
+// itself; the upkeep merges them long before, unless it cannot run.
+constexpr int kCrisisMerge = 64;
 
 qint64 toMs(const QDateTime &t)
 {
@@ -86,12 +90,19 @@ HistoryStore::HistoryStore(const QString &path, QObject *parent)
         m_keptAs = keepAside();
         m_open = open();
     }
-    if (m_open)
-        prune();
+    if (!m_open)
+        return;
+    prune();
+    QSqlQuery q(QSqlDatabase::database(m_connection, false));
+    if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
+        m_lastId = q.value(0).toLongLong();
+    q.finish();
+    m_writer = std::make_unique<HistoryWriter>(m_path);
 }
 
 HistoryStore::~HistoryStore()
 {
+    m_writer.reset(); // what was handed over is written first
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
 }
@@ -132,24 +143,31 @@ bool HistoryStore::open()
                               ? QSqlDatabase::database(m_connection, false)
                               : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
         db.setDatabaseName(m_path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        db.setConnectOptions(
+            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
         if (!db.open()) {
             NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", m_path,
                   db.lastError().text());
             return false;
         }
         QSqlQuery q(db);
-        // WAL, and no wait for the disk's sync on each song: a crash loses at
-        // most the last songs, never the file.
-        // The log is folded into the file by checkpointInBackground(), never
-        // by a write of the main thread.
-        // A page cache of 512 KB, not SQLite's 2 MB: the history is read a
-        // page of rows at a time, and stays small while its window is closed.
+        // WAL: the writer's connection writes, this one reads. A page cache
+        // of 512 KB, not SQLite's 2 MB: the history is read a page of rows
+        // at a time, and stays small while its window is closed.
         if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
             exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
             exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
-            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema())
+            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema()) {
+            // The index's segments are merged by the writer's upkeep, not by
+            // the write of a song; an older file is set so as it is opened.
+            exec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
+                                   "VALUES ('automerge', 0)"));
+            exec(q,
+                 QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
+                                "VALUES ('crisismerge', ?)"),
+                 {kCrisisMerge});
             return true;
+        }
         db.close();
     }
     return false;
@@ -229,65 +247,84 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
     const QString artist = dash > 0 ? clean.left(dash).trimmed() : QString();
     const QString song = dash > 0 ? clean.mid(dash + 3).trimmed() : QString();
     const bool split = !artist.isEmpty() && !song.isEmpty();
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!exec(q,
-              QStringLiteral("INSERT INTO songs (program, stream_url, title, artist, song, "
-                             "started) VALUES (?, ?, ?, ?, ?, ?)"),
-              {program.left(kMaxTitleLength), streamUrl, clean, split ? artist : QStringLiteral(""),
-               split ? song : QStringLiteral(""), toMs(Clock::shared()->currentDateTimeUtc())})) {
+    const qint64 id = ++m_lastId;
+    const QVariantList values = {id,
+                                 program.left(kMaxTitleLength),
+                                 streamUrl,
+                                 clean,
+                                 split ? artist : QStringLiteral(""),
+                                 split ? song : QStringLiteral(""),
+                                 toMs(Clock::shared()->currentDateTimeUtc())};
+    m_writer->post([values, clean](QSqlQuery &q) {
+        if (exec(q,
+                 QStringLiteral("INSERT INTO songs (id, program, stream_url, title, artist, "
+                                "song, started) VALUES (?, ?, ?, ?, ?, ?, ?)"),
+                 values))
+            return true;
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
-        return 0;
-    }
-    const qint64 id = q.lastInsertId().toLongLong();
-    if (++m_addsSincePrune >= 500)
-        prune();
-    if (++m_addsSinceCheckpoint >= kCheckpointEvery)
-        checkpointInBackground();
+        return false;
+    });
+    upkeepAfterAdd();
     Q_EMIT songsChanged();
     return id;
 }
 
-void HistoryStore::checkpointInBackground()
+void HistoryStore::upkeepAfterAdd()
 {
-    m_addsSinceCheckpoint = 0;
-    if (m_checkpointRunning->exchange(true))
+    if (++m_adds % kUpkeepEvery != 0)
         return;
-    // The task holds only the path and the flag: the store may be gone
-    // before it runs.
-    QThreadPool::globalInstance()->start([path = m_path, running = m_checkpointRunning] {
-        const QString name =
-            QStringLiteral("history-checkpoint-%1").arg(quintptr(QThread::currentThreadId()));
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-            db.setDatabaseName(path);
-            db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-            if (db.open()) {
-                QSqlQuery q(db);
-                q.exec(QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
-            }
-            db.close();
-        }
-        QSqlDatabase::removeDatabase(name);
-        running->store(false);
-    });
+    HistoryWriter::Upkeep pass;
+    pass.merge = true;
+    pass.checkpoint = m_adds % kCheckpointEvery == 0;
+    if (m_adds % kTrimEvery == 0) {
+        pass.dropBefore = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
+        pass.keepAtMost = kMaxSongs;
+    }
+    m_writer->upkeep(pass);
+}
+
+void HistoryStore::waitForWrites()
+{
+    if (m_writer)
+        m_writer->waitForWrites();
+}
+
+void HistoryStore::waitForUpkeep()
+{
+    if (m_writer)
+        m_writer->waitForUpkeep();
 }
 
 bool HistoryStore::change(const QString &sql, const QVariantList &values)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!m_open || !exec(q, sql, values))
+    if (!m_open)
+        return false;
+    int changed = 0;
+    if (!m_writer->call([&](QSqlQuery &q) {
+            if (!exec(q, sql, values))
+                return false;
+            changed = q.numRowsAffected();
+            return true;
+        }))
         return false;
     // Said only when a row really changed.
-    if (q.numRowsAffected() > 0)
+    if (changed > 0)
         Q_EMIT songsChanged();
     return true;
 }
 
 bool HistoryStore::finish(qint64 id)
 {
-    return id > 0 &&
-           change(QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
-                  {toMs(Clock::shared()->currentDateTimeUtc()), id});
+    if (!m_open || id <= 0)
+        return false;
+    // Handed over like the song it ends: a title change never waits.
+    const QVariantList values = {toMs(Clock::shared()->currentDateTimeUtc()), id};
+    m_writer->post([values](QSqlQuery &q) {
+        return exec(q, QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
+                    values);
+    });
+    Q_EMIT songsChanged();
+    return true;
 }
 
 bool HistoryStore::setFavourite(qint64 id, bool favourite)
@@ -298,10 +335,10 @@ bool HistoryStore::setFavourite(qint64 id, bool favourite)
 
 bool HistoryStore::setFile(qint64 id, const QString &path)
 {
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    return m_open && id > 0 &&
-           exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"),
-                {path.isEmpty() ? QVariant() : QVariant(path), id});
+    const QVariantList values = {path.isEmpty() ? QVariant() : QVariant(path), id};
+    return m_open && id > 0 && m_writer->call([&values](QSqlQuery &q) {
+        return exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"), values);
+    });
 }
 
 bool HistoryStore::remove(qint64 id)
@@ -330,6 +367,7 @@ std::optional<HistoryStore::Song> HistoryStore::song(qint64 id) const
 {
     if (!m_open)
         return std::nullopt;
+    m_writer->waitForWrites();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {id}) || !q.next())
         return std::nullopt;
@@ -342,6 +380,7 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
     QList<Song> out;
     if (!m_open)
         return out;
+    m_writer->waitForWrites();
     QString sql = kColumns + QStringLiteral(" WHERE 1");
     QVariantList values;
     const QString match = matchQuery(text);
@@ -381,7 +420,6 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
 
 void HistoryStore::prune()
 {
-    m_addsSincePrune = 0;
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
     exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo});

@@ -6,17 +6,19 @@
 #include <QString>
 #include <QVariant>
 
-#include <atomic>
 #include <memory>
 #include <optional>
 
 // The songs heard, in an SQLite file of their own
 // ($XDG_DATA_HOME/orbitune/history.sqlite), apart from the program list.
-// Written in WAL mode without waiting for the disk's sync on each song, and
-// the log is folded into the file on a worker thread; a
-// file held by another process is waited for briefly, then that write is
-// dropped. A file that cannot be opened or is corrupt is kept aside and a
-// fresh one started. At most a year or 100,000 songs are kept.
+// Written in WAL mode, by HistoryWriter on a thread of its own: recording a
+// title hands its row over and goes on, and what is read afterwards waits for
+// what was handed over before. A file held by another process is waited for
+// briefly on that thread, then the write is dropped. A file that cannot be
+// opened or is corrupt is kept aside and a fresh one started. At most a year
+// or 100,000 songs are kept. One store per file: ids are handed out here.
+class HistoryWriter;
+
 class HistoryStore : public QObject {
     Q_OBJECT
 public:
@@ -47,7 +49,8 @@ public:
     static QString cleanTitle(const QString &title);
 
     bool isOpen() const { return m_open; }
-    // Records a song that started now; 0 when it could not be written.
+    // Records a song that started now, written on the writer's thread;
+    // 0 when the history is not open.
     qint64 add(const QString &program, const QString &streamUrl, const QString &title);
     bool finish(qint64 id);
     bool setFavourite(qint64 id, bool favourite);
@@ -63,8 +66,10 @@ public:
     QList<Song> songsAfter(const Song &last, const QString &text = QString(),
                            bool favouritesOnly = false, int limit = 1000) const;
     std::optional<Song> song(qint64 id) const;
-    // Drops what is older than a year or beyond the newest kMaxSongs.
-    void prune();
+    // Waits until what was recorded so far is in the file.
+    void waitForWrites();
+    // Waits until the upkeep asked for so far is done (tests, benchmarks).
+    void waitForUpkeep();
 
     // Where an unreadable file was kept when this store began a fresh one;
     // empty when nothing was put aside.
@@ -78,9 +83,11 @@ private:
     // Runs a change; says songsChanged when it changed a row.
     bool change(const QString &sql, const QVariantList &values = {});
     QList<Song> query(const Song *after, const QString &text, bool favouritesOnly, int limit) const;
-    // Moves what the log holds into the file on a worker thread, through a
-    // connection of its own, so the main thread never waits for it.
-    void checkpointInBackground();
+    // Drops what is older than a year or beyond the newest kMaxSongs; run
+    // as the file is opened.
+    void prune();
+    // Asks the writer for the upkeep due after a song was added.
+    void upkeepAfterAdd();
     bool open();
     bool createSchema();
     QString keepAside();
@@ -89,8 +96,7 @@ private:
     QString m_connection;
     QString m_keptAs;
     bool m_open = false;
-    int m_addsSincePrune = 0;
-    int m_addsSinceCheckpoint = 0;
-    std::shared_ptr<std::atomic_bool> m_checkpointRunning =
-        std::make_shared<std::atomic_bool>(false);
+    qint64 m_lastId = 0;
+    int m_adds = 0;
+    std::unique_ptr<HistoryWriter> m_writer;
 };

@@ -1,6 +1,7 @@
 // Helper process for tst_history: records songs into a history file until it
 // is killed, and prints "A <n>" once the song "Song <n>" is written (the
-// add has returned), unbuffered, so a line exists only for a kept song.
+// writer's thread has written it), unbuffered, so a line exists only for a
+// kept song.
 //
 //     history_writer <history file> <first n>
 
@@ -27,6 +28,7 @@ int main(int argc, char **argv)
                              QStringLiteral("Song %1").arg(n));
         if (!previous)
             return 4;
+        store.waitForWrites();
         char line[48];
         const int length = std::snprintf(line, sizeof line, "A %lld\n", n);
         if (::write(STDOUT_FILENO, line, size_t(length)) != length)

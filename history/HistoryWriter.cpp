@@ -1,0 +1,237 @@
+#include "history/HistoryWriter.h"
+
+#include "platform/base/Log.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QStringList>
+#include <QVariantList>
+
+#include <algorithm>
+
+namespace {
+
+// Songs looked at for trimming in one pass; more go in the next.
+constexpr int kMostDroppedPerPass = 5000;
+
+bool upkeepExec(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
+{
+    if (!q.prepare(sql)) {
+        NSLog(lcHistory(), QtWarningMsg, "history upkeep: %@", q.lastError().text());
+        return false;
+    }
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        // A file another process holds past the busy timeout: the work is
+        // left for the next pass.
+        NSLog(lcHistory(), QtDebugMsg, "history upkeep: %@", q.lastError().text());
+        return false;
+    }
+    return true;
+}
+
+qint64 totalChanges(QSqlQuery &q)
+{
+    return upkeepExec(q, QStringLiteral("SELECT total_changes()")) && q.next()
+               ? q.value(0).toLongLong()
+               : -1;
+}
+
+} // namespace
+
+// One upkeep pass, a step at a time.
+struct HistoryWriter::Pass {
+    Upkeep what;
+    QList<qint64> drop;
+    qsizetype dropped = 0;
+    bool trimRead = false;
+    bool merged = false;
+
+    // Does one step; false once the pass is over.
+    bool step(QSqlQuery &q)
+    {
+        if (!trimRead) {
+            trimRead = true;
+            readTrim(q);
+            return true;
+        }
+        if (dropped < drop.size()) {
+            const QList<qint64> some = drop.mid(dropped, kRowsPerStep);
+            dropped += some.size();
+            QVariantList values;
+            for (qint64 id : some)
+                values << id;
+            if (!upkeepExec(q,
+                            QStringLiteral("DELETE FROM songs WHERE id IN (%1)")
+                                .arg(QStringList(some.size(), QStringLiteral("?")).join(u',')),
+                            values))
+                dropped = drop.size();
+            return true;
+        }
+        if (what.merge && !merged) {
+            // The segments written since the last pass, a few pages at a
+            // time, until nothing is left to merge.
+            const qint64 before = totalChanges(q);
+            merged =
+                before < 0 ||
+                !upkeepExec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) VALUES "
+                                              "('merge', %1)")
+                                   .arg(kMergePagesPerStep)) ||
+                totalChanges(q) - before < 2;
+            return true;
+        }
+        // A passive checkpoint never holds a reader up.
+        if (what.checkpoint)
+            upkeepExec(q, QStringLiteral("PRAGMA wal_checkpoint(PASSIVE)"));
+        return false;
+    }
+
+    void readTrim(QSqlQuery &q)
+    {
+        auto ids = [&q, this](const QString &sql, const QVariantList &values) {
+            q.setForwardOnly(true);
+            if (upkeepExec(q, sql, values)) {
+                while (q.next())
+                    drop << q.value(0).toLongLong();
+            }
+            q.finish();
+        };
+        if (what.dropBefore > 0)
+            ids(QStringLiteral("SELECT id FROM songs WHERE started < ? LIMIT ?"),
+                {what.dropBefore, kMostDroppedPerPass});
+        if (what.keepAtMost > 0)
+            ids(QStringLiteral("SELECT id FROM songs ORDER BY started DESC, id DESC "
+                               "LIMIT ? OFFSET ?"),
+                {kMostDroppedPerPass, what.keepAtMost});
+        std::sort(drop.begin(), drop.end());
+        drop.erase(std::unique(drop.begin(), drop.end()), drop.end());
+    }
+};
+
+HistoryWriter::HistoryWriter(const QString &path) : m_path(path), m_thread([this] { run(); }) {}
+
+HistoryWriter::~HistoryWriter()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_thread.join();
+}
+
+quint64 HistoryWriter::enqueue(Job job)
+{
+    quint64 sequence = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_jobs.push_back(std::move(job));
+        sequence = ++m_posted;
+    }
+    m_changed.notify_all();
+    return sequence;
+}
+
+void HistoryWriter::waitFor(quint64 sequence)
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [&] { return m_done >= sequence; });
+}
+
+void HistoryWriter::post(Job job)
+{
+    enqueue(std::move(job));
+}
+
+bool HistoryWriter::call(Job job)
+{
+    bool result = false;
+    waitFor(enqueue([&result, &job](QSqlQuery &q) { return result = job(q); }));
+    return result;
+}
+
+void HistoryWriter::waitForWrites()
+{
+    quint64 posted = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        posted = m_posted;
+    }
+    waitFor(posted);
+}
+
+void HistoryWriter::upkeep(const Upkeep &pass)
+{
+    {
+        std::lock_guard lock(m_mutex);
+        Upkeep &next = m_upkeep ? *m_upkeep : m_upkeep.emplace();
+        next.merge = next.merge || pass.merge;
+        next.dropBefore = std::max(next.dropBefore, pass.dropBefore);
+        next.keepAtMost = pass.keepAtMost ? pass.keepAtMost : next.keepAtMost;
+        next.checkpoint = next.checkpoint || pass.checkpoint;
+    }
+    m_changed.notify_all();
+}
+
+void HistoryWriter::waitForUpkeep()
+{
+    std::unique_lock lock(m_mutex);
+    m_changed.wait(lock, [this] { return m_done >= m_posted && !m_upkeep && !m_upkeepRunning; });
+}
+
+void HistoryWriter::run()
+{
+    const QString name = QStringLiteral("history-writer-%1").arg(quintptr(this));
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(m_path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+        if (!db.open())
+            NSLog(lcHistory(), QtWarningMsg, "history: cannot write %@: %@", m_path,
+                  db.lastError().text());
+        QSqlQuery q(db);
+        // No wait for the disk's sync on each song: a crash loses at most the
+        // last songs, never the file. The log is folded in by the upkeep.
+        for (const char *pragma :
+             {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512", "PRAGMA wal_autocheckpoint=0"})
+            upkeepExec(q, QString::fromLatin1(pragma));
+        std::optional<Pass> pass;
+        std::unique_lock lock(m_mutex);
+        for (;;) {
+            m_changed.wait(lock, [&] { return !m_jobs.empty() || m_stopping || pass || m_upkeep; });
+            if (!m_jobs.empty()) {
+                Job job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+                lock.unlock();
+                job(q);
+                q.finish();
+                lock.lock();
+                ++m_done;
+                m_changed.notify_all();
+                continue;
+            }
+            if (m_stopping)
+                break;
+            if (!pass) {
+                pass.emplace(Pass{*m_upkeep});
+                m_upkeep.reset();
+                m_upkeepRunning = true;
+            }
+            lock.unlock();
+            const bool more = pass->step(q);
+            q.finish();
+            lock.lock();
+            if (!more) {
+                pass.reset();
+                m_upkeepRunning = false;
+                m_changed.notify_all();
+            }
+        }
+        lock.unlock();
+        q.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+}
