@@ -36,20 +36,9 @@ QDateTime fromMs(const QVariant &v)
     return v.isNull() ? QDateTime() : QDateTime::fromMSecsSinceEpoch(v.toLongLong(), Qt::UTC);
 }
 
-// Runs `sql` with `values` bound in order; logs and returns false on failure.
 bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
 {
-    if (!q.prepare(sql)) {
-        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
-        return false;
-    }
-    for (const QVariant &v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
-        return false;
-    }
-    return true;
+    return HistoryWriter::exec(q, sql, values);
 }
 
 // An FTS5 query of every word of `text` as a prefix, quoted so that nothing

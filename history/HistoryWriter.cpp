@@ -15,21 +15,11 @@ namespace {
 // Songs looked at for trimming in one pass; more go in the next.
 constexpr int kMostDroppedPerPass = 5000;
 
+// Upkeep that fails (another process holding the file past the busy
+// timeout) is left for the next pass.
 bool upkeepExec(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
 {
-    if (!q.prepare(sql)) {
-        NSLog(lcHistory(), QtWarningMsg, "history upkeep: %@", q.lastError().text());
-        return false;
-    }
-    for (const QVariant &v : values)
-        q.addBindValue(v);
-    if (!q.exec()) {
-        // A file another process holds past the busy timeout: the work is
-        // left for the next pass.
-        NSLog(lcHistory(), QtDebugMsg, "history upkeep: %@", q.lastError().text());
-        return false;
-    }
-    return true;
+    return HistoryWriter::exec(q, sql, values, QtDebugMsg);
 }
 
 qint64 totalChanges(QSqlQuery &q)
@@ -109,6 +99,22 @@ struct HistoryWriter::Pass {
         drop.erase(std::unique(drop.begin(), drop.end()), drop.end());
     }
 };
+
+bool HistoryWriter::exec(QSqlQuery &q, const QString &sql, const QVariantList &values,
+                         QtMsgType level)
+{
+    if (!q.prepare(sql)) {
+        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
+        return false;
+    }
+    for (const QVariant &v : values)
+        q.addBindValue(v);
+    if (!q.exec()) {
+        NSLog(lcHistory(), level, "history: %@", q.lastError().text());
+        return false;
+    }
+    return true;
+}
 
 HistoryWriter::HistoryWriter(const QString &path) : m_path(path), m_thread([this] { run(); }) {}
 

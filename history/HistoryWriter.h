@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QVariantList>
 
 #include <condition_variable>
 #include <deque>
@@ -38,6 +39,11 @@ public:
     // Work per upkeep step.
     static constexpr int kMergePagesPerStep = 16;
     static constexpr int kRowsPerStep = 50;
+
+    // Runs `sql` with `values` bound in order; logs a failure to run it at
+    // `level` and returns false.
+    static bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values = {},
+                     QtMsgType level = QtWarningMsg);
 
     explicit HistoryWriter(const QString &path);
     // Writes what was handed over, then ends; an upkeep pass under way stops
