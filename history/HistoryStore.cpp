@@ -81,12 +81,22 @@ HistoryStore::HistoryStore(const QString &path, QObject *parent)
     }
     if (!m_open)
         return;
-    prune();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
         m_lastId = q.value(0).toLongLong();
     q.finish();
     m_writer = std::make_unique<HistoryWriter>(m_path);
+    // What is older than a year or beyond the newest kMaxSongs goes first,
+    // on the writer's thread: start-up does not wait for it, what is read
+    // does.
+    const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
+    m_writer->post([yearAgo](QSqlQuery &q) {
+        return exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo}) &&
+               exec(q,
+                    QStringLiteral("DELETE FROM songs WHERE id IN (SELECT id FROM songs ORDER BY "
+                                   "started DESC, id DESC LIMIT -1 OFFSET ?)"),
+                    {kMaxSongs});
+    });
 }
 
 HistoryStore::~HistoryStore()
@@ -405,15 +415,4 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
         out << songAt(q);
     }
     return out;
-}
-
-void HistoryStore::prune()
-{
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
-    exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo});
-    exec(q,
-         QStringLiteral("DELETE FROM songs WHERE id IN (SELECT id FROM songs ORDER BY started "
-                        "DESC, id DESC LIMIT -1 OFFSET ?)"),
-         {kMaxSongs});
 }

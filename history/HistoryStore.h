@@ -83,9 +83,6 @@ private:
     // Runs a change; says songsChanged when it changed a row.
     bool change(const QString &sql, const QVariantList &values = {});
     QList<Song> query(const Song *after, const QString &text, bool favouritesOnly, int limit) const;
-    // Drops what is older than a year or beyond the newest kMaxSongs; run
-    // as the file is opened.
-    void prune();
     // Asks the writer for the upkeep due after a song was added.
     void upkeepAfterAdd();
     bool open();
