@@ -1,5 +1,7 @@
 #include "find/Station.h"
 
+#include "platform/base/WebAddress.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -30,14 +32,7 @@ QString text(const QJsonObject &object, const char *key)
 
 QString webUrl(const QString &candidate)
 {
-    if (candidate.isEmpty())
-        return {};
-    const QUrl url(candidate, QUrl::StrictMode);
-    const QString scheme = url.scheme().toLower();
-    if (!url.isValid() || url.host().isEmpty() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")))
-        return {};
-    return candidate;
+    return isWebAddress(QUrl(candidate, QUrl::StrictMode)) ? candidate : QString();
 }
 
 } // namespace

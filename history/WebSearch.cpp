@@ -2,6 +2,7 @@
 
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
+#include "platform/base/WebAddress.h"
 
 namespace websearch {
 
@@ -47,11 +48,7 @@ QUrl url(const QString &urlTemplate, const QString &query)
     QString text = urlTemplate;
     text.replace(kPlaceholder, QString::fromLatin1(QUrl::toPercentEncoding(query)));
     const QUrl out(text, QUrl::StrictMode);
-    const QString scheme = out.scheme().toLower();
-    if (!out.isValid() || out.host().isEmpty() ||
-        (scheme != QLatin1String("https") && scheme != QLatin1String("http")))
-        return {};
-    return out;
+    return isWebAddress(out) ? out : QUrl();
 }
 
 } // namespace websearch

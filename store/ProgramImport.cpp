@@ -1,6 +1,7 @@
 #include "store/ProgramImport.h"
 
 #include "platform/base/Log.h"
+#include "platform/base/WebAddress.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
@@ -88,13 +89,7 @@ QString usableUrl(const QString &url)
         !(trimmed.startsWith(QLatin1String("http://"), Qt::CaseInsensitive) ||
           trimmed.startsWith(QLatin1String("https://"), Qt::CaseInsensitive)))
         return {};
-    const QUrl parsed(trimmed, QUrl::StrictMode);
-    const QString scheme = parsed.scheme().toLower();
-    if (!parsed.isValid() ||
-        (scheme != QLatin1String("http") && scheme != QLatin1String("https")) ||
-        parsed.host().isEmpty())
-        return {};
-    return trimmed;
+    return isWebAddress(QUrl(trimmed, QUrl::StrictMode)) ? trimmed : QString();
 }
 
 QString normalizedUrl(const QString &url)
