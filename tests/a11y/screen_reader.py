@@ -332,17 +332,23 @@ def run(binary, scratch, log):
     wait_for("orbitune on the accessibility bus",
              lambda: alive() or reader.find_app(), timeout=40, pump=pump)
 
-    # What the screen reader hears when the title changes.
-    heard = []
+    def names_heard(description):
+        """Every name the screen reader hears an object of the app with this
+        description take, and the listener that gathers them."""
+        names = []
 
-    def on_name(event):
-        try:
-            if event.source.get_process_id() == app.pid and event.source.description == \
-                    TITLE_DESCRIPTION:
-                heard.append(event.source.name)
-        except Exception:
-            pass
-    pyatspi.Registry.registerEventListener(on_name, "object:property-change:accessible-name")
+        def on_name(event):
+            try:
+                if event.source.get_process_id() == app.pid and \
+                        event.source.description == description:
+                    names.append(event.source.name)
+            except Exception:
+                pass
+        pyatspi.Registry.registerEventListener(on_name, "object:property-change:accessible-name")
+        return names, on_name
+
+    # What the screen reader hears when the title changes.
+    heard, on_name = names_heard(TITLE_DESCRIPTION)
 
     # 1. The title reads as the current program.
     wait_for("the title to read 'Alpha Radio'",
@@ -429,16 +435,7 @@ def run(binary, scratch, log):
     # 6. Move a program with the keyboard: Down chooses the first row, Alt+Down
     # moves it below the next one; the file keeps the order and the new place
     # is spoken.
-    moved = []
-
-    def on_moved(event):
-        try:
-            if event.source.get_process_id() == app.pid and event.source.description == \
-                    ORDER_DESCRIPTION:
-                moved.append(event.source.name)
-        except Exception:
-            pass
-    pyatspi.Registry.registerEventListener(on_moved, "object:property-change:accessible-name")
+    moved, on_moved = names_heard(ORDER_DESCRIPTION)
     # The keys go to the window under the pointer when no window manager
     # gives one the focus, and within it to the list.
     component = table.queryComponent()
