@@ -4,6 +4,7 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
+#include "platform/media/StreamTitle.h"
 
 #include <QDir>
 #include <QFile>
@@ -242,17 +243,15 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
     if (!m_open)
         return 0;
     const QString clean = cleanTitle(title);
-    const qsizetype dash = clean.indexOf(QStringLiteral(" - "));
-    const QString artist = dash > 0 ? clean.left(dash).trimmed() : QString();
-    const QString song = dash > 0 ? clean.mid(dash + 3).trimmed() : QString();
-    const bool split = !artist.isEmpty() && !song.isEmpty();
+    const streamtitle::Parts parts = streamtitle::split(clean);
+    const bool split = !parts.artist.isEmpty();
     const qint64 id = ++m_lastId;
     const QVariantList values = {id,
                                  program.left(kMaxTitleLength),
                                  streamUrl,
                                  clean,
-                                 split ? artist : QStringLiteral(""),
-                                 split ? song : QStringLiteral(""),
+                                 split ? parts.artist : QStringLiteral(""),
+                                 split ? parts.title : QStringLiteral(""),
                                  toMs(Clock::shared()->currentDateTimeUtc())};
     m_writer->post([values, clean](QSqlQuery &q) {
         if (exec(q,

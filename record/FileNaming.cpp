@@ -77,16 +77,4 @@ QString programFolder(const QString &folder, const QString &program)
     return QDir(base).filePath(name);
 }
 
-void splitTitle(const QString &title, QString *artist, QString *song)
-{
-    const qsizetype dash = title.indexOf(QStringLiteral(" - "));
-    if (dash > 0 && dash + 3 < title.size()) {
-        *artist = title.left(dash).trimmed();
-        *song = title.mid(dash + 3).trimmed();
-    } else {
-        artist->clear();
-        *song = title.trimmed();
-    }
-}
-
 } // namespace filenaming

@@ -26,7 +26,4 @@ QString partialName(const QString &name);
 // none) unless `folder` names another one.
 QString programFolder(const QString &folder, const QString &program);
 
-// "Artist - Title" split at its first " - "; the whole as the title otherwise.
-void splitTitle(const QString &title, QString *artist, QString *song);
-
 } // namespace filenaming

@@ -3,6 +3,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
+#include "platform/media/StreamTitle.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -321,13 +322,12 @@ qint64 Recorder::cutAt(StreamTap::Format format, qint64 offset) const
 
 QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
 {
-    QString artist;
-    QString song;
-    filenaming::splitTitle(span.title, &artist, &song);
+    const streamtitle::Parts parts = streamtitle::split(span.title);
     const QString date =
         fromMs(span.startedMs).toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
     switch (span.format) {
-    case StreamTap::Format::Mp3: return audioframes::id3v24Tag(artist, song, m_program, date);
+    case StreamTap::Format::Mp3:
+        return audioframes::id3v24Tag(parts.artist, parts.title, m_program, date);
     case StreamTap::Format::Ogg: {
         const StreamBuffer::OggHeaders headers = m_buffer->oggHeadersAt(*from);
         if (headers.packets.size() < 2) {
@@ -337,9 +337,10 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
         if (headers.offset == *from)
             *from += headers.pages.size(); // replaced by ours
         QList<QByteArray> packets = headers.packets;
-        packets[1] = oggpages::withComments(
-            packets.at(1),
-            {{"ARTIST", artist}, {"TITLE", song}, {"ALBUM", m_program}, {"DATE", date}});
+        packets[1] = oggpages::withComments(packets.at(1), {{"ARTIST", parts.artist},
+                                                            {"TITLE", parts.title},
+                                                            {"ALBUM", m_program},
+                                                            {"DATE", date}});
         return oggpages::headerPages(packets, oggpages::serialOf(headers.pages));
     }
     default: return {};
