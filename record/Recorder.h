@@ -74,6 +74,10 @@ Q_SIGNALS:
     void failed(const QString &message);
 
 private:
+    // A history song and a title change in the buffer are the same song when
+    // they began this close together.
+    static constexpr qint64 kHistoryMatchMs = 30 * 1000;
+
     void sessionStateChanged();
     void pump();
     void writeRecording();
