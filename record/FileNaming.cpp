@@ -11,7 +11,8 @@ QString cleanPart(const QString &text)
     out.reserve(text.size());
     for (const QChar c : text) {
         const char16_t u = c.unicode();
-        if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0))
+        if (u == u'/' || u == u'\\' || u < 0x20 || u == 0x7F || (u >= 0x80 && u < 0xA0) ||
+            QStringView(u"?:\"*<>|").contains(c))
             out += QLatin1Char('_');
         else
             out += c;
@@ -23,16 +24,18 @@ QString cleanPart(const QString &text)
 }
 
 QString songFileName(const QDateTime &started, const QString &title, bool partial,
-                     const QString &extension)
+                     const QString &extension, int part)
 {
     const QString prefix = started.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH.mm.ss")) +
                            QStringLiteral(" \u2013 ");
-    const QString suffix =
-        (partial ? QStringLiteral(" (partial)") : QString()) + QLatin1Char('.') + extension;
+    const QString suffix = (part > 0 ? QStringLiteral(" (part %1)").arg(part) : QString()) +
+                           (partial ? QStringLiteral(" (partial)") : QString()) + QLatin1Char('.') +
+                           extension;
     QString middle = cleanPart(title);
     if (middle.isEmpty())
         middle = QStringLiteral("Untitled");
-    const qsizetype room = kMaxNameBytes - prefix.toUtf8().size() - suffix.toUtf8().size();
+    const qsizetype room = kMaxNameBytes - qsizetype(sizeof(" (99)") - 1) - prefix.toUtf8().size() -
+                           suffix.toUtf8().size();
     while (middle.toUtf8().size() > room) {
         middle.chop(1);
         if (!middle.isEmpty() && middle.back().isHighSurrogate())

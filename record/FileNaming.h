@@ -9,15 +9,17 @@ namespace filenaming {
 // The longest file name, in bytes of UTF-8, file systems accept.
 constexpr qsizetype kMaxNameBytes = 255;
 
-// `text` as a part of a file name: path separators, NUL and control
-// characters replaced, white space folded; "." and ".." made harmless.
+// `text` as a part of a file name: path separators, NUL, control
+// characters and those FAT, exFAT and NTFS refuse (? : " * < > |) replaced,
+// white space folded; "." and ".." made harmless.
 QString cleanPart(const QString &text);
 
-// "YYYY-MM-DD HH.MM.SS – <title>[ (partial)].<ext>" in local time, at most
-// kMaxNameBytes long: the title is shortened (never the date, the suffix
-// or the extension), without splitting a character.
+// "YYYY-MM-DD HH.MM.SS – <title>[ (part N)][ (partial)].<ext>" in local
+// time, short enough that a " (99)" telling two files apart still fits in
+// kMaxNameBytes: the title is shortened (never the date, the suffixes or
+// the extension), without splitting a character. `part` 0: no part.
 QString songFileName(const QDateTime &started, const QString &title, bool partial,
-                     const QString &extension);
+                     const QString &extension, int part = 0);
 
 // The same name with " (partial)" before the extension.
 QString partialName(const QString &name);

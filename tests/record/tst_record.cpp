@@ -131,6 +131,9 @@ private Q_SLOTS:
             << QStringLiteral("AC/DC\u0000Back\\in\tBlack") << false
             << QStringLiteral("AC_DC_Back_in_Black.mp3");
         QTest::newRow("dots only") << QStringLiteral("..") << false << QStringLiteral("_.mp3");
+        QTest::newRow("characters FAT and NTFS refuse")
+            << QStringLiteral("Who? \"Me\" <a|b>*:c") << false
+            << QStringLiteral("Who_ _Me_ _a_b___c.mp3");
         QTest::newRow("no title") << QString() << false << QStringLiteral("Untitled.mp3");
         QTest::newRow("500 accented letters") << QString(500, QChar(0xE9)) << false << QString();
         QTest::newRow("500 emoji, partial")
@@ -147,7 +150,8 @@ private Q_SLOTS:
             filenaming::songFileName(started, title, partial, QStringLiteral("mp3"));
         QVERIFY(name.startsWith(QStringLiteral("2026-12-08 13.05.09 \u2013 ")));
         const QByteArray utf8 = name.toUtf8();
-        QVERIFY2(utf8.size() <= 255, qPrintable(QString::number(utf8.size())));
+        // A " (2)" telling two files apart still fits in 255 bytes.
+        QVERIFY2(utf8.size() + 5 <= 255, qPrintable(QString::number(utf8.size())));
         QCOMPARE(QString::fromUtf8(utf8), name); // no character split
         QVERIFY(!name.contains(QLatin1Char('/')) && !name.contains(QChar(0)));
         QVERIFY(name.endsWith(partial ? QStringLiteral(" (partial).mp3") : QStringLiteral(".mp3")));
@@ -157,6 +161,8 @@ private Q_SLOTS:
             QVERIFY(utf8.size() > 240); // the title was shortened, not dropped
         const QString marked = filenaming::partialName(name);
         QVERIFY(marked.toUtf8().size() <= 255 && marked.endsWith(QStringLiteral(" (partial).mp3")));
+        const QString part = filenaming::songFileName(started, title, partial, "mp3", 12);
+        QVERIFY(part.toUtf8().size() + 5 <= 255 && part.contains(QStringLiteral(" (part 12)")));
     }
 
     void frameResync_data()
