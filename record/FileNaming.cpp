@@ -44,25 +44,6 @@ QString songFileName(const QDateTime &started, const QString &title, bool partia
     return prefix + middle.trimmed() + suffix;
 }
 
-QString partialName(const QString &name)
-{
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
-    const QString stem = dot < 0 ? name : name.left(dot);
-    const QString ext = dot < 0 ? QString() : name.mid(dot);
-    const QString marked = stem + QStringLiteral(" (partial)") + ext;
-    if (marked.toUtf8().size() <= kMaxNameBytes)
-        return marked;
-    // Make room by shortening the title part.
-    QString shorter = stem;
-    while (!shorter.isEmpty() &&
-           (shorter + QStringLiteral(" (partial)") + ext).toUtf8().size() > kMaxNameBytes) {
-        shorter.chop(1);
-        if (!shorter.isEmpty() && shorter.back().isHighSurrogate())
-            shorter.chop(1);
-    }
-    return shorter + QStringLiteral(" (partial)") + ext;
-}
-
 QString programFolder(const QString &folder, const QString &program)
 {
     QString base = folder;

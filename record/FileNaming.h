@@ -21,9 +21,6 @@ QString cleanPart(const QString &text);
 QString songFileName(const QDateTime &started, const QString &title, bool partial,
                      const QString &extension, int part = 0);
 
-// The same name with " (partial)" before the extension.
-QString partialName(const QString &name);
-
 // <base>/Orbitune/<program>; base is the music folder (~/Music if there is
 // none) unless `folder` names another one.
 QString programFolder(const QString &folder, const QString &program);

@@ -10,6 +10,7 @@
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
@@ -23,6 +24,12 @@ constexpr qint64 kMaxPendingBytes = 32 * 1024 * 1024;
 QDateTime fromMs(qint64 ms)
 {
     return QDateTime::fromMSecsSinceEpoch(ms, Qt::UTC);
+}
+
+QString cannotRecord()
+{
+    return QStringLiteral("This stream cannot be recorded as it is sent. Orbitune records MP3, "
+                          "AAC and Ogg (Vorbis, Opus, FLAC) streams.");
 }
 
 } // namespace
@@ -67,7 +74,11 @@ Recorder::~Recorder()
 {
     stopRecording();
     m_session->setStreamTap(nullptr);
-    m_writer.reset(); // waits for the writes
+    // The last files are linked to the history too: what became of them is
+    // taken now, not left queued for a recorder that is gone.
+    m_closing = true;
+    m_writer->waitForDone();
+    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
 }
 
 void Recorder::sessionStateChanged()
@@ -90,15 +101,23 @@ void Recorder::setRecording(bool on)
     if (m_session->state() != PlaybackSession::State::Playing)
         return;
     m_failureTold = false;
+    const qint64 end = m_buffer->endOffset();
+    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), end);
+    if (!spans.isEmpty() && spans.last().format == StreamTap::Format::Unknown) {
+        writeFailed(cannotRecord());
+        return;
+    }
     m_recording = true;
     m_skipping = false;
     m_fileSpan = -1;
-    // From the beginning of the song on now when the buffer holds it.
-    const qint64 end = m_buffer->endOffset();
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), end);
+    // From the beginning of the song on now when the buffer holds it, else
+    // from what plays now: the newest piece that arrived (a station of a
+    // low bit rate may send nothing more for seconds).
     m_cursor = end;
-    if (!spans.isEmpty() && !spans.last().finished() && spans.last().whole)
-        m_cursor = spans.last().from;
+    if (!spans.isEmpty() && !spans.last().finished()) {
+        const SongSpan &now = spans.last();
+        m_cursor = now.whole ? now.from : qMax(now.from, m_buffer->newestPieceStart());
+    }
     NSLog(lcRecord(), QtInfoMsg, "recording %@", m_program);
     m_poll.start();
     Q_EMIT recordingChanged(true);
@@ -185,11 +204,15 @@ void Recorder::writeRecording()
                 if (m_file)
                     m_writer->append(m_file, m_buffer->read(m_cursor, cut));
                 m_cursor = cut;
-                closeFile(m_filePartial);
+                closeFile(false);
             } else if (m_file || m_skipping) {
                 closeFile(true);
             }
             m_fileSpan = -1;
+            if (span->format == StreamTap::Format::Unknown) {
+                writeFailed(cannotRecord());
+                return;
+            }
             const qint64 cut = cutAt(span->format, m_cursor);
             if (cut < 0)
                 return;
@@ -208,25 +231,25 @@ void Recorder::writeRecording()
             if (m_file)
                 m_writer->append(m_file, m_buffer->read(m_cursor, cut));
             m_cursor = qMax(m_cursor, cut);
-            closeFile(changed ? m_filePartial : true);
+            closeFile(!changed);
             m_fileSpan = -1;
             continue;
         }
         // Still playing: write what is here; a long song or a station
-        // without titles goes on in a new file every splitMs.
-        if (m_fileAge.isValid() &&
+        // without titles goes on in parts, a new file every splitMs, cut
+        // where what was written ends (at the next frame or page).
+        if (m_cursor > m_fileFrom &&
             m_fileAge.elapsed() >= Clock::shared()->scaled(m_options.splitMs)) {
-            const qint64 cut = cutAt(span->format, qMax(m_cursor, end - 8192));
-            if (cut >= 0 && cut < end) {
-                if (m_file)
-                    m_writer->append(m_file, m_buffer->read(m_cursor, cut));
-                closeFile(m_filePartial);
-                m_cursor = cut;
-                SongSpan next = *span;
-                next.startedMs = m_buffer->wallMsAt(cut);
-                openFile(next);
-                m_filePartial = true; // begins inside the song
-            }
+            const qint64 cut = cutAt(span->format, m_cursor);
+            if (cut < 0)
+                return; // the next frame is not here yet
+            if (m_file)
+                m_writer->append(m_file, m_buffer->read(m_cursor, cut));
+            m_cursor = cut;
+            const int part = qMax(m_filePart, 1);
+            m_filePart = part;
+            closeFile(false);
+            openFile(*span, part + 1);
         }
         if (m_file)
             m_writer->append(m_file, m_buffer->read(m_cursor, end));
@@ -235,51 +258,75 @@ void Recorder::writeRecording()
     }
 }
 
-void Recorder::openFile(const SongSpan &span)
+void Recorder::openFile(const SongSpan &span, int part)
 {
     m_fileSpan = span.began;
     m_fileTitle = span.title;
-    // Begun at its title change (a frame's leftovers aside): the whole song.
-    const bool whole = span.whole && m_cursor - span.from < kResyncWindow;
-    m_filePartial = !whole;
-    m_fileStartedMs = whole ? span.startedMs : m_buffer->wallMsAt(m_cursor);
+    m_fileFormat = span.format;
+    m_fileSongMs = span.startedMs;
+    m_filePart = part;
     m_fileAge.start();
-    m_skipping = !whole && !m_options.keepPartial;
+    if (part == 0) {
+        // Begun at its title change (a frame's leftovers aside): the whole song.
+        const bool whole = span.whole && m_cursor - span.from < kResyncWindow;
+        m_filePartial = !whole;
+        m_fileNameMs = whole ? span.startedMs : m_buffer->wallMsAt(m_cursor);
+        m_skipping = !whole && !m_options.keepPartial;
+    } else {
+        // The next part of the song: it goes on where the last part ended,
+        // under the same time, kept or not as that part was.
+        m_filePartial = false;
+    }
+    m_fileFrom = m_cursor; // past the stream's own headers once they are replaced
     if (m_skipping)
         return;
-    const QString name = fileNameFor(span, m_cursor, !whole);
+    m_fileName = recordingFileName(m_filePartial);
     const QByteArray header = headerFor(span, &m_cursor);
-    m_file = m_writer->open(filenaming::programFolder(m_options.folder, m_program), name, header);
+    m_fileFrom = m_cursor;
+    m_file =
+        m_writer->open(filenaming::programFolder(m_options.folder, m_program), m_fileName, header);
 }
 
-void Recorder::closeFile(bool partial)
+QString Recorder::recordingFileName(bool partial) const
 {
-    m_skipping = false;
+    return filenaming::songFileName(fromMs(m_fileNameMs ? m_fileNameMs : m_fileSongMs),
+                                    m_fileTitle.isEmpty() ? m_program : m_fileTitle, partial,
+                                    audioframes::extension(m_fileFormat), m_filePart);
+}
+
+void Recorder::closeFile(bool cutEnd)
+{
     if (!m_file)
         return;
-    const QString title = m_fileTitle;
-    const qint64 started = m_fileStartedMs;
-    NSLog(lcRecord(), QtDebugMsg, "closing %@ partial %d marked %d", title, int(partial),
-          int(m_filePartial));
+    const bool partial = m_filePartial || cutEnd;
+    NSLog(lcRecord(), QtDebugMsg, "closing %@ part %d partial %d", m_fileTitle, m_filePart,
+          int(partial));
+    // Named when it was opened; cut at its end or split into parts, renamed.
+    const QString name = recordingFileName(partial);
     const bool drop = partial && !m_options.keepPartial;
-    // A file marked when it was opened keeps its name.
-    m_writer->close(std::exchange(m_file, nullptr), partial && !m_filePartial, drop,
-                    [this, title, started](const QString &path, const QString &error) {
-                        fileDone(path, error, title, started);
-                    });
+    // The file that holds the song's beginning is the one the history links.
+    const qint64 started = m_filePart <= 1 ? m_fileSongMs : -1;
+    m_writer->close(
+        std::exchange(m_file, nullptr), name == m_fileName ? QString() : name, drop,
+        [this, title = m_fileTitle, started](const QString &path, const QString &error) {
+            fileDone(path, error, title, started, 0);
+        });
 }
 
 void Recorder::fileDone(const QString &path, const QString &error, const QString &title,
-                        qint64 startedMs)
+                        qint64 startedMs, int save)
 {
+    if (save > 0)
+        Q_EMIT songSaved(save, path, error);
     if (!error.isEmpty()) {
-        writeFailed(error);
+        if (!m_closing)
+            writeFailed(error);
         return;
     }
     if (path.isEmpty())
         return;
     NSLog(lcRecord(), QtInfoMsg, "recorded %@", path);
-    if (m_history && !title.isEmpty()) {
+    if (m_history && !title.isEmpty() && startedMs >= 0) {
         const QString clean = HistoryStore::cleanTitle(title);
         for (const auto &song : m_history->songs(QString(), false, 50)) {
             if (song.title == clean &&
@@ -307,8 +354,10 @@ void Recorder::writeFailed(const QString &error)
 
 qint64 Recorder::cutAt(StreamTap::Format format, qint64 offset) const
 {
+    if (format == StreamTap::Format::Ogg)
+        return m_buffer->pieceStartFrom(offset); // a page, or a chain's header pages
     if (format != StreamTap::Format::Mp3 && format != StreamTap::Format::Aac)
-        return offset; // Ogg is held in whole pages
+        return offset;
     const qint64 end = m_buffer->endOffset();
     const QByteArray bytes = m_buffer->read(offset, qMin(end, offset + kResyncWindow));
     const qsizetype at = audioframes::frameStart(format, bytes, 0);
@@ -327,18 +376,14 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
         return audioframes::id3v24Tag(parts.artist, parts.title, m_program, date);
     case StreamTap::Format::Ogg: {
         const StreamBuffer::OggHeaders headers = m_buffer->oggHeadersAt(*from);
-        if (headers.packets.size() < 2) {
-            // Not all seen: the stream's own pages, or nothing if it starts here.
-            return headers.offset == *from ? QByteArray() : headers.pages;
-        }
-        if (headers.offset == *from)
-            *from += headers.pages.size(); // replaced by ours
-        QList<QByteArray> packets = headers.packets;
-        packets[1] = oggpages::withComments(packets.at(1), {{"ARTIST", parts.artist},
-                                                            {"TITLE", parts.title},
-                                                            {"ALBUM", m_program},
-                                                            {"DATE", date}});
-        return oggpages::headerPages(packets, oggpages::serialOf(headers.pages));
+        // The stream's own header pages are replaced by ours.
+        *from = qMax(*from, headers.offset + headers.pagesSize);
+        const QList<QByteArray> packets =
+            oggpages::withComments(headers.packets, {{"ARTIST", parts.artist},
+                                                     {"TITLE", parts.title},
+                                                     {"ALBUM", m_program},
+                                                     {"DATE", date}});
+        return oggpages::headerPages(packets, headers.serial);
     }
     default: return {};
     }

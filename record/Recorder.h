@@ -24,7 +24,10 @@ class PlaybackSession;
 //
 // Files go to <music folder>/Orbitune/<program>/, written on a worker
 // thread; the first and last song of a recording are usually cut and are
-// marked " (partial)" (or dropped, as the settings say).
+// marked " (partial)" (or dropped, as the settings say). A song longer than
+// splitMs (or a station without titles) is kept in parts, " (part N)", every
+// byte of it. A stream that cannot be recorded as sent is not recorded, and
+// the listener is told why.
 class Recorder : public QObject {
     Q_OBJECT
 public:
@@ -51,14 +54,14 @@ public:
 
     // Whether the buffer holds a song that has ended.
     bool canSaveLastSong() const;
-    // Writes the last song that ended, whole, as one file; false if there is
-    // none.
-    bool saveLastSong();
+    // Writes the last song that ended, whole, as one file; 0 if there is
+    // none, else the number songSaved names this save by.
+    int saveLastSong();
     // Writes the song playing now once it ends; false when nothing plays.
     bool saveCurrentSong();
     // For the history: whether `song` is still in the buffer, and saving it.
     bool canSave(const HistoryStore::Song &song) const;
-    bool save(const HistoryStore::Song &song);
+    int save(const HistoryStore::Song &song);
 
     // Saved and recorded songs are linked to their history rows.
     void setHistory(HistoryStore *history) { m_history = history; }
@@ -69,6 +72,9 @@ Q_SIGNALS:
     void recordingChanged(bool recording);
     // A file is complete on the disk.
     void fileWritten(const QString &path);
+    // The save numbered `save` ended: its file is at `path`, or it failed
+    // (`path` empty, `error` says why when there is a reason).
+    void songSaved(int save, const QString &path, const QString &error);
     // Writing failed (the disk is full, the folder cannot be written):
     // recording stopped. Said once until recording is started again.
     void failed(const QString &message);
@@ -81,11 +87,15 @@ private:
     void sessionStateChanged();
     void pump();
     void writeRecording();
-    void openFile(const SongSpan &span);
-    void closeFile(bool partial);
+    // Opens the file of `span` at the cursor: the song, or (part > 1) the
+    // next part of it.
+    void openFile(const SongSpan &span, int part = 0);
+    // `cutEnd`: the song goes on after what the file holds.
+    void closeFile(bool cutEnd);
+    QString recordingFileName(bool partial) const;
     void stopRecording();
     void writeFailed(const QString &error);
-    bool saveSpan(const SongSpan &span);
+    int saveSpan(const SongSpan &span);
     // The first frame boundary at or after `offset`; -1 while the buffer
     // does not reach far enough to tell.
     qint64 cutAt(StreamTap::Format format, qint64 offset) const;
@@ -94,8 +104,10 @@ private:
     // stream's own when it starts there).
     QByteArray headerFor(const SongSpan &span, qint64 *from) const;
     QString fileNameFor(const SongSpan &span, qint64 from, bool partial) const;
-    void fileDone(const QString &path, const QString &error, const QString &title,
-                  qint64 startedMs);
+    // `startedMs` (-1: not linked) finds the file's song in the history;
+    // `save` is the number of a save, 0 for a recording.
+    void fileDone(const QString &path, const QString &error, const QString &title, qint64 startedMs,
+                  int save);
     std::optional<SongSpan> spanOf(const HistoryStore::Song &song) const;
 
     PlaybackSession *m_session;
@@ -103,18 +115,25 @@ private:
     std::shared_ptr<StreamBuffer> m_buffer;
     std::unique_ptr<RecordingWriter> m_writer;
     QPointer<HistoryStore> m_history;
-    QTimer m_poll;
+    QTimer m_poll{this};
     QString m_program; // of what the buffer holds
 
     bool m_recording = false;
     bool m_failureTold = false;
+    bool m_closing = false; // the recorder is being destroyed
+    int m_lastSave = 0;
     qint64 m_cursor = 0; // the next byte to write
     RecordingWriter::Handle m_file;
-    qint64 m_fileSpan = -1; // where the song being written began
-    bool m_filePartial = false;
-    bool m_skipping = false; // a cut song that is not kept
+    qint64 m_fileSpan = -1;     // where the song being written began
+    qint64 m_fileFrom = 0;      // where the file's audio begins
+    bool m_filePartial = false; // its song's start is not in it
+    bool m_skipping = false;    // a cut song that is not kept
+    int m_filePart = 0;         // 1, 2, ... once the song is split into parts
     QString m_fileTitle;
-    qint64 m_fileStartedMs = 0;
+    QString m_fileName; // as it was opened
+    StreamTap::Format m_fileFormat = StreamTap::Format::Unknown;
+    qint64 m_fileSongMs = 0; // when its song began
+    qint64 m_fileNameMs = 0; // the time in its name
     QElapsedTimer m_fileAge;
     qint64 m_saveWhenEnds = -1; // the song to save once it ends
 };

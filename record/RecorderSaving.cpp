@@ -4,37 +4,42 @@
 #include "record/FileNaming.h"
 #include "session/PlaybackSession.h"
 
+namespace {
+// A song that ended, in a stream that can be recorded.
+bool savable(const SongSpan &span)
+{
+    return span.finished() && span.format != StreamTap::Format::Unknown;
+}
+} // namespace
+
 bool Recorder::canSaveLastSong() const
 {
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
-    for (const SongSpan &span : spans) {
-        if (span.finished())
-            return true;
-    }
-    return false;
+    return std::any_of(spans.begin(), spans.end(), savable);
 }
 
-bool Recorder::saveLastSong()
+int Recorder::saveLastSong()
 {
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
     for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
-        if (it->finished())
+        if (savable(*it))
             return saveSpan(*it);
     }
-    return false;
+    return 0;
 }
 
 bool Recorder::saveCurrentSong()
 {
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
-    if (spans.isEmpty() || spans.last().finished() || !m_session->isPlaying())
+    if (spans.isEmpty() || spans.last().finished() ||
+        spans.last().format == StreamTap::Format::Unknown || !m_session->isPlaying())
         return false;
     m_saveWhenEnds = spans.last().began;
     m_poll.start();
     return true;
 }
 
-bool Recorder::saveSpan(const SongSpan &span)
+int Recorder::saveSpan(const SongSpan &span)
 {
     // A song cut by a reconnect ends where the connection did.
     bool changed = false;
@@ -55,13 +60,14 @@ bool Recorder::saveSpan(const SongSpan &span)
     auto file =
         m_writer->open(filenaming::programFolder(m_options.folder, m_program), name, header);
     m_writer->append(file, m_buffer->read(from, to));
-    m_writer->close(file, false, false,
-                    [this, title = span.title, started = span.startedMs](const QString &path,
-                                                                         const QString &error) {
-                        fileDone(path, error, title, started);
+    const int save = ++m_lastSave;
+    m_writer->close(file, QString(), false,
+                    [this, title = span.title, started = span.startedMs,
+                     save](const QString &path, const QString &error) {
+                        fileDone(path, error, title, started, save);
                     });
     NSLog(lcRecord(), QtInfoMsg, "saving \"%@\" (%ld bytes)", span.title, to - from);
-    return true;
+    return save;
 }
 
 std::optional<SongSpan> Recorder::spanOf(const HistoryStore::Song &song) const
@@ -70,7 +76,7 @@ std::optional<SongSpan> Recorder::spanOf(const HistoryStore::Song &song) const
     std::optional<SongSpan> best;
     qint64 bestDistance = kHistoryMatchMs + 1;
     for (const SongSpan &span : spans) {
-        if (!span.finished() || HistoryStore::cleanTitle(span.title) != song.title)
+        if (!savable(span) || HistoryStore::cleanTitle(span.title) != song.title)
             continue;
         const qint64 distance = qAbs(span.startedMs - song.started.toMSecsSinceEpoch());
         if (distance < bestDistance) {
@@ -86,8 +92,8 @@ bool Recorder::canSave(const HistoryStore::Song &song) const
     return spanOf(song).has_value();
 }
 
-bool Recorder::save(const HistoryStore::Song &song)
+int Recorder::save(const HistoryStore::Song &song)
 {
     const auto span = spanOf(song);
-    return span && saveSpan(*span);
+    return span ? saveSpan(*span) : 0;
 }

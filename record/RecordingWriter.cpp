@@ -1,7 +1,6 @@
 #include "record/RecordingWriter.h"
 
 #include "platform/base/Log.h"
-#include "record/FileNaming.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,15 +25,19 @@ bool RecordingWriter::hasFailed(const Handle &file)
 
 namespace {
 
+// `name`, or for n > 1 "name (n)"; names leave room for it.
+QString candidate(const QString &name, int n)
+{
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    return n == 1 ? name : name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
+}
+
 // Opens a file that did not exist before: nothing of the listener's is
 // overwritten.
 bool openNew(QFile &file, const QString &folder, const QString &name)
 {
-    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     for (int n = 1; n < 100; ++n) {
-        const QString candidate =
-            n == 1 ? name : name.left(dot) + QStringLiteral(" (%1)").arg(n) + name.mid(dot);
-        file.setFileName(QDir(folder).filePath(candidate));
+        file.setFileName(QDir(folder).filePath(candidate(name, n)));
         if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered))
             return true;
         if (file.error() != QFileDevice::OpenError || !QFile::exists(file.fileName()))
@@ -105,11 +108,11 @@ void RecordingWriter::append(const Handle &file, const QByteArray &bytes)
     });
 }
 
-void RecordingWriter::close(const Handle &file, bool partial, bool drop, Done done)
+void RecordingWriter::close(const Handle &file, const QString &rename, bool drop, Done done)
 {
     if (!file)
         return;
-    m_pool.start([file, partial, drop, done = std::move(done), receiver = m_receiver] {
+    m_pool.start([file, rename, drop, done = std::move(done), receiver = m_receiver] {
         QString path = file->file.fileName();
         const bool opened = file->file.isOpen();
         file->file.close();
@@ -118,11 +121,12 @@ void RecordingWriter::close(const Handle &file, bool partial, bool drop, Done do
         } else if (drop) {
             QFile::remove(path);
             path.clear();
-        } else if (partial) {
-            const QFileInfo info(path);
-            const QString marked = info.dir().filePath(filenaming::partialName(info.fileName()));
-            if (!QFile::exists(marked) && QFile::rename(path, marked))
-                path = marked;
+        } else if (!rename.isEmpty()) {
+            // A file that exists is never replaced.
+            const QDir folder = QFileInfo(path).dir();
+            for (int n = 1; n < 100 && !file->file.rename(folder.filePath(candidate(rename, n)));)
+                ++n;
+            path = file->file.fileName();
         }
         const QString error = file->error;
         if (!error.isEmpty())

@@ -28,9 +28,10 @@ public:
     // and so on if that is taken, starting with `header`.
     Handle open(const QString &folder, const QString &name, const QByteArray &header);
     void append(const Handle &file, const QByteArray &bytes);
-    // Closes the file; `partial` adds " (partial)" to its name, `drop`
-    // removes it. `done` hears the outcome.
-    void close(const Handle &file, bool partial, bool drop, Done done);
+    // Closes the file, renamed `rename` (or "rename (2)" and so on if that is
+    // taken) unless that is empty; `drop` removes it. `done` hears the
+    // outcome.
+    void close(const Handle &file, const QString &rename, bool drop, Done done);
     // Bytes asked for and not written yet.
     qint64 pendingBytes() const { return m_pending->load(); }
     // Whether a write to the file failed (safe to ask while it is written).

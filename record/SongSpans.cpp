@@ -14,11 +14,12 @@ QList<SongSpan> songSpans(const QList<StreamMark> &marks, qint64 startOffset, qi
             begin(m, false);
             joined = true;
         } else if (spans.isEmpty()) {
-            begin(m, false);
+            begin(m, m.beginsSong); // whole if it began at a title change held
         } else if (joined) {
             spans.last().title = m.title;
+            spans.last().format = m.format;
             joined = false;
-        } else if (m.title != spans.last().title) {
+        } else if (m.kind == StreamMark::Kind::Chain || m.title != spans.last().title) {
             begin(m, true);
         }
     }

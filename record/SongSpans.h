@@ -24,5 +24,6 @@ struct SongSpan {
 
 // The songs in [startOffset, endOffset) from the buffer's marks, oldest
 // first. The first title after a (re)connect names the song that was
-// already on, it does not start a new one; a title repeated is no change.
+// already on, it does not start a new one; a title repeated is no change,
+// but a chained Ogg stream always is.
 QList<SongSpan> songSpans(const QList<StreamMark> &marks, qint64 startOffset, qint64 endOffset);

@@ -1,7 +1,7 @@
 #include "record/StreamBuffer.h"
 
 #include "platform/base/Clock.h"
-#include "record/OggPages.h"
+#include "record/OggReader.h"
 
 #include <QMutexLocker>
 
@@ -10,20 +10,32 @@ qint64 nowMs()
 {
     return Clock::shared()->currentDateTimeUtc().toMSecsSinceEpoch();
 }
-// Bytes of an Ogg stream that hold no page are dropped past this.
-constexpr qsizetype kMaxOggPage = 65307 * 2;
+// What keeping a piece costs beyond its bytes: its record and allocations.
+constexpr qint64 kPieceCost = 96;
+qint64 sizeOf(const QList<QByteArray> &packets)
+{
+    qint64 size = 0;
+    for (const QByteArray &packet : packets)
+        size += packet.size() + kPieceCost;
+    return size;
+}
 } // namespace
 
-StreamBuffer::StreamBuffer(qint64 capacityBytes) : m_capacity(qMax<qint64>(capacityBytes, 65536)) {}
+StreamBuffer::StreamBuffer(qint64 capacityBytes)
+    : m_capacity(qMax<qint64>(capacityBytes, 65536)), m_ogg(std::make_unique<OggReader>())
+{
+}
+
+StreamBuffer::~StreamBuffer() = default;
 
 void StreamBuffer::streamStarted(Format format)
 {
     const QMutexLocker lock(&m_mutex);
     m_format = format;
     m_lastTitle.clear();
-    m_oggPending.clear();
-    m_oggGathering = false;
-    markLocked(StreamMark::Kind::Start, m_end, nowMs(), QString());
+    m_ogg->reset();
+    m_pendingSize = 0;
+    markLocked(StreamMark::Kind::Start, m_end, nowMs(), QString(), format);
 }
 
 void StreamBuffer::streamData(const char *data, qsizetype size)
@@ -31,90 +43,68 @@ void StreamBuffer::streamData(const char *data, qsizetype size)
     if (size <= 0)
         return;
     const QMutexLocker lock(&m_mutex);
+    const qint64 wallMs = nowMs();
     if (m_format != Format::Ogg) {
-        appendLocked(QByteArray(data, size), nowMs());
+        if (m_format != Format::Unknown)
+            appendLocked(QByteArray(data, size), wallMs);
         return;
     }
-    m_oggPending.append(data, size);
-    takeOggPages(nowMs());
+    const OggReader::Sink sink{
+        [this, wallMs](const OggReader::Chain &chain) {
+            beginChainLocked(OggHeaders{m_end, chain.pages.size(), chain.packets, chain.serial},
+                             chain.pages, chain.title, wallMs);
+        },
+        [this, wallMs](const QByteArray &page) { appendLocked(page, wallMs); }};
+    m_ogg->feed(data, size, sink);
+    m_pendingSize = m_ogg->pendingBytes();
+    trimLocked();
 }
 
 void StreamBuffer::streamTitle(const QString &title)
 {
     const QMutexLocker lock(&m_mutex);
-    markLocked(StreamMark::Kind::Title, m_end, nowMs(), title);
+    markLocked(StreamMark::Kind::Title, m_end, nowMs(), title, m_format);
 }
 
 void StreamBuffer::markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs,
-                              const QString &title)
+                              const QString &title, Format format)
 {
     bool begins = true;
-    if (kind == StreamMark::Kind::Title) {
-        if (title.isEmpty() || title == m_lastTitle)
+    if (kind == StreamMark::Kind::Start) {
+        m_titledSinceStart = false;
+    } else {
+        if (kind == StreamMark::Kind::Title && (title.isEmpty() || title == m_lastTitle))
             return;
         m_lastTitle = title;
         begins = std::exchange(m_titledSinceStart, true);
-    } else {
-        m_titledSinceStart = false;
     }
-    m_marks.append(StreamMark{kind, offset, wallMs, title, m_format, begins});
+    m_marks.append(StreamMark{kind, offset, wallMs, title, format, begins});
 }
 
-void StreamBuffer::takeOggPages(qint64 wallMs)
+void StreamBuffer::beginChainLocked(const OggHeaders &headers, const QByteArray &pages,
+                                    const QString &title, qint64 wallMs)
 {
-    while (!m_oggPending.isEmpty()) {
-        qsizetype length = oggpages::pageLength(m_oggPending.constData(), m_oggPending.size());
-        if (length < 0) {
-            // Not at a page: skip to the next capture pattern.
-            const qsizetype next = m_oggPending.indexOf("OggS", 1);
-            m_oggPending.remove(0, next < 0 ? qMax<qsizetype>(0, m_oggPending.size() - 3) : next);
-            continue;
-        }
-        if (length == 0) {
-            if (m_oggPending.size() > kMaxOggPage)
-                m_oggPending.clear();
-            return;
-        }
-        const QByteArray page = m_oggPending.left(length);
-        m_oggPending.remove(0, length);
-        if (oggpages::beginsStream(page) && !m_oggGathering) {
-            m_oggGathering = true;
-            m_oggStreamOffset = m_end;
-            m_oggHeaders[m_end] = OggHeaders{m_end, {}, {}};
-            m_oggPackets.clear();
-            m_oggPartialPacket.clear();
-            m_oggHeadersWanted = 0;
-        }
-        if (m_oggGathering) {
-            m_oggHeaders[m_oggStreamOffset].pages += page;
-            oggpages::collectPackets(page, &m_oggPartialPacket, &m_oggPackets);
-            if (m_oggHeadersWanted == 0 && !m_oggPackets.isEmpty())
-                m_oggHeadersWanted = oggpages::headerPacketCount(m_oggPackets.first());
-            if (m_oggHeadersWanted > 0 && m_oggPackets.size() >= m_oggHeadersWanted) {
-                m_oggGathering = false;
-                m_oggHeaders[m_oggStreamOffset].packets = m_oggPackets.mid(0, m_oggHeadersWanted);
-                const QString title = m_oggPackets.size() > 1
-                                          ? oggpages::titleFromComments(m_oggPackets.at(1))
-                                          : QString();
-                markLocked(StreamMark::Kind::Title, m_oggStreamOffset, wallMs, title);
-            }
-        }
-        appendLocked(page, wallMs);
-    }
+    OggHeaders &kept = m_oggHeaders[headers.offset];
+    m_headersSize += sizeOf(headers.packets) - sizeOf(kept.packets);
+    kept = headers;
+    markLocked(StreamMark::Kind::Chain, headers.offset, wallMs, title,
+               headers.packets.isEmpty() ? Format::Unknown : Format::Ogg);
+    if (!pages.isEmpty())
+        appendLocked(pages, wallMs);
 }
 
 void StreamBuffer::appendLocked(const QByteArray &bytes, qint64 wallMs)
 {
     m_chunks.push_back(Chunk{m_end, wallMs, bytes});
     m_end += bytes.size();
-    m_held += bytes.size();
+    m_piecesSize += bytes.size() + kPieceCost;
     trimLocked();
 }
 
 void StreamBuffer::trimLocked()
 {
-    while (m_held > m_capacity && m_chunks.size() > 1) {
-        m_held -= m_chunks.front().bytes.size();
+    while (heldLocked() > m_capacity && m_chunks.size() > 1) {
+        m_piecesSize -= m_chunks.front().bytes.size() + kPieceCost;
         m_chunks.pop_front();
     }
     const qint64 start = m_chunks.empty() ? m_end : m_chunks.front().offset;
@@ -126,19 +116,23 @@ void StreamBuffer::trimLocked()
             first = i;
     }
     m_marks.remove(0, first);
-    while (m_oggHeaders.size() > 1 && std::next(m_oggHeaders.begin())->first <= start)
+    // A chain's headers stay while any of its pages is held.
+    while (m_oggHeaders.size() > 1 && std::next(m_oggHeaders.begin())->first <= start) {
+        m_headersSize -= sizeOf(m_oggHeaders.begin()->second.packets);
         m_oggHeaders.erase(m_oggHeaders.begin());
+    }
 }
 
 void StreamBuffer::clear()
 {
     const QMutexLocker lock(&m_mutex);
     m_chunks.clear();
-    m_held = 0;
+    m_piecesSize = 0;
+    m_headersSize = 0;
+    m_pendingSize = 0;
     m_marks.clear();
     m_oggHeaders.clear();
-    m_oggPending.clear();
-    m_oggGathering = false;
+    m_ogg->reset();
     m_lastTitle.clear();
     m_titledSinceStart = false;
 }
@@ -159,7 +153,7 @@ qint64 StreamBuffer::capacity() const
 qint64 StreamBuffer::heldBytes() const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_held;
+    return heldLocked();
 }
 
 qint64 StreamBuffer::startOffset() const
@@ -172,6 +166,20 @@ qint64 StreamBuffer::endOffset() const
 {
     const QMutexLocker lock(&m_mutex);
     return m_end;
+}
+
+qint64 StreamBuffer::newestPieceStart() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_chunks.empty() ? m_end : m_chunks.back().offset;
+}
+
+qint64 StreamBuffer::pieceStartFrom(qint64 offset) const
+{
+    const QMutexLocker lock(&m_mutex);
+    auto it = std::partition_point(m_chunks.begin(), m_chunks.end(),
+                                   [offset](const Chunk &c) { return c.offset < offset; });
+    return it == m_chunks.end() ? m_end : it->offset;
 }
 
 QByteArray StreamBuffer::read(qint64 from, qint64 to) const

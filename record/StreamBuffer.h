@@ -9,15 +9,21 @@
 
 #include <deque>
 #include <map>
+#include <memory>
 
-// A point in the buffered stream: a new connection, or a title the station
-// announced there. Offsets count every byte received since the buffer began.
+class OggReader;
+
+// A point in the buffered stream: a new connection, a title the station
+// announced there, or an Ogg chained stream beginning (always a new song,
+// titled by its comments). Offsets count every byte kept since the buffer
+// began.
 struct StreamMark {
-    enum class Kind { Start, Title };
+    enum class Kind { Start, Title, Chain };
     Kind kind = Kind::Title;
     qint64 offset = 0;
     qint64 wallMs = 0; // UTC, when it arrived
     QString title;
+    // Unknown: what follows cannot be recorded.
     StreamTap::Format format = StreamTap::Format::Unknown;
     // Starts a song: a connection, or a title change (not the first title
     // after a connection, which names the song already on).
@@ -27,14 +33,19 @@ struct StreamMark {
 // The last minutes of the playing stream's compressed audio, bounded in
 // bytes (a station of a higher bit rate keeps less time, never more memory),
 // with the title changes and reconnects marked where they happened in the
-// bytes. Filled on GStreamer's streaming thread, read on any thread.
+// bytes. Filled on GStreamer's streaming thread, read on any thread. What it
+// holds is pieces as they arrived; everything it holds counts against the
+// bound: the pieces and what keeping each costs, the headers kept aside, a
+// page not complete yet.
 //
-// An Ogg stream is kept in whole pages, and the header pages of each chained
-// stream are kept aside, so that a file can start at any page; each chained
-// stream's title comes from its comments.
+// An Ogg stream is kept in whole pages whose checksums hold, a piece each,
+// and each chained stream's header pages are one piece, marked only once they
+// are all there; so a file can start at any piece. The header packets are
+// kept aside while any page of their chain is held.
 class StreamBuffer : public StreamTap {
 public:
     explicit StreamBuffer(qint64 capacityBytes);
+    ~StreamBuffer() override;
 
     void streamStarted(Format format) override;
     void streamData(const char *data, qsizetype size) override;
@@ -44,21 +55,28 @@ public:
     void clear();
     void setCapacity(qint64 bytes);
     qint64 capacity() const;
+    // What is held, counted against the capacity.
     qint64 heldBytes() const;
     qint64 startOffset() const;
     qint64 endOffset() const;
+    // Where the newest piece begins (what plays now); the end if none.
+    qint64 newestPieceStart() const;
+    // The first piece that begins at or after `offset`; the end if none.
+    qint64 pieceStartFrom(qint64 offset) const;
     // The bytes of [from, to) that are still held.
     QByteArray read(qint64 from, qint64 to) const;
     // When the byte at `offset` arrived (UTC ms); 0 if not held.
     qint64 wallMsAt(qint64 offset) const;
     // The marks of what is held, with the last one before it.
     QList<StreamMark> marks() const;
-    // The Ogg stream going on at `offset`: where it began, its header pages
-    // as sent and its header packets (empty while incomplete or unknown).
+    // The Ogg stream going on at `offset`: where it began, how long its
+    // header pages are, its header packets (none: it cannot be recorded) and
+    // serial number.
     struct OggHeaders {
         qint64 offset = -1;
-        QByteArray pages;
+        qint64 pagesSize = 0;
         QList<QByteArray> packets;
+        quint32 serial = 0;
     };
     OggHeaders oggHeadersAt(qint64 offset) const;
 
@@ -69,26 +87,24 @@ private:
         QByteArray bytes;
     };
     void appendLocked(const QByteArray &bytes, qint64 wallMs);
-    void takeOggPages(qint64 wallMs);
-    void markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs, const QString &title);
+    void beginChainLocked(const OggHeaders &headers, const QByteArray &pages, const QString &title,
+                          qint64 wallMs);
+    void markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs, const QString &title,
+                    Format format);
     void trimLocked();
+    qint64 heldLocked() const { return m_piecesSize + m_headersSize + m_pendingSize; }
 
     mutable QMutex m_mutex;
     qint64 m_capacity;
-    qint64 m_held = 0;
+    qint64 m_piecesSize = 0;  // with what keeping each costs
+    qint64 m_headersSize = 0; // the header packets kept aside
+    qint64 m_pendingSize = 0; // Ogg: a page or headers not complete yet
     qint64 m_end = 0;
     std::deque<Chunk> m_chunks;
     QList<StreamMark> m_marks;
     QString m_lastTitle;
     bool m_titledSinceStart = false;
     Format m_format = Format::Unknown;
-    // Ogg: bytes short of a whole page, and the stream whose headers are
-    // being gathered.
-    QByteArray m_oggPending;
-    QByteArray m_oggPartialPacket;
-    QList<QByteArray> m_oggPackets;
-    int m_oggHeadersWanted = 0;
-    bool m_oggGathering = false;
-    qint64 m_oggStreamOffset = 0;
+    std::unique_ptr<OggReader> m_ogg;
     std::map<qint64, OggHeaders> m_oggHeaders; // by where the stream began
 };

@@ -7,13 +7,13 @@ build_pkgs=(
   cmake g++ make ninja-build pkg-config lld
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libqt6svg6 qt6-qpa-plugins
   libgl-dev libxkbcommon-dev
-  libplist-dev libuchardet-dev
+  libplist-dev libuchardet-dev libogg-dev libtag1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
 )
 runtime_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
-  fonts-dejavu-core fonts-wqy-microhei libqt6sql6-sqlite
+  fonts-dejavu-core fonts-wqy-microhei libqt6sql6-sqlite libogg0 libtag1v5
 )
 test_pkgs=(
   libgtest-dev googletest
