@@ -56,7 +56,9 @@ RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorde
     key(Qt::Key_R, "recordShortcut", [this] {
         const bool wanted = !m_recorder->isRecording();
         m_recorder->toggleRecording();
-        if (wanted && !m_recorder->isRecording())
+        // A stream that cannot be recorded is told by the failure alert.
+        if (wanted && !m_recorder->isRecording() &&
+            m_home->session()->state() != PlaybackSession::State::Playing)
             tell(QStringLiteral("Play a program to record it"));
         else
             showRecording();
@@ -71,6 +73,15 @@ RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorde
         showRecording();
     });
     connect(recorder, &Recorder::failed, this, &RecordingControls::tellFailure);
+    // Only the save asked for here is told, by the number it was given.
+    connect(recorder, &Recorder::songSaved, this, [this](int save, const QString &path) {
+        if (save != m_awaitedSave)
+            return;
+        m_awaitedSave = 0;
+        tell(path.isEmpty()
+                 ? QStringLiteral("The song could not be saved")
+                 : QStringLiteral("Saved \u201C%1\u201D").arg(QFileInfo(path).completeBaseName()));
+    });
     showRecording();
 }
 
@@ -92,16 +103,9 @@ void RecordingControls::showRecording()
 
 void RecordingControls::saveLast()
 {
-    if (!m_recorder->saveLastSong()) {
+    m_awaitedSave = m_recorder->saveLastSong();
+    if (!m_awaitedSave)
         tell(QStringLiteral("No song has ended yet to save"));
-        return;
-    }
-    connect(
-        m_recorder, &Recorder::fileWritten, this,
-        [this](const QString &path) {
-            tell(QStringLiteral("Saved \u201C%1\u201D").arg(QFileInfo(path).completeBaseName()));
-        },
-        Qt::SingleShotConnection);
 }
 
 void RecordingControls::saveCurrent()

@@ -36,4 +36,5 @@ private:
     QAction *m_record;
     QAction *m_saveLast;
     QAction *m_saveCurrent;
+    int m_awaitedSave = 0; // the save whose outcome is to be told
 };
