@@ -4,38 +4,147 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/StreamTitle.h"
 
+#include <QByteArray>
+
+#include <array>
 #include <atomic>
 #include <cstring>
+#include <optional>
 
 namespace {
 
 constexpr const char *kTapKey = "orbitune-stream-tap";
 
-// What the playbin holds: the tap, and whether a parser has it already (each
+using AdtsHeader = std::array<uchar, 7>;
+
+// What the playbin holds: the tap, and whether a pad has it already (each
 // connection is a new playbin, so one probe per playbin is one per stream).
+// The rest is the probe's, on the streaming thread.
 struct TapState {
     std::shared_ptr<StreamTap> tap;
     std::atomic_bool attached = false;
+    bool started = false;           // the stream's caps were seen
+    bool recordable = false;        // its bytes are handed on
+    std::optional<AdtsHeader> adts; // raw AAC frames are given this header
 };
 using SharedState = std::shared_ptr<TapState>;
 
-StreamTap::Format formatOf(const char *factory)
+// Where the stream is taken: at an Ogg demuxer (Ogg is kept as sent), or at
+// the first audio parser or decoder, behind any other demuxer.
+bool tapsHere(GstElement *element)
 {
-    if (std::strcmp(factory, "mpegaudioparse") == 0)
-        return StreamTap::Format::Mp3;
-    if (std::strcmp(factory, "aacparse") == 0)
-        return StreamTap::Format::Aac;
-    if (std::strcmp(factory, "oggdemux") == 0)
+    GstElementFactory *factory = gst_element_get_factory(element);
+    if (!factory)
+        return false;
+    if (std::strcmp(GST_OBJECT_NAME(factory), "oggdemux") == 0)
+        return true;
+    const char *klass = gst_element_factory_get_metadata(factory, GST_ELEMENT_METADATA_KLASS);
+    return klass && std::strstr(klass, "Audio") &&
+           (std::strstr(klass, "Parser") || std::strstr(klass, "Decoder") ||
+            std::strstr(klass, "Demuxer"));
+}
+
+// The ADTS header of the frames of raw AAC from its AudioSpecificConfig
+// (MP4's "codec_data"): AAC Main, LC, SSR or LTP, or HE-AAC as its core
+// (whose SBR players find by themselves), at a rate and channel layout ADTS
+// can say. The frame length is filled in per frame.
+std::optional<AdtsHeader> adtsHeaderFor(GstBuffer *config)
+{
+    GstMapInfo map;
+    if (!config || !gst_buffer_map(config, &map, GST_MAP_READ))
+        return {};
+    quint64 bits = 0;
+    const int count = int(qMin<gsize>(map.size, 8)) * 8;
+    for (int i = 0; i < count / 8; ++i)
+        bits = bits << 8 | map.data[i];
+    gst_buffer_unmap(config, &map);
+    int used = 0;
+    auto take = [&](int n) {
+        used += n;
+        return used > count ? -1 : int(bits >> (count - used) & ((1u << n) - 1));
+    };
+    int object = take(5);
+    const int rate = take(4);
+    const int channels = take(4);
+    if (object == 5 || object == 29) { // SBR: the core's object type follows
+        if (take(4) == 15)
+            take(24);
+        object = take(5);
+    }
+    if (used > count || object < 1 || object > 4 || rate < 0 || rate > 12 || channels < 1 ||
+        channels > 7)
+        return {};
+    return AdtsHeader{0xFF,
+                      0xF1,
+                      uchar((object - 1) << 6 | rate << 2 | channels >> 2),
+                      uchar((channels & 3) << 6),
+                      0,
+                      0x1F,
+                      0xFC};
+}
+
+// The format the stream of `caps` is recorded in; Unknown when it cannot be
+// recorded as sent.
+StreamTap::Format formatOf(const GstCaps *caps, TapState &state)
+{
+    const GstStructure *s = caps ? gst_caps_get_structure(caps, 0) : nullptr;
+    if (!s)
+        return StreamTap::Format::Unknown;
+    const char *name = gst_structure_get_name(s);
+    if (g_str_equal(name, "application/ogg") || g_str_equal(name, "audio/ogg"))
         return StreamTap::Format::Ogg;
+    int version = 0;
+    if (!g_str_equal(name, "audio/mpeg") || !gst_structure_get_int(s, "mpegversion", &version))
+        return StreamTap::Format::Unknown;
+    if (version == 1)
+        return StreamTap::Format::Mp3;
+    const char *framing = gst_structure_get_string(s, "stream-format");
+    if (version != 2 && version != 4)
+        return StreamTap::Format::Unknown;
+    if (!framing || g_str_equal(framing, "adts"))
+        return StreamTap::Format::Aac;
+    if (g_str_equal(framing, "raw")) {
+        const GValue *config = gst_structure_get_value(s, "codec_data");
+        state.adts = config && GST_VALUE_HOLDS_BUFFER(config)
+                         ? adtsHeaderFor(gst_value_get_buffer(config))
+                         : std::nullopt;
+        if (state.adts)
+            return StreamTap::Format::Aac;
+    }
     return StreamTap::Format::Unknown;
 }
 
-void deliverBuffer(StreamTap &tap, GstBuffer *buffer)
+void started(TapState &state, const GstCaps *caps)
+{
+    const StreamTap::Format format = formatOf(caps, state);
+    state.started = true;
+    state.recordable = format != StreamTap::Format::Unknown;
+    state.tap->streamStarted(format);
+    if (!state.recordable) {
+        const gsthandle::Chars text(caps ? gst_caps_to_string(caps) : nullptr);
+        NSLog(lcMedia(), QtInfoMsg, "stream tap: %@ cannot be recorded as sent",
+              QString::fromUtf8(text ? text.get() : "a file read at random"));
+    }
+}
+
+void deliverBuffer(TapState &state, GstBuffer *buffer)
 {
     GstMapInfo map;
-    if (!gst_buffer_map(buffer, &map, GST_MAP_READ))
+    if (!state.recordable || !gst_buffer_map(buffer, &map, GST_MAP_READ))
         return;
-    tap.streamData(reinterpret_cast<const char *>(map.data), qsizetype(map.size));
+    const auto *data = reinterpret_cast<const char *>(map.data);
+    if (!state.adts) {
+        state.tap->streamData(data, qsizetype(map.size));
+    } else if (map.size + 7 <= 0x1FFF) { // longer frames cannot be said in ADTS
+        const gsize length = map.size + 7;
+        AdtsHeader header = *state.adts;
+        header[3] |= uchar(length >> 11);
+        header[4] = uchar(length >> 3);
+        header[5] = uchar((length & 7) << 5 | 0x1F);
+        const QByteArray frame = QByteArray(reinterpret_cast<const char *>(header.data()), 7) +
+                                 QByteArray::fromRawData(data, qsizetype(map.size));
+        state.tap->streamData(frame.constData(), frame.size());
+    }
     gst_buffer_unmap(buffer, &map);
 }
 
@@ -57,19 +166,27 @@ QString titleOf(GstEvent *event)
 // Runs on the streaming thread; touches only the tap.
 GstPadProbeReturn onProbe(GstPad *, GstPadProbeInfo *info, gpointer data)
 {
-    StreamTap &tap = *static_cast<SharedState *>(data)->get()->tap;
+    TapState &state = **static_cast<SharedState *>(data);
+    // A local file is pulled at random (its length, its tags), not played
+    // through in order: what passes is not the stream as heard.
+    if (!state.started && (info->type & GST_PAD_PROBE_TYPE_PULL))
+        started(state, nullptr);
     if (info->type & GST_PAD_PROBE_TYPE_BUFFER) {
-        deliverBuffer(tap, GST_PAD_PROBE_INFO_BUFFER(info));
+        deliverBuffer(state, GST_PAD_PROBE_INFO_BUFFER(info));
     } else if (info->type & GST_PAD_PROBE_TYPE_BUFFER_LIST) {
         GstBufferList *list = GST_PAD_PROBE_INFO_BUFFER_LIST(info);
         for (guint i = 0; i < gst_buffer_list_length(list); ++i)
-            deliverBuffer(tap, gst_buffer_list_get(list, i));
+            deliverBuffer(state, gst_buffer_list_get(list, i));
     } else if (info->type & GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM) {
         GstEvent *event = GST_PAD_PROBE_INFO_EVENT(info);
-        if (GST_EVENT_TYPE(event) == GST_EVENT_TAG) {
+        if (GST_EVENT_TYPE(event) == GST_EVENT_CAPS && !state.started) {
+            GstCaps *caps = nullptr; // owned by the event
+            gst_event_parse_caps(event, &caps);
+            started(state, caps);
+        } else if (GST_EVENT_TYPE(event) == GST_EVENT_TAG) {
             const QString title = titleOf(event);
             if (!title.isEmpty())
-                tap.streamTitle(title);
+                state.tap->streamTitle(title);
         }
     }
     return GST_PAD_PROBE_OK;
@@ -92,17 +209,13 @@ void install(GstElement *playbin, std::shared_ptr<StreamTap> tap)
 void elementAdded(GstElement *playbin, GstElement *element)
 {
     auto *state = static_cast<SharedState *>(g_object_get_data(G_OBJECT(playbin), kTapKey));
-    if (!state)
-        return;
-    GstElementFactory *factory = gst_element_get_factory(element);
-    const StreamTap::Format format = formatOf(factory ? GST_OBJECT_NAME(factory) : "");
-    if (format == StreamTap::Format::Unknown || (*state)->attached.exchange(true))
+    if (!state || !tapsHere(element))
         return;
     const gsthandle::Object<GstPad> pad(gst_element_get_static_pad(element, "sink"));
-    if (!pad)
+    if (!pad || (*state)->attached.exchange(true))
         return;
-    (*state)->tap->streamStarted(format);
-    // The probe keeps the state alive for as long as the pad lives.
+    // The probe keeps the state alive for as long as the pad lives; the
+    // stream's format is known from its caps, before its first bytes.
     gst_pad_add_probe(pad.get(),
                       GstPadProbeType(GST_PAD_PROBE_TYPE_BUFFER | GST_PAD_PROBE_TYPE_BUFFER_LIST |
                                       GST_PAD_PROBE_TYPE_EVENT_DOWNSTREAM),

@@ -7,6 +7,9 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "platform/base/Clock.h"
+#include "platform/media/GstHandles.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/media/GstTapProbe.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -263,6 +266,68 @@ private Q_SLOTS:
         QVERIFY(tag.contains(QByteArray("TIT2") + QByteArray("\0\0\0\x06\0\0\x03", 7) +
                              QStringLiteral("Jóga").toUtf8()));
         QVERIFY(!tag.contains("TDRC")); // empty frames are left out
+    }
+
+    // What the tap takes, by the stream's caps: MP3, ADTS AAC and Ogg as
+    // sent, raw AAC (from MP4) with the ADTS headers it needs to play,
+    // nothing of what cannot be recorded as sent (and says so).
+    void tapTakesWhatCanBeRecorded_data()
+    {
+        QTest::addColumn<QByteArray>("element");
+        QTest::addColumn<QByteArray>("caps");
+        QTest::addColumn<int>("format");
+        QTest::addColumn<QByteArray>("taken"); // of a buffer "abc"
+        QTest::newRow("MP3") << QByteArray("mpegaudioparse")
+                             << QByteArray("audio/mpeg, mpegversion=1, layer=3") << int(Format::Mp3)
+                             << QByteArray("abc");
+        QTest::newRow("ADTS AAC") << QByteArray("aacparse")
+                                  << QByteArray("audio/mpeg, mpegversion=4, stream-format=adts")
+                                  << int(Format::Aac) << QByteArray("abc");
+        QTest::newRow("raw AAC from MP4 (LC, 44.1 kHz, stereo): ADTS headers")
+            << QByteArray("aacparse")
+            << QByteArray("audio/mpeg, mpegversion=4, stream-format=raw, codec_data=(buffer)1210")
+            << int(Format::Aac)
+            << QByteArray("\xFF\xF1\x50\x80\x01\x5F\xFC"
+                          "abc",
+                          10);
+        QTest::newRow("Ogg") << QByteArray("oggdemux") << QByteArray("application/ogg")
+                             << int(Format::Ogg) << QByteArray("abc");
+        QTest::newRow("FLAC cannot be") << QByteArray("flacparse") << QByteArray("audio/x-flac")
+                                        << int(Format::Unknown) << QByteArray();
+    }
+
+    void tapTakesWhatCanBeRecorded()
+    {
+        QFETCH(QByteArray, element);
+        QFETCH(QByteArray, caps);
+        QFETCH(int, format);
+        QFETCH(QByteArray, taken);
+        struct Taken : StreamTap {
+            int format = -1;
+            QByteArray bytes;
+            void streamStarted(Format f) override { format = int(f); }
+            void streamData(const char *data, qsizetype size) override { bytes.append(data, size); }
+            void streamTitle(const QString &) override {}
+        };
+        QVERIFY(GstMediaPlayer::ensureInitialized());
+        const auto tap = std::make_shared<Taken>();
+        const gsthandle::Pipeline bin(GST_ELEMENT(gst_object_ref_sink(gst_bin_new(nullptr))));
+        GstElement *parser = gst_element_factory_make(element.constData(), nullptr);
+        QVERIFY(parser && gst_bin_add(GST_BIN(bin.get()), parser));
+        gsttap::install(bin.get(), tap);
+        gsttap::elementAdded(bin.get(), parser);
+        gst_element_set_state(bin.get(), GST_STATE_PAUSED);
+        const gsthandle::Object<GstPad> pad(gst_element_get_static_pad(parser, "sink"));
+        GstSegment segment;
+        gst_segment_init(&segment, GST_FORMAT_BYTES);
+        gst_pad_send_event(pad.get(), gst_event_new_stream_start("tap"));
+        gst_pad_send_event(
+            pad.get(),
+            gst_event_new_caps(gsthandle::Caps(gst_caps_from_string(caps.constData())).get()));
+        gst_pad_send_event(pad.get(), gst_event_new_segment(&segment));
+        gst_pad_chain(pad.get(), gst_buffer_new_memdup("abc", 3));
+        QCOMPARE(tap->format, format);
+        QCOMPARE(tap->bytes, taken);
     }
 
     void songSpans_data()
