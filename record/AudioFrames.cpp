@@ -1,5 +1,8 @@
 #include "record/AudioFrames.h"
 
+#include <taglib/id3v2tag.h>
+#include <taglib/textidentificationframe.h>
+
 namespace audioframes {
 
 namespace {
@@ -74,24 +77,20 @@ qsizetype frameStart(StreamTap::Format format, const QByteArray &bytes, qsizetyp
 QByteArray id3v24Tag(const QString &artist, const QString &title, const QString &album,
                      const QString &date)
 {
-    auto syncsafe = [](quint32 n) {
-        QByteArray out(4, 0);
-        for (int i = 3; i >= 0; --i, n >>= 7)
-            out[i] = char(n & 0x7F);
-        return out;
-    };
-    QByteArray frames;
+    TagLib::ID3v2::Tag tag;
     const std::pair<const char *, QString> texts[] = {
         {"TPE1", artist}, {"TIT2", title}, {"TALB", album}, {"TDRC", date}};
     for (const auto &[id, text] : texts) {
         if (text.isEmpty())
             continue;
-        const QByteArray body = char(3) + text.toUtf8(); // 3: UTF-8
-        frames += QByteArray(id) + syncsafe(quint32(body.size())) + QByteArray(2, 0) + body;
+        auto *frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::UTF8);
+        frame->setText(TagLib::String(text.toStdString(), TagLib::String::UTF8));
+        tag.addFrame(frame); // the tag owns it
     }
-    if (frames.isEmpty())
+    if (tag.isEmpty())
         return {};
-    return QByteArray("ID3\x04\x00\x00", 6) + syncsafe(quint32(frames.size())) + frames;
+    const TagLib::ByteVector bytes = tag.render(TagLib::ID3v2::v4);
+    return QByteArray(bytes.data(), qsizetype(bytes.size()));
 }
 
 QString extension(StreamTap::Format format)

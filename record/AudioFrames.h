@@ -19,7 +19,8 @@ qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype siz
 // be told; Ogg and unknown formats start anywhere (returns `from`).
 qsizetype frameStart(StreamTap::Format format, const QByteArray &bytes, qsizetype from);
 
-// An ID3v2.4 tag with the given text frames (UTF-8; empty ones left out).
+// An ID3v2.4 tag with the given text frames (UTF-8; empty ones left out),
+// made by TagLib.
 QByteArray id3v24Tag(const QString &artist, const QString &title, const QString &album,
                      const QString &date);
 
