@@ -7,6 +7,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "platform/base/Clock.h"
+#include "platform/base/Settings.h"
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/media/GstTapProbe.h"
@@ -424,6 +425,25 @@ private Q_SLOTS:
         const auto marks = buffer.marks();
         QVERIFY(marks.size() == 1 || marks.at(1).offset > buffer.startOffset());
         QVERIFY(marks.first().offset <= buffer.startOffset());
+    }
+
+    void bufferSizeSettingIsBounded_data()
+    {
+        QTest::addColumn<int>("megabytes");
+        QTest::addColumn<qint64>("bytes");
+        QTest::newRow("15") << 15 << qint64(15'000'000);
+        QTest::newRow("0: 1 MB") << 0 << qint64(1'000'000);
+        QTest::newRow("negative: 1 MB") << -20 << qint64(1'000'000);
+        QTest::newRow("100000: 1024 MB") << 100000 << qint64(1'024'000'000);
+    }
+
+    void bufferSizeSettingIsBounded()
+    {
+        QFETCH(int, megabytes);
+        QFETCH(qint64, bytes);
+        settings::open()->setValue(QStringLiteral("recording/bufferMB"), megabytes);
+        QCOMPARE(Recorder::savedOptions().bufferBytes, bytes);
+        settings::open()->remove(QStringLiteral("recording"));
     }
 
     void aSongKeepsWhereItBeganAsTheBufferMoves()
