@@ -319,6 +319,48 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("Song 499")}); // the index merged, still whole
     }
 
+    void trimByCountKeepsTheNewest_data()
+    {
+        QTest::addColumn<int>("inFile"); // songs in the file, the oldest starred and recorded
+        QTest::addColumn<int>("kept");   // after the upkeep's trim, 496 songs later
+        QTest::newRow("past 5,000: all kept, the stars and files too") << 5010 << 5010 + 496;
+    }
+
+    void trimByCountKeepsTheNewest()
+    {
+        QFETCH(int, inFile);
+        QFETCH(int, kept);
+        SetClock clock;
+        {
+            HistoryStore schema(path());
+        }
+        {
+            OtherConnection fill(path());
+            QSqlQuery q = fill.query();
+            QVERIFY(q.exec(QStringLiteral("BEGIN")));
+            QVERIFY(q.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                          "FROM n WHERE i < %1) INSERT INTO songs (program, "
+                                          "stream_url, title, artist, song, started) SELECT 'R', "
+                                          "'u', 'Old ' || i, '', '', %2 + i FROM n")
+                               .arg(inFile)
+                               .arg(clock.now.addDays(-1).toMSecsSinceEpoch())));
+            QVERIFY(q.exec(QStringLiteral("UPDATE songs SET favourite = 1, file = '/m/Old 1.mp3' "
+                                          "WHERE id = 1")));
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+            q.finish();
+        }
+        HistoryStore store(path());
+        for (int i = 0; i < 496; ++i) // the songs between two trims
+            store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("New %1").arg(i));
+        store.waitForUpkeep();
+        const QList<HistoryStore::Song> songs =
+            store.songs(QString(), false, HistoryStore::kMaxSongs);
+        QCOMPARE(songs.size(), kept);
+        QCOMPARE(songs.last().title, QStringLiteral("Old 1"));
+        QVERIFY(songs.last().favourite);
+        QCOMPARE(songs.last().file, QStringLiteral("/m/Old 1.mp3"));
+    }
+
     void fileIsWalWithASchemaVersion()
     {
         {
@@ -349,6 +391,8 @@ private Q_SLOTS:
         QTest::newRow("one page exactly")
             << SongTableModel::kPageSize << QString() << false << SongTableModel::kPageSize;
         QTest::newRow("nothing matches") << 30 << QStringLiteral("zzz") << false << 0;
+        QTest::newRow("an unbalanced quote typed is a word, not syntax")
+            << 30 << QStringLiteral("\"blue art") << false << 15;
     }
 
     void modelPagesThroughTheHistory()
@@ -530,6 +574,8 @@ private Q_SLOTS:
         QTest::newRow("Ctrl+D stars, favourites only shows it")
             << "star" << R{1} << QStringList{all.at(1), all.at(2)} << QString();
         QTest::newRow("Space on a row stars it") << "space" << R{2} << QStringList{} << QString();
+        QTest::newRow("favourites only: a song unstarred leaves the list")
+            << "unstar" << R{} << QStringList{} << QString();
         QTest::newRow("the search filters as typed")
             << "type" << R{} << QStringList{all.at(1)} << QStringLiteral("news no");
         QTest::newRow("Clear History asks; Cancel keeps them")
@@ -586,6 +632,12 @@ private Q_SLOTS:
             window.view()
                 ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
                 ->setChecked(true);
+        } else if (act == QLatin1String("unstar")) {
+            window.view()
+                ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
+                ->setChecked(true);
+            table->selectRow(0);
+            window.view()->findChild<QShortcut *>(QStringLiteral("starShortcut"))->activated();
         } else if (act == QLatin1String("type")) {
             QTest::keyClicks(search, result);
             // Down goes on to the songs, the first one chosen.
@@ -620,7 +672,7 @@ private Q_SLOTS:
             QCOMPARE(browser.opened.size(), 1);
             QCOMPARE(browser.opened.first().toString(QUrl::FullyEncoded), result);
         }
-        QCOMPARE(shownTitles(window.model()), after);
+        QTRY_COMPARE(shownTitles(window.model()), after);
         if (act == QLatin1String("star"))
             QCOMPARE(titles(store.songs(QString(), true)), after);
         const bool removes =
