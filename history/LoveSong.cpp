@@ -33,13 +33,15 @@ void LoveSong::setLoved(bool loved)
 
 bool LoveSong::loveTitle(const QString &title)
 {
-    if (title.isEmpty())
+    // The notice holds the title as sent; the history keeps it cleaned.
+    const QString clean = HistoryStore::cleanTitle(title);
+    if (clean.isEmpty())
         return false;
     if (const auto current = m_store->song(m_recorder->currentSong());
-        current && current->title == title)
+        current && current->title == clean)
         return m_store->setFavourite(current->id, true);
-    for (const HistoryStore::Song &s : m_store->songs(title, false, 50)) {
-        if (s.title == title)
+    for (const HistoryStore::Song &s : m_store->songs(clean, false, 50)) {
+        if (s.title == clean)
             return m_store->setFavourite(s.id, true);
     }
     return false;

@@ -232,6 +232,42 @@ private Q_SLOTS:
         QCOMPARE(unended, open);
     }
 
+    void loveReachesTheSongANoticeToldOf_data()
+    {
+        QTest::addColumn<QStringList>("sent"); // the titles in turn
+        QTest::addColumn<QString>("notice");   // as the notice holds it
+        QTest::addColumn<QString>("starred");  // as the history keeps it; empty: none
+        const QString dirty = QStringLiteral("Ki\u200Bno  - Grup\u00ADpa krovi ");
+        QTest::newRow("the song playing, sent with spaces and invisible characters")
+            << QStringList{dirty} << dirty << QStringLiteral("Kino - Gruppa krovi");
+        QTest::newRow("an earlier song, sent so") << QStringList{dirty, QStringLiteral("Next")}
+                                                  << dirty << QStringLiteral("Kino - Gruppa krovi");
+        QTest::newRow("never heard") << QStringList{QStringLiteral("A")} << "B" << QString();
+    }
+
+    void loveReachesTheSongANoticeToldOf()
+    {
+        QFETCH(QStringList, sent);
+        QFETCH(QString, notice);
+        QFETCH(QString, starred);
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        FakeMediaFactory media;
+        PlaybackSession session;
+        HistoryStore store(path());
+        HistoryRecorder recorder(&session, &store);
+        LoveSong love(&recorder, &store);
+        session.toggle();
+        media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        for (const QString &title : sent)
+            media.lastItem()->setNowPlaying(title);
+        QCOMPARE(love.loveTitle(notice), !starred.isEmpty());
+        QCOMPARE(titles(store.songs(QString(), true)),
+                 starred.isEmpty() ? QStringList() : QStringList{starred});
+        QCOMPARE(love.isLoved(), sent.size() == 1 && !starred.isEmpty());
+    }
+
     void songsAreSplitCleanedAndFound()
     {
         SetClock clock;
