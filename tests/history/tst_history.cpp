@@ -164,6 +164,35 @@ class HistoryTest : public QObject {
     QTemporaryDir dir;
     QString path() const { return dir.filePath(QStringLiteral("history.sqlite")); }
 
+    // Runs a writer process on the file from "Song <first>" on, and kills it
+    // (SIGKILL) once `acked` holds at least `target` titles it said it wrote.
+    void writeUntilKilled(int first, int target, QStringList &acked)
+    {
+        QProcess writer;
+        writer.setStandardErrorFile(QProcess::nullDevice());
+        writer.start(writerPath(), {path(), QString::number(first)});
+        QVERIFY(writer.waitForStarted(5000));
+        QByteArray pending;
+        auto take = [&] {
+            qsizetype nl;
+            while ((nl = pending.indexOf('\n')) >= 0) {
+                const QByteArray line = pending.left(nl);
+                pending.remove(0, nl + 1);
+                QVERIFY2(line.startsWith("A "), line.constData());
+                acked << QStringLiteral("Song %1").arg(line.mid(2).toInt());
+            }
+        };
+        while (acked.size() < target && writer.state() == QProcess::Running) {
+            writer.waitForReadyRead(2000);
+            pending += writer.readAllStandardOutput();
+            take();
+        }
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(5000));
+        pending += writer.readAllStandardOutput();
+        take();
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -820,33 +849,11 @@ private Q_SLOTS:
         QVERIFY2(QFile::exists(writerPath()), qPrintable(writerPath()));
         QRandomGenerator rng(QRandomGenerator::global()->generate());
         QStringList acked; // every title the writers said was written
-        int next = 0;
         for (int cycle = 0; cycle < 12; ++cycle) {
-            QProcess writer;
-            writer.setStandardErrorFile(QProcess::nullDevice());
-            writer.start(writerPath(), {path(), QString::number(next)});
-            QVERIFY(writer.waitForStarted(5000));
-            const int target = int(acked.size()) + 20 + int(rng.bounded(200));
-            QByteArray pending;
-            auto take = [&] {
-                qsizetype nl;
-                while ((nl = pending.indexOf('\n')) >= 0) {
-                    const QByteArray line = pending.left(nl);
-                    pending.remove(0, nl + 1);
-                    QVERIFY2(line.startsWith("A "), line.constData());
-                    acked << QStringLiteral("Song %1").arg(line.mid(2).toInt());
-                }
-            };
-            while (acked.size() < target && writer.state() == QProcess::Running) {
-                writer.waitForReadyRead(2000);
-                pending += writer.readAllStandardOutput();
-                take();
-            }
-            ::kill(pid_t(writer.processId()), SIGKILL);
-            QVERIFY(writer.waitForFinished(5000));
-            pending += writer.readAllStandardOutput();
-            take();
-            next = 100000 * (cycle + 1); // past what this writer may have written
+            // past what the last writer may have written
+            writeUntilKilled(100000 * cycle, int(acked.size()) + 20 + int(rng.bounded(200)), acked);
+            if (QTest::currentTestFailed())
+                return;
 
             HistoryStore reopened(path());
             QVERIFY(reopened.isOpen());
