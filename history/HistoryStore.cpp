@@ -1,17 +1,14 @@
 #include "history/HistoryStore.h"
 
+#include "history/HistoryFile.h"
 #include "history/HistoryWriter.h"
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/StreamTitle.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
-#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 
@@ -23,9 +20,6 @@ namespace {
 constexpr int kUpkeepEvery = 8;
 constexpr int kCheckpointEvery = 96;
 constexpr int kTrimEvery = 496;
-// Segments on one level of the full-text index before a write merges them
-// itself; the upkeep merges them long before, unless it cannot run.
-constexpr int kCrisisMerge = 64;
 
 qint64 toMs(const QDateTime &t)
 {
@@ -74,11 +68,11 @@ HistoryStore::Song songAt(const QSqlQuery &q)
 HistoryStore::HistoryStore(const QString &path, QObject *parent)
     : QObject(parent), m_path(path), m_connection(QStringLiteral("history-%1").arg(quintptr(this)))
 {
-    m_open = open();
+    m_open = historyfile::open(m_connection, m_path);
     if (!m_open) {
         // Unreadable, or not a history at all: kept aside, a fresh one begun.
-        m_keptAs = keepAside();
-        m_open = open();
+        m_keptAs = historyfile::keepAside(m_connection, m_path);
+        m_open = historyfile::open(m_connection, m_path);
     }
     if (!m_open)
         return;
@@ -133,109 +127,6 @@ QString HistoryStore::cleanTitle(const QString &title)
         out += c;
     }
     return out.left(kMaxTitleLength);
-}
-
-bool HistoryStore::open()
-{
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    {
-        QSqlDatabase db = QSqlDatabase::contains(m_connection)
-                              ? QSqlDatabase::database(m_connection, false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(m_path);
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
-        if (!db.open()) {
-            NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", m_path,
-                  db.lastError().text());
-            return false;
-        }
-        QSqlQuery q(db);
-        // WAL: the writer's connection writes, this one reads. A page cache
-        // of 512 KB, not SQLite's 2 MB: the history is read a page of rows
-        // at a time, and stays small while its window is closed.
-        if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
-            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
-            exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
-            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema()) {
-            // The index's segments are merged by the writer's upkeep, not by
-            // the write of a song; an older file is set so as it is opened.
-            exec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                   "VALUES ('automerge', 0)"));
-            exec(q,
-                 QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                "VALUES ('crisismerge', ?)"),
-                 {kCrisisMerge});
-            return true;
-        }
-        db.close();
-    }
-    return false;
-}
-
-bool HistoryStore::createSchema()
-{
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    if (!exec(q, QStringLiteral("PRAGMA user_version")) || !q.next())
-        return false;
-    const int version = q.value(0).toInt();
-    if (version == kSchemaVersion)
-        return true;
-    if (version > kSchemaVersion) {
-        // Written by a newer Orbitune: used as it is, never downgraded.
-        NSLog(lcHistory(), QtInfoMsg, "history: schema %ld is newer than %ld", version,
-              kSchemaVersion);
-        return true;
-    }
-    // Migrations run in order from the file's version, in one transaction.
-    if (!db.transaction())
-        return false;
-    bool ok = true;
-    if (version < 1) {
-        for (const char *sql : {
-                 "CREATE TABLE songs (id INTEGER PRIMARY KEY, program TEXT NOT NULL, "
-                 "stream_url TEXT NOT NULL, title TEXT NOT NULL, artist TEXT NOT NULL, "
-                 "song TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER, "
-                 "favourite INTEGER NOT NULL DEFAULT 0)",
-                 "CREATE INDEX songs_started ON songs(started)",
-                 "CREATE VIRTUAL TABLE songs_text USING fts5(title, program, "
-                 "content='songs', content_rowid='id')",
-                 "CREATE TRIGGER songs_added AFTER INSERT ON songs BEGIN "
-                 "INSERT INTO songs_text(rowid, title, program) "
-                 "VALUES (new.id, new.title, new.program); END",
-                 "CREATE TRIGGER songs_removed AFTER DELETE ON songs BEGIN "
-                 "INSERT INTO songs_text(songs_text, rowid, title, program) "
-                 "VALUES ('delete', old.id, old.title, old.program); END",
-             })
-            ok = ok && exec(q, QString::fromLatin1(sql));
-    }
-    if (version < 2) // the file a song was recorded to
-        ok = ok && exec(q, QStringLiteral("ALTER TABLE songs ADD COLUMN file TEXT"));
-    ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
-    if (!ok) {
-        db.rollback();
-        return false;
-    }
-    return db.commit();
-}
-
-QString HistoryStore::keepAside()
-{
-    QSqlDatabase::database(m_connection, false).close();
-    if (!QFile::exists(m_path))
-        return QString();
-    const QString stamp =
-        Clock::shared()->currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString keptAs = m_path + QStringLiteral(".unreadable-") + stamp;
-    if (!QFile::rename(m_path, keptAs)) {
-        NSLog(lcHistory(), QtCriticalMsg, "history: could not keep %@ aside", m_path);
-        return QString();
-    }
-    for (const char *suffix : {"-wal", "-shm"})
-        QFile::remove(m_path + QLatin1String(suffix));
-    NSLog(lcHistory(), QtWarningMsg, "history file could not be read; kept it as %@", keptAs);
-    return keptAs;
 }
 
 qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const QString &title)

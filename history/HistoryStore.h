@@ -85,9 +85,6 @@ private:
     QList<Song> query(const Song *after, const QString &text, bool favouritesOnly, int limit) const;
     // Asks the writer for the upkeep due after a song was added.
     void upkeepAfterAdd();
-    bool open();
-    bool createSchema();
-    QString keepAside();
 
     QString m_path;
     QString m_connection;
