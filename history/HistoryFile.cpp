@@ -3,9 +3,9 @@
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
 
-#include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,55 +17,70 @@ namespace historyfile {
 
 namespace {
 
+// Failures are told once, by what they mean, not on every attempt.
 bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values = {})
 {
-    return HistoryWriter::exec(q, sql, values);
+    return HistoryWriter::exec(q, sql, values, QtDebugMsg);
+}
+
+// What a failure to open or ready the file says of it, by SQLite's primary
+// result code.
+Opened outcome(const QSqlError &error)
+{
+    switch (error.nativeErrorCode().toInt() & 0xff) {
+    case 5: // SQLITE_BUSY: another connection holds a lock
+    case 6: // SQLITE_LOCKED
+        return Opened::Busy;
+    case 11: // SQLITE_CORRUPT
+    case 26: // SQLITE_NOTADB
+        return Opened::Unreadable;
+    default: return Opened::Failed;
+    }
 }
 
 } // namespace
 
-bool open(const QString &connection, const QString &path)
+Opened open(QSqlDatabase &db)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    {
-        QSqlDatabase db = QSqlDatabase::contains(connection)
-                              ? QSqlDatabase::database(connection, false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        db.setDatabaseName(path);
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
-        if (!db.open()) {
-            NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", path,
-                  db.lastError().text());
-            return false;
-        }
-        QSqlQuery q(db);
-        // WAL: the writer's connection writes, this one reads. A page cache
-        // of 512 KB, not SQLite's 2 MB: the history is read a page of rows
-        // at a time, and stays small while its window is closed.
-        if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
-            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
-            exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
-            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema(connection)) {
-            // The index's segments are merged by the writer's upkeep, not by
-            // the write of a song; an older file is set so as it is opened.
-            exec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                   "VALUES ('automerge', 0)"));
-            exec(q,
-                 QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                "VALUES ('crisismerge', ?)"),
-                 {kCrisisMerge});
-            return true;
-        }
-        db.close();
+    QDir().mkpath(QFileInfo(db.databaseName()).absolutePath());
+    if (!db.open()) {
+        NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", db.databaseName(),
+              db.lastError().text());
+        return outcome(db.lastError());
     }
-    return false;
+    QSqlQuery q(db);
+    // WAL: the writer's connection writes, the store's reads. A page cache
+    // of 512 KB, not SQLite's 2 MB: the history is read a page of rows at a
+    // time, and stays small while its window is closed.
+    if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
+        exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
+        exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
+        exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema(db, q)) {
+        // The index's segments are merged by the writer's upkeep, not by
+        // the write of a song; an older file is set so as it is opened.
+        exec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
+                               "VALUES ('automerge', 0)"));
+        exec(q,
+             QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
+                            "VALUES ('crisismerge', ?)"),
+             {kCrisisMerge});
+        q.finish();
+        return Opened::Ready;
+    }
+    const QSqlError error = q.lastError().isValid() ? q.lastError() : db.lastError();
+    const Opened why = outcome(error);
+    if (why != Opened::Busy)
+        NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", db.databaseName(),
+              error.text());
+    q.finish();
+    // An unreadable file stays open for keepAside().
+    if (why != Opened::Unreadable)
+        db.close();
+    return why;
 }
 
-bool createSchema(const QString &connection)
+bool createSchema(QSqlDatabase &db, QSqlQuery &q)
 {
-    QSqlDatabase db = QSqlDatabase::database(connection, false);
-    QSqlQuery q(db);
     if (!exec(q, QStringLiteral("PRAGMA user_version")) || !q.next())
         return false;
     const int version = q.value(0).toInt();
@@ -109,20 +124,28 @@ bool createSchema(const QString &connection)
     return db.commit();
 }
 
-QString keepAside(const QString &connection, const QString &path)
+QString keepAside(QSqlDatabase &db, const QDateTime &now)
 {
-    QSqlDatabase::database(connection, false).close();
-    if (!QFile::exists(path))
-        return QString();
-    const QString stamp =
-        Clock::shared()->currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString keptAs = path + QStringLiteral(".unreadable-") + stamp;
-    if (!QFile::rename(path, keptAs)) {
+    // Moved while the connection is still open: closing it would fold the
+    // log into the file or remove it, by name.
+    const QString path = db.databaseName();
+    const QString keptAs =
+        path + QStringLiteral(".unreadable-") + now.toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const bool kept = QFile::exists(path) && QFile::rename(path, keptAs);
+    if (kept) {
+        // The log may hold the last songs: it goes along, under the name
+        // SQLite looks for beside the kept file.
+        for (const char *suffix : {"-wal", "-shm"}) {
+            const QString from = path + QLatin1String(suffix);
+            if (QFile::exists(from) && !QFile::rename(from, keptAs + QLatin1String(suffix)))
+                NSLog(lcHistory(), QtCriticalMsg, "history: could not keep %@ aside", from);
+        }
+    }
+    db.close();
+    if (!kept) {
         NSLog(lcHistory(), QtCriticalMsg, "history: could not keep %@ aside", path);
         return QString();
     }
-    for (const char *suffix : {"-wal", "-shm"})
-        QFile::remove(path + QLatin1String(suffix));
     NSLog(lcHistory(), QtWarningMsg, "history file could not be read; kept it as %@", keptAs);
     return keptAs;
 }

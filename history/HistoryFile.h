@@ -2,6 +2,10 @@
 
 #include <QString>
 
+class QDateTime;
+class QSqlDatabase;
+class QSqlQuery;
+
 // The history file itself: opened in WAL mode with its schema brought up to
 // date (migrations run in order, in one transaction), and put aside when it
 // cannot be read.
@@ -11,12 +15,22 @@ namespace historyfile {
 // itself; the upkeep merges them long before, unless it cannot run.
 constexpr int kCrisisMerge = 64;
 
-// Opens `path` through the connection named `connection` (made if there is
-// none yet) and readies it; false when it could not be.
-bool open(const QString &connection, const QString &path);
-bool createSchema(const QString &connection);
-// Closes the connection and moves the file aside as
-// "<path>.unreadable-<time>"; where it went, empty when nothing was moved.
-QString keepAside(const QString &connection, const QString &path);
+// What became of an attempt to open the file.
+enum class Opened {
+    Ready,
+    Busy,       // another connection holds it: try again later
+    Unreadable, // SQLite says it is corrupt or no database
+    Failed,     // anything else (a folder that cannot be written, ...)
+};
+
+// Opens the file `db` names (its busy timeout set) and readies it: WAL
+// mode, the schema, the full-text index's settings. The connection is
+// closed again unless it says Ready, or Unreadable (for keepAside).
+Opened open(QSqlDatabase &db);
+bool createSchema(QSqlDatabase &db, QSqlQuery &q);
+// Moves the file aside as "<file>.unreadable-<now>", its -wal and -shm
+// along with it, and closes the connection; where it went, empty when
+// nothing was moved.
+QString keepAside(QSqlDatabase &db, const QDateTime &now);
 
 } // namespace historyfile

@@ -9,6 +9,7 @@
 
 #include <QRegularExpression>
 #include <QSqlDatabase>
+#include <QSqlError>
 #include <QSqlQuery>
 #include <QStandardPaths>
 
@@ -68,23 +69,32 @@ HistoryStore::Song songAt(const QSqlQuery &q)
 HistoryStore::HistoryStore(const QString &path, QObject *parent)
     : QObject(parent), m_path(path), m_connection(QStringLiteral("history-%1").arg(quintptr(this)))
 {
-    m_open = historyfile::open(m_connection, m_path);
-    if (!m_open) {
-        // Unreadable, or not a history at all: kept aside, a fresh one begun.
-        m_keptAs = historyfile::keepAside(m_connection, m_path);
-        m_open = historyfile::open(m_connection, m_path);
-    }
-    if (!m_open)
-        return;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
-        m_lastId = q.value(0).toLongLong();
-    q.finish();
-    m_writer = std::make_unique<HistoryWriter>(m_path);
+    const QDateTime now = Clock::shared()->currentDateTimeUtc();
+    auto open = [this, now](QSqlDatabase &db) {
+        using historyfile::Opened;
+        Opened opened = historyfile::open(db);
+        if (opened == Opened::Unreadable) {
+            // Not a history SQLite can read: kept aside, a fresh one begun.
+            m_openedKeptAs = historyfile::keepAside(db, now);
+            opened = m_openedKeptAs.isEmpty() ? Opened::Failed : historyfile::open(db);
+        }
+        if (opened == Opened::Busy)
+            return HistoryWriter::Opening::Busy;
+        if (opened != Opened::Ready)
+            return HistoryWriter::Opening::Failed;
+        QSqlQuery q(db);
+        if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
+            m_openedLastId = q.value(0).toLongLong();
+        return HistoryWriter::Opening::Ready;
+    };
+    m_writer = std::make_unique<HistoryWriter>(m_path, open, [this](HistoryWriter::Opening) {
+        QMetaObject::invokeMethod(
+            this, [this] { announceOpened(); }, Qt::QueuedConnection);
+    });
     // What is older than a year or beyond the newest kMaxSongs goes first,
     // on the writer's thread: start-up does not wait for it, what is read
     // does.
-    const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
+    const qint64 yearAgo = toMs(now.addDays(-kMaxDays));
     m_writer->post([yearAgo](QSqlQuery &q) {
         return exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo}) &&
                exec(q,
@@ -99,6 +109,66 @@ HistoryStore::~HistoryStore()
     m_writer.reset(); // what was handed over is written first
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+void HistoryStore::takeOpening(bool wait)
+{
+    if (m_state != State::Opening)
+        return;
+    const HistoryWriter::Opening opening = m_writer->opening(wait);
+    if (opening == HistoryWriter::Opening::Busy)
+        return;
+    m_keptAs = m_openedKeptAs;
+    if (opening == HistoryWriter::Opening::Failed) {
+        m_state = State::Closed;
+        return;
+    }
+    m_state = State::Open;
+    // The songs recorded meanwhile follow the file's last one, in order.
+    m_base = m_openedLastId;
+    m_lastId = m_base + m_provisional;
+    // This connection reads (the writer's writes). A page cache of 512 KB,
+    // not SQLite's 2 MB: the history is read a page of rows at a time, and
+    // stays small while its window is closed.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
+    if (!db.open()) {
+        NSLog(lcHistory(), QtWarningMsg, "history: cannot read %@: %@", m_path,
+              db.lastError().text());
+        return;
+    }
+    QSqlQuery q(db);
+    for (const char *pragma :
+         {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512", "PRAGMA wal_autocheckpoint=0"})
+        exec(q, QString::fromLatin1(pragma));
+}
+
+void HistoryStore::announceOpened()
+{
+    takeOpening(false);
+    if (!m_keptAs.isEmpty())
+        Q_EMIT keptAside(m_keptAs);
+    Q_EMIT songsChanged();
+}
+
+bool HistoryStore::isOpen() const
+{
+    settle(true);
+    return m_state == State::Open;
+}
+
+QString HistoryStore::keptAsideAs() const
+{
+    settle(true);
+    return m_keptAs;
+}
+
+qint64 HistoryStore::rowId(qint64 id) const
+{
+    const qint64 n = id - kProvisionalIds;
+    return n > 0 && n <= m_provisional && m_state == State::Open ? m_base + n : id;
 }
 
 QString HistoryStore::defaultPath()
@@ -131,24 +201,24 @@ QString HistoryStore::cleanTitle(const QString &title)
 
 qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const QString &title)
 {
-    if (!m_open)
+    settle(false);
+    if (m_state == State::Closed)
         return 0;
     const QString clean = cleanTitle(title);
     const streamtitle::Parts parts = streamtitle::split(clean);
     const bool split = !parts.artist.isEmpty();
-    const qint64 id = ++m_lastId;
-    const QVariantList values = {id,
-                                 program.left(kMaxTitleLength),
+    const qint64 id = m_state == State::Open ? ++m_lastId : kProvisionalIds + ++m_provisional;
+    const QVariantList values = {program.left(kMaxTitleLength),
                                  streamUrl,
                                  clean,
                                  split ? parts.artist : QStringLiteral(""),
                                  split ? parts.title : QStringLiteral(""),
                                  toMs(Clock::shared()->currentDateTimeUtc())};
-    m_writer->post([values, clean](QSqlQuery &q) {
+    m_writer->post([this, id, values, clean](QSqlQuery &q) {
         if (exec(q,
                  QStringLiteral("INSERT INTO songs (id, program, stream_url, title, artist, "
                                 "song, started) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                 values))
+                 QVariantList{fileId(id)} + values))
             return true;
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
         return false;
@@ -174,23 +244,29 @@ void HistoryStore::upkeepAfterAdd()
 
 void HistoryStore::waitForWrites()
 {
-    if (m_writer)
-        m_writer->waitForWrites();
+    m_writer->waitForWrites();
+    settle(false);
 }
 
 void HistoryStore::waitForUpkeep()
 {
-    if (m_writer)
-        m_writer->waitForUpkeep();
+    m_writer->waitForUpkeep();
+    settle(false);
 }
 
-bool HistoryStore::change(const QString &sql, const QVariantList &values)
+bool HistoryStore::change(const Job &job)
 {
-    if (!m_open)
+    settle(false);
+    if (m_state == State::Closed)
         return false;
+    if (m_state == State::Opening) {
+        m_writer->post(job);
+        Q_EMIT songsChanged();
+        return true;
+    }
     int changed = 0;
     if (!m_writer->call([&](QSqlQuery &q) {
-            if (!exec(q, sql, values))
+            if (!job(q))
                 return false;
             changed = q.numRowsAffected();
             return true;
@@ -204,13 +280,14 @@ bool HistoryStore::change(const QString &sql, const QVariantList &values)
 
 bool HistoryStore::finish(qint64 id)
 {
-    if (!m_open || id <= 0)
+    settle(false);
+    if (m_state == State::Closed || id <= 0)
         return false;
     // Handed over like the song it ends: a title change never waits.
-    const QVariantList values = {toMs(Clock::shared()->currentDateTimeUtc()), id};
-    m_writer->post([values](QSqlQuery &q) {
+    const qint64 ended = toMs(Clock::shared()->currentDateTimeUtc());
+    m_writer->post([this, id, ended](QSqlQuery &q) {
         return exec(q, QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
-                    values);
+                    {ended, fileId(id)});
     });
     Q_EMIT songsChanged();
     return true;
@@ -218,26 +295,41 @@ bool HistoryStore::finish(qint64 id)
 
 bool HistoryStore::setFavourite(qint64 id, bool favourite)
 {
-    return change(QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND favourite != ?"),
-                  {favourite ? 1 : 0, id, favourite ? 1 : 0});
+    return change([this, id, favourite](QSqlQuery &q) {
+        return exec(q,
+                    QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND "
+                                   "favourite != ?"),
+                    {favourite ? 1 : 0, fileId(id), favourite ? 1 : 0});
+    });
 }
 
 bool HistoryStore::setFile(qint64 id, const QString &path)
 {
-    const QVariantList values = {path.isEmpty() ? QVariant() : QVariant(path), id};
-    return m_open && id > 0 && m_writer->call([&values](QSqlQuery &q) {
-        return exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"), values);
-    });
+    settle(false);
+    if (m_state == State::Closed || id <= 0)
+        return false;
+    const QVariant file = path.isEmpty() ? QVariant() : QVariant(path);
+    Job job = [this, id, file](QSqlQuery &q) {
+        return exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"),
+                    {file, fileId(id)});
+    };
+    if (m_state == State::Opening) {
+        m_writer->post(job);
+        return true;
+    }
+    return m_writer->call(job);
 }
 
 bool HistoryStore::remove(qint64 id)
 {
-    return change(QStringLiteral("DELETE FROM songs WHERE id = ?"), {id});
+    return change([this, id](QSqlQuery &q) {
+        return exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {fileId(id)});
+    });
 }
 
 bool HistoryStore::clear()
 {
-    return change(QStringLiteral("DELETE FROM songs"));
+    return change([](QSqlQuery &q) { return exec(q, QStringLiteral("DELETE FROM songs")); });
 }
 
 QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favouritesOnly,
@@ -254,11 +346,12 @@ QList<HistoryStore::Song> HistoryStore::songsAfter(const Song &last, const QStri
 
 std::optional<HistoryStore::Song> HistoryStore::song(qint64 id) const
 {
-    if (!m_open)
+    settle(true);
+    if (m_state != State::Open)
         return std::nullopt;
     m_writer->waitForWrites();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {id}) || !q.next())
+    if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {rowId(id)}) || !q.next())
         return std::nullopt;
     return songAt(q);
 }
@@ -267,7 +360,8 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
                                               bool favouritesOnly, int limit) const
 {
     QList<Song> out;
-    if (!m_open)
+    settle(true);
+    if (m_state != State::Open)
         return out;
     m_writer->waitForWrites();
     QString sql = kColumns + QStringLiteral(" WHERE 1");
