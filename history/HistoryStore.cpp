@@ -148,6 +148,8 @@ void HistoryStore::takeOpening(bool wait)
 void HistoryStore::announceOpened()
 {
     takeOpening(false);
+    if (m_state == State::Closed && m_provisional > 0)
+        Q_EMIT songsRemoved(0); // what was heard meanwhile is not kept
     if (!m_keptAs.isEmpty())
         Q_EMIT keptAside(m_keptAs);
     Q_EMIT songsChanged();
@@ -221,6 +223,13 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
                  QVariantList{fileId(id)} + values))
             return true;
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                Q_EMIT songsRemoved(id);
+                Q_EMIT songsChanged();
+            },
+            Qt::QueuedConnection);
         return false;
     });
     upkeepAfterAdd();
@@ -254,13 +263,14 @@ void HistoryStore::waitForUpkeep()
     settle(false);
 }
 
-bool HistoryStore::change(const Job &job)
+bool HistoryStore::change(const Job &job, const std::function<void()> &said)
 {
     settle(false);
     if (m_state == State::Closed)
         return false;
     if (m_state == State::Opening) {
         m_writer->post(job);
+        said();
         Q_EMIT songsChanged();
         return true;
     }
@@ -273,8 +283,10 @@ bool HistoryStore::change(const Job &job)
         }))
         return false;
     // Said only when a row really changed.
-    if (changed > 0)
+    if (changed > 0) {
+        said();
         Q_EMIT songsChanged();
+    }
     return true;
 }
 
@@ -295,12 +307,14 @@ bool HistoryStore::finish(qint64 id)
 
 bool HistoryStore::setFavourite(qint64 id, bool favourite)
 {
-    return change([this, id, favourite](QSqlQuery &q) {
-        return exec(q,
-                    QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND "
-                                   "favourite != ?"),
-                    {favourite ? 1 : 0, fileId(id), favourite ? 1 : 0});
-    });
+    return change(
+        [this, id, favourite](QSqlQuery &q) {
+            return exec(q,
+                        QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND "
+                                       "favourite != ?"),
+                        {favourite ? 1 : 0, fileId(id), favourite ? 1 : 0});
+        },
+        [this, id, favourite] { Q_EMIT favouriteChanged(id, favourite); });
 }
 
 bool HistoryStore::setFile(qint64 id, const QString &path)
@@ -322,14 +336,17 @@ bool HistoryStore::setFile(qint64 id, const QString &path)
 
 bool HistoryStore::remove(qint64 id)
 {
-    return change([this, id](QSqlQuery &q) {
-        return exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {fileId(id)});
-    });
+    return change(
+        [this, id](QSqlQuery &q) {
+            return exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {fileId(id)});
+        },
+        [this, id] { Q_EMIT songsRemoved(id); });
 }
 
 bool HistoryStore::clear()
 {
-    return change([](QSqlQuery &q) { return exec(q, QStringLiteral("DELETE FROM songs")); });
+    return change([](QSqlQuery &q) { return exec(q, QStringLiteral("DELETE FROM songs")); },
+                  [this] { Q_EMIT songsRemoved(0); });
 }
 
 QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favouritesOnly,
@@ -346,6 +363,8 @@ QList<HistoryStore::Song> HistoryStore::songsAfter(const Song &last, const QStri
 
 std::optional<HistoryStore::Song> HistoryStore::song(qint64 id) const
 {
+    if (id == 0)
+        return std::nullopt;
     settle(true);
     if (m_state != State::Open)
         return std::nullopt;

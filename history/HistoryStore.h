@@ -76,6 +76,8 @@ public:
     // search returned before: a page at a time, each as quick as the first.
     QList<Song> songsAfter(const Song &last, const QString &text = QString(),
                            bool favouritesOnly = false, int limit = 1000) const;
+    // The song `id`, as the file holds it; waits for what was handed over
+    // (not for id 0, which is no song).
     std::optional<Song> song(qint64 id) const;
     // The id a song has in the file: the same, but for a provisional one
     // once the file is open.
@@ -94,6 +96,11 @@ Q_SIGNALS:
     // A song was added, ended, starred or removed, or the history cleared,
     // or the file opened.
     void songsChanged();
+    // The song `id` (as given to setFavourite) was starred or unstarred.
+    void favouriteChanged(qint64 id, bool favourite);
+    // The song `id` left the history: removed, or its row could not be
+    // written; 0 for every song (cleared, or the file could not be opened).
+    void songsRemoved(qint64 id);
     // The file could not be read: it was kept as `path`, a fresh one begun.
     void keptAside(const QString &path);
 
@@ -101,9 +108,10 @@ private:
     enum class State { Opening, Open, Closed };
     using Job = std::function<bool(QSqlQuery &)>;
 
-    // Runs a change: waited for while the file is open (songsChanged said
-    // when it changed a row), handed over while it opens (said at once).
-    bool change(const Job &job);
+    // Runs a change: waited for while the file is open (`said`, then
+    // songsChanged, when it changed a row), handed over while it opens
+    // (said at once).
+    bool change(const Job &job, const std::function<void()> &said);
     QList<Song> query(const Song *after, const QString &text, bool favouritesOnly, int limit) const;
     // Asks the writer for the upkeep due after a song was added.
     void upkeepAfterAdd();

@@ -31,7 +31,8 @@ Q_SIGNALS:
     void changed();
 
 private:
-    void refresh();
+    bool isCurrent(qint64 id) const;
+    void show(qint64 id, bool loved);
 
     HistoryRecorder *m_recorder;
     HistoryStore *m_store;

@@ -266,12 +266,18 @@ private Q_SLOTS:
         QTest::addColumn<QStringList>("sent"); // the titles in turn
         QTest::addColumn<QString>("notice");   // as the notice holds it
         QTest::addColumn<QString>("starred");  // as the history keeps it; empty: none
+        QTest::addColumn<QString>("held");     // by another process: from the start, once open
         const QString dirty = QStringLiteral("Ki\u200Bno  - Grup\u00ADpa krovi ");
         QTest::newRow("the song playing, sent with spaces and invisible characters")
-            << QStringList{dirty} << dirty << QStringLiteral("Kino - Gruppa krovi");
-        QTest::newRow("an earlier song, sent so") << QStringList{dirty, QStringLiteral("Next")}
-                                                  << dirty << QStringLiteral("Kino - Gruppa krovi");
-        QTest::newRow("never heard") << QStringList{QStringLiteral("A")} << "B" << QString();
+            << QStringList{dirty} << dirty << QStringLiteral("Kino - Gruppa krovi") << "";
+        QTest::newRow("an earlier song, sent so")
+            << QStringList{dirty, QStringLiteral("Next")} << dirty
+            << QStringLiteral("Kino - Gruppa krovi") << "";
+        QTest::newRow("never heard") << QStringList{QStringLiteral("A")} << "B" << QString() << "";
+        QTest::newRow("the file held at start: starred once it opens")
+            << QStringList{QStringLiteral("A")} << "A" << QStringLiteral("A") << "start";
+        QTest::newRow("held once open: the song dropped, nothing left to love")
+            << QStringList{QStringLiteral("A")} << "A" << QString() << "open";
     }
 
     void loveReachesTheSongANoticeToldOf()
@@ -279,22 +285,41 @@ private Q_SLOTS:
         QFETCH(QStringList, sent);
         QFETCH(QString, notice);
         QFETCH(QString, starred);
+        QFETCH(QString, held);
         QFile::remove(TestEnv::instance()->dataFile());
         CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
         QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        std::unique_ptr<OtherConnection> holder;
+        auto hold = [&](bool exclusively) {
+            holder = std::make_unique<OtherConnection>(path());
+            QSqlQuery q = holder->query();
+            return (!exclusively || q.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"))) &&
+                   q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        };
+        if (held == QLatin1String("start")) {
+            HistoryStore({path()}); // the file exists
+            QVERIFY(hold(true));
+        }
         FakeMediaFactory media;
         PlaybackSession session;
         HistoryStore store(path());
         HistoryRecorder recorder(&session, &store);
         LoveSong love(&recorder, &store);
+        if (held == QLatin1String("open"))
+            QVERIFY(store.isOpen() && hold(false));
         session.toggle();
         media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
         for (const QString &title : sent)
             media.lastItem()->setNowPlaying(title);
+        // Known without reading the file, which may not be open yet.
         QCOMPARE(love.loveTitle(notice), !starred.isEmpty());
+        QCOMPARE(love.isLoved(), sent.size() == 1 && !starred.isEmpty());
+        if (held == QLatin1String("open"))
+            QTRY_VERIFY(!love.canLove());
+        holder.reset();
+        QTRY_VERIFY(store.isOpen());
         QCOMPARE(titles(store.songs(QString(), true)),
                  starred.isEmpty() ? QStringList() : QStringList{starred});
-        QCOMPARE(love.isLoved(), sent.size() == 1 && !starred.isEmpty());
     }
 
     void songsAreSplitCleanedAndFound()
