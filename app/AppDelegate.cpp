@@ -115,6 +115,7 @@ void AppDelegate::applicationDidFinishLaunching()
                                               new SleepInhibitor(this), this);
         // Every song heard is kept (the file opens after the first frame).
         m_history = new HistoryStore(HistoryStore::defaultPath(), this);
+        connect(m_history, &HistoryStore::keptAside, this, &AppDelegate::tellHistoryReplaced);
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
         m_songHistory = new SongHistoryLauncher(m_history, m_historyRecorder, this);
         m_songHistory->attachHome(m_home.get());
@@ -126,8 +127,6 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
-        if (!m_history->keptAsideAs().isEmpty())
-            tellHistoryReplaced(m_history->keptAsideAs());
         if (StartupOptions::resumesPlaying() &&
             !CacheManager::shareIntance()->getLiveData().isEmpty())
             session::playCurrentProgram();

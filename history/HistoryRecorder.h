@@ -20,6 +20,8 @@ public:
 
     // The song playing now, 0 when none is being kept.
     qint64 currentSong() const { return m_current; }
+    // Its title as the history keeps it; empty when none is kept.
+    QString currentTitle() const { return m_current ? m_lastTitle : QString(); }
 
 Q_SIGNALS:
     void currentSongChanged(qint64 id);

@@ -1,14 +1,12 @@
 #include "history/HistoryStore.h"
 
+#include "history/HistoryFile.h"
 #include "history/HistoryWriter.h"
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/StreamTitle.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -23,9 +21,6 @@ namespace {
 constexpr int kUpkeepEvery = 8;
 constexpr int kCheckpointEvery = 96;
 constexpr int kTrimEvery = 496;
-// Segments on one level of the full-text index before a write merges them
-// itself; the upkeep merges them long before, unless it cannot run.
-constexpr int kCrisisMerge = 64;
 
 qint64 toMs(const QDateTime &t)
 {
@@ -74,23 +69,32 @@ HistoryStore::Song songAt(const QSqlQuery &q)
 HistoryStore::HistoryStore(const QString &path, QObject *parent)
     : QObject(parent), m_path(path), m_connection(QStringLiteral("history-%1").arg(quintptr(this)))
 {
-    m_open = open();
-    if (!m_open) {
-        // Unreadable, or not a history at all: kept aside, a fresh one begun.
-        m_keptAs = keepAside();
-        m_open = open();
-    }
-    if (!m_open)
-        return;
-    QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
-        m_lastId = q.value(0).toLongLong();
-    q.finish();
-    m_writer = std::make_unique<HistoryWriter>(m_path);
+    const QDateTime now = Clock::shared()->currentDateTimeUtc();
+    auto open = [this, now](QSqlDatabase &db) {
+        using historyfile::Opened;
+        Opened opened = historyfile::open(db);
+        if (opened == Opened::Unreadable) {
+            // Not a history SQLite can read: kept aside, a fresh one begun.
+            m_openedKeptAs = historyfile::keepAside(db, now);
+            opened = m_openedKeptAs.isEmpty() ? Opened::Failed : historyfile::open(db);
+        }
+        if (opened == Opened::Busy)
+            return HistoryWriter::Opening::Busy;
+        if (opened != Opened::Ready)
+            return HistoryWriter::Opening::Failed;
+        QSqlQuery q(db);
+        if (exec(q, QStringLiteral("SELECT max(id) FROM songs")) && q.next())
+            m_openedLastId = q.value(0).toLongLong();
+        return HistoryWriter::Opening::Ready;
+    };
+    m_writer = std::make_unique<HistoryWriter>(m_path, open, [this](HistoryWriter::Opening) {
+        QMetaObject::invokeMethod(
+            this, [this] { announceOpened(); }, Qt::QueuedConnection);
+    });
     // What is older than a year or beyond the newest kMaxSongs goes first,
     // on the writer's thread: start-up does not wait for it, what is read
     // does.
-    const qint64 yearAgo = toMs(Clock::shared()->currentDateTimeUtc().addDays(-kMaxDays));
+    const qint64 yearAgo = toMs(now.addDays(-kMaxDays));
     m_writer->post([yearAgo](QSqlQuery &q) {
         return exec(q, QStringLiteral("DELETE FROM songs WHERE started < ?"), {yearAgo}) &&
                exec(q,
@@ -105,6 +109,68 @@ HistoryStore::~HistoryStore()
     m_writer.reset(); // what was handed over is written first
     QSqlDatabase::database(m_connection, false).close();
     QSqlDatabase::removeDatabase(m_connection);
+}
+
+void HistoryStore::takeOpening(bool wait)
+{
+    if (m_state != State::Opening)
+        return;
+    const HistoryWriter::Opening opening = m_writer->opening(wait);
+    if (opening == HistoryWriter::Opening::Busy)
+        return;
+    m_keptAs = m_openedKeptAs;
+    if (opening == HistoryWriter::Opening::Failed) {
+        m_state = State::Closed;
+        return;
+    }
+    m_state = State::Open;
+    // The songs recorded meanwhile follow the file's last one, in order.
+    m_base = m_openedLastId;
+    m_lastId = m_base + m_provisional;
+    // This connection reads (the writer's writes). A page cache of 512 KB,
+    // not SQLite's 2 MB: the history is read a page of rows at a time, and
+    // stays small while its window is closed.
+    QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
+    db.setDatabaseName(m_path);
+    db.setConnectOptions(
+        QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
+    if (!db.open()) {
+        NSLog(lcHistory(), QtWarningMsg, "history: cannot read %@: %@", m_path,
+              db.lastError().text());
+        return;
+    }
+    QSqlQuery q(db);
+    for (const char *pragma :
+         {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512", "PRAGMA wal_autocheckpoint=0"})
+        exec(q, QString::fromLatin1(pragma));
+}
+
+void HistoryStore::announceOpened()
+{
+    takeOpening(false);
+    if (m_state == State::Closed && m_provisional > 0)
+        Q_EMIT songsRemoved(0); // what was heard meanwhile is not kept
+    if (!m_keptAs.isEmpty())
+        Q_EMIT keptAside(m_keptAs);
+    Q_EMIT songsChanged();
+}
+
+bool HistoryStore::isOpen() const
+{
+    settle(true);
+    return m_state == State::Open;
+}
+
+QString HistoryStore::keptAsideAs() const
+{
+    settle(true);
+    return m_keptAs;
+}
+
+qint64 HistoryStore::rowId(qint64 id) const
+{
+    const qint64 n = id - kProvisionalIds;
+    return n > 0 && n <= m_provisional && m_state == State::Open ? m_base + n : id;
 }
 
 QString HistoryStore::defaultPath()
@@ -135,131 +201,35 @@ QString HistoryStore::cleanTitle(const QString &title)
     return out.left(kMaxTitleLength);
 }
 
-bool HistoryStore::open()
-{
-    QDir().mkpath(QFileInfo(m_path).absolutePath());
-    {
-        QSqlDatabase db = QSqlDatabase::contains(m_connection)
-                              ? QSqlDatabase::database(m_connection, false)
-                              : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
-        db.setDatabaseName(m_path);
-        db.setConnectOptions(
-            QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(HistoryWriter::kBusyTimeoutMs));
-        if (!db.open()) {
-            NSLog(lcHistory(), QtWarningMsg, "history: cannot open %@: %@", m_path,
-                  db.lastError().text());
-            return false;
-        }
-        QSqlQuery q(db);
-        // WAL: the writer's connection writes, this one reads. A page cache
-        // of 512 KB, not SQLite's 2 MB: the history is read a page of rows
-        // at a time, and stays small while its window is closed.
-        if (exec(q, QStringLiteral("PRAGMA journal_mode=WAL")) &&
-            exec(q, QStringLiteral("PRAGMA synchronous=NORMAL")) &&
-            exec(q, QStringLiteral("PRAGMA cache_size=-512")) &&
-            exec(q, QStringLiteral("PRAGMA wal_autocheckpoint=0")) && createSchema()) {
-            // The index's segments are merged by the writer's upkeep, not by
-            // the write of a song; an older file is set so as it is opened.
-            exec(q, QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                   "VALUES ('automerge', 0)"));
-            exec(q,
-                 QStringLiteral("INSERT INTO songs_text(songs_text, rank) "
-                                "VALUES ('crisismerge', ?)"),
-                 {kCrisisMerge});
-            return true;
-        }
-        db.close();
-    }
-    return false;
-}
-
-bool HistoryStore::createSchema()
-{
-    QSqlDatabase db = QSqlDatabase::database(m_connection, false);
-    QSqlQuery q(db);
-    if (!exec(q, QStringLiteral("PRAGMA user_version")) || !q.next())
-        return false;
-    const int version = q.value(0).toInt();
-    if (version == kSchemaVersion)
-        return true;
-    if (version > kSchemaVersion) {
-        // Written by a newer Orbitune: used as it is, never downgraded.
-        NSLog(lcHistory(), QtInfoMsg, "history: schema %ld is newer than %ld", version,
-              kSchemaVersion);
-        return true;
-    }
-    // Migrations run in order from the file's version, in one transaction.
-    if (!db.transaction())
-        return false;
-    bool ok = true;
-    if (version < 1) {
-        for (const char *sql : {
-                 "CREATE TABLE songs (id INTEGER PRIMARY KEY, program TEXT NOT NULL, "
-                 "stream_url TEXT NOT NULL, title TEXT NOT NULL, artist TEXT NOT NULL, "
-                 "song TEXT NOT NULL, started INTEGER NOT NULL, ended INTEGER, "
-                 "favourite INTEGER NOT NULL DEFAULT 0)",
-                 "CREATE INDEX songs_started ON songs(started)",
-                 "CREATE VIRTUAL TABLE songs_text USING fts5(title, program, "
-                 "content='songs', content_rowid='id')",
-                 "CREATE TRIGGER songs_added AFTER INSERT ON songs BEGIN "
-                 "INSERT INTO songs_text(rowid, title, program) "
-                 "VALUES (new.id, new.title, new.program); END",
-                 "CREATE TRIGGER songs_removed AFTER DELETE ON songs BEGIN "
-                 "INSERT INTO songs_text(songs_text, rowid, title, program) "
-                 "VALUES ('delete', old.id, old.title, old.program); END",
-             })
-            ok = ok && exec(q, QString::fromLatin1(sql));
-    }
-    if (version < 2) // the file a song was recorded to
-        ok = ok && exec(q, QStringLiteral("ALTER TABLE songs ADD COLUMN file TEXT"));
-    ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(kSchemaVersion));
-    if (!ok) {
-        db.rollback();
-        return false;
-    }
-    return db.commit();
-}
-
-QString HistoryStore::keepAside()
-{
-    QSqlDatabase::database(m_connection, false).close();
-    if (!QFile::exists(m_path))
-        return QString();
-    const QString stamp =
-        Clock::shared()->currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
-    const QString keptAs = m_path + QStringLiteral(".unreadable-") + stamp;
-    if (!QFile::rename(m_path, keptAs)) {
-        NSLog(lcHistory(), QtCriticalMsg, "history: could not keep %@ aside", m_path);
-        return QString();
-    }
-    for (const char *suffix : {"-wal", "-shm"})
-        QFile::remove(m_path + QLatin1String(suffix));
-    NSLog(lcHistory(), QtWarningMsg, "history file could not be read; kept it as %@", keptAs);
-    return keptAs;
-}
-
 qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const QString &title)
 {
-    if (!m_open)
+    settle(false);
+    if (m_state == State::Closed)
         return 0;
     const QString clean = cleanTitle(title);
     const streamtitle::Parts parts = streamtitle::split(clean);
     const bool split = !parts.artist.isEmpty();
-    const qint64 id = ++m_lastId;
-    const QVariantList values = {id,
-                                 program.left(kMaxTitleLength),
+    const qint64 id = m_state == State::Open ? ++m_lastId : kProvisionalIds + ++m_provisional;
+    const QVariantList values = {program.left(kMaxTitleLength),
                                  streamUrl,
                                  clean,
                                  split ? parts.artist : QStringLiteral(""),
                                  split ? parts.title : QStringLiteral(""),
                                  toMs(Clock::shared()->currentDateTimeUtc())};
-    m_writer->post([values, clean](QSqlQuery &q) {
+    m_writer->post([this, id, values, clean](QSqlQuery &q) {
         if (exec(q,
                  QStringLiteral("INSERT INTO songs (id, program, stream_url, title, artist, "
                                 "song, started) VALUES (?, ?, ?, ?, ?, ?, ?)"),
-                 values))
+                 QVariantList{fileId(id)} + values))
             return true;
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
+        QMetaObject::invokeMethod(
+            this,
+            [this, id] {
+                Q_EMIT songsRemoved(id);
+                Q_EMIT songsChanged();
+            },
+            Qt::QueuedConnection);
         return false;
     });
     upkeepAfterAdd();
@@ -283,43 +253,53 @@ void HistoryStore::upkeepAfterAdd()
 
 void HistoryStore::waitForWrites()
 {
-    if (m_writer)
-        m_writer->waitForWrites();
+    m_writer->waitForWrites();
+    settle(false);
 }
 
 void HistoryStore::waitForUpkeep()
 {
-    if (m_writer)
-        m_writer->waitForUpkeep();
+    m_writer->waitForUpkeep();
+    settle(false);
 }
 
-bool HistoryStore::change(const QString &sql, const QVariantList &values)
+bool HistoryStore::change(const Job &job, const std::function<void()> &said)
 {
-    if (!m_open)
+    settle(false);
+    if (m_state == State::Closed)
         return false;
+    if (m_state == State::Opening) {
+        m_writer->post(job);
+        said();
+        Q_EMIT songsChanged();
+        return true;
+    }
     int changed = 0;
     if (!m_writer->call([&](QSqlQuery &q) {
-            if (!exec(q, sql, values))
+            if (!job(q))
                 return false;
             changed = q.numRowsAffected();
             return true;
         }))
         return false;
     // Said only when a row really changed.
-    if (changed > 0)
+    if (changed > 0) {
+        said();
         Q_EMIT songsChanged();
+    }
     return true;
 }
 
 bool HistoryStore::finish(qint64 id)
 {
-    if (!m_open || id <= 0)
+    settle(false);
+    if (m_state == State::Closed || id <= 0)
         return false;
     // Handed over like the song it ends: a title change never waits.
-    const QVariantList values = {toMs(Clock::shared()->currentDateTimeUtc()), id};
-    m_writer->post([values](QSqlQuery &q) {
+    const qint64 ended = toMs(Clock::shared()->currentDateTimeUtc());
+    m_writer->post([this, id, ended](QSqlQuery &q) {
         return exec(q, QStringLiteral("UPDATE songs SET ended = ? WHERE id = ? AND ended IS NULL"),
-                    values);
+                    {ended, fileId(id)});
     });
     Q_EMIT songsChanged();
     return true;
@@ -327,26 +307,46 @@ bool HistoryStore::finish(qint64 id)
 
 bool HistoryStore::setFavourite(qint64 id, bool favourite)
 {
-    return change(QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND favourite != ?"),
-                  {favourite ? 1 : 0, id, favourite ? 1 : 0});
+    return change(
+        [this, id, favourite](QSqlQuery &q) {
+            return exec(q,
+                        QStringLiteral("UPDATE songs SET favourite = ? WHERE id = ? AND "
+                                       "favourite != ?"),
+                        {favourite ? 1 : 0, fileId(id), favourite ? 1 : 0});
+        },
+        [this, id, favourite] { Q_EMIT favouriteChanged(id, favourite); });
 }
 
 bool HistoryStore::setFile(qint64 id, const QString &path)
 {
-    const QVariantList values = {path.isEmpty() ? QVariant() : QVariant(path), id};
-    return m_open && id > 0 && m_writer->call([&values](QSqlQuery &q) {
-        return exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"), values);
-    });
+    settle(false);
+    if (m_state == State::Closed || id <= 0)
+        return false;
+    const QVariant file = path.isEmpty() ? QVariant() : QVariant(path);
+    Job job = [this, id, file](QSqlQuery &q) {
+        return exec(q, QStringLiteral("UPDATE songs SET file = ? WHERE id = ?"),
+                    {file, fileId(id)});
+    };
+    if (m_state == State::Opening) {
+        m_writer->post(job);
+        return true;
+    }
+    return m_writer->call(job);
 }
 
 bool HistoryStore::remove(qint64 id)
 {
-    return change(QStringLiteral("DELETE FROM songs WHERE id = ?"), {id});
+    return change(
+        [this, id](QSqlQuery &q) {
+            return exec(q, QStringLiteral("DELETE FROM songs WHERE id = ?"), {fileId(id)});
+        },
+        [this, id] { Q_EMIT songsRemoved(id); });
 }
 
 bool HistoryStore::clear()
 {
-    return change(QStringLiteral("DELETE FROM songs"));
+    return change([](QSqlQuery &q) { return exec(q, QStringLiteral("DELETE FROM songs")); },
+                  [this] { Q_EMIT songsRemoved(0); });
 }
 
 QList<HistoryStore::Song> HistoryStore::songs(const QString &text, bool favouritesOnly,
@@ -363,11 +363,14 @@ QList<HistoryStore::Song> HistoryStore::songsAfter(const Song &last, const QStri
 
 std::optional<HistoryStore::Song> HistoryStore::song(qint64 id) const
 {
-    if (!m_open)
+    if (id == 0)
+        return std::nullopt;
+    settle(true);
+    if (m_state != State::Open)
         return std::nullopt;
     m_writer->waitForWrites();
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
-    if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {id}) || !q.next())
+    if (!exec(q, kColumns + QStringLiteral(" WHERE id = ?"), {rowId(id)}) || !q.next())
         return std::nullopt;
     return songAt(q);
 }
@@ -376,7 +379,8 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
                                               bool favouritesOnly, int limit) const
 {
     QList<Song> out;
-    if (!m_open)
+    settle(true);
+    if (m_state != State::Open)
         return out;
     m_writer->waitForWrites();
     QString sql = kColumns + QStringLiteral(" WHERE 1");

@@ -14,6 +14,9 @@ namespace {
 
 // Songs looked at for trimming in one pass; more go in the next.
 constexpr int kMostDroppedPerPass = 5000;
+// Pauses between two attempts at opening a file another process holds.
+constexpr int kFirstRetryMs = 100;
+constexpr int kLongestRetryMs = 4000;
 
 // Upkeep that fails (another process holding the file past the busy
 // timeout) is left for the next pass.
@@ -104,7 +107,7 @@ bool HistoryWriter::exec(QSqlQuery &q, const QString &sql, const QVariantList &v
                          QtMsgType level)
 {
     if (!q.prepare(sql)) {
-        NSLog(lcHistory(), QtWarningMsg, "history: %@", q.lastError().text());
+        NSLog(lcHistory(), level, "history: %@", q.lastError().text());
         return false;
     }
     for (const QVariant &v : values)
@@ -116,7 +119,11 @@ bool HistoryWriter::exec(QSqlQuery &q, const QString &sql, const QVariantList &v
     return true;
 }
 
-HistoryWriter::HistoryWriter(const QString &path) : m_path(path), m_thread([this] { run(); }) {}
+HistoryWriter::HistoryWriter(const QString &path, Opener open, std::function<void(Opening)> opened)
+    : m_path(path), m_open(std::move(open)), m_opened(std::move(opened)),
+      m_thread([this] { run(); })
+{
+}
 
 HistoryWriter::~HistoryWriter()
 {
@@ -168,6 +175,14 @@ void HistoryWriter::waitForWrites()
     waitFor(posted);
 }
 
+HistoryWriter::Opening HistoryWriter::opening(bool firstTry)
+{
+    std::unique_lock lock(m_mutex);
+    if (firstTry)
+        m_changed.wait(lock, [this] { return m_tried; });
+    return m_opening;
+}
+
 void HistoryWriter::upkeep(const Upkeep &pass)
 {
     {
@@ -187,6 +202,39 @@ void HistoryWriter::waitForUpkeep()
     m_changed.wait(lock, [this] { return m_done >= m_posted && !m_upkeep && !m_upkeepRunning; });
 }
 
+bool HistoryWriter::open(QSqlDatabase &db)
+{
+    int pauseMs = kFirstRetryMs;
+    for (;;) {
+        const Opening outcome = m_open(db);
+        std::unique_lock lock(m_mutex);
+        if (outcome == Opening::Busy && !m_stopping) {
+            if (!m_tried)
+                NSLog(lcHistory(), QtWarningMsg,
+                      "history: %@ is held by another process; "
+                      "waiting for it",
+                      m_path);
+            m_tried = true;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, std::chrono::milliseconds(pauseMs),
+                               [this] { return m_stopping; });
+            pauseMs = std::min(pauseMs * 2, kLongestRetryMs);
+            continue;
+        }
+        m_tried = true;
+        m_opening = outcome == Opening::Ready ? Opening::Ready : Opening::Failed;
+        if (outcome == Opening::Busy)
+            NSLog(lcHistory(), QtWarningMsg,
+                  "history: %@ was held until the end; %ld writes "
+                  "not kept",
+                  m_path, qint64(m_jobs.size()));
+        m_changed.notify_all();
+        lock.unlock();
+        m_opened(m_opening);
+        return m_opening == Opening::Ready;
+    }
+}
+
 void HistoryWriter::run()
 {
     const QString name = QStringLiteral("history-writer-%1").arg(quintptr(this));
@@ -194,15 +242,15 @@ void HistoryWriter::run()
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
         db.setDatabaseName(m_path);
         db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        if (!db.open())
-            NSLog(lcHistory(), QtWarningMsg, "history: cannot write %@: %@", m_path,
-                  db.lastError().text());
+        const bool ready = open(db);
         QSqlQuery q(db);
         // No wait for the disk's sync on each song: a crash loses at most the
         // last songs, never the file. The log is folded in by the upkeep.
-        for (const char *pragma :
-             {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512", "PRAGMA wal_autocheckpoint=0"})
-            upkeepExec(q, QString::fromLatin1(pragma));
+        for (const char *pragma : {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512",
+                                   "PRAGMA wal_autocheckpoint=0"}) {
+            if (ready)
+                upkeepExec(q, QString::fromLatin1(pragma));
+        }
         std::optional<Pass> pass;
         std::unique_lock lock(m_mutex);
         for (;;) {
@@ -211,7 +259,9 @@ void HistoryWriter::run()
                 Job job = std::move(m_jobs.front());
                 m_jobs.pop_front();
                 lock.unlock();
-                job(q);
+                // A file that could not be opened takes nothing.
+                if (ready)
+                    job(q);
                 q.finish();
                 lock.lock();
                 ++m_done;
@@ -220,6 +270,11 @@ void HistoryWriter::run()
             }
             if (m_stopping)
                 break;
+            if (!ready) {
+                m_upkeep.reset();
+                m_changed.notify_all();
+                continue;
+            }
             if (!pass) {
                 pass.emplace(Pass{*m_upkeep});
                 m_upkeep.reset();

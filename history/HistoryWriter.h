@@ -10,18 +10,29 @@
 #include <optional>
 #include <thread>
 
+class QSqlDatabase;
 class QSqlQuery;
 
 // Every write to the history file, made on a thread of its own through a
 // connection of its own, in the order asked: recording a title only hands
 // its row over, and never waits for the disk, for another process holding
-// the file, or for the upkeep. When no write is waiting, the thread does the
-// file's upkeep a small step at a time: trimming the history to its bounds,
-// merging the full-text index's segments, folding the log into the file. A
-// write waits for at most the step under way.
+// the file, or for the upkeep. The thread opens the file first; while
+// another process holds it, it tries again after a pause (growing from a
+// tenth of a second to a few seconds), and the writes handed over meanwhile
+// wait. When no write is waiting, the thread does the file's upkeep a small
+// step at a time: trimming the history to its bounds, merging the full-text
+// index's segments, folding the log into the file. A write waits for at
+// most the step under way.
 class HistoryWriter {
 public:
     using Job = std::function<bool(QSqlQuery &)>;
+
+    // Where opening the file stands.
+    enum class Opening { Busy, Ready, Failed };
+    // One attempt at opening the file through the writer's connection (its
+    // file and busy timeout set); tried again after a pause while it says
+    // Busy, and once more when the writer ends before the file opened.
+    using Opener = std::function<Opening(QSqlDatabase &db)>;
 
     struct Upkeep {
         bool merge = false;
@@ -45,10 +56,17 @@ public:
     static bool exec(QSqlQuery &q, const QString &sql, const QVariantList &values = {},
                      QtMsgType level = QtWarningMsg);
 
-    explicit HistoryWriter(const QString &path);
+    // Opens `path` with `open` on the writer's thread, then calls `opened`
+    // there with the outcome (Ready or Failed). Writes handed over to a file
+    // that could not be opened are dropped.
+    HistoryWriter(const QString &path, Opener open, std::function<void(Opening)> opened);
     // Writes what was handed over, then ends; an upkeep pass under way stops
     // after its current step.
     ~HistoryWriter();
+
+    // Where opening the file stands; with `firstTry`, after waiting for the
+    // first attempt to end.
+    Opening opening(bool firstTry);
 
     // Hands a write over; it runs after every write handed over before.
     void post(Job job);
@@ -65,10 +83,14 @@ public:
 private:
     struct Pass;
     void run();
+    // Tries until the file opens, cannot be opened, or the writer ends.
+    bool open(QSqlDatabase &db);
     quint64 enqueue(Job job);
     void waitFor(quint64 sequence);
 
     QString m_path;
+    Opener m_open;
+    std::function<void(Opening)> m_opened;
     std::mutex m_mutex;
     std::condition_variable m_changed;
     std::deque<Job> m_jobs;
@@ -77,5 +99,7 @@ private:
     std::optional<Upkeep> m_upkeep;
     bool m_upkeepRunning = false;
     bool m_stopping = false;
-    std::thread m_thread;
+    bool m_tried = false;
+    Opening m_opening = Opening::Busy;
+    std::thread m_thread; // last: starts once the rest is made
 };

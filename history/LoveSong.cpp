@@ -6,18 +6,31 @@
 LoveSong::LoveSong(HistoryRecorder *recorder, HistoryStore *store, QObject *parent)
     : QObject(parent), m_recorder(recorder), m_store(store)
 {
-    connect(recorder, &HistoryRecorder::currentSongChanged, this, &LoveSong::refresh);
-    connect(store, &HistoryStore::songsChanged, this, &LoveSong::refresh);
-    refresh();
+    // Followed from what the recorder and the store say, never read back
+    // from the file: a title change must not wait for the writer.
+    connect(recorder, &HistoryRecorder::currentSongChanged, this,
+            [this](qint64 id) { show(id, false); }); // a song just heard has no star yet
+    connect(store, &HistoryStore::favouriteChanged, this, [this](qint64 id, bool favourite) {
+        if (isCurrent(id))
+            show(m_songId, favourite);
+    });
+    // A song removed from the history while it plays (Delete, Clear
+    // History), or never written, can no longer be starred.
+    connect(store, &HistoryStore::songsRemoved, this, [this](qint64 id) {
+        if (m_songId && (id == 0 || isCurrent(id)))
+            show(0, false);
+    });
+    if (const auto song = store->song(recorder->currentSong()))
+        show(recorder->currentSong(), song->favourite);
 }
 
-void LoveSong::refresh()
+bool LoveSong::isCurrent(qint64 id) const
 {
-    // A song removed from the history while it plays (Delete, Clear
-    // History) can no longer be starred.
-    const auto song = m_store->song(m_recorder->currentSong());
-    const qint64 id = song ? song->id : 0;
-    const bool loved = song && song->favourite;
+    return m_songId != 0 && m_store->rowId(id) == m_store->rowId(m_songId);
+}
+
+void LoveSong::show(qint64 id, bool loved)
+{
     if (id == m_songId && loved == m_loved)
         return;
     m_songId = id;
@@ -27,19 +40,20 @@ void LoveSong::refresh()
 
 void LoveSong::setLoved(bool loved)
 {
-    if (m_songId && m_store->setFavourite(m_songId, loved))
-        refresh();
+    if (m_songId)
+        m_store->setFavourite(m_songId, loved);
 }
 
 bool LoveSong::loveTitle(const QString &title)
 {
-    if (title.isEmpty())
+    // The notice holds the title as sent; the history keeps it cleaned.
+    const QString clean = HistoryStore::cleanTitle(title);
+    if (clean.isEmpty())
         return false;
-    if (const auto current = m_store->song(m_recorder->currentSong());
-        current && current->title == title)
-        return m_store->setFavourite(current->id, true);
-    for (const HistoryStore::Song &s : m_store->songs(title, false, 50)) {
-        if (s.title == title)
+    if (m_songId && m_recorder->currentTitle() == clean)
+        return m_store->setFavourite(m_songId, true);
+    for (const HistoryStore::Song &s : m_store->songs(clean, false, 50)) {
+        if (s.title == clean)
             return m_store->setFavourite(s.id, true);
     }
     return false;

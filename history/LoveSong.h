@@ -21,8 +21,9 @@ public:
     void setLoved(bool loved);
     void toggle() { setLoved(!m_loved); }
     // Stars the song a notice told of: the one playing if its title is
-    // `title`, else the newest song with that title (the title may have
-    // changed since). False when there is none.
+    // `title` (as sent; compared as the history cleans it), else the newest
+    // song with that title (the title may have changed since). False when
+    // there is none.
     bool loveTitle(const QString &title);
 
 Q_SIGNALS:
@@ -30,7 +31,8 @@ Q_SIGNALS:
     void changed();
 
 private:
-    void refresh();
+    bool isCurrent(qint64 id) const;
+    void show(qint64 id, bool loved);
 
     HistoryRecorder *m_recorder;
     HistoryStore *m_store;

@@ -1,14 +1,23 @@
-// The song history's cost on the main thread: recording a title (the worst
-// of 1,000, into a history of 100,000 songs on disk, against the same song
+// The song history's cost on the main thread: a title change as the app
+// wires the history (the session's recorder and "Love" following the song
+// playing): the worst of 1,000 into a history of 100,000 songs on disk, and
+// of 20 while another process holds that file, against the same song
 // written straight into that file on the main thread), a search as typed,
 // key by key (against the same history on a RAM disk), and the Song
 // History window over those 100,000 songs: opening it and filtering per
 // keystroke against a plain table of the same titles all in memory, and
 // what it leaves in memory once closed. Runs on the offscreen platform
-// unless another is set.
+// unless another is set, with data folders of its own.
+#include "app/SongHistoryLauncher.h"
+#include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/SongTableModel.h"
+#include "session/PlaybackSession.h"
 #include "songs/SongHistoryViewController.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+#include "support/FakeMedia.h"
+#include "support/TestEnv.h"
 
 #include <QApplication>
 #include <QDateTime>
@@ -47,19 +56,71 @@ struct Figures {
     double medianMs = 0;
 };
 
-Figures record(HistoryStore &store)
+Figures worstAndMedian(std::vector<double> ms)
 {
-    std::vector<double> ms;
-    ms.reserve(kRecorded);
-    QElapsedTimer clock;
-    for (int i = 0; i < kRecorded; ++i) {
-        clock.start();
-        const qint64 id = store.add(QStringLiteral("Radio"), QStringLiteral("http://r/"), title(i));
-        store.finish(id);
-        ms.push_back(double(clock.nsecsElapsed()) / 1e6);
-    }
     std::sort(ms.begin(), ms.end());
     return {ms.back(), ms[ms.size() / 2]};
+}
+
+// The history as the app wires it: the session's titles reach the store
+// through its recorder, and "Love" (SongHistoryLauncher) follows the song
+// playing. A fake player sends the titles.
+struct Listening {
+    explicit Listening(HistoryStore &store)
+        : recorder(&session, &store), launcher(&store, &recorder)
+    {
+        session.playCurrent();
+        media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+    }
+    // What `titles` titles in turn cost the main thread, each: the change
+    // and what it left for the event loop.
+    std::vector<double> titles(int first, int titles)
+    {
+        std::vector<double> ms;
+        QElapsedTimer clock;
+        for (int i = first; i < first + titles; ++i) {
+            clock.start();
+            media.lastItem()->setNowPlaying(title(i));
+            QCoreApplication::processEvents();
+            ms.push_back(double(clock.nsecsElapsed()) / 1e6);
+        }
+        return ms;
+    }
+    FakeMediaFactory media;
+    PlaybackSession session;
+    HistoryRecorder recorder;
+    SongHistoryLauncher launcher;
+};
+
+Figures record(HistoryStore &store)
+{
+    Listening listening(store);
+    return worstAndMedian(listening.titles(0, kRecorded));
+}
+
+// The same while another process writes to the file: the writer's thread
+// waits for it (and drops those songs); the main thread must not.
+Figures recordBusy(HistoryStore &store, const QString &path)
+{
+    std::vector<double> ms;
+    {
+        QSqlDatabase db =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+        db.setDatabaseName(path);
+        if (!db.open())
+            return {};
+        QSqlQuery hold(db);
+        if (!hold.exec(QStringLiteral("BEGIN IMMEDIATE")))
+            return {};
+        Listening listening(store);
+        ms = listening.titles(kRecorded, 20);
+        hold.exec(QStringLiteral("ROLLBACK"));
+        hold.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+    store.waitForWrites();
+    return worstAndMedian(ms);
 }
 
 // The same song written on the main thread, through a connection to the
@@ -95,8 +156,7 @@ Figures recordDirect(const QString &path)
         q.finish();
     }
     QSqlDatabase::removeDatabase(QStringLiteral("direct"));
-    std::sort(ms.begin(), ms.end());
-    return {ms.back(), ms[ms.size() / 2]};
+    return worstAndMedian(ms);
 }
 
 void fill(HistoryStore &store)
@@ -197,7 +257,10 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestEnv env;
     QApplication app(argc, argv);
+    CacheManager::shareIntance()->saveLiveData(
+        program::make(QStringLiteral("Radio"), QString(), QStringLiteral("http://127.0.0.1:1/r")));
     QTemporaryDir dir;
     // The same history on a RAM disk, where there is one.
     QTemporaryDir ram(QDir(QStringLiteral("/dev/shm")).exists()
@@ -288,15 +351,22 @@ int main(int argc, char **argv)
     std::printf("before the window: RSS %.1f MB (own %.1f MB); used and closed: RSS %.1f MB "
                 "(own %.1f MB); the rest is Qt's table and field code, mapped once\n",
                 before, beforeOwn, closed, closedOwn);
+    const Figures busy = recordBusy(disk, diskPath);
     // Last: these writes leave the file's index unmerged.
     const Figures direct = recordDirect(dir.filePath(QStringLiteral("history.sqlite")));
     std::printf("recording a title, %d songs kept: worst %.3f ms, median %.3f ms; the writer's "
                 "thread done %.0f ms after the last (written straight on the main thread: worst "
                 "%.3f ms, median %.3f ms)\n",
                 kSongs, onDisk.worstMs, onDisk.medianMs, drainMs, direct.worstMs, direct.medianMs);
-    std::printf("figure|history: record a title, worst of %d|%.3f|%.3f|ms|< 2 ms\n", kRecorded,
-                onDisk.worstMs, direct.worstMs);
-    return onDisk.worstMs < 2.0 && slowest <= 50.0 && ours.openMs <= 150 &&
+    std::printf("figure|history: a title (recorder, Love), worst of %d|%.3f|%.3f|ms|< 2 ms\n",
+                kRecorded, onDisk.worstMs, direct.worstMs);
+    std::printf("a title while another process writes to the file: worst %.3f ms, median %.3f "
+                "ms\n",
+                busy.worstMs, busy.medianMs);
+    std::printf("figure|history: a title (recorder, Love), busy file, worst of 20|%.3f|%.3f|ms|"
+                "< 2 ms\n",
+                busy.worstMs, direct.worstMs);
+    return onDisk.worstMs < 2.0 && busy.worstMs < 2.0 && slowest <= 50.0 && ours.openMs <= 150 &&
                    ours.slowestKeyMs <= 50 && closedOwn - beforeOwn <= 2.0 &&
                    withHistory - withoutHistory <= 2.0
                ? 0

@@ -164,6 +164,35 @@ class HistoryTest : public QObject {
     QTemporaryDir dir;
     QString path() const { return dir.filePath(QStringLiteral("history.sqlite")); }
 
+    // Runs a writer process on the file from "Song <first>" on, and kills it
+    // (SIGKILL) once `acked` holds at least `target` titles it said it wrote.
+    void writeUntilKilled(int first, int target, QStringList &acked)
+    {
+        QProcess writer;
+        writer.setStandardErrorFile(QProcess::nullDevice());
+        writer.start(writerPath(), {path(), QString::number(first)});
+        QVERIFY(writer.waitForStarted(5000));
+        QByteArray pending;
+        auto take = [&] {
+            qsizetype nl;
+            while ((nl = pending.indexOf('\n')) >= 0) {
+                const QByteArray line = pending.left(nl);
+                pending.remove(0, nl + 1);
+                QVERIFY2(line.startsWith("A "), line.constData());
+                acked << QStringLiteral("Song %1").arg(line.mid(2).toInt());
+            }
+        };
+        while (acked.size() < target && writer.state() == QProcess::Running) {
+            writer.waitForReadyRead(2000);
+            pending += writer.readAllStandardOutput();
+            take();
+        }
+        ::kill(pid_t(writer.processId()), SIGKILL);
+        QVERIFY(writer.waitForFinished(5000));
+        pending += writer.readAllStandardOutput();
+        take();
+    }
+
 private Q_SLOTS:
     void init()
     {
@@ -230,6 +259,67 @@ private Q_SLOTS:
             QCOMPARE(s.streamUrl, QStringLiteral("http://127.0.0.1:1/first"));
         }
         QCOMPARE(unended, open);
+    }
+
+    void loveReachesTheSongANoticeToldOf_data()
+    {
+        QTest::addColumn<QStringList>("sent"); // the titles in turn
+        QTest::addColumn<QString>("notice");   // as the notice holds it
+        QTest::addColumn<QString>("starred");  // as the history keeps it; empty: none
+        QTest::addColumn<QString>("held");     // by another process: from the start, once open
+        const QString dirty = QStringLiteral("Ki\u200Bno  - Grup\u00ADpa krovi ");
+        QTest::newRow("the song playing, sent with spaces and invisible characters")
+            << QStringList{dirty} << dirty << QStringLiteral("Kino - Gruppa krovi") << "";
+        QTest::newRow("an earlier song, sent so")
+            << QStringList{dirty, QStringLiteral("Next")} << dirty
+            << QStringLiteral("Kino - Gruppa krovi") << "";
+        QTest::newRow("never heard") << QStringList{QStringLiteral("A")} << "B" << QString() << "";
+        QTest::newRow("the file held at start: starred once it opens")
+            << QStringList{QStringLiteral("A")} << "A" << QStringLiteral("A") << "start";
+        QTest::newRow("held once open: the song dropped, nothing left to love")
+            << QStringList{QStringLiteral("A")} << "A" << QString() << "open";
+    }
+
+    void loveReachesTheSongANoticeToldOf()
+    {
+        QFETCH(QStringList, sent);
+        QFETCH(QString, notice);
+        QFETCH(QString, starred);
+        QFETCH(QString, held);
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        std::unique_ptr<OtherConnection> holder;
+        auto hold = [&](bool exclusively) {
+            holder = std::make_unique<OtherConnection>(path());
+            QSqlQuery q = holder->query();
+            return (!exclusively || q.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE"))) &&
+                   q.exec(QStringLiteral("BEGIN EXCLUSIVE"));
+        };
+        if (held == QLatin1String("start")) {
+            HistoryStore({path()}); // the file exists
+            QVERIFY(hold(true));
+        }
+        FakeMediaFactory media;
+        PlaybackSession session;
+        HistoryStore store(path());
+        HistoryRecorder recorder(&session, &store);
+        LoveSong love(&recorder, &store);
+        if (held == QLatin1String("open"))
+            QVERIFY(store.isOpen() && hold(false));
+        session.toggle();
+        media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        for (const QString &title : sent)
+            media.lastItem()->setNowPlaying(title);
+        // Known without reading the file, which may not be open yet.
+        QCOMPARE(love.loveTitle(notice), !starred.isEmpty());
+        QCOMPARE(love.isLoved(), sent.size() == 1 && !starred.isEmpty());
+        if (held == QLatin1String("open"))
+            QTRY_VERIFY(!love.canLove());
+        holder.reset();
+        QTRY_VERIFY(store.isOpen());
+        QCOMPARE(titles(store.songs(QString(), true)),
+                 starred.isEmpty() ? QStringList() : QStringList{starred});
     }
 
     void songsAreSplitCleanedAndFound()
@@ -319,6 +409,48 @@ private Q_SLOTS:
                  QStringList{QStringLiteral("Song 499")}); // the index merged, still whole
     }
 
+    void trimByCountKeepsTheNewest_data()
+    {
+        QTest::addColumn<int>("inFile"); // songs in the file, the oldest starred and recorded
+        QTest::addColumn<int>("kept");   // after the upkeep's trim, 496 songs later
+        QTest::newRow("past 5,000: all kept, the stars and files too") << 5010 << 5010 + 496;
+    }
+
+    void trimByCountKeepsTheNewest()
+    {
+        QFETCH(int, inFile);
+        QFETCH(int, kept);
+        SetClock clock;
+        {
+            HistoryStore schema(path());
+        }
+        {
+            OtherConnection fill(path());
+            QSqlQuery q = fill.query();
+            QVERIFY(q.exec(QStringLiteral("BEGIN")));
+            QVERIFY(q.exec(QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 "
+                                          "FROM n WHERE i < %1) INSERT INTO songs (program, "
+                                          "stream_url, title, artist, song, started) SELECT 'R', "
+                                          "'u', 'Old ' || i, '', '', %2 + i FROM n")
+                               .arg(inFile)
+                               .arg(clock.now.addDays(-1).toMSecsSinceEpoch())));
+            QVERIFY(q.exec(QStringLiteral("UPDATE songs SET favourite = 1, file = '/m/Old 1.mp3' "
+                                          "WHERE id = 1")));
+            QVERIFY(q.exec(QStringLiteral("COMMIT")));
+            q.finish();
+        }
+        HistoryStore store(path());
+        for (int i = 0; i < 496; ++i) // the songs between two trims
+            store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("New %1").arg(i));
+        store.waitForUpkeep();
+        const QList<HistoryStore::Song> songs =
+            store.songs(QString(), false, HistoryStore::kMaxSongs);
+        QCOMPARE(songs.size(), kept);
+        QCOMPARE(songs.last().title, QStringLiteral("Old 1"));
+        QVERIFY(songs.last().favourite);
+        QCOMPARE(songs.last().file, QStringLiteral("/m/Old 1.mp3"));
+    }
+
     void fileIsWalWithASchemaVersion()
     {
         {
@@ -349,6 +481,8 @@ private Q_SLOTS:
         QTest::newRow("one page exactly")
             << SongTableModel::kPageSize << QString() << false << SongTableModel::kPageSize;
         QTest::newRow("nothing matches") << 30 << QStringLiteral("zzz") << false << 0;
+        QTest::newRow("an unbalanced quote typed is a word, not syntax")
+            << 30 << QStringLiteral("\"blue art") << false << 15;
     }
 
     void modelPagesThroughTheHistory()
@@ -530,6 +664,8 @@ private Q_SLOTS:
         QTest::newRow("Ctrl+D stars, favourites only shows it")
             << "star" << R{1} << QStringList{all.at(1), all.at(2)} << QString();
         QTest::newRow("Space on a row stars it") << "space" << R{2} << QStringList{} << QString();
+        QTest::newRow("favourites only: a song unstarred leaves the list")
+            << "unstar" << R{} << QStringList{} << QString();
         QTest::newRow("the search filters as typed")
             << "type" << R{} << QStringList{all.at(1)} << QStringLiteral("news no");
         QTest::newRow("Clear History asks; Cancel keeps them")
@@ -586,6 +722,12 @@ private Q_SLOTS:
             window.view()
                 ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
                 ->setChecked(true);
+        } else if (act == QLatin1String("unstar")) {
+            window.view()
+                ->findChild<QCheckBox *>(QStringLiteral("favouritesOnlyBox"))
+                ->setChecked(true);
+            table->selectRow(0);
+            window.view()->findChild<QShortcut *>(QStringLiteral("starShortcut"))->activated();
         } else if (act == QLatin1String("type")) {
             QTest::keyClicks(search, result);
             // Down goes on to the songs, the first one chosen.
@@ -620,7 +762,7 @@ private Q_SLOTS:
             QCOMPARE(browser.opened.size(), 1);
             QCOMPARE(browser.opened.first().toString(QUrl::FullyEncoded), result);
         }
-        QCOMPARE(shownTitles(window.model()), after);
+        QTRY_COMPARE(shownTitles(window.model()), after);
         if (act == QLatin1String("star"))
             QCOMPARE(titles(store.songs(QString(), true)), after);
         const bool removes =
@@ -732,33 +874,11 @@ private Q_SLOTS:
         QVERIFY2(QFile::exists(writerPath()), qPrintable(writerPath()));
         QRandomGenerator rng(QRandomGenerator::global()->generate());
         QStringList acked; // every title the writers said was written
-        int next = 0;
         for (int cycle = 0; cycle < 12; ++cycle) {
-            QProcess writer;
-            writer.setStandardErrorFile(QProcess::nullDevice());
-            writer.start(writerPath(), {path(), QString::number(next)});
-            QVERIFY(writer.waitForStarted(5000));
-            const int target = int(acked.size()) + 20 + int(rng.bounded(200));
-            QByteArray pending;
-            auto take = [&] {
-                qsizetype nl;
-                while ((nl = pending.indexOf('\n')) >= 0) {
-                    const QByteArray line = pending.left(nl);
-                    pending.remove(0, nl + 1);
-                    QVERIFY2(line.startsWith("A "), line.constData());
-                    acked << QStringLiteral("Song %1").arg(line.mid(2).toInt());
-                }
-            };
-            while (acked.size() < target && writer.state() == QProcess::Running) {
-                writer.waitForReadyRead(2000);
-                pending += writer.readAllStandardOutput();
-                take();
-            }
-            ::kill(pid_t(writer.processId()), SIGKILL);
-            QVERIFY(writer.waitForFinished(5000));
-            pending += writer.readAllStandardOutput();
-            take();
-            next = 100000 * (cycle + 1); // past what this writer may have written
+            // past what the last writer may have written
+            writeUntilKilled(100000 * cycle, int(acked.size()) + 20 + int(rng.bounded(200)), acked);
+            if (QTest::currentTestFailed())
+                return;
 
             HistoryStore reopened(path());
             QVERIFY(reopened.isOpen());
@@ -810,6 +930,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("day");
         QTest::newRow("corrupt file: kept aside, a fresh one") << QStringLiteral("corrupt");
         QTest::newRow("busy file: the song is dropped quickly") << QStringLiteral("busy");
+        QTest::newRow("busy at start after a kill: waited for, no song lost")
+            << QStringLiteral("busy-start");
         QTest::newRow("read-only folder: dropped, no crash") << QStringLiteral("readonly");
     }
 
@@ -822,13 +944,39 @@ private Q_SLOTS:
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(8192, '\x5a'));
             f.close();
+            QFile log(path() + QStringLiteral("-wal"));
+            QVERIFY(log.open(QIODevice::WriteOnly) && log.write(QByteArray(100, 'w')) == 100);
+            log.close();
             HistoryStore store(path());
             QVERIFY(store.isOpen());
             QVERIFY(store.keptAsideAs().startsWith(path() + QStringLiteral(".unreadable-")));
             QCOMPARE(QFile(store.keptAsideAs()).size(), 8192);
+            QCOMPARE(QFile(store.keptAsideAs() + QStringLiteral("-wal")).size(), 100); // along
             QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("T")) > 0);
+        } else if (day == QLatin1String("busy-start")) {
+            QStringList acked;
+            writeUntilKilled(0, 50, acked);
+            auto holder = std::make_unique<OtherConnection>(path());
+            QSqlQuery hold = holder->query();
+            QVERIFY(hold.exec(QStringLiteral("PRAGMA locking_mode=EXCLUSIVE")));
+            QVERIFY(hold.exec(QStringLiteral("BEGIN EXCLUSIVE")));
+            HistoryStore store(path());
+            SongTableModel shown(&store);
+            // Heard while the file is held: kept for when it opens.
+            QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("Held")));
+            QCOMPARE(shown.rowCount(), 0);
+            QVERIFY(hold.exec(QStringLiteral("ROLLBACK")));
+            hold.finish();
+            holder.reset();
+            QTRY_VERIFY(shown.rowCount() > acked.size());
+            QVERIFY(store.keptAsideAs().isEmpty());
+            const QStringList kept = shownTitles(&shown);
+            QCOMPARE(kept.first(), QStringLiteral("Held"));
+            for (const QString &title : std::as_const(acked))
+                QVERIFY2(kept.contains(title), qPrintable(title + QStringLiteral(" is lost")));
         } else if (day == QLatin1String("busy")) {
             HistoryStore store(path());
+            QVERIFY(store.isOpen());
             auto holder = std::make_unique<OtherConnection>(path());
             QVERIFY(holder->open);
             QSqlQuery hold = holder->query();
