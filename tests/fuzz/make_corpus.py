@@ -4,6 +4,7 @@ only to regenerate). Crash inputs found later are added next to these."""
 import os
 import plistlib
 import shutil
+import struct
 
 here = os.path.dirname(os.path.abspath(__file__))
 corpus = os.path.join(here, 'corpus')
@@ -63,3 +64,35 @@ write('import-goodvibes.xml', '<Stations><Station><name>A</name><uri>http://s/a<
       '</Station></Stations>')
 write('import-radiotray.json', '[{"group":"g","stations":[{"name":"A","url":"http://s/a",'
       '"image":"http://i/a"}]}]')
+
+
+def bplist(objects, top=0):
+    """A binary property list of the given encoded objects, with one-byte
+    references and two-byte offsets."""
+    out = bytearray(b'bplist00')
+    offsets = []
+    for o in objects:
+        offsets.append(len(out))
+        out += o
+    table = len(out)
+    for o in offsets:
+        out += o.to_bytes(2, 'big')
+    out += bytes(6) + bytes([2, 1]) + struct.pack('>QQQ', len(objects), top, table)
+    return bytes(out)
+
+
+def shared_arrays(levels, fanout, leaf):
+    """`levels` arrays, each holding the next one `fanout` times, and `leaf`
+    (already encoded) at the bottom."""
+    return [bytes([0xA0 | fanout]) + bytes([i + 1]) * fanout for i in range(levels)] + [leaf]
+
+
+def ascii_string(text):
+    return bytes([0x5F, 0x11]) + len(text).to_bytes(2, 'big') + text
+
+
+# 805 bytes standing for 14^28 copies of one string: the reader must refuse it
+# without walking the copies.
+write('binary-shared-28-levels.plist', bplist(shared_arrays(28, 14, ascii_string(b'x' * 283))))
+# Two arrays holding each other.
+write('binary-cycle-of-two.plist', bplist([b'\xA1\x01', b'\xA1\x00']))

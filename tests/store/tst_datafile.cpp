@@ -156,9 +156,9 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
     // process would die here.
     void valueTooLargeToReadBackIsNotWritten()
     {
-        // 4,096 copies of one 5,000-character string once expanded: within
-        // the parser's limits, but more than kMaxFileSize bytes as XML.
-        const QVariant bomb = propertylist::parse(binaryNested(7, 4, QByteArray(5000, 'x')));
+        // 4,096 copies of one 4,096-character string once expanded: within
+        // the reader's limits, but more than kMaxFileSize bytes as XML.
+        const QVariant bomb = propertylist::parse(binaryNested(7, 4, QByteArray(4096, 'x')));
         QVERIFY(bomb.isValid());
         QVERIFY(propertylist::toXml(bomb).size() > propertylist::kMaxFileSize);
 
@@ -240,6 +240,12 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
             plist("<dict><key>name</key><string>a" + QByteArray(1, '\0') + "b</string></dict>");
         QTest::newRow("NUL byte in an XML string") << nulXml;
         QTest::newRow("larger than the limit") << QByteArray(propertylist::kMaxFileSize + 1, ' ');
+        // Shared references: small files standing for huge trees.
+        QTest::newRow("28 levels of 14 shared arrays, a long string at the bottom")
+            << binaryNested(29, 14, QByteArray(10000, 'x'));
+        QTest::newRow("shared arrays expanding to 579,195 nodes") << binaryNested(6, 14);
+        QTest::newRow("a shared string expanding to 20 MB")
+            << binaryNested(7, 4, QByteArray(5000, 'x'));
     }
 
     void hostileInputsAreRefusedQuickly()
