@@ -59,6 +59,7 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         for (const programindex::Program &p : programindex::programs()) {
             if (p.key != id)
                 continue;
+            programindex::chosen(p);
             if (!session::playProgram(p.entry))
                 NSLog(lcGeneral(), QtWarningMsg,
                       "Desktop search: %@ could not be made the current program",
