@@ -217,6 +217,20 @@ class TestDesktopBus : public QObject {
                 QString::fromUtf8(name), QStringLiteral("http://127.0.0.1:1/%1.png").arg(s),
                 QStringLiteral("http://127.0.0.1:1/%1").arg(s))));
         }
+        // Twenty relays, then five more whose names also start with "rela".
+        QVariantList relays;
+        for (const QString &name : relayNames(true))
+            relays << program::make(name, QString(), QStringLiteral("http://127.0.0.1:1/") + name);
+        QVERIFY(CacheManager::shareIntance()->appendData(relays));
+    }
+    static QStringList relayNames(bool all = false)
+    {
+        QStringList names;
+        for (int i = 1; i <= 20; ++i)
+            names << QStringLiteral("Relay %1").arg(i);
+        for (int i = 1; all && i <= 5; ++i)
+            names << QStringLiteral("Relais %1").arg(i);
+        return names;
     }
 
 private Q_SLOTS:
@@ -490,6 +504,17 @@ private Q_SLOTS:
         QTest::newRow("KRunner: words of the query")
             << "krunner" << QStringList{"  radio   paradise "} << QStringList{"Radio Paradise"};
         QTest::newRow("KRunner: an empty query") << "krunner" << QStringList{""} << QStringList{};
+        QTest::newRow("KRunner: exactly 20 matches")
+            << "krunner" << QStringList{"relay"} << relayNames();
+        QTest::newRow("KRunner: more than 20 matches, the best 20")
+            << "krunner" << QStringList{"rela"} << relayNames();
+        QTest::newRow("GNOME: more than 20 matches, all of them")
+            << "gnome" << QStringList{"rela"} << relayNames(true);
+        QTest::newRow("GNOME: more terms than anyone types")
+            << "gnome" << QStringList(DesktopSearch::kMaxTerms + 1, "a") << QStringList{};
+        QTest::newRow("KRunner: more terms than anyone types")
+            << "krunner" << QStringList{QStringLiteral("a ").repeated(DesktopSearch::kMaxTerms + 1)}
+            << QStringList{};
     }
 
     void searchFindsProgramsAsTheShellsAsk()
