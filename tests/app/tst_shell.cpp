@@ -298,6 +298,38 @@ private Q_SLOTS:
         settings::open()->clear();
     }
 
+    // The Exec line as a desktop reads it: the file's escapes first, then the
+    // quoting, then '%' codes.
+    void startAtLoginWritesAnExecLineDesktopsRead_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("plain") << "/usr/bin/orbitune"
+                               << "/usr/bin/orbitune --hidden";
+        QTest::newRow("a % in the path") << "/opt/50%/orbitune"
+                                         << R"("/opt/50%%/orbitune" --hidden)";
+        QTest::newRow("quotes, $, ` and \\ in the path")
+            << R"(/opt/a "b" $c `d` \e/orbitune)"
+            << R"("/opt/a \\"b\\" \\$c \\`d\\` \\\\e/orbitune" --hidden)";
+    }
+
+    void startAtLoginWritesAnExecLineDesktopsRead()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QVERIFY(autostart::setEnabled(true, program, {QStringLiteral("--hidden")}));
+        QFile entry(autostart::entryPath());
+        QVERIFY(entry.open(QIODevice::ReadOnly));
+        const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
+        QVERIFY2(lines.contains(QStringLiteral("Exec=") + exec),
+                 qPrintable(lines.join(QLatin1Char('\n'))));
+        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
+            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
+                                       {autostart::entryPath()}),
+                     0);
+        QVERIFY(autostart::setEnabled(false, program, {}));
+    }
+
     void startAtLoginAndResumeInTheTrayMenu()
     {
         settings::open()->clear();
