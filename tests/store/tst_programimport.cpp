@@ -255,7 +255,8 @@ private Q_SLOTS:
             program::make("Alpha, \"quoted\" <b>&</b>", "http://i/a.png?x=1&y=2", "http://s/a"),
             program::make(QStringLiteral("Caf\u00E9 \u266B"), "", "https://s/b?q=1&r=2"),
             QStringLiteral("not a program"),
-            program::make("Two\nlines", "https://i/c.png", "http://s/c")};
+            program::make("Two\nlines", "https://i/c.png", "http://s/c"),
+            program::make("Quote", "http://i/\"q\".png", "http://s/d")};
         QTemporaryDir dir;
         const QString path = dir.filePath(fileName);
         QVERIFY(programexport::writeFile(path, list));
@@ -265,7 +266,8 @@ private Q_SLOTS:
         QCOMPARE(flat(back.parsed.entries),
                  (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/a.png?x=1&y=2",
                               QStringLiteral("Caf\u00E9 \u266B|https://s/b?q=1&r=2|"),
-                              "Two lines|http://s/c|https://i/c.png"}));
+                              "Two lines|http://s/c|https://i/c.png",
+                              "Quote|http://s/d|http://i/%22q%22.png"}));
         // A folder that cannot be written leaves nothing behind and says so.
         QString error;
         QVERIFY(!programexport::writeFile(dir.filePath("missing/list.m3u"), list, &error));
