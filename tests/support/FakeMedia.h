@@ -27,6 +27,7 @@ public:
     void pause() override
     {
         ++pauses;
+        volumesBeforePause = volumes.size();
         playing = false;
         // Like the real player: pausing ends a reconnect.
         if (m_item && m_item->isReconnecting())
@@ -43,7 +44,8 @@ public:
     int pauses = 0;
     bool playing = false;
     QList<ReconnectReason> reconnects;
-    QList<double> volumes; // every volume the controller set
+    QList<double> volumes;             // every volume the controller set
+    qsizetype volumesBeforePause = -1; // how many of them came before the last pause
 
 private:
     std::shared_ptr<MediaItem> m_item;
