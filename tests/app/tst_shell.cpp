@@ -298,14 +298,12 @@ private Q_SLOTS:
         settings::open()->clear();
     }
 
-    // The Exec line as a desktop reads it: the file's escapes first, then the
-    // quoting, then '%' codes.
+    // The Exec value in the entry file, as desktops read it: the file's
+    // escapes, then the quoting, then '%'.
     void startAtLoginWritesAnExecLineDesktopsRead_data()
     {
         QTest::addColumn<QString>("program");
         QTest::addColumn<QString>("exec");
-        QTest::newRow("plain") << "/usr/bin/orbitune"
-                               << "/usr/bin/orbitune --hidden";
         QTest::newRow("a % in the path") << "/opt/50%/orbitune"
                                          << R"("/opt/50%%/orbitune" --hidden)";
         QTest::newRow("quotes, $, ` and \\ in the path")
@@ -317,17 +315,7 @@ private Q_SLOTS:
     {
         QFETCH(QString, program);
         QFETCH(QString, exec);
-        QVERIFY(autostart::setEnabled(true, program, {QStringLiteral("--hidden")}));
-        QFile entry(autostart::entryPath());
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        const QStringList lines = QString::fromUtf8(entry.readAll()).split(QLatin1Char('\n'));
-        QVERIFY2(lines.contains(QStringLiteral("Exec=") + exec),
-                 qPrintable(lines.join(QLatin1Char('\n'))));
-        if (!QStandardPaths::findExecutable(QStringLiteral("desktop-file-validate")).isEmpty())
-            QCOMPARE(QProcess::execute(QStringLiteral("desktop-file-validate"),
-                                       {autostart::entryPath()}),
-                     0);
-        QVERIFY(autostart::setEnabled(false, program, {}));
+        QCOMPARE(autostart::execLine(program, {QStringLiteral("--hidden")}), exec);
     }
 
     void startAtLoginAndResumeInTheTrayMenu()

@@ -66,33 +66,18 @@ write('import-radiotray.json', '[{"group":"g","stations":[{"name":"A","url":"htt
       '"image":"http://i/a"}]}]')
 
 
-def bplist(objects, top=0):
-    """A binary property list of the given encoded objects, with one-byte
-    references and two-byte offsets."""
-    out = bytearray(b'bplist00')
-    offsets = []
+
+def bplist(objects):  # encoded objects; one-byte references, two-byte offsets
+    body, offsets = b'bplist00', []
     for o in objects:
-        offsets.append(len(out))
-        out += o
-    table = len(out)
-    for o in offsets:
-        out += o.to_bytes(2, 'big')
-    out += bytes(6) + bytes([2, 1]) + struct.pack('>QQQ', len(objects), top, table)
-    return bytes(out)
+        offsets.append(len(body))
+        body += o
+    table = b''.join(o.to_bytes(2, 'big') for o in offsets)
+    return body + table + bytes([0] * 6 + [2, 1]) + struct.pack('>QQQ', len(objects), 0, len(body))
 
 
-def shared_arrays(levels, fanout, leaf):
-    """`levels` arrays, each holding the next one `fanout` times, and `leaf`
-    (already encoded) at the bottom."""
-    return [bytes([0xA0 | fanout]) + bytes([i + 1]) * fanout for i in range(levels)] + [leaf]
-
-
-def ascii_string(text):
-    return bytes([0x5F, 0x11]) + len(text).to_bytes(2, 'big') + text
-
-
-# 805 bytes standing for 14^28 copies of one string: the reader must refuse it
-# without walking the copies.
-write('binary-shared-28-levels.plist', bplist(shared_arrays(28, 14, ascii_string(b'x' * 283))))
-# Two arrays holding each other.
-write('binary-cycle-of-two.plist', bplist([b'\xA1\x01', b'\xA1\x00']))
+# 805 bytes standing for 14^28 copies of one string (28 levels of arrays, each
+# holding the next 14 times): refused without walking the copies.
+write('binary-shared-28-levels.plist',
+      bplist([bytes([0xAE] + [i + 1] * 14) for i in range(28)] + [b'\x5F\x11\x01\x1B' + b'x' * 283]))
+write('binary-cycle-of-two.plist', bplist([b'\xA1\x01', b'\xA1\x00']))  # each holds the other

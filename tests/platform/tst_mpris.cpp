@@ -754,13 +754,10 @@ void TestMpris::nextAndPreviousPlayTheNeighbour_data()
     QTest::newRow("previous with none chosen") << three << ""
                                                << "previous"
                                                << "Three";
-    const QStringList twice{"One", "Two", "One", "Three"};
-    QTest::newRow("next through a program listed twice") << twice << ""
-                                                         << "next next next next"
-                                                         << "Three";
-    QTest::newRow("previous through a program listed twice") << twice << ""
-                                                             << "previous previous previous"
-                                                             << "Two";
+    QTest::newRow("both ways through a program listed twice")
+        << QStringList{"One", "Two", "One", "Three"} << ""
+        << "next next next next previous previous"
+        << "Two";
 }
 
 void TestMpris::nextAndPreviousPlayTheNeighbour()
