@@ -341,7 +341,7 @@ private Q_SLOTS:
     void sleepTimer_data()
     {
         QTest::addColumn<QString>("during");
-        QTest::newRow("runs out: fades, pauses, then volume back") << QString();
+        QTest::newRow("runs out: fades, pauses, volume back") << QString();
         QTest::newRow("Off during the fade: volume back, plays on") << QStringLiteral("off");
         QTest::newRow("play during the fade: timer off, volume back") << QStringLiteral("live");
     }
@@ -369,8 +369,7 @@ private Q_SLOTS:
             for (int i = 1; i < v.size() - 1; ++i)
                 QVERIFY(v.at(i) <= v.at(i - 1));
             QCOMPARE(v.last(), 0.6);
-            // Paused while silent, and only then back to the listener's volume.
-            QCOMPARE(player->volumesBeforePause, v.size() - 1);
+            QCOMPARE(player->volumesBeforePause, v.size() - 1); // paused, then volume back
             return;
         }
         if (during == QLatin1String("early off")) {

@@ -256,11 +256,10 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QFETCH(Format, format);
         const QVariantList list{
-            program::make("Alpha, \"quoted\" <b>&</b>", "http://i/a.png?x=1&y=2", "http://s/a"),
+            program::make("Alpha, \"quoted\" <b>&</b>", "http://i/\"a\".png?x=1&y=2", "http://s/a"),
             program::make(QStringLiteral("Caf\u00E9 \u266B"), "", "https://s/b?q=1&r=2"),
             QStringLiteral("not a program"),
-            program::make("Two\nlines", "https://i/c.png", "http://s/c"),
-            program::make("Quote", "http://i/\"q\".png", "http://s/d")};
+            program::make("Two\nlines", "https://i/c.png", "http://s/c")};
         QTemporaryDir dir;
         const QString path = dir.filePath(fileName);
         QVERIFY(programexport::writeFile(path, list));
@@ -268,10 +267,9 @@ private Q_SLOTS:
         QCOMPARE(back.error, ReadError::None);
         QCOMPARE(back.parsed.format, format);
         QCOMPARE(flat(back.parsed.entries),
-                 (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/a.png?x=1&y=2",
+                 (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/%22a%22.png?x=1&y=2",
                               QStringLiteral("Caf\u00E9 \u266B|https://s/b?q=1&r=2|"),
-                              "Two lines|http://s/c|https://i/c.png",
-                              "Quote|http://s/d|http://i/%22q%22.png"}));
+                              "Two lines|http://s/c|https://i/c.png"}));
         // A folder that cannot be written leaves nothing behind and says so.
         QString error;
         QVERIFY(!programexport::writeFile(dir.filePath("missing/list.m3u"), list, &error));

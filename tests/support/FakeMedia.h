@@ -42,10 +42,10 @@ public:
 
     int plays = 0;
     int pauses = 0;
+    qsizetype volumesBeforePause = -1; // how many volumes were set before the last pause
     bool playing = false;
     QList<ReconnectReason> reconnects;
-    QList<double> volumes;             // every volume the controller set
-    qsizetype volumesBeforePause = -1; // how many of them came before the last pause
+    QList<double> volumes; // every volume the controller set
 
 private:
     std::shared_ptr<MediaItem> m_item;
