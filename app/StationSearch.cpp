@@ -9,6 +9,7 @@
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
 
+#include <QHash>
 #include <QUrl>
 #include <QWidget>
 
@@ -45,13 +46,14 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         return out;
     };
     handlers.describe = [](const QStringList &ids) {
+        QHash<QString, programindex::Program> byKey;
+        for (const programindex::Program &p : programindex::programs())
+            byKey.insert(p.key, p);
         QList<DesktopSearch::Result> out;
-        const QList<programindex::Program> all = programindex::programs();
         for (const QString &id : ids) {
-            for (const programindex::Program &p : all) {
-                if (p.key == id)
-                    out << resultFor(p);
-            }
+            const auto p = byKey.constFind(id);
+            if (p != byKey.cend())
+                out << resultFor(*p);
         }
         return out;
     };
@@ -59,6 +61,7 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         for (const programindex::Program &p : programindex::programs()) {
             if (p.key != id)
                 continue;
+            programindex::chosen(p);
             if (!session::playProgram(p.entry))
                 NSLog(lcGeneral(), QtWarningMsg,
                       "Desktop search: %@ could not be made the current program",

@@ -10,6 +10,7 @@
 #include "session/PlayProgram.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramIndex.h"
 #include "ui_ListView.h"
 
 #include <QLabel>
@@ -188,6 +189,9 @@ void ListViewController::playEntry(const QVariant &item, long row)
         closeClick(nullptr);
         return;
     }
+    // The row says which of two equal entries was chosen.
+    if (row >= 0 && row < dataArr.size() && program::isEqual(dataArr.at(row), item))
+        programindex::chosen(programindex::programs(dataArr.first(row + 1)).constLast());
     if (!session::playProgram(item.toMap())) {
         // Telling the player to play now would start whatever program was
         // current before; stay open and say so instead.

@@ -98,18 +98,19 @@ void MprisBridge::playProgram(const QString &key)
 {
     for (const programindex::Program &p : programindex::programs()) {
         if (p.key == key)
-            return playEntry(p.entry);
+            return playEntry(p);
     }
     NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
 }
 
-void MprisBridge::playEntry(const QVariantMap &program)
+void MprisBridge::playEntry(const programindex::Program &program)
 {
-    if (program.isEmpty())
+    if (program.entry.isEmpty())
         return;
-    if (!session::playProgram(program))
+    programindex::chosen(program);
+    if (!session::playProgram(program.entry))
         NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
-              program::name(program));
+              program::name(program.entry));
 }
 
 void MprisBridge::publishPlaylists()

@@ -35,7 +35,7 @@ private:
     void publishState();
     void publishMetadata();
     void publishPlaylists();
-    void playEntry(const QVariantMap &program);
+    void playEntry(const programindex::Program &program);
 
     HomeViewController *m_home;
     PlaybackSession *m_session;

@@ -3,6 +3,7 @@
 #include "store/ProgramEntry.h"
 
 #include <QSaveFile>
+#include <QUrl>
 #include <QXmlStreamWriter>
 
 namespace programexport {
@@ -18,6 +19,18 @@ QString oneLine(QString text)
     return text.simplified();
 }
 
+// An address as other players (and our import) read it: one a strict reading
+// refuses, such as one holding a space or '"', percent-encoded. A quote
+// left in it would also end M3U's tvg-logo attribute early.
+QString address(const QString &text)
+{
+    const QString line = oneLine(text);
+    if (QUrl(line, QUrl::StrictMode).isValid())
+        return line;
+    const QUrl tolerant(line);
+    return tolerant.isValid() ? tolerant.toString(QUrl::FullyEncoded) : line;
+}
+
 } // namespace
 
 Format formatForPath(const QString &path)
@@ -29,10 +42,10 @@ QByteArray toM3u(const QVariantList &list)
 {
     QString out = QStringLiteral("#EXTM3U\n");
     for (const QVariant &item : list) {
-        const QString url = oneLine(program::url(item));
+        const QString url = address(program::url(item));
         if (url.isEmpty())
             continue;
-        const QString image = oneLine(program::image(item)).remove(u'"');
+        const QString image = address(program::image(item)).remove(u'"');
         out += QStringLiteral("#EXTINF:-1");
         if (!image.isEmpty())
             out += QStringLiteral(" tvg-logo=\"%1\"").arg(image);
@@ -53,13 +66,13 @@ QByteArray toXspf(const QVariantList &list)
     xml.writeAttribute(QStringLiteral("version"), QStringLiteral("1"));
     xml.writeStartElement(QStringLiteral("trackList"));
     for (const QVariant &item : list) {
-        const QString url = oneLine(program::url(item));
+        const QString url = address(program::url(item));
         if (url.isEmpty())
             continue;
         xml.writeStartElement(QStringLiteral("track"));
         xml.writeTextElement(QStringLiteral("location"), url);
         xml.writeTextElement(QStringLiteral("title"), oneLine(program::name(item)));
-        const QString image = oneLine(program::image(item));
+        const QString image = address(program::image(item));
         if (!image.isEmpty())
             xml.writeTextElement(QStringLiteral("image"), image);
         xml.writeEndElement();

@@ -29,6 +29,14 @@ QString folded(const QString &text)
     return out.toCaseFolded();
 }
 
+// The program last made the current one through chosen(); position -1
+// when none was.
+Program &lastChosen()
+{
+    static Program last{QString(), -1, QVariantMap()};
+    return last;
+}
+
 int rank(const QString &name, const QString &first)
 {
     if (name.startsWith(first))
@@ -67,15 +75,31 @@ QList<Program> programs(const QVariantList &list)
     return out;
 }
 
+void chosen(const Program &program)
+{
+    lastChosen() = program;
+}
+
+int positionOf(const QVariantMap &current, const QList<Program> &list)
+{
+    if (current.isEmpty())
+        return -1;
+    const Program &last = lastChosen();
+    if (last.position >= 0 && last.position < list.size() &&
+        program::isEqual(last.entry, current) &&
+        program::isEqual(list.at(last.position).entry, current))
+        return last.position;
+    for (const Program &p : list) {
+        if (program::isEqual(p.entry, current))
+            return p.position;
+    }
+    return -1;
+}
+
 QString keyOf(const QVariantMap &entry, const QList<Program> &list)
 {
-    if (entry.isEmpty())
-        return {};
-    for (const Program &p : list) {
-        if (program::isEqual(p.entry, entry))
-            return p.key;
-    }
-    return {};
+    const int at = positionOf(entry, list);
+    return at < 0 ? QString() : list.at(at).key;
 }
 
 QList<Program> matching(const QStringList &terms, const QList<Program> &list)
@@ -99,19 +123,14 @@ QList<Program> matching(const QStringList &terms, const QList<Program> &list)
     return byRank[0] + byRank[1] + byRank[2];
 }
 
-QVariantMap neighbour(const QVariantMap &current, int step, const QList<Program> &list)
+Program neighbour(const QVariantMap &current, int step, const QList<Program> &list)
 {
     if (list.isEmpty())
         return {};
-    const QString key = keyOf(current, list);
-    qsizetype at = -1;
-    for (const Program &p : list) {
-        if (p.key == key && !key.isEmpty())
-            at = p.position;
-    }
+    const qsizetype at = positionOf(current, list);
     const qsizetype n = list.size();
     const qsizetype next = at < 0 ? (step >= 0 ? 0 : n - 1) : (((at + step) % n) + n) % n;
-    return list.at(next).entry;
+    return list.at(next);
 }
 
 } // namespace programindex

@@ -26,7 +26,17 @@ struct Program {
 // the same URL gets "_2" appended, a third "_3", and so on.
 QList<Program> programs();
 QList<Program> programs(const QVariantList &list);
-// The key `entry` has in `list`, or empty when it is not in it.
+// A list may hold the same entry twice, and the stored current program does
+// not say which of them was chosen. Whoever makes a listed program the
+// current one says which with chosen(); that place stands for the current
+// program for as long as it still holds an entry equal to it.
+void chosen(const Program &program);
+// Where `current` stands in `list`: the place last chosen, while it holds an
+// entry equal to `current` and `current` is the entry chosen there;
+// otherwise the first equal entry. -1 when it is not in the list.
+int positionOf(const QVariantMap &current, const QList<Program> &list);
+// The key of the program `entry` is in `list` (see positionOf()), or empty
+// when it is not in it.
 QString keyOf(const QVariantMap &entry, const QList<Program> &list);
 
 // The programs whose name contains every term (case and accents ignored),
@@ -34,10 +44,11 @@ QString keyOf(const QVariantMap &entry, const QList<Program> &list);
 // starting with it, then the rest, each in list order.
 QList<Program> matching(const QStringList &terms, const QList<Program> &list);
 
-// The program `step` places after (or before, when negative) `current` in
-// `list`, wrapping around; the first (or last) when `current` is not in the
-// list. Empty when the list holds no program.
-QVariantMap neighbour(const QVariantMap &current, int step, const QList<Program> &list);
+// The program `step` places after (or before, when negative) the one
+// `current` is in `list` (see positionOf()), wrapping around; the first (or
+// last) when `current` is not in the list. An empty key when the list holds
+// no program.
+Program neighbour(const QVariantMap &current, int step, const QList<Program> &list);
 
 } // namespace programindex
 

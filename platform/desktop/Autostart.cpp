@@ -54,7 +54,9 @@ QString execLine(const QString &program, const QStringList &arguments)
     QStringList parts{quoted(program)};
     for (const QString &a : arguments)
         parts << quoted(a);
-    return parts.join(QLatin1Char(' '));
+    // The line is also a string value of the entry file, whose own escaping
+    // is undone first: each backslash of the quoting is written twice.
+    return parts.join(QLatin1Char(' ')).replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
 }
 
 bool isEnabled()

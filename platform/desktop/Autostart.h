@@ -14,7 +14,8 @@ bool isEnabled();
 // Writes the entry (atomically) to start `program` with `arguments`, or
 // removes it. False, with the reason in the log, when that failed.
 bool setEnabled(bool enabled, const QString &program, const QStringList &arguments);
-// `program` and `arguments` as an Exec line, quoted as desktop entries want.
+// `program` and `arguments` as the value of an Exec key in the entry file:
+// quoted, with '%' doubled, as desktop entries want.
 QString execLine(const QString &program, const QStringList &arguments);
 
 } // namespace autostart

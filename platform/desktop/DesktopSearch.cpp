@@ -7,6 +7,7 @@
 #include <QDBusMetaType>
 #include <QImage>
 #include <QImageReader>
+#include <QSet>
 #include <QVariantMap>
 
 // KRunner's structures on the wire: a match (sssida{sv}), an action (sss)
@@ -90,6 +91,18 @@ constexpr int kPossibleMatch = 30;
 constexpr int kExactMatch = 100;
 constexpr int kIconSize = 64;
 
+// What the handler is asked to search for; nothing for a search longer than
+// anyone types.
+QList<DesktopSearch::Result> search(const DesktopSearch *service, const QStringList &terms)
+{
+    qsizetype length = 0;
+    for (const QString &term : terms)
+        length += term.size();
+    if (terms.size() > DesktopSearch::kMaxTerms || length > DesktopSearch::kMaxQueryLength)
+        return {};
+    return service->handlers().search(terms);
+}
+
 // org.gnome.Shell.SearchProvider2: the shell asks for ids, then for what to
 // show of them, and says which one was chosen.
 class ShellSearchAdaptor : public QDBusAbstractAdaptor {
@@ -107,17 +120,21 @@ public Q_SLOTS:
     QStringList GetSubsearchResultSet(const QStringList &previous, const QStringList &terms)
     {
         // Narrowing a search: only what was found before can still match.
+        const QSet<QString> before(previous.cbegin(), previous.cend());
         QStringList out;
         for (const QString &id : ids(terms)) {
-            if (previous.contains(id))
+            if (before.contains(id))
                 out << id;
         }
         return out;
     }
     QList<QVariantMap> GetResultMetas(const QStringList &identifiers)
     {
+        // Each asked for once, whatever the request repeats.
+        QStringList ids = identifiers;
+        ids.removeDuplicates();
         QList<QVariantMap> metas;
-        for (const DesktopSearch::Result &r : m_search->handlers().describe(identifiers)) {
+        for (const DesktopSearch::Result &r : m_search->handlers().describe(ids)) {
             QVariantMap meta;
             meta.insert(QStringLiteral("id"), r.id);
             meta.insert(QStringLiteral("name"), r.name);
@@ -145,7 +162,7 @@ private:
     QStringList ids(const QStringList &terms) const
     {
         QStringList out;
-        for (const DesktopSearch::Result &r : m_search->handlers().search(terms))
+        for (const DesktopSearch::Result &r : search(m_search, terms))
             out << r.id;
         return out;
     }
@@ -194,7 +211,7 @@ public Q_SLOTS:
         QList<RunnerMatchWire> matches;
         if (terms.isEmpty())
             return matches;
-        const QList<DesktopSearch::Result> results = m_search->handlers().search(terms);
+        const QList<DesktopSearch::Result> results = search(m_search, terms);
         for (const DesktopSearch::Result &r : results) {
             if (matches.size() == DesktopSearch::kMaxResults)
                 break;

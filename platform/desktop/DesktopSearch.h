@@ -50,6 +50,11 @@ public:
     const Handlers &handlers() const { return m_handlers; }
     // For the runner: how many results one query gives at most.
     static constexpr int kMaxResults = 20;
+    // A search of more terms, or of more characters in all, finds nothing:
+    // what anyone types is far shorter, and each term is compared with
+    // every name.
+    static constexpr int kMaxTerms = 16;
+    static constexpr int kMaxQueryLength = 512;
 
 private:
     QDBusConnection m_bus;

@@ -6,15 +6,6 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/StreamTitle.h"
 
-namespace {
-
-QString fromGChar(const gchar *text)
-{
-    return text ? streamtitle::decode(QByteArray(text)) : QString();
-}
-
-} // namespace
-
 void GstMediaPlayer::handleMessage(GstMessage *message)
 {
     switch (GST_MESSAGE_TYPE(message)) {
@@ -95,10 +86,8 @@ void GstMediaPlayer::onTag(GstMessage *message)
     gsthandle::Chars artist;
     gst_tag_list_get_string(tags.get(), GST_TAG_TITLE, gsthandle::out(title));
     gst_tag_list_get_string(tags.get(), GST_TAG_ARTIST, gsthandle::out(artist));
-    // GStreamer reads a title that is not UTF-8 as Latin-1; read as a whole,
-    // its bytes tell the charset the station really used.
-    const QString nowPlaying = streamtitle::repairLatin1(
-        streamtitle::compose(fromGChar(title.get()), fromGChar(artist.get())));
+    const QString nowPlaying =
+        streamtitle::fromTags(QByteArray(title.get()), QByteArray(artist.get()));
     readFormatTags(tags.get());
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", nowPlaying);

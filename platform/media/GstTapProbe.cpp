@@ -158,9 +158,8 @@ QString titleOf(GstEvent *event)
     gsthandle::Chars artist;
     gst_tag_list_get_string(tags, GST_TAG_TITLE, gsthandle::out(title));
     gst_tag_list_get_string(tags, GST_TAG_ARTIST, gsthandle::out(artist));
-    auto text = [](const gchar *s) { return s ? streamtitle::decode(QByteArray(s)) : QString(); };
-    // Composed as the player's bus handler does, so both name a song alike.
-    return streamtitle::repairLatin1(streamtitle::compose(text(title.get()), text(artist.get())));
+    // Read as the player's bus handler reads it, so both name a song alike.
+    return streamtitle::fromTags(QByteArray(title.get()), QByteArray(artist.get()));
 }
 
 // Runs on the streaming thread; touches only the tap.

@@ -105,6 +105,56 @@ QString repairLatin1(const QString &title)
     return isUtf8(bytes) ? title : fromLegacyBytes(bytes);
 }
 
+QString decodeCharacterReferences(const QString &title)
+{
+    auto digitValue = [](char16_t c, bool hex) {
+        if (c >= u'0' && c <= u'9')
+            return int(c - u'0');
+        if (hex && c >= u'a' && c <= u'f')
+            return int(c - u'a') + 10;
+        if (hex && c >= u'A' && c <= u'F')
+            return int(c - u'A') + 10;
+        return -1;
+    };
+    QString out;
+    qsizetype from = 0; // what is not yet copied to `out`
+    for (qsizetype at = title.indexOf(QLatin1String("&#")); at >= 0;
+         at = title.indexOf(QLatin1String("&#"), at + 1)) {
+        qsizetype first = at + 2;
+        const bool hex =
+            first < title.size() && (title.at(first) == u'x' || title.at(first) == u'X');
+        if (hex)
+            ++first;
+        // Eight digits hold any character (with leading zeros) and cannot
+        // overflow; a longer number is no character.
+        char32_t code = 0;
+        qsizetype end = first;
+        for (int v; end < title.size() && end - first < 8 &&
+                    (v = digitValue(title.at(end).unicode(), hex)) >= 0;
+             ++end)
+            code = code * (hex ? 16 : 10) + char32_t(v);
+        if (end == first || end >= title.size() || title.at(end) != u';' || code == 0 ||
+            code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF))
+            continue;
+        out += QStringView(title).mid(from, at - from);
+        out += QString::fromUcs4(&code, 1);
+        from = end + 1;
+        at = end;
+    }
+    if (from == 0)
+        return title;
+    out += QStringView(title).mid(from);
+    return out;
+}
+
+QString fromTags(const QByteArray &title, const QByteArray &artist)
+{
+    // GStreamer reads a title that is not UTF-8 as Latin-1; read as a whole,
+    // its bytes tell the charset the station really used. References are
+    // plain ASCII, so they are decoded last.
+    return decodeCharacterReferences(repairLatin1(compose(decode(title), decode(artist))));
+}
+
 QString fromIcyMetadata(const QByteArray &block)
 {
     // The block is NUL-padded to a multiple of 16 bytes.

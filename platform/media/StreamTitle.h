@@ -17,6 +17,17 @@ QString decode(const QByteArray &bytes);
 // accent here and there are left alone.
 QString repairLatin1(const QString &title);
 
+// Numeric character references (`&#1050;`, `&#x41A;`), which Icecast's
+// admin page passes on for characters a browser could not send otherwise,
+// as the characters they name. Only well-formed references to characters
+// text can hold are replaced; anything else stays as it was typed.
+QString decodeCharacterReferences(const QString &title);
+
+// The title a stream's tags announce, from their title and artist as
+// GStreamer gives them: composed, repaired when it was read as Latin-1, and
+// with its character references decoded.
+QString fromTags(const QByteArray &title, const QByteArray &artist);
+
 // The StreamTitle value of an ICY metadata block
 // ("StreamTitle='Artist - Song';StreamUrl='';"), decoded; empty if absent.
 QString fromIcyMetadata(const QByteArray &block);

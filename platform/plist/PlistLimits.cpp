@@ -2,6 +2,9 @@
 
 #include "platform/plist/PropertyList.h"
 
+#include <QHash>
+
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -124,9 +127,14 @@ bool xmlWithinLimits(const QByteArray &bytes, QString *error)
     return true;
 }
 
-// Walks the object graph of a binary property list without recursion and
-// checks that the tree the parser would build stays shallow and small. Shared
-// references count once per use, as the parser copies them.
+// Reads the object graph of a binary property list once, without recursion,
+// and works out the tree the parser would build from it: the parser copies
+// an object at every reference to it, so a few hundred bytes of shared
+// references can stand for millions of nodes. Each object is read once,
+// children before their parents, and keeps the size and height of its tree;
+// a second reference adds those numbers instead of walking the tree again.
+// The work is linear in the file's size, and a file is refused as soon as
+// its tree grows past the limits.
 bool binaryWithinLimits(const QByteArray &bytes, QString *error)
 {
     auto fail = [error](const char *why) {
@@ -150,64 +158,142 @@ bool binaryWithinLimits(const QByteArray &bytes, QString *error)
         numObjects * quint64(offsetSize) > quint64(size - 32) - tableOffset)
         return fail("malformed binary property list trailer");
 
-    auto objectOffset = [&](quint64 index) {
-        return readBigEndian(data + tableOffset + index * quint64(offsetSize), offsetSize);
+    // An object as the parser will see it: a container's references, or
+    // how many characters or bytes a leaf holds.
+    struct Object {
+        bool container = false;
+        quint64 refs = 0;  // where a container's references start
+        quint64 count = 0; // how many there are
+        quint64 text = 0;  // a string's characters, data's bytes
     };
-    struct Frame {
-        quint64 object;
-        int depth;
-    };
-    std::vector<Frame> stack{{topObject, 1}};
-    qint64 visited = 0;
-    while (!stack.empty()) {
-        const Frame f = stack.back();
-        stack.pop_back();
-        if (++visited > kMaxNodes)
-            return fail("binary property list expands to too many objects");
-        if (f.depth > kMaxDepth)
-            return fail("binary property list nested too deeply");
-        const quint64 off = objectOffset(f.object);
+    auto readObject = [&](quint64 index, Object *object) {
+        const quint64 off =
+            readBigEndian(data + tableOffset + index * quint64(offsetSize), offsetSize);
         if (off >= tableOffset)
             return fail("binary property list object out of range");
         const uchar marker = data[off];
         const int type = marker >> 4;
         const bool string = type == 0x5 || type == 0x6;
-        if (type != 0xA && type != 0xC && type != 0xD && !string)
-            continue;
+        const bool container = type == 0xA || type == 0xC || type == 0xD;
+        if (!string && !container && type != 0x4)
+            return true;
         quint64 count = marker & 0x0F;
-        quint64 refs = off + 1;
+        quint64 at = off + 1;
         if (count == 0x0F) {
-            if (refs >= tableOffset || (data[refs] >> 4) != 0x1)
+            if (at >= tableOffset || (data[at] >> 4) != 0x1)
                 return fail("malformed binary property list count");
-            const int intSize = 1 << (data[refs] & 0x0F);
-            if (intSize > 8 || refs + 1 + quint64(intSize) > tableOffset)
+            const int intSize = 1 << (data[at] & 0x0F);
+            if (intSize > 8 || at + 1 + quint64(intSize) > tableOffset)
                 return fail("malformed binary property list count");
-            count = readBigEndian(data + refs + 1, intSize);
-            refs += 1 + quint64(intSize);
+            count = readBigEndian(data + at + 1, intSize);
+            at += 1 + quint64(intSize);
         }
+        if (count > quint64(size))
+            return fail("binary property list object out of range");
+        if (container) {
+            object->container = true;
+            object->refs = at;
+            object->count = type == 0xD ? count * 2 : count; // keys count as nodes
+            if (at + object->count * quint64(refSize) > tableOffset)
+                return fail("binary property list references out of range");
+            return true;
+        }
+        const quint64 unit = type == 0x6 ? 2 : 1;
+        if (at + count * unit > tableOffset)
+            return fail(string ? "binary property list string out of range"
+                               : "binary property list data out of range");
+        object->text = count;
         if (string) {
             // The parser cuts a string at a NUL byte, and XML cannot hold
             // one: such a string could not be kept whole.
-            const quint64 unit = type == 0x6 ? 2 : 1;
-            if (count > quint64(size) || refs + count * unit > tableOffset)
-                return fail("binary property list string out of range");
             for (quint64 i = 0; i < count; ++i) {
-                const uchar *c = data + refs + i * unit;
+                const uchar *c = data + at + i * unit;
                 if (c[0] == 0 && (unit == 1 || c[1] == 0))
                     return fail("NUL character in a binary property list string");
             }
+        }
+        return true;
+    };
+
+    // The tree an object stands for once every reference is copied. Sizes
+    // are checked after every addition, so they never get near overflowing.
+    struct Tree {
+        quint64 nodes = 1;
+        quint64 text = 0; // characters and bytes of its strings and data
+        int height = 1;
+        bool complete = false; // false while its children are being read
+    };
+    struct Frame {
+        quint64 object;
+        Object read;
+        quint64 next = 0; // the next reference to follow
+        Tree tree;
+    };
+    QHash<quint64, Tree> trees; // every object read so far
+    std::vector<Frame> path;    // the containers being read, outermost first
+    // Adds a child's tree to the container being read, at the depth it is
+    // referred from (the top object is at depth 1).
+    auto addToParent = [&](const Tree &child) {
+        if (qint64(path.size()) + child.height > kMaxDepth)
+            return fail("binary property list nested too deeply");
+        if (path.empty())
+            return true;
+        Tree &parent = path.back().tree;
+        parent.nodes += child.nodes;
+        parent.text += child.text;
+        parent.height = std::max(parent.height, child.height + 1);
+        if (parent.nodes > quint64(kMaxNodes))
+            return fail("binary property list expands to too many objects");
+        if (parent.text > quint64(kMaxFileSize))
+            return fail("binary property list expands to too much text");
+        return true;
+    };
+    auto enter = [&](quint64 index) {
+        // Each object read is at least one node of the tree.
+        if (trees.size() >= kMaxNodes)
+            return fail("binary property list expands to too many objects");
+        Object object;
+        if (!readObject(index, &object))
+            return false;
+        Tree tree;
+        tree.text = object.text;
+        if (!object.container) {
+            tree.complete = true;
+            trees.insert(index, tree);
+            return addToParent(tree);
+        }
+        if (qint64(path.size()) + 1 > kMaxDepth)
+            return fail("binary property list nested too deeply");
+        trees.insert(index, tree);
+        path.push_back({index, object, 0, tree});
+        return true;
+    };
+
+    if (!enter(topObject))
+        return false;
+    while (!path.empty()) {
+        Frame &f = path.back();
+        if (f.next == f.read.count) {
+            Tree done = f.tree;
+            done.complete = true;
+            trees.insert(f.object, done);
+            path.pop_back();
+            if (!addToParent(done))
+                return false;
             continue;
         }
-        const quint64 n = type == 0xD ? count * 2 : count;
-        if (count > quint64(size) || refs + n * quint64(refSize) > tableOffset)
-            return fail("binary property list references out of range");
-        for (quint64 i = 0; i < n; ++i) {
-            const quint64 ref = readBigEndian(data + refs + i * quint64(refSize), refSize);
-            if (ref >= numObjects)
-                return fail("binary property list reference out of range");
-            if (ref == f.object)
-                return fail("binary property list refers to itself");
-            stack.push_back({ref, f.depth + 1});
+        const quint64 ref = readBigEndian(data + f.read.refs + f.next * quint64(refSize), refSize);
+        ++f.next;
+        if (ref >= numObjects)
+            return fail("binary property list reference out of range");
+        const auto known = trees.constFind(ref);
+        if (known == trees.cend()) {
+            if (!enter(ref))
+                return false;
+        } else if (!known->complete) {
+            return fail("binary property list object contains itself");
+        } else if (!addToParent(*known)) {
+            return false;
         }
     }
     return true;

@@ -118,11 +118,19 @@ QVariant toVariant(plist_t node, int depth, bool &ok)
         return map;
     }
     case PLIST_ARRAY: {
+        // Through an iterator: for an array read from a binary file, getting
+        // an item by its index walks the array from its start.
         QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(int(n));
-        for (uint32_t i = 0; i < n; ++i)
-            list.append(toVariant(plist_array_get_item(node, i), depth + 1, ok));
+        list.reserve(int(plist_array_get_size(node)));
+        plist_array_iter it = nullptr;
+        plist_array_new_iter(node, &it);
+        for (plist_t item = nullptr;;) {
+            plist_array_next_item(node, it, &item);
+            if (!item)
+                break;
+            list.append(toVariant(item, depth + 1, ok));
+        }
+        free(it);
         return list;
     }
     case PLIST_STRING: {

@@ -23,10 +23,13 @@ struct Uid {
 };
 
 // Limits applied before anything is handed to the parser, whose recursion
-// would otherwise follow whatever a file asks for.
+// would otherwise follow whatever a file asks for. A binary file's tree, once
+// its shared references are copied, holds at most kMaxNodes values and
+// kMaxFileSize characters and bytes of text and data: a list of 10,000
+// programs is about 70,000 nodes.
 constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
 constexpr int kMaxDepth = 256;
-constexpr qint64 kMaxNodes = 2'000'000;
+constexpr qint64 kMaxNodes = 200'000;
 
 enum class FileState { Missing, Empty, Value, Unreadable };
 

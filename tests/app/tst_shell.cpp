@@ -298,6 +298,26 @@ private Q_SLOTS:
         settings::open()->clear();
     }
 
+    // The Exec value in the entry file, as desktops read it: the file's
+    // escapes, then the quoting, then '%'.
+    void startAtLoginWritesAnExecLineDesktopsRead_data()
+    {
+        QTest::addColumn<QString>("program");
+        QTest::addColumn<QString>("exec");
+        QTest::newRow("a % in the path") << "/opt/50%/orbitune"
+                                         << R"("/opt/50%%/orbitune" --hidden)";
+        QTest::newRow("quotes, $, ` and \\ in the path")
+            << R"(/opt/a "b" $c `d` \e/orbitune)"
+            << R"("/opt/a \\"b\\" \\$c \\`d\\` \\\\e/orbitune" --hidden)";
+    }
+
+    void startAtLoginWritesAnExecLineDesktopsRead()
+    {
+        QFETCH(QString, program);
+        QFETCH(QString, exec);
+        QCOMPARE(autostart::execLine(program, {QStringLiteral("--hidden")}), exec);
+    }
+
     void startAtLoginAndResumeInTheTrayMenu()
     {
         settings::open()->clear();

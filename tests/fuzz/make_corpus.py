@@ -4,6 +4,7 @@ only to regenerate). Crash inputs found later are added next to these."""
 import os
 import plistlib
 import shutil
+import struct
 
 here = os.path.dirname(os.path.abspath(__file__))
 corpus = os.path.join(here, 'corpus')
@@ -63,3 +64,20 @@ write('import-goodvibes.xml', '<Stations><Station><name>A</name><uri>http://s/a<
       '</Station></Stations>')
 write('import-radiotray.json', '[{"group":"g","stations":[{"name":"A","url":"http://s/a",'
       '"image":"http://i/a"}]}]')
+
+
+
+def bplist(objects):  # encoded objects; one-byte references, two-byte offsets
+    body, offsets = b'bplist00', []
+    for o in objects:
+        offsets.append(len(body))
+        body += o
+    table = b''.join(o.to_bytes(2, 'big') for o in offsets)
+    return body + table + bytes([0] * 6 + [2, 1]) + struct.pack('>QQQ', len(objects), 0, len(body))
+
+
+# 805 bytes standing for 14^28 copies of one string (28 levels of arrays, each
+# holding the next 14 times): refused without walking the copies.
+write('binary-shared-28-levels.plist',
+      bplist([bytes([0xAE] + [i + 1] * 14) for i in range(28)] + [b'\x5F\x11\x01\x1B' + b'x' * 283]))
+write('binary-cycle-of-two.plist', bplist([b'\xA1\x01', b'\xA1\x00']))  # each holds the other

@@ -217,6 +217,11 @@ class TestDesktopBus : public QObject {
                 QString::fromUtf8(name), QStringLiteral("http://127.0.0.1:1/%1.png").arg(s),
                 QStringLiteral("http://127.0.0.1:1/%1").arg(s))));
         }
+        QVariantList relays; // "Relay 1" to "Relay 20", "Relais 21" to "Relais 25"
+        for (int i = 1; i <= 25; ++i)
+            relays << program::make(QString::fromLatin1(i <= 20 ? "Relay %1" : "Relais %1").arg(i),
+                                    QString(), QStringLiteral("http://127.0.0.1:1/r%1").arg(i));
+        QVERIFY(CacheManager::shareIntance()->appendData(relays));
     }
 
 private Q_SLOTS:
@@ -475,6 +480,9 @@ private Q_SLOTS:
         QTest::addColumn<QString>("shell");
         QTest::addColumn<QStringList>("terms");
         QTest::addColumn<QStringList>("expected");
+        QStringList relays;
+        for (int i = 1; i <= 20; ++i)
+            relays << QStringLiteral("Relay %1").arg(i);
         QTest::newRow("GNOME: names starting with the term come first")
             << "gnome" << QStringList{"para"} << QStringList{"Paradise Jazz", "Radio Paradise"};
         QTest::newRow("GNOME: every term must match")
@@ -490,6 +498,11 @@ private Q_SLOTS:
         QTest::newRow("KRunner: words of the query")
             << "krunner" << QStringList{"  radio   paradise "} << QStringList{"Radio Paradise"};
         QTest::newRow("KRunner: an empty query") << "krunner" << QStringList{""} << QStringList{};
+        QTest::newRow("KRunner: exactly 20 matches") << "krunner" << QStringList{"relay"} << relays;
+        QTest::newRow("KRunner: more than 20 matches, the best 20")
+            << "krunner" << QStringList{"rela"} << relays;
+        QTest::newRow("GNOME: more terms than anyone types")
+            << "gnome" << QStringList(DesktopSearch::kMaxTerms + 1, "a") << QStringList{};
     }
 
     void searchFindsProgramsAsTheShellsAsk()

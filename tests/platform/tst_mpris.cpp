@@ -731,41 +731,51 @@ void TestMpris::getPlaylistsHonoursOrderAndWindow()
 
 void TestMpris::nextAndPreviousPlayTheNeighbour_data()
 {
+    QTest::addColumn<QStringList>("programs");
     QTest::addColumn<QString>("current"); // empty: none chosen yet
-    QTest::addColumn<QString>("command");
+    QTest::addColumn<QString>("commands");
     QTest::addColumn<QString>("expected");
-    QTest::newRow("next") << "One"
+    const QStringList three{"One", "Two", "Three"};
+    QTest::newRow("next") << three << "One"
                           << "next"
                           << "Two";
-    QTest::newRow("next after the last wraps to the first") << "Three"
+    QTest::newRow("next after the last wraps to the first") << three << "Three"
                                                             << "next"
                                                             << "One";
-    QTest::newRow("previous") << "Three"
+    QTest::newRow("previous") << three << "Three"
                               << "previous"
                               << "Two";
-    QTest::newRow("previous before the first wraps to the last") << "One"
+    QTest::newRow("previous before the first wraps to the last") << three << "One"
                                                                  << "previous"
                                                                  << "Three";
-    QTest::newRow("next with a program not in the list") << "Elsewhere"
+    QTest::newRow("next with a program not in the list") << three << "Elsewhere"
                                                          << "next"
                                                          << "One";
-    QTest::newRow("previous with none chosen") << ""
+    QTest::newRow("previous with none chosen") << three << ""
                                                << "previous"
                                                << "Three";
+    QTest::newRow("both ways through a program listed twice")
+        << QStringList{"One", "Two", "One", "Three"} << ""
+        << "next next next next previous previous"
+        << "Two";
 }
 
 void TestMpris::nextAndPreviousPlayTheNeighbour()
 {
+    QFETCH(QStringList, programs);
     QFETCH(QString, current);
-    QFETCH(QString, command);
+    QFETCH(QString, commands);
     QFETCH(QString, expected);
-    ListedPlayer player(m_service.get(), {"One", "Two", "Three"});
+    ListedPlayer player(m_service.get(), programs);
     if (!current.isEmpty())
         QVERIFY(CacheManager::shareIntance()->saveLiveData(ListedPlayer::program(current)));
-    QCOMPARE(playerctl({command}).exitCode, 0);
-    QTRY_COMPARE(player.playing(), expected);
-    // Played as a row of the list window is: a new stream of that program.
-    QCOMPARE(player.media.created(), 1);
+    const QStringList steps = commands.split(QLatin1Char(' '));
+    for (int i = 0; i < steps.size(); ++i) {
+        QCOMPARE(playerctl({steps.at(i)}).exitCode, 0);
+        // Played as a row of the list window is: a new stream of that program.
+        QTRY_COMPARE(player.media.created(), i + 1);
+    }
+    QCOMPARE(player.playing(), expected);
     QCOMPARE(player.media.lastItem()->url().toString(),
              QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(expected));
     QCOMPARE(player.home.playbackState(), HomeViewController::PlaybackState::Loading);

@@ -369,6 +369,7 @@ private Q_SLOTS:
             for (int i = 1; i < v.size() - 1; ++i)
                 QVERIFY(v.at(i) <= v.at(i - 1));
             QCOMPARE(v.last(), 0.6);
+            QCOMPARE(player->volumesBeforePause, v.size() - 1); // paused, then volume back
             return;
         }
         if (during == QLatin1String("early off")) {

@@ -37,11 +37,13 @@ QByteArray nested(int levels)
 QByteArray binaryNested(int levels, int fanout = 1, const QByteArray &leaf = {})
 {
     QByteArray out("bplist00");
-    QList<quint16> offsets;
+    QList<quint32> offsets;
     for (int i = 0; i < levels; ++i) {
-        offsets << quint16(out.size());
+        offsets << quint32(out.size());
         if (i + 1 < levels) {
-            out += char(0xA0 | fanout);
+            QByteArray count(4, '\0'); // after the marker when over 14
+            qToBigEndian(quint32(fanout), count.data());
+            out += fanout < 15 ? QByteArray(1, char(0xA0 | fanout)) : "\xAF\x12" + count;
             out += QByteArray(fanout, char(i + 1));
         } else if (leaf.isEmpty()) {
             out += char(0xA0);
@@ -54,12 +56,12 @@ QByteArray binaryNested(int levels, int fanout = 1, const QByteArray &leaf = {})
         }
     }
     const quint64 table = quint64(out.size());
-    for (quint16 off : offsets) {
-        out += char(off >> 8);
-        out += char(off & 0xFF);
+    for (quint32 off : offsets) {
+        out += QByteArray(4, '\0');
+        qToBigEndian(off, out.data() + out.size() - 4);
     }
     QByteArray trailer(32, '\0');
-    trailer[6] = 2;
+    trailer[6] = 4;
     trailer[7] = 1;
     qToBigEndian(quint64(levels), trailer.data() + 8);
     qToBigEndian(quint64(0), trailer.data() + 16);
@@ -156,9 +158,9 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
     // process would die here.
     void valueTooLargeToReadBackIsNotWritten()
     {
-        // 4,096 copies of one 5,000-character string once expanded: within
-        // the parser's limits, but more than kMaxFileSize bytes as XML.
-        const QVariant bomb = propertylist::parse(binaryNested(7, 4, QByteArray(5000, 'x')));
+        // 4,096 copies of one 4,096-character string once expanded: within
+        // the reader's limits, but more than kMaxFileSize bytes as XML.
+        const QVariant bomb = propertylist::parse(binaryNested(7, 4, QByteArray(4096, 'x')));
         QVERIFY(bomb.isValid());
         QVERIFY(propertylist::toXml(bomb).size() > propertylist::kMaxFileSize);
 
@@ -240,6 +242,14 @@ assert e == {'name': 'Ä & <b>', 'n': -7, 'r': 0.5, 'd': b'\0\1',
             plist("<dict><key>name</key><string>a" + QByteArray(1, '\0') + "b</string></dict>");
         QTest::newRow("NUL byte in an XML string") << nulXml;
         QTest::newRow("larger than the limit") << QByteArray(propertylist::kMaxFileSize + 1, ' ');
+        // Shared references: small files standing for huge trees.
+        QTest::newRow("28 levels of 14 shared arrays, a long string at the bottom")
+            << binaryNested(29, 14, QByteArray(10000, 'x'));
+        QTest::newRow("shared arrays expanding to 579,195 nodes") << binaryNested(6, 14);
+        QTest::newRow("199,999 copies of a string that is not UTF-8")
+            << binaryNested(2, 199'999, "\xFF");
+        QTest::newRow("a shared string expanding to 20 MB")
+            << binaryNested(7, 4, QByteArray(5000, 'x'));
     }
 
     void hostileInputsAreRefusedQuickly()

@@ -114,6 +114,10 @@ private Q_SLOTS:
         QTest::newRow("names: cut to 200 characters")
             << QByteArray("#EXTM3U\n#EXTINF:-1," + QByteArray(500, 'x') + "\nhttp://s/a\n")
             << Format::M3U << QStringList{QString(200, u'x') + "|http://s/a|"} << 1 << 0 << false;
+        QTest::newRow("names: an emoji at the cut goes whole")
+            << QByteArray("#EXTM3U\n#EXTINF:-1," + QByteArray(199, 'x') +
+                          "\xF0\x9F\x98\x80\nhttp://s/a\n")
+            << Format::M3U << QStringList{QString(199, u'x') + "|http://s/a|"} << 1 << 0 << false;
         QTest::newRow("address longer than 2048 characters")
             << QByteArray("http://s/" + QByteArray(3000, 'a') + "\n") << Format::M3U
             << QStringList{} << 0 << 1 << false;
@@ -252,7 +256,7 @@ private Q_SLOTS:
         QFETCH(QString, fileName);
         QFETCH(Format, format);
         const QVariantList list{
-            program::make("Alpha, \"quoted\" <b>&</b>", "http://i/a.png?x=1&y=2", "http://s/a"),
+            program::make("Alpha, \"quoted\" <b>&</b>", "http://i/\"a\".png?x=1&y=2", "http://s/a"),
             program::make(QStringLiteral("Caf\u00E9 \u266B"), "", "https://s/b?q=1&r=2"),
             QStringLiteral("not a program"),
             program::make("Two\nlines", "https://i/c.png", "http://s/c")};
@@ -263,7 +267,7 @@ private Q_SLOTS:
         QCOMPARE(back.error, ReadError::None);
         QCOMPARE(back.parsed.format, format);
         QCOMPARE(flat(back.parsed.entries),
-                 (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/a.png?x=1&y=2",
+                 (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/%22a%22.png?x=1&y=2",
                               QStringLiteral("Caf\u00E9 \u266B|https://s/b?q=1&r=2|"),
                               "Two lines|http://s/c|https://i/c.png"}));
         // A folder that cannot be written leaves nothing behind and says so.

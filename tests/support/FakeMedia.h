@@ -27,6 +27,7 @@ public:
     void pause() override
     {
         ++pauses;
+        volumesBeforePause = volumes.size();
         playing = false;
         // Like the real player: pausing ends a reconnect.
         if (m_item && m_item->isReconnecting())
@@ -41,6 +42,7 @@ public:
 
     int plays = 0;
     int pauses = 0;
+    qsizetype volumesBeforePause = -1; // how many volumes were set before the last pause
     bool playing = false;
     QList<ReconnectReason> reconnects;
     QList<double> volumes; // every volume the controller set
