@@ -78,3 +78,5 @@ bool StationSearch::start()
 {
     return m_service->start();
 }
+
+#include "moc_StationSearch.cpp"

@@ -442,3 +442,5 @@ bool Recorder::save(const HistoryStore::Song &song)
     const auto span = spanOf(song);
     return span && saveSpan(*span);
 }
+
+#include "moc_Recorder.cpp"

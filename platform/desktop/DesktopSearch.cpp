@@ -297,3 +297,5 @@ void DesktopSearch::stop()
 }
 
 #include "DesktopSearch.moc"
+
+#include "moc_DesktopSearch.cpp"
