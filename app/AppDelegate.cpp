@@ -188,3 +188,5 @@ bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
     }
     return QObject::eventFilter(watched, event);
 }
+
+#include "moc_AppDelegate.cpp"

@@ -52,3 +52,5 @@ void FindLauncher::open(QWidget *near)
     }
     m_find->showWindow(near);
 }
+
+#include "moc_FindLauncher.cpp"

@@ -111,3 +111,5 @@ void SongHistoryLauncher::showLove()
         m_loveAction->setChecked(loved);
     }
 }
+
+#include "moc_SongHistoryLauncher.cpp"

@@ -61,3 +61,5 @@ void StartupOptions::attachHome(HomeViewController *home)
     });
     show();
 }
+
+#include "moc_StartupOptions.cpp"

@@ -81,3 +81,5 @@ bool StationSearch::start()
 {
     return m_service->start();
 }
+
+#include "moc_StationSearch.cpp"

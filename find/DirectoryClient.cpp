@@ -265,3 +265,5 @@ QString DirectoryClient::timeoutMessage() const
             .arg(m_timeoutMs / 1000);
     return QStringLiteral("The station directory did not answer in time (%1 ms).").arg(m_timeoutMs);
 }
+
+#include "moc_DirectoryClient.cpp"

@@ -264,3 +264,5 @@ void FindViewController::updateControls()
     m_ui->addButton->setEnabled(chosen);
     m_ui->moreButton->setEnabled(m_hasMore && !busy);
 }
+
+#include "moc_FindViewController.cpp"

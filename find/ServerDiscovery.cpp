@@ -168,3 +168,5 @@ void ServerDiscovery::fail(const QString &message)
     cancel();
     Q_EMIT failed(message);
 }
+
+#include "moc_ServerDiscovery.cpp"

@@ -165,3 +165,5 @@ void StationModel::iconArrived(const QString &url, const QImage &image)
         }
     }
 }
+
+#include "moc_StationModel.cpp"

@@ -73,3 +73,5 @@ void HistoryRecorder::titleChanged(const QString &title)
     m_lastTitle = clean;
     setCurrent(m_store->add(name, program::url(program), clean));
 }
+
+#include "moc_HistoryRecorder.cpp"

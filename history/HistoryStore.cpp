@@ -419,3 +419,5 @@ QList<HistoryStore::Song> HistoryStore::query(const Song *after, const QString &
     }
     return out;
 }
+
+#include "moc_HistoryStore.cpp"

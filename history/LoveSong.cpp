@@ -58,3 +58,5 @@ bool LoveSong::loveTitle(const QString &title)
     }
     return false;
 }
+
+#include "moc_LoveSong.cpp"

@@ -178,3 +178,5 @@ QVariant SongTableModel::headerData(int section, Qt::Orientation orientation, in
     default: return {};
     }
 }
+
+#include "moc_SongTableModel.cpp"

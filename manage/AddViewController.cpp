@@ -100,3 +100,5 @@ void AddViewController::showAlertOfKind(unsigned long kind, const QString &title
     // The presenter widens the sheet to the window it is shown on.
     alert.beginSheetModalForWindow(view()->window());
 }
+
+#include "moc_AddViewController.cpp"

@@ -194,3 +194,5 @@ void ListCell::changeEvent(QEvent *event)
     default: break;
     }
 }
+
+#include "moc_ListCell.cpp"

@@ -275,3 +275,5 @@ void ListViewController::showSaveFailure(const QString &message)
     alert.addButtonWithTitle(QStringLiteral("OK"));
     alert.beginSheetModalForWindow(view()->window());
 }
+
+#include "moc_ListViewController.cpp"

@@ -285,3 +285,5 @@ void HomeViewController::addClick(QObject *)
     if (m_makeAdd && !presentedViewController())
         presentViewControllerAsSheet(m_makeAdd());
 }
+
+#include "moc_HomeViewController.cpp"

@@ -161,3 +161,5 @@ void MprisBridge::publishMetadata()
     m_service->setMetadata(track);
     m_service->setActivePlaylist(programindex::keyOf(live, m_programs));
 }
+
+#include "moc_MprisBridge.cpp"

@@ -114,3 +114,5 @@ void NowPlayingNotices::titleChanged()
         m_notifier->show(programName(), title, m_picture, actions);
     }
 }
+
+#include "moc_NowPlayingNotices.cpp"

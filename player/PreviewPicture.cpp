@@ -62,3 +62,5 @@ void PreviewPicture::load(const QUrl &url)
         m_show(image);
     });
 }
+
+#include "moc_PreviewPicture.cpp"

@@ -134,3 +134,5 @@ void RecordingControls::tellFailure(const QString &message)
     alert.addButtonWithTitle(QStringLiteral("OK"));
     alert.beginSheetModalForWindow(m_home->view()->window());
 }
+
+#include "moc_RecordingControls.cpp"

@@ -282,3 +282,5 @@ void PlaybackSession::applyVolume()
     m_player->setVolume(m_volume->effectiveLevel());
     m_player->setMuted(m_volume->isMuted());
 }
+
+#include "moc_PlaybackSession.cpp"

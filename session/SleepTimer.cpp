@@ -67,3 +67,5 @@ void SleepTimer::tick()
     Q_EMIT finished();
     Q_EMIT stopped();
 }
+
+#include "moc_SleepTimer.cpp"

@@ -68,3 +68,5 @@ void Volume::save() const
     s->setValue(kLevelKey, m_level);
     s->setValue(kMutedKey, m_muted);
 }
+
+#include "moc_Volume.cpp"

@@ -461,3 +461,5 @@ void SongHistoryViewController::updateControls()
                                        "here.")
                       : QStringLiteral("No songs match."));
 }
+
+#include "moc_SongHistoryViewController.cpp"

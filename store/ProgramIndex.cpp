@@ -158,3 +158,5 @@ void ProgramListWatcher::rewatch()
     if (!m_watcher->files().contains(m_path) && QFileInfo::exists(m_path))
         m_watcher->addPath(m_path);
 }
+
+#include "moc_ProgramIndex.cpp"

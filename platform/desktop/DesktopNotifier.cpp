@@ -145,3 +145,5 @@ void DesktopNotifier::reportMissing(const QString &message)
         NSLog(lcDesktop(), QtInfoMsg, "notifications unavailable: %@", message);
     m_reportedMissing = true;
 }
+
+#include "moc_DesktopNotifier.cpp"

@@ -314,3 +314,5 @@ void DesktopSearch::stop()
 }
 
 #include "DesktopSearch.moc"
+
+#include "moc_DesktopSearch.cpp"

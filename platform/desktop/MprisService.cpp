@@ -471,3 +471,5 @@ void MprisService::emitPropertiesChanged(const QString &interface, const QVarian
 }
 
 #include "MprisService.moc"
+
+#include "moc_MprisService.cpp"

@@ -85,3 +85,5 @@ void SingleInstance::acceptConnections()
         });
     }
 }
+
+#include "moc_SingleInstance.cpp"

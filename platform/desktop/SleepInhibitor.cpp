@@ -144,3 +144,5 @@ void SleepInhibitor::release()
     m_cookie = 0;
     Q_EMIT heldChanged();
 }
+
+#include "moc_SleepInhibitor.cpp"

@@ -55,3 +55,5 @@ void WakeWatcher::prepareForSleep(bool sleeping)
     NSLog(lcDesktop(), QtInfoMsg, "woke from suspend");
     Q_EMIT wokeUp();
 }
+
+#include "moc_WakeWatcher.cpp"

@@ -35,3 +35,5 @@ void GstBusPump::drain()
         handler(message.get());
     }
 }
+
+#include "moc_GstBusPump.cpp"

@@ -401,3 +401,5 @@ std::unique_ptr<MediaPlayer> GstMediaPlayerFactory::playerWithItem(std::shared_p
 {
     return std::make_unique<GstMediaPlayer>(std::move(item), m_options);
 }
+
+#include "moc_GstMediaPlayer.cpp"

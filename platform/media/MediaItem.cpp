@@ -33,3 +33,5 @@ void MediaItem::setFormat(const StreamFormat &format)
     m_format = format;
     Q_EMIT formatChanged();
 }
+
+#include "moc_MediaItem.cpp"

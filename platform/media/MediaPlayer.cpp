@@ -13,3 +13,5 @@ void MediaPlayerFactory::setShared(MediaPlayerFactory *factory)
 {
     g_factory = factory;
 }
+
+#include "moc_MediaPlayer.cpp"

@@ -221,3 +221,5 @@ void PlaylistResolver::finishProbe(bool truncated)
         m_queue.push_front({*it, m_current.depth + 1});
     next();
 }
+
+#include "moc_PlaylistResolver.cpp"

@@ -169,3 +169,5 @@ void StreamProbe::onReadyRead()
     }
     dropSocket(); // answered, but not with the stream
 }
+
+#include "moc_StreamProbe.cpp"

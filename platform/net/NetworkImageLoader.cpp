@@ -347,3 +347,5 @@ void NetworkImageLoader::deliver(const std::shared_ptr<Request> &request, const 
             waiter.completion(image);
     }
 }
+
+#include "moc_NetworkImageLoader.cpp"

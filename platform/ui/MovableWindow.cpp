@@ -45,3 +45,5 @@ bool MovableWindow::wasActiveJustNow(int graceMs) const
     return !QApplication::activeWindow() && m_deactivated.isValid() &&
            m_deactivated.elapsed() < graceMs;
 }
+
+#include "moc_MovableWindow.cpp"

@@ -229,3 +229,5 @@ void PreviewView::updateFrameTimer()
         m_frameTimer.stop();
     }
 }
+
+#include "moc_PreviewView.cpp"

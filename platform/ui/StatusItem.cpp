@@ -65,3 +65,5 @@ bool StatusItem::isTrayAvailable()
 {
     return QSystemTrayIcon::isSystemTrayAvailable();
 }
+
+#include "moc_StatusItem.cpp"

@@ -466,3 +466,5 @@ void TableView::setSelection(long row, bool notify)
     if (notify && m_delegate)
         m_delegate->tableViewSelectionDidChange(this);
 }
+
+#include "moc_TableView.cpp"

@@ -35,3 +35,5 @@ void TrayMenu::addMenu(Section section, QMenu *submenu)
     submenu->setParent(m_menu, submenu->windowFlags());
     addAction(section, submenu->menuAction());
 }
+
+#include "moc_TrayMenu.cpp"

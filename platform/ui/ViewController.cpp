@@ -98,3 +98,5 @@ void ViewController::dismissController(QObject *)
     Q_EMIT dismissed();
     deleteLater();
 }
+
+#include "moc_ViewController.cpp"
