@@ -55,7 +55,7 @@ void TestReconnectPolicy::decisions_data()
     QTest::newRow("offline page: the rest of that wait unprobed")
         << "drop +1000 drop +2000 drop +4000 drop ~1500 answer ~200 drop answer +6500 drop"
         << waits + "wait 6500, -, attempt, wait 10000 probe 2000";
-    QTest::newRow("network back or a wake cut a wait short")
+    QTest::newRow("network back or a wake cut a wait short, and only a wait")
         << "net wake drop net net drop wake"
         << "-, -, wait 1000, attempt, -, wait 2000, attempt";
     QTest::newRow("a wake reopens a stream on air, the budget counts from it")
@@ -81,7 +81,7 @@ void TestReconnectPolicy::decisions()
         {"open", [&] { return policy.reopened(true); }},
         {"open-unheard", [&] { return policy.reopened(false); }},
         {"play", [&] { return policy.listening(); }},
-        {"net", [&] { return policy.reconnectNow(Reason::NetworkBack, false); }},
+        {"net", [&] { return policy.reconnectNow(Reason::NetworkBack, true); }},
         {"wake", [&] { return policy.reconnectNow(Reason::Resumed, false); }},
         {"wake-on-air", [&] { return policy.reconnectNow(Reason::Resumed, true); }},
         {"end", [&] { return policy.ended(), Decision{}; }},
