@@ -1,5 +1,6 @@
 #include "platform/base/Clock.h"
 
+#include <chrono>
 #include <climits>
 #include <cmath>
 
@@ -13,6 +14,12 @@ Clock::~Clock() = default;
 QDateTime Clock::currentDateTimeUtc() const
 {
     return QDateTime::currentDateTimeUtc();
+}
+
+qint64 Clock::steadyMs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void Clock::setTimeScale(double scale)

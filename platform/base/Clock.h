@@ -3,15 +3,19 @@
 #include <QDateTime>
 
 // Where the program's time comes from: the wall clock for what is shown or
-// stored, and a scale for every wait it schedules itself (reconnect delays,
-// the sleep timer). Tests install a clock of their own, or shrink the scale
-// so that minute-long waits take milliseconds; the program never reads the
-// time any other way.
+// stored, a steady count of milliseconds for deadlines, and a scale for every
+// wait it schedules itself (reconnect delays, the sleep timer). Tests install
+// a clock of their own, or shrink the scale so that minute-long waits take
+// milliseconds; the program never reads the time any other way.
 class Clock {
 public:
     virtual ~Clock();
 
     virtual QDateTime currentDateTimeUtc() const;
+    // Milliseconds from an arbitrary start, never going back and not counting
+    // while the machine sleeps (the monotonic clock). Deadlines are read
+    // from it; a test clock sets it by hand.
+    virtual qint64 steadyMs() const;
     // Multiplies every scheduled duration; 1 in the shipped program.
     double timeScale() const { return m_timeScale; }
     void setTimeScale(double scale);

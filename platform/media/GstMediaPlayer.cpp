@@ -10,7 +10,6 @@
 
 #include <gst/audio/streamvolume.h>
 
-#include <climits>
 #include <utility>
 
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
@@ -33,10 +32,15 @@ double GstMediaPlayer::defaultTimeScale()
     return Clock::shared()->timeScale();
 }
 
-int GstMediaPlayer::scaled(int ms) const
+namespace {
+
+ReconnectPolicy::Schedule reconnectSchedule(const GstMediaPlayer::Options &options)
 {
-    return int(qBound(0.0, ms * m_options.timeScale, double(INT_MAX)));
+    return {options.reconnectDelaysMs, options.reconnectRepeatMs, options.reconnectBudgetMs,
+            options.reconnectSteadyMs, options.probeIntervalMs,   options.timeScale};
 }
+
+} // namespace
 
 GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent)
     : GstMediaPlayer(std::move(item), Options{}, parent)
@@ -45,7 +49,8 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, QObject *parent)
 
 GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &options,
                                QObject *parent)
-    : MediaPlayer(parent), m_item(std::move(item)), m_options(options)
+    : MediaPlayer(parent), m_item(std::move(item)), m_options(options),
+      m_reconnect(reconnectSchedule(options))
 {
     m_watchdog.setSingleShot(true);
     connect(&m_watchdog, &QTimer::timeout, this, [this] {
@@ -57,21 +62,14 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
             onOpenFailed(error);
     });
     m_reconnectTimer.setSingleShot(true);
-    connect(&m_reconnectTimer, &QTimer::timeout, this, [this] { openStream(m_streamUrl); });
-    m_steadyTimer.setSingleShot(true);
-    connect(&m_steadyTimer, &QTimer::timeout, this, [this] {
-        NSLog(lcMedia(), QtInfoMsg, "stream steady again, the next drop has the whole budget: %@",
-              m_streamUrl.toString());
-        resetBackoff();
-    });
+    connect(&m_reconnectTimer, &QTimer::timeout, this, &GstMediaPlayer::onReconnectTimer);
     connect(&m_probe, &StreamProbe::answering, this, &GstMediaPlayer::onProbeAnswered);
     start();
 }
 
 GstMediaPlayer::~GstMediaPlayer()
 {
-    m_reconnectTimer.stop();
-    m_probe.stop();
+    stopReconnecting();
     m_resolver.reset();
     teardownPipeline();
 }
@@ -142,7 +140,6 @@ void GstMediaPlayer::start()
 void GstMediaPlayer::openStream(const QUrl &url)
 {
     m_probe.stop();
-    m_probeLedAttempt = false;
     teardownPipeline();
     m_streamUrl = url;
     QString error;
@@ -183,7 +180,6 @@ void GstMediaPlayer::openStream(const QUrl &url)
 void GstMediaPlayer::teardownPipeline()
 {
     m_watchdog.stop();
-    m_steadyTimer.stop();
     m_pump.reset(); // flushes the bus: nothing of this pipeline is delivered any more
     m_pipeline.reset();
     m_buffering = false;
@@ -193,7 +189,6 @@ void GstMediaPlayer::teardownPipeline()
 void GstMediaPlayer::onPrerolled()
 {
     m_watchdog.stop();
-    m_probeLedAttempt = false;
     if (m_speculative) {
         // Decoded audio: whatever the resolver would say, this is the stream.
         m_speculative = false;
@@ -208,11 +203,9 @@ void GstMediaPlayer::onPrerolled()
     readDecodedFormat();
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
-        // The back-off goes on until the sound has held for a while: a
-        // station that accepts, plays a moment and drops again must not be
-        // retried every second for ever.
-        if (m_outage.isValid() && m_wantPlaying)
-            m_steadyTimer.start(scaled(m_options.reconnectSteadyMs));
+        const ReconnectPolicy::Decision next = m_reconnect.reopened(m_wantPlaying);
+        if (next.step == ReconnectPolicy::Step::Wait)
+            m_reconnectTimer.start(next.ms); // until the steady check
         NSLog(lcMedia(), QtInfoMsg, "stream reopened: %@", m_streamUrl.toString());
         m_item->setReconnecting(false);
         if (!self)
@@ -274,6 +267,8 @@ void GstMediaPlayer::onEndOfStream()
         } else {
             NSLog(lcMedia(), QtInfoMsg, "stream finished: %@", m_streamUrl.toString());
             m_wantPlaying = false;
+            m_reconnect.ended();
+            m_reconnectTimer.stop();
             releaseConnection();
             m_item->markEnded();
         }
@@ -284,11 +279,9 @@ void GstMediaPlayer::onEndOfStream()
 
 void GstMediaPlayer::fail(const QString &error)
 {
-    m_reconnectTimer.stop();
-    m_probe.stop();
+    stopReconnecting();
     teardownPipeline();
     m_phase = Phase::Failed;
-    m_outage.invalidate();
     NSLog(lcMedia(), QtWarningMsg, "stream failed: %@", error);
     if (m_item) {
         QPointer<GstMediaPlayer> self(this);
@@ -360,11 +353,14 @@ void GstMediaPlayer::play()
 {
     m_wantPlaying = true;
     switch (m_phase) {
-    case Phase::Ready:
-        if (m_outage.isValid() && !m_steadyTimer.isActive())
-            m_steadyTimer.start(scaled(m_options.reconnectSteadyMs)); // reopened while paused
+    case Phase::Ready: {
+        // Reopened while nobody listened: the steady sound starts now.
+        const ReconnectPolicy::Decision next = m_reconnect.listening();
+        if (next.step == ReconnectPolicy::Step::Wait)
+            m_reconnectTimer.start(next.ms);
         applyTargetState();
         break;
+    }
     case Phase::Released:
         // The connection was let go on pause; open the same stream again.
         m_phase = Phase::Reconnecting;
@@ -377,16 +373,13 @@ void GstMediaPlayer::play()
 void GstMediaPlayer::pause()
 {
     m_wantPlaying = false;
+    stopReconnecting(); // play() later starts afresh
     if (m_phase == Phase::Reconnecting) {
         // Nobody is listening any more: stop trying. play() opens it again.
-        m_reconnectTimer.stop();
-        m_probe.stop();
-        resetBackoff();
         releaseConnection();
         m_item->setReconnecting(false);
         return;
     }
-    resetBackoff(); // play() later starts afresh
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
     // A live network stream cannot be resumed where it stopped; holding the

@@ -2,8 +2,8 @@
 
 #include "platform/media/MediaPlayer.h"
 
+#include "platform/media/ReconnectPolicy.h"
 #include "platform/media/StreamProbe.h"
-#include <QElapsedTimer>
 
 #include <QList>
 #include <QTimer>
@@ -22,9 +22,9 @@ class PlaylistResolver;
 // opening the stream (an HTTP address is opened while the resolver checks
 // whether it is a playlist, whose entries then replace it); the item turns ready
 // once the pipeline has prerolled, or failed. A stream that drops after it
-// was ready is reopened with a growing pause between attempts until the
-// retry budget is spent; only then does the item turn failed. Everything the
-// item hears is delivered on the main thread by this object.
+// was ready is reopened when its ReconnectPolicy says, until the retry budget
+// is spent; only then does the item turn failed. Everything the item hears is
+// delivered on the main thread by this object.
 class GstMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
@@ -42,7 +42,8 @@ public:
         // While waiting reconnectRepeatMs, how often an HTTP stream is asked
         // whether it answers again (a full attempt follows at once if so).
         int probeIntervalMs = 2000;
-        // Multiplies every reconnect delay and the budget; tests shrink it
+        // Multiplies every reconnect delay, the budget, the steady time and
+        // the probe interval; tests shrink it
         // (the shared Clock's time scale is the default).
         double timeScale = defaultTimeScale();
         qint64 bufferDurationMs = 2000; // network buffer kept filled
@@ -92,9 +93,8 @@ private:
     void onDropped(const QString &error);
     void onProbeAnswered();
     void onEndOfStream();
-    int nextReconnectDelayMs() const;
-    void resetBackoff();
-    int scaled(int ms) const;
+    void onReconnectTimer();
+    void stopReconnecting();
     void fail(const QString &error);
     void applyTargetState();
     void applyVolume();
@@ -125,20 +125,14 @@ private:
     // The resolver's verdict while the early attempt still runs.
     QUrl m_heldCandidate;
     std::optional<QString> m_heldFailure;
-    int m_reconnectAttempts = 0;
-    // The attempt under way was asked for by the probe, cutting short a wait
-    // that had this long left.
-    bool m_probeLedAttempt = false;
-    int m_probeCutWaitMs = 0;
-    QElapsedTimer m_outage; // since the drop that started the reconnects
     QUrl m_streamUrl;
 
     std::unique_ptr<GstElement, PipelineRelease> m_pipeline;
     std::unique_ptr<GstBusPump> m_pump;
     std::unique_ptr<PlaylistResolver> m_resolver;
     QTimer m_watchdog;
-    QTimer m_reconnectTimer;
-    QTimer m_steadyTimer; // from a reopen to the back-off's reset
+    ReconnectPolicy m_reconnect;
+    QTimer m_reconnectTimer; // until the policy wants to hear the time again
     StreamProbe m_probe;
 };
 

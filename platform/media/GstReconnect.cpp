@@ -1,83 +1,75 @@
-// Staying on air: after a drop the player waits a growing pause between
-// attempts, watched by cheap probes, until the retry budget is spent; a
-// network that returns or a machine that wakes up cuts the wait short.
+// Staying on air: after a drop the player does what its ReconnectPolicy
+// says: wait, probe meanwhile, try again, or give up once the retry budget
+// is spent; a network that returns or a machine that wakes up cuts the wait
+// short.
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
 
-#include <utility>
+using Step = ReconnectPolicy::Step;
 
-int GstMediaPlayer::nextReconnectDelayMs() const
+void GstMediaPlayer::stopReconnecting()
 {
-    const QList<int> &delays = m_options.reconnectDelaysMs;
-    return scaled(m_reconnectAttempts < delays.size() ? delays.at(m_reconnectAttempts)
-                                                      : m_options.reconnectRepeatMs);
-}
-
-void GstMediaPlayer::resetBackoff()
-{
-    m_steadyTimer.stop();
-    m_reconnectAttempts = 0;
-    m_outage.invalidate();
+    m_reconnect.stop();
+    m_reconnectTimer.stop();
+    m_probe.stop();
 }
 
 void GstMediaPlayer::onDropped(const QString &error)
 {
-    // An attempt the probe asked for that failed all the same: the station
-    // answers but serves no audio (an "offline" page, say). Its answers mean
-    // nothing for the rest of the wait it cut short, which goes on unprobed
-    // until the attempt that was due.
-    const bool probeMisled = std::exchange(m_probeLedAttempt, false);
     teardownPipeline();
-    if (!m_outage.isValid())
-        m_outage.start();
-    const int delay = probeMisled ? m_probeCutWaitMs : nextReconnectDelayMs();
-    if (m_outage.elapsed() + delay > scaled(m_options.reconnectBudgetMs)) {
+    const ReconnectPolicy::Decision next = m_reconnect.dropped();
+    if (next.step == Step::GiveUp) {
         // Reported as a failure while still reconnecting: the item never
         // looks ready in between.
         fail(error);
         return;
     }
-    if (!probeMisled)
-        ++m_reconnectAttempts;
-    NSLog(lcMedia(), QtWarningMsg, "stream dropped (%@), reconnecting in %ld ms", error, delay);
+    NSLog(lcMedia(), QtWarningMsg, "stream dropped (%@), reconnecting in %ld ms", error, next.ms);
     m_phase = Phase::Reconnecting;
-    m_reconnectTimer.start(delay);
-    // Long waits are watched by cheap probes, so a station that comes back
-    // is heard within a probe interval rather than a full wait.
-    if (!probeMisled && delay > scaled(m_options.probeIntervalMs))
-        m_probe.start(m_streamUrl, scaled(m_options.probeIntervalMs));
+    m_reconnectTimer.start(next.ms);
+    if (next.probeMs > 0)
+        m_probe.start(m_streamUrl, next.probeMs);
     m_item->setReconnecting(true);
+}
+
+void GstMediaPlayer::onReconnectTimer()
+{
+    const ReconnectPolicy::Decision next = m_reconnect.timePassed();
+    switch (next.step) {
+    case Step::Attempt: openStream(m_streamUrl); break;
+    case Step::Wait: m_reconnectTimer.start(next.ms); break;
+    case Step::Steady:
+        NSLog(lcMedia(), QtInfoMsg, "stream steady again, the next drop has the whole budget: %@",
+              m_streamUrl.toString());
+        break;
+    default: break;
+    }
 }
 
 void GstMediaPlayer::onProbeAnswered()
 {
-    if (m_phase != Phase::Reconnecting || !m_reconnectTimer.isActive())
+    if (m_reconnect.probeAnswered().step != Step::Attempt)
         return;
     NSLog(lcMedia(), QtInfoMsg, "stream answers again: %@", m_streamUrl.toString());
-    const int waitLeft = m_reconnectTimer.remainingTime();
     m_reconnectTimer.stop();
     openStream(m_streamUrl);
-    m_probeLedAttempt = true;
-    m_probeCutWaitMs = waitLeft;
 }
 
 void GstMediaPlayer::reconnectNow(ReconnectReason reason)
 {
-    const bool resumed = reason == ReconnectReason::Resumed;
-    if (m_phase == Phase::Reconnecting && m_reconnectTimer.isActive()) {
+    const bool onAir = m_phase == Phase::Ready && m_wantPlaying && isLiveStream();
+    if (m_reconnect.reconnectNow(reason, onAir).step != Step::Attempt)
+        return;
+    m_reconnectTimer.stop();
+    if (m_phase == Phase::Reconnecting) {
         NSLog(lcMedia(), QtInfoMsg, "reconnecting at once: %@",
-              resumed ? "woke up" : "network is back");
-        m_reconnectTimer.stop();
-        m_probe.stop();
+              reason == ReconnectReason::Resumed ? "woke up" : "network is back");
         openStream(m_streamUrl);
-    } else if (resumed && m_phase == Phase::Ready && m_wantPlaying && isLiveStream()) {
-        // The connection most likely died while asleep; do not wait for the
-        // pipeline to notice.
-        NSLog(lcMedia(), QtInfoMsg, "woke up: reopening %@", m_streamUrl.toString());
-        m_outage.start();
-        m_phase = Phase::Reconnecting;
-        openStream(m_streamUrl);
-        m_item->setReconnecting(true);
+        return;
     }
+    NSLog(lcMedia(), QtInfoMsg, "woke up: reopening %@", m_streamUrl.toString());
+    m_phase = Phase::Reconnecting;
+    openStream(m_streamUrl);
+    m_item->setReconnecting(true);
 }
