@@ -396,4 +396,5 @@ QString Recorder::fileNameFor(const SongSpan &span, qint64 from, bool partial) c
                                     span.title.isEmpty() ? m_program : span.title, partial,
                                     audioframes::extension(span.format));
 }
+
 #include "moc_Recorder.cpp"
