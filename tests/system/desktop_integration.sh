@@ -225,7 +225,11 @@ deb)
     owner=${owner%%:*}
     if [[ -z $owner ]]; then
       fail "$lib ($path) belongs to no package"
-    elif ! printf '%s\n' "${dep_names[@]}" | grep -qx "$owner"; then
+    elif ! printf '%s\n' "${dep_names[@]}" | grep -qx "$owner" &&
+      ! apt-cache depends "${dep_names[@]}" 2>/dev/null | sed -n 's/^ *Depends: //p' |
+        grep -qx "$owner"; then
+      # A named package may ship its library through a package it depends on
+      # (libtag1v5 through libtag1v5-vanilla).
       fail "$lib comes from $owner, which Depends does not name"
     fi
   done < <(objdump -p "$bin" | awk '$1 == "NEEDED" { print $2 }')
