@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
-dirs=(app store session history record songs player manage platform find tests bench)
+dirs=(app store session history record schedule songs player manage platform find tests bench)
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
   mapfile -t files < <(git ls-files -- "${dirs[@]/%//*.cpp}" "${dirs[@]/%//*.h}")
 else

@@ -52,6 +52,8 @@ Q_DECLARE_LOGGING_CATEGORY(lcPlayer)  // orbitune.player
 Q_DECLARE_LOGGING_CATEGORY(lcManage)  // orbitune.manage
 Q_DECLARE_LOGGING_CATEGORY(lcFind)    // orbitune.find
 
+Q_DECLARE_LOGGING_CATEGORY(lcSchedule) // orbitune.schedule
+
 template <typename... Args> void NSLog(const char *fmt, const Args &...args)
 {
     orbitune::log::write(orbitune::log::format(fmt, {QVariant::fromValue(args)...}));
