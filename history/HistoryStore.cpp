@@ -3,6 +3,7 @@
 #include "history/HistoryFile.h"
 #include "history/HistoryWriter.h"
 
+#include "platform/base/AsyncTask.h"
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/StreamTitle.h"
@@ -87,10 +88,8 @@ HistoryStore::HistoryStore(const QString &path, QObject *parent)
             m_openedLastId = q.value(0).toLongLong();
         return HistoryWriter::Opening::Ready;
     };
-    m_writer = std::make_unique<HistoryWriter>(m_path, open, [this](HistoryWriter::Opening) {
-        QMetaObject::invokeMethod(
-            this, [this] { announceOpened(); }, Qt::QueuedConnection);
-    });
+    m_writer = std::make_unique<HistoryWriter>(
+        m_path, open, this, [this](HistoryWriter::Opening) { announceOpened(); });
     // What is older than a year or beyond the newest kMaxSongs goes first,
     // on the writer's thread: start-up does not wait for it, what is read
     // does.
@@ -216,20 +215,17 @@ qint64 HistoryStore::add(const QString &program, const QString &streamUrl, const
                                  split ? parts.artist : QStringLiteral(""),
                                  split ? parts.title : QStringLiteral(""),
                                  toMs(Clock::shared()->currentDateTimeUtc())};
-    m_writer->post([this, id, values, clean](QSqlQuery &q) {
+    m_writer->post([this, id, values, clean, back = asynctask::ReplyTo(this)](QSqlQuery &q) {
         if (exec(q,
                  QStringLiteral("INSERT INTO songs (id, program, stream_url, title, artist, "
                                 "song, started) VALUES (?, ?, ?, ?, ?, ?, ?)"),
                  QVariantList{fileId(id)} + values))
             return true;
         NSLog(lcHistory(), QtWarningMsg, "history: song not kept: %@", clean);
-        QMetaObject::invokeMethod(
-            this,
-            [this, id] {
-                Q_EMIT songsRemoved(id);
-                Q_EMIT songsChanged();
-            },
-            Qt::QueuedConnection);
+        back.post([this, id] {
+            Q_EMIT songsRemoved(id);
+            Q_EMIT songsChanged();
+        });
         return false;
     });
     upkeepAfterAdd();

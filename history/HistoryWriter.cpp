@@ -119,180 +119,151 @@ bool HistoryWriter::exec(QSqlQuery &q, const QString &sql, const QVariantList &v
     return true;
 }
 
-HistoryWriter::HistoryWriter(const QString &path, Opener open, std::function<void(Opening)> opened)
-    : m_path(path), m_open(std::move(open)), m_opened(std::move(opened)),
-      m_thread([this] { run(); })
+// The writer's connection, made and used on its thread.
+struct HistoryWriter::Connection {
+    QString name;
+    QSqlDatabase db;
+    std::optional<QSqlQuery> q; // made once the file is open
+    bool ready = false;
+};
+
+HistoryWriter::HistoryWriter(const QString &path, Opener open, QObject *receiver,
+                             std::function<void(Opening)> opened)
+    : m_path(path), m_open(std::move(open)),
+      m_worker(QStringLiteral("history-writer"), [this] { return upkeepStep(); })
 {
+    m_worker.post(
+        receiver, [this] { return openFile(); }, std::move(opened));
 }
 
 HistoryWriter::~HistoryWriter()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-    }
-    m_changed.notify_all();
-    m_thread.join();
-}
-
-quint64 HistoryWriter::enqueue(Job job)
-{
-    quint64 sequence = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        m_jobs.push_back(std::move(job));
-        sequence = ++m_posted;
-    }
-    m_changed.notify_all();
-    return sequence;
-}
-
-void HistoryWriter::waitFor(quint64 sequence)
-{
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_done >= sequence; });
+    m_worker.post([this] { closeFile(); });
 }
 
 void HistoryWriter::post(Job job)
 {
-    enqueue(std::move(job));
+    ++m_writesWaiting;
+    m_worker.post([this, job = std::move(job)] { write(job); });
 }
 
 bool HistoryWriter::call(Job job)
 {
     bool result = false;
-    waitFor(enqueue([&result, &job](QSqlQuery &q) { return result = job(q); }));
+    ++m_writesWaiting;
+    m_worker.post([this, &result, &job] { result = write(job); });
+    m_worker.wait();
     return result;
 }
 
 void HistoryWriter::waitForWrites()
 {
-    quint64 posted = 0;
-    {
-        std::lock_guard lock(m_mutex);
-        posted = m_posted;
-    }
-    waitFor(posted);
+    m_worker.wait();
 }
 
 HistoryWriter::Opening HistoryWriter::opening(bool firstTry)
 {
-    std::unique_lock lock(m_mutex);
     if (firstTry)
-        m_changed.wait(lock, [this] { return m_tried; });
+        m_firstTried.wait();
     return m_opening;
 }
 
 void HistoryWriter::upkeep(const Upkeep &pass)
 {
-    {
-        std::lock_guard lock(m_mutex);
+    m_worker.post([this, pass] {
+        if (!m_connection->ready)
+            return;
         Upkeep &next = m_upkeep ? *m_upkeep : m_upkeep.emplace();
         next.merge = next.merge || pass.merge;
         next.dropBefore = std::max(next.dropBefore, pass.dropBefore);
         next.keepAtMost = pass.keepAtMost ? pass.keepAtMost : next.keepAtMost;
         next.checkpoint = next.checkpoint || pass.checkpoint;
-    }
-    m_changed.notify_all();
+    });
 }
 
 void HistoryWriter::waitForUpkeep()
 {
-    std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [this] { return m_done >= m_posted && !m_upkeep && !m_upkeepRunning; });
+    m_worker.waitUntilIdle();
 }
 
-bool HistoryWriter::open(QSqlDatabase &db)
+HistoryWriter::Opening HistoryWriter::openFile()
 {
+    m_connection = std::make_unique<Connection>();
+    Connection &c = *m_connection;
+    c.name = QStringLiteral("history-writer-%1").arg(quintptr(this));
+    c.db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), c.name);
+    c.db.setDatabaseName(m_path);
+    c.db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
+    // Tried until the file opens, cannot be opened, or the writer ends.
+    Opening outcome = m_open(c.db);
     int pauseMs = kFirstRetryMs;
-    for (;;) {
-        const Opening outcome = m_open(db);
-        std::unique_lock lock(m_mutex);
-        if (outcome == Opening::Busy && !m_stopping) {
-            if (!m_tried)
-                NSLog(lcHistory(), QtWarningMsg,
-                      "history: %@ is held by another process; "
-                      "waiting for it",
-                      m_path);
-            m_tried = true;
-            m_changed.notify_all();
-            m_changed.wait_for(lock, std::chrono::milliseconds(pauseMs),
-                               [this] { return m_stopping; });
-            pauseMs = std::min(pauseMs * 2, kLongestRetryMs);
-            continue;
+    while (outcome == Opening::Busy) {
+        if (!std::exchange(m_tried, true)) {
+            NSLog(lcHistory(), QtWarningMsg,
+                  "history: %@ is held by another process; "
+                  "waiting for it",
+                  m_path);
+            m_firstTry.set_value();
         }
-        m_tried = true;
-        m_opening = outcome == Opening::Ready ? Opening::Ready : Opening::Failed;
-        if (outcome == Opening::Busy)
+        const bool ending = !m_worker.pause(pauseMs);
+        pauseMs = std::min(pauseMs * 2, kLongestRetryMs);
+        outcome = m_open(c.db); // and once more when the writer ends
+        if (ending && outcome == Opening::Busy) {
             NSLog(lcHistory(), QtWarningMsg,
                   "history: %@ was held until the end; %ld writes "
                   "not kept",
-                  m_path, qint64(m_jobs.size()));
-        m_changed.notify_all();
-        lock.unlock();
-        m_opened(m_opening);
-        return m_opening == Opening::Ready;
+                  m_path, qint64(m_writesWaiting));
+            outcome = Opening::Failed;
+        }
     }
+    c.ready = outcome == Opening::Ready;
+    QSqlQuery &q = c.q.emplace(c.db);
+    // No wait for the disk's sync on each song: a crash loses at most the
+    // last songs, never the file. The log is folded in by the upkeep.
+    for (const char *pragma :
+         {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512", "PRAGMA wal_autocheckpoint=0"}) {
+        if (c.ready)
+            upkeepExec(q, QString::fromLatin1(pragma));
+    }
+    m_opening = outcome;
+    if (!std::exchange(m_tried, true))
+        m_firstTry.set_value();
+    return outcome;
 }
 
-void HistoryWriter::run()
+bool HistoryWriter::write(const Job &job)
 {
-    const QString name = QStringLiteral("history-writer-%1").arg(quintptr(this));
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(m_path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=%1").arg(kBusyTimeoutMs));
-        const bool ready = open(db);
-        QSqlQuery q(db);
-        // No wait for the disk's sync on each song: a crash loses at most the
-        // last songs, never the file. The log is folded in by the upkeep.
-        for (const char *pragma : {"PRAGMA synchronous=NORMAL", "PRAGMA cache_size=-512",
-                                   "PRAGMA wal_autocheckpoint=0"}) {
-            if (ready)
-                upkeepExec(q, QString::fromLatin1(pragma));
-        }
-        std::optional<Pass> pass;
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return !m_jobs.empty() || m_stopping || pass || m_upkeep; });
-            if (!m_jobs.empty()) {
-                Job job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-                lock.unlock();
-                // A file that could not be opened takes nothing.
-                if (ready)
-                    job(q);
-                q.finish();
-                lock.lock();
-                ++m_done;
-                m_changed.notify_all();
-                continue;
-            }
-            if (m_stopping)
-                break;
-            if (!ready) {
-                m_upkeep.reset();
-                m_changed.notify_all();
-                continue;
-            }
-            if (!pass) {
-                pass.emplace(Pass{*m_upkeep});
-                m_upkeep.reset();
-                m_upkeepRunning = true;
-            }
-            lock.unlock();
-            const bool more = pass->step(q);
-            q.finish();
-            lock.lock();
-            if (!more) {
-                pass.reset();
-                m_upkeepRunning = false;
-                m_changed.notify_all();
-            }
-        }
-        lock.unlock();
-        q.finish();
-        db.close();
+    --m_writesWaiting;
+    // A file that could not be opened takes nothing.
+    if (!m_connection->ready)
+        return false;
+    const bool done = job(*m_connection->q);
+    m_connection->q->finish();
+    return done;
+}
+
+bool HistoryWriter::upkeepStep()
+{
+    if (!m_connection || !m_connection->ready)
+        return false;
+    if (!m_pass) {
+        if (!m_upkeep)
+            return false;
+        m_pass = std::make_unique<Pass>(Pass{*m_upkeep});
+        m_upkeep.reset();
     }
+    if (!m_pass->step(*m_connection->q))
+        m_pass.reset();
+    m_connection->q->finish();
+    return m_pass || m_upkeep;
+}
+
+void HistoryWriter::closeFile()
+{
+    const QString name = m_connection->name;
+    m_pass.reset();
+    m_connection->q.reset();
+    m_connection->db.close();
+    m_connection.reset();
     QSqlDatabase::removeDatabase(name);
 }

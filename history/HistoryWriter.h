@@ -1,15 +1,17 @@
 #pragma once
 
+#include "platform/base/SerialWorker.h"
+
 #include <QString>
 #include <QVariantList>
 
-#include <condition_variable>
-#include <deque>
+#include <atomic>
 #include <functional>
-#include <mutex>
+#include <future>
+#include <memory>
 #include <optional>
-#include <thread>
 
+class QObject;
 class QSqlDatabase;
 class QSqlQuery;
 
@@ -57,9 +59,11 @@ public:
                      QtMsgType level = QtWarningMsg);
 
     // Opens `path` with `open` on the writer's thread, then calls `opened`
-    // there with the outcome (Ready or Failed). Writes handed over to a file
-    // that could not be opened are dropped.
-    HistoryWriter(const QString &path, Opener open, std::function<void(Opening)> opened);
+    // with the outcome (Ready or Failed) on `receiver`'s thread while the
+    // receiver lives. Writes handed over to a file that could not be opened
+    // are dropped.
+    HistoryWriter(const QString &path, Opener open, QObject *receiver,
+                  std::function<void(Opening)> opened);
     // Writes what was handed over, then ends; an upkeep pass under way stops
     // after its current step.
     ~HistoryWriter();
@@ -82,24 +86,24 @@ public:
 
 private:
     struct Pass;
-    void run();
-    // Tries until the file opens, cannot be opened, or the writer ends.
-    bool open(QSqlDatabase &db);
-    quint64 enqueue(Job job);
-    void waitFor(quint64 sequence);
+    struct Connection;
+    // On the writer's thread.
+    Opening openFile();
+    bool write(const Job &job);
+    bool upkeepStep();
+    void closeFile();
 
     QString m_path;
     Opener m_open;
-    std::function<void(Opening)> m_opened;
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<Job> m_jobs;
-    quint64 m_posted = 0;
-    quint64 m_done = 0;
+    // The writer's thread only.
+    std::unique_ptr<Connection> m_connection;
     std::optional<Upkeep> m_upkeep;
-    bool m_upkeepRunning = false;
-    bool m_stopping = false;
+    std::unique_ptr<Pass> m_pass;
     bool m_tried = false;
-    Opening m_opening = Opening::Busy;
-    std::thread m_thread; // last: starts once the rest is made
+    // Told to the other threads.
+    std::atomic<Opening> m_opening = Opening::Busy;
+    std::promise<void> m_firstTry;
+    std::shared_future<void> m_firstTried = m_firstTry.get_future().share();
+    std::atomic<qint64> m_writesWaiting = 0;
+    SerialWorker m_worker; // last: its thread runs what is posted once the rest is made
 };

@@ -10,7 +10,6 @@
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
-#include <QCoreApplication>
 #include <QDateTime>
 
 namespace {
@@ -77,8 +76,7 @@ Recorder::~Recorder()
     // The last files are linked to the history too: what became of them is
     // taken now, not left queued for a recorder that is gone.
     m_closing = true;
-    m_writer->waitForDone();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    m_writer->finish();
 }
 
 void Recorder::sessionStateChanged()

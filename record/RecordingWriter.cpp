@@ -1,6 +1,7 @@
 #include "record/RecordingWriter.h"
 
 #include "platform/base/Log.h"
+#include "platform/base/SerialWorker.h"
 
 #include <QDir>
 #include <QFile>
@@ -59,15 +60,18 @@ bool writeAll(QFile &file, const QByteArray &bytes)
 
 } // namespace
 
-RecordingWriter::RecordingWriter(QObject *receiver) : m_receiver(receiver)
+RecordingWriter::RecordingWriter(QObject *receiver)
+    : m_receiver(receiver),
+      m_worker(std::make_unique<SerialWorker>(QStringLiteral("recording-writer")))
 {
-    m_pool.setMaxThreadCount(1); // one thread: the writes keep their order
-    m_pool.setExpiryTimeout(30000);
 }
 
-RecordingWriter::~RecordingWriter()
+RecordingWriter::~RecordingWriter() = default;
+
+void RecordingWriter::finish()
 {
-    m_pool.waitForDone();
+    m_worker->wait();
+    asynctask::ReplyTo(m_receiver).deliverQueued();
 }
 
 RecordingWriter::Handle RecordingWriter::open(const QString &folder, const QString &name,
@@ -75,7 +79,7 @@ RecordingWriter::Handle RecordingWriter::open(const QString &folder, const QStri
 {
     auto handle = std::make_shared<File>();
     *m_pending += header.size();
-    m_pool.start([handle, folder, name, header, pending = m_pending] {
+    m_worker->post([handle, folder, name, header, pending = m_pending] {
         *pending -= header.size();
         if (!QDir().mkpath(folder)) {
             handle->fail(QStringLiteral("Cannot make the folder %1").arg(folder));
@@ -98,7 +102,7 @@ void RecordingWriter::append(const Handle &file, const QByteArray &bytes)
     if (!file || bytes.isEmpty())
         return;
     *m_pending += bytes.size();
-    m_pool.start([file, bytes, pending = m_pending] {
+    m_worker->post([file, bytes, pending = m_pending] {
         *pending -= bytes.size();
         if (!file->error.isEmpty() || !file->file.isOpen())
             return;
@@ -112,7 +116,8 @@ void RecordingWriter::close(const Handle &file, const QString &rename, bool drop
 {
     if (!file)
         return;
-    m_pool.start([file, rename, drop, done = std::move(done), receiver = m_receiver] {
+    using Outcome = std::pair<QString, QString>;
+    auto work = [file, rename, drop]() -> Outcome {
         QString path = file->file.fileName();
         const bool opened = file->file.isOpen();
         file->file.close();
@@ -131,7 +136,9 @@ void RecordingWriter::close(const Handle &file, const QString &rename, bool drop
         const QString error = file->error;
         if (!error.isEmpty())
             NSLog(lcRecord(), QtWarningMsg, "recording: %@", error);
-        QMetaObject::invokeMethod(
-            receiver, [done, path, error] { done(path, error); }, Qt::QueuedConnection);
+        return {path, error};
+    };
+    m_worker->post(m_receiver, std::move(work), [done = std::move(done)](const Outcome &outcome) {
+        done(outcome.first, outcome.second);
     });
 }

@@ -3,11 +3,12 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
-#include <QThreadPool>
 
 #include <atomic>
 #include <functional>
 #include <memory>
+
+class SerialWorker;
 
 // Writes recorded files on a worker thread of its own, in the order asked,
 // so that the main thread never waits for the disk. What happened comes back
@@ -36,10 +37,12 @@ public:
     qint64 pendingBytes() const { return m_pending->load(); }
     // Whether a write to the file failed (safe to ask while it is written).
     static bool hasFailed(const Handle &file);
-    void waitForDone() { m_pool.waitForDone(); }
+    // Waits for what is still to be written and delivers the outcomes now,
+    // on the receiver's thread (a receiver going away takes them itself).
+    void finish();
 
 private:
     QObject *m_receiver;
-    QThreadPool m_pool;
+    std::unique_ptr<SerialWorker> m_worker;
     std::shared_ptr<std::atomic<qint64>> m_pending = std::make_shared<std::atomic<qint64>>(0);
 };

@@ -1,10 +1,9 @@
 #include "platform/media/GstPipeline.h"
 
 #include "platform/base/AppInfo.h"
+#include "platform/base/AsyncTask.h"
 #include "platform/base/Log.h"
 #include "platform/media/GstTapProbe.h"
-
-#include <QThreadPool>
 
 #include <algorithm>
 #include <mutex>
@@ -88,7 +87,7 @@ bool ensureInitialized()
 
 void warmUpInBackground()
 {
-    QThreadPool::globalInstance()->start([] {
+    asynctask::run([] {
         if (!ensureInitialized())
             return;
         // What opening an HTTP stream of MP3 or Ogg loads anyway (AAC loads

@@ -1,5 +1,6 @@
 #include "platform/net/ArtFiles.h"
 
+#include "platform/base/AsyncTask.h"
 #include "platform/base/Log.h"
 #include "platform/net/ImageLoader.h"
 
@@ -7,11 +8,9 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
 #include <QSaveFile>
 #include <QSet>
 #include <QStandardPaths>
-#include <QThreadPool>
 
 #include <memory>
 
@@ -74,25 +73,19 @@ void fetch(const QUrl &url, QObject *context, std::function<void(const QString &
     auto gone = std::make_shared<QMetaObject::Connection>(
         QObject::connect(context, &QObject::destroyed, QCoreApplication::instance(),
                          [key] { pending().remove(key); }));
-    auto finish = [key, gone, owner = QPointer<QObject>(context),
-                   done = std::move(done)](const QString &written) {
+    auto finish = [key, gone, done = std::move(done)](const QString &written) {
         QObject::disconnect(*gone);
         pending().remove(key);
-        if (owner)
-            done(written);
+        done(written);
     };
-    ImageLoader::shared()->load(url, context, [url, finish](const QImage &image) {
+    ImageLoader::shared()->load(url, context, [url, context, finish](const QImage &image) {
         if (image.isNull()) {
             finish(QString());
             return;
         }
         // Encoding a PNG takes tens of milliseconds: not on the main thread.
-        QThreadPool::globalInstance()->start([url, image, finish] {
-            const QString written = store(url, image) ? pathFor(url) : QString();
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [finish, written] { finish(written); },
-                Qt::QueuedConnection);
-        });
+        asynctask::run(
+            context, [url, image] { return store(url, image) ? pathFor(url) : QString(); }, finish);
     });
 }
 

@@ -12,6 +12,12 @@ class QThreadPool;
 // decoding. Both functions run on worker threads and touch no loader state.
 namespace imagework {
 
+// What a worker hands back: the image, or a null one and why.
+struct Decoded {
+    QImage image;
+    QString why;
+};
+
 // Reads a local file of at most maxBytes; empty with `why` set on failure.
 QByteArray readLocalFile(const QString &path, qint64 maxBytes, QString *why);
 // Decodes within the loader's limits; a null image with `why` set on failure.

@@ -2,6 +2,7 @@
 #include "platform/net/ImageWork.h"
 
 #include "platform/base/AppInfo.h"
+#include "platform/base/AsyncTask.h"
 #include "platform/base/Log.h"
 
 #include <QBuffer>
@@ -10,14 +11,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QImageReader>
-#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkDiskCache>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStandardPaths>
 #include <QThread>
-#include <QThreadPool>
 #include <QTimer>
 
 #include <algorithm>
@@ -52,43 +51,12 @@ QImage NetworkImageLoader::decode(const QByteArray &bytes, const Limits &limits)
     return imagework::decodeBytes(bytes, limits, &why);
 }
 
-// Carries results from worker threads to a loader that may be gone by then.
-struct NetworkImageLoader::Relay {
-    explicit Relay(NetworkImageLoader *loader) : target(loader) {}
-
-    bool attached()
-    {
-        QMutexLocker lock(&mutex);
-        return target != nullptr;
-    }
-    void detach()
-    {
-        QMutexLocker lock(&mutex);
-        target = nullptr;
-    }
-    // Queues onDecoded on the loader's thread. An event posted before the
-    // loader goes is discarded with it.
-    void post(const QString &key, quint64 id, const QImage &image, const QString &why)
-    {
-        QMutexLocker lock(&mutex);
-        if (!target)
-            return;
-        NetworkImageLoader *loader = target;
-        QMetaObject::invokeMethod(
-            loader, [loader, key, id, image, why]() { loader->onDecoded(key, id, image, why); },
-            Qt::QueuedConnection);
-    }
-
-    QMutex mutex;
-    NetworkImageLoader *target;
-};
-
 // ---------------------------------------------------------------------------
 
 NetworkImageLoader::NetworkImageLoader(QObject *parent) : NetworkImageLoader(Limits{}, parent) {}
 
 NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
-    : QObject(parent), m_limits(limits), m_relay(std::make_shared<Relay>(this))
+    : QObject(parent), m_limits(limits)
 {
     m_memory.setMaxCost(std::max<qint64>(0, limits.memoryCacheBytes));
     m_failures.setMaxCost(1024);
@@ -101,7 +69,6 @@ NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
 
 NetworkImageLoader::~NetworkImageLoader()
 {
-    m_relay->detach();
     for (const auto &request : std::as_const(m_requests)) {
         if (request->reply)
             releaseTransfer(*request);
@@ -277,33 +244,38 @@ NetworkImageLoader::Request *NetworkImageLoader::find(const QString &key, quint6
 void NetworkImageLoader::startWork(const QString &key, Request &request, QByteArray bytes)
 {
     request.stage = Stage::Working;
-    const quint64 id = request.id;
     const Limits limits = m_limits;
-    imagework::decodePool()->start([relay = m_relay, key, id, bytes = std::move(bytes), limits]() {
-        if (!relay->attached())
-            return;
-        QString why;
-        const QImage image = imagework::decodeBytes(bytes, limits, &why);
-        relay->post(key, id, image, why);
-    });
+    asynctask::run(
+        this,
+        [bytes = std::move(bytes), limits] {
+            imagework::Decoded out;
+            out.image = imagework::decodeBytes(bytes, limits, &out.why);
+            return out;
+        },
+        [this, key, id = request.id](const imagework::Decoded &out) {
+            onDecoded(key, id, out.image, out.why);
+        },
+        imagework::decodePool());
 }
 
 void NetworkImageLoader::startFileWork(const QString &key, Request &request)
 {
     request.stage = Stage::Working;
-    const quint64 id = request.id;
     const QString path = request.url.toLocalFile();
     const Limits limits = m_limits;
-    imagework::filePool()->start([relay = m_relay, key, id, path, limits]() {
-        if (!relay->attached())
-            return;
-        QString why;
-        QImage image;
-        const QByteArray bytes = imagework::readLocalFile(path, limits.maxBytes, &why);
-        if (why.isEmpty() && relay->attached())
-            image = imagework::decodeBytes(bytes, limits, &why);
-        relay->post(key, id, image, why);
-    });
+    asynctask::run(
+        this,
+        [path, limits] {
+            imagework::Decoded out;
+            const QByteArray bytes = imagework::readLocalFile(path, limits.maxBytes, &out.why);
+            if (out.why.isEmpty())
+                out.image = imagework::decodeBytes(bytes, limits, &out.why);
+            return out;
+        },
+        [this, key, id = request.id](const imagework::Decoded &out) {
+            onDecoded(key, id, out.image, out.why);
+        },
+        imagework::filePool());
 }
 
 void NetworkImageLoader::onDecoded(const QString &key, quint64 id, const QImage &image,

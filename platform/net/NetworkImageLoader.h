@@ -120,8 +120,6 @@ private:
 
     Limits m_limits;
     QNetworkAccessManager *m_nam = nullptr;
-    struct Relay;
-    std::shared_ptr<Relay> m_relay; // worker threads post results through it
     QHash<QString, std::shared_ptr<Request>> m_requests;
     std::deque<QString> m_queue;
     int m_inFlight = 0;
