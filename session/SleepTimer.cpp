@@ -26,14 +26,14 @@ void SleepTimer::start(int minutes)
         return;
     }
     m_scale = Clock::shared()->timeScale();
-    m_clock.start();
+    m_startMs = Clock::shared()->steadyMs();
     m_tick.start(qMax(1, int(kTickMs * m_scale)));
     Q_EMIT remainingChanged();
 }
 
 qint64 SleepTimer::elapsedMs() const
 {
-    return qint64(m_clock.elapsed() / m_scale);
+    return qint64(double(Clock::shared()->steadyMs() - m_startMs) / m_scale);
 }
 
 int SleepTimer::minutesLeft() const

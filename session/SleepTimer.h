@@ -1,12 +1,12 @@
 #pragma once
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QTimer>
 
 // Counts down the minutes the listener chose, then fades the sound out over
 // ten seconds and says it is time to pause. Not remembered across restarts.
-// Durations follow the shared Clock's time scale as it was at start().
+// Time is read from the shared Clock's steady count, durations follow its
+// time scale as it was at start().
 class SleepTimer : public QObject {
     Q_OBJECT
 public:
@@ -39,6 +39,6 @@ private:
 
     int m_minutes = 0;
     double m_scale = 1.0; // the clock's, when started
-    QElapsedTimer m_clock;
+    qint64 m_startMs = 0; // the clock's steady count at start()
     QTimer m_tick;
 };

@@ -3,6 +3,7 @@
 // the sleep timer's fade and "play this program".
 #include "support/FakeMedia.h"
 #include "support/LogRecorder.h"
+#include "support/TestClock.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/Clock.h"
@@ -349,7 +350,10 @@ private Q_SLOTS:
     void sleepTimer()
     {
         QFETCH(QString, during);
-        Clock::shared()->setTimeScale(0.004); // a minute is 240 ms, the fade 40 ms
+        // Time moves only when the test moves it; ticks come every 50 ms.
+        TestClock clock(QDateTime::currentDateTimeUtc());
+        clock.setTimeScale(0.05);
+        auto fade = [](const QSignalSpy &spy) { return spy.last().at(0).toDouble(); };
         SleepTimer *sleep = session->sleepTimer();
         session->volume()->setLevel(0.6);
         session->toggle();
@@ -357,10 +361,22 @@ private Q_SLOTS:
         FakeMediaPlayer *player = media->last();
         QSignalSpy states(session.get(), &PlaybackSession::stateChanged);
         QSignalSpy stopped(sleep, &SleepTimer::stopped);
+        QSignalSpy fades(sleep, &SleepTimer::fadeChanged);
         player->volumes.clear();
         sleep->start(1);
         QVERIFY(sleep->isRunning());
+        clock.advance(59000);
+        QVERIFY(!sleep->isFading());
+        QCOMPARE(sleep->minutesLeft(), 1);
+        clock.advance(3000); // two seconds into the fade
+        QVERIFY(fades.wait(5000));
+        QVERIFY2(qAbs(fade(fades) - 0.8) < 0.01, qPrintable(QString::number(fade(fades))));
+        QVERIFY(sleep->isFading());
+        QVERIFY(player->volumes.last() < 0.6);
         if (during.isEmpty()) {
+            clock.advance(4000);
+            QTRY_VERIFY_WITH_TIMEOUT(qAbs(fade(fades) - 0.4) < 0.01, 5000);
+            clock.advance(5000); // past the end
             QVERIFY(stopped.wait(5000));
             QCOMPARE(sequence(states), QList<State>{State::Paused});
             const QList<double> v = player->volumes;
@@ -372,16 +388,7 @@ private Q_SLOTS:
             QCOMPARE(player->volumesBeforePause, v.size() - 1); // paused, then volume back
             return;
         }
-        if (during == QLatin1String("early off")) {
-            sleep->start(0);
-            QCOMPARE(sleep->minutesLeft(), 0);
-        } else {
-            QTRY_VERIFY_WITH_TIMEOUT(sleep->isFading() && !player->volumes.isEmpty(), 5000);
-            QVERIFY(player->volumes.last() < 0.6);
-        }
-        if (during == QLatin1String("early off")) {
-            QCOMPARE(player->volume(), 0.6);
-        } else if (during == QLatin1String("off")) {
+        if (during == QLatin1String("off")) {
             sleep->cancel();
             QCOMPARE(player->volume(), 0.6);
             QCOMPARE(states.size(), 0);
@@ -396,7 +403,8 @@ private Q_SLOTS:
         // Nothing more happens once off: no tick, no pause, no fade.
         const int volumesSoFar = int(player->volumes.size());
         QSignalSpy ticks(sleep, &SleepTimer::remainingChanged);
-        QTest::qWait(300); // longer than the minute and the fade
+        clock.advance(120000); // longer than the minute and the fade
+        QTest::qWait(200);
         QCOMPARE(ticks.size(), 0);
         QCOMPARE(int(player->volumes.size()), volumesSoFar);
         QVERIFY(session->isPlaying());
