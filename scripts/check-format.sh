@@ -5,11 +5,11 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 cd "$here"
-dirs=(app store session history record schedule songs player manage platform find tests bench)
+# Every C++ file the repository holds, wherever it is.
 if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
-  mapfile -t files < <(git ls-files -- "${dirs[@]/%//*.cpp}" "${dirs[@]/%//*.h}")
+  mapfile -t files < <(git ls-files -- '*.cpp' '*.h')
 else
-  mapfile -t files < <(find "${dirs[@]}" -name '*.cpp' -o -name '*.h' 2>/dev/null)
+  mapfile -t files < <(find . -path './build*' -prune -o \( -name '*.cpp' -o -name '*.h' \) -print)
 fi
 clang-format --dry-run -Werror "${files[@]}"
 echo "format: ${#files[@]} files as clang-format makes them"
