@@ -2,6 +2,8 @@
 
 #include <QDeadlineTimer>
 #include <QDir>
+#include <QFileInfo>
+#include <QLockFile>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -94,10 +96,23 @@ void shareGstRegistry()
 {
     if (qEnvironmentVariableIsSet("GST_REGISTRY_1_0"))
         return;
-    qputenv("GST_REGISTRY_1_0", QStringLiteral("%1/orbitune-test-gst-registry-%2.bin")
-                                    .arg(QDir::tempPath())
-                                    .arg(::getuid())
-                                    .toUtf8());
+    const QString path = QStringLiteral("%1/orbitune-test-gst-registry-%2.bin")
+                             .arg(QDir::tempPath())
+                             .arg(::getuid());
+    qputenv("GST_REGISTRY_1_0", path.toUtf8());
+    // On a fresh machine the first tests start together, and each of them and
+    // of their gst-launch-1.0 helpers would scan every plugin at once (on a
+    // busy two-core machine that took longer than a source is given to come
+    // up). The first one builds the registry; the others wait for it.
+    QLockFile lock(path + QStringLiteral(".lock"));
+    lock.setStaleLockTime(0);
+    if (!lock.tryLock(300000) || QFileInfo::exists(path))
+        return;
+    QProcess inspect;
+    inspect.start(QStringLiteral("gst-inspect-1.0"), {QStringLiteral("coreelements")});
+    if (!inspect.waitForFinished(300000))
+        inspect.kill();
+    inspect.waitForFinished();
 }
 
 } // namespace childprocess

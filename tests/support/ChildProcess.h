@@ -31,7 +31,8 @@ bool waitForTcpPort(quint16 port, int timeoutMs);
 
 // Test processes get a private XDG cache, which would make every GStreamer
 // process (ours and each gst-launch-1.0 helper) rescan all plugins. Points
-// GST_REGISTRY_1_0 at one registry file per user, unless already set.
+// GST_REGISTRY_1_0 at one registry file per user, unless already set, and
+// builds that file first if no test has yet.
 void shareGstRegistry();
 
 } // namespace childprocess
