@@ -2,12 +2,12 @@
 
 #include "find/FindViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/TrayMenu.h"
 #include "player/HomeViewController.h"
 
 #include <QAction>
 #include <QMenu>
-#include <QShortcut>
 
 FindLauncher::FindLauncher(QObject *parent) : QObject(parent) {}
 
@@ -17,10 +17,8 @@ void FindLauncher::attachHome(HomeViewController *home)
 {
     m_home = home;
     QWidget *window = home->view();
-    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), window);
-    shortcut->setObjectName(QStringLiteral("findShortcut"));
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, window] { open(window); });
+    ShortcutRegistry::add(window, QKeySequence(Qt::CTRL | Qt::Key_F),
+                          QStringLiteral("findShortcut"), this, [this, window] { open(window); });
 
     TrayMenu *menu = home->trayMenu();
     if (!menu)

@@ -1,6 +1,7 @@
 #include "app/SongHistoryLauncher.h"
 
 #include "history/LoveSong.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/TrayMenu.h"
 #include "player/HomeViewController.h"
 #include "player/NowPlayingNotices.h"
@@ -8,7 +9,6 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 
@@ -25,11 +25,9 @@ void SongHistoryLauncher::attachHome(HomeViewController *home)
 {
     m_home = home;
     QWidget *window = home->view();
-    auto shortcut = [this, window](const QKeySequence &keys, const char *name, auto action) {
-        auto *s = new QShortcut(keys, window);
-        s->setObjectName(QString::fromLatin1(name));
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, action);
+    auto shortcut = [this, window](const QKeySequence &keys, const char *name,
+                                   std::function<void()> action) {
+        ShortcutRegistry::add(window, keys, QString::fromLatin1(name), this, std::move(action));
     };
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_H), "historyShortcut",
              [this, window] { open(window); });

@@ -11,7 +11,6 @@
 
 #include <QActionGroup>
 #include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 #include <QWidget>
 

@@ -8,6 +8,7 @@
 #include "platform/ui/FirstFrame.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
@@ -22,7 +23,6 @@
 #include <QApplication>
 #include <QLayout>
 #include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -247,10 +247,7 @@ void HomeViewController::buildStatusMenu()
 void HomeViewController::addShortcut(const QKeySequence &keys, const char *name,
                                      std::function<void()> action)
 {
-    auto *shortcut = new QShortcut(keys, m_window);
-    shortcut->setObjectName(QString::fromLatin1(name));
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, std::move(action));
+    ShortcutRegistry::add(m_window, keys, QString::fromLatin1(name), this, std::move(action));
 }
 
 void HomeViewController::installShortcuts()

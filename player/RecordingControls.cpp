@@ -1,6 +1,7 @@
 #include "player/RecordingControls.h"
 
 #include "platform/ui/Alert.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/TrayMenu.h"
 #include "player/HomeViewController.h"
 #include "record/FileNaming.h"
@@ -11,7 +12,6 @@
 #include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -48,10 +48,8 @@ RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorde
 
     QWidget *window = home->view()->window();
     auto key = [this, window](Qt::Key k, const char *name, std::function<void()> action) {
-        auto *shortcut = new QShortcut(QKeySequence(k), window);
-        shortcut->setObjectName(QString::fromLatin1(name));
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, std::move(action));
+        ShortcutRegistry::add(window, QKeySequence(k), QString::fromLatin1(name), this,
+                              std::move(action));
     };
     key(Qt::Key_R, "recordShortcut", [this] {
         const bool wanted = !m_recorder->isRecording();

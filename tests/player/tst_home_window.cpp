@@ -2,6 +2,7 @@
 // program, the tray icon and the turning preview.
 #include "support/AccessibilityEvents.h"
 #include "support/FakeImageLoader.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/NotificationCenter.h"
@@ -9,6 +10,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
 #include "session/Volume.h"
@@ -572,8 +574,15 @@ private Q_SLOTS:
         // The tooltip goes back to the program's name after a moment.
         QTRY_COMPARE_WITH_TIMEOUT(home->statusItem()->toolTip(), name, 4000);
 
+        // A key the window answers already is refused and keeps its action.
+        LogRecorder log;
+        bool taken = false;
+        QVERIFY(!ShortcutRegistry::add(window, QKeySequence(Qt::Key_M), QStringLiteral("other"),
+                                       home, [&taken] { taken = true; }));
+        QVERIFY(log.contains(QStringLiteral("M for other refused: muteShortcut has it")));
         // Remembered in the settings file, not in the program list.
         QTest::keyClick(window, Qt::Key_M);
+        QVERIFY(!taken);
         delete home;
         makeHome();
         QCOMPARE(home->volume()->level(), 0.85);
