@@ -5,6 +5,7 @@
 
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
+#include "platform/ui/WindowHost.h"
 #include "session/SleepTimer.h"
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
@@ -73,32 +74,19 @@ void HomeViewController::buildSleepMenu()
 
 void HomeViewController::updateToolTip()
 {
-    if (!m_statusItem)
-        return;
-    QStringList lines{program::name(m_shownProgram)};
     const Volume *volume = m_session->volume();
     const SleepTimer *sleep = m_session->sleepTimer();
-    if (m_volumeTip && m_volumeTip->isActive())
-        lines << (volume->isMuted()
-                      ? QStringLiteral("Muted")
-                      : QStringLiteral("Volume %1%").arg(qRound(volume->level() * 100)));
+    QString volumeLine;
+    if (m_volumeTip->isActive())
+        volumeLine = volume->isMuted()
+                         ? QStringLiteral("Muted")
+                         : QStringLiteral("Volume %1%").arg(qRound(volume->level() * 100));
+    m_host->setToolTipLine(QStringLiteral("volume"), volumeLine);
+    QString sleepLine;
     if (sleep->isRunning()) {
         const int left = sleep->minutesLeft();
-        lines << (left ? QStringLiteral("Sleep timer: %1 min left").arg(left)
-                       : QStringLiteral("Sleep timer: fading out"));
+        sleepLine = left ? QStringLiteral("Sleep timer: %1 min left").arg(left)
+                         : QStringLiteral("Sleep timer: fading out");
     }
-    for (const QString &line : std::as_const(m_toolTipLines))
-        lines << line;
-    m_statusItem->setToolTip(lines.join(QLatin1Char('\n')));
-}
-
-void HomeViewController::setToolTipLine(const QString &key, const QString &line)
-{
-    if (m_toolTipLines.value(key) == line)
-        return;
-    if (line.isEmpty())
-        m_toolTipLines.remove(key);
-    else
-        m_toolTipLines.insert(key, line);
-    updateToolTip();
+    m_host->setToolTipLine(QStringLiteral("sleep"), sleepLine);
 }

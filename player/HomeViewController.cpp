@@ -12,6 +12,7 @@
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
+#include "platform/ui/WindowHost.h"
 #include "player/PreviewPicture.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
@@ -85,17 +86,11 @@ QPushButton *HomeViewController::playBtn() const
 {
     return m_ui->playBtn;
 }
-QToolButton *HomeViewController::listBtn() const
+
+WindowHost *HomeViewController::host()
 {
-    return m_ui->listBtn;
-}
-QToolButton *HomeViewController::addBtn() const
-{
-    return m_ui->addBtn;
-}
-QToolButton *HomeViewController::loveBtn() const
-{
-    return m_ui->loveBtn;
+    view();
+    return m_host;
 }
 
 QWidget *HomeViewController::loadView()
@@ -132,6 +127,9 @@ void HomeViewController::viewDidLoad()
     m_statusItem->setAction([this] { statusItemClicked(m_statusItem); });
     m_statusItem->setToolTip(m_window->windowTitle());
     buildStatusMenu();
+    m_host = new WindowHost(
+        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn}, this);
+    connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
 
     setBackgroundColor(m_ui->bottomView, QColor(0x80, 0x80, 0x80));
 
@@ -175,7 +173,6 @@ void HomeViewController::refeshLiveView()
 {
     m_session->refreshProgram();
     const QVariantMap live = m_session->currentProgram();
-    m_shownProgram = live;
 
     m_picture->refresh(program::image(live));
 
@@ -183,7 +180,7 @@ void HomeViewController::refeshLiveView()
     announce::setName(
         m_ui->previewImageView,
         announce::pictureName(program::name(live), QStringLiteral("Program picture")));
-    updateToolTip();
+    m_host->setToolTipLine(QStringLiteral("program"), program::name(live));
 }
 
 void HomeViewController::statusItemClicked(QObject *)
@@ -234,7 +231,7 @@ void HomeViewController::buildStatusMenu()
     m_playAction = add(Section::Playback, QStringLiteral("Play"), "playAction");
     connect(m_playAction, &QAction::triggered, this, [this] { playClick(m_playAction); });
     QAction *quit = add(Section::Application, QStringLiteral("Quit"), "quitAction");
-    connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
+    connect(quit, &QAction::triggered, this, [this] { Q_EMIT m_host->quitRequested(); });
     connect(menu, &QMenu::aboutToShow, this, [this] {
         const bool inFront =
             isShownToUser(m_window) && m_window->wasActiveJustNow(kTrayClickGraceMs);
@@ -258,7 +255,8 @@ void HomeViewController::installShortcuts()
     add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_N), "addShortcut", [this] { addClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut", [this] { Q_EMIT quitRequested(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
+        [this] { Q_EMIT m_host->quitRequested(); });
 }
 
 void HomeViewController::setListControllerFactory(std::function<ViewController *()> make)

@@ -24,6 +24,7 @@ class QTimer;
 class SleepTimer;
 class TrayMenu;
 class Volume;
+class WindowHost;
 
 namespace Ui {
 class HomeView;
@@ -55,14 +56,10 @@ public:
     QLabel *nowPlayingLabel() const;
     QWidget *bottomView() const;
     QPushButton *playBtn() const;
-    QToolButton *listBtn() const;
-    QToolButton *addBtn() const;
-    // Stars the song playing; wired by whoever keeps the song history.
-    QToolButton *loveBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const;
-    // Where features add their items to the tray menu.
-    TrayMenu *trayMenu() const { return m_trayMenu; }
+    // What the window offers the features that live in it (loads the view).
+    WindowHost *host();
     // The session's volume and sleep timer.
     Volume *volume() const;
     SleepTimer *sleepTimer() const;
@@ -96,11 +93,6 @@ public:
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval);
-    // The current program as the last refresh showed it.
-    QVariantMap shownProgram() const { return m_shownProgram; }
-
-    // A line of the tray tooltip kept by a feature under `key` (empty: none).
-    void setToolTipLine(const QString &key, const QString &line);
 
     // The program list and the add form, made by whoever assembles the app.
     void setListControllerFactory(std::function<ViewController *()> make);
@@ -115,7 +107,6 @@ public:
 Q_SIGNALS:
     // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
-    void quitRequested();
 
 protected:
     QWidget *loadView() override;
@@ -139,20 +130,19 @@ private:
     void buildSleepMenu();
     void updateToolTip();
 
-    QMap<QString, QString> m_toolTipLines;         // the features' own, by key
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
     std::unique_ptr<Ui::HomeView> m_ui;
     MovableWindow *m_window = nullptr;
     StatusItem *m_statusItem = nullptr;
     TrayMenu *m_trayMenu = nullptr;
+    WindowHost *m_host = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_playAction = nullptr;
     QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
 
     QPointF m_previewImageViewPoint;
 
-    QVariantMap m_shownProgram;
     PreviewPicture *m_picture;
 
     std::function<ViewController *()> m_makeList;

@@ -288,7 +288,7 @@ private Q_SLOTS:
         options.folder = music.path();
         options.pollMs = 10;
         Recorder recorder(home->session(), options);
-        RecordingControls controls(home, &recorder);
+        RecordingControls controls(home->session(), &recorder, home->host());
         QWidget *window = home->view();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
