@@ -125,7 +125,7 @@ private:
     void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
 
     // Volume keys, tray scrolling, the sleep timer menu and the tray tooltip
-    // (HomeEveryday.cpp).
+    // (TrayControls.cpp).
     void installEverydayControls();
     void buildSleepMenu();
     void updateToolTip();
