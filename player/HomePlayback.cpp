@@ -141,8 +141,3 @@ void HomeViewController::error()
 {
     m_session->fail();
 }
-
-void HomeViewController::reconnectNow(MediaPlayer::ReconnectReason reason)
-{
-    m_session->reconnectNow(reason);
-}

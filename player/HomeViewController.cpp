@@ -8,12 +8,12 @@
 #include "platform/ui/FirstFrame.h"
 #include "platform/ui/MovableWindow.h"
 #include "platform/ui/PreviewView.h"
-#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
 #include "platform/ui/WindowHost.h"
 #include "player/PreviewPicture.h"
+#include "player/TrayControls.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
 #include "store/ProgramEntry.h"
@@ -54,16 +54,6 @@ void HomeViewController::setPreviewRetryInterval(std::chrono::milliseconds inter
 QMenu *HomeViewController::statusMenu() const
 {
     return m_trayMenu ? m_trayMenu->menu() : nullptr;
-}
-
-Volume *HomeViewController::volume() const
-{
-    return m_session->volume();
-}
-
-SleepTimer *HomeViewController::sleepTimer() const
-{
-    return m_session->sleepTimer();
 }
 
 PreviewView *HomeViewController::previewImageView() const
@@ -145,10 +135,11 @@ void HomeViewController::viewDidLoad()
     m_previewImageViewPoint = preview->pos();
 
     installShortcuts();
-    installEverydayControls();
     m_picture->setHeld(true);
     runAfterFirstFrame(m_window, this, [this] { m_picture->setHeld(false); });
     loadDefaultData();
+    // After the first refresh: the program's name is the tooltip's first line.
+    new TrayControls(m_session, m_host, this);
 }
 
 void HomeViewController::loadDefaultData()
@@ -241,16 +232,10 @@ void HomeViewController::buildStatusMenu()
     m_statusItem->setMenu(menu);
 }
 
-void HomeViewController::addShortcut(const QKeySequence &keys, const char *name,
-                                     std::function<void()> action)
-{
-    ShortcutRegistry::add(m_window, keys, QString::fromLatin1(name), this, std::move(action));
-}
-
 void HomeViewController::installShortcuts()
 {
     auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        addShortcut(keys, name, std::move(action));
+        m_host->addShortcut(keys, name, this, std::move(action));
     };
     add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });

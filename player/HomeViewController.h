@@ -18,12 +18,8 @@ class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QToolButton;
 class StatusItem;
-class QTimer;
-class SleepTimer;
 class TrayMenu;
-class Volume;
 class WindowHost;
 
 namespace Ui {
@@ -60,9 +56,6 @@ public:
     QMenu *statusMenu() const;
     // What the window offers the features that live in it (loads the view).
     WindowHost *host();
-    // The session's volume and sleep timer.
-    Volume *volume() const;
-    SleepTimer *sleepTimer() const;
 
     // Home window.
     void loadDefaultData();
@@ -82,14 +75,10 @@ public:
     void pause();
     void error();
     void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
-    // The network came back or the machine woke up.
-    void reconnectNow(MediaPlayer::ReconnectReason reason);
 
     // Whether the user wants sound: the stream is opening or playing.
     bool isPlaying() const { return m_session->isPlaying(); }
     PlaybackState playbackState() const { return m_session->state(); }
-    MediaPlayer *player() const { return m_session->player(); }
-    std::shared_ptr<MediaItem> playerItem() const { return m_session->playerItem(); }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval);
@@ -121,14 +110,6 @@ private:
     void setPlayImage(const char *name);
     void buildStatusMenu();
     void installShortcuts();
-    // A window-wide key with an object name tests can find it by.
-    void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
-
-    // Volume keys, tray scrolling, the sleep timer menu and the tray tooltip
-    // (TrayControls.cpp).
-    void installEverydayControls();
-    void buildSleepMenu();
-    void updateToolTip();
 
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
@@ -139,7 +120,6 @@ private:
     WindowHost *m_host = nullptr;
     QAction *m_showAction = nullptr;
     QAction *m_playAction = nullptr;
-    QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
 
     QPointF m_previewImageViewPoint;
 

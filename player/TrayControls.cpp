@@ -1,40 +1,35 @@
-// The everyday half of HomeViewController: volume keys, scrolling on the tray
-// icon, the sleep timer's menu, and the tray tooltip that shows what changed.
-// The volume and the timer themselves belong to the playback session.
-#include "player/HomeViewController.h"
+#include "player/TrayControls.h"
 
-#include "platform/ui/StatusItem.h"
-#include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowHost.h"
+#include "session/PlaybackSession.h"
 #include "session/SleepTimer.h"
 #include "session/Volume.h"
-#include "store/ProgramEntry.h"
 
 #include <QActionGroup>
 #include <QMenu>
 #include <QTimer>
-#include <QWidget>
 
 namespace {
 constexpr int kVolumeTipMs = 2000;
 } // namespace
 
-void HomeViewController::installEverydayControls()
+TrayControls::TrayControls(PlaybackSession *session, WindowHost *host, QObject *parent)
+    : QObject(parent), m_session(session), m_host(host), m_volumeTip(new QTimer(this))
 {
-    Volume *volume = m_session->volume();
-    m_volumeTip = new QTimer(this);
+    Volume *volume = session->volume();
     m_volumeTip->setSingleShot(true);
     m_volumeTip->setInterval(kVolumeTipMs);
-    connect(m_volumeTip, &QTimer::timeout, this, &HomeViewController::updateToolTip);
+    connect(m_volumeTip, &QTimer::timeout, this, &TrayControls::updateToolTip);
     connect(volume, &Volume::changed, this, [this] {
         m_volumeTip->start();
         updateToolTip();
     });
-    connect(m_statusItem, &StatusItem::scrolled, volume, &Volume::step);
+    connect(host, &WindowHost::trayScrolled, volume, &Volume::step);
     buildSleepMenu();
 
-    auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        addShortcut(keys, name, std::move(action));
+    auto add = [this, host](const QKeySequence &keys, const char *name,
+                            std::function<void()> action) {
+        host->addShortcut(keys, name, this, std::move(action));
     };
     add(QKeySequence(Qt::Key_Up), "volumeUpShortcut", [volume] { volume->step(1); });
     add(QKeySequence(Qt::Key_Plus), "volumePlusShortcut", [volume] { volume->step(1); });
@@ -44,11 +39,11 @@ void HomeViewController::installEverydayControls()
     add(QKeySequence(Qt::Key_M), "muteShortcut", [volume] { volume->toggleMute(); });
 }
 
-void HomeViewController::buildSleepMenu()
+void TrayControls::buildSleepMenu()
 {
     SleepTimer *sleep = m_session->sleepTimer();
-    auto *menu = new QMenu(QStringLiteral("Sleep Timer"), statusMenu());
-    menu->setObjectName(QStringLiteral("sleepMenu"));
+    QMenu *menu = m_host->addTrayMenu(TrayMenu::Section::Listening, QStringLiteral("Sleep Timer"),
+                                      "sleepMenu");
     auto *group = new QActionGroup(menu);
     group->setExclusive(true);
     QAction *off = nullptr;
@@ -63,16 +58,15 @@ void HomeViewController::buildSleepMenu()
             off = action;
     }
     off->setChecked(true);
-    m_trayMenu->addMenu(TrayMenu::Section::Listening, menu);
 
-    connect(sleep, &SleepTimer::remainingChanged, this, &HomeViewController::updateToolTip);
+    connect(sleep, &SleepTimer::remainingChanged, this, &TrayControls::updateToolTip);
     connect(sleep, &SleepTimer::stopped, this, [this, off] {
         off->setChecked(true);
         updateToolTip();
     });
 }
 
-void HomeViewController::updateToolTip()
+void TrayControls::updateToolTip()
 {
     const Volume *volume = m_session->volume();
     const SleepTimer *sleep = m_session->sleepTimer();

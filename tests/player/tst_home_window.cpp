@@ -81,7 +81,7 @@ private Q_SLOTS:
         QVERIFY(!(home->view()->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
         // Nothing plays until asked.
-        QVERIFY(!home->player());
+        QVERIFY(!home->session()->player());
     }
 
     void failedSeedingIsToldAndDoneAgainAtTheNextStart()
@@ -536,7 +536,7 @@ private Q_SLOTS:
         QWidget *window = home->view();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        Volume *volume = home->volume();
+        Volume *volume = home->session()->volume();
         QCOMPARE(volume->level(), 1.0);
         const QString name = home->statusItem()->toolTip();
 
@@ -584,8 +584,8 @@ private Q_SLOTS:
         QVERIFY(!taken);
         delete home;
         makeHome();
-        QCOMPARE(home->volume()->level(), 0.85);
-        QVERIFY(home->volume()->isMuted());
+        QCOMPARE(home->session()->volume()->level(), 0.85);
+        QVERIFY(home->session()->volume()->isMuted());
         QFile data(TestEnv::instance()->dataFile());
         QVERIFY(data.open(QIODevice::ReadOnly));
         QVERIFY(!data.readAll().contains("volume"));

@@ -160,7 +160,7 @@ private Q_SLOTS:
         QFETCH(QString, path);
         const QUrl url = path.isEmpty() ? servers.refusedUrl() : servers.httpUrl(path);
         choose(QStringLiteral("Broken"), url);
-        std::shared_ptr<MediaItem> item = home->playerItem();
+        std::shared_ptr<MediaItem> item = home->session()->playerItem();
         QVERIFY(item);
         QSignalSpy reconnects(item.get(), &MediaItem::reconnectingChanged);
         QTRY_COMPARE_WITH_TIMEOUT(title(), QStringLiteral("Error, switch next one."), 25000);
