@@ -107,9 +107,9 @@ void AppDelegate::applicationDidFinishLaunching()
         m_wake = new WakeWatcher(this);
         PlaybackSession *session = m_session.get();
         connect(m_wake, &WakeWatcher::networkBack, session,
-                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack); });
+                [session] { session->reconnectNow(PlaybackSession::Reconnect::NetworkBack); });
         connect(m_wake, &WakeWatcher::wokeUp, session,
-                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
+                [session] { session->reconnectNow(PlaybackSession::Reconnect::Resumed); });
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.

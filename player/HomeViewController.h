@@ -64,17 +64,12 @@ public:
     void startAnimation();
     void stopAnimation();
 
-    // Playback. Where these only forward to the session, the session does
-    // what the name says and the window shows its state.
+    // Playback requests, handed to the session: play or pause, play the
+    // current program afresh, the program chosen elsewhere could not be
+    // played at all.
     void playClick(QObject *sender = nullptr);
     void notificationPlay();
-    // The program chosen elsewhere could not be played at all.
     void notificationPlayFailed();
-    bool readyToPlayUrl(const QString &urlString);
-    void play();
-    void pause();
-    void error();
-    void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
 
     // Whether the user wants sound: the stream is opening or playing.
     bool isPlaying() const { return m_session->isPlaying(); }
@@ -102,10 +97,17 @@ protected:
     void viewDidLoad() override;
 
 private:
-    // How the session's state and title are shown (HomePlayback.cpp).
+    // What the window does at each step of the session (HomePlayback.cpp):
+    // a request shows its button and the program at once; opening a URL
+    // shows "Loading..."; the session's state goes through
+    // observeValueForKeyPath to play, pause or error.
     void observeSession();
     void showRequest(bool play);
-    void showState(PlaybackState state);
+    void readyToPlayUrl(const QString &urlString);
+    void observeValueForKeyPath(const QString &keyPath, QObject *object, PlaybackState newValue);
+    void play();
+    void pause();
+    void error();
     void showNowPlaying(const QString &title);
     void setPlayImage(const char *name);
     void buildStatusMenu();
