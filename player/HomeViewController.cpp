@@ -31,6 +31,9 @@ const QString kWindowTitle = QStringLiteral("Orbitune");
 // How long after losing the focus to a panel click the window still counts
 // as the one in front.
 constexpr int kTrayClickGraceMs = 1000;
+constexpr double kPreviewRadius = 65;
+constexpr double kQuarterTurn = 1.5707963267948966;
+constexpr int kQuarterTurnMs = 10000;
 } // namespace
 
 HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
@@ -67,10 +70,6 @@ QLabel *HomeViewController::titleTextField() const
 QLabel *HomeViewController::nowPlayingLabel() const
 {
     return m_ui->nowPlayingLabel;
-}
-QWidget *HomeViewController::bottomView() const
-{
-    return m_ui->bottomView;
 }
 QPushButton *HomeViewController::playBtn() const
 {
@@ -117,9 +116,6 @@ void HomeViewController::viewDidLoad()
     m_statusItem->setAction([this] { statusItemClicked(m_statusItem); });
     m_statusItem->setToolTip(m_window->windowTitle());
     buildStatusMenu();
-    m_host = new WindowHost(
-        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn}, this);
-    connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
 
     setBackgroundColor(m_ui->bottomView, QColor(0x80, 0x80, 0x80));
 
@@ -208,28 +204,20 @@ void HomeViewController::stopAnimation()
 
 void HomeViewController::buildStatusMenu()
 {
-    using Section = TrayMenu::Section;
     m_trayMenu = new TrayMenu(m_window);
-    QMenu *menu = m_trayMenu->menu();
-    auto add = [this, menu](Section section, const QString &text, const char *name) {
-        auto *action = new QAction(text, menu);
-        action->setObjectName(QString::fromLatin1(name));
-        m_trayMenu->addAction(section, action);
-        return action;
-    };
-    m_showAction = add(Section::Window, QStringLiteral("Show"), "showAction");
-    connect(m_showAction, &QAction::triggered, this, [this] { statusItemClicked(m_showAction); });
-    m_playAction = add(Section::Playback, QStringLiteral("Play"), "playAction");
-    connect(m_playAction, &QAction::triggered, this, [this] { playClick(m_playAction); });
-    QAction *quit = add(Section::Application, QStringLiteral("Quit"), "quitAction");
-    connect(quit, &QAction::triggered, this, [this] { Q_EMIT m_host->quitRequested(); });
-    connect(menu, &QMenu::aboutToShow, this, [this] {
+    m_statusItem->setMenu(m_trayMenu->menu());
+    m_host = new WindowHost(
+        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn}, this);
+    connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
+    // The window's own item; the tray's others are TrayControls'.
+    QAction *show =
+        m_host->addTrayAction(TrayMenu::Section::Window, QStringLiteral("Show"), "showAction");
+    connect(show, &QAction::triggered, this, [this, show] { statusItemClicked(show); });
+    connect(m_host, &WindowHost::trayMenuAboutToShow, this, [this, show] {
         const bool inFront =
             isShownToUser(m_window) && m_window->wasActiveJustNow(kTrayClickGraceMs);
-        m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
-        m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
+        show->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
     });
-    m_statusItem->setMenu(menu);
 }
 
 void HomeViewController::installShortcuts()

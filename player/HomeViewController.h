@@ -4,8 +4,6 @@
 #include "session/PlaybackSession.h"
 
 #include <QPointF>
-#include <QPointer>
-#include <QVariantMap>
 
 #include <chrono>
 #include <functional>
@@ -14,7 +12,6 @@
 class MovableWindow;
 class PreviewPicture;
 class PreviewView;
-class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
@@ -50,7 +47,6 @@ public:
     PreviewView *previewImageView() const;
     QLabel *titleTextField() const;
     QLabel *nowPlayingLabel() const;
-    QWidget *bottomView() const;
     QPushButton *playBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const;
@@ -84,10 +80,6 @@ public:
     void listClick(QObject *sender = nullptr);
     void addClick(QObject *sender = nullptr);
 
-    static constexpr double kPreviewRadius = 65;
-    static constexpr double kQuarterTurn = 1.5707963267948966;
-    static constexpr int kQuarterTurnMs = 10000;
-
 Q_SIGNALS:
     // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
@@ -120,8 +112,6 @@ private:
     StatusItem *m_statusItem = nullptr;
     TrayMenu *m_trayMenu = nullptr;
     WindowHost *m_host = nullptr;
-    QAction *m_showAction = nullptr;
-    QAction *m_playAction = nullptr;
 
     QPointF m_previewImageViewPoint;
 

@@ -25,7 +25,16 @@ TrayControls::TrayControls(PlaybackSession *session, WindowHost *host, QObject *
         updateToolTip();
     });
     connect(host, &WindowHost::trayScrolled, volume, &Volume::step);
+
+    using Section = TrayMenu::Section;
+    QAction *play = host->addTrayAction(Section::Playback, QStringLiteral("Play"), "playAction");
+    connect(play, &QAction::triggered, session, &PlaybackSession::toggle);
+    connect(host, &WindowHost::trayMenuAboutToShow, play, [play, session] {
+        play->setText(session->isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
+    });
     buildSleepMenu();
+    QAction *quit = host->addTrayAction(Section::Application, QStringLiteral("Quit"), "quitAction");
+    connect(quit, &QAction::triggered, host, &WindowHost::quitRequested);
 
     auto add = [this, host](const QKeySequence &keys, const char *name,
                             std::function<void()> action) {
