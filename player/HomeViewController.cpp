@@ -1,8 +1,6 @@
 #include "player/HomeViewController.h"
 
-#include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
-#include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
 #include "platform/ui/FirstFrame.h"
@@ -21,9 +19,7 @@
 #include "ui_HomeView.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QLayout>
-#include <QMenu>
 #include <QTimer>
 
 namespace {
