@@ -31,8 +31,10 @@ void HomeViewController::observeSession()
     connect(m_session, &PlaybackSession::stateChanged, this, [this](PlaybackState state) {
         observeValueForKeyPath(kStateKeyPath, m_session, state);
     });
-    connect(m_session, &PlaybackSession::nowPlayingChanged, this,
-            &HomeViewController::showNowPlaying);
+    connect(m_session, &PlaybackSession::nowPlayingChanged, this, [this](const QString &title) {
+        m_ui->nowPlayingLabel->setText(title);
+        m_ui->nowPlayingLabel->setVisible(!title.isEmpty());
+    });
     // What plays, technically: on hovering the window and for screen readers.
     connect(m_session, &PlaybackSession::streamInfoChanged, this, [this](const QString &info) {
         m_window->setToolTip(info);
@@ -124,11 +126,4 @@ void HomeViewController::error()
     setPlayImage("play");
     m_ui->titleTextField->setText(kFailed);
     stopAnimation();
-}
-
-void HomeViewController::showNowPlaying(const QString &title)
-{
-    QLabel *label = m_ui->nowPlayingLabel;
-    label->setText(title);
-    label->setVisible(!title.isEmpty());
 }

@@ -24,12 +24,10 @@ class HomeView;
 }
 
 // The main window: shows the current program (round preview, name, now
-// playing) and the playback session's state, forwards play and pause to the
-// session, and owns the tray icon and its menu.
-//
-// The home half (set-up, tray, preview, refresh) is in HomeViewController.cpp,
-// the playback half (how the session's state is shown, and the forwarding
-// of the playback operations) in HomePlayback.cpp.
+// playing) and the playback session's state, hands play and pause to the
+// session, and owns the tray icon, its menu and the host of the features in
+// it. Set-up, tray and preview are in HomeViewController.cpp, playback in
+// HomePlayback.cpp.
 class HomeViewController : public ViewController {
     Q_OBJECT
 public:
@@ -100,7 +98,6 @@ private:
     void play();
     void pause();
     void error();
-    void showNowPlaying(const QString &title);
     void setPlayImage(const char *name);
     void buildStatusMenu();
     void installShortcuts();
