@@ -19,6 +19,7 @@
 #include "platform/ui/FirstFrame.h"
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/WindowFront.h"
+#include "platform/ui/WindowHost.h"
 #include "player/HomeViewController.h"
 #include "player/MprisBridge.h"
 #include "player/NowPlayingNotices.h"
@@ -70,14 +71,15 @@ void AppDelegate::loadMainInterface()
         return list;
     });
     m_home->setAddControllerFactory([] { return new AddViewController; });
-    m_find->attachHome(m_home.get());
+    WindowHost *host = m_home->host();
+    m_find->attachHome(host);
     m_startup = new StartupOptions(this);
-    m_startup->attachHome(m_home.get());
+    m_startup->attachHome(host);
+    // On the window and its tray.
+    new RecordingControls(m_session.get(), m_recorder, host, m_recorder);
     QWidget *window = m_home->view();
-    new RecordingControls(m_home.get(), m_recorder, m_recorder); // on the window and its tray
     window->installEventFilter(this);
-    connect(m_home.get(), &HomeViewController::quitRequested, qApp, &QApplication::quit,
-            Qt::QueuedConnection);
+    connect(host, &WindowHost::quitRequested, qApp, &QApplication::quit, Qt::QueuedConnection);
     connect(qApp, &QApplication::aboutToQuit, this, &AppDelegate::applicationWillTerminate);
     if (!m_startsHidden)
         window->show();
@@ -105,9 +107,9 @@ void AppDelegate::applicationDidFinishLaunching()
         m_wake = new WakeWatcher(this);
         PlaybackSession *session = m_session.get();
         connect(m_wake, &WakeWatcher::networkBack, session,
-                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::NetworkBack); });
+                [session] { session->reconnectNow(PlaybackSession::Reconnect::NetworkBack); });
         connect(m_wake, &WakeWatcher::wokeUp, session,
-                [session] { session->reconnectNow(MediaPlayer::ReconnectReason::Resumed); });
+                [session] { session->reconnectNow(PlaybackSession::Reconnect::Resumed); });
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.
@@ -118,7 +120,7 @@ void AppDelegate::applicationDidFinishLaunching()
         connect(m_history, &HistoryStore::keptAside, this, &AppDelegate::tellHistoryReplaced);
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
         m_songHistory = new SongHistoryLauncher(m_history, m_historyRecorder, this);
-        m_songHistory->attachHome(m_home.get());
+        m_songHistory->attachHome(m_home->host());
         m_songHistory->attachNotices(notices);
         m_recorder->setHistory(m_history);
         // A row of the history whose song is still in the recorder's buffer

@@ -2,36 +2,23 @@
 
 #include "find/FindViewController.h"
 #include "manage/ListViewController.h"
-#include "platform/ui/TrayMenu.h"
-#include "player/HomeViewController.h"
+#include "platform/ui/WindowHost.h"
 
 #include <QAction>
-#include <QMenu>
-#include <QShortcut>
 
 FindLauncher::FindLauncher(QObject *parent) : QObject(parent) {}
 
 FindLauncher::~FindLauncher() = default;
 
-void FindLauncher::attachHome(HomeViewController *home)
+void FindLauncher::attachHome(WindowHost *home)
 {
     m_home = home;
-    QWidget *window = home->view();
-    auto *shortcut = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), window);
-    shortcut->setObjectName(QStringLiteral("findShortcut"));
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, [this, window] { open(window); });
-
-    TrayMenu *menu = home->trayMenu();
-    if (!menu)
-        return;
-    auto *find = new QAction(QStringLiteral("Find Stations"), menu->menu());
-    find->setObjectName(QStringLiteral("findAction"));
-    connect(find, &QAction::triggered, this, [this] {
-        QWidget *window = m_home ? m_home->view() : nullptr;
-        open(window && window->isVisible() ? window : nullptr);
-    });
-    menu->addAction(TrayMenu::Section::Stations, find);
+    home->addShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), "findShortcut", this,
+                      [this] { open(m_home ? m_home->window() : nullptr); });
+    QAction *find = home->addTrayAction(TrayMenu::Section::Stations,
+                                        QStringLiteral("Find Stations"), "findAction");
+    connect(find, &QAction::triggered, this,
+            [this] { open(m_home ? m_home->shownWindow() : nullptr); });
 }
 
 void FindLauncher::attachList(ListViewController *list)

@@ -6,9 +6,9 @@
 #include <memory>
 
 class FindViewController;
-class HomeViewController;
 class ListViewController;
 class QWidget;
+class WindowHost;
 
 // Opens the one Find Stations window from wherever the user asks for it:
 // the tray menu and Ctrl+F in the main window, the list window's "Find
@@ -22,7 +22,7 @@ public:
     ~FindLauncher() override;
 
     // Adds "Find Stations" to the tray menu and Ctrl+F to the main window.
-    void attachHome(HomeViewController *home);
+    void attachHome(WindowHost *home);
     // Opens the window on the list's request; the list shows what was added.
     void attachList(ListViewController *list);
 
@@ -32,6 +32,6 @@ public:
 
 private:
     std::unique_ptr<FindViewController> m_find;
-    QPointer<HomeViewController> m_home;
+    QPointer<WindowHost> m_home;
     QPointer<ListViewController> m_list;
 };

@@ -1,14 +1,11 @@
 #include "app/SongHistoryLauncher.h"
 
 #include "history/LoveSong.h"
-#include "platform/ui/TrayMenu.h"
-#include "player/HomeViewController.h"
+#include "platform/ui/WindowHost.h"
 #include "player/NowPlayingNotices.h"
 #include "songs/SongHistoryViewController.h"
 
 #include <QAction>
-#include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 #include <QToolButton>
 
@@ -21,36 +18,22 @@ SongHistoryLauncher::SongHistoryLauncher(HistoryStore *store, HistoryRecorder *r
 
 SongHistoryLauncher::~SongHistoryLauncher() = default;
 
-void SongHistoryLauncher::attachHome(HomeViewController *home)
+void SongHistoryLauncher::attachHome(WindowHost *home)
 {
     m_home = home;
-    QWidget *window = home->view();
-    auto shortcut = [this, window](const QKeySequence &keys, const char *name, auto action) {
-        auto *s = new QShortcut(keys, window);
-        s->setObjectName(QString::fromLatin1(name));
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, action);
-    };
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_H), "historyShortcut",
-             [this, window] { open(window); });
-    shortcut(QKeySequence(Qt::Key_L), "loveShortcut", [this] { m_love->toggle(); });
-    connect(home->loveBtn(), &QToolButton::clicked, m_love, &LoveSong::setLoved);
+    home->addShortcut(QKeySequence(Qt::CTRL | Qt::Key_H), "historyShortcut", this,
+                      [this] { open(m_home ? m_home->window() : nullptr); });
+    home->addShortcut(QKeySequence(Qt::Key_L), "loveShortcut", this, [this] { m_love->toggle(); });
+    connect(home->loveButton(), &QToolButton::clicked, m_love, &LoveSong::setLoved);
 
-    if (TrayMenu *menu = home->trayMenu()) {
-        m_loveAction = new QAction(QStringLiteral("Love This Song"), menu->menu());
-        m_loveAction->setObjectName(QStringLiteral("loveAction"));
-        m_loveAction->setCheckable(true);
-        connect(m_loveAction, &QAction::triggered, m_love, &LoveSong::setLoved);
-        menu->addAction(TrayMenu::Section::Playback, m_loveAction);
-
-        auto *history = new QAction(QStringLiteral("Song History…"), menu->menu());
-        history->setObjectName(QStringLiteral("historyAction"));
-        connect(history, &QAction::triggered, this, [this] {
-            QWidget *window = m_home ? m_home->view() : nullptr;
-            open(window && window->isVisible() ? window : nullptr);
-        });
-        menu->addAction(TrayMenu::Section::Stations, history);
-    }
+    m_loveAction = home->addTrayAction(TrayMenu::Section::Playback,
+                                       QStringLiteral("Love This Song"), "loveAction");
+    m_loveAction->setCheckable(true);
+    connect(m_loveAction, &QAction::triggered, m_love, &LoveSong::setLoved);
+    QAction *history = home->addTrayAction(TrayMenu::Section::Stations,
+                                           QStringLiteral("Song History…"), "historyAction");
+    connect(history, &QAction::triggered, this,
+            [this] { open(m_home ? m_home->shownWindow() : nullptr); });
     showLove();
 }
 
@@ -101,7 +84,7 @@ void SongHistoryLauncher::showLove()
     const bool can = m_love->canLove();
     const bool loved = m_love->isLoved();
     if (m_home) {
-        QToolButton *button = m_home->loveBtn();
+        QToolButton *button = m_home->loveButton();
         button->setEnabled(can);
         button->setChecked(loved);
         button->setText(loved ? QStringLiteral("♥") : QStringLiteral("♡"));

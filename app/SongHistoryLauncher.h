@@ -9,11 +9,11 @@
 #include <memory>
 
 class HistoryRecorder;
-class HomeViewController;
 class LoveSong;
 class NowPlayingNotices;
 class QAction;
 class SongHistoryViewController;
+class WindowHost;
 
 // The song history's ways in: the Song History window (Ctrl+H in the main
 // window, "Song History…" in the tray) and starring the song that plays
@@ -26,7 +26,7 @@ public:
     SongHistoryLauncher(HistoryStore *store, HistoryRecorder *recorder, QObject *parent = nullptr);
     ~SongHistoryLauncher() override;
 
-    void attachHome(HomeViewController *home);
+    void attachHome(WindowHost *home);
     void attachNotices(NowPlayingNotices *notices);
     // Passed on to the window (see SongHistoryViewController).
     void setSaveSongHandler(std::function<bool(const HistoryStore::Song &)> canSave,
@@ -46,7 +46,7 @@ private:
     HistoryStore *m_store;
     LoveSong *m_love;
     std::unique_ptr<SongHistoryViewController> m_window;
-    QPointer<HomeViewController> m_home;
+    QPointer<WindowHost> m_home;
     QPointer<QAction> m_loveAction;
     std::function<bool(const HistoryStore::Song &)> m_canSave;
     std::function<void(const HistoryStore::Song &)> m_save;

@@ -2,12 +2,10 @@
 
 #include "platform/base/Settings.h"
 #include "platform/desktop/Autostart.h"
-#include "platform/ui/TrayMenu.h"
-#include "player/HomeViewController.h"
+#include "platform/ui/WindowHost.h"
 
 #include <QAction>
 #include <QCoreApplication>
-#include <QMenu>
 
 namespace {
 const QString kResumeKey = QStringLiteral("resumePlayingAtStart");
@@ -30,19 +28,15 @@ QStringList StartupOptions::startArguments()
     return {QStringLiteral("--hidden")};
 }
 
-void StartupOptions::attachHome(HomeViewController *home)
+void StartupOptions::attachHome(WindowHost *home)
 {
-    TrayMenu *menu = home->trayMenu();
-    if (!menu)
-        return;
-    m_login = new QAction(QStringLiteral("Start at Login"), menu->menu());
-    m_login->setObjectName(QStringLiteral("startAtLoginAction"));
+    using Section = TrayMenu::Section;
+    m_login = home->addTrayAction(Section::Application, QStringLiteral("Start at Login"),
+                                  "startAtLoginAction");
     m_login->setCheckable(true);
-    m_resume = new QAction(QStringLiteral("Resume Playing at Start"), menu->menu());
-    m_resume->setObjectName(QStringLiteral("resumePlayingAction"));
+    m_resume = home->addTrayAction(Section::Application, QStringLiteral("Resume Playing at Start"),
+                                   "resumePlayingAction");
     m_resume->setCheckable(true);
-    menu->addAction(TrayMenu::Section::Application, m_login);
-    menu->addAction(TrayMenu::Section::Application, m_resume);
 
     // The checks show what is on disk, also after another tool changed it
     // or a write failed.
@@ -50,7 +44,7 @@ void StartupOptions::attachHome(HomeViewController *home)
         m_login->setChecked(autostart::isEnabled());
         m_resume->setChecked(resumesPlaying());
     };
-    connect(menu->menu(), &QMenu::aboutToShow, this, show);
+    connect(home, &WindowHost::trayMenuAboutToShow, this, show);
     connect(m_login, &QAction::triggered, this, [show](bool on) {
         autostart::setEnabled(on, QCoreApplication::applicationFilePath(), startArguments());
         show();

@@ -2,8 +2,8 @@
 
 #include <QObject>
 
-class HomeViewController;
 class QAction;
+class WindowHost;
 
 // How Orbitune starts: "Start at Login" (an autostart entry that starts it
 // into the tray, the window hidden) and "Resume Playing at Start" (off until
@@ -15,7 +15,7 @@ public:
     explicit StartupOptions(QObject *parent = nullptr);
 
     // Adds the two items to the tray menu, before Quit.
-    void attachHome(HomeViewController *home);
+    void attachHome(WindowHost *home);
 
     static bool resumesPlaying();
     static void setResumesPlaying(bool on);

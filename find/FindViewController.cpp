@@ -1,6 +1,7 @@
 #include "find/FindViewController.h"
 
 #include "find/StationModel.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/WindowFront.h"
 #include "session/PlayProgram.h"
 #include "store/CacheManager.h"
@@ -9,7 +10,6 @@
 
 #include <QHeaderView>
 #include <QKeyEvent>
-#include <QShortcut>
 
 namespace {
 
@@ -79,11 +79,9 @@ QWidget *FindViewController::loadView()
     connect(m_ui->moreButton, &QPushButton::clicked, this, &FindViewController::loadMore);
     connect(m_ui->closeButton, &QPushButton::clicked, this, &FindViewController::closeClick);
 
-    auto shortcut = [root, this](const QKeySequence &keys, const char *name, auto action) {
-        auto *s = new QShortcut(keys, root);
-        s->setObjectName(QString::fromLatin1(name));
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, action);
+    auto shortcut = [root, this](const QKeySequence &keys, const char *name,
+                                 std::function<void()> action) {
+        ShortcutRegistry::add(root, keys, QString::fromLatin1(name), this, std::move(action));
     };
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), "addShortcut", [this] { addRow(chosenRow()); });
     shortcut(QKeySequence(Qt::Key_Escape), "closeShortcut", [this] { closeClick(); });

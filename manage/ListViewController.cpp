@@ -7,6 +7,7 @@
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "session/PlayProgram.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -17,7 +18,6 @@
 #include <QMenu>
 #include <QPointer>
 #include <QPushButton>
-#include <QShortcut>
 #include <QUrl>
 
 namespace {
@@ -58,10 +58,8 @@ QWidget *ListViewController::loadView()
     importFrom->setObjectName(QStringLiteral("importFromMenu"));
     m_ui->importFromBtn->setMenu(importFrom);
     connect(importFrom, &QMenu::aboutToShow, this, &ListViewController::fillImportFromMenu);
-    auto *find = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_F), root);
-    find->setObjectName(QStringLiteral("findShortcut"));
-    find->setContext(Qt::WindowShortcut);
-    connect(find, &QShortcut::activated, this, &ListViewController::findRequested);
+    ShortcutRegistry::add(root, QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("findShortcut"),
+                          this, [this] { Q_EMIT findRequested(); });
     return root;
 }
 

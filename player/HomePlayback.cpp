@@ -1,6 +1,6 @@
-// The playback half of HomeViewController: how the session's state and the
-// stream's title are shown, and the playback operations, which forward to
-// the session.
+// The playback half of HomeViewController: the listener's requests go to the
+// session, and each step of the session comes back to the operation that
+// shows it.
 #include "player/HomeViewController.h"
 
 #include "platform/base/NotificationCenter.h"
@@ -12,7 +12,7 @@
 #include <QPushButton>
 
 namespace {
-const QString kStatusKeyPath = QStringLiteral("status");
+const QString kStateKeyPath = QStringLiteral("state");
 const QString kLoading = QStringLiteral("Loading...");
 const QString kFailed = QStringLiteral("Error, switch next one.");
 } // namespace
@@ -27,11 +27,14 @@ HomeViewController::~HomeViewController()
 void HomeViewController::observeSession()
 {
     connect(m_session, &PlaybackSession::requested, this, &HomeViewController::showRequest);
-    connect(m_session, &PlaybackSession::opening, this,
-            [this] { m_ui->titleTextField->setText(kLoading); });
-    connect(m_session, &PlaybackSession::stateChanged, this, &HomeViewController::showState);
-    connect(m_session, &PlaybackSession::nowPlayingChanged, this,
-            &HomeViewController::showNowPlaying);
+    connect(m_session, &PlaybackSession::opening, this, &HomeViewController::readyToPlayUrl);
+    connect(m_session, &PlaybackSession::stateChanged, this, [this](PlaybackState state) {
+        observeValueForKeyPath(kStateKeyPath, m_session, state);
+    });
+    connect(m_session, &PlaybackSession::nowPlayingChanged, this, [this](const QString &title) {
+        m_ui->nowPlayingLabel->setText(title);
+        m_ui->nowPlayingLabel->setVisible(!title.isEmpty());
+    });
     // What plays, technically: on hovering the window and for screen readers.
     connect(m_session, &PlaybackSession::streamInfoChanged, this, [this](const QString &info) {
         m_window->setToolTip(info);
@@ -50,52 +53,6 @@ void HomeViewController::setPlayImage(const char *name)
     m_ui->playBtn->setAccessibleName(pauseImage ? QStringLiteral("Pause") : QStringLiteral("Play"));
 }
 
-void HomeViewController::showRequest(bool play)
-{
-    // Play or pause was asked for: the button shows what comes, the preview
-    // stops and the window shows the current program until the stream says
-    // more.
-    setPlayImage(play ? "pause" : "play");
-    stopAnimation();
-    refeshLiveView();
-}
-
-void HomeViewController::showState(PlaybackState state)
-{
-    switch (state) {
-    case PlaybackState::Idle: break;
-    case PlaybackState::Loading:
-        // Opening, or reopening a dropped stream.
-        m_ui->titleTextField->setText(kLoading);
-        stopAnimation();
-        break;
-    case PlaybackState::Playing:
-        setPlayImage("pause");
-        refeshLiveView();
-        startAnimation();
-        break;
-    case PlaybackState::Paused:
-        // Asked for, or a file that played to its end.
-        setPlayImage("play");
-        stopAnimation();
-        refeshLiveView();
-        break;
-    case PlaybackState::Failed:
-        setPlayImage("play");
-        m_ui->titleTextField->setText(kFailed);
-        stopAnimation();
-        break;
-    }
-    Q_EMIT playbackStateChanged(state);
-}
-
-void HomeViewController::showNowPlaying(const QString &title)
-{
-    QLabel *label = m_ui->nowPlayingLabel;
-    label->setText(title);
-    label->setVisible(!title.isEmpty());
-}
-
 void HomeViewController::playClick(QObject *)
 {
     m_session->toggle();
@@ -111,38 +68,62 @@ void HomeViewController::notificationPlayFailed()
     m_session->currentProgramFailed();
 }
 
-bool HomeViewController::readyToPlayUrl(const QString &urlString)
+void HomeViewController::showRequest(bool play)
 {
-    return m_session->openUrl(urlString);
+    // Play or pause was asked for: the button shows what comes, the preview
+    // stops and the window shows the current program until the stream says
+    // more.
+    setPlayImage(play ? "pause" : "play");
+    stopAnimation();
+    refeshLiveView();
+}
+
+void HomeViewController::readyToPlayUrl(const QString &)
+{
+    // The session has made a new item and player for the URL; nothing is
+    // heard until the item is ready.
+    m_ui->titleTextField->setText(kLoading);
 }
 
 void HomeViewController::observeValueForKeyPath(const QString &keyPath, QObject *object,
-                                                int newValue)
+                                                PlaybackState newValue)
 {
-    // The session observes its item itself; this dispatches a report given
-    // by hand the same way.
-    if (keyPath != kStatusKeyPath || !qobject_cast<MediaItem *>(object))
+    if (keyPath != kStateKeyPath || object != m_session)
         return;
-    m_session->itemStatusChanged(newValue);
+    switch (newValue) {
+    case PlaybackState::Idle: break;
+    case PlaybackState::Loading:
+        // Opening, or reopening a dropped stream.
+        m_ui->titleTextField->setText(kLoading);
+        stopAnimation();
+        break;
+    case PlaybackState::Playing: play(); break;
+    case PlaybackState::Paused: pause(); break;
+    case PlaybackState::Failed: error(); break;
+    }
+    Q_EMIT playbackStateChanged(newValue);
 }
 
 void HomeViewController::play()
 {
-    m_session->startSound();
+    // The sound has started: the program's name replaces "Loading..." and
+    // the preview turns.
+    setPlayImage("pause");
+    refeshLiveView();
+    startAnimation();
 }
 
 void HomeViewController::pause()
 {
-    m_session->pauseSound();
+    // Asked for, or a file that played to its end.
+    setPlayImage("play");
     stopAnimation();
+    refeshLiveView();
 }
 
 void HomeViewController::error()
 {
-    m_session->fail();
-}
-
-void HomeViewController::reconnectNow(MediaPlayer::ReconnectReason reason)
-{
-    m_session->reconnectNow(reason);
+    setPlayImage("play");
+    m_ui->titleTextField->setText(kFailed);
+    stopAnimation();
 }

@@ -1,8 +1,6 @@
 #include "player/HomeViewController.h"
 
-#include "platform/base/Log.h"
 #include "platform/base/NotificationCenter.h"
-#include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
 #include "platform/ui/FirstFrame.h"
@@ -11,7 +9,9 @@
 #include "platform/ui/StatusItem.h"
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
+#include "platform/ui/WindowHost.h"
 #include "player/PreviewPicture.h"
+#include "player/TrayControls.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
 #include "store/ProgramEntry.h"
@@ -19,10 +19,7 @@
 #include "ui_HomeView.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QLayout>
-#include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -30,6 +27,9 @@ const QString kWindowTitle = QStringLiteral("Orbitune");
 // How long after losing the focus to a panel click the window still counts
 // as the one in front.
 constexpr int kTrayClickGraceMs = 1000;
+constexpr double kPreviewRadius = 65;
+constexpr double kQuarterTurn = 1.5707963267948966;
+constexpr int kQuarterTurnMs = 10000;
 } // namespace
 
 HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
@@ -55,16 +55,6 @@ QMenu *HomeViewController::statusMenu() const
     return m_trayMenu ? m_trayMenu->menu() : nullptr;
 }
 
-Volume *HomeViewController::volume() const
-{
-    return m_session->volume();
-}
-
-SleepTimer *HomeViewController::sleepTimer() const
-{
-    return m_session->sleepTimer();
-}
-
 PreviewView *HomeViewController::previewImageView() const
 {
     return m_ui->previewImageView;
@@ -77,25 +67,15 @@ QLabel *HomeViewController::nowPlayingLabel() const
 {
     return m_ui->nowPlayingLabel;
 }
-QWidget *HomeViewController::bottomView() const
-{
-    return m_ui->bottomView;
-}
 QPushButton *HomeViewController::playBtn() const
 {
     return m_ui->playBtn;
 }
-QToolButton *HomeViewController::listBtn() const
+
+WindowHost *HomeViewController::host()
 {
-    return m_ui->listBtn;
-}
-QToolButton *HomeViewController::addBtn() const
-{
-    return m_ui->addBtn;
-}
-QToolButton *HomeViewController::loveBtn() const
-{
-    return m_ui->loveBtn;
+    view();
+    return m_host;
 }
 
 QWidget *HomeViewController::loadView()
@@ -147,10 +127,11 @@ void HomeViewController::viewDidLoad()
     m_previewImageViewPoint = preview->pos();
 
     installShortcuts();
-    installEverydayControls();
     m_picture->setHeld(true);
     runAfterFirstFrame(m_window, this, [this] { m_picture->setHeld(false); });
     loadDefaultData();
+    // After the first refresh: the program's name is the tooltip's first line.
+    new TrayControls(m_session, m_host, this);
 }
 
 void HomeViewController::loadDefaultData()
@@ -175,7 +156,6 @@ void HomeViewController::refeshLiveView()
 {
     m_session->refreshProgram();
     const QVariantMap live = m_session->currentProgram();
-    m_shownProgram = live;
 
     m_picture->refresh(program::image(live));
 
@@ -183,7 +163,7 @@ void HomeViewController::refeshLiveView()
     announce::setName(
         m_ui->previewImageView,
         announce::pictureName(program::name(live), QStringLiteral("Program picture")));
-    updateToolTip();
+    m_host->setToolTipLine(QStringLiteral("program"), program::name(live));
 }
 
 void HomeViewController::statusItemClicked(QObject *)
@@ -220,48 +200,32 @@ void HomeViewController::stopAnimation()
 
 void HomeViewController::buildStatusMenu()
 {
-    using Section = TrayMenu::Section;
     m_trayMenu = new TrayMenu(m_window);
-    QMenu *menu = m_trayMenu->menu();
-    auto add = [this, menu](Section section, const QString &text, const char *name) {
-        auto *action = new QAction(text, menu);
-        action->setObjectName(QString::fromLatin1(name));
-        m_trayMenu->addAction(section, action);
-        return action;
-    };
-    m_showAction = add(Section::Window, QStringLiteral("Show"), "showAction");
-    connect(m_showAction, &QAction::triggered, this, [this] { statusItemClicked(m_showAction); });
-    m_playAction = add(Section::Playback, QStringLiteral("Play"), "playAction");
-    connect(m_playAction, &QAction::triggered, this, [this] { playClick(m_playAction); });
-    QAction *quit = add(Section::Application, QStringLiteral("Quit"), "quitAction");
-    connect(quit, &QAction::triggered, this, &HomeViewController::quitRequested);
-    connect(menu, &QMenu::aboutToShow, this, [this] {
+    m_statusItem->setMenu(m_trayMenu->menu());
+    m_host = new WindowHost(
+        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn}, this);
+    connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
+    // The window's own item; the tray's others are TrayControls'.
+    QAction *show =
+        m_host->addTrayAction(TrayMenu::Section::Window, QStringLiteral("Show"), "showAction");
+    connect(show, &QAction::triggered, this, [this, show] { statusItemClicked(show); });
+    connect(m_host, &WindowHost::trayMenuAboutToShow, this, [this, show] {
         const bool inFront =
             isShownToUser(m_window) && m_window->wasActiveJustNow(kTrayClickGraceMs);
-        m_showAction->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
-        m_playAction->setText(isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
+        show->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
     });
-    m_statusItem->setMenu(menu);
-}
-
-void HomeViewController::addShortcut(const QKeySequence &keys, const char *name,
-                                     std::function<void()> action)
-{
-    auto *shortcut = new QShortcut(keys, m_window);
-    shortcut->setObjectName(QString::fromLatin1(name));
-    shortcut->setContext(Qt::WindowShortcut);
-    connect(shortcut, &QShortcut::activated, this, std::move(action));
 }
 
 void HomeViewController::installShortcuts()
 {
     auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        addShortcut(keys, name, std::move(action));
+        m_host->addShortcut(keys, name, this, std::move(action));
     };
     add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_N), "addShortcut", [this] { addClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut", [this] { Q_EMIT quitRequested(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
+        [this] { Q_EMIT m_host->quitRequested(); });
 }
 
 void HomeViewController::setListControllerFactory(std::function<ViewController *()> make)

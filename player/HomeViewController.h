@@ -4,8 +4,6 @@
 #include "session/PlaybackSession.h"
 
 #include <QPointF>
-#include <QPointer>
-#include <QVariantMap>
 
 #include <chrono>
 #include <functional>
@@ -14,28 +12,22 @@
 class MovableWindow;
 class PreviewPicture;
 class PreviewView;
-class QAction;
 class QLabel;
 class QMenu;
 class QPushButton;
-class QToolButton;
 class StatusItem;
-class QTimer;
-class SleepTimer;
 class TrayMenu;
-class Volume;
+class WindowHost;
 
 namespace Ui {
 class HomeView;
 }
 
 // The main window: shows the current program (round preview, name, now
-// playing) and the playback session's state, forwards play and pause to the
-// session, and owns the tray icon and its menu.
-//
-// The home half (set-up, tray, preview, refresh) is in HomeViewController.cpp,
-// the playback half (how the session's state is shown, and the forwarding
-// of the playback operations) in HomePlayback.cpp.
+// playing) and the playback session's state, hands play and pause to the
+// session, and owns the tray icon, its menu and the host of the features in
+// it. Set-up, tray and preview are in HomeViewController.cpp, playback in
+// HomePlayback.cpp.
 class HomeViewController : public ViewController {
     Q_OBJECT
 public:
@@ -53,19 +45,11 @@ public:
     PreviewView *previewImageView() const;
     QLabel *titleTextField() const;
     QLabel *nowPlayingLabel() const;
-    QWidget *bottomView() const;
     QPushButton *playBtn() const;
-    QToolButton *listBtn() const;
-    QToolButton *addBtn() const;
-    // Stars the song playing; wired by whoever keeps the song history.
-    QToolButton *loveBtn() const;
     StatusItem *statusItem() const { return m_statusItem; }
     QMenu *statusMenu() const;
-    // Where features add their items to the tray menu.
-    TrayMenu *trayMenu() const { return m_trayMenu; }
-    // The session's volume and sleep timer.
-    Volume *volume() const;
-    SleepTimer *sleepTimer() const;
+    // What the window offers the features that live in it (loads the view).
+    WindowHost *host();
 
     // Home window.
     void loadDefaultData();
@@ -74,33 +58,19 @@ public:
     void startAnimation();
     void stopAnimation();
 
-    // Playback. Where these only forward to the session, the session does
-    // what the name says and the window shows its state.
+    // Playback requests, handed to the session: play or pause, play the
+    // current program afresh, the program chosen elsewhere could not be
+    // played at all.
     void playClick(QObject *sender = nullptr);
     void notificationPlay();
-    // The program chosen elsewhere could not be played at all.
     void notificationPlayFailed();
-    bool readyToPlayUrl(const QString &urlString);
-    void play();
-    void pause();
-    void error();
-    void observeValueForKeyPath(const QString &keyPath, QObject *object, int newValue);
-    // The network came back or the machine woke up.
-    void reconnectNow(MediaPlayer::ReconnectReason reason);
 
     // Whether the user wants sound: the stream is opening or playing.
     bool isPlaying() const { return m_session->isPlaying(); }
     PlaybackState playbackState() const { return m_session->state(); }
-    MediaPlayer *player() const { return m_session->player(); }
-    std::shared_ptr<MediaItem> playerItem() const { return m_session->playerItem(); }
     QPointF previewImageViewPoint() const { return m_previewImageViewPoint; }
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval);
-    // The current program as the last refresh showed it.
-    QVariantMap shownProgram() const { return m_shownProgram; }
-
-    // A line of the tray tooltip kept by a feature under `key` (empty: none).
-    void setToolTipLine(const QString &key, const QString &line);
 
     // The program list and the add form, made by whoever assembles the app.
     void setListControllerFactory(std::function<ViewController *()> make);
@@ -108,51 +78,40 @@ public:
     void listClick(QObject *sender = nullptr);
     void addClick(QObject *sender = nullptr);
 
-    static constexpr double kPreviewRadius = 65;
-    static constexpr double kQuarterTurn = 1.5707963267948966;
-    static constexpr int kQuarterTurnMs = 10000;
-
 Q_SIGNALS:
     // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
-    void quitRequested();
 
 protected:
     QWidget *loadView() override;
     void viewDidLoad() override;
 
 private:
-    // How the session's state and title are shown (HomePlayback.cpp).
+    // What the window does at each step of the session (HomePlayback.cpp):
+    // a request shows its button and the program at once; opening a URL
+    // shows "Loading..."; the session's state goes through
+    // observeValueForKeyPath to play, pause or error.
     void observeSession();
     void showRequest(bool play);
-    void showState(PlaybackState state);
-    void showNowPlaying(const QString &title);
+    void readyToPlayUrl(const QString &urlString);
+    void observeValueForKeyPath(const QString &keyPath, QObject *object, PlaybackState newValue);
+    void play();
+    void pause();
+    void error();
     void setPlayImage(const char *name);
     void buildStatusMenu();
     void installShortcuts();
-    // A window-wide key with an object name tests can find it by.
-    void addShortcut(const QKeySequence &keys, const char *name, std::function<void()> action);
 
-    // Volume keys, tray scrolling, the sleep timer menu and the tray tooltip
-    // (HomeEveryday.cpp).
-    void installEverydayControls();
-    void buildSleepMenu();
-    void updateToolTip();
-
-    QMap<QString, QString> m_toolTipLines;         // the features' own, by key
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
     std::unique_ptr<Ui::HomeView> m_ui;
     MovableWindow *m_window = nullptr;
     StatusItem *m_statusItem = nullptr;
     TrayMenu *m_trayMenu = nullptr;
-    QAction *m_showAction = nullptr;
-    QAction *m_playAction = nullptr;
-    QTimer *m_volumeTip = nullptr; // runs while the tooltip shows the volume
+    WindowHost *m_host = nullptr;
 
     QPointF m_previewImageViewPoint;
 
-    QVariantMap m_shownProgram;
     PreviewPicture *m_picture;
 
     std::function<ViewController *()> m_makeList;

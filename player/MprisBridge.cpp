@@ -5,6 +5,7 @@
 #include "platform/media/StreamTitle.h"
 #include "platform/net/ArtFiles.h"
 #include "platform/ui/WindowFront.h"
+#include "platform/ui/WindowHost.h"
 #include "player/HomeViewController.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
@@ -32,7 +33,7 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
     connect(service, &MprisService::playPauseRequested, this, &MprisBridge::playPause);
     connect(service, &MprisService::stopRequested, this, &MprisBridge::stop);
     connect(service, &MprisService::raiseRequested, this, &MprisBridge::raise);
-    connect(service, &MprisService::quitRequested, home, &HomeViewController::quitRequested);
+    connect(service, &MprisService::quitRequested, home->host(), &WindowHost::quitRequested);
     // Volume both ways; muted reads as 0, and a client's volume unmutes.
     Volume *volume = m_session->volume();
     auto publishVolume = [this, volume] {

@@ -5,6 +5,7 @@
 #include "platform/desktop/SleepInhibitor.h"
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/TrayMenu.h"
+#include "platform/ui/WindowHost.h"
 #include "player/HomeViewController.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
@@ -20,14 +21,11 @@ NowPlayingNotices::NowPlayingNotices(HomeViewController *home, DesktopNotifier *
     : QObject(parent), m_home(home), m_session(home->session()), m_notifier(notifier),
       m_inhibitor(inhibitor)
 {
-    if (TrayMenu *menu = home->trayMenu()) {
-        m_toggle = new QAction(QStringLiteral("Notifications"), menu->menu());
-        m_toggle->setObjectName(QStringLiteral("notificationsAction"));
-        m_toggle->setCheckable(true);
-        m_toggle->setChecked(isEnabled());
-        menu->addAction(TrayMenu::Section::Listening, m_toggle);
-        connect(m_toggle, &QAction::toggled, this, &NowPlayingNotices::setEnabled);
-    }
+    m_toggle = home->host()->addTrayAction(TrayMenu::Section::Listening,
+                                           QStringLiteral("Notifications"), "notificationsAction");
+    m_toggle->setCheckable(true);
+    m_toggle->setChecked(isEnabled());
+    connect(m_toggle, &QAction::toggled, this, &NowPlayingNotices::setEnabled);
     connect(m_session, &PlaybackSession::stateChanged, this, &NowPlayingNotices::playbackChanged);
     connect(m_session, &PlaybackSession::nowPlayingChanged, this, &NowPlayingNotices::titleChanged);
     connect(m_session, &PlaybackSession::currentProgramChanged, this,

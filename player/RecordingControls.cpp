@@ -1,17 +1,14 @@
 #include "player/RecordingControls.h"
 
 #include "platform/ui/Alert.h"
-#include "platform/ui/TrayMenu.h"
-#include "player/HomeViewController.h"
+#include "platform/ui/WindowHost.h"
 #include "record/FileNaming.h"
 #include "record/Recorder.h"
+#include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
 #include <QAction>
 #include <QFileInfo>
-#include <QLabel>
-#include <QMenu>
-#include <QShortcut>
 #include <QTimer>
 
 namespace {
@@ -19,15 +16,13 @@ constexpr int kNoticeMs = 4000;
 const QString kToolTipKey = QStringLiteral("recording");
 } // namespace
 
-RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorder, QObject *parent)
-    : QObject(parent), m_home(home), m_recorder(recorder), m_noticeTimer(new QTimer(this))
+RecordingControls::RecordingControls(PlaybackSession *session, Recorder *recorder, WindowHost *home,
+                                     QObject *parent)
+    : QObject(parent), m_session(session), m_home(home), m_recorder(recorder),
+      m_noticeTimer(new QTimer(this))
 {
-    QMenu *menu = home->statusMenu();
-    auto add = [this, menu](const QString &text, const char *name) {
-        auto *action = new QAction(text, menu);
-        action->setObjectName(QString::fromLatin1(name));
-        m_home->trayMenu()->addAction(TrayMenu::Section::Playback, action);
-        return action;
+    auto add = [home](const QString &text, const char *name) {
+        return home->addTrayAction(TrayMenu::Section::Playback, text, name);
     };
     m_record = add(QStringLiteral("Record"), "recordAction");
     m_record->setCheckable(true);
@@ -39,33 +34,26 @@ RecordingControls::RecordingControls(HomeViewController *home, Recorder *recorde
     });
     connect(m_saveLast, &QAction::triggered, this, &RecordingControls::saveLast);
     connect(m_saveCurrent, &QAction::triggered, this, &RecordingControls::saveCurrent);
-    connect(menu, &QMenu::aboutToShow, this, [this] {
+    connect(home, &WindowHost::trayMenuAboutToShow, this, [this] {
         m_record->setEnabled(m_recorder->isRecording() ||
-                             m_home->session()->state() == PlaybackSession::State::Playing);
+                             m_session->state() == PlaybackSession::State::Playing);
         m_saveLast->setEnabled(m_recorder->canSaveLastSong());
-        m_saveCurrent->setEnabled(m_home->session()->isPlaying());
+        m_saveCurrent->setEnabled(m_session->isPlaying());
     });
 
-    QWidget *window = home->view()->window();
-    auto key = [this, window](Qt::Key k, const char *name, std::function<void()> action) {
-        auto *shortcut = new QShortcut(QKeySequence(k), window);
-        shortcut->setObjectName(QString::fromLatin1(name));
-        shortcut->setContext(Qt::WindowShortcut);
-        connect(shortcut, &QShortcut::activated, this, std::move(action));
-    };
-    key(Qt::Key_R, "recordShortcut", [this] {
+    home->addShortcut(QKeySequence(Qt::Key_R), "recordShortcut", this, [this] {
         const bool wanted = !m_recorder->isRecording();
         m_recorder->toggleRecording();
         // A stream that cannot be recorded is told by the failure alert.
         if (wanted && !m_recorder->isRecording() &&
-            m_home->session()->state() != PlaybackSession::State::Playing)
+            m_session->state() != PlaybackSession::State::Playing)
             tell(QStringLiteral("Play a program to record it"));
         else
             showRecording();
     });
-    key(Qt::Key_S, "saveLastSongShortcut", [this] { saveLast(); });
+    home->addShortcut(QKeySequence(Qt::Key_S), "saveLastSongShortcut", this,
+                      [this] { saveLast(); });
 
-    m_indicator = home->view()->findChild<QLabel *>(QStringLiteral("recordingLabel"));
     m_noticeTimer->setSingleShot(true);
     connect(m_noticeTimer, &QTimer::timeout, this, &RecordingControls::showRecording);
     connect(recorder, &Recorder::recordingChanged, this, [this] {
@@ -89,13 +77,12 @@ void RecordingControls::showRecording()
 {
     const bool on = m_recorder->isRecording();
     m_record->setChecked(on);
-    const QString program = program::name(m_home->session()->currentProgram());
+    const QString program = program::name(m_session->currentProgram());
     m_home->setToolTipLine(kToolTipKey, on ? QStringLiteral("Recording") : QString());
-    if (!m_indicator || m_noticeTimer->isActive())
+    if (m_noticeTimer->isActive())
         return;
-    m_indicator->setVisible(on);
-    m_indicator->setText(on ? QStringLiteral("\u25CF Recording") : QString());
-    m_indicator->setAccessibleDescription(
+    m_home->showIndicator(
+        on ? QStringLiteral("\u25CF Recording") : QString(),
         on ? QStringLiteral("Recording %1 to %2")
                  .arg(program, filenaming::programFolder(m_recorder->options().folder, program))
            : QStringLiteral("Not recording"));
@@ -116,12 +103,8 @@ void RecordingControls::saveCurrent()
 
 void RecordingControls::tell(const QString &text)
 {
-    if (!m_indicator)
-        return;
     m_noticeTimer->start(kNoticeMs);
-    m_indicator->setText(text);
-    m_indicator->setAccessibleDescription(text);
-    m_indicator->setVisible(true);
+    m_home->showIndicator(text, text);
 }
 
 void RecordingControls::tellFailure(const QString &message)
@@ -132,7 +115,7 @@ void RecordingControls::tellFailure(const QString &message)
     alert.setInformativeText(message);
     alert.setAlertStyle(Alert::WarningStyle);
     alert.addButtonWithTitle(QStringLiteral("OK"));
-    alert.beginSheetModalForWindow(m_home->view()->window());
+    alert.beginSheetModalForWindow(m_home->window());
 }
 
 #include "moc_RecordingControls.cpp"

@@ -2,11 +2,11 @@
 
 #include <QObject>
 
-class HomeViewController;
+class PlaybackSession;
 class QAction;
-class QLabel;
 class QTimer;
 class Recorder;
+class WindowHost;
 
 // The recorder in the main window and the tray: "Record" (key R) and "Save
 // Last Song" (key S) in the tray menu's Playback section, "Save Current
@@ -15,8 +15,9 @@ class Recorder;
 class RecordingControls : public QObject {
     Q_OBJECT
 public:
-    // Both outlive the controls.
-    RecordingControls(HomeViewController *home, Recorder *recorder, QObject *parent = nullptr);
+    // All three outlive the controls.
+    RecordingControls(PlaybackSession *session, Recorder *recorder, WindowHost *home,
+                      QObject *parent = nullptr);
 
     QAction *recordAction() const { return m_record; }
     QAction *saveLastAction() const { return m_saveLast; }
@@ -29,9 +30,9 @@ private:
     void tell(const QString &text);
     void tellFailure(const QString &message);
 
-    HomeViewController *m_home;
+    PlaybackSession *m_session;
+    WindowHost *m_home;
     Recorder *m_recorder;
-    QLabel *m_indicator = nullptr;
     QTimer *m_noticeTimer;
     QAction *m_record;
     QAction *m_saveLast;

@@ -1,6 +1,8 @@
 #include "session/PlaybackSession.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/MediaItem.h"
+#include "platform/media/MediaPlayer.h"
 #include "session/SleepTimer.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
@@ -19,8 +21,16 @@ QUrl streamUrl(const QString &s)
 }
 } // namespace
 
+struct PlaybackSession::Stream {
+    // Receiver of the item's reports: replacing it drops them all.
+    std::unique_ptr<QObject> observations;
+    std::unique_ptr<MediaPlayer> player;
+    std::shared_ptr<MediaItem> item;
+};
+
 PlaybackSession::PlaybackSession(QObject *parent)
-    : QObject(parent), m_volume(new Volume(this)), m_sleep(new SleepTimer(this))
+    : QObject(parent), m_volume(new Volume(this)), m_sleep(new SleepTimer(this)),
+      m_stream(std::make_unique<Stream>())
 {
     connect(m_volume, &Volume::effectiveChanged, this, &PlaybackSession::applyVolume);
     connect(m_sleep, &SleepTimer::fadeChanged, m_volume, &Volume::setFade);
@@ -29,8 +39,8 @@ PlaybackSession::PlaybackSession(QObject *parent)
 
 PlaybackSession::~PlaybackSession()
 {
-    if (m_player)
-        m_player->pause();
+    if (m_stream->player)
+        m_stream->player->pause();
     releasePlayer();
 }
 
@@ -64,10 +74,10 @@ void PlaybackSession::setStreamInfo(const QString &info)
 
 void PlaybackSession::showWhatPlays()
 {
-    if (!m_playerItem)
+    if (!m_stream->item)
         return;
-    setNowPlaying(m_playerItem->nowPlaying());
-    setStreamInfo(m_playerItem->format().text());
+    setNowPlaying(m_stream->item->nowPlaying());
+    setStreamInfo(m_stream->item->format().text());
 }
 
 void PlaybackSession::refreshProgram()
@@ -136,13 +146,12 @@ bool PlaybackSession::openUrl(const QString &urlString)
     }
     auto item = std::make_shared<MediaItem>(url);
     // Drop the old item's reports before it is released with its player.
-    m_itemObservations = std::make_unique<QObject>();
-    m_playerItem = item;
+    m_stream->observations = std::make_unique<QObject>();
+    m_stream->item = item;
     m_abandoned = false;
     MediaItem *raw = item.get();
-    QObject *context = m_itemObservations.get();
-    connect(raw, &MediaItem::statusChanged, context,
-            [this](int status) { itemStatusChanged(status); });
+    QObject *context = m_stream->observations.get();
+    connect(raw, &MediaItem::statusChanged, context, [this] { itemStatusChanged(); });
     connect(raw, &MediaItem::nowPlayingChanged, context, [this](const QString &title) {
         if (m_state == State::Playing)
             setNowPlaying(title);
@@ -156,10 +165,10 @@ bool PlaybackSession::openUrl(const QString &urlString)
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
     item->setStreamTap(m_tap);
-    m_player = factory ? factory->playerWithItem(item) : nullptr;
+    m_stream->player = factory ? factory->playerWithItem(item) : nullptr;
     applyVolume();
-    Q_EMIT opening();
-    if (!m_player) {
+    Q_EMIT opening(urlString);
+    if (!m_stream->player) {
         NSLog(lcSession(), QtCriticalMsg, "no media player available");
         return false;
     }
@@ -168,14 +177,19 @@ bool PlaybackSession::openUrl(const QString &urlString)
 
 void PlaybackSession::releasePlayer()
 {
-    m_itemObservations.reset();
-    m_player.reset();
-    m_playerItem.reset();
+    m_stream->observations.reset();
+    m_stream->player.reset();
+    m_stream->item.reset();
 }
 
-void PlaybackSession::itemStatusChanged(int status)
+void PlaybackSession::setStreamTap(std::shared_ptr<StreamTap> tap)
 {
-    switch (status) {
+    m_tap = std::move(tap);
+}
+
+void PlaybackSession::itemStatusChanged()
+{
+    switch (m_stream->item->status()) {
     case MediaItem::StatusUnknown:
         NSLog(lcSession(), QtWarningMsg, "AVPlayerItemStatusUnknown");
         if (m_abandoned) {
@@ -195,8 +209,8 @@ void PlaybackSession::itemStatusChanged(int status)
                 // Once the item has finished reporting: it goes with the player.
                 QMetaObject::invokeMethod(
                     this,
-                    [this, item = std::weak_ptr<MediaItem>(m_playerItem)] {
-                        if (m_abandoned && !item.expired() && item.lock() == m_playerItem)
+                    [this, item = std::weak_ptr<MediaItem>(m_stream->item)] {
+                        if (m_abandoned && !item.expired() && item.lock() == m_stream->item)
                             releasePlayer();
                     },
                     Qt::QueuedConnection);
@@ -215,14 +229,13 @@ void PlaybackSession::itemStatusChanged(int status)
         fail();
         NSLog(lcSession(), QtWarningMsg, "AVPlayerItemStatusFailed");
         break;
-    default: break;
     }
 }
 
 void PlaybackSession::startSound()
 {
-    if (m_player)
-        m_player->play();
+    if (m_stream->player)
+        m_stream->player->play();
     refreshProgram();
     setState(State::Playing);
     showWhatPlays();
@@ -230,8 +243,8 @@ void PlaybackSession::startSound()
 
 void PlaybackSession::pauseSound()
 {
-    if (m_player)
-        m_player->pause();
+    if (m_stream->player)
+        m_stream->player->pause();
 }
 
 void PlaybackSession::fail()
@@ -246,7 +259,7 @@ void PlaybackSession::reconnectingChanged(bool reconnecting)
         return;
     if (reconnecting) {
         setState(State::Loading);
-    } else if (m_playerItem && m_playerItem->status() == MediaItem::StatusReadyToPlay) {
+    } else if (m_stream->item && m_stream->item->status() == MediaItem::StatusReadyToPlay) {
         refreshProgram();
         setState(State::Playing);
         showWhatPlays();
@@ -262,10 +275,12 @@ void PlaybackSession::itemEnded()
     setState(State::Paused);
 }
 
-void PlaybackSession::reconnectNow(MediaPlayer::ReconnectReason reason)
+void PlaybackSession::reconnectNow(Reconnect reason)
 {
-    if (m_player && isPlaying())
-        m_player->reconnectNow(reason);
+    using Reason = MediaPlayer::ReconnectReason;
+    if (m_stream->player && isPlaying())
+        m_stream->player->reconnectNow(reason == Reconnect::Resumed ? Reason::Resumed
+                                                                    : Reason::NetworkBack);
 }
 
 void PlaybackSession::sleepTimerFinished()
@@ -277,10 +292,10 @@ void PlaybackSession::sleepTimerFinished()
 
 void PlaybackSession::applyVolume()
 {
-    if (!m_player)
+    if (!m_stream->player)
         return;
-    m_player->setVolume(m_volume->effectiveLevel());
-    m_player->setMuted(m_volume->isMuted());
+    m_stream->player->setVolume(m_volume->effectiveLevel());
+    m_stream->player->setMuted(m_volume->isMuted());
 }
 
 #include "moc_PlaybackSession.cpp"

@@ -1,8 +1,5 @@
 #pragma once
 
-#include "platform/media/MediaItem.h"
-#include "platform/media/MediaPlayer.h"
-
 #include <QObject>
 #include <QString>
 #include <QVariantMap>
@@ -10,6 +7,7 @@
 #include <memory>
 
 class SleepTimer;
+class StreamTap;
 class Volume;
 
 // What plays. Holds the playback state, the player and the item it opens,
@@ -27,6 +25,8 @@ public:
     // What the listener sees of playback.
     enum class State { Idle, Loading, Playing, Paused, Failed };
     Q_ENUM(State)
+    // Why a dropped stream is worth trying again at once.
+    enum class Reconnect { NetworkBack, Resumed };
 
     explicit PlaybackSession(QObject *parent = nullptr);
     ~PlaybackSession() override;
@@ -43,8 +43,6 @@ public:
     QString streamInfo() const { return m_streamInfo; }
     Volume *volume() const { return m_volume; }
     SleepTimer *sleepTimer() const { return m_sleep; }
-    MediaPlayer *player() const { return m_player.get(); }
-    std::shared_ptr<MediaItem> playerItem() const { return m_playerItem; }
 
     // Re-reads the current program from the store.
     void refreshProgram();
@@ -58,37 +56,37 @@ public:
     // stream ends and playing has failed.
     void currentProgramFailed();
     // The network came back or the machine woke up.
-    void reconnectNow(MediaPlayer::ReconnectReason reason);
+    void reconnectNow(Reconnect reason);
     // Where every stream opened from now on also sends its compressed audio
     // (the recorder's buffer); null for nowhere.
-    void setStreamTap(std::shared_ptr<StreamTap> tap) { m_tap = std::move(tap); }
-
-    // The steps behind the requests above, kept apart so that the main
-    // window's controller can run them in its own order.
-    //
-    // Makes a new item and player for `urlString`; false (and no player)
-    // when it is not a URL or no player could be made.
-    bool openUrl(const QString &urlString);
-    // The item reported `status` (MediaItem::Status).
-    void itemStatusChanged(int status);
-    // Starts the sound of the opened stream.
-    void startSound();
-    // Pauses the sound without changing the state.
-    void pauseSound();
-    // Shows that playing failed.
-    void fail();
+    void setStreamTap(std::shared_ptr<StreamTap> tap);
 
 Q_SIGNALS:
     void stateChanged(PlaybackSession::State state);
     void currentProgramChanged();
     void nowPlayingChanged(const QString &title);
     void streamInfoChanged(const QString &info);
-    // A new stream is being opened (the window shows "Loading...").
-    void opening();
     // The listener asked for play or pause (the window's button follows).
     void requested(bool play);
+    // A new player and item were made for `url` (the window shows
+    // "Loading..."); the state becomes Loading next.
+    void opening(const QString &url);
 
 private:
+    // The player, the item it opens and the receiver of the item's reports.
+    struct Stream;
+
+    // The steps behind the requests above.
+    //
+    // Makes a new item and player for `urlString`; false (and no player)
+    // when it is not a URL or no player could be made.
+    bool openUrl(const QString &urlString);
+    // The item reported a new status.
+    void itemStatusChanged();
+    void startSound();
+    // Pauses the sound without changing the state.
+    void pauseSound();
+    void fail();
     void setState(State state);
     void setNowPlaying(const QString &title);
     void setStreamInfo(const QString &info);
@@ -107,11 +105,8 @@ private:
     QString m_streamInfo;
     Volume *m_volume = nullptr;
     SleepTimer *m_sleep = nullptr;
-    std::unique_ptr<MediaPlayer> m_player;
-    std::shared_ptr<MediaItem> m_playerItem;
+    std::unique_ptr<Stream> m_stream;
     std::shared_ptr<StreamTap> m_tap;
-    // Receiver of the current item's reports: replacing it drops them all.
-    std::unique_ptr<QObject> m_itemObservations;
     // Paused while the stream was still opening: what that attempt reports
     // later must not start sound or show a failure.
     bool m_abandoned = false;

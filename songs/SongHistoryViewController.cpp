@@ -3,6 +3,7 @@
 #include "history/SongTableModel.h"
 #include "history/WebSearch.h"
 #include "platform/ui/Alert.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/WindowFront.h"
 #include "ui_SongHistoryView.h"
 
@@ -13,7 +14,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMenu>
-#include <QShortcut>
 #include <QStandardPaths>
 
 #include <algorithm>
@@ -104,11 +104,9 @@ QWidget *SongHistoryViewController::loadView()
     connect(m_ui->closeButton, &QPushButton::clicked, this, &SongHistoryViewController::closeClick);
     buildMenus();
 
-    auto shortcut = [root, this](const QKeySequence &keys, const char *name, auto action) {
-        auto *s = new QShortcut(keys, root);
-        s->setObjectName(QString::fromLatin1(name));
-        s->setContext(Qt::WindowShortcut);
-        connect(s, &QShortcut::activated, this, action);
+    auto shortcut = [root, this](const QKeySequence &keys, const char *name,
+                                 std::function<void()> action) {
+        ShortcutRegistry::add(root, keys, QString::fromLatin1(name), this, std::move(action));
     };
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), "starShortcut", [this] { toggleStar(); });
     shortcut(QKeySequence(Qt::Key_Escape), "closeShortcut", [this] { closeClick(); });

@@ -23,7 +23,7 @@ int main(int argc, char *argv[])
     HomeViewController home;
     home.view()->show();
     FindLauncher launcher;
-    launcher.attachHome(&home);
+    launcher.attachHome(home.host());
     launcher.open(home.view());
     FindViewController *find = launcher.controller();
     find->view()

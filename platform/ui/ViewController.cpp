@@ -1,11 +1,11 @@
 #include "platform/ui/ViewController.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/WindowFront.h"
 
 #include <QEvent>
 #include <QKeySequence>
 #include <QPalette>
 #include <QScreen>
-#include <QShortcut>
 
 namespace {
 // Closing a presented window by other means than dismissController (the
@@ -70,9 +70,8 @@ void ViewController::presentViewControllerAsSheet(ViewController *child)
     sheet->setParent(parentWindow, Qt::Dialog);
     sheet->setWindowModality(Qt::WindowModal);
     sheet->setAttribute(Qt::WA_DeleteOnClose, false);
-    auto *escape = new QShortcut(QKeySequence(Qt::Key_Escape), sheet);
-    escape->setContext(Qt::WindowShortcut);
-    connect(escape, &QShortcut::activated, child, [child] { child->dismissController(); });
+    ShortcutRegistry::add(sheet, QKeySequence(Qt::Key_Escape), QStringLiteral("dismissShortcut"),
+                          child, [child] { child->dismissController(); });
     sheet->installEventFilter(new SheetCloseWatcher(child));
 
     sheet->adjustSize();

@@ -60,7 +60,7 @@ private Q_SLOTS:
                                                          [&livePlays] { ++livePlays; });
         auto home = std::make_unique<HomeViewController>();
         FindLauncher launcher;
-        launcher.attachHome(home.get());
+        launcher.attachHome(home->host());
         home->view()->show();
         QVERIFY(QTest::qWaitForWindowExposed(home->view()));
         QTest::keyClick(home->view(), Qt::Key_F, Qt::ControlModifier);

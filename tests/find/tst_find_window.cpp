@@ -302,7 +302,7 @@ private Q_SLOTS:
             launcher.attachList(list);
             return list;
         });
-        launcher.attachHome(home);
+        launcher.attachHome(home->host());
         home->view()->show();
         QVERIFY(QTest::qWaitForWindowExposed(home->view()));
 

@@ -810,8 +810,8 @@ private Q_SLOTS:
         HistoryStore store(path());
         HistoryRecorder recorder(session, &store);
         SongHistoryLauncher launcher(&store, &recorder);
-        launcher.attachHome(fixture.home.get());
-        QToolButton *heart = fixture.home->loveBtn();
+        launcher.attachHome(fixture.home->host());
+        auto *heart = fixture.home->view()->findChild<QToolButton *>(QStringLiteral("loveBtn"));
         QAction *trayLove =
             fixture.home->statusMenu()->findChild<QAction *>(QStringLiteral("loveAction"));
         QVERIFY(trayLove);

@@ -594,7 +594,7 @@ void TestMpris::playAndPauseNeverToggle()
     QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Paused);
 
     // A client's volume reaches the listener's volume and unmutes it.
-    home.volume()->setMuted(true);
+    home.session()->volume()->setMuted(true);
     const ClientResult set =
         runClient(QStringLiteral("dbus-send"),
                   {QStringLiteral("--session"), QStringLiteral("--print-reply"),
@@ -603,8 +603,8 @@ void TestMpris::playAndPauseNeverToggle()
                    QStringLiteral("string:org.mpris.MediaPlayer2.Player"),
                    QStringLiteral("string:Volume"), QStringLiteral("variant:double:0.3")});
     QCOMPARE(set.exitCode, 0);
-    QTRY_COMPARE(home.volume()->level(), 0.3);
-    QVERIFY(!home.volume()->isMuted());
+    QTRY_COMPARE(home.session()->volume()->level(), 0.3);
+    QVERIFY(!home.session()->volume()->isMuted());
 }
 
 void TestMpris::wakeFromSuspendAndNetworkReturn()

@@ -2,6 +2,8 @@
 // program, the tray icon and the turning preview.
 #include "support/AccessibilityEvents.h"
 #include "support/FakeImageLoader.h"
+#include "support/FakeMedia.h"
+#include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
 #include "platform/base/NotificationCenter.h"
@@ -9,6 +11,7 @@
 #include "platform/plist/PropertyList.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/PreviewView.h"
+#include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
 #include "player/HomeViewController.h"
 #include "session/Volume.h"
@@ -68,6 +71,7 @@ private Q_SLOTS:
 
     void firstStartSeedsTheDefaultsAndShowsTheCurrentProgram()
     {
+        FakeMediaFactory media;
         makeHome();
         const QVariantList list = CacheManager::shareIntance()->getData();
         QCOMPARE(list.size(), 2);
@@ -79,7 +83,7 @@ private Q_SLOTS:
         QVERIFY(!(home->view()->windowFlags() & Qt::WindowMaximizeButtonHint));
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
         // Nothing plays until asked.
-        QVERIFY(!home->player());
+        QCOMPARE(media.created(), 0);
     }
 
     void failedSeedingIsToldAndDoneAgainAtTheNextStart()
@@ -419,9 +423,8 @@ private Q_SLOTS:
         QCOMPARE(accessibleNameOf(title), QStringLiteral("First"));
         QVERIFY(!accessibleDescriptionOf(title).isEmpty());
         QCOMPARE(accessibleNameOf(home->previewImageView()), QStringLiteral("First picture"));
-        for (QWidget *control :
-             {static_cast<QWidget *>(home->playBtn()), static_cast<QWidget *>(home->listBtn()),
-              static_cast<QWidget *>(home->addBtn())}) {
+        for (const char *name : {"playBtn", "listBtn", "addBtn"}) {
+            auto *control = home->view()->findChild<QWidget *>(QString::fromLatin1(name));
             QVERIFY2(!accessibleNameOf(control).isEmpty(), qPrintable(control->objectName()));
             QVERIFY2(!accessibleDescriptionOf(control).isEmpty(),
                      qPrintable(control->objectName()));
@@ -535,7 +538,7 @@ private Q_SLOTS:
         QWidget *window = home->view();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
-        Volume *volume = home->volume();
+        Volume *volume = home->session()->volume();
         QCOMPARE(volume->level(), 1.0);
         const QString name = home->statusItem()->toolTip();
 
@@ -572,12 +575,19 @@ private Q_SLOTS:
         // The tooltip goes back to the program's name after a moment.
         QTRY_COMPARE_WITH_TIMEOUT(home->statusItem()->toolTip(), name, 4000);
 
+        // A key the window answers already is refused and keeps its action.
+        LogRecorder log;
+        bool taken = false;
+        QVERIFY(!ShortcutRegistry::add(window, QKeySequence(Qt::Key_M), QStringLiteral("other"),
+                                       home, [&taken] { taken = true; }));
+        QVERIFY(log.contains(QStringLiteral("M for other refused: muteShortcut has it")));
         // Remembered in the settings file, not in the program list.
         QTest::keyClick(window, Qt::Key_M);
+        QVERIFY(!taken);
         delete home;
         makeHome();
-        QCOMPARE(home->volume()->level(), 0.85);
-        QVERIFY(home->volume()->isMuted());
+        QCOMPARE(home->session()->volume()->level(), 0.85);
+        QVERIFY(home->session()->volume()->isMuted());
         QFile data(TestEnv::instance()->dataFile());
         QVERIFY(data.open(QIODevice::ReadOnly));
         QVERIFY(!data.readAll().contains("volume"));

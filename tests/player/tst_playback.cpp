@@ -114,7 +114,7 @@ private Q_SLOTS:
         QVERIFY(!home->isPlaying());
         QCOMPARE(home->playbackState(), State::Failed);
         // The failed player stays until the next attempt.
-        QVERIFY(home->player());
+        QVERIFY(media->last());
 
         home->playClick();
         QCOMPARE(media->created(), 2);
@@ -236,7 +236,7 @@ private Q_SLOTS:
     void sleepTimerMenuAndTooltip()
     {
         Clock::shared()->setTimeScale(0.002); // a minute is 120 ms, the fade 20 ms
-        SleepTimer *sleep = home->sleepTimer();
+        SleepTimer *sleep = home->session()->sleepTimer();
         home->playClick();
         report(MediaItem::StatusReadyToPlay);
         auto *menu = home->statusMenu()->findChild<QMenu *>(QStringLiteral("sleepMenu"));
@@ -288,7 +288,7 @@ private Q_SLOTS:
         options.folder = music.path();
         options.pollMs = 10;
         Recorder recorder(home->session(), options);
-        RecordingControls controls(home, &recorder);
+        RecordingControls controls(home->session(), &recorder, home->host());
         QWidget *window = home->view();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));

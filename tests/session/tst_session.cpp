@@ -151,7 +151,7 @@ private Q_SLOTS:
         QVERIFY(player);
         item()->setStatus(MediaItem::StatusReadyToPlay);
         QTRY_VERIFY(player.isNull());
-        QVERIFY(!session->player());
+        QVERIFY(!media->last());
         QVERIFY(log->contains(QStringLiteral("ready report ignored")));
         // A later play opens the program afresh.
         session->toggle();
@@ -196,7 +196,7 @@ private Q_SLOTS:
         session->playCurrent();
         QCOMPARE(session->state(), State::Failed);
         QVERIFY(media->players.first().isNull());
-        QVERIFY(!session->player());
+        QVERIFY(!media->last());
     }
 
     void staleReportsOfAReplacedItemAreIgnored()
@@ -308,12 +308,13 @@ private Q_SLOTS:
     {
         using Reason = MediaPlayer::ReconnectReason;
         session->toggle();
-        session->reconnectNow(Reason::NetworkBack); // loading counts as listening
+        session->reconnectNow(
+            PlaybackSession::Reconnect::NetworkBack); // loading counts as listening
         item()->setStatus(MediaItem::StatusReadyToPlay);
-        session->reconnectNow(Reason::Resumed);
+        session->reconnectNow(PlaybackSession::Reconnect::Resumed);
         QCOMPARE(media->last()->reconnects, (QList<Reason>{Reason::NetworkBack, Reason::Resumed}));
         session->toggle();
-        session->reconnectNow(Reason::Resumed);
+        session->reconnectNow(PlaybackSession::Reconnect::Resumed);
         QCOMPARE(media->last()->reconnects.size(), 2);
     }
 
