@@ -27,7 +27,7 @@
 #include "record/Recorder.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
-#include "store/CacheManager.h"
+#include "store/ProgramStore.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -60,7 +60,9 @@ void AppDelegate::loadMainInterface()
     m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
+    m_store = new ProgramStore(this);
     m_session = std::make_unique<PlaybackSession>();
+    session::followStore(m_session.get(), m_store);
     m_home = std::make_unique<HomeViewController>(m_session.get());
     // Recording and "save last song" tap every stream the session opens.
     m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
@@ -68,6 +70,7 @@ void AppDelegate::loadMainInterface()
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
         m_find->attachList(list);
+        list->followStore(m_store);
         return list;
     });
     m_home->setAddControllerFactory([] { return new AddViewController; });
@@ -95,14 +98,14 @@ void AppDelegate::applicationDidFinishLaunching()
         if (!m_home || m_mpris)
             return;
         // First, so a desktop that started us for its search is answered soon.
-        m_search = new StationSearch(m_home.get(), this);
+        m_search = new StationSearch(m_home.get(), m_store, this);
         m_search->start();
         QApplication::setWindowIcon(AppIcon::application());
         // The first play should not wait for the media framework to load.
         GstMediaPlayer::warmUpInBackground();
         m_mpris = new MprisService(this);
         if (m_mpris->start())
-            m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);
+            m_mprisBridge = new MprisBridge(m_home.get(), m_store, m_mpris, this);
         // Back on air at once when the network returns or the machine wakes.
         m_wake = new WakeWatcher(this);
         PlaybackSession *session = m_session.get();
@@ -129,8 +132,7 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
-        if (StartupOptions::resumesPlaying() &&
-            !CacheManager::shareIntance()->getLiveData().isEmpty())
+        if (StartupOptions::resumesPlaying() && !m_store->currentProgram().isEmpty())
             session::playCurrentProgram();
     };
     // A hidden window paints no first frame.

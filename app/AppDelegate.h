@@ -12,6 +12,7 @@ class HomeViewController;
 class MprisBridge;
 class MprisService;
 class PlaybackSession;
+class ProgramStore;
 class Recorder;
 class SingleInstance;
 class SongHistoryLauncher;
@@ -34,6 +35,7 @@ public:
     void setStartsHidden(bool hidden) { m_startsHidden = hidden; }
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
+    ProgramStore *store() const { return m_store; }
     // The song history's window and "Love" controls; null until the
     // history is open (after the first frame).
     SongHistoryLauncher *songHistory() const { return m_songHistory; }
@@ -57,6 +59,7 @@ private:
     void tellHistoryReplaced(const QString &keptAs);
 
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
+    ProgramStore *m_store = nullptr;
     std::unique_ptr<PlaybackSession> m_session;
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;

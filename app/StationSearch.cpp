@@ -8,6 +8,7 @@
 #include "session/PlayProgram.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
+#include "store/ProgramStore.h"
 
 #include <QHash>
 #include <QUrl>
@@ -28,15 +29,14 @@ DesktopSearch::Result resultFor(const programindex::Program &p)
 
 } // namespace
 
-StationSearch::StationSearch(HomeViewController *home, QObject *parent)
+StationSearch::StationSearch(HomeViewController *home, ProgramStore *store, QObject *parent)
     : QObject(parent), m_home(home), m_service(nullptr)
 {
     DesktopSearch::Handlers handlers;
-    handlers.search = [this](const QStringList &terms) {
+    handlers.search = [this, store](const QStringList &terms) {
         QList<DesktopSearch::Result> out;
         int fetched = 0;
-        for (const programindex::Program &p :
-             programindex::matching(terms, programindex::programs())) {
+        for (const programindex::Program &p : programindex::matching(terms, store->programs())) {
             out << resultFor(p);
             const QUrl image(program::image(p.entry));
             if (out.last().pictureFile.isEmpty() && !image.isEmpty() &&
@@ -45,9 +45,9 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         }
         return out;
     };
-    handlers.describe = [](const QStringList &ids) {
+    handlers.describe = [store](const QStringList &ids) {
         QHash<QString, programindex::Program> byKey;
-        for (const programindex::Program &p : programindex::programs())
+        for (const programindex::Program &p : store->programs())
             byKey.insert(p.key, p);
         QList<DesktopSearch::Result> out;
         for (const QString &id : ids) {
@@ -57,8 +57,8 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         }
         return out;
     };
-    handlers.activate = [](const QString &id) {
-        for (const programindex::Program &p : programindex::programs()) {
+    handlers.activate = [store](const QString &id) {
+        for (const programindex::Program &p : store->programs()) {
             if (p.key != id)
                 continue;
             programindex::chosen(p);

@@ -5,6 +5,7 @@
 
 class DesktopSearch;
 class HomeViewController;
+class ProgramStore;
 
 // The listener's programs in the desktop's search (GNOME Shell and KRunner):
 // typing part of a name lists the matching programs with their pictures,
@@ -13,7 +14,7 @@ class HomeViewController;
 class StationSearch : public QObject {
     Q_OBJECT
 public:
-    explicit StationSearch(HomeViewController *home, QObject *parent = nullptr);
+    StationSearch(HomeViewController *home, ProgramStore *store, QObject *parent = nullptr);
 
     // Offers the search on the session bus; false without one.
     bool start();

@@ -10,17 +10,28 @@
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
-#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
+#include "store/ProgramStore.h"
 
+#include <QTimer>
 #include <QWidget>
 
-MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObject *parent)
-    : QObject(parent), m_home(home), m_session(home->session()), m_service(service),
-      m_listWatcher(new ProgramListWatcher(this))
+MprisBridge::MprisBridge(HomeViewController *home, ProgramStore *store, MprisService *service,
+                         QObject *parent)
+    : QObject(parent), m_home(home), m_session(home->session()), m_store(store), m_service(service)
 {
-    connect(m_listWatcher, &ProgramListWatcher::changed, this, &MprisBridge::publishPlaylists);
+    // Changes made together (a rename is a removal and an addition) are
+    // offered once, as what they make together.
+    connect(store, &ProgramStore::listChanged, this, [this] {
+        if (!m_playlistsDue) {
+            m_playlistsDue = true;
+            QTimer::singleShot(0, this, [this] {
+                m_playlistsDue = false;
+                publishPlaylists();
+            });
+        }
+    });
     connect(service, &MprisService::nextRequested, this, [this] { step(1); });
     connect(service, &MprisService::previousRequested, this, [this] { step(-1); });
     connect(service, &MprisService::playlistRequested, this, &MprisBridge::playProgram);
@@ -91,16 +102,14 @@ void MprisBridge::step(int step)
 {
     // From the program the store holds as the current one, as the list
     // window marks it.
-    playEntry(programindex::neighbour(CacheManager::shareIntance()->getLiveData(), step,
-                                      programindex::programs()));
+    playEntry(programindex::neighbour(m_store->currentProgram(), step, m_store->programs()));
 }
 
 void MprisBridge::playProgram(const QString &key)
 {
-    for (const programindex::Program &p : programindex::programs()) {
-        if (p.key == key)
-            return playEntry(p);
-    }
+    const programindex::Program p = m_store->program(key);
+    if (!p.key.isEmpty())
+        return playEntry(p);
     NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
 }
 
@@ -117,8 +126,7 @@ void MprisBridge::playEntry(const programindex::Program &program)
 void MprisBridge::publishPlaylists()
 {
     QList<MprisService::Playlist> playlists;
-    m_programs = programindex::programs();
-    for (const programindex::Program &p : m_programs) {
+    for (const programindex::Program &p : m_store->programs()) {
         const QUrl image(program::image(p.entry));
         const QString art = artfiles::existing(image);
         playlists.append({p.key, program::name(p.entry),
@@ -136,7 +144,7 @@ void MprisBridge::publishMetadata()
     if (!live.isEmpty()) {
         // The same key as the program's playlist; a program that is not in
         // the list (any more) keeps the key its address gives it.
-        track.id = programindex::keyOf(live, m_programs);
+        track.id = programindex::keyOf(live, m_store->programs());
         if (track.id.isEmpty())
             track.id = programindex::programs(QVariantList{live}).value(0).key;
         const streamtitle::Parts parts = streamtitle::split(m_session->nowPlaying());
@@ -160,7 +168,7 @@ void MprisBridge::publishMetadata()
         }
     }
     m_service->setMetadata(track);
-    m_service->setActivePlaylist(programindex::keyOf(live, m_programs));
+    m_service->setActivePlaylist(programindex::keyOf(live, m_store->programs()));
 }
 
 #include "moc_MprisBridge.cpp"

@@ -10,6 +10,7 @@
 class HomeViewController;
 class MprisService;
 class PlaybackSession;
+class ProgramStore;
 
 // Shows the playback session to desktop media controls and media keys, and
 // hands their requests to it; Raise brings the main window to the front.
@@ -19,7 +20,8 @@ class PlaybackSession;
 class MprisBridge : public QObject {
     Q_OBJECT
 public:
-    MprisBridge(HomeViewController *home, MprisService *service, QObject *parent = nullptr);
+    MprisBridge(HomeViewController *home, ProgramStore *store, MprisService *service,
+                QObject *parent = nullptr);
 
     void play();
     void pause();
@@ -39,8 +41,8 @@ private:
 
     HomeViewController *m_home;
     PlaybackSession *m_session;
+    ProgramStore *m_store;
     MprisService *m_service;
-    ProgramListWatcher *m_listWatcher;
-    QList<programindex::Program> m_programs; // as last offered
-    QUrl m_artAsked;                         // picture being written to a file for the metadata
+    bool m_playlistsDue = false;
+    QUrl m_artAsked; // picture being written to a file for the metadata
 };

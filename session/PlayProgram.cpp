@@ -1,8 +1,10 @@
 #include "session/PlayProgram.h"
 
 #include "platform/base/NotificationCenter.h"
+#include "session/PlaybackSession.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
+#include "store/ProgramStore.h"
 
 namespace session {
 
@@ -22,6 +24,12 @@ void playCurrentProgram()
 void playNonProgram()
 {
     NotificationCenter::defaultCenter()->postNotificationName(kLivePlayFailedNotification);
+}
+
+void followStore(PlaybackSession *session, ProgramStore *store)
+{
+    QObject::connect(store, &ProgramStore::currentProgramChanged, session,
+                     &PlaybackSession::refreshProgram);
 }
 
 } // namespace session

@@ -19,6 +19,7 @@
 #include "player/NowPlayingNotices.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include <QAction>
 #include <QApplication>
@@ -510,7 +511,8 @@ private Q_SLOTS:
         QFETCH(QString, shell);
         QFETCH(QStringList, terms);
         QFETCH(QStringList, expected);
-        StationSearch search(home);
+        ProgramStore store;
+        StationSearch search(home, &store);
         QVERIFY(search.start());
         listSearchablePrograms();
         QStringList names;
@@ -545,7 +547,8 @@ private Q_SLOTS:
     void choosingAResultPlaysIt()
     {
         QFETCH(QString, shell);
-        StationSearch search(home);
+        ProgramStore store;
+        StationSearch search(home, &store);
         QVERIFY(search.start());
         listSearchablePrograms();
         const QUrl picture(QStringLiteral("http://127.0.0.1:1/jazz.png"));

@@ -13,6 +13,7 @@
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
@@ -103,7 +104,7 @@ struct ListedPlayer {
         for (const QString &name : names)
             add(name);
         home.view();
-        bridge = std::make_unique<MprisBridge>(&home, service);
+        bridge = std::make_unique<MprisBridge>(&home, &store, service);
     }
     static QVariantMap program(const QString &name)
     {
@@ -118,6 +119,7 @@ struct ListedPlayer {
 
     FakeMediaFactory media;
     FakeImageLoader images;
+    ProgramStore store;
     HomeViewController home;
     std::unique_ptr<MprisBridge> bridge;
 };
@@ -560,7 +562,8 @@ void TestMpris::playAndPauseNeverToggle()
     FakeImageLoader images;
     HomeViewController home;
     home.view(); // loaded first, as the application does
-    MprisBridge bridge(&home, m_service.get());
+    ProgramStore store;
+    MprisBridge bridge(&home, &store, m_service.get());
     auto call = [](const char *method) {
         const ClientResult r =
             callMethod(QStringLiteral("org.mpris.MediaPlayer2.Player.") + QLatin1String(method));

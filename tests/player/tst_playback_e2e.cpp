@@ -18,6 +18,7 @@
 #include "player/MprisBridge.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -361,7 +362,8 @@ private Q_SLOTS:
     {
         MprisService service;
         QVERIFY(service.start());
-        MprisBridge bridge(home, &service);
+        ProgramStore store;
+        MprisBridge bridge(home, &store, &service);
         QVERIFY(CacheManager::shareIntance()->saveLiveData(
             program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
 
