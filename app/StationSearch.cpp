@@ -58,17 +58,12 @@ StationSearch::StationSearch(HomeViewController *home, ProgramStore *store, QObj
         return out;
     };
     handlers.activate = [store](const QString &id) {
-        for (const programindex::Program &p : store->programs()) {
-            if (p.key != id)
-                continue;
-            programindex::chosen(p);
-            if (!session::playProgram(p.entry))
-                NSLog(lcGeneral(), QtWarningMsg,
-                      "Desktop search: %@ could not be made the current program",
-                      program::name(p.entry));
-            return;
-        }
-        NSLog(lcGeneral(), QtInfoMsg, "Desktop search: the chosen program is no longer listed");
+        const session::Choice choice = session::playKey(store, id);
+        if (choice.outcome == session::Choice::NotListed)
+            NSLog(lcGeneral(), QtInfoMsg, "Desktop search: the chosen program is no longer listed");
+        else if (choice.outcome == session::Choice::NotSaved)
+            NSLog(lcGeneral(), QtWarningMsg,
+                  "Desktop search: %@ could not be made the current program", choice.name);
     };
     handlers.launch = [this](const QStringList &) {
         if (m_home)

@@ -102,25 +102,20 @@ void MprisBridge::step(int step)
 {
     // From the program the store holds as the current one, as the list
     // window marks it.
-    playEntry(programindex::neighbour(m_store->currentProgram(), step, m_store->programs()));
+    const session::Choice choice = session::playNeighbour(m_store, step);
+    if (choice.outcome == session::Choice::NotSaved)
+        NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
+              choice.name);
 }
 
 void MprisBridge::playProgram(const QString &key)
 {
-    const programindex::Program p = m_store->program(key);
-    if (!p.key.isEmpty())
-        return playEntry(p);
-    NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
-}
-
-void MprisBridge::playEntry(const programindex::Program &program)
-{
-    if (program.entry.isEmpty())
-        return;
-    programindex::chosen(program);
-    if (!session::playProgram(program.entry))
+    const session::Choice choice = session::playKey(m_store, key);
+    if (choice.outcome == session::Choice::NotListed)
+        NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
+    else if (choice.outcome == session::Choice::NotSaved)
         NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
-              program::name(program.entry));
+              choice.name);
 }
 
 void MprisBridge::publishPlaylists()

@@ -37,7 +37,6 @@ private:
     void publishState();
     void publishMetadata();
     void publishPlaylists();
-    void playEntry(const programindex::Program &program);
 
     HomeViewController *m_home;
     PlaybackSession *m_session;
