@@ -7,7 +7,8 @@
 #include "support/HomeFixture.h"
 #include "support/TestEnv.h"
 
-#include "app/StationSearch.h"
+#include "integrations/NowPlayingNotices.h"
+#include "integrations/StationSearch.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
@@ -16,7 +17,6 @@
 #include "platform/net/ArtFiles.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
-#include "player/NowPlayingNotices.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramStore.h"

@@ -7,8 +7,8 @@
 #include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
+#include "integrations/MprisBridge.h"
 #include "player/HomeViewController.h"
-#include "player/MprisBridge.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"

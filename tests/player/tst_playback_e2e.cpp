@@ -10,12 +10,12 @@
 
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "integrations/MprisBridge.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
-#include "player/MprisBridge.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramStore.h"

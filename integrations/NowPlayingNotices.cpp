@@ -1,4 +1,4 @@
-#include "player/NowPlayingNotices.h"
+#include "integrations/NowPlayingNotices.h"
 
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
@@ -11,6 +11,7 @@
 #include "store/ProgramEntry.h"
 
 #include <QAction>
+#include <QMenu>
 
 namespace {
 const QString kEnabledKey = QStringLiteral("notifications/enabled");

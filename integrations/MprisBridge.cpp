@@ -1,4 +1,4 @@
-#include "player/MprisBridge.h"
+#include "integrations/MprisBridge.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"

@@ -1,4 +1,4 @@
-#include "app/StationSearch.h"
+#include "integrations/StationSearch.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/DesktopSearch.h"
