@@ -11,6 +11,7 @@ class HistoryStore;
 class HomeViewController;
 class MprisBridge;
 class MprisService;
+class NowPlayingNotices;
 class PlaybackSession;
 class ProgramStore;
 class Recorder;
@@ -40,6 +41,8 @@ public:
     // history is open (after the first frame).
     SongHistoryLauncher *songHistory() const { return m_songHistory; }
     Recorder *recorder() const { return m_recorder; }
+    // The title notifications; null until the start-up is done.
+    NowPlayingNotices *notices() const { return m_notices; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -57,6 +60,8 @@ protected:
 
 private:
     void tellHistoryReplaced(const QString &keptAs);
+    // The tray menu's "Notifications", in its Listening section.
+    void addNotificationsItem();
 
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
     ProgramStore *m_store = nullptr;
@@ -68,6 +73,7 @@ private:
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
+    NowPlayingNotices *m_notices = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
     StationSearch *m_search = nullptr;

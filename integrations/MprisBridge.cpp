@@ -4,9 +4,6 @@
 #include "platform/desktop/MprisService.h"
 #include "platform/media/StreamTitle.h"
 #include "platform/net/ArtFiles.h"
-#include "platform/ui/WindowFront.h"
-#include "platform/ui/WindowHost.h"
-#include "player/HomeViewController.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
@@ -15,11 +12,10 @@
 #include "store/ProgramStore.h"
 
 #include <QTimer>
-#include <QWidget>
 
-MprisBridge::MprisBridge(HomeViewController *home, ProgramStore *store, MprisService *service,
+MprisBridge::MprisBridge(PlaybackSession *session, ProgramStore *store, MprisService *service,
                          QObject *parent)
-    : QObject(parent), m_home(home), m_session(home->session()), m_store(store), m_service(service)
+    : QObject(parent), m_session(session), m_store(store), m_service(service)
 {
     // Changes made together (a rename is a removal and an addition) are
     // offered once, as what they make together.
@@ -43,8 +39,8 @@ MprisBridge::MprisBridge(HomeViewController *home, ProgramStore *store, MprisSer
     connect(service, &MprisService::pauseRequested, this, &MprisBridge::pause);
     connect(service, &MprisService::playPauseRequested, this, &MprisBridge::playPause);
     connect(service, &MprisService::stopRequested, this, &MprisBridge::stop);
-    connect(service, &MprisService::raiseRequested, this, &MprisBridge::raise);
-    connect(service, &MprisService::quitRequested, home->host(), &WindowHost::quitRequested);
+    connect(service, &MprisService::raiseRequested, this, &MprisBridge::raiseRequested);
+    connect(service, &MprisService::quitRequested, this, &MprisBridge::quitRequested);
     // Volume both ways; muted reads as 0, and a client's volume unmutes.
     Volume *volume = m_session->volume();
     auto publishVolume = [this, volume] {
@@ -79,11 +75,6 @@ void MprisBridge::playPause()
 void MprisBridge::stop()
 {
     pause();
-}
-
-void MprisBridge::raise()
-{
-    bringToFront(m_home->view()->window());
 }
 
 void MprisBridge::publishState()

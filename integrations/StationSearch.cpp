@@ -3,8 +3,6 @@
 #include "platform/base/Log.h"
 #include "platform/desktop/DesktopSearch.h"
 #include "platform/net/ArtFiles.h"
-#include "platform/ui/WindowFront.h"
-#include "player/HomeViewController.h"
 #include "session/PlayProgram.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
@@ -12,7 +10,6 @@
 
 #include <QHash>
 #include <QUrl>
-#include <QWidget>
 
 namespace {
 
@@ -29,8 +26,8 @@ DesktopSearch::Result resultFor(const programindex::Program &p)
 
 } // namespace
 
-StationSearch::StationSearch(HomeViewController *home, ProgramStore *store, QObject *parent)
-    : QObject(parent), m_home(home), m_service(nullptr)
+StationSearch::StationSearch(ProgramStore *store, QObject *parent)
+    : QObject(parent), m_service(nullptr)
 {
     DesktopSearch::Handlers handlers;
     handlers.search = [this, store](const QStringList &terms) {
@@ -65,10 +62,7 @@ StationSearch::StationSearch(HomeViewController *home, ProgramStore *store, QObj
             NSLog(lcGeneral(), QtWarningMsg,
                   "Desktop search: %@ could not be made the current program", choice.name);
     };
-    handlers.launch = [this](const QStringList &) {
-        if (m_home)
-            bringToFront(m_home->view()->window());
-    };
+    handlers.launch = [this](const QStringList &) { Q_EMIT raiseRequested(); };
     m_service = new DesktopSearch(std::move(handlers), this);
 }
 

@@ -363,7 +363,7 @@ private Q_SLOTS:
         MprisService service;
         QVERIFY(service.start());
         ProgramStore store;
-        MprisBridge bridge(home, &store, &service);
+        MprisBridge bridge(home->session(), &store, &service);
         QVERIFY(CacheManager::shareIntance()->saveLiveData(
             program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
 
