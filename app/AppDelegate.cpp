@@ -3,9 +3,12 @@
 #include "app/FindLauncher.h"
 #include "app/SongHistoryLauncher.h"
 #include "app/StartupOptions.h"
-#include "app/StationSearch.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "integrations/ListeningInhibitor.h"
+#include "integrations/MprisBridge.h"
+#include "integrations/NowPlayingNotices.h"
+#include "integrations/StationSearch.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/desktop/BackgroundPortal.h"
@@ -21,14 +24,13 @@
 #include "platform/ui/WindowFront.h"
 #include "platform/ui/WindowHost.h"
 #include "player/HomeViewController.h"
-#include "player/MprisBridge.h"
-#include "player/NowPlayingNotices.h"
 #include "player/RecordingControls.h"
 #include "record/Recorder.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
-#include "store/CacheManager.h"
+#include "store/ProgramStore.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QTimer>
@@ -60,7 +62,9 @@ void AppDelegate::loadMainInterface()
     m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
+    m_store = new ProgramStore(this);
     m_session = std::make_unique<PlaybackSession>();
+    session::followStore(m_session.get(), m_store);
     m_home = std::make_unique<HomeViewController>(m_session.get());
     // Recording and "save last song" tap every stream the session opens.
     m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
@@ -68,6 +72,7 @@ void AppDelegate::loadMainInterface()
     m_home->setListControllerFactory([this] {
         auto *list = new ListViewController;
         m_find->attachList(list);
+        list->followStore(m_store);
         return list;
     });
     m_home->setAddControllerFactory([] { return new AddViewController; });
@@ -95,14 +100,21 @@ void AppDelegate::applicationDidFinishLaunching()
         if (!m_home || m_mpris)
             return;
         // First, so a desktop that started us for its search is answered soon.
-        m_search = new StationSearch(m_home.get(), this);
+        m_search = new StationSearch(m_store, this);
+        connect(m_search, &StationSearch::raiseRequested, m_home->host(),
+                &WindowHost::raiseRequested);
         m_search->start();
         QApplication::setWindowIcon(AppIcon::application());
         // The first play should not wait for the media framework to load.
         GstMediaPlayer::warmUpInBackground();
         m_mpris = new MprisService(this);
-        if (m_mpris->start())
-            m_mprisBridge = new MprisBridge(m_home.get(), m_mpris, this);
+        if (m_mpris->start()) {
+            m_mprisBridge = new MprisBridge(m_session.get(), m_store, m_mpris, this);
+            connect(m_mprisBridge, &MprisBridge::raiseRequested, m_home->host(),
+                    &WindowHost::raiseRequested);
+            connect(m_mprisBridge, &MprisBridge::quitRequested, m_home->host(),
+                    &WindowHost::quitRequested);
+        }
         // Back on air at once when the network returns or the machine wakes.
         m_wake = new WakeWatcher(this);
         PlaybackSession *session = m_session.get();
@@ -113,15 +125,17 @@ void AppDelegate::applicationDidFinishLaunching()
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.
-        auto *notices = new NowPlayingNotices(m_home.get(), new DesktopNotifier(this),
-                                              new SleepInhibitor(this), this);
+        m_notices = new NowPlayingNotices(m_session.get(), new DesktopNotifier(this), this);
+        m_notices->setWindowHidden(!m_home->view()->window()->isVisible());
+        addNotificationsItem();
+        new ListeningInhibitor(m_session.get(), new SleepInhibitor(this), this);
         // Every song heard is kept (the file opens after the first frame).
         m_history = new HistoryStore(HistoryStore::defaultPath(), this);
         connect(m_history, &HistoryStore::keptAside, this, &AppDelegate::tellHistoryReplaced);
         m_historyRecorder = new HistoryRecorder(m_session.get(), m_history, this);
         m_songHistory = new SongHistoryLauncher(m_history, m_historyRecorder, this);
         m_songHistory->attachHome(m_home->host());
-        m_songHistory->attachNotices(notices);
+        m_songHistory->attachNotices(m_notices);
         m_recorder->setHistory(m_history);
         // A row of the history whose song is still in the recorder's buffer
         // can be saved from the window.
@@ -129,8 +143,7 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
-        if (StartupOptions::resumesPlaying() &&
-            !CacheManager::shareIntance()->getLiveData().isEmpty())
+        if (StartupOptions::resumesPlaying() && !m_store->currentProgram().isEmpty())
             session::playCurrentProgram();
     };
     // A hidden window paints no first frame.
@@ -151,6 +164,16 @@ void AppDelegate::tellHistoryReplaced(const QString &keptAs)
     alert.setAlertStyle(Alert::WarningStyle);
     alert.addButtonWithTitle(QStringLiteral("OK"));
     alert.beginSheetModalForWindow(m_home->view()->window());
+}
+
+void AppDelegate::addNotificationsItem()
+{
+    QAction *toggle = m_home->host()->addTrayAction(
+        TrayMenu::Section::Listening, QStringLiteral("Notifications"), "notificationsAction");
+    toggle->setCheckable(true);
+    toggle->setChecked(m_notices->isEnabled());
+    connect(toggle, &QAction::toggled, m_notices, &NowPlayingNotices::setEnabled);
+    connect(m_notices, &NowPlayingNotices::enabledChanged, toggle, &QAction::setChecked);
 }
 
 void AppDelegate::applicationWillTerminate() {}
@@ -182,6 +205,14 @@ void AppDelegate::reopenRequested()
 
 bool AppDelegate::eventFilter(QObject *watched, QEvent *event)
 {
+    // Notices are shown only while the window is hidden. A window the
+    // window system hides for its own reasons (minimised) counts as shown.
+    if (m_notices && m_home && watched == m_home->view()) {
+        if (event->type() == QEvent::Show)
+            m_notices->setWindowHidden(false);
+        else if (event->type() == QEvent::Hide && !event->spontaneous())
+            m_notices->setWindowHidden(true);
+    }
     if (m_home && watched == m_home->view() && event->type() == QEvent::Close) {
         if (applicationShouldTerminateAfterLastWindowClosed())
             QTimer::singleShot(0, qApp, &QApplication::quit);

@@ -11,7 +11,9 @@ class HistoryStore;
 class HomeViewController;
 class MprisBridge;
 class MprisService;
+class NowPlayingNotices;
 class PlaybackSession;
+class ProgramStore;
 class Recorder;
 class SingleInstance;
 class SongHistoryLauncher;
@@ -34,10 +36,13 @@ public:
     void setStartsHidden(bool hidden) { m_startsHidden = hidden; }
     HomeViewController *homeViewController() const { return m_home.get(); }
     PlaybackSession *session() const { return m_session.get(); }
+    ProgramStore *store() const { return m_store; }
     // The song history's window and "Love" controls; null until the
     // history is open (after the first frame).
     SongHistoryLauncher *songHistory() const { return m_songHistory; }
     Recorder *recorder() const { return m_recorder; }
+    // The title notifications; null until the start-up is done.
+    NowPlayingNotices *notices() const { return m_notices; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -55,8 +60,11 @@ protected:
 
 private:
     void tellHistoryReplaced(const QString &keptAs);
+    // The tray menu's "Notifications", in its Listening section.
+    void addNotificationsItem();
 
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
+    ProgramStore *m_store = nullptr;
     std::unique_ptr<PlaybackSession> m_session;
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;
@@ -65,6 +73,7 @@ private:
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
+    NowPlayingNotices *m_notices = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
     StationSearch *m_search = nullptr;

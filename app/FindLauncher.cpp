@@ -30,13 +30,8 @@ void FindLauncher::attachList(ListViewController *list)
 
 void FindLauncher::open(QWidget *near)
 {
-    if (!m_find) {
+    if (!m_find)
         m_find = std::make_unique<FindViewController>();
-        connect(m_find.get(), &FindViewController::stationAdded, this, [this] {
-            if (m_list && m_list->isViewLoaded())
-                m_list->loadData();
-        });
-    }
     m_find->showWindow(near);
 }
 

@@ -1,8 +1,8 @@
 #include "app/SongHistoryLauncher.h"
 
 #include "history/LoveSong.h"
+#include "integrations/NowPlayingNotices.h"
 #include "platform/ui/WindowHost.h"
-#include "player/NowPlayingNotices.h"
 #include "songs/SongHistoryViewController.h"
 
 #include <QAction>

@@ -12,6 +12,7 @@
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
+#include "store/ProgramStore.h"
 #include "ui_ListView.h"
 
 #include <QLabel>
@@ -79,6 +80,19 @@ void ListViewController::loadData()
 {
     dataArr = CacheManager::shareIntance()->getData();
     listTableView()->reloadData();
+}
+
+void ListViewController::followStore(ProgramStore *store)
+{
+    // Queued: a change this window made itself is shown by the code that
+    // made it, which may still be using the rows as they were.
+    connect(
+        store, &ProgramStore::listChanged, this,
+        [this] {
+            if (isViewLoaded())
+                loadData();
+        },
+        Qt::QueuedConnection);
 }
 
 long ListViewController::numberOfRowsInTableView(TableView *)

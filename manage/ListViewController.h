@@ -8,6 +8,8 @@
 
 #include <memory>
 
+class ProgramStore;
+
 namespace Ui {
 class ListView;
 }
@@ -35,6 +37,9 @@ public:
     QVariantList dataArr;
 
     void loadData();
+    // The shown list follows `store`: a program added in another window
+    // (Find Stations) or by another process shows without asking.
+    void followStore(ProgramStore *store);
 
     long numberOfRowsInTableView(TableView *tableView) override;
     int heightOfRow(TableView *tableView, long row) override;

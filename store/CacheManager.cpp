@@ -137,7 +137,7 @@ QVariant topValue(const propertylist::ReadResult &read, const QString &key)
 // Replaces (or, for an invalid value, removes) each key of `changes` in one
 // write.
 bool writeChanges(const QString &path, const propertylist::ReadResult &read,
-                  const QVariantMap &changes)
+                  const QVariantMap &changes, QVariantMap *written)
 {
     Base base;
     for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
@@ -163,14 +163,42 @@ bool writeChanges(const QString &path, const propertylist::ReadResult &read,
         NSLog(lcStore(), QtCriticalMsg, "could not write %@: %@", path, error);
         return false;
     }
+    *written = base.dict;
     return true;
 }
 
-bool writeChange(const QString &path, const propertylist::ReadResult &read, const QString &key,
-                 const QVariant &value)
+} // namespace
+
+bool CacheManager::write(const QVariantMap &changes)
 {
-    return writeChanges(path, read, QVariantMap{{key, value}});
+    const QString path = getDataPath();
+    QVariantMap top;
+    if (!writeChanges(path, readDataFile(path), changes, &top))
+        return false;
+    written(top);
+    return true;
 }
+
+int CacheManager::addWriteObserver(WriteObserver observer)
+{
+    m_observers.append({++m_lastObserver, std::move(observer)});
+    return m_lastObserver;
+}
+
+void CacheManager::removeWriteObserver(int id)
+{
+    m_observers.removeIf([id](const auto &o) { return o.first == id; });
+}
+
+void CacheManager::written(const QVariantMap &top)
+{
+    // A copy: an observer may add or remove observers.
+    const auto observers = m_observers;
+    for (const auto &o : observers)
+        o.second(top);
+}
+
+namespace {
 
 } // namespace
 
@@ -190,8 +218,7 @@ bool CacheManager::saveData(const QVariantMap &entry)
 {
     QVariantList list = getData();
     list.append(entry);
-    const QString path = getDataPath();
-    return writeChange(path, readDataFile(path), kDataKey, list);
+    return write(QVariantMap{{kDataKey, list}});
 }
 
 bool CacheManager::delData(const QVariantMap &entry)
@@ -203,16 +230,14 @@ bool CacheManager::delData(const QVariant &target)
 {
     QVariantList list = getData();
     list.removeIf([&](const QVariant &item) { return program::isEqual(item, target); });
-    const QString path = getDataPath();
-    return writeChange(path, readDataFile(path), kDataKey, list);
+    return write(QVariantMap{{kDataKey, list}});
 }
 
 bool CacheManager::appendData(const QVariantList &entries)
 {
     QVariantList list = getData();
     list.append(entries);
-    const QString path = getDataPath();
-    return writeChange(path, readDataFile(path), kDataKey, list);
+    return write(QVariantMap{{kDataKey, list}});
 }
 
 bool CacheManager::moveData(qsizetype from, qsizetype to, const QVariant &expected)
@@ -226,15 +251,12 @@ bool CacheManager::moveData(qsizetype from, qsizetype to, const QVariant &expect
     if (from == to)
         return true;
     list.move(from, to);
-    const QString path = getDataPath();
-    return writeChange(path, readDataFile(path), kDataKey, list);
+    return write(QVariantMap{{kDataKey, list}});
 }
 
 bool CacheManager::saveLiveData(const QVariantMap &entry)
 {
-    const QString path = getDataPath();
-    return writeChange(path, readDataFile(path), kLiveKey,
-                       entry.isEmpty() ? QVariant() : QVariant(entry));
+    return write(QVariantMap{{kLiveKey, entry.isEmpty() ? QVariant() : QVariant(entry)}});
 }
 
 void CacheManager::delDataPath()
@@ -244,10 +266,12 @@ void CacheManager::delDataPath()
     if (!QFile::exists(path))
         return;
     if (propertylist::readFile(path).state == propertylist::FileState::Unreadable) {
-        keepAside(path, true);
+        if (keepAside(path, true))
+            written({});
         return;
     }
-    QFile::remove(path);
+    if (QFile::remove(path))
+        written({});
 }
 
 bool CacheManager::seedDefaultDataIfEmpty()
@@ -261,10 +285,8 @@ bool CacheManager::seedDefaultDataIfEmpty()
         return true; // nothing to seed
     // List and current program in one write: a failure leaves the list
     // empty, so the next start seeds it again instead of keeping half of it.
-    const QString path = getDataPath();
-    return writeChanges(path, readDataFile(path),
-                        QVariantMap{{kDataKey, defaultData},
-                                    {kLiveKey, isMap(defaultLive) ? defaultLive : QVariant()}});
+    return write(QVariantMap{{kDataKey, defaultData},
+                             {kLiveKey, isMap(defaultLive) ? defaultLive : QVariant()}});
 }
 
 bool CacheManager::redoDefaultData()
@@ -291,5 +313,6 @@ bool CacheManager::redoDefaultData()
         NSLog(lcStore(), QtCriticalMsg, "could not write %@: %@", path, error);
         return false;
     }
+    written(top);
     return true;
 }

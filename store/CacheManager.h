@@ -4,6 +4,8 @@
 #include <QVariantList>
 #include <QVariantMap>
 
+#include <functional>
+
 // The program list and the current program, kept in one property-list file
 // (data.plist in the application's data directory). Nothing is cached: every
 // read goes to the file and every change rewrites it atomically, so each
@@ -63,6 +65,20 @@ public:
     static void setDefaultListPath(const QString &path);
     static QString defaultListPath();
 
+    // Told after every write of this process that reached the disk, with the
+    // top-level dictionary the file now holds (empty once it was removed).
+    // Returns a number for removeWriteObserver().
+    using WriteObserver = std::function<void(const QVariantMap &written)>;
+    int addWriteObserver(WriteObserver observer);
+    void removeWriteObserver(int id);
+
 private:
     CacheManager() = default;
+    // Replaces (or, for an invalid value, removes) each key of `changes` in
+    // one write of the whole file.
+    bool write(const QVariantMap &changes);
+    void written(const QVariantMap &top);
+
+    QList<std::pair<int, WriteObserver>> m_observers;
+    int m_lastObserver = 0;
 };

@@ -5,6 +5,7 @@
 
 #include "app/AppDelegate.h"
 #include "app/StartupOptions.h"
+#include "integrations/NowPlayingNotices.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/Autostart.h"
 #include "platform/desktop/SingleInstance.h"
@@ -264,6 +265,44 @@ private Q_SLOTS:
         QTRY_VERIFY(other.isActiveWindow());
         delegate.reopenRequested();
         QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    // "Notifications" ends the tray's Listening section and is remembered;
+    // the notices hear whether the window is shown.
+    void notificationsInTheTrayMenuFollowTheWindow()
+    {
+        settings::open()->clear();
+        FakeImageLoader images;
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        QWidget *window = delegate.homeViewController()->view();
+        QTRY_VERIFY(delegate.notices());
+        NowPlayingNotices *notices = delegate.notices();
+        QMenu *menu = delegate.homeViewController()->statusMenu();
+        auto *toggle = menu->findChild<QAction *>(QStringLiteral("notificationsAction"));
+        QVERIFY(toggle && toggle->isCheckable() && toggle->isChecked());
+        QCOMPARE(toggle->text(), QStringLiteral("Notifications"));
+        const QList<QAction *> actions = menu->actions();
+        // After the sleep timer (Listening), before Find Stations (Stations).
+        auto *sleepOff = menu->findChild<QAction *>(QStringLiteral("sleep0Action"));
+        auto *find = menu->findChild<QAction *>(QStringLiteral("findAction"));
+        QVERIFY(sleepOff && find);
+        const QAction *sleep = qobject_cast<QMenu *>(sleepOff->parent())->menuAction();
+        QVERIFY(actions.indexOf(sleep) < actions.indexOf(toggle));
+        QCOMPARE(actions.indexOf(find), actions.indexOf(toggle) + 1);
+
+        QVERIFY(!notices->isWindowHidden());
+        window->close();
+        QVERIFY(notices->isWindowHidden());
+        window->show();
+        QVERIFY(!notices->isWindowHidden());
+
+        toggle->trigger();
+        QVERIFY(!notices->isEnabled());
+        QVERIFY(!settings::open()->value(QStringLiteral("notifications/enabled")).toBool());
+        notices->setEnabled(true);
+        QVERIFY(toggle->isChecked());
+        settings::open()->clear();
     }
 
     // Started by the desktop (--hidden) only the tray shows; the stored

@@ -11,6 +11,7 @@
 #include "manage/ListViewController.h"
 #include "platform/base/NotificationCenter.h"
 #include "player/HomeViewController.h"
+#include "store/ProgramStore.h"
 
 #include <QAccessible>
 #include <QApplication>
@@ -297,9 +298,11 @@ private Q_SLOTS:
         FakeMediaFactory media;
         auto *home = new HomeViewController;
         FindLauncher launcher;
-        home->setListControllerFactory([&launcher] {
+        ProgramStore store;
+        home->setListControllerFactory([&launcher, &store] {
             auto *list = new ListViewController;
             launcher.attachList(list);
+            list->followStore(&store);
             return list;
         });
         launcher.attachHome(home->host());
@@ -347,7 +350,7 @@ private Q_SLOTS:
                                  10000);
         QCOMPARE(list->listTableView()->numberOfRows(), 1L);
         launcher.controller()->addRow(0);
-        QCOMPARE(list->listTableView()->numberOfRows(), 2L);
+        QTRY_COMPARE(list->listTableView()->numberOfRows(), 2L);
         qunsetenv("ORBITUNE_DIRECTORY_URL");
         delete home;
     }

@@ -1,26 +1,22 @@
-// Title notifications and the suspend inhibitor against small stand-ins for
-// the notification, portal and screen saver services on a private bus; the
-// main window plays through a fake player.
+// Title notifications, the suspend inhibitor and the desktop's search against
+// small stand-ins for the notification, portal, screen saver and shell
+// services on a private bus; the session plays through a fake player.
 #include "PrivateSessionBus.h"
-#include "support/FakeImageLoader.h"
-#include "support/FakeMedia.h"
-#include "support/HomeFixture.h"
+#include "support/LogRecorder.h"
+#include "support/SessionFixture.h"
 #include "support/TestEnv.h"
 
-#include "app/StationSearch.h"
-#include "platform/base/Log.h"
+#include "integrations/ListeningInhibitor.h"
+#include "integrations/NowPlayingNotices.h"
+#include "integrations/StationSearch.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/DesktopSearch.h"
 #include "platform/desktop/SleepInhibitor.h"
 #include "platform/net/ArtFiles.h"
-#include "platform/ui/PreviewView.h"
-#include "player/HomeViewController.h"
-#include "player/NowPlayingNotices.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QDBusArgument>
 #include <QDBusConnection>
@@ -29,7 +25,6 @@
 #include <QDBusMetaType>
 #include <QDBusObjectPath>
 #include <QFile>
-#include <QMenu>
 #include <QtTest>
 
 #include <cstdio>
@@ -198,11 +193,12 @@ public Q_SLOTS:
 class TestDesktopBus : public QObject {
     Q_OBJECT
 
-    HomeFixture fixture;
+    std::unique_ptr<LogRecorder> recorder;
+    std::unique_ptr<SessionFixture> fixture;
     FakeMediaFactory *media = nullptr;
     FakeImageLoader *images = nullptr;
-    HomeViewController *home = nullptr;
-    QStringList &log() { return fixture.log(); }
+    PlaybackSession *session = nullptr;
+    QStringList &log() { return recorder->lines; }
 
     void ready() { media->lastItem()->setStatus(MediaItem::StatusReadyToPlay); }
     static void listSearchablePrograms()
@@ -227,15 +223,21 @@ class TestDesktopBus : public QObject {
 private Q_SLOTS:
     void init()
     {
-        fixture.start(false); // loaded, never shown: the window is hidden
-        media = fixture.media.get();
-        images = fixture.images.get();
-        home = fixture.home.get();
+        QFile::remove(TestEnv::instance()->dataFile());
+        settings::open()->clear();
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        recorder = std::make_unique<LogRecorder>();
+        fixture = std::make_unique<SessionFixture>();
+        media = &fixture->media;
+        images = &fixture->images;
+        session = &fixture->session;
     }
 
     void cleanup()
     {
-        fixture.finish();
+        fixture.reset();
+        recorder.reset();
         QDBusConnection::disconnectFromBus(QStringLiteral("services"));
     }
 
@@ -244,14 +246,11 @@ private Q_SLOTS:
         FakeNotifications service;
         QVERIFY(serveNotifications(&service));
         DesktopNotifier notifier;
-        NowPlayingNotices notices(home, &notifier, nullptr);
+        NowPlayingNotices notices(session, &notifier);
         QSignalSpy shown(&notifier, &DesktopNotifier::shown);
-        auto *toggle =
-            home->statusMenu()->findChild<QAction *>(QStringLiteral("notificationsAction"));
-        QVERIFY(toggle && toggle->isChecked());
-        QCOMPARE(toggle->text(), QStringLiteral("Notifications"));
+        QVERIFY(notices.isEnabled() && notices.isWindowHidden());
 
-        home->playClick();
+        session->toggle();
         ready();
         // The program's picture, as the image loader delivers it.
         QImage picture(300, 300, QImage::Format_RGB32);
@@ -273,18 +272,21 @@ private Q_SLOTS:
         QCOMPARE(service.shown[1].replaces, shown.at(0).at(0).toUInt());
 
         // Not while the window is up, nor when switched off (remembered).
-        home->view()->show();
+        notices.setWindowHidden(false);
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - Three"));
         QVERIFY2(!shown.wait(300), "a notification while the window is shown");
-        home->view()->hide();
-        toggle->trigger();
+        notices.setWindowHidden(true);
+        QSignalSpy switched(&notices, &NowPlayingNotices::enabledChanged);
+        notices.setEnabled(false);
+        notices.setEnabled(false);
+        QCOMPARE(switched.size(), 1);
         QVERIFY(!settings::open()->value(QStringLiteral("notifications/enabled")).toBool());
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - Four"));
         QVERIFY(!shown.wait(500));
         QCOMPARE(service.shown.size(), 2);
 
         // A failure notifies when they are on again.
-        toggle->trigger();
+        notices.setEnabled(true);
         media->lastItem()->setStatus(MediaItem::StatusFailed);
         QVERIFY(shown.wait(5000));
         QCOMPARE(service.shown.last().body, QStringLiteral("Error, switch next one."));
@@ -344,11 +346,11 @@ private Q_SLOTS:
         QVERIFY(serveNotifications(&service));
         QDBusConnection bus = serviceBus();
         DesktopNotifier notifier;
-        NowPlayingNotices notices(home, &notifier, nullptr);
+        NowPlayingNotices notices(session, &notifier);
         QStringList loved;
         notices.setLoveHandler([&loved](const QString &title) { loved << title; });
         QSignalSpy shown(&notifier, &DesktopNotifier::shown);
-        home->playClick();
+        session->toggle();
         ready();
         media->lastItem()->setNowPlaying(QStringLiteral("Artist - One"));
         QVERIFY(shown.wait(5000));
@@ -373,13 +375,13 @@ private Q_SLOTS:
     void withoutNotificationServiceNothingBreaks()
     {
         DesktopNotifier notifier;
-        NowPlayingNotices notices(home, &notifier, nullptr);
-        home->playClick();
+        NowPlayingNotices notices(session, &notifier);
+        session->toggle();
         ready();
         media->lastItem()->setNowPlaying(QStringLiteral("One"));
         media->lastItem()->setNowPlaying(QStringLiteral("Two"));
         QTRY_COMPARE(log().filter(QStringLiteral("notifications unavailable")).size(), 1);
-        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Playing);
+        QCOMPARE(session->state(), PlaybackSession::State::Playing);
     }
 
     void inhibitorThroughScreenSaverThenPortal()
@@ -390,18 +392,18 @@ private Q_SLOTS:
                                    QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.ScreenSaver")));
         SleepInhibitor inhibitor;
-        NowPlayingNotices notices(home, nullptr, &inhibitor);
+        ListeningInhibitor listening(session, &inhibitor);
         QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
 
-        home->playClick();
+        session->toggle();
         QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::ScreenSaver);
         ready();
-        home->playClick(); // pause
+        session->toggle(); // pause
         QTRY_COMPARE(saver.calls, (QStringList{"Inhibit", "UnInhibit 7"}));
         QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
         // Paused again before the inhibitor was even held: let go once it is.
-        home->playClick();
-        home->playClick();
+        session->toggle();
+        session->toggle();
         QTRY_COMPARE(saver.calls.size(), 4);
         QCOMPARE(saver.calls.last(), QStringLiteral("UnInhibit 7"));
 
@@ -414,7 +416,7 @@ private Q_SLOTS:
         QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/portal/desktop/request/t"),
                                    &request, QDBusConnection::ExportAllSlots));
         QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.portal.Desktop")));
-        home->playClick();
+        session->toggle();
         QTRY_COMPARE(inhibitor.heldVia(), SleepInhibitor::Via::Portal);
         media->lastItem()->setStatus(MediaItem::StatusFailed); // failure releases too
         QTRY_COMPARE(portal.calls, (QStringList{"Inhibit 4", "Close"}));
@@ -510,7 +512,7 @@ private Q_SLOTS:
         QFETCH(QString, shell);
         QFETCH(QStringList, terms);
         QFETCH(QStringList, expected);
-        StationSearch search(home);
+        StationSearch search(&fixture->store);
         QVERIFY(search.start());
         listSearchablePrograms();
         QStringList names;
@@ -545,7 +547,7 @@ private Q_SLOTS:
     void choosingAResultPlaysIt()
     {
         QFETCH(QString, shell);
-        StationSearch search(home);
+        StationSearch search(&fixture->store);
         QVERIFY(search.start());
         listSearchablePrograms();
         const QUrl picture(QStringLiteral("http://127.0.0.1:1/jazz.png"));
@@ -603,16 +605,21 @@ private Q_SLOTS:
                      QStringLiteral("Jazz FM"));
         QCOMPARE(media->created(), 1);
         QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/jazz")));
-        QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Loading);
+
+        // "Search in the application" asks for the window.
+        QSignalSpy raise(&search, &StationSearch::raiseRequested);
+        gnome("LaunchSearch", {QStringList{"jazz"}, 0u});
+        QCOMPARE(raise.size(), 1);
+        QCOMPARE(session->state(), PlaybackSession::State::Loading);
     }
 
     void withoutAnyInhibitServiceOneLine()
     {
         SleepInhibitor inhibitor;
-        NowPlayingNotices notices(home, nullptr, &inhibitor);
-        home->playClick();
-        home->playClick();
-        home->playClick();
+        ListeningInhibitor listening(session, &inhibitor);
+        session->toggle();
+        session->toggle();
+        session->toggle();
         QCOMPARE(log().filter(QStringLiteral("may suspend while playing")).size(), 1);
         QCOMPARE(inhibitor.heldVia(), SleepInhibitor::Via::None);
     }

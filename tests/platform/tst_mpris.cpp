@@ -2,13 +2,11 @@
 // clients (dbus-send, playerctl, a second bus connection) talking to it.
 
 #include "PrivateSessionBus.h"
-#include "support/FakeImageLoader.h"
-#include "support/FakeMedia.h"
 #include "support/LogRecorder.h"
+#include "support/SessionFixture.h"
 #include "support/TestEnv.h"
 
-#include "player/HomeViewController.h"
-#include "player/MprisBridge.h"
+#include "integrations/MprisBridge.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
@@ -91,9 +89,9 @@ ClientResult playerctl(const QStringList &args)
                      QStringList{QStringLiteral("--player=orbitune")} + args);
 }
 
-// The program list the listener made, the main window over fake media, and
-// the bridge: MPRIS as the application has it.
-struct ListedPlayer {
+// The program list the listener made, the session over fake media, and the
+// bridge: MPRIS as the application has it.
+struct ListedPlayer : SessionFixture {
     explicit ListedPlayer(MprisService *service, const QStringList &names)
     {
         QFile::remove(TestEnv::instance()->dataFile());
@@ -102,8 +100,7 @@ struct ListedPlayer {
             .removeRecursively();
         for (const QString &name : names)
             add(name);
-        home.view();
-        bridge = std::make_unique<MprisBridge>(&home, service);
+        bridge = std::make_unique<MprisBridge>(&session, &store, service);
     }
     static QVariantMap program(const QString &name)
     {
@@ -116,9 +113,6 @@ struct ListedPlayer {
     }
     QString playing() const { return program::name(CacheManager::shareIntance()->getLiveData()); }
 
-    FakeMediaFactory media;
-    FakeImageLoader images;
-    HomeViewController home;
     std::unique_ptr<MprisBridge> bridge;
 };
 
@@ -546,21 +540,21 @@ void TestMpris::unreachableBusFailsQuietly()
              qPrintable(lines[0]));
 }
 
-// Through the bridge to the main window: Play while playing does not pause,
-// Pause while paused does not start (only PlayPause toggles).
+// Through the bridge to the session: Play while playing does not pause,
+// Pause while paused does not start (only PlayPause toggles); Raise and Quit
+// are passed on.
 void TestMpris::playAndPauseNeverToggle()
 {
-    using State = HomeViewController::PlaybackState;
+    using State = PlaybackSession::State;
     QFile::remove(TestEnv::instance()->dataFile());
     const QVariantMap tone = program::make(QStringLiteral("Tone"), QString(),
                                            QStringLiteral("http://127.0.0.1:9/tone.mp3"));
     QVERIFY(CacheManager::shareIntance()->saveData(tone)); // a list: nothing is seeded
     QVERIFY(CacheManager::shareIntance()->saveLiveData(tone));
-    FakeMediaFactory media;
-    FakeImageLoader images;
-    HomeViewController home;
-    home.view(); // loaded first, as the application does
-    MprisBridge bridge(&home, m_service.get());
+    SessionFixture fixture;
+    FakeMediaFactory &media = fixture.media;
+    PlaybackSession &session = fixture.session;
+    MprisBridge bridge(&session, &fixture.store, m_service.get());
     auto call = [](const char *method) {
         const ClientResult r =
             callMethod(QStringLiteral("org.mpris.MediaPlayer2.Player.") + QLatin1String(method));
@@ -569,32 +563,32 @@ void TestMpris::playAndPauseNeverToggle()
 
     call("Pause"); // paused already (nothing plays): nothing starts
     QCOMPARE(media.created(), 0);
-    QCOMPARE(home.playbackState(), State::Idle);
+    QCOMPARE(session.state(), State::Idle);
 
     call("Play");
-    QCOMPARE(home.playbackState(), State::Loading);
+    QCOMPARE(session.state(), State::Loading);
     QCOMPARE(media.created(), 1);
     call("Play"); // still opening: no pause, no second stream
-    QCOMPARE(home.playbackState(), State::Loading);
+    QCOMPARE(session.state(), State::Loading);
     QCOMPARE(media.created(), 1);
     media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
-    QCOMPARE(home.playbackState(), State::Playing);
+    QCOMPARE(session.state(), State::Playing);
     call("Play");
-    QCOMPARE(home.playbackState(), State::Playing);
+    QCOMPARE(session.state(), State::Playing);
     QCOMPARE(media.last()->pauses, 0);
     QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Playing);
 
     call("Pause");
-    QCOMPARE(home.playbackState(), State::Paused);
+    QCOMPARE(session.state(), State::Paused);
     const int pauses = media.last()->pauses;
     call("Pause");
-    QCOMPARE(home.playbackState(), State::Paused);
+    QCOMPARE(session.state(), State::Paused);
     QCOMPARE(media.last()->pauses, pauses);
     QCOMPARE(media.created(), 1);
     QCOMPARE(m_service->playbackStatus(), MprisService::PlaybackStatus::Paused);
 
     // A client's volume reaches the listener's volume and unmutes it.
-    home.session()->volume()->setMuted(true);
+    session.volume()->setMuted(true);
     const ClientResult set =
         runClient(QStringLiteral("dbus-send"),
                   {QStringLiteral("--session"), QStringLiteral("--print-reply"),
@@ -603,8 +597,15 @@ void TestMpris::playAndPauseNeverToggle()
                    QStringLiteral("string:org.mpris.MediaPlayer2.Player"),
                    QStringLiteral("string:Volume"), QStringLiteral("variant:double:0.3")});
     QCOMPARE(set.exitCode, 0);
-    QTRY_COMPARE(home.session()->volume()->level(), 0.3);
-    QVERIFY(!home.session()->volume()->isMuted());
+    QTRY_COMPARE(session.volume()->level(), 0.3);
+    QVERIFY(!session.volume()->isMuted());
+
+    QSignalSpy raise(&bridge, &MprisBridge::raiseRequested);
+    QSignalSpy quit(&bridge, &MprisBridge::quitRequested);
+    QCOMPARE(callMethod(QStringLiteral("org.mpris.MediaPlayer2.Raise")).exitCode, 0);
+    QCOMPARE(callMethod(QStringLiteral("org.mpris.MediaPlayer2.Quit")).exitCode, 0);
+    QCOMPARE(raise.size(), 1);
+    QCOMPARE(quit.size(), 1);
 }
 
 void TestMpris::wakeFromSuspendAndNetworkReturn()
@@ -778,7 +779,7 @@ void TestMpris::nextAndPreviousPlayTheNeighbour()
     QCOMPARE(player.playing(), expected);
     QCOMPARE(player.media.lastItem()->url().toString(),
              QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(expected));
-    QCOMPARE(player.home.playbackState(), HomeViewController::PlaybackState::Loading);
+    QCOMPARE(player.session.state(), PlaybackSession::State::Loading);
     // The playlist of that program is now the active one.
     const ClientResult active = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
                                             QStringLiteral("ActivePlaylist"));

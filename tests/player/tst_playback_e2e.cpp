@@ -10,14 +10,15 @@
 
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
+#include "integrations/MprisBridge.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/PreviewView.h"
 #include "player/HomeViewController.h"
-#include "player/MprisBridge.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -361,7 +362,8 @@ private Q_SLOTS:
     {
         MprisService service;
         QVERIFY(service.start());
-        MprisBridge bridge(home, &service);
+        ProgramStore store;
+        MprisBridge bridge(home->session(), &store, &service);
         QVERIFY(CacheManager::shareIntance()->saveLiveData(
             program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
 

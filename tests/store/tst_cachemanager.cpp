@@ -9,11 +9,13 @@
 #include "platform/plist/PropertyList.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include <QApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -625,6 +627,59 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
                                       kMine}));
         QCOMPARE(readAll(dataFile()), before);
         QCOMPARE(store()->getData().size(), list.size() + 1);
+    }
+
+    // The store tells each real change once, whichever process wrote it,
+    // and its own write seen again by the file watcher is no change.
+    void storeTellsRealChangesOnce_data()
+    {
+        QTest::addColumn<QString>("change");
+        QTest::addColumn<int>("lists");
+        QTest::addColumn<int>("currents");
+        QTest::newRow("a program added") << "add" << 1 << 0;
+        QTest::newRow("another current program") << "live" << 0 << 1;
+        QTest::newRow("the same current program") << "same live" << 0 << 0;
+        QTest::newRow("deleting what is not listed") << "delete missing" << 0 << 0;
+        QTest::newRow("defaults restored") << "defaults" << 1 << 1;
+        QTest::newRow("the file deleted") << "delete file" << 1 << 1;
+        QTest::newRow("another process") << "elsewhere" << 1 << 1;
+    }
+
+    void storeTellsRealChangesOnce()
+    {
+        QFETCH(QString, change);
+        QFETCH(int, lists);
+        QFETCH(int, currents);
+        QVERIFY(store()->seedDefaultDataIfEmpty());
+        QVERIFY(store()->saveData(kMine) && store()->saveLiveData(kMine));
+        const QVariantMap other =
+            program::make(QStringLiteral("Other"), QString(), QStringLiteral("https://s/o"));
+        ProgramStore programs;
+        QSignalSpy listSpy(&programs, &ProgramStore::listChanged);
+        QSignalSpy currentSpy(&programs, &ProgramStore::currentProgramChanged);
+        QSignalSpy echo(programs.findChild<ProgramListWatcher *>(), &ProgramListWatcher::changed);
+        if (change == QLatin1String("add"))
+            QVERIFY(store()->saveData(other));
+        else if (change == QLatin1String("live"))
+            QVERIFY(store()->saveLiveData(other));
+        else if (change == QLatin1String("same live"))
+            QVERIFY(store()->saveLiveData(kMine));
+        else if (change == QLatin1String("delete missing"))
+            QVERIFY(store()->delData(other));
+        else if (change == QLatin1String("defaults"))
+            QVERIFY(store()->redoDefaultData());
+        else if (change == QLatin1String("delete file"))
+            store()->delDataPath();
+        else
+            QVERIFY(propertylist::writeFile(dataFile(), fixtureTop("store/default.plist")));
+        if (change == QLatin1String("elsewhere"))
+            QTRY_COMPARE(listSpy.size(), lists);
+        else
+            QVERIFY(echo.wait(5000)); // the store has heard the watcher too
+        QCOMPARE(listSpy.size(), lists);
+        QCOMPARE(currentSpy.size(), currents);
+        QCOMPARE(programs.programs().size(), programindex::programs().size());
+        QCOMPARE(programs.currentProgram(), store()->getLiveData());
     }
 
     void nestingWithinTheLimitRoundTrips()

@@ -1,31 +1,19 @@
-#include "player/NowPlayingNotices.h"
+#include "integrations/NowPlayingNotices.h"
 
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
-#include "platform/desktop/SleepInhibitor.h"
 #include "platform/net/ImageLoader.h"
-#include "platform/ui/TrayMenu.h"
-#include "platform/ui/WindowHost.h"
-#include "player/HomeViewController.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
-
-#include <QAction>
 
 namespace {
 const QString kEnabledKey = QStringLiteral("notifications/enabled");
 } // namespace
 
-NowPlayingNotices::NowPlayingNotices(HomeViewController *home, DesktopNotifier *notifier,
-                                     SleepInhibitor *inhibitor, QObject *parent)
-    : QObject(parent), m_home(home), m_session(home->session()), m_notifier(notifier),
-      m_inhibitor(inhibitor)
+NowPlayingNotices::NowPlayingNotices(PlaybackSession *session, DesktopNotifier *notifier,
+                                     QObject *parent)
+    : QObject(parent), m_session(session), m_notifier(notifier)
 {
-    m_toggle = home->host()->addTrayAction(TrayMenu::Section::Listening,
-                                           QStringLiteral("Notifications"), "notificationsAction");
-    m_toggle->setCheckable(true);
-    m_toggle->setChecked(isEnabled());
-    connect(m_toggle, &QAction::toggled, this, &NowPlayingNotices::setEnabled);
     connect(m_session, &PlaybackSession::stateChanged, this, &NowPlayingNotices::playbackChanged);
     connect(m_session, &PlaybackSession::nowPlayingChanged, this, &NowPlayingNotices::titleChanged);
     connect(m_session, &PlaybackSession::currentProgramChanged, this,
@@ -51,14 +39,10 @@ bool NowPlayingNotices::isEnabled() const
 
 void NowPlayingNotices::setEnabled(bool enabled)
 {
+    if (enabled == isEnabled())
+        return;
     settings::open()->setValue(kEnabledKey, enabled);
-    if (m_toggle)
-        m_toggle->setChecked(enabled);
-}
-
-bool NowPlayingNotices::windowHidden() const
-{
-    return !m_home->view()->window()->isVisible();
+    Q_EMIT enabledChanged(enabled);
 }
 
 void NowPlayingNotices::programChanged()
@@ -86,11 +70,9 @@ QString NowPlayingNotices::programName() const
 
 void NowPlayingNotices::playbackChanged()
 {
-    if (m_inhibitor)
-        m_inhibitor->setInhibited(m_session->isPlaying());
     if (m_session->state() == PlaybackSession::State::Failed) {
         m_lastTitle.clear();
-        if (m_notifier && windowHidden() && isEnabled())
+        if (m_notifier && m_windowHidden && isEnabled())
             m_notifier->show(programName(), QStringLiteral("Error, switch next one."));
         m_noticeTitle.clear();
     }
@@ -104,7 +86,7 @@ void NowPlayingNotices::titleChanged()
     if (title.isEmpty() || title == m_lastTitle)
         return;
     m_lastTitle = title;
-    if (m_notifier && windowHidden() && isEnabled()) {
+    if (m_notifier && m_windowHidden && isEnabled()) {
         m_noticeTitle = title;
         QList<QPair<QString, QString>> actions;
         if (m_love)

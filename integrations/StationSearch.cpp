@@ -1,17 +1,15 @@
-#include "app/StationSearch.h"
+#include "integrations/StationSearch.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/DesktopSearch.h"
 #include "platform/net/ArtFiles.h"
-#include "platform/ui/WindowFront.h"
-#include "player/HomeViewController.h"
 #include "session/PlayProgram.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
+#include "store/ProgramStore.h"
 
 #include <QHash>
 #include <QUrl>
-#include <QWidget>
 
 namespace {
 
@@ -28,15 +26,14 @@ DesktopSearch::Result resultFor(const programindex::Program &p)
 
 } // namespace
 
-StationSearch::StationSearch(HomeViewController *home, QObject *parent)
-    : QObject(parent), m_home(home), m_service(nullptr)
+StationSearch::StationSearch(ProgramStore *store, QObject *parent)
+    : QObject(parent), m_service(nullptr)
 {
     DesktopSearch::Handlers handlers;
-    handlers.search = [this](const QStringList &terms) {
+    handlers.search = [this, store](const QStringList &terms) {
         QList<DesktopSearch::Result> out;
         int fetched = 0;
-        for (const programindex::Program &p :
-             programindex::matching(terms, programindex::programs())) {
+        for (const programindex::Program &p : programindex::matching(terms, store->programs())) {
             out << resultFor(p);
             const QUrl image(program::image(p.entry));
             if (out.last().pictureFile.isEmpty() && !image.isEmpty() &&
@@ -45,9 +42,9 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         }
         return out;
     };
-    handlers.describe = [](const QStringList &ids) {
+    handlers.describe = [store](const QStringList &ids) {
         QHash<QString, programindex::Program> byKey;
-        for (const programindex::Program &p : programindex::programs())
+        for (const programindex::Program &p : store->programs())
             byKey.insert(p.key, p);
         QList<DesktopSearch::Result> out;
         for (const QString &id : ids) {
@@ -57,23 +54,15 @@ StationSearch::StationSearch(HomeViewController *home, QObject *parent)
         }
         return out;
     };
-    handlers.activate = [](const QString &id) {
-        for (const programindex::Program &p : programindex::programs()) {
-            if (p.key != id)
-                continue;
-            programindex::chosen(p);
-            if (!session::playProgram(p.entry))
-                NSLog(lcGeneral(), QtWarningMsg,
-                      "Desktop search: %@ could not be made the current program",
-                      program::name(p.entry));
-            return;
-        }
-        NSLog(lcGeneral(), QtInfoMsg, "Desktop search: the chosen program is no longer listed");
+    handlers.activate = [store](const QString &id) {
+        const session::Choice choice = session::playKey(store, id);
+        if (choice.outcome == session::Choice::NotListed)
+            NSLog(lcGeneral(), QtInfoMsg, "Desktop search: the chosen program is no longer listed");
+        else if (choice.outcome == session::Choice::NotSaved)
+            NSLog(lcGeneral(), QtWarningMsg,
+                  "Desktop search: %@ could not be made the current program", choice.name);
     };
-    handlers.launch = [this](const QStringList &) {
-        if (m_home)
-            bringToFront(m_home->view()->window());
-    };
+    handlers.launch = [this](const QStringList &) { Q_EMIT raiseRequested(); };
     m_service = new DesktopSearch(std::move(handlers), this);
 }
 

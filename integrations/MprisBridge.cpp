@@ -1,26 +1,33 @@
-#include "player/MprisBridge.h"
+#include "integrations/MprisBridge.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
 #include "platform/media/StreamTitle.h"
 #include "platform/net/ArtFiles.h"
-#include "platform/ui/WindowFront.h"
-#include "platform/ui/WindowHost.h"
-#include "player/HomeViewController.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
-#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramIndex.h"
+#include "store/ProgramStore.h"
 
-#include <QWidget>
+#include <QTimer>
 
-MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObject *parent)
-    : QObject(parent), m_home(home), m_session(home->session()), m_service(service),
-      m_listWatcher(new ProgramListWatcher(this))
+MprisBridge::MprisBridge(PlaybackSession *session, ProgramStore *store, MprisService *service,
+                         QObject *parent)
+    : QObject(parent), m_session(session), m_store(store), m_service(service)
 {
-    connect(m_listWatcher, &ProgramListWatcher::changed, this, &MprisBridge::publishPlaylists);
+    // Changes made together (a rename is a removal and an addition) are
+    // offered once, as what they make together.
+    connect(store, &ProgramStore::listChanged, this, [this] {
+        if (!m_playlistsDue) {
+            m_playlistsDue = true;
+            QTimer::singleShot(0, this, [this] {
+                m_playlistsDue = false;
+                publishPlaylists();
+            });
+        }
+    });
     connect(service, &MprisService::nextRequested, this, [this] { step(1); });
     connect(service, &MprisService::previousRequested, this, [this] { step(-1); });
     connect(service, &MprisService::playlistRequested, this, &MprisBridge::playProgram);
@@ -32,8 +39,8 @@ MprisBridge::MprisBridge(HomeViewController *home, MprisService *service, QObjec
     connect(service, &MprisService::pauseRequested, this, &MprisBridge::pause);
     connect(service, &MprisService::playPauseRequested, this, &MprisBridge::playPause);
     connect(service, &MprisService::stopRequested, this, &MprisBridge::stop);
-    connect(service, &MprisService::raiseRequested, this, &MprisBridge::raise);
-    connect(service, &MprisService::quitRequested, home->host(), &WindowHost::quitRequested);
+    connect(service, &MprisService::raiseRequested, this, &MprisBridge::raiseRequested);
+    connect(service, &MprisService::quitRequested, this, &MprisBridge::quitRequested);
     // Volume both ways; muted reads as 0, and a client's volume unmutes.
     Volume *volume = m_session->volume();
     auto publishVolume = [this, volume] {
@@ -70,11 +77,6 @@ void MprisBridge::stop()
     pause();
 }
 
-void MprisBridge::raise()
-{
-    bringToFront(m_home->view()->window());
-}
-
 void MprisBridge::publishState()
 {
     using State = PlaybackSession::State;
@@ -91,34 +93,26 @@ void MprisBridge::step(int step)
 {
     // From the program the store holds as the current one, as the list
     // window marks it.
-    playEntry(programindex::neighbour(CacheManager::shareIntance()->getLiveData(), step,
-                                      programindex::programs()));
+    const session::Choice choice = session::playNeighbour(m_store, step);
+    if (choice.outcome == session::Choice::NotSaved)
+        NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
+              choice.name);
 }
 
 void MprisBridge::playProgram(const QString &key)
 {
-    for (const programindex::Program &p : programindex::programs()) {
-        if (p.key == key)
-            return playEntry(p);
-    }
-    NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
-}
-
-void MprisBridge::playEntry(const programindex::Program &program)
-{
-    if (program.entry.isEmpty())
-        return;
-    programindex::chosen(program);
-    if (!session::playProgram(program.entry))
+    const session::Choice choice = session::playKey(m_store, key);
+    if (choice.outcome == session::Choice::NotListed)
+        NSLog(lcPlayer(), QtInfoMsg, "MPRIS: the chosen program is no longer in the list");
+    else if (choice.outcome == session::Choice::NotSaved)
         NSLog(lcPlayer(), QtWarningMsg, "MPRIS: %@ could not be made the current program",
-              program::name(program.entry));
+              choice.name);
 }
 
 void MprisBridge::publishPlaylists()
 {
     QList<MprisService::Playlist> playlists;
-    m_programs = programindex::programs();
-    for (const programindex::Program &p : m_programs) {
+    for (const programindex::Program &p : m_store->programs()) {
         const QUrl image(program::image(p.entry));
         const QString art = artfiles::existing(image);
         playlists.append({p.key, program::name(p.entry),
@@ -136,7 +130,7 @@ void MprisBridge::publishMetadata()
     if (!live.isEmpty()) {
         // The same key as the program's playlist; a program that is not in
         // the list (any more) keeps the key its address gives it.
-        track.id = programindex::keyOf(live, m_programs);
+        track.id = programindex::keyOf(live, m_store->programs());
         if (track.id.isEmpty())
             track.id = programindex::programs(QVariantList{live}).value(0).key;
         const streamtitle::Parts parts = streamtitle::split(m_session->nowPlaying());
@@ -160,7 +154,7 @@ void MprisBridge::publishMetadata()
         }
     }
     m_service->setMetadata(track);
-    m_service->setActivePlaylist(programindex::keyOf(live, m_programs));
+    m_service->setActivePlaylist(programindex::keyOf(live, m_store->programs()));
 }
 
 #include "moc_MprisBridge.cpp"

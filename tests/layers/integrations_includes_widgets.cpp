@@ -1,0 +1,2 @@
+// The desktop integrations observe the session and the store: no widgets.
+#include <QtWidgets/QWidget>
