@@ -1,9 +1,9 @@
 #include "app/SongHistoryLauncher.h"
 
 #include "history/LoveSong.h"
+#include "historywindow/SongHistoryViewController.h"
 #include "integrations/NowPlayingNotices.h"
 #include "platform/ui/WindowHost.h"
-#include "songs/SongHistoryViewController.h"
 
 #include <QAction>
 #include <QTimer>

@@ -5,9 +5,9 @@
 //   - CPU% while paused,
 //   - RSS before and after 200 open/switch cycles.
 // Usage: bench_playback [--seconds N] [--cycles N]
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/base/Resources.h"
-#include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

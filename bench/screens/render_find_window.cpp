@@ -5,8 +5,8 @@
 //   render_find_window OUTPUT_DIR
 #include "app/FindLauncher.h"
 #include "find/FindViewController.h"
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/Resources.h"
-#include "player/HomeViewController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

@@ -2,12 +2,12 @@
 // (with its validation alert) to PNG files, for the README. Run it with a
 // private XDG_DATA_HOME on a display (Xvfb is fine):
 //   render_screenshots OUTPUT_DIR
+#include "mainwindow/HomeViewController.h"
 #include "manage/AddViewController.h"
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
 #include "platform/base/Resources.h"
 #include "platform/net/ImageLoader.h"
-#include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 
 #include <QApplication>

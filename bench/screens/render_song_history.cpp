@@ -4,9 +4,9 @@
 //   render_song_history OUTPUT_DIR
 #include "history/HistoryStore.h"
 #include "history/SongTableModel.h"
+#include "historywindow/SongHistoryViewController.h"
 #include "platform/base/Clock.h"
 #include "platform/base/Resources.h"
-#include "songs/SongHistoryViewController.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

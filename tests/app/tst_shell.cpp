@@ -6,10 +6,10 @@
 #include "app/AppDelegate.h"
 #include "app/StartupOptions.h"
 #include "integrations/NowPlayingNotices.h"
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/Autostart.h"
 #include "platform/desktop/SingleInstance.h"
-#include "player/HomeViewController.h"
 #include "session/PlaybackSession.h"
 #include "store/CacheManager.h"
 

@@ -11,9 +11,9 @@
 #include "app/FindLauncher.h"
 #include "find/FindViewController.h"
 #include "find/StationModel.h"
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/media/GstMediaPlayer.h"
-#include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

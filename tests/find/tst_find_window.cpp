@@ -8,9 +8,9 @@
 #include "app/FindLauncher.h"
 #include "find/FindViewController.h"
 #include "find/StationModel.h"
+#include "mainwindow/HomeViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/base/NotificationCenter.h"
-#include "player/HomeViewController.h"
 #include "store/ProgramStore.h"
 
 #include <QAccessible>

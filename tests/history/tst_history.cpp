@@ -12,11 +12,11 @@
 #include "history/LoveSong.h"
 #include "history/SongExport.h"
 #include "history/SongTableModel.h"
+#include "historywindow/SongHistoryViewController.h"
 #include "platform/base/Clock.h"
 #include "platform/base/Settings.h"
 #include "platform/ui/TrayMenu.h"
 #include "session/PlaybackSession.h"
-#include "songs/SongHistoryViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

@@ -4,10 +4,10 @@
 #include "ManageFakes.h"
 #include "support/FakeMedia.h"
 
+#include "mainwindow/HomeViewController.h"
 #include "manage/AddViewController.h"
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
-#include "player/HomeViewController.h"
 
 #include <QApplication>
 #include <QLabel>

@@ -5,9 +5,9 @@
 #include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
-#include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 
 #include <QFile>

@@ -7,11 +7,11 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
+#include "mainwindow/HomeViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/Alert.h"
-#include "player/HomeViewController.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 

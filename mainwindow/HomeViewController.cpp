@@ -1,5 +1,7 @@
-#include "player/HomeViewController.h"
+#include "mainwindow/HomeViewController.h"
 
+#include "mainwindow/PreviewPicture.h"
+#include "mainwindow/TrayControls.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/Announce.h"
@@ -10,8 +12,6 @@
 #include "platform/ui/TrayMenu.h"
 #include "platform/ui/WindowFront.h"
 #include "platform/ui/WindowHost.h"
-#include "player/PreviewPicture.h"
-#include "player/TrayControls.h"
 #include "store/CacheManager.h"
 #include "store/Notifications.h"
 #include "store/ProgramEntry.h"

@@ -6,6 +6,7 @@
 #include "support/LogRecorder.h"
 #include "support/TestEnv.h"
 
+#include "mainwindow/HomeViewController.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/base/Settings.h"
 #include "platform/plist/PropertyList.h"
@@ -13,7 +14,6 @@
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
-#include "player/HomeViewController.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"

@@ -1,4 +1,4 @@
-#include "player/TrayControls.h"
+#include "mainwindow/TrayControls.h"
 
 #include "platform/ui/WindowHost.h"
 #include "session/PlaybackSession.h"

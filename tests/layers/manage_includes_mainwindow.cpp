@@ -1,3 +1,3 @@
 // The list window and the main window meet only through the store and the
 // LIVE_PLAY notification.
-#include "player/HomeViewController.h"
+#include "mainwindow/HomeViewController.h"

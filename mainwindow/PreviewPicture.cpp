@@ -1,4 +1,4 @@
-#include "player/PreviewPicture.h"
+#include "mainwindow/PreviewPicture.h"
 
 #include "platform/net/ImageLoader.h"
 

@@ -1,3 +1,3 @@
 // The song history window stars and lists songs through the history, never
 // through the main window.
-#include "player/HomeViewController.h"
+#include "mainwindow/HomeViewController.h"

@@ -1,4 +1,4 @@
-#include "player/RecordingControls.h"
+#include "mainwindow/RecordingControls.h"
 
 #include "platform/ui/Alert.h"
 #include "platform/ui/WindowHost.h"

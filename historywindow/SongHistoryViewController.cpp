@@ -1,4 +1,4 @@
-#include "songs/SongHistoryViewController.h"
+#include "historywindow/SongHistoryViewController.h"
 
 #include "history/SongTableModel.h"
 #include "history/WebSearch.h"

@@ -1,7 +1,7 @@
 // The playback half of HomeViewController: the listener's requests go to the
 // session, and each step of the session comes back to the operation that
 // shows it.
-#include "player/HomeViewController.h"
+#include "mainwindow/HomeViewController.h"
 
 #include "platform/base/NotificationCenter.h"
 #include "platform/ui/MovableWindow.h"
