@@ -8,7 +8,7 @@
 #include "integrations/ListeningInhibitor.h"
 #include "integrations/MprisBridge.h"
 #include "integrations/NowPlayingNotices.h"
-#include "integrations/StationSearch.h"
+#include "integrations/ProgramSearch.h"
 #include "mainwindow/HomeViewController.h"
 #include "mainwindow/RecordingControls.h"
 #include "manage/AddViewController.h"
@@ -100,8 +100,8 @@ void AppDelegate::applicationDidFinishLaunching()
         if (!m_home || m_mpris)
             return;
         // First, so a desktop that started us for its search is answered soon.
-        m_search = new StationSearch(m_store, this);
-        connect(m_search, &StationSearch::raiseRequested, m_home->host(),
+        m_search = new ProgramSearch(m_store, this);
+        connect(m_search, &ProgramSearch::raiseRequested, m_home->host(),
                 &WindowHost::raiseRequested);
         m_search->start();
         QApplication::setWindowIcon(AppIcon::application());

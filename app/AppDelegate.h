@@ -18,7 +18,7 @@ class Recorder;
 class SingleInstance;
 class SongHistoryLauncher;
 class StartupOptions;
-class StationSearch;
+class ProgramSearch;
 class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
@@ -76,7 +76,7 @@ private:
     NowPlayingNotices *m_notices = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
-    StationSearch *m_search = nullptr;
+    ProgramSearch *m_search = nullptr;
     StartupOptions *m_startup = nullptr;
     bool m_startsHidden = false;
 };

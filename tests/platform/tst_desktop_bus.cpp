@@ -8,7 +8,7 @@
 
 #include "integrations/ListeningInhibitor.h"
 #include "integrations/NowPlayingNotices.h"
-#include "integrations/StationSearch.h"
+#include "integrations/ProgramSearch.h"
 #include "platform/base/Settings.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/DesktopSearch.h"
@@ -512,7 +512,7 @@ private Q_SLOTS:
         QFETCH(QString, shell);
         QFETCH(QStringList, terms);
         QFETCH(QStringList, expected);
-        StationSearch search(&fixture->store);
+        ProgramSearch search(&fixture->store);
         QVERIFY(search.start());
         listSearchablePrograms();
         QStringList names;
@@ -547,7 +547,7 @@ private Q_SLOTS:
     void choosingAResultPlaysIt()
     {
         QFETCH(QString, shell);
-        StationSearch search(&fixture->store);
+        ProgramSearch search(&fixture->store);
         QVERIFY(search.start());
         listSearchablePrograms();
         const QUrl picture(QStringLiteral("http://127.0.0.1:1/jazz.png"));
@@ -607,7 +607,7 @@ private Q_SLOTS:
         QCOMPARE(media->lastItem()->url(), QUrl(QStringLiteral("http://127.0.0.1:1/jazz")));
 
         // "Search in the application" asks for the window.
-        QSignalSpy raise(&search, &StationSearch::raiseRequested);
+        QSignalSpy raise(&search, &ProgramSearch::raiseRequested);
         gnome("LaunchSearch", {QStringList{"jazz"}, 0u});
         QCOMPARE(raise.size(), 1);
         QCOMPARE(session->state(), PlaybackSession::State::Loading);

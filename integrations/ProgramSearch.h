@@ -9,10 +9,10 @@ class ProgramStore;
 // typing part of a name lists the matching programs with their pictures,
 // choosing one plays it as choosing its row in the list window does, and
 // "search in the application" asks for the main window.
-class StationSearch : public QObject {
+class ProgramSearch : public QObject {
     Q_OBJECT
 public:
-    explicit StationSearch(ProgramStore *store, QObject *parent = nullptr);
+    explicit ProgramSearch(ProgramStore *store, QObject *parent = nullptr);
 
     // Offers the search on the session bus; false without one.
     bool start();

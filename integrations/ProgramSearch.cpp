@@ -1,4 +1,4 @@
-#include "integrations/StationSearch.h"
+#include "integrations/ProgramSearch.h"
 
 #include "platform/base/Log.h"
 #include "platform/desktop/DesktopSearch.h"
@@ -26,7 +26,7 @@ DesktopSearch::Result resultFor(const programindex::Program &p)
 
 } // namespace
 
-StationSearch::StationSearch(ProgramStore *store, QObject *parent)
+ProgramSearch::ProgramSearch(ProgramStore *store, QObject *parent)
     : QObject(parent), m_service(nullptr)
 {
     DesktopSearch::Handlers handlers;
@@ -66,9 +66,9 @@ StationSearch::StationSearch(ProgramStore *store, QObject *parent)
     m_service = new DesktopSearch(std::move(handlers), this);
 }
 
-bool StationSearch::start()
+bool ProgramSearch::start()
 {
     return m_service->start();
 }
 
-#include "moc_StationSearch.cpp"
+#include "moc_ProgramSearch.cpp"
