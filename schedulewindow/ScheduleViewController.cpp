@@ -26,10 +26,6 @@ ScheduleViewController::ScheduleViewController(Scheduler *scheduler, ProgramStor
     : ViewController(parent), m_scheduler(scheduler), m_programs(programs),
       m_model(new ScheduleTableModel(scheduler, this))
 {
-    // The chosen row stays chosen while the schedules change under it.
-    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
-            [this] { m_chosen = chosenId(); });
-    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { choose(m_chosen); });
     connect(scheduler, &Scheduler::fileFailed, this, &ScheduleViewController::setStatus);
     connect(scheduler, &Scheduler::refused, this, [this](const QList<schedule::Problem> &rows) {
         if (!rows.isEmpty())
@@ -58,6 +54,11 @@ QWidget *ScheduleViewController::loadView()
     m_ui->setupUi(root);
     QTableView *table = m_ui->scheduleTable;
     table->setModel(m_model);
+    // The chosen row stays chosen while the schedules change under it
+    // (after the view and its selection have taken the reset).
+    connect(m_model, &QAbstractItemModel::modelAboutToBeReset, this,
+            [this] { m_chosen = chosenId(); });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] { choose(m_chosen); });
     table->verticalHeader()->hide();
     QHeaderView *header = table->horizontalHeader();
     header->setStretchLastSection(true);
