@@ -1,6 +1,7 @@
 #include "app/AppDelegate.h"
 
 #include "app/FindLauncher.h"
+#include "app/ScheduleLauncher.h"
 #include "app/SongHistoryLauncher.h"
 #include "app/StartupOptions.h"
 #include "history/HistoryRecorder.h"
@@ -13,6 +14,7 @@
 #include "mainwindow/RecordingControls.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/base/Log.h"
 #include "platform/desktop/BackgroundPortal.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
@@ -26,6 +28,7 @@
 #include "platform/ui/WindowFront.h"
 #include "platform/ui/WindowHost.h"
 #include "record/Recorder.h"
+#include "schedule/Scheduler.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramStore.h"
@@ -33,6 +36,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QLocale>
 #include <QTimer>
 #include <QWidget>
 
@@ -40,6 +44,8 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate()
 {
+    delete m_schedules;
+    delete m_scheduler;
     delete m_find;
     delete m_mprisBridge;
     delete m_mpris;
@@ -125,7 +131,8 @@ void AppDelegate::applicationDidFinishLaunching()
         m_wake->start();
         // Title notifications and the suspend inhibitor; both tolerate a
         // desktop without the services.
-        m_notices = new NowPlayingNotices(m_session.get(), new DesktopNotifier(this), this);
+        m_notifier = new DesktopNotifier(this);
+        m_notices = new NowPlayingNotices(m_session.get(), m_notifier, this);
         m_notices->setWindowHidden(!m_home->view()->window()->isVisible());
         addNotificationsItem();
         new ListeningInhibitor(m_session.get(), new SleepInhibitor(this), this);
@@ -143,6 +150,7 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
+        startSchedules();
         if (StartupOptions::resumesPlaying() && !m_store->currentProgram().isEmpty())
             session::playCurrentProgram();
     };
@@ -164,6 +172,36 @@ void AppDelegate::tellHistoryReplaced(const QString &keptAs)
     alert.setAlertStyle(Alert::WarningStyle);
     alert.addButtonWithTitle(QStringLiteral("OK"));
     alert.beginSheetModalForWindow(m_home->view()->window());
+}
+
+void AppDelegate::startSchedules()
+{
+    ProgramStore *store = m_store;
+    m_scheduler = new Scheduler(
+        Scheduler::defaultPath(), [store] { return store->programs(); }, this);
+    connect(m_store, &ProgramStore::listChanged, m_scheduler, &Scheduler::programListChanged);
+    connect(m_wake, &WakeWatcher::wokeUp, m_scheduler, &Scheduler::recheck);
+    // Recording and ringing at a schedule's time come next; for now the
+    // run is only logged.
+    connect(m_scheduler, &Scheduler::due, this,
+            [](const schedule::Schedule &s, const schedule::Occurrence &) {
+                NSLog(lcSchedule(), QtInfoMsg, "due: %@", s.name());
+            });
+    DesktopNotifier *notifier = m_notifier;
+    connect(m_scheduler, &Scheduler::missed, this,
+            [notifier](const schedule::Schedule &s, const schedule::Occurrence &o) {
+                const QString at =
+                    QLocale::c().toString(o.at.toLocalTime(), QStringLiteral("ddd HH:mm"));
+                QString body;
+                if (o.programGone)
+                    body = QStringLiteral("Its program is no longer in the list.");
+                else if (o.alsoMissed > 0)
+                    body = QStringLiteral("%1 earlier run(s) were missed too.").arg(o.alsoMissed);
+                notifier->show(QStringLiteral("Missed: %1 at %2").arg(s.name(), at), body);
+            });
+    m_schedules = new ScheduleLauncher(m_scheduler, m_store, this);
+    m_schedules->attachHome(m_home->host());
+    m_scheduler->start();
 }
 
 void AppDelegate::addNotificationsItem()

@@ -4,6 +4,7 @@
 
 #include <memory>
 
+class DesktopNotifier;
 class FindLauncher;
 class GstMediaPlayerFactory;
 class HistoryRecorder;
@@ -15,6 +16,8 @@ class NowPlayingNotices;
 class PlaybackSession;
 class ProgramStore;
 class Recorder;
+class ScheduleLauncher;
+class Scheduler;
 class SingleInstance;
 class SongHistoryLauncher;
 class StartupOptions;
@@ -43,6 +46,9 @@ public:
     Recorder *recorder() const { return m_recorder; }
     // The title notifications; null until the start-up is done.
     NowPlayingNotices *notices() const { return m_notices; }
+    // The schedules and their window; null until the start-up is done.
+    Scheduler *scheduler() const { return m_scheduler; }
+    ScheduleLauncher *schedules() const { return m_schedules; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -62,6 +68,8 @@ private:
     void tellHistoryReplaced(const QString &keptAs);
     // The tray menu's "Notifications", in its Listening section.
     void addNotificationsItem();
+    // The scheduler, its window and what it tells.
+    void startSchedules();
 
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
     ProgramStore *m_store = nullptr;
@@ -73,7 +81,10 @@ private:
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;
     MprisBridge *m_mprisBridge = nullptr;
+    DesktopNotifier *m_notifier = nullptr;
     NowPlayingNotices *m_notices = nullptr;
+    Scheduler *m_scheduler = nullptr;
+    ScheduleLauncher *m_schedules = nullptr;
     FindLauncher *m_find = nullptr;
     WakeWatcher *m_wake = nullptr;
     ProgramSearch *m_search = nullptr;
