@@ -2,6 +2,7 @@
 
 #include "app/FindLauncher.h"
 #include "app/ScheduleLauncher.h"
+#include "app/ScheduledRuns.h"
 #include "app/SongHistoryLauncher.h"
 #include "app/StartupOptions.h"
 #include "history/HistoryRecorder.h"
@@ -181,13 +182,10 @@ void AppDelegate::startSchedules()
         Scheduler::defaultPath(), [store] { return store->programs(); }, this);
     connect(m_store, &ProgramStore::listChanged, m_scheduler, &Scheduler::programListChanged);
     connect(m_wake, &WakeWatcher::wokeUp, m_scheduler, &Scheduler::recheck);
-    // Recording and ringing at a schedule's time come next; for now the
-    // run is only logged.
-    connect(m_scheduler, &Scheduler::due, this,
-            [](const schedule::Schedule &s, const schedule::Occurrence &) {
-                NSLog(lcSchedule(), QtInfoMsg, "due: %@", s.name());
-            });
     DesktopNotifier *notifier = m_notifier;
+    auto *runs = new ScheduledRuns(m_scheduler, m_session.get(), m_recorder, m_scheduler);
+    connect(runs, &ScheduledRuns::notice, notifier,
+            [notifier](const QString &title, const QString &body) { notifier->show(title, body); });
     connect(m_scheduler, &Scheduler::missed, this,
             [notifier](const schedule::Schedule &s, const schedule::Occurrence &o) {
                 const QString at =

@@ -7,6 +7,8 @@
 #include "support/TestClock.h"
 
 #include "app/ScheduleLauncher.h"
+#include "app/ScheduledRuns.h"
+#include "record/Recorder.h"
 #include "schedule/Scheduler.h"
 #include "schedulewindow/ScheduleTableModel.h"
 #include "schedulewindow/ScheduleViewController.h"
@@ -111,6 +113,60 @@ private Q_SLOTS:
         launcher.controller()->closeClick();
         fixture.finish();
     }
+
+    // A run that comes due: an alarm plays its program; a recording of a
+    // program other than the one playing is not made, and the listener is told.
+    void runsWhenDue_data()
+    {
+        QTest::addColumn<bool>("alarm");
+        QTest::addColumn<QString>("playing");
+        QTest::addColumn<QString>("current");
+        QTest::addColumn<QString>("notice");
+        QTest::newRow("alarm, nothing playing") << true << QString() << "Second" << QString();
+        QTest::newRow("alarm over another program") << true << "First"
+                                                    << "Second" << QString();
+        QTest::newRow("recording another program") << false << "First"
+                                                   << "First"
+                                                   << "Not recorded: Second";
+        QTest::newRow("recording, nothing playing") << false << QString() << "First"
+                                                    << "Not recorded: Second";
+    }
+
+    void runsWhenDue()
+    {
+        QFETCH(bool, alarm);
+        QFETCH(QString, playing);
+        TestClock clock(QDateTime::fromString("2026-12-09T05:00:00Z", Qt::ISODate));
+        HomeFixture fixture;
+        fixture.start(false);
+        ProgramStore programs;
+        QFile::remove(TestEnv::instance()->root() + "/schedules.sqlite");
+        Scheduler scheduler(TestEnv::instance()->root() + "/schedules.sqlite",
+                            [&programs] { return programs.programs(); });
+        scheduler.start();
+        Recorder recorder(fixture.home->session());
+        ScheduledRuns runs(&scheduler, fixture.home->session(), &recorder);
+        QSignalSpy notices(&runs, &ScheduledRuns::notice);
+        if (!playing.isEmpty())
+            fixture.home->playClick();
+        QCOMPARE(fixture.home->session()->isPlaying(), !playing.isEmpty());
+
+        schedule::Schedule s;
+        s.program = programs.programs().at(1).entry;
+        s.action = alarm ? schedule::Action::Play : schedule::Action::Record;
+        s.date = QDate(2026, 12, 9);
+        s.time = QTime(6, 1); // 05:01 UTC
+        s.lengthMinutes = 30;
+        QVERIFY(scheduler.add(s));
+        clock.advance(61000);
+        scheduler.recheck();
+        QFETCH(QString, current);
+        QTRY_COMPARE(program::name(fixture.home->session()->currentProgram()), current);
+        QCOMPARE(fixture.home->session()->isPlaying(), alarm || !playing.isEmpty());
+        QFETCH(QString, notice);
+        QCOMPARE(notices.isEmpty() ? QString() : notices.first().at(0).toString(), notice);
+        QVERIFY(!recorder.isRecording());
+    } // the recorder and the runs go before the window's session
 };
 
 ORBITUNE_TEST_MAIN(TestScheduleWindow)
