@@ -9,6 +9,8 @@
 # target_link_libraries as usual.
 get_filename_component(ORBITUNE_SOURCE_ROOT ${CMAKE_CURRENT_LIST_DIR}/.. ABSOLUTE)
 option(ORBITUNE_UNITY_BUILD "Compile each layer in a few combined files" ON)
+# How many files each combined file holds; 0 puts a whole layer in one.
+set(ORBITUNE_UNITY_BATCH 6 CACHE STRING "Files per combined file of a layer (0: all)")
 
 function(orbitune_layer name)
   cmake_parse_arguments(L "" "DIR" "SOURCES" ${ARGN})
@@ -23,5 +25,5 @@ function(orbitune_layer name)
   # A layer compiles as a few large files: Qt's headers are parsed once per
   # batch instead of once per file.
   set_target_properties(${name} PROPERTIES UNITY_BUILD ${ORBITUNE_UNITY_BUILD}
-                                           UNITY_BUILD_BATCH_SIZE 6)
+                                           UNITY_BUILD_BATCH_SIZE ${ORBITUNE_UNITY_BATCH})
 endfunction()
