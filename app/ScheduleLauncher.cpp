@@ -1,12 +1,12 @@
 #include "app/ScheduleLauncher.h"
 
 #include "platform/base/Log.h"
+#include "platform/ui/LetGoWhenClosed.h"
 #include "platform/ui/WindowHost.h"
 #include "schedule/Scheduler.h"
 #include "schedulewindow/ScheduleViewController.h"
 
 #include <QAction>
-#include <QTimer>
 
 ScheduleLauncher::ScheduleLauncher(Scheduler *scheduler, ProgramStore *programs, QObject *parent)
     : QObject(parent), m_scheduler(scheduler), m_programs(programs)
@@ -41,24 +41,11 @@ void ScheduleLauncher::open(QWidget *near)
 {
     if (!m_window) {
         m_window = std::make_unique<ScheduleViewController>(m_scheduler, m_programs);
-        m_window->view()->installEventFilter(this);
+        letGoWhenClosed(m_window, this);
         if (!m_lastFailure.isEmpty())
             m_window->setStatus(m_lastFailure);
     }
     m_window->showWindow(near);
-}
-
-bool ScheduleLauncher::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Close && m_window && m_window->isViewLoaded() &&
-        watched == m_window->view()) {
-        // Let go once the close is over, unless it was opened again since.
-        QTimer::singleShot(0, this, [this] {
-            if (m_window && !m_window->view()->isVisible())
-                m_window.reset();
-        });
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 #include "moc_ScheduleLauncher.cpp"

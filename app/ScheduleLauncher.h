@@ -27,9 +27,6 @@ public:
     // Null while the window is closed.
     ScheduleViewController *controller() const { return m_window.get(); }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     Scheduler *m_scheduler;
     ProgramStore *m_programs;

@@ -3,10 +3,10 @@
 #include "history/LoveSong.h"
 #include "historywindow/SongHistoryViewController.h"
 #include "integrations/NowPlayingNotices.h"
+#include "platform/ui/LetGoWhenClosed.h"
 #include "platform/ui/WindowHost.h"
 
 #include <QAction>
-#include <QTimer>
 #include <QToolButton>
 
 SongHistoryLauncher::SongHistoryLauncher(HistoryStore *store, HistoryRecorder *recorder,
@@ -59,24 +59,11 @@ void SongHistoryLauncher::open(QWidget *near)
 {
     if (!m_window) {
         m_window = std::make_unique<SongHistoryViewController>(m_store);
-        m_window->view()->installEventFilter(this);
+        letGoWhenClosed(m_window, this);
         if (m_canSave && m_save)
             m_window->setSaveSongHandler(m_canSave, m_save);
     }
     m_window->showWindow(near);
-}
-
-bool SongHistoryLauncher::eventFilter(QObject *watched, QEvent *event)
-{
-    if (event->type() == QEvent::Close && m_window && m_window->isViewLoaded() &&
-        watched == m_window->view()) {
-        // Let go once the close is over, unless it was opened again since.
-        QTimer::singleShot(0, this, [this] {
-            if (m_window && !m_window->view()->isVisible())
-                m_window.reset();
-        });
-    }
-    return QObject::eventFilter(watched, event);
 }
 
 void SongHistoryLauncher::showLove()

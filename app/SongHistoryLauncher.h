@@ -37,9 +37,6 @@ public:
     // Null while the window is closed.
     SongHistoryViewController *controller() const { return m_window.get(); }
 
-protected:
-    bool eventFilter(QObject *watched, QEvent *event) override;
-
 private:
     void showLove();
 
