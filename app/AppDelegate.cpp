@@ -15,7 +15,6 @@
 #include "mainwindow/RecordingControls.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
-#include "platform/base/Log.h"
 #include "platform/desktop/BackgroundPortal.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
@@ -37,7 +36,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QLocale>
 #include <QTimer>
 #include <QWidget>
 
@@ -186,17 +184,6 @@ void AppDelegate::startSchedules()
     auto *runs = new ScheduledRuns(m_scheduler, m_session.get(), m_recorder, m_scheduler);
     connect(runs, &ScheduledRuns::notice, notifier,
             [notifier](const QString &title, const QString &body) { notifier->show(title, body); });
-    connect(m_scheduler, &Scheduler::missed, this,
-            [notifier](const schedule::Schedule &s, const schedule::Occurrence &o) {
-                const QString at =
-                    QLocale::c().toString(o.at.toLocalTime(), QStringLiteral("ddd HH:mm"));
-                QString body;
-                if (o.programGone)
-                    body = QStringLiteral("Its program is no longer in the list.");
-                else if (o.alsoMissed > 0)
-                    body = QStringLiteral("%1 earlier run(s) were missed too.").arg(o.alsoMissed);
-                notifier->show(QStringLiteral("Missed: %1 at %2").arg(s.name(), at), body);
-            });
     m_schedules = new ScheduleLauncher(m_scheduler, m_store, this);
     m_schedules->attachHome(m_home->host());
     m_scheduler->start();

@@ -7,6 +7,8 @@
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
 
+#include <QLocale>
+
 ScheduledRuns::ScheduledRuns(Scheduler *scheduler, PlaybackSession *session, Recorder *recorder,
                              QObject *parent)
     : QObject(parent), m_session(session), m_recorder(recorder)
@@ -14,6 +16,18 @@ ScheduledRuns::ScheduledRuns(Scheduler *scheduler, PlaybackSession *session, Rec
     connect(scheduler, &Scheduler::due, this, &ScheduledRuns::due);
     connect(scheduler, &Scheduler::finished, this,
             [this](const schedule::Schedule &s, const schedule::Occurrence &) { finished(s); });
+    connect(scheduler, &Scheduler::missed, this, &ScheduledRuns::missed);
+}
+
+void ScheduledRuns::missed(const schedule::Schedule &s, const schedule::Occurrence &o)
+{
+    const QString at = QLocale::c().toString(o.at.toLocalTime(), QStringLiteral("ddd HH:mm"));
+    QString body;
+    if (o.programGone)
+        body = QStringLiteral("Its program is no longer in the list.");
+    else if (o.alsoMissed > 0)
+        body = QStringLiteral("%1 earlier run(s) were missed too.").arg(o.alsoMissed);
+    Q_EMIT notice(QStringLiteral("Missed: %1 at %2").arg(s.name(), at), body);
 }
 
 void ScheduledRuns::due(const schedule::Schedule &s, const schedule::Occurrence &)

@@ -19,6 +19,8 @@ struct Occurrence;
 // heard) and ends with the schedule's length, unless the listener was
 // recording already. Recording another program in the background is not
 // done yet: the listener is told at the time instead of finding no file.
+// A run missed while Orbitune was not running or the computer slept is told
+// once, too.
 class ScheduledRuns : public QObject {
     Q_OBJECT
 public:
@@ -32,6 +34,7 @@ Q_SIGNALS:
 private:
     void due(const schedule::Schedule &s, const schedule::Occurrence &o);
     void finished(const schedule::Schedule &s);
+    void missed(const schedule::Schedule &s, const schedule::Occurrence &o);
 
     PlaybackSession *m_session;
     Recorder *m_recorder;
