@@ -30,17 +30,19 @@ void Volume::setLevel(double level)
         return;
     // Steps of 0.05 add up with rounding errors; keep whole percents.
     level = std::round(clamped(level) * 1000) / 1000;
-    if (level == m_level)
+    if (level == m_level && m_override < 0)
         return;
     m_level = level;
     save();
+    takeOverride();
     Q_EMIT changed();
     Q_EMIT effectiveChanged();
 }
 
 void Volume::step(int steps)
 {
-    setLevel(m_level + steps * kStep);
+    // From what is heard: during an alarm, from the alarm's volume.
+    setLevel((m_override >= 0 ? m_override : m_level) + steps * kStep);
 }
 
 void Volume::setMuted(bool muted)
@@ -49,6 +51,7 @@ void Volume::setMuted(bool muted)
         return;
     m_muted = muted;
     save();
+    takeOverride();
     Q_EMIT changed();
     Q_EMIT effectiveChanged();
 }
@@ -60,6 +63,31 @@ void Volume::setFade(double fade)
         return;
     m_fade = fade;
     Q_EMIT effectiveChanged();
+}
+
+void Volume::setOverride(double level)
+{
+    level = std::isnan(level) ? 0.0 : clamped(level);
+    if (level == m_override)
+        return;
+    m_override = level;
+    Q_EMIT effectiveChanged();
+}
+
+void Volume::clearOverride()
+{
+    if (m_override < 0)
+        return;
+    m_override = -1;
+    Q_EMIT effectiveChanged();
+}
+
+void Volume::takeOverride()
+{
+    if (m_override < 0)
+        return;
+    m_override = -1;
+    Q_EMIT overrideTaken();
 }
 
 void Volume::save() const

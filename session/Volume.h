@@ -5,6 +5,8 @@
 // The listener's volume (0..1 on a perceptual scale, so 0.5 sounds like
 // half) and mute, remembered in the settings file. A fade, used by the sleep
 // timer, scales what reaches the player without touching what is remembered.
+// So does an override (an alarm's own volume): it replaces the level and
+// mute until it is cleared or the listener sets either.
 class Volume : public QObject {
     Q_OBJECT
 public:
@@ -15,8 +17,10 @@ public:
     double level() const { return m_level; }
     bool isMuted() const { return m_muted; }
     double fade() const { return m_fade; }
-    // What the player should play at: level times fade.
-    double effectiveLevel() const { return m_level * m_fade; }
+    // What the player should play at: level (or the override) times fade.
+    double effectiveLevel() const { return (m_override >= 0 ? m_override : m_level) * m_fade; }
+    bool effectiveMuted() const { return m_override < 0 && m_muted; }
+    bool hasOverride() const { return m_override >= 0; }
 
     // Out-of-range values are clamped; NaN is ignored.
     void setLevel(double level);
@@ -24,17 +28,23 @@ public:
     void setMuted(bool muted);
     void toggleMute() { setMuted(!m_muted); }
     void setFade(double fade);
+    void setOverride(double level);
+    void clearOverride();
 
 Q_SIGNALS:
     // Level or mute changed by the listener.
     void changed();
+    // The override ended because the listener set the level or mute.
+    void overrideTaken();
     // Anything the player must hear about changed, the fade included.
     void effectiveChanged();
 
 private:
     void save() const;
+    void takeOverride();
 
     double m_level = 1.0;
     bool m_muted = false;
     double m_fade = 1.0;
+    double m_override = -1; // none
 };
