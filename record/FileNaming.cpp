@@ -44,7 +44,7 @@ QString songFileName(const QDateTime &started, const QString &title, bool partia
     return prefix + middle.trimmed() + suffix;
 }
 
-QString programFolder(const QString &folder, const QString &program)
+QString programFolder(const QString &folder, const QString &program, const QDate &date)
 {
     QString base = folder;
     if (base.isEmpty()) {
@@ -56,9 +56,11 @@ QString programFolder(const QString &folder, const QString &program)
     QString name = cleanPart(program);
     if (name.isEmpty())
         name = QStringLiteral("Radio");
-    while (name.toUtf8().size() > kMaxNameBytes)
+    const QString dated =
+        date.isValid() ? QLatin1Char(' ') + date.toString(Qt::ISODate) : QString();
+    while ((name + dated).toUtf8().size() > kMaxNameBytes)
         name.chop(1);
-    return QDir(base).filePath(name);
+    return QDir(base).filePath(name + dated);
 }
 
 } // namespace filenaming

@@ -21,8 +21,9 @@ QString cleanPart(const QString &text);
 QString songFileName(const QDateTime &started, const QString &title, bool partial,
                      const QString &extension, int part = 0);
 
-// <base>/Orbitune/<program>; base is the music folder (~/Music if there is
-// none) unless `folder` names another one.
-QString programFolder(const QString &folder, const QString &program);
+// <base>/Orbitune/<program>, or "<program> YYYY-MM-DD" for a valid `date`;
+// base is the music folder (~/Music if there is none) unless `folder` names
+// another one.
+QString programFolder(const QString &folder, const QString &program, const QDate &date = {});
 
 } // namespace filenaming

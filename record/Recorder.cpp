@@ -282,7 +282,8 @@ void Recorder::openFile(const SongSpan &span, int part)
     const QByteArray header = headerFor(span, &m_cursor);
     m_fileFrom = m_cursor;
     m_file =
-        m_writer->open(filenaming::programFolder(m_options.folder, m_program), m_fileName, header);
+        m_writer->open(filenaming::programFolder(m_options.folder, m_program, m_options.folderDate),
+                       m_fileName, header);
 }
 
 QString Recorder::recordingFileName(bool partial) const

@@ -5,6 +5,7 @@
 #include "record/SongSpans.h"
 #include "record/StreamBuffer.h"
 
+#include <QDate>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
@@ -37,6 +38,7 @@ public:
         qint64 bufferBytes = 15'000'000; // about 15 minutes at 128 kbit/s
         qint64 splitMs = 60 * 60 * 1000; // longest file (scaled by the Clock)
         int pollMs = 1000;               // how often new audio is written
+        QDate folderDate;                // valid: "<program> <date>" folders
     };
     // The settings file's "recording/..." values.
     static Options savedOptions();
@@ -67,6 +69,9 @@ public:
     void setHistory(HistoryStore *history) { m_history = history; }
     std::shared_ptr<StreamBuffer> buffer() const { return m_buffer; }
     const Options &options() const { return m_options; }
+    // Files begun from now on go to "<program> <date>" folders (a scheduled
+    // recording), or with an invalid date to the program's own folder.
+    void setFolderDate(const QDate &date) { m_options.folderDate = date; }
 
 Q_SIGNALS:
     void recordingChanged(bool recording);

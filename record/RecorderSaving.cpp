@@ -57,8 +57,8 @@ int Recorder::saveSpan(const SongSpan &span)
     const bool partial = !span.whole || !changed; // or cut by a reconnect
     const QString name = fileNameFor(span, from, partial);
     const QByteArray header = headerFor(span, &from);
-    auto file =
-        m_writer->open(filenaming::programFolder(m_options.folder, m_program), name, header);
+    auto file = m_writer->open(
+        filenaming::programFolder(m_options.folder, m_program, m_options.folderDate), name, header);
     m_writer->append(file, m_buffer->read(from, to));
     const int save = ++m_lastSave;
     m_writer->close(file, QString(), false,

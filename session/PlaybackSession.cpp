@@ -82,11 +82,18 @@ void PlaybackSession::showWhatPlays()
 
 void PlaybackSession::refreshProgram()
 {
-    const QVariantMap live = CacheManager::shareIntance()->getLiveData();
+    const QVariantMap live =
+        m_ownProgram.isEmpty() ? CacheManager::shareIntance()->getLiveData() : m_ownProgram;
     if (live == m_program)
         return;
     m_program = live;
     Q_EMIT currentProgramChanged();
+}
+
+void PlaybackSession::setOwnProgram(const QVariantMap &program)
+{
+    m_ownProgram = program;
+    refreshProgram();
 }
 
 void PlaybackSession::toggle()
@@ -295,7 +302,7 @@ void PlaybackSession::applyVolume()
     if (!m_stream->player)
         return;
     m_stream->player->setVolume(m_volume->effectiveLevel());
-    m_stream->player->setMuted(m_volume->isMuted());
+    m_stream->player->setMuted(m_volume->effectiveMuted());
 }
 
 #include "moc_PlaybackSession.cpp"

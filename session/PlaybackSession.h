@@ -46,6 +46,9 @@ public:
 
     // Re-reads the current program from the store.
     void refreshProgram();
+    // From now on plays `program` instead of the store's current one (a
+    // recording made in the background); an empty map follows the store.
+    void setOwnProgram(const QVariantMap &program);
     // Plays when paused, stopped or failed; pauses otherwise.
     void toggle();
     // Opens the current program afresh, whatever played before.
@@ -104,6 +107,7 @@ private:
     QString m_nowPlaying;
     QString m_streamInfo;
     Volume *m_volume = nullptr;
+    QVariantMap m_ownProgram;
     SleepTimer *m_sleep = nullptr;
     std::unique_ptr<Stream> m_stream;
     std::shared_ptr<StreamTap> m_tap;
