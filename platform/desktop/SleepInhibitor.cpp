@@ -12,7 +12,6 @@
 namespace {
 const QString kPortal = QStringLiteral("org.freedesktop.portal.Desktop");
 const QString kScreenSaver = QStringLiteral("org.freedesktop.ScreenSaver");
-const QString kReason = QStringLiteral("Playing radio");
 constexpr uint kInhibitSuspend = 4;
 } // namespace
 
@@ -65,13 +64,13 @@ void SleepInhibitor::acquire()
         call = QDBusMessage::createMethodCall(
             kPortal, QStringLiteral("/org/freedesktop/portal/desktop"),
             QStringLiteral("org.freedesktop.portal.Inhibit"), QStringLiteral("Inhibit"));
-        call << QString() << kInhibitSuspend << QVariantMap{{QStringLiteral("reason"), kReason}};
+        call << QString() << kInhibitSuspend << QVariantMap{{QStringLiteral("reason"), m_reason}};
     } else if (bus && bus->isServiceRegistered(kScreenSaver).value()) {
         via = Via::ScreenSaver;
         call = QDBusMessage::createMethodCall(kScreenSaver,
                                               QStringLiteral("/org/freedesktop/ScreenSaver"),
                                               kScreenSaver, QStringLiteral("Inhibit"));
-        call << QStringLiteral("Orbitune") << kReason;
+        call << QStringLiteral("Orbitune") << m_reason;
     } else {
         if (!m_reportedNone && !m_portalRefused)
             NSLog(lcDesktop(), QtInfoMsg,

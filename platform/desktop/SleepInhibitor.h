@@ -22,6 +22,9 @@ public:
     ~SleepInhibitor() override;
 
     void setInhibited(bool inhibited);
+    // What the desktop shows as the reason ("Playing radio" unless set);
+    // takes effect the next time the inhibitor is taken.
+    void setReason(const QString &reason) { m_reason = reason; }
     // Which service holds the inhibitor now, None when none does.
     Via heldVia() const { return m_held; }
 
@@ -36,6 +39,7 @@ private:
     void ownerChanged(const QString &service);
 
     QDBusConnection m_bus;
+    QString m_reason = QStringLiteral("Playing radio");
     bool m_wanted = false;
     bool m_pending = false;
     bool m_reportedNone = false;
