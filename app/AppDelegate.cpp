@@ -1,5 +1,7 @@
 #include "app/AppDelegate.h"
 
+#include "alarm/Alarm.h"
+#include "app/AlarmControls.h"
 #include "app/FindLauncher.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
@@ -15,6 +17,7 @@
 #include "mainwindow/RecordingControls.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
+#include "platform/base/Settings.h"
 #include "platform/desktop/BackgroundPortal.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
@@ -181,12 +184,28 @@ void AppDelegate::startSchedules()
     connect(m_store, &ProgramStore::listChanged, m_scheduler, &Scheduler::programListChanged);
     connect(m_wake, &WakeWatcher::wokeUp, m_scheduler, &Scheduler::recheck);
     DesktopNotifier *notifier = m_notifier;
-    auto *runs = new ScheduledRuns(m_scheduler, m_session.get(), m_recorder, m_scheduler);
+    auto *alarm = new Alarm(m_session.get(), session::playProgram, m_scheduler);
+    new AlarmControls(alarm, m_home->host(), notifier, alarm);
+    auto *runs = new ScheduledRuns(m_scheduler, m_session.get(), m_recorder, alarm, m_scheduler);
     connect(runs, &ScheduledRuns::notice, notifier,
             [notifier](const QString &title, const QString &body) { notifier->show(title, body); });
     m_schedules = new ScheduleLauncher(m_scheduler, m_store, this);
     m_schedules->attachHome(m_home->host());
+    keepAwakeForSchedules();
     m_scheduler->start();
+}
+
+void AppDelegate::keepAwakeForSchedules()
+{
+    // Runs under way always; runs due within the settings file's minutes too.
+    const int minutes =
+        qBound(0, settings::open()->value(QStringLiteral("schedules/keepAwakeMinutes"), 0).toInt(),
+               24 * 60);
+    m_scheduler->setAwakeWindow(qint64(minutes) * 60 * 1000);
+    auto *inhibitor = new SleepInhibitor(m_scheduler);
+    inhibitor->setReason(QStringLiteral("A scheduled recording or alarm is due"));
+    connect(m_scheduler, &Scheduler::dueSoonChanged, inhibitor, &SleepInhibitor::setInhibited);
+    inhibitor->setInhibited(m_scheduler->dueSoon());
 }
 
 void AppDelegate::addNotificationsItem()

@@ -70,6 +70,7 @@ private:
     void addNotificationsItem();
     // The scheduler, its window and what it tells.
     void startSchedules();
+    void keepAwakeForSchedules();
 
     std::unique_ptr<GstMediaPlayerFactory> m_mediaFactory;
     ProgramStore *m_store = nullptr;

@@ -1,31 +1,34 @@
 #pragma once
 
+#include <QHash>
 #include <QObject>
-#include <QSet>
 #include <QString>
 
+#include "schedule/Schedule.h"
+
+class Alarm;
+class BackgroundRecording;
 class PlaybackSession;
 class Recorder;
 class Scheduler;
 
-namespace schedule {
-struct Schedule;
-struct Occurrence;
-} // namespace schedule
-
-// What a schedule does when its time comes. An alarm plays its program as
-// choosing it in the list does, at the listener's volume. A recording is
-// made while its program is the one playing (the recorder records what is
-// heard) and ends with the schedule's length, unless the listener was
-// recording already. Recording another program in the background is not
-// done yet: the listener is told at the time instead of finding no file.
-// A run missed while Orbitune was not running or the computer slept is told
-// once, too.
+// What a schedule does when its time comes. An alarm rings (its program
+// played at its own volume, with a tone if the station stays silent). A
+// recording of the program playing is made by the recorder from the one
+// connection; a recording of another program, or of one the listener
+// switches away from, on a connection of its own without sound. Each goes
+// into a "<program> <date>" folder and ends with the schedule's length.
+// Runs missed while Orbitune was not running or the computer slept are told
+// once, and so is a recording that had to stop.
 class ScheduledRuns : public QObject {
     Q_OBJECT
 public:
-    ScheduledRuns(Scheduler *scheduler, PlaybackSession *session, Recorder *recorder,
+    ScheduledRuns(Scheduler *scheduler, PlaybackSession *session, Recorder *recorder, Alarm *alarm,
                   QObject *parent = nullptr);
+    ~ScheduledRuns() override;
+
+    // Scheduled recordings under way on connections of their own.
+    int backgroundRecordings() const { return int(m_background.size()); }
 
 Q_SIGNALS:
     // Something the listener should hear of, as a notification.
@@ -35,8 +38,18 @@ private:
     void due(const schedule::Schedule &s, const schedule::Occurrence &o);
     void finished(const schedule::Schedule &s);
     void missed(const schedule::Schedule &s, const schedule::Occurrence &o);
+    void recordInBackground(const schedule::Schedule &s, const QDate &date);
+    // The listener opens another stream: the recordings made from theirs go
+    // on connections of their own.
+    void listenerSwitched();
+    void stopped(qint64 id, const QString &name, const QString &message);
 
     PlaybackSession *m_session;
     Recorder *m_recorder;
-    QSet<qint64> m_recordings; // schedules whose recording this started
+    Alarm *m_alarm;
+    qint64 m_alarmId = 0;
+    // Schedules recorded from the connection the listener hears, with the
+    // date their folder is named for.
+    QHash<qint64, QPair<schedule::Schedule, QDate>> m_recordings;
+    QHash<qint64, BackgroundRecording *> m_background;
 };

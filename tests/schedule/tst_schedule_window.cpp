@@ -6,12 +6,15 @@
 #include "support/HomeFixture.h"
 #include "support/TestClock.h"
 
+#include "alarm/Alarm.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
 #include "record/Recorder.h"
 #include "schedule/Scheduler.h"
 #include "schedulewindow/ScheduleTableModel.h"
 #include "schedulewindow/ScheduleViewController.h"
+#include "session/PlayProgram.h"
+#include "session/Volume.h"
 #include "store/ProgramStore.h"
 
 #include <QAction>
@@ -114,59 +117,141 @@ private Q_SLOTS:
         fixture.finish();
     }
 
-    // A run that comes due: an alarm plays its program; a recording of a
-    // program other than the one playing is not made, and the listener is told.
+    // A run that comes due and ends: an alarm plays its program at its own
+    // volume; a recording of the program playing uses the one connection
+    // (and moves to one of its own when the listener switches away); of
+    // another program, a connection of its own. The end stops each.
     void runsWhenDue_data()
     {
         QTest::addColumn<bool>("alarm");
         QTest::addColumn<QString>("playing");
+        QTest::addColumn<int>("scheduled");
+        QTest::addColumn<bool>("switchAway");
         QTest::addColumn<QString>("current");
-        QTest::addColumn<QString>("notice");
-        QTest::newRow("alarm, nothing playing") << true << QString() << "Second" << QString();
-        QTest::newRow("alarm over another program") << true << "First"
-                                                    << "Second" << QString();
-        QTest::newRow("recording another program") << false << "First"
-                                                   << "First"
-                                                   << "Not recorded: Second";
-        QTest::newRow("recording, nothing playing") << false << QString() << "First"
-                                                    << "Not recorded: Second";
+        QTest::addColumn<int>("background");
+        QTest::addColumn<bool>("ownRecording");
+        QTest::newRow("alarm, nothing playing")
+            << true << QString() << 1 << false << "Second" << 0 << false;
+        QTest::newRow("alarm over another program")
+            << true << "First" << 1 << false << "Second" << 0 << false;
+        QTest::newRow("recording another program: a connection of its own")
+            << false << "First" << 1 << false << "First" << 1 << false;
+        QTest::newRow("recording, nothing playing")
+            << false << QString() << 1 << false << "First" << 1 << false;
+        QTest::newRow("recording the program playing: the one connection")
+            << false << "First" << 0 << false << "First" << 0 << true;
+        QTest::newRow("the listener switches away: it goes on by itself")
+            << false << "First" << 0 << true << "Second" << 1 << false;
     }
 
     void runsWhenDue()
     {
         QFETCH(bool, alarm);
         QFETCH(QString, playing);
+        QFETCH(int, scheduled);
         TestClock clock(QDateTime::fromString("2026-12-09T05:00:00Z", Qt::ISODate));
         HomeFixture fixture;
         fixture.start(false);
+        PlaybackSession *session = fixture.home->session();
         ProgramStore programs;
         QFile::remove(TestEnv::instance()->root() + "/schedules.sqlite");
         Scheduler scheduler(TestEnv::instance()->root() + "/schedules.sqlite",
                             [&programs] { return programs.programs(); });
         scheduler.start();
-        Recorder recorder(fixture.home->session());
-        ScheduledRuns runs(&scheduler, fixture.home->session(), &recorder);
+        Recorder recorder(session);
+        Alarm ringer(session, session::playProgram);
+        ScheduledRuns runs(&scheduler, session, &recorder, &ringer);
         QSignalSpy notices(&runs, &ScheduledRuns::notice);
-        if (!playing.isEmpty())
+        if (!playing.isEmpty()) {
             fixture.home->playClick();
-        QCOMPARE(fixture.home->session()->isPlaying(), !playing.isEmpty());
+            fixture.media->lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        }
+        QCOMPARE(session->isPlaying(), !playing.isEmpty());
 
         schedule::Schedule s;
-        s.program = programs.programs().at(1).entry;
+        s.program = programs.programs().at(scheduled).entry;
         s.action = alarm ? schedule::Action::Play : schedule::Action::Record;
         s.date = QDate(2026, 12, 9);
         s.time = QTime(6, 1); // 05:01 UTC
         s.lengthMinutes = 30;
+        s.volume = 40;
         QVERIFY(scheduler.add(s));
         clock.advance(61000);
         scheduler.recheck();
+        QFETCH(bool, switchAway);
+        if (switchAway)
+            QVERIFY(session::playProgram(programs.programs().at(1).entry));
         QFETCH(QString, current);
-        QTRY_COMPARE(program::name(fixture.home->session()->currentProgram()), current);
-        QCOMPARE(fixture.home->session()->isPlaying(), alarm || !playing.isEmpty());
-        QFETCH(QString, notice);
-        QCOMPARE(notices.isEmpty() ? QString() : notices.first().at(0).toString(), notice);
+        QTRY_COMPARE(program::name(session->currentProgram()), current);
+        QCOMPARE(session->isPlaying(), alarm || !playing.isEmpty());
+        QCOMPARE(session->volume()->effectiveLevel(), alarm ? 0.4 : 1.0);
+        QCOMPARE(session->volume()->level(), 1.0);
+        QFETCH(int, background);
+        QCOMPARE(runs.backgroundRecordings(), background);
+        QFETCH(bool, ownRecording);
+        QCOMPARE(recorder.isRecording(), ownRecording);
+        QCOMPARE(ringer.state(), alarm ? Alarm::State::Ringing : Alarm::State::Off);
+        QVERIFY(notices.isEmpty());
+
+        clock.advance(30 * 60000);
+        scheduler.recheck();
+        QCOMPARE(runs.backgroundRecordings(), 0);
         QVERIFY(!recorder.isRecording());
+        QCOMPARE(ringer.state(), Alarm::State::Off);
+        QCOMPARE(session->volume()->effectiveLevel(), 1.0);
     } // the recorder and the runs go before the window's session
+
+    // An alarm rises to its own volume, leaving the everyday one; snoozed, it
+    // rings again ten minutes later, with the built-in tone while its
+    // station stays silent; the listener's volume keys take over from what
+    // they hear; Stop ends it.
+    void alarmFadesSnoozesAndStops()
+    {
+        TestClock clock(QDateTime::fromString("2026-12-09T05:00:00Z", Qt::ISODate));
+        clock.setTimeScale(0.001);
+        HomeFixture fixture;
+        fixture.start(false);
+        PlaybackSession *session = fixture.home->session();
+        Volume *volume = session->volume();
+        volume->setLevel(0.3);
+        ProgramStore programs;
+        Alarm alarm(session, session::playProgram);
+        QSignalSpy notices(&alarm, &Alarm::notice);
+        const auto near = [volume](double level) {
+            return qAbs(volume->effectiveLevel() - level) < 1e-6;
+        };
+
+        alarm.ring({programs.programs().at(1).entry, QStringLiteral("Wake"), 0.8, 10});
+        QCOMPARE(alarm.state(), Alarm::State::Ringing);
+        QTRY_VERIFY(session->isPlaying());
+        fixture.media->lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        QCOMPARE(program::name(session->currentProgram()), QStringLiteral("Second"));
+        QVERIFY(near(0.0));
+        clock.advance(5000);
+        QTRY_VERIFY(near(0.4));
+        clock.advance(6000);
+        QTRY_VERIFY(near(0.8));
+        QCOMPARE(volume->level(), 0.3);
+        QCOMPARE(notices.first().at(0).toString(), QStringLiteral("Alarm: Wake"));
+
+        alarm.snooze();
+        QCOMPARE(alarm.state(), Alarm::State::Snoozed);
+        QVERIFY(!session->isPlaying());
+        QVERIFY(near(0.3));
+        QTRY_COMPARE(alarm.state(), Alarm::State::Ringing); // 10 min at 1/1000
+        QTRY_VERIFY(alarm.isToneRinging());                 // 20 s without sound
+        QVERIFY(notices.last().at(1).toString().endsWith("A tone rings instead."));
+        fixture.media->lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        QVERIFY(!alarm.isToneRinging()); // the station came after all
+
+        volume->step(1);
+        QVERIFY(!volume->hasOverride());
+        QVERIFY(near(0.05)); // one step up from the fade's start
+        alarm.stop();
+        QCOMPARE(alarm.state(), Alarm::State::Off);
+        QVERIFY(!session->isPlaying());
+        fixture.finish();
+    }
 };
 
 ORBITUNE_TEST_MAIN(TestScheduleWindow)
