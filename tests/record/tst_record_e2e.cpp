@@ -7,9 +7,11 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
+#include "alarm/Alarm.h"
 #include "platform/base/Clock.h"
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "record/BackgroundRecording.h"
 #include "record/Recorder.h"
 #include "session/PlaybackSession.h"
 #include "store/CacheManager.h"
@@ -154,9 +156,12 @@ class RecordEndToEndTest : public QObject {
 
     // Runs this program again as a child that records until it is killed
     // or its folder fails; `wrapper` (unshare ...) goes in front.
-    std::unique_ptr<QProcess> startChild(const QString &folder, const QStringList &wrapper = {})
+    std::unique_ptr<QProcess> startChild(const QString &folder, const QStringList &wrapper = {},
+                                         bool scheduled = false)
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        if (scheduled)
+            env.insert(QStringLiteral("ORBITUNE_RECORD_CHILD_SCHEDULED"), QStringLiteral("1"));
         env.insert(QStringLiteral("ORBITUNE_RECORD_CHILD_FOLDER"), folder);
         env.insert(QStringLiteral("ORBITUNE_RECORD_CHILD_URL"), servers.mp3Url().toString());
         env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());
@@ -319,11 +324,82 @@ private Q_SLOTS:
         }
     }
 
+    // A scheduled recording of another station on a connection of its own:
+    // nothing of it is heard, the station heard plays on without a gap, and
+    // the file decodes, in the folder of the program and the date.
+    void recordsAnotherProgramBesideTheOnePlaying_data()
+    {
+        QTest::addColumn<bool>("heard");
+        QTest::newRow("beside the program heard") << true;
+        QTest::newRow("alone: silent") << false;
+    }
+
+    void recordsAnotherProgramBesideTheOnePlaying()
+    {
+        if (!childFolder().isEmpty())
+            QSKIP("the child only records");
+        QFETCH(bool, heard);
+        LevelMeter meter(audio);
+        QVERIFY(meter.start());
+        PlaybackSession session;
+        if (heard)
+            playUntilTitled(session, QStringLiteral("Heard"), servers.mp3Url());
+        const QString folder = music.filePath(heard ? QStringLiteral("beside") : "alone");
+        BackgroundRecording away(
+            program::make(QStringLiteral("Away"), QString(), servers.oggUrl().toString()),
+            QDate(2026, 12, 9), options(folder));
+        QSignalSpy written(&away, &BackgroundRecording::fileWritten);
+        const qint64 from = meter.elapsedMs();
+        away.start();
+        QTRY_VERIFY_WITH_TIMEOUT(away.isRecording(), 20000);
+        QTest::qWait(3000); // the length of the recording
+        away.recorder()->setRecording(false);
+        QTRY_COMPARE_WITH_TIMEOUT(written.size(), 1, 10000);
+        const QString file = written.at(0).at(0).toString();
+        QVERIFY2(file.contains(QStringLiteral("/Away 2026-12-09/")), qPrintable(file));
+        const Decoded d = decode(file);
+        QVERIFY2(d.ok && d.seconds > 0, qPrintable(d.error));
+        if (heard) {
+            QCOMPARE(session.state(), PlaybackSession::State::Playing);
+            QVERIFY(meter.quietestBlock(from, meter.elapsedMs()) > 0.005);
+        } else {
+            QVERIFY(meter.recentRms(int(meter.elapsedMs() - from)) < 0.001);
+        }
+    }
+
+    // An alarm whose station is down: the built-in tone is heard at the
+    // audio server instead, and Stop silences it.
+    void alarmOnADownStationRingsTheTone()
+    {
+        if (!childFolder().isEmpty())
+            QSKIP("the child only records");
+        LevelMeter meter(audio);
+        QVERIFY(meter.start());
+        Clock::shared()->setTimeScale(0.05); // the 20 s wait for sound in 1 s
+        PlaybackSession session;
+        Alarm alarm(&session, [&session](const QVariantMap &program) {
+            CacheManager::shareIntance()->saveLiveData(program);
+            session.playCurrent();
+            return true;
+        });
+        alarm.ring(
+            {program::make(QStringLiteral("Down"), QString(), servers.refusedUrl().toString()),
+             QStringLiteral("Wake"), 0.8, 0});
+        QTRY_VERIFY_WITH_TIMEOUT(alarm.isToneRinging(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(1200) > 0.05, 10000);
+        alarm.stop();
+        QVERIFY(!alarm.isToneRinging());
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) < 0.002, 10000);
+        Clock::shared()->setTimeScale(1.0);
+    }
+
     void badDays_data()
     {
         QTest::addColumn<QString>("day");
         QTest::newRow("disk fills: told once, the files play") << QStringLiteral("full");
         QTest::newRow("read-only folder: told once") << QStringLiteral("readonly");
+        QTest::newRow("disk fills in a scheduled recording: told once, the files play")
+            << QStringLiteral("scheduled full");
         QTest::newRow("kill -9: the files play up to the cut") << QStringLiteral("kill");
     }
 
@@ -356,17 +432,18 @@ private Q_SLOTS:
             QSKIP("unshare -rm is not available: no private tmpfs for a full disk");
         // A private tmpfs over the folder, full after a few seconds or
         // read-only, mounted in a user namespace the child runs in.
-        const QString mountOptions =
-            day == QLatin1String("full") ? QStringLiteral("size=96k") : QStringLiteral("ro");
+        const bool full = day.endsWith(QLatin1String("full"));
+        const QString mountOptions = full ? QStringLiteral("size=96k") : QStringLiteral("ro");
         auto child = startChild(
             folder,
             {QStringLiteral("unshare"), QStringLiteral("-rm"), QStringLiteral("sh"),
              QStringLiteral("-c"),
              QStringLiteral("mount -t tmpfs -o %1 none \"$0\" && exec \"$@\"").arg(mountOptions),
-             folder});
+             folder},
+            day.startsWith(QLatin1String("scheduled")));
         QVERIFY(child);
         QVERIFY(!childprocess::waitForLine(child.get(), "recording", 30000).isEmpty());
-        if (day == QLatin1String("full"))
+        if (full)
             QVERIFY(servers.setTitle(QStringLiteral("/live.mp3"), QStringLiteral("Filling")));
         const QString verdict = childprocess::waitForLine(child.get(), "checked ", 40000);
         QVERIFY2(child->waitForFinished(10000), "the child must end after a failure");
@@ -374,7 +451,7 @@ private Q_SLOTS:
         // failures told, files found, files that decoded
         QCOMPARE(report.value(0), QStringLiteral("1"));
         QCOMPARE(report.value(2), report.value(1));
-        if (day == QLatin1String("full"))
+        if (full)
             QVERIFY(report.value(1).toInt() >= 1);
     }
 
@@ -385,17 +462,32 @@ private Q_SLOTS:
         if (childFolder().isEmpty())
             QSKIP("run as a child by badDays");
         Clock::shared()->setTimeScale(1.0);
-        PlaybackSession session;
-        Recorder recorder(&session, options(childFolder()));
-        QSignalSpy failed(&recorder, &Recorder::failed);
-        connect(&recorder, &Recorder::fileWritten, this, [](const QString &path) {
+        const QUrl url(qEnvironmentVariable("ORBITUNE_RECORD_CHILD_URL"));
+        const auto printFile = [](const QString &path) {
             printf("file %s\n", qPrintable(path));
             fflush(stdout);
-        });
-        playUntilTitled(session, QStringLiteral("Child"),
-                        QUrl(qEnvironmentVariable("ORBITUNE_RECORD_CHILD_URL")));
-        recorder.setRecording(true);
-        QVERIFY(recorder.isRecording());
+        };
+        PlaybackSession session;
+        std::unique_ptr<Recorder> recorder;
+        std::unique_ptr<BackgroundRecording> scheduled;
+        std::unique_ptr<QSignalSpy> spy;
+        if (qEnvironmentVariableIsSet("ORBITUNE_RECORD_CHILD_SCHEDULED")) {
+            scheduled = std::make_unique<BackgroundRecording>(
+                program::make(QStringLiteral("Child"), QString(), url.toString()),
+                QDate::currentDate(), options(childFolder()));
+            spy = std::make_unique<QSignalSpy>(scheduled.get(), &BackgroundRecording::failed);
+            connect(scheduled.get(), &BackgroundRecording::fileWritten, this, printFile);
+            scheduled->start();
+            QTRY_VERIFY_WITH_TIMEOUT(scheduled->isRecording(), 20000);
+        } else {
+            recorder = std::make_unique<Recorder>(&session, options(childFolder()));
+            spy = std::make_unique<QSignalSpy>(recorder.get(), &Recorder::failed);
+            connect(recorder.get(), &Recorder::fileWritten, this, printFile);
+            playUntilTitled(session, QStringLiteral("Child"), url);
+            recorder->setRecording(true);
+            QVERIFY(recorder->isRecording());
+        }
+        QSignalSpy &failed = *spy;
         printf("recording now\n");
         fflush(stdout);
         QTRY_VERIFY_WITH_TIMEOUT(!failed.isEmpty(), 30000);
