@@ -554,6 +554,51 @@ def run(binary, scratch, log):
              lambda: status() == "Copied \u201cKino - Gruppa krovi\u201d.", pump=pump)
     print("ok: Ctrl+C copies the song")
 
+    # The Schedules window, from the keyboard: Escape closes the history,
+    # Ctrl+T in the main window opens it, and a schedule added through its
+    # form reads out in the list.
+    keys("Escape")
+    wait_for("the song history to close", lambda: history_window() is None, pump=pump)
+    label = reader.find_showing(pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION)
+    box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+    wait_for("the main window to take the keyboard again", lambda: reader.find(
+        lambda a: a.getState().contains(pyatspi.STATE_ACTIVE) and a.name != "Song History"),
+        pump=pump)
+    keys("t", control=True)
+
+    def schedules_window():
+        for i in range(reader.app.childCount):
+            window = reader.app.getChildAtIndex(i)
+            if window is not None and window.name == "Schedules" and reader.showing(window):
+                return window
+        return None
+    window = wait_for("Ctrl+T to open the Schedules", schedules_window, pump=pump)
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Add schedule", root=window))
+
+    def labelled(a):
+        return [r.getTarget(i).name for r in a.getRelationSet()
+                if r.getRelationType() == pyatspi.RELATION_LABELLED_BY
+                for i in range(r.getNTargets())]
+    combo = wait_for("the form's program", lambda: reader.find_showing(
+        pyatspi.ROLE_COMBO_BOX, root=window), pump=pump)
+    if "Program:" not in labelled(combo):
+        fail("the program box is not labelled: %r" % labelled(combo))
+    if [a for a in reader.walk(window) if a.getRoleName() == "label" and a.name == "New Schedule"]:
+        fail("an empty label reads as the form's title")
+    for role, name in ((pyatspi.ROLE_RADIO_BUTTON, "Play"),
+                       (pyatspi.ROLE_SPIN_BUTTON, "Length in minutes"),
+                       (pyatspi.ROLE_CHECK_BOX, "Enabled")):
+        wait_for("the form's %s" % name, lambda: reader.find_showing(
+            role, name=name, root=window), pump=pump)
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Save schedule", root=window))
+    table = reader.find_showing(pyatspi.ROLE_TABLE, name="Schedules", root=window)
+    chosen = combo.name
+    wait_for("the new schedule to read out", lambda: [
+        a for a in reader.walk(table) if a.getRole() == pyatspi.ROLE_TABLE_CELL
+        and a.name == chosen and reader.showing(a)], pump=pump)
+    print("ok: Ctrl+T opens the Schedules, a schedule is added from its form and reads out")
+
     pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
     alive()
 
