@@ -45,6 +45,10 @@ void ScheduledRuns::missed(const schedule::Schedule &s, const schedule::Occurren
 void ScheduledRuns::due(const schedule::Schedule &s, const schedule::Occurrence &o)
 {
     NSLog(lcSchedule(), QtInfoMsg, "due: %@", s.name());
+    if (o.late) // begun after its time: never without a word
+        Q_EMIT notice(QStringLiteral("Started late: %1").arg(s.name()),
+                      QStringLiteral("It was due at %1.")
+                          .arg(QLocale::c().toString(o.at.toLocalTime(), QStringLiteral("HH:mm"))));
     if (s.action == schedule::Action::Play) {
         m_alarmId = s.id;
         m_alarm->ring({s.program, s.name(), s.volume / 100.0, s.fadeInSeconds});

@@ -130,18 +130,23 @@ private Q_SLOTS:
         QTest::addColumn<QString>("current");
         QTest::addColumn<int>("background");
         QTest::addColumn<bool>("ownRecording");
+        QTest::addColumn<int>("lateMinutes");
         QTest::newRow("alarm, nothing playing")
-            << true << QString() << 1 << false << "Second" << 0 << false;
+            << true << QString() << 1 << false << "Second" << 0 << false << 0;
+        QTest::newRow("alarm 9 minutes late: rings and says so")
+            << true << QString() << 1 << false << "Second" << 0 << false << 9;
+        QTest::newRow("recording 20 minutes late: the rest, and says so")
+            << false << QString() << 1 << false << "First" << 1 << false << 20;
         QTest::newRow("alarm over another program")
-            << true << "First" << 1 << false << "Second" << 0 << false;
+            << true << "First" << 1 << false << "Second" << 0 << false << 0;
         QTest::newRow("recording another program: a connection of its own")
-            << false << "First" << 1 << false << "First" << 1 << false;
+            << false << "First" << 1 << false << "First" << 1 << false << 0;
         QTest::newRow("recording, nothing playing")
-            << false << QString() << 1 << false << "First" << 1 << false;
+            << false << QString() << 1 << false << "First" << 1 << false << 0;
         QTest::newRow("recording the program playing: the one connection")
-            << false << "First" << 0 << false << "First" << 0 << true;
+            << false << "First" << 0 << false << "First" << 0 << true << 0;
         QTest::newRow("the listener switches away: it goes on by itself")
-            << false << "First" << 0 << true << "Second" << 1 << false;
+            << false << "First" << 0 << true << "Second" << 1 << false << 0;
     }
 
     void runsWhenDue()
@@ -176,7 +181,8 @@ private Q_SLOTS:
         s.lengthMinutes = 30;
         s.volume = 40;
         QVERIFY(scheduler.add(s));
-        clock.advance(61000);
+        QFETCH(int, lateMinutes);
+        clock.advance(61000 + lateMinutes * 60000);
         scheduler.recheck();
         QFETCH(bool, switchAway);
         if (switchAway)
@@ -191,9 +197,10 @@ private Q_SLOTS:
         QFETCH(bool, ownRecording);
         QCOMPARE(recorder.isRecording(), ownRecording);
         QCOMPARE(ringer.state(), alarm ? Alarm::State::Ringing : Alarm::State::Off);
-        QVERIFY(notices.isEmpty());
+        QCOMPARE(notices.isEmpty() ? QString() : notices.first().at(0).toString(),
+                 lateMinutes ? QStringLiteral("Started late: ") + s.name() : QString());
 
-        clock.advance(30 * 60000);
+        clock.advance((30 - lateMinutes) * 60000);
         scheduler.recheck();
         QCOMPARE(runs.backgroundRecordings(), 0);
         QVERIFY(!recorder.isRecording());
