@@ -493,12 +493,15 @@ def run(binary, scratch, log):
         keyboard.sync()
         pump()
 
-    def history_window():
+    def window_named(name):
         for i in range(reader.app.childCount):
             window = reader.app.getChildAtIndex(i)
-            if window is not None and window.name == "Song History" and reader.showing(window):
+            if window is not None and window.name == name and reader.showing(window):
                 return window
         return None
+
+    def history_window():
+        return window_named("Song History")
 
     # The list window is over the main window: closed first.
     reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Close"))
@@ -566,14 +569,8 @@ def run(binary, scratch, log):
         lambda a: a.getState().contains(pyatspi.STATE_ACTIVE) and a.name != "Song History"),
         pump=pump)
     keys("t", control=True)
-
-    def schedules_window():
-        for i in range(reader.app.childCount):
-            window = reader.app.getChildAtIndex(i)
-            if window is not None and window.name == "Schedules" and reader.showing(window):
-                return window
-        return None
-    window = wait_for("Ctrl+T to open the Schedules", schedules_window, pump=pump)
+    window = wait_for("Ctrl+T to open the Schedules", lambda: window_named("Schedules"),
+                      pump=pump)
     reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Add schedule", root=window))
 
     def labelled(a):
