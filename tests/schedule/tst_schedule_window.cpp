@@ -137,6 +137,8 @@ private Q_SLOTS:
             << true << QString() << 1 << false << "Second" << 0 << false << 9;
         QTest::newRow("recording 20 minutes late: the rest, and says so")
             << false << QString() << 1 << false << "First" << 1 << false << 20;
+        QTest::newRow("alarm 11 minutes late: missed, and told")
+            << true << QString() << 1 << false << "First" << 0 << false << 11;
         QTest::newRow("alarm over another program")
             << true << "First" << 1 << false << "Second" << 0 << false << 0;
         QTest::newRow("recording another program: a connection of its own")
@@ -189,16 +191,20 @@ private Q_SLOTS:
             QVERIFY(session::playProgram(programs.programs().at(1).entry));
         QFETCH(QString, current);
         QTRY_COMPARE(program::name(session->currentProgram()), current);
-        QCOMPARE(session->isPlaying(), alarm || !playing.isEmpty());
-        QCOMPARE(session->volume()->effectiveLevel(), alarm ? 0.4 : 1.0);
+        const bool rings = alarm && lateMinutes <= 10;
+        QCOMPARE(session->isPlaying(), rings || !playing.isEmpty());
+        QCOMPARE(session->volume()->effectiveLevel(), rings ? 0.4 : 1.0);
         QCOMPARE(session->volume()->level(), 1.0);
         QFETCH(int, background);
         QCOMPARE(runs.backgroundRecordings(), background);
         QFETCH(bool, ownRecording);
         QCOMPARE(recorder.isRecording(), ownRecording);
-        QCOMPARE(ringer.state(), alarm ? Alarm::State::Ringing : Alarm::State::Off);
-        QCOMPARE(notices.isEmpty() ? QString() : notices.first().at(0).toString(),
-                 lateMinutes ? QStringLiteral("Started late: ") + s.name() : QString());
+        QCOMPARE(ringer.state(), rings ? Alarm::State::Ringing : Alarm::State::Off);
+        const QString told = !lateMinutes ? QString()
+                             : alarm && !rings
+                                 ? QStringLiteral("Missed: %1 at Wed 06:01").arg(s.name())
+                                 : QStringLiteral("Started late: ") + s.name();
+        QCOMPARE(notices.isEmpty() ? QString() : notices.first().at(0).toString(), told);
 
         clock.advance((30 - lateMinutes) * 60000);
         scheduler.recheck();
