@@ -2,6 +2,7 @@
 
 #include "platform/ui/TrayMenu.h"
 
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>

@@ -7,6 +7,7 @@
 namespace {
 const char *const kRendererType = "urn:schemas-upnp-org:device:MediaRenderer:1";
 const char *const kConnectionManager = "urn:schemas-upnp-org:service:ConnectionManager:1";
+constexpr int kRescanMs = 10000;
 
 QString take(char *text)
 {
@@ -33,6 +34,12 @@ struct RendererFinder::Device {
 
 RendererFinder::RendererFinder(const QStringList &places, QObject *parent) : QObject(parent)
 {
+    m_rescan.setInterval(kRescanMs);
+    connect(&m_rescan, &QTimer::timeout, this, [this] {
+        for (const auto &place : m_places)
+            gssdp_resource_browser_rescan(GSSDP_RESOURCE_BROWSER(place->controlPoint.get()));
+    });
+    m_rescan.start();
     if (places.isEmpty()) {
         m_manager.reset(
             gupnp_context_manager_create_full(GSSDP_UDA_VERSION_1_0, G_SOCKET_FAMILY_IPV4, 0));

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <map>
 #include <memory>
@@ -29,6 +30,8 @@ struct RendererInfo {
 // on the local network current as they come and go, and as networks come
 // and go. Runs on the main thread's GLib sources; nothing blocks. A device
 // is listed once its protocol info is known (or did not come in time).
+// Besides listening to the renderers' announcements it asks again every
+// ten seconds, so that a renderer whose announcement was lost is found.
 class RendererFinder : public QObject {
     Q_OBJECT
 public:
@@ -66,4 +69,5 @@ private:
     upnphandle::Object<GUPnPContextManager> m_manager;
     upnphandle::Signal m_contextAvailable;
     upnphandle::Signal m_contextUnavailable;
+    QTimer m_rescan;
 };

@@ -11,6 +11,7 @@ constexpr int kDrainMs = 50;
 constexpr qsizetype kMaxRequest = 8 * 1024;
 constexpr qsizetype kOggHead = 16 * 1024;
 constexpr qint64 kSocketChunk = 64 * 1024;
+constexpr qsizetype kFeedBacklog = 4 * StreamServer::kClientBacklog;
 
 QString extension(const QString &mime)
 {
@@ -40,9 +41,12 @@ void StreamServer::Feed::begin(const QString &mime)
 void StreamServer::Feed::push(const char *data, qsizetype size)
 {
     std::lock_guard lock(m_mutex);
-    // Nobody drains a server that is gone; hold no more than a client may.
-    if (m_pending.size() + size > kClientBacklog)
+    // Nobody drains a server that is gone (or one that is held up): what
+    // waits is bounded too.
+    if (m_pending.size() + size > kFeedBacklog) {
+        m_dropped += m_pending.size();
         m_pending.clear();
+    }
     m_pending.append(data, size);
 }
 
@@ -153,6 +157,8 @@ void StreamServer::drain()
         bytes.swap(m_feed->m_pending);
         mime = m_feed->m_mime;
         generation = m_feed->m_generation;
+        m_dropped += m_feed->m_dropped;
+        m_feed->m_dropped = 0;
     }
     if (generation != m_generation) {
         m_generation = generation;

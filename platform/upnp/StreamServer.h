@@ -45,6 +45,7 @@ public:
         QString m_mime;
         int m_generation = 0;
         QByteArray m_pending;
+        qint64 m_dropped = 0;
     };
 
     explicit StreamServer(QObject *parent = nullptr);
