@@ -177,9 +177,8 @@ void PlayOn::sessionStateChanged()
     // A live stream is stopped there, not paused: play opens it afresh.
     if (state == PlaybackSession::State::Paused || state == PlaybackSession::State::Failed ||
         state == PlaybackSession::State::Idle) {
-        if (m_seenPlaying)
-            m_renderer->stop();
         m_seenPlaying = false;
+        m_renderer->stop();
     }
 }
 

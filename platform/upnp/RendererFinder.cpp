@@ -8,6 +8,7 @@ namespace {
 const char *const kRendererType = "urn:schemas-upnp-org:device:MediaRenderer:1";
 const char *const kConnectionManager = "urn:schemas-upnp-org:service:ConnectionManager:1";
 constexpr int kRescanMs = 10000;
+constexpr guint kFetchTimeoutS = 3;
 
 QString take(char *text)
 {
@@ -101,6 +102,9 @@ void RendererFinder::onDeviceUnavailable(GUPnPControlPoint *, GUPnPDeviceProxy *
 
 void RendererFinder::addContext(GUPnPContext *context)
 {
+    // The device descriptions GUPnP fetches itself get a deadline too: a
+    // device that stops sending mid-answer is given up.
+    soup_session_set_timeout(gupnp_context_get_session(context), kFetchTimeoutS);
     auto place = std::make_unique<Place>();
     place->context = upnphandle::ref(context);
     place->controlPoint.reset(gupnp_control_point_new(context, kRendererType));

@@ -18,11 +18,14 @@
 #include "store/ProgramEntry.h"
 
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <optional>
 
 namespace {
 const QString kSpeaker = QStringLiteral("Orbitune Test Speaker");
@@ -46,7 +49,52 @@ QByteArray ask(const QUrl &server, const QByteArray &request)
 class PlayOnTest : public QObject {
     Q_OBJECT
 
+    AudioSession audio;
+    StreamServers servers;
+    GstMediaPlayerFactory factory;
+
+    // A stand-in renderer (see standin_renderer.py) answering on loopback.
+    static std::unique_ptr<QProcess> startStandIn(const QString &mode, const QString &name)
+    {
+        auto process = childprocess::start(
+            QStringLiteral("python3"),
+            {qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                 QStringLiteral("/tests/cast/standin_renderer.py"),
+             QStringLiteral("--mode"), mode, QStringLiteral("--name"), name,
+             QStringLiteral("--uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)});
+        if (process && childprocess::waitForLine(process.get(), "READY", 10000).isEmpty())
+            process.reset();
+        return process;
+    }
+
+    static std::optional<RendererInfo> named(const RendererFinder &finder, const QString &name)
+    {
+        for (const RendererInfo &info : finder.renderers()) {
+            if (info.name == name)
+                return info;
+        }
+        return std::nullopt;
+    }
+
+    // The current program is the Icecast tone.
+    void chooseTone()
+    {
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
+        QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
+        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
+                 qPrintable(servers.errorString()));
+        MediaPlayerFactory::setShared(&factory);
+    }
+
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
+
     void playForm_data()
     {
         QTest::addColumn<QStringList>("sink");
@@ -153,17 +201,8 @@ private Q_SLOTS:
 
     void playsOnARendererAndComesBack()
     {
-        AudioSession audio;
-        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
-        StreamServers servers;
-        QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
-        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
-                 qPrintable(servers.errorString()));
         LevelMeter meter(audio);
         QVERIFY(meter.start());
-        GstMediaPlayerFactory factory;
-        MediaPlayerFactory::setShared(&factory);
-        auto restore = qScopeGuard([] { MediaPlayerFactory::setShared(nullptr); });
 
         // A real renderer on loopback, playing into the null sink. Its port
         // must be 49152 or above: one above the kernel's ephemeral range.
@@ -195,10 +234,10 @@ private Q_SLOTS:
         QSignalSpy notices(&playOn, &PlayOn::notice);
 
         // Found, with what it plays.
-        QTRY_VERIFY_WITH_TIMEOUT(playOn.places().size() == 2, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, kSpeaker), 15000);
         QCOMPARE(playOn.places().at(0).name, QStringLiteral("This Computer"));
         QCOMPARE(playOn.places().at(1).name, kSpeaker);
-        const RendererInfo info = finder.renderers().at(0);
+        const RendererInfo info = *named(finder, kSpeaker);
         QVERIFY(info.protocols.join(QLatin1Char(',')).contains(QLatin1String("audio/mpeg")));
         QCOMPARE(info.localAddress, QStringLiteral("127.0.0.1"));
 
@@ -245,6 +284,64 @@ private Q_SLOTS:
         QVERIFY(notices.at(0).at(0).toString().contains(kSpeaker));
         QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 5000);
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
+    }
+
+    void sonosGetsItsRadioForm()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Sonos Kitchen"));
+        QVERIFY(standIn);
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Sonos Kitchen")), 15000);
+        chooseTone();
+        // Chosen while nothing plays: the program starts, there.
+        playOn.choose(named(finder, QStringLiteral("Sonos Kitchen"))->udn);
+        QString uri;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (uri += QString::fromUtf8(standIn->readAll())).contains(QLatin1Char('\n')), 20000);
+        QVERIFY2(uri.startsWith(QLatin1String("URI x-rincon-mp3radio://127.0.0.1:")),
+                 qPrintable(uri));
+        QVERIFY(uri.trimmed().endsWith(QLatin1String("/stream.mp3")));
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        QVERIFY(!session.hasLocalSound());
+    }
+
+    void hostileRendererNeverHoldsTheWindow()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("hostile"), QStringLiteral("Hostile"));
+        QVERIFY(standIn);
+        // Ticks every 20 ms: a main thread held up shows as a long gap.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 worst = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] {
+            worst = qMax(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        tick.start(20);
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        // Listed once its protocol info is given up, without it.
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Hostile")), 15000);
+        QVERIFY(named(finder, QStringLiteral("Hostile"))->protocols.isEmpty());
+        chooseTone();
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        // Garbage, an oversized reply and no reply: given up, and the sound
+        // is back here.
+        playOn.choose(named(finder, QStringLiteral("Hostile"))->udn);
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 8000);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(session.hasLocalSound());
+        qInfo("longest wait of the main thread: %lld ms", worst);
+        QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
     }
 };
 
