@@ -132,10 +132,15 @@ void PlayOn::backHere(const QString &why)
         return;
     NSLog(lcCast(), QtInfoMsg, "playing on this computer again (was %@)", m_chosenName);
     m_session->setCastTap(nullptr);
-    if (m_renderer && m_seenPlaying)
-        m_renderer->stop();
-    // The stop is sent; its answer is not waited for.
-    m_renderer.reset();
+    // Stopped there; the handle goes once the renderer answered. A renderer
+    // that went away is not asked.
+    Renderer *leaving = m_renderer.release();
+    leaving->disconnect(this);
+    leaving->setParent(this);
+    if (why.isEmpty())
+        leaving->stopThenDelete();
+    else
+        leaving->deleteLater();
     m_server.reset();
     m_tap.reset();
     m_chosen.clear();

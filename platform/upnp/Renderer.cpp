@@ -68,6 +68,17 @@ void Renderer::stop()
     transport("Stop");
 }
 
+void Renderer::stopThenDelete()
+{
+    m_poll.stop();
+    disconnect();
+    if (!m_transport) {
+        deleteLater();
+        return;
+    }
+    transport("Stop", [this](const QString &) { deleteLater(); });
+}
+
 void Renderer::transport(const char *name, Done done)
 {
     if (!m_transport)

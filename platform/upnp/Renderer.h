@@ -31,6 +31,9 @@ public:
     void play();
     void pause();
     void stop();
+    // Stops the renderer and lets go of this handle once it answered (or
+    // its deadline passed): a stop sent as the handle goes still arrives.
+    void stopThenDelete();
     // 0..100, the renderer's own scale.
     void setVolume(int volume);
     void setMute(bool mute);

@@ -4,7 +4,8 @@
 Answers SSDP searches on 127.0.0.1 and the SOAP actions Orbitune sends.
   --mode sonos    says it plays x-rincon-mp3radio (as Sonos does) and AAC
                   over HTTP; prints "URI <CurrentURI>" for each
-                  SetAVTransportURI, and reports PLAYING after a Play.
+                  SetAVTransportURI and "STOP" for each Stop, and reports
+                  PLAYING after a Play.
   --mode hostile  answers slowly (GetProtocolInfo: 30 s), or GetTransportInfo
                   in turn with garbage, a 20 MB reply and a 30 s wait.
 Prints "READY <port>" once it listens, and dies with its parent.
@@ -87,6 +88,7 @@ def make_handler(args):
                 state["transport"] = "PLAYING"
             elif action == "Stop":
                 state["transport"] = "STOPPED"
+                print("STOP", flush=True)
             elif action == "GetTransportInfo":
                 if args.mode == "hostile":
                     state["polls"] += 1

@@ -306,6 +306,11 @@ private Q_SLOTS:
         QVERIFY(uri.trimmed().endsWith(QLatin1String("/stream.mp3")));
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
         QVERIFY(!session.hasLocalSound());
+        // Back here: the renderer is stopped, the sound is on here.
+        playOn.choose(QString());
+        QVERIFY(session.hasLocalSound());
+        QTRY_VERIFY_WITH_TIMEOUT((uri += QString::fromUtf8(standIn->readAll())).contains("\nSTOP"),
+                                 5000);
     }
 
     void hostileRendererNeverHoldsTheWindow()
