@@ -3,6 +3,7 @@
 #include "alarm/Alarm.h"
 #include "app/AlarmControls.h"
 #include "app/FindLauncher.h"
+#include "app/PlayOnLauncher.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
 #include "app/SongHistoryLauncher.h"
@@ -12,6 +13,7 @@
 #include "integrations/ListeningInhibitor.h"
 #include "integrations/MprisBridge.h"
 #include "integrations/NowPlayingNotices.h"
+#include "integrations/PlayOn.h"
 #include "integrations/ProgramSearch.h"
 #include "mainwindow/HomeViewController.h"
 #include "mainwindow/RecordingControls.h"
@@ -46,6 +48,8 @@ AppDelegate::AppDelegate(QObject *parent) : QObject(parent) {}
 
 AppDelegate::~AppDelegate()
 {
+    // The sound comes back from the speaker while the session is here.
+    delete m_playOn;
     delete m_schedules;
     delete m_scheduler;
     delete m_find;
@@ -153,6 +157,13 @@ void AppDelegate::applicationDidFinishLaunching()
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
         startSchedules();
+        // Speakers on the network: looked for once the window is up.
+        m_playOn = new PlayOnLauncher(m_session.get(), this);
+        m_playOn->attachHome(m_home->host());
+        connect(m_playOn->playOn(), &PlayOn::notice, m_notifier,
+                [notifier = m_notifier](const QString &text) {
+                    notifier->show(QStringLiteral("Play On"), text);
+                });
         if (StartupOptions::resumesPlaying() && !m_store->currentProgram().isEmpty())
             session::playCurrentProgram();
     };

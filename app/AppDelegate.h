@@ -13,6 +13,7 @@ class HomeViewController;
 class MprisBridge;
 class MprisService;
 class NowPlayingNotices;
+class PlayOnLauncher;
 class PlaybackSession;
 class ProgramStore;
 class Recorder;
@@ -49,6 +50,8 @@ public:
     // The schedules and their window; null until the start-up is done.
     Scheduler *scheduler() const { return m_scheduler; }
     ScheduleLauncher *schedules() const { return m_schedules; }
+    // "Play On" and the speakers found; null until the start-up is done.
+    PlayOnLauncher *playOn() const { return m_playOn; }
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -87,6 +90,7 @@ private:
     Scheduler *m_scheduler = nullptr;
     ScheduleLauncher *m_schedules = nullptr;
     FindLauncher *m_find = nullptr;
+    PlayOnLauncher *m_playOn = nullptr;
     WakeWatcher *m_wake = nullptr;
     ProgramSearch *m_search = nullptr;
     StartupOptions *m_startup = nullptr;

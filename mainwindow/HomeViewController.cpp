@@ -203,7 +203,8 @@ void HomeViewController::buildStatusMenu()
     m_trayMenu = new TrayMenu(m_window);
     m_statusItem->setMenu(m_trayMenu->menu());
     m_host = new WindowHost(
-        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn}, this);
+        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn, m_ui->playOnBtn},
+        this);
     connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
     // The window's own item; the tray's others are TrayControls'.
     QAction *show =

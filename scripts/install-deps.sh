@@ -9,6 +9,7 @@ build_pkgs=(
   libgl-dev libxkbcommon-dev
   libplist-dev libuchardet-dev libogg-dev libtag1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
+  libgupnp-1.6-dev libgupnp-av-1.0-dev
 )
 runtime_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
@@ -22,6 +23,7 @@ test_pkgs=(
   at-spi2-core python3-pyatspi python3-xlib qt6-base-private-dev
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream dpkg-dev file binutils librsvg2-bin
+  gmediarender
 )
 
 want=("${build_pkgs[@]}" "${runtime_pkgs[@]}")

@@ -4,6 +4,7 @@
 #include "platform/media/MediaItem.h"
 #include "platform/media/MediaPlayer.h"
 #include "session/SleepTimer.h"
+#include "session/StreamTaps.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
@@ -30,7 +31,7 @@ struct PlaybackSession::Stream {
 
 PlaybackSession::PlaybackSession(QObject *parent)
     : QObject(parent), m_volume(new Volume(this)), m_sleep(new SleepTimer(this)),
-      m_stream(std::make_unique<Stream>())
+      m_stream(std::make_unique<Stream>()), m_taps(std::make_shared<StreamTaps>())
 {
     connect(m_volume, &Volume::effectiveChanged, this, &PlaybackSession::applyVolume);
     connect(m_sleep, &SleepTimer::fadeChanged, m_volume, &Volume::setFade);
@@ -171,7 +172,8 @@ bool PlaybackSession::openUrl(const QString &urlString)
             [this](bool on) { reconnectingChanged(on); });
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
-    item->setStreamTap(m_tap);
+    // Always set, so that a tap attached later reaches the stream under way.
+    item->setStreamTap(m_taps);
     m_stream->player = factory ? factory->playerWithItem(item) : nullptr;
     applyVolume();
     Q_EMIT opening(urlString);
@@ -191,7 +193,21 @@ void PlaybackSession::releasePlayer()
 
 void PlaybackSession::setStreamTap(std::shared_ptr<StreamTap> tap)
 {
-    m_tap = std::move(tap);
+    m_taps->set(StreamTaps::Slot::Recorder, std::move(tap));
+}
+
+void PlaybackSession::setCastTap(std::shared_ptr<StreamTap> tap)
+{
+    m_taps->set(StreamTaps::Slot::Cast, std::move(tap));
+}
+
+void PlaybackSession::setLocalSound(bool on)
+{
+    if (on == m_localSound)
+        return;
+    m_localSound = on;
+    NSLog(lcSession(), QtInfoMsg, on ? "sound on this computer" : "sound played elsewhere");
+    applyVolume();
 }
 
 void PlaybackSession::itemStatusChanged()
@@ -302,7 +318,10 @@ void PlaybackSession::applyVolume()
     if (!m_stream->player)
         return;
     m_stream->player->setVolume(m_volume->effectiveLevel());
-    m_stream->player->setMuted(m_volume->effectiveMuted());
+    // Muting keeps the pipeline, its one connection and its tap as they are:
+    // the way least likely to disturb what plays, at the cost of decoding
+    // for nothing while the sound plays elsewhere.
+    m_stream->player->setMuted(m_volume->effectiveMuted() || !m_localSound);
 }
 
 #include "moc_PlaybackSession.cpp"

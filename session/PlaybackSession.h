@@ -8,6 +8,7 @@
 
 class SleepTimer;
 class StreamTap;
+class StreamTaps;
 class Volume;
 
 // What plays. Holds the playback state, the player and the item it opens,
@@ -63,6 +64,14 @@ public:
     // Where every stream opened from now on also sends its compressed audio
     // (the recorder's buffer); null for nowhere.
     void setStreamTap(std::shared_ptr<StreamTap> tap);
+    // A second such tap, for playing elsewhere: attached at once to the
+    // stream under way (a new tap hears it begin) and to every later one.
+    void setCastTap(std::shared_ptr<StreamTap> tap);
+    // Whether the sound plays on this computer. Off, the stream and its tap
+    // go on as before but the local output is muted: the sound plays
+    // elsewhere. The listener's volume and mute are kept as they are.
+    void setLocalSound(bool on);
+    bool hasLocalSound() const { return m_localSound; }
 
 Q_SIGNALS:
     void stateChanged(PlaybackSession::State state);
@@ -110,7 +119,8 @@ private:
     QVariantMap m_ownProgram;
     SleepTimer *m_sleep = nullptr;
     std::unique_ptr<Stream> m_stream;
-    std::shared_ptr<StreamTap> m_tap;
+    std::shared_ptr<StreamTaps> m_taps;
+    bool m_localSound = true;
     // Paused while the stream was still opening: what that attempt reports
     // later must not start sound or show a failure.
     bool m_abandoned = false;

@@ -2,6 +2,7 @@
 
 #include "platform/ui/TrayMenu.h"
 
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
@@ -29,6 +30,7 @@ public:
         TrayMenu *trayMenu = nullptr;
         QLabel *indicator = nullptr;
         QToolButton *loveButton = nullptr;
+        QToolButton *playOnButton = nullptr;
     };
     explicit WindowHost(const Parts &parts, QObject *parent = nullptr);
 
@@ -52,6 +54,8 @@ public:
     void showIndicator(const QString &text, const QString &description);
     // Stars the song playing; wired by whoever keeps the song history.
     QToolButton *loveButton() const { return m_parts.loveButton; }
+    // Where the sound plays; its menu is filled by whoever finds speakers.
+    QToolButton *playOnButton() const { return m_parts.playOnButton; }
 
 Q_SIGNALS:
     void trayMenuAboutToShow();

@@ -1,0 +1,214 @@
+#include "integrations/PlayOn.h"
+
+#include "platform/media/StreamTap.h"
+#include "platform/upnp/CastLog.h"
+#include "platform/upnp/PlayForm.h"
+#include "platform/upnp/Renderer.h"
+#include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/StreamServer.h"
+#include "session/PlaybackSession.h"
+#include "session/Volume.h"
+#include "store/ProgramEntry.h"
+
+#include <cmath>
+
+namespace {
+QString mimeOf(StreamTap::Format format)
+{
+    switch (format) {
+    case StreamTap::Format::Mp3: return QStringLiteral("audio/mpeg");
+    case StreamTap::Format::Aac: return QStringLiteral("audio/aac");
+    case StreamTap::Format::Ogg: return QStringLiteral("application/ogg");
+    case StreamTap::Format::Unknown: break;
+    }
+    return QStringLiteral("application/octet-stream");
+}
+
+QString codecName(const QString &mime)
+{
+    if (mime == QLatin1String("audio/mpeg"))
+        return QStringLiteral("MP3");
+    if (mime == QLatin1String("audio/aac"))
+        return QStringLiteral("AAC");
+    if (mime == QLatin1String("application/ogg"))
+        return QStringLiteral("Ogg");
+    return QStringLiteral("unknown");
+}
+} // namespace
+
+// The session's stream, on GStreamer's threads, into the server's feed.
+class PlayOn::Tap : public StreamTap {
+public:
+    explicit Tap(std::shared_ptr<StreamServer::Feed> feed) : m_feed(std::move(feed)) {}
+    void streamStarted(Format format) override { m_feed->begin(mimeOf(format)); }
+    void streamData(const char *data, qsizetype size) override { m_feed->push(data, size); }
+    // Titles reach the window, the history and MPRIS through the session.
+    void streamTitle(const QString &) override {}
+
+private:
+    std::shared_ptr<StreamServer::Feed> m_feed;
+};
+
+PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent)
+    : QObject(parent), m_session(session), m_finder(finder)
+{
+    connect(finder, &RendererFinder::renderersChanged, this, &PlayOn::placesChanged);
+    connect(finder, &RendererFinder::rendererGone, this, [this](const QString &udn) {
+        if (udn == m_chosen)
+            backHere(
+                QStringLiteral("%1 is gone: playing on %2.").arg(m_chosenName, thisComputer()));
+    });
+    connect(session, &PlaybackSession::stateChanged, this, &PlayOn::sessionStateChanged);
+    connect(session->volume(), &Volume::changed, this, &PlayOn::applyVolume);
+}
+
+PlayOn::~PlayOn()
+{
+    if (!m_chosen.isEmpty())
+        backHere(QString());
+}
+
+QList<PlayOn::Place> PlayOn::places() const
+{
+    QList<Place> places{{QString(), thisComputer()}};
+    for (const RendererInfo &info : m_finder->renderers())
+        places << Place{info.udn, info.name};
+    return places;
+}
+
+void PlayOn::choose(const QString &id)
+{
+    if (id == m_chosen)
+        return;
+    if (id.isEmpty()) {
+        backHere(QString());
+        return;
+    }
+    start(id);
+}
+
+void PlayOn::start(const QString &udn)
+{
+    if (!m_chosen.isEmpty())
+        backHere(QString());
+    std::unique_ptr<Renderer> renderer = m_finder->open(udn);
+    if (!renderer) {
+        Q_EMIT notice(QStringLiteral("That speaker is no longer there."));
+        return;
+    }
+    auto server = std::make_unique<StreamServer>();
+    if (!server->listen(QHostAddress(renderer->info().localAddress))) {
+        Q_EMIT notice(
+            QStringLiteral("%1 cannot be reached from this computer.").arg(renderer->info().name));
+        return;
+    }
+    m_chosen = udn;
+    m_chosenName = renderer->info().name;
+    m_renderer = std::move(renderer);
+    m_server = std::move(server);
+    m_seenPlaying = false;
+    NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
+    connect(m_renderer.get(), &Renderer::lost, this, [this] {
+        backHere(QStringLiteral("%1 stopped answering: playing on %2.")
+                     .arg(m_chosenName, thisComputer()));
+    });
+    connect(m_renderer.get(), &Renderer::transportStateChanged, this,
+            &PlayOn::rendererStateChanged);
+    connect(m_server.get(), &StreamServer::streamBegan, this, &PlayOn::offer);
+    m_session->setLocalSound(false);
+    m_tap = std::make_shared<Tap>(m_server->feed());
+    // A stream under way begins for the tap now, in its format.
+    m_session->setCastTap(m_tap);
+    applyVolume();
+    Q_EMIT currentChanged(m_chosen);
+    // Ogg cannot be joined halfway (its headers came first): it starts afresh.
+    if (!m_session->isPlaying() || m_server->feed()->mime() == QLatin1String("application/ogg"))
+        m_session->playCurrent();
+}
+
+void PlayOn::backHere(const QString &why)
+{
+    if (m_chosen.isEmpty())
+        return;
+    NSLog(lcCast(), QtInfoMsg, "playing on this computer again (was %@)", m_chosenName);
+    m_session->setCastTap(nullptr);
+    // Stopped there; the handle goes once the renderer answered. A renderer
+    // that went away is not asked.
+    Renderer *leaving = m_renderer.release();
+    leaving->disconnect(this);
+    leaving->setParent(this);
+    if (why.isEmpty())
+        leaving->stopThenDelete();
+    else
+        leaving->deleteLater();
+    m_server.reset();
+    m_tap.reset();
+    m_chosen.clear();
+    m_session->setLocalSound(true);
+    Q_EMIT currentChanged(QString());
+    if (!why.isEmpty()) {
+        NSLog(lcCast(), QtWarningMsg, "%@", why);
+        Q_EMIT notice(why);
+    }
+}
+
+void PlayOn::offer(const QString &mime)
+{
+    if (!m_renderer || !m_session->isPlaying())
+        return;
+    const RendererInfo &info = m_renderer->info();
+    const PlayForm form = PlayForm::choose(info.protocols, mime, m_server->url());
+    if (!form.playable) {
+        backHere(QStringLiteral("%1 cannot play this station's %2 stream: playing on %3.")
+                     .arg(info.name, codecName(mime), thisComputer()));
+        return;
+    }
+    const QVariantMap program = m_session->currentProgram();
+    const QString metadata = Renderer::metadata(program::name(program), program::image(program),
+                                                form.uri, form.protocolInfo);
+    m_seenPlaying = false;
+    m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
+        if (!error.isEmpty())
+            backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
+                         .arg(m_chosenName, error, thisComputer()));
+    });
+}
+
+void PlayOn::sessionStateChanged()
+{
+    if (!m_renderer)
+        return;
+    const PlaybackSession::State state = m_session->state();
+    // A live stream is stopped there, not paused: play opens it afresh.
+    if (state == PlaybackSession::State::Paused || state == PlaybackSession::State::Failed ||
+        state == PlaybackSession::State::Idle) {
+        m_seenPlaying = false;
+        m_renderer->stop();
+    }
+}
+
+void PlayOn::rendererStateChanged(const QString &state)
+{
+    if (state == QLatin1String("PLAYING")) {
+        m_seenPlaying = true;
+        return;
+    }
+    // Stopped there (on the speaker, or by another controller) after it
+    // played what we sent: the session stops too.
+    if (m_seenPlaying && state != QLatin1String("TRANSITIONING") && m_session->isPlaying()) {
+        NSLog(lcCast(), QtInfoMsg, "%@ stopped by itself (%@)", m_chosenName, state);
+        m_seenPlaying = false;
+        m_session->pause();
+    }
+}
+
+void PlayOn::applyVolume()
+{
+    if (!m_renderer)
+        return;
+    const Volume *volume = m_session->volume();
+    m_renderer->setVolume(int(std::lround(volume->level() * 100)));
+    m_renderer->setMute(volume->isMuted());
+}
+
+#include "moc_PlayOn.cpp"

@@ -1,0 +1,69 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class PlaybackSession;
+class Renderer;
+class RendererFinder;
+class StreamServer;
+
+// Where the sound plays: "This Computer" or one of the renderers found on
+// the local network. Choosing a renderer plays the current program there
+// from the session's own connection (served to it by a StreamServer on the
+// interface facing it) and mutes the sound here; the choice holds for
+// every program played until it changes. Play, pause, volume and mute
+// follow the session; the renderer's own stop pauses the session. A
+// renderer that goes away, refuses the stream or cannot play its codec
+// brings the sound back here and says so through notice().
+class PlayOn : public QObject {
+    Q_OBJECT
+public:
+    struct Place {
+        QString id; // empty: this computer
+        QString name;
+    };
+
+    PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent = nullptr);
+    ~PlayOn() override;
+
+    // "This Computer" first, then the renderers found, by name.
+    QList<Place> places() const;
+    // The chosen place's id; empty for this computer.
+    QString current() const { return m_chosen; }
+    void choose(const QString &id);
+
+    // While a renderer is chosen, else null.
+    StreamServer *server() const { return m_server.get(); }
+
+    static QString thisComputer() { return QStringLiteral("This Computer"); }
+
+Q_SIGNALS:
+    void placesChanged();
+    void currentChanged(const QString &id);
+    // Something the listener should be told: why the sound came back here.
+    void notice(const QString &text);
+
+private:
+    class Tap;
+    void start(const QString &udn);
+    // Ends playing there; `why` (if any) is told.
+    void backHere(const QString &why);
+    void offer(const QString &mime);
+    void sessionStateChanged();
+    void rendererStateChanged(const QString &state);
+    void applyVolume();
+
+    PlaybackSession *m_session;
+    RendererFinder *m_finder;
+    QString m_chosen;
+    QString m_chosenName;
+    std::unique_ptr<Renderer> m_renderer;
+    std::unique_ptr<StreamServer> m_server;
+    std::shared_ptr<Tap> m_tap;
+    // The renderer was seen playing what we offered last.
+    bool m_seenPlaying = false;
+};

@@ -1,0 +1,3 @@
+#include "platform/upnp/CastLog.h"
+
+Q_LOGGING_CATEGORY(lcCast, "orbitune.cast", QtInfoMsg)

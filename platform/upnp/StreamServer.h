@@ -1,0 +1,90 @@
+#pragma once
+
+#include <QByteArray>
+#include <QHostAddress>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+class QTcpServer;
+class QTcpSocket;
+
+// A small HTTP server handing the bytes of one live stream to renderers.
+// It listens only on the address given (our side of the network that faces
+// the renderer) and answers only the path of its URL, which holds a random
+// token nobody can guess. Bytes are fed from any thread through feed();
+// the main thread passes them on to the connected clients every 50 ms. A
+// client that reads slower than the stream loses its oldest bytes instead
+// of making the server hold more and more.
+class StreamServer : public QObject {
+    Q_OBJECT
+public:
+    // What each client may fall behind before bytes are dropped.
+    static constexpr qsizetype kClientBacklog = 512 * 1024;
+    // What a new client gets at once, so the renderer fills its buffer
+    // without waiting for the stream.
+    static constexpr qsizetype kStartBurst = 64 * 1024;
+
+    // Thread-safe; shared with whoever delivers the stream, which may
+    // outlive the server.
+    class Feed {
+    public:
+        // A new stream begins, of type `mime`; clients of the old one are
+        // let go.
+        void begin(const QString &mime);
+        void push(const char *data, qsizetype size);
+        // The type last begun; empty before.
+        QString mime();
+
+    private:
+        friend class StreamServer;
+        std::mutex m_mutex;
+        QString m_mime;
+        int m_generation = 0;
+        QByteArray m_pending;
+        qint64 m_dropped = 0;
+    };
+
+    explicit StreamServer(QObject *parent = nullptr);
+    ~StreamServer() override;
+
+    bool listen(const QHostAddress &address);
+    // http://address:port/<token>/stream.<ext>; empty unless listening.
+    QString url() const;
+    std::shared_ptr<Feed> feed() const { return m_feed; }
+    // The stream's type as last begun; empty before.
+    QString mime() const { return m_mime; }
+    qsizetype clientCount() const { return qsizetype(m_clients.size()); }
+    // Bytes handed to clients, and dropped for slow ones, since listening.
+    qint64 bytesServed() const { return m_served; }
+    qint64 bytesDropped() const { return m_dropped; }
+
+Q_SIGNALS:
+    // A stream began (its type is known now).
+    void streamBegan(const QString &mime);
+    void clientConnected();
+
+private:
+    struct Client;
+    void accept();
+    void readRequest(Client *client);
+    void drain();
+    void flush(Client *client);
+    void drop(QTcpSocket *socket);
+
+    std::shared_ptr<Feed> m_feed = std::make_shared<Feed>();
+    QTcpServer *m_server = nullptr;
+    QString m_token;
+    QString m_mime;
+    int m_generation = 0;
+    // The stream's first bytes (Ogg's header pages) and its latest ones.
+    QByteArray m_head;
+    QByteArray m_recent;
+    std::vector<std::unique_ptr<Client>> m_clients;
+    QTimer m_drain;
+    qint64 m_served = 0;
+    qint64 m_dropped = 0;
+};

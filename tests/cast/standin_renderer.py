@@ -1,0 +1,143 @@
+#!/usr/bin/env python3
+"""A stand-in UPnP MediaRenderer on loopback for the Play On tests.
+
+Answers SSDP searches on 127.0.0.1 and the SOAP actions Orbitune sends.
+  --mode sonos    says it plays x-rincon-mp3radio (as Sonos does) and AAC
+                  over HTTP; prints "URI <CurrentURI>" for each
+                  SetAVTransportURI and "STOP" for each Stop, and reports
+                  PLAYING after a Play.
+  --mode hostile  answers slowly (GetProtocolInfo: 30 s), or GetTransportInfo
+                  in turn with garbage, a 20 MB reply and a 30 s wait.
+Prints "READY <port>" once it listens, and dies with its parent.
+
+    standin_renderer.py --mode MODE --name NAME --uuid UUID
+"""
+import argparse
+import os
+import socket
+import struct
+import sys
+import threading
+import time
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
+from parent_death import die_with_parent  # noqa: E402
+
+RENDERER = "urn:schemas-upnp-org:device:MediaRenderer:1"
+SERVICES = [("AVTransport", "avt"), ("RenderingControl", "rc"), ("ConnectionManager", "cm")]
+SONOS_SINK = "x-rincon-mp3radio:*:*:*,http-get:*:audio/mp4:*,http-get:*:audio/aac:*"
+state = {"transport": "STOPPED", "polls": 0}
+
+
+def description(name, uuid):
+    services = "".join(
+        f"<service><serviceType>urn:schemas-upnp-org:service:{s}:1</serviceType>"
+        f"<serviceId>urn:upnp-org:serviceId:{s}</serviceId><SCPDURL>/scpd/{p}.xml</SCPDURL>"
+        f"<controlURL>/ctl/{p}</controlURL><eventSubURL>/evt/{p}</eventSubURL></service>"
+        for s, p in SERVICES)
+    return (f'<?xml version="1.0"?><root xmlns="urn:schemas-upnp-org:device-1-0">'
+            f"<specVersion><major>1</major><minor>0</minor></specVersion><device>"
+            f"<deviceType>{RENDERER}</deviceType><friendlyName>{name}</friendlyName>"
+            f"<manufacturer>Test</manufacturer><modelName>Stand-in</modelName>"
+            f"<UDN>uuid:{uuid}</UDN><serviceList>{services}</serviceList></device></root>")
+
+
+def soap_reply(action, service, values):
+    body = "".join(f"<{k}>{v}</{k}>" for k, v in values.items())
+    return ('<?xml version="1.0"?><s:Envelope xmlns:s="http://schemas.xmlsoap.org/soap/envelope/"'
+            ' s:encodingStyle="http://schemas.xmlsoap.org/soap/encoding/"><s:Body>'
+            f'<u:{action}Response xmlns:u="urn:schemas-upnp-org:service:{service}:1">{body}'
+            f"</u:{action}Response></s:Body></s:Envelope>").encode()
+
+
+def make_handler(args):
+    class Handler(BaseHTTPRequestHandler):
+        protocol_version = "HTTP/1.1"
+
+        def log_message(self, *a):
+            pass
+
+        def send(self, body, kind="text/xml"):
+            self.send_response(200)
+            self.send_header("Content-Type", kind)
+            self.send_header("Content-Length", str(len(body)))
+            self.end_headers()
+            self.wfile.write(body)
+
+        def do_GET(self):
+            if self.path == "/description.xml":
+                self.send(description(args.name, args.uuid).encode())
+            else:
+                self.send(b'<?xml version="1.0"?><scpd xmlns="urn:schemas-upnp-org:service-1-0"/>')
+
+        def do_POST(self):
+            body = self.rfile.read(int(self.headers.get("Content-Length", 0))).decode()
+            soap = self.headers.get("SOAPACTION", "").strip('"')
+            service = soap.split(":")[-2]
+            action = soap.split("#")[-1]
+            values = {}
+            if action == "GetProtocolInfo":
+                if args.mode == "hostile":
+                    time.sleep(30)
+                values = {"Source": "", "Sink": SONOS_SINK}
+            elif action == "SetAVTransportURI":
+                uri = body.split("<CurrentURI>")[1].split("</CurrentURI>")[0]
+                print("URI", uri, flush=True)
+            elif action == "Play":
+                state["transport"] = "PLAYING"
+            elif action == "Stop":
+                state["transport"] = "STOPPED"
+                print("STOP", flush=True)
+            elif action == "GetTransportInfo":
+                if args.mode == "hostile":
+                    state["polls"] += 1
+                    turn = state["polls"] % 3
+                    if turn == 0:
+                        return self.send(b"\x00garbage<<<" * 100)
+                    if turn == 1:
+                        return self.send(b" " * (20 * 1024 * 1024))
+                    time.sleep(30)
+                values = {"CurrentTransportState": state["transport"],
+                          "CurrentTransportStatus": "OK", "CurrentSpeed": "1"}
+            self.send(soap_reply(action, service, values))
+
+    return Handler
+
+
+def answer_searches(args, port):
+    sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+    sock.bind(("0.0.0.0", 1900))
+    group = struct.pack("4s4s", socket.inet_aton("239.255.255.250"), socket.inet_aton("127.0.0.1"))
+    sock.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP, group)
+    while True:
+        data, sender = sock.recvfrom(4096)
+        text = data.decode(errors="replace")
+        if not text.startswith("M-SEARCH") or sender[0] != "127.0.0.1":
+            continue
+        if RENDERER not in text and "ssdp:all" not in text:
+            continue
+        reply = (f"HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\n"
+                 f"LOCATION: http://127.0.0.1:{port}/description.xml\r\nSERVER: Linux/1 UPnP/1.0 Standin/1\r\n"
+                 f"ST: {RENDERER}\r\nUSN: uuid:{args.uuid}::{RENDERER}\r\n\r\n")
+        sock.sendto(reply.encode(), sender)
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--mode", choices=["sonos", "hostile"], required=True)
+    parser.add_argument("--name", required=True)
+    parser.add_argument("--uuid", required=True)
+    args = parser.parse_args()
+    die_with_parent()
+    server = ThreadingHTTPServer(("127.0.0.1", 0), make_handler(args))
+    server.daemon_threads = True
+    port = server.server_address[1]
+    threading.Thread(target=answer_searches, args=(args, port), daemon=True).start()
+    print("READY", port, flush=True)
+    server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

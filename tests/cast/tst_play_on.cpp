@@ -1,0 +1,354 @@
+// Playing on the network's speakers: the form a stream is offered in, the
+// local server renderers fetch it from, and the whole road against a real
+// UPnP renderer (gmediarender) on loopback playing into the test's null
+// sink, fed by Icecast.
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/StreamServers.h"
+#include "support/TestEnv.h"
+
+#include "integrations/PlayOn.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/upnp/PlayForm.h"
+#include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/StreamServer.h"
+#include "session/PlaybackSession.h"
+#include "session/Volume.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QtTest>
+
+#include <optional>
+
+namespace {
+const QString kSpeaker = QStringLiteral("Orbitune Test Speaker");
+
+// Sends `request` to the server (on this thread) and returns the head of
+// its answer, or what came within 5 s.
+QByteArray ask(const QUrl &server, const QByteArray &request)
+{
+    QTcpSocket socket;
+    socket.connectToHost(server.host(), quint16(server.port()));
+    socket.write(request);
+    QByteArray reply;
+    for (int waited = 0; !reply.contains("\r\n\r\n") && waited < 5000; waited += 20) {
+        QTest::qWait(20);
+        reply += socket.readAll();
+    }
+    return reply;
+}
+} // namespace
+
+class PlayOnTest : public QObject {
+    Q_OBJECT
+
+    AudioSession audio;
+    StreamServers servers;
+    GstMediaPlayerFactory factory;
+
+    // A stand-in renderer (see standin_renderer.py) answering on loopback.
+    static std::unique_ptr<QProcess> startStandIn(const QString &mode, const QString &name)
+    {
+        auto process = childprocess::start(
+            QStringLiteral("python3"),
+            {qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                 QStringLiteral("/tests/cast/standin_renderer.py"),
+             QStringLiteral("--mode"), mode, QStringLiteral("--name"), name,
+             QStringLiteral("--uuid"), QUuid::createUuid().toString(QUuid::WithoutBraces)});
+        if (process && childprocess::waitForLine(process.get(), "READY", 10000).isEmpty())
+            process.reset();
+        return process;
+    }
+
+    static std::optional<RendererInfo> named(const RendererFinder &finder, const QString &name)
+    {
+        for (const RendererInfo &info : finder.renderers()) {
+            if (info.name == name)
+                return info;
+        }
+        return std::nullopt;
+    }
+
+    // The current program is the Icecast tone.
+    void chooseTone()
+    {
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
+        QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
+        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
+                 qPrintable(servers.errorString()));
+        MediaPlayerFactory::setShared(&factory);
+    }
+
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
+
+    void playForm_data()
+    {
+        QTest::addColumn<QStringList>("sink");
+        QTest::addColumn<QString>("mime");
+        QTest::addColumn<bool>("playable");
+        QTest::addColumn<QString>("uri");
+        QTest::addColumn<QString>("announced");
+        const QString sonos = QStringLiteral("x-rincon-mp3radio:*:*:*");
+        const QString url = QStringLiteral("http://10.0.0.2:4000/t/stream.mp3");
+        QTest::newRow("sonos mp3")
+            << QStringList{QStringLiteral("http-get:*:audio/mp4:*"), sonos} << "audio/mpeg" << true
+            << "x-rincon-mp3radio://10.0.0.2:4000/t/stream.mp3"
+            << "audio/mpeg";
+        QTest::newRow("sonos aac as http")
+            << QStringList{sonos, QStringLiteral("http-get:*:audio/aac:*")} << "audio/aac" << true
+            << url << "audio/aac";
+        QTest::newRow("renderer's spelling")
+            << QStringList{QStringLiteral("http-get:*:audio/x-flac:*"),
+                           QStringLiteral(" http-get:*:audio/mp3:DLNA.ORG_PN=MP3")}
+            << "audio/mpeg" << true << url << "audio/mp3";
+        QTest::newRow("any type") << QStringList{QStringLiteral("http-get:*:*:*")}
+                                  << "application/ogg" << true << url << "application/ogg";
+        QTest::newRow("codec it lacks")
+            << QStringList{QStringLiteral("http-get:*:audio/mpeg:*"),
+                           QStringLiteral("rtsp-rtp-udp:*:audio/aac:*"), QStringLiteral("junk")}
+            << "audio/aac" << false << QString() << QString();
+        QTest::newRow("said nothing") << QStringList() << "audio/aac" << true << url << "audio/aac";
+    }
+
+    void playForm()
+    {
+        QFETCH(QStringList, sink);
+        QFETCH(QString, mime);
+        QFETCH(bool, playable);
+        QFETCH(QString, uri);
+        QFETCH(QString, announced);
+        const PlayForm form =
+            PlayForm::choose(sink, mime, QStringLiteral("http://10.0.0.2:4000/t/stream.mp3"));
+        QCOMPARE(form.playable, playable);
+        QCOMPARE(form.uri, uri);
+        QCOMPARE(form.mime, announced);
+    }
+
+    void serverAnswersOnlyItsUrl_data()
+    {
+        QTest::addColumn<QString>("mime");
+        QTest::addColumn<QString>("extension");
+        QTest::newRow("mp3") << "audio/mpeg"
+                             << "mp3";
+        QTest::newRow("aac") << "audio/aac"
+                             << "aac";
+        QTest::newRow("ogg") << "application/ogg"
+                             << "ogg";
+    }
+
+    void serverAnswersOnlyItsUrl()
+    {
+        QFETCH(QString, mime);
+        QFETCH(QString, extension);
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QSignalSpy began(&server, &StreamServer::streamBegan);
+        server.feed()->begin(mime);
+        server.feed()->push("0123456789", 10);
+        QVERIFY(began.wait(2000));
+        const QUrl url(server.url());
+        QVERIFY(url.path().endsWith(QLatin1Char('.') + extension));
+        const QStringList path = url.path().split(QLatin1Char('/'));
+        QVERIFY(path.value(1).size() >= 32);
+        QVERIFY(ask(url, "GET / HTTP/1.1\r\n\r\n").startsWith("HTTP/1.1 404"));
+        QVERIFY(ask(url, "GET /" + path.value(1).left(31).toLatin1() + "/stream HTTP/1.1\r\n\r\n")
+                    .startsWith("HTTP/1.1 404"));
+        QVERIFY(ask(url, "POST " + url.path().toLatin1() + " HTTP/1.1\r\n\r\n")
+                    .startsWith("HTTP/1.1 404"));
+        const QByteArray reply = ask(url, "GET " + url.path().toLatin1() + " HTTP/1.1\r\n\r\n");
+        QVERIFY2(reply.startsWith("HTTP/1.1 200"), reply.constData());
+        QVERIFY(reply.contains("Content-Type: " + mime.toLatin1() + "\r\n"));
+    }
+
+    void slowClientLosesTheOldest()
+    {
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server.mime().isEmpty());
+        const QUrl url(server.url());
+        QTcpSocket reader; // never reads
+        reader.setReadBufferSize(1);
+        reader.connectToHost(url.host(), quint16(url.port()));
+        QVERIFY(reader.waitForConnected(5000));
+        reader.write("GET " + url.path().toLatin1() + " HTTP/1.1\r\n\r\n");
+        QTRY_COMPARE(server.clientCount(), 1);
+        const QByteArray chunk(64 * 1024, 'x');
+        qint64 fed = 0;
+        for (int i = 0; i < 256; ++i) { // 16 MB, in 1.3 s
+            server.feed()->push(chunk.constData(), chunk.size());
+            fed += chunk.size();
+            QTest::qWait(5);
+        }
+        QTRY_VERIFY(server.bytesDropped() > 0);
+        QVERIFY(server.bytesServed() < fed);
+        QCOMPARE(server.clientCount(), 1);
+    }
+
+    void playsOnARendererAndComesBack()
+    {
+        LevelMeter meter(audio);
+        QVERIFY(meter.start());
+
+        // A real renderer on loopback, playing into the null sink. Its port
+        // must be 49152 or above: one above the kernel's ephemeral range.
+        quint16 port = 0;
+        for (int i = 0; i < 200 && !port; ++i) {
+            QTcpServer probe;
+            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
+            if (probe.listen(QHostAddress::LocalHost, candidate))
+                port = candidate;
+        }
+        QVERIFY(port);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
+        std::unique_ptr<QProcess> renderer = childprocess::start(
+            QStringLiteral("gmediarender"),
+            {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"),
+             QString::number(port), QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
+             QUuid::createUuid().toString(QUuid::WithoutBraces),
+             QStringLiteral("--gstout-audiosink"), QStringLiteral("pulsesink"),
+             QStringLiteral("--logfile"), servers.dir() + QStringLiteral("/gmediarender.log")},
+            env);
+        QVERIFY(renderer);
+        QVERIFY(!childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull());
+        auto stopRenderer = qScopeGuard([&renderer] { childprocess::stop(renderer.get()); });
+
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+
+        // Found, with what it plays.
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, kSpeaker), 15000);
+        QCOMPARE(playOn.places().at(0).name, QStringLiteral("This Computer"));
+        QCOMPARE(playOn.places().at(1).name, kSpeaker);
+        const RendererInfo info = *named(finder, kSpeaker);
+        QVERIFY(info.protocols.join(QLatin1Char(',')).contains(QLatin1String("audio/mpeg")));
+        QCOMPARE(info.localAddress, QStringLiteral("127.0.0.1"));
+
+        // Playing here first.
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(400) > 0.01, 10000);
+
+        // There: the sound comes from the renderer, fetching our one stream.
+        const int requests = servers.mountRequests(QStringLiteral("/live.mp3"));
+        QElapsedTimer clock;
+        clock.start();
+        playOn.choose(info.udn);
+        QCOMPARE(playOn.current(), info.udn);
+        QVERIFY(!session.hasLocalSound());
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) < 0.002, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.server() && playOn.server()->clientCount() == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 15000);
+        qInfo("first sound at the renderer %lld ms after choosing it", clock.elapsed());
+        QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
+
+        // The titles still come from the session's connection.
+        QVERIFY(servers.setMountTitle(QStringLiteral("/live.mp3"), QStringLiteral("Cast Song")));
+        QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), QStringLiteral("Cast Song"), 15000);
+
+        // The listener's volume is the renderer's.
+        QTest::qWait(600);
+        const double loud = meter.recentRms(500);
+        session.volume()->setLevel(0.2);
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) < loud * 0.5, 5000);
+        QVERIFY(meter.recentRms(300) > 0.0005);
+
+        // Unplugged: the sound comes back here, and the listener is told.
+        session.volume()->setLevel(1.0);
+        renderer->kill();
+        renderer->waitForFinished(3000);
+        clock.restart();
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 5000);
+        qInfo("back on this computer %lld ms after the renderer died", clock.elapsed());
+        QVERIFY(session.hasLocalSound());
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(notices.at(0).at(0).toString().contains(kSpeaker));
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 5000);
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+    }
+
+    void sonosGetsItsRadioForm()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Sonos Kitchen"));
+        QVERIFY(standIn);
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Sonos Kitchen")), 15000);
+        chooseTone();
+        // Chosen while nothing plays: the program starts, there.
+        playOn.choose(named(finder, QStringLiteral("Sonos Kitchen"))->udn);
+        QString uri;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (uri += QString::fromUtf8(standIn->readAll())).contains(QLatin1Char('\n')), 20000);
+        QVERIFY2(uri.startsWith(QLatin1String("URI x-rincon-mp3radio://127.0.0.1:")),
+                 qPrintable(uri));
+        QVERIFY(uri.trimmed().endsWith(QLatin1String("/stream.mp3")));
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        QVERIFY(!session.hasLocalSound());
+        // Back here: the renderer is stopped, the sound is on here.
+        playOn.choose(QString());
+        QVERIFY(session.hasLocalSound());
+        QTRY_VERIFY_WITH_TIMEOUT((uri += QString::fromUtf8(standIn->readAll())).contains("\nSTOP"),
+                                 5000);
+    }
+
+    void hostileRendererNeverHoldsTheWindow()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("hostile"), QStringLiteral("Hostile"));
+        QVERIFY(standIn);
+        // Ticks every 20 ms: a main thread held up shows as a long gap.
+        QElapsedTimer clock;
+        clock.start();
+        qint64 last = 0;
+        qint64 worst = 0;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, this, [&] {
+            worst = qMax(worst, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        tick.start(20);
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        // Listed once its protocol info is given up, without it.
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Hostile")), 15000);
+        QVERIFY(named(finder, QStringLiteral("Hostile"))->protocols.isEmpty());
+        chooseTone();
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        // Garbage, an oversized reply and no reply: given up, and the sound
+        // is back here.
+        playOn.choose(named(finder, QStringLiteral("Hostile"))->udn);
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 8000);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(session.hasLocalSound());
+        qInfo("longest wait of the main thread: %lld ms", worst);
+        QVERIFY2(worst < 1000, qPrintable(QString::number(worst)));
+    }
+};
+
+ORBITUNE_TEST_MAIN(PlayOnTest)
+#include "tst_play_on.moc"
