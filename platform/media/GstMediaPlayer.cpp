@@ -3,8 +3,11 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/GstBusPump.h"
+#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
+#include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistResolver.h"
+#include "platform/media/StreamTimeline.h"
 
 #include <QPointer>
 
@@ -57,7 +60,7 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
         const QString error = QStringLiteral("Timed out opening %1").arg(m_streamUrl.toString());
         NSLog(lcMedia(), QtWarningMsg, "stream: %@", error);
         if (m_phase == Phase::Reconnecting)
-            onDropped(error);
+            onDropped(error, m_prerolled);
         else
             onOpenFailed(error);
     });
@@ -140,6 +143,10 @@ void GstMediaPlayer::start()
 void GstMediaPlayer::openStream(const QUrl &url)
 {
     m_probe.stop();
+    if (feedsItself(url)) {
+        openFeed(url);
+        return;
+    }
     teardownPipeline();
     m_streamUrl = url;
     QString error;
@@ -180,10 +187,14 @@ void GstMediaPlayer::openStream(const QUrl &url)
 void GstMediaPlayer::teardownPipeline()
 {
     m_watchdog.stop();
+    m_feedTimer.stop();
+    dropClient();
     m_pump.reset(); // flushes the bus: nothing of this pipeline is delivered any more
     m_pipeline.reset();
     m_buffering = false;
     m_noPreroll = false;
+    m_prerolled = false;
+    setSoundRunning(false);
 }
 
 void GstMediaPlayer::onPrerolled()
@@ -196,10 +207,12 @@ void GstMediaPlayer::onPrerolled()
         m_heldFailure.reset();
         m_resolver.reset();
     }
-    if (gstpipeline::playsSilently(m_pipeline.get()))
+    if (gstfeed::isFeed(m_pipeline.get()) ? gstfeed::playsSilently(m_pipeline.get())
+                                          : gstpipeline::playsSilently(m_pipeline.get()))
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
     m_phase = Phase::Ready;
+    m_prerolled = true;
     readDecodedFormat();
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
@@ -296,10 +309,17 @@ void GstMediaPlayer::applyTargetState()
 {
     if (!m_pipeline || m_phase != Phase::Ready)
         return;
+    // Our own feed starts the sound once a share of the network buffer is
+    // there, as playbin's queue does.
+    const bool cushioned =
+        !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
+        m_timeline->endOffset() - m_segmentStart >=
+            m_timeline->bytesForMs(qint64(m_options.bufferDurationMs * m_options.startWatermark));
     if (!m_wantPlaying)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
-    else if (!m_buffering)
+    else if (!m_buffering && cushioned)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
+    setSoundRunning(m_wantPlaying && !m_buffering && cushioned);
 }
 
 void GstMediaPlayer::setVolume(double volume)
@@ -318,7 +338,8 @@ void GstMediaPlayer::applyVolume()
 {
     if (!m_pipeline)
         return;
-    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
+    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
     gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
     gst_stream_volume_set_mute(sv, m_muted);
 }
@@ -327,7 +348,8 @@ double GstMediaPlayer::pipelineVolume() const
 {
     if (!m_pipeline)
         return -1;
-    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
+    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
+    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
     return gst_stream_volume_get_mute(sv)
                ? 0.0
                : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
@@ -341,12 +363,14 @@ QStringList GstMediaPlayer::pipelineElements() const
 void GstMediaPlayer::releaseConnection()
 {
     teardownPipeline();
+    m_live = true;
     m_phase = Phase::Released;
 }
 
 bool GstMediaPlayer::isLiveStream() const
 {
-    return m_noPreroll || !m_pipeline || gstpipeline::isLive(m_pipeline.get());
+    return m_noPreroll || !m_pipeline || gstfeed::isFeed(m_pipeline.get()) ||
+           gstpipeline::isLive(m_pipeline.get());
 }
 
 void GstMediaPlayer::play()
@@ -359,6 +383,8 @@ void GstMediaPlayer::play()
         if (next.step == ReconnectPolicy::Step::Wait)
             m_reconnectTimer.start(next.ms);
         applyTargetState();
+        pumpFeed(); // held longer than what is kept: from the oldest
+        followPosition();
         break;
     }
     case Phase::Released:
@@ -382,6 +408,15 @@ void GstMediaPlayer::pause()
     }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
+    if (m_pauseHolds && gstfeed::isFeed(m_pipeline.get())) {
+        // The station is held: its bytes go on filling the timeline, and
+        // play goes on from here, behind live.
+        if (m_live && m_timeline)
+            m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heardOffset());
+        m_live = false;
+        applyTargetState();
+        return;
+    }
     // A live network stream cannot be resumed where it stopped; holding the
     // connection would only fill buffers, so let it go.
     if (isLiveStream())
