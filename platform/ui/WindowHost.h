@@ -29,6 +29,7 @@ public:
         TrayMenu *trayMenu = nullptr;
         QLabel *indicator = nullptr;
         QToolButton *loveButton = nullptr;
+        QWidget *timeShiftBar = nullptr; // under the title, with a box layout
     };
     explicit WindowHost(const Parts &parts, QObject *parent = nullptr);
 
@@ -52,6 +53,8 @@ public:
     void showIndicator(const QString &text, const QString &description);
     // Stars the song playing; wired by whoever keeps the song history.
     QToolButton *loveButton() const { return m_parts.loveButton; }
+    // The row under the title where the time-shift controls go.
+    QWidget *timeShiftBar() const { return m_parts.timeShiftBar; }
 
 Q_SIGNALS:
     void trayMenuAboutToShow();
