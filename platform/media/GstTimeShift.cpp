@@ -269,7 +269,10 @@ void GstMediaPlayer::seekBy(qint64 ms)
         return;
     }
     m_live = false;
-    restartFeedAt(qBound(m_timeline->startOffset(), target, liveAt));
+    const qint64 to = qBound(m_timeline->startOffset(), target, liveAt);
+    NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
+          QString::number(double(m_timeline->msForBytes(liveAt - to)) / 1000, 'f', 1));
+    restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
 }
@@ -283,6 +286,7 @@ void GstMediaPlayer::goLive()
         qMax(m_timeline->startOffset(), end - m_timeline->bytesForMs(kLiveMarginMs));
     m_live = true;
     m_liveLagBytes = end - target;
+    NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
     restartFeedAt(target);
     Q_EMIT seeked();
     followPosition();
