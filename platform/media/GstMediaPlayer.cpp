@@ -223,7 +223,7 @@ void GstMediaPlayer::onPrerolled()
         m_item->setReconnecting(false);
         if (!self)
             return;
-        if (!m_wantPlaying && isLiveStream()) {
+        if (!m_wantPlaying && isLiveStream() && !(m_pauseHolds && m_timeline && m_client)) {
             releaseConnection();
             return;
         }
@@ -382,8 +382,8 @@ void GstMediaPlayer::play()
         const ReconnectPolicy::Decision next = m_reconnect.listening();
         if (next.step == ReconnectPolicy::Step::Wait)
             m_reconnectTimer.start(next.ms);
+        resumeHeld();
         applyTargetState();
-        pumpFeed(); // held longer than what is kept: from the oldest
         followPosition();
         break;
     }

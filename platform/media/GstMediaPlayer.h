@@ -126,6 +126,7 @@ private:
     void onFeedFailed(const QString &error);
     void pumpFeed();
     void restartFeedAt(qint64 offset);
+    void resumeHeld();
     qint64 heardOffset() const;
     void setSoundRunning(bool running);
     void followPosition();

@@ -202,6 +202,20 @@ void GstMediaPlayer::pumpFeed()
     m_feedOffset += bytes.size();
 }
 
+// Play after a held pause: held longer than what is kept reaches, playback
+// goes on from the oldest moment still kept, and says so.
+void GstMediaPlayer::resumeHeld()
+{
+    if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
+        return;
+    const qint64 heard = m_segmentStart + m_timeline->bytesForMs(m_playedMs);
+    if (heard >= m_timeline->startOffset())
+        return;
+    NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
+    restartFeedAt(m_timeline->startOffset());
+    Q_EMIT resumedFromOldest();
+}
+
 void GstMediaPlayer::restartFeedAt(qint64 offset)
 {
     if (!m_pipeline)
