@@ -338,6 +338,7 @@ private Q_SLOTS:
             bool toLive = false;
             bool toOldest = false;
             QStringList playerctl = {}; // through MPRIS instead of the key
+            int pausedMs = 0;           // the key pressed again after this long
         };
         const Row rows[] = {
             {"back 10 s", QKeySequence(Qt::Key_Left), -10, QStringLiteral("\u22120:10")},
@@ -358,12 +359,21 @@ private Q_SLOTS:
              false,
              false,
              {QStringLiteral("position"), QStringLiteral("10-")}},
+            {.name = "a held pause goes on where it stopped",
+             .key = QKeySequence(Qt::Key_Space),
+             .pausedMs = 3000},
         };
+        home->session()->setPauseHoldsStation(true);
         QElapsedTimer since;
         for (const Row &row : rows) {
             const int was = heardSecond();
             const int expected = row.toOldest ? oldest : was + row.shiftS;
-            if (row.playerctl.isEmpty()) {
+            if (row.pausedMs > 0) {
+                QTest::keySequence(window, row.key);
+                QTRY_VERIFY_WITH_TIMEOUT(hearSilence(), 3000);
+                QTest::qWait(row.pausedMs);
+                QTest::keySequence(window, row.key);
+            } else if (row.playerctl.isEmpty()) {
                 QTest::keySequence(window, row.key);
             } else {
                 QVERIFY(service.canSeek());
@@ -394,6 +404,10 @@ private Q_SLOTS:
             QTest::qWait(1500); // a steady pitch before the next key
         }
         QVERIFY(hearSound());
+        // The pause added to the 10 s the last seek left it behind.
+        QVERIFY2(home->session()->behindLiveMs() >= 12500,
+                 qPrintable(QString::number(home->session()->behindLiveMs())));
+        home->session()->setPauseHoldsStation(false);
     }
 
     void streamTitleShowsUnderTheName()
