@@ -11,8 +11,6 @@
 
 #include <QPointer>
 
-#include <gst/audio/streamvolume.h>
-
 #include <utility>
 
 void GstMediaPlayer::PipelineRelease::operator()(GstElement *pipeline) const
@@ -320,39 +318,6 @@ void GstMediaPlayer::applyTargetState()
     else if (!m_buffering && cushioned)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
     setSoundRunning(m_wantPlaying && !m_buffering && cushioned);
-}
-
-void GstMediaPlayer::setVolume(double volume)
-{
-    m_volume = qBound(0.0, volume, 1.0);
-    applyVolume();
-}
-
-void GstMediaPlayer::setMuted(bool muted)
-{
-    m_muted = muted;
-    applyVolume();
-}
-
-void GstMediaPlayer::applyVolume()
-{
-    if (!m_pipeline)
-        return;
-    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
-    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
-    gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
-    gst_stream_volume_set_mute(sv, m_muted);
-}
-
-double GstMediaPlayer::pipelineVolume() const
-{
-    if (!m_pipeline)
-        return -1;
-    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
-    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
-    return gst_stream_volume_get_mute(sv)
-               ? 0.0
-               : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
 }
 
 QStringList GstMediaPlayer::pipelineElements() const
