@@ -71,7 +71,11 @@ void AppDelegate::loadMainInterface()
 {
     QApplication::setQuitOnLastWindowClosed(false);
     // GStreamer itself loads once the window is up (see below).
-    m_mediaFactory = std::make_unique<GstMediaPlayerFactory>();
+    // Time-shift keeps as much of the station as "Save Last Song" does
+    // (the setting bufferMB).
+    GstMediaPlayer::Options media;
+    media.timelineBytes = Recorder::savedOptions().bufferBytes;
+    m_mediaFactory = std::make_unique<GstMediaPlayerFactory>(media);
     MediaPlayerFactory::setShared(m_mediaFactory.get());
 
     m_store = new ProgramStore(this);

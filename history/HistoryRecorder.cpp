@@ -9,6 +9,7 @@ HistoryRecorder::HistoryRecorder(PlaybackSession *session, HistoryStore *store, 
 {
     connect(session, &PlaybackSession::nowPlayingChanged, this, &HistoryRecorder::titleChanged);
     connect(session, &PlaybackSession::stateChanged, this, &HistoryRecorder::stateChanged);
+    connect(session, &PlaybackSession::seeked, this, [this] { m_shifted = true; });
 }
 
 HistoryRecorder::~HistoryRecorder()
@@ -41,6 +42,8 @@ void HistoryRecorder::stateChanged()
             endSong();
             m_lastTitle.clear();
             m_programUrl = url;
+            m_kept.clear();
+            m_shifted = false;
         }
         break;
     }
@@ -52,6 +55,8 @@ void HistoryRecorder::stateChanged()
         endSong();
         m_lastTitle.clear();
         m_programUrl.clear();
+        m_kept.clear();
+        m_shifted = false;
         break;
     }
 }
@@ -71,6 +76,11 @@ void HistoryRecorder::titleChanged(const QString &title)
     if (clean == name.trimmed())
         return;
     m_lastTitle = clean;
+    // Heard again after a skip back (or forward over it once more): a
+    // replay of a song kept already, not a new one.
+    if (m_shifted && m_kept.contains(clean))
+        return;
+    m_kept.insert(clean);
     setCurrent(m_store->add(name, program::url(program), clean));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QObject>
+#include <QSet>
 #include <QString>
 
 class HistoryStore;
@@ -37,4 +38,6 @@ private:
     qint64 m_current = 0;
     QString m_lastTitle; // within this listening
     QString m_programUrl;
+    QSet<QString> m_kept;   // the songs kept within this listening
+    bool m_shifted = false; // the listener moved within the station's time
 };

@@ -1,6 +1,7 @@
 #include "mainwindow/HomeViewController.h"
 
 #include "mainwindow/PreviewPicture.h"
+#include "mainwindow/TimeShiftControls.h"
 #include "mainwindow/TrayControls.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/ui/Alert.h"
@@ -132,6 +133,7 @@ void HomeViewController::viewDidLoad()
     loadDefaultData();
     // After the first refresh: the program's name is the tooltip's first line.
     new TrayControls(m_session, m_host, this);
+    new TimeShiftControls(m_session, m_host, this);
 }
 
 void HomeViewController::loadDefaultData()
@@ -202,9 +204,9 @@ void HomeViewController::buildStatusMenu()
 {
     m_trayMenu = new TrayMenu(m_window);
     m_statusItem->setMenu(m_trayMenu->menu());
-    m_host = new WindowHost(
-        {m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel, m_ui->loveBtn, m_ui->playOnBtn},
-        this);
+    m_host = new WindowHost({m_window, m_statusItem, m_trayMenu, m_ui->recordingLabel,
+                             m_ui->loveBtn, m_ui->playOnBtn, m_ui->timeShiftBar},
+                            this);
     connect(m_host, &WindowHost::raiseRequested, this, [this] { bringToFront(m_window); });
     // The window's own item; the tray's others are TrayControls'.
     QAction *show =

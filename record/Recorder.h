@@ -101,6 +101,9 @@ private:
     void stopRecording();
     void writeFailed(const QString &error);
     int saveSpan(const SongSpan &span);
+    // Whether the song's end has been heard: behind live (time-shift), a
+    // song that ended after the play position has not ended yet.
+    bool endedWhereHeard(const SongSpan &span) const;
     // The first frame boundary at or after `offset`; -1 while the buffer
     // does not reach far enough to tell.
     qint64 cutAt(StreamTap::Format format, qint64 offset) const;

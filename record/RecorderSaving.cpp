@@ -1,5 +1,6 @@
 #include "record/Recorder.h"
 
+#include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "record/FileNaming.h"
 #include "session/PlaybackSession.h"
@@ -12,17 +13,30 @@ bool savable(const SongSpan &span)
 }
 } // namespace
 
+bool Recorder::endedWhereHeard(const SongSpan &span) const
+{
+    const qint64 behind = m_session->behindLiveMs();
+    if (behind <= 0)
+        return true;
+    const qint64 ended = m_buffer->wallMsAt(span.to);
+    const qint64 heard = Clock::shared()->currentDateTimeUtc().toMSecsSinceEpoch() - behind;
+    return ended > 0 && ended <= heard;
+}
+
 bool Recorder::canSaveLastSong() const
 {
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
-    return std::any_of(spans.begin(), spans.end(), savable);
+    return std::any_of(spans.begin(), spans.end(), [this](const SongSpan &span) {
+        return savable(span) && endedWhereHeard(span);
+    });
 }
 
+// The last song that ended at the play position.
 int Recorder::saveLastSong()
 {
     const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
     for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
-        if (savable(*it))
+        if (savable(*it) && endedWhereHeard(*it))
             return saveSpan(*it);
     }
     return 0;

@@ -1,6 +1,7 @@
 #include "session/PlaybackSession.h"
 
 #include "platform/base/Log.h"
+#include "platform/base/Settings.h"
 #include "platform/media/MediaItem.h"
 #include "platform/media/MediaPlayer.h"
 #include "session/SleepTimer.h"
@@ -10,6 +11,8 @@
 #include "store/ProgramEntry.h"
 
 namespace {
+const QString kPauseHoldsKey = QStringLiteral("playback/pauseHoldsStation");
+
 // A string that names a stream we could open: absolute, with a scheme.
 QUrl streamUrl(const QString &s)
 {
@@ -36,6 +39,7 @@ PlaybackSession::PlaybackSession(QObject *parent)
     connect(m_volume, &Volume::effectiveChanged, this, &PlaybackSession::applyVolume);
     connect(m_sleep, &SleepTimer::fadeChanged, m_volume, &Volume::setFade);
     connect(m_sleep, &SleepTimer::finished, this, &PlaybackSession::sleepTimerFinished);
+    m_pauseHolds = settings::open()->value(kPauseHoldsKey, false).toBool();
 }
 
 PlaybackSession::~PlaybackSession()
@@ -128,6 +132,14 @@ void PlaybackSession::togglePlayback(bool start)
         pauseSound();
         return;
     }
+    const bool held = m_pauseHolds && m_state == State::Paused && m_stream->player &&
+                      m_stream->item && m_stream->item->status() == MediaItem::StatusReadyToPlay &&
+                      m_stream->item->url() == streamUrl(program::url(m_program));
+    if (held) {
+        // The station was held: play goes on where it stopped.
+        startSound();
+        return;
+    }
     if (!openUrl(program::url(m_program))) {
         // No program, or its address is not a URL: nothing could be opened.
         fail();
@@ -175,7 +187,16 @@ bool PlaybackSession::openUrl(const QString &urlString)
     // Always set, so that a tap attached later reaches the stream under way.
     item->setStreamTap(m_taps);
     m_stream->player = factory ? factory->playerWithItem(item) : nullptr;
+    if (MediaPlayer *player = m_stream->player.get()) {
+        player->setPauseHolds(m_pauseHolds);
+        connect(player, &MediaPlayer::timeShiftChanged, context,
+                [this] { Q_EMIT timeShiftChanged(); });
+        connect(player, &MediaPlayer::seeked, context, [this] { Q_EMIT seeked(); });
+        connect(player, &MediaPlayer::resumedFromOldest, context,
+                [this] { Q_EMIT resumedFromOldest(); });
+    }
     applyVolume();
+    Q_EMIT timeShiftChanged();
     Q_EMIT opening(urlString);
     if (!m_stream->player) {
         NSLog(lcSession(), QtCriticalMsg, "no media player available");
@@ -186,9 +207,61 @@ bool PlaybackSession::openUrl(const QString &urlString)
 
 void PlaybackSession::releasePlayer()
 {
+    const bool couldSeek = canSeek();
     m_stream->observations.reset();
     m_stream->player.reset();
     m_stream->item.reset();
+    if (couldSeek)
+        Q_EMIT timeShiftChanged();
+}
+
+bool PlaybackSession::canSeek() const
+{
+    return m_stream->player && m_state != State::Idle && m_state != State::Failed &&
+           m_stream->player->canSeek();
+}
+
+qint64 PlaybackSession::behindLiveMs() const
+{
+    return canSeek() ? m_stream->player->timeBehindLiveMs() : 0;
+}
+
+qint64 PlaybackSession::keptMs() const
+{
+    return canSeek() ? m_stream->player->keptMs() : 0;
+}
+
+void PlaybackSession::seekBy(qint64 ms)
+{
+    if (canSeek())
+        m_stream->player->seekBy(ms);
+}
+
+void PlaybackSession::goLive()
+{
+    if (canSeek())
+        m_stream->player->goLive();
+}
+
+void PlaybackSession::setPauseHoldsStation(bool holds)
+{
+    if (holds == m_pauseHolds)
+        return;
+    m_pauseHolds = holds;
+    settings::open()->setValue(kPauseHoldsKey, holds);
+    if (m_stream->player)
+        m_stream->player->setPauseHolds(holds);
+    Q_EMIT pauseHoldsStationChanged(holds);
+}
+
+QString PlaybackSession::behindLiveText(qint64 behindMs)
+{
+    const qint64 seconds = (behindMs + 500) / 1000;
+    if (seconds <= 0)
+        return QStringLiteral("Live");
+    return QStringLiteral("\u2212%1:%2")
+        .arg(seconds / 60)
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 void PlaybackSession::setStreamTap(std::shared_ptr<StreamTap> tap)

@@ -61,6 +61,24 @@ public:
     void currentProgramFailed();
     // The network came back or the machine woke up.
     void reconnectNow(Reconnect reason);
+    // Time-shift: the station's recent audio is kept, and the listener
+    // hears it from a position of their own. Whether the position can move
+    // (the stream keeps audio and plays), how far behind live it is (0 at
+    // live) and how far back what is kept reaches.
+    bool canSeek() const;
+    qint64 behindLiveMs() const;
+    qint64 keptMs() const;
+    // Back when negative; never past live, never before the oldest kept.
+    void seekBy(qint64 ms);
+    void goLive();
+    // "Pause holds the station": pause keeps the connection and what is
+    // kept, and play goes on where it stopped. Off: play after a pause opens
+    // the stream afresh. Remembered in the settings file.
+    bool pauseHoldsStation() const { return m_pauseHolds; }
+    void setPauseHoldsStation(bool holds);
+    // "−1:20" behind live, "Live" at live; empty while nothing is kept.
+    static QString behindLiveText(qint64 behindMs);
+
     // Where every stream opened from now on also sends its compressed audio
     // (the recorder's buffer); null for nowhere.
     void setStreamTap(std::shared_ptr<StreamTap> tap);
@@ -83,6 +101,13 @@ Q_SIGNALS:
     // A new player and item were made for `url` (the window shows
     // "Loading..."); the state becomes Loading next.
     void opening(const QString &url);
+    // canSeek, behindLiveMs (by a whole second) or keptMs changed.
+    void timeShiftChanged();
+    // The position was moved by a seek.
+    void seeked();
+    // Held longer than what is kept reaches: playing the oldest kept.
+    void resumedFromOldest();
+    void pauseHoldsStationChanged(bool holds);
 
 private:
     // The player, the item it opens and the receiver of the item's reports.
@@ -124,4 +149,5 @@ private:
     // Paused while the stream was still opening: what that attempt reports
     // later must not start sound or show a failure.
     bool m_abandoned = false;
+    bool m_pauseHolds = false;
 };

@@ -106,9 +106,10 @@ private:
 };
 
 // org.mpris.MediaPlayer2.Player: transport state and controls. A live stream
-// has no position and one speed, so those members report fixed values and
-// their methods do nothing; its neighbours are the playlists before and
-// after it.
+// has one speed; its position is where the listener is within what the
+// player keeps of it (0 at the oldest moment kept), and seeking moves it
+// while anything is kept. Its neighbours are the playlists before and after
+// it.
 class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_OBJECT
     Q_CLASSINFO("D-Bus Interface", "org.mpris.MediaPlayer2.Player")
@@ -123,7 +124,7 @@ class MprisPlayerAdaptor : public QDBusAbstractAdaptor {
     Q_PROPERTY(bool CanGoPrevious READ canStep)
     Q_PROPERTY(bool CanPlay READ yes)
     Q_PROPERTY(bool CanPause READ yes)
-    Q_PROPERTY(bool CanSeek READ no)
+    Q_PROPERTY(bool CanSeek READ canSeek)
     Q_PROPERTY(bool CanControl READ yes)
 
 public:
@@ -145,7 +146,8 @@ public:
         }
         Q_EMIT m_service->volumeRequested(qBound(0.0, volume, 1.0));
     }
-    qlonglong position() const { return 0; }
+    qlonglong position() const { return m_service->position(); }
+    bool canSeek() const { return m_service->canSeek(); }
     bool yes() const { return true; }
     bool no() const { return false; }
     bool canStep() const { return m_service->canStep(); }
@@ -165,11 +167,18 @@ public Q_SLOTS:
         if (m_service->canStep())
             Q_EMIT m_service->previousRequested();
     }
-    void Seek(qlonglong offset) { Q_UNUSED(offset) }
+    void Seek(qlonglong offset)
+    {
+        if (m_service->canSeek())
+            Q_EMIT m_service->seekRequested(offset);
+    }
+    // Ignored for another track than the one playing, as the interface says.
     void SetPosition(const QDBusObjectPath &trackId, qlonglong position)
     {
-        Q_UNUSED(trackId)
-        Q_UNUSED(position)
+        const QVariant current = m_service->metadata().value(QStringLiteral("mpris:trackid"));
+        if (m_service->canSeek() && position >= 0 &&
+            (!current.isValid() || current.value<QDBusObjectPath>() == trackId))
+            Q_EMIT m_service->positionRequested(position);
     }
     void OpenUri(const QString &uri) { Q_UNUSED(uri) }
 
@@ -329,6 +338,30 @@ void MprisService::setPlaybackStatus(PlaybackStatus status)
         return;
     m_status = status;
     emitPlayerPropertiesChanged({{QStringLiteral("PlaybackStatus"), statusName(status)}});
+}
+
+void MprisService::setCanSeek(bool canSeek)
+{
+    if (canSeek == m_canSeek)
+        return;
+    m_canSeek = canSeek;
+    emitPlayerPropertiesChanged({{QStringLiteral("CanSeek"), canSeek}});
+}
+
+qint64 MprisService::position() const
+{
+    return m_position ? m_position() : 0;
+}
+
+void MprisService::announceSeeked()
+{
+    if (!m_registered)
+        return;
+    QDBusMessage signal = QDBusMessage::createSignal(
+        QLatin1String(ObjectPath), QStringLiteral("org.mpris.MediaPlayer2.Player"),
+        QStringLiteral("Seeked"));
+    signal << qlonglong(position());
+    m_bus.send(signal);
 }
 
 void MprisService::setVolume(double volume)

@@ -9,6 +9,8 @@
 #include <QUrl>
 #include <QVariantMap>
 
+#include <functional>
+
 // Media-player remote control over D-Bus (MPRIS 2): desktop shells, media
 // keys and tools like playerctl see the player, its state and what it plays,
 // and can ask it to play, pause, stop, raise its window or quit.
@@ -43,6 +45,19 @@ public:
 
     void setPlaybackStatus(PlaybackStatus status);
     PlaybackStatus playbackStatus() const { return m_status; }
+
+    // Whether clients may seek (Seek, SetPosition: seekRequested,
+    // positionRequested), and the position in microseconds, asked for
+    // whenever a client reads it.
+    void setCanSeek(bool canSeek);
+    bool canSeek() const { return m_canSeek; }
+    void setPositionSource(std::function<qint64()> positionUs)
+    {
+        m_position = std::move(positionUs);
+    }
+    qint64 position() const;
+    // The position jumped: the Seeked signal with where it is now.
+    void announceSeeked();
 
     // The player's volume, 0..1; clients ask to change it with volumeRequested.
     void setVolume(double volume);
@@ -100,6 +115,10 @@ Q_SIGNALS:
     void previousRequested();
     // A client chose the playlist with this id (one of those set).
     void playlistRequested(const QString &id);
+    // Seek by this many microseconds (back when negative).
+    void seekRequested(qint64 offsetUs);
+    // SetPosition for the track playing, in microseconds.
+    void positionRequested(qint64 positionUs);
 
 private:
     void emitPlayerPropertiesChanged(const QVariantMap &changed);
@@ -115,4 +134,6 @@ private:
     QList<Playlist> m_playlists;
     QString m_activePlaylist;
     double m_volume = 1.0;
+    bool m_canSeek = false;
+    std::function<qint64()> m_position;
 };

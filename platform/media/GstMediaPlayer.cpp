@@ -3,12 +3,13 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/GstBusPump.h"
+#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
+#include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistResolver.h"
+#include "platform/media/StreamTimeline.h"
 
 #include <QPointer>
-
-#include <gst/audio/streamvolume.h>
 
 #include <utility>
 
@@ -57,7 +58,7 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
         const QString error = QStringLiteral("Timed out opening %1").arg(m_streamUrl.toString());
         NSLog(lcMedia(), QtWarningMsg, "stream: %@", error);
         if (m_phase == Phase::Reconnecting)
-            onDropped(error);
+            onDropped(error, m_prerolled);
         else
             onOpenFailed(error);
     });
@@ -140,6 +141,10 @@ void GstMediaPlayer::start()
 void GstMediaPlayer::openStream(const QUrl &url)
 {
     m_probe.stop();
+    if (feedsItself(url)) {
+        openFeed(url);
+        return;
+    }
     teardownPipeline();
     m_streamUrl = url;
     QString error;
@@ -180,10 +185,14 @@ void GstMediaPlayer::openStream(const QUrl &url)
 void GstMediaPlayer::teardownPipeline()
 {
     m_watchdog.stop();
+    m_feedTimer.stop();
+    dropClient();
     m_pump.reset(); // flushes the bus: nothing of this pipeline is delivered any more
     m_pipeline.reset();
     m_buffering = false;
     m_noPreroll = false;
+    m_prerolled = false;
+    setSoundRunning(false);
 }
 
 void GstMediaPlayer::onPrerolled()
@@ -196,10 +205,12 @@ void GstMediaPlayer::onPrerolled()
         m_heldFailure.reset();
         m_resolver.reset();
     }
-    if (gstpipeline::playsSilently(m_pipeline.get()))
+    if (gstfeed::isFeed(m_pipeline.get()) ? gstfeed::playsSilently(m_pipeline.get())
+                                          : gstpipeline::playsSilently(m_pipeline.get()))
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
     m_phase = Phase::Ready;
+    m_prerolled = true;
     readDecodedFormat();
     QPointer<GstMediaPlayer> self(this);
     if (wasReconnecting) {
@@ -210,7 +221,7 @@ void GstMediaPlayer::onPrerolled()
         m_item->setReconnecting(false);
         if (!self)
             return;
-        if (!m_wantPlaying && isLiveStream()) {
+        if (!m_wantPlaying && isLiveStream() && !(m_pauseHolds && m_timeline && m_client)) {
             releaseConnection();
             return;
         }
@@ -296,41 +307,17 @@ void GstMediaPlayer::applyTargetState()
 {
     if (!m_pipeline || m_phase != Phase::Ready)
         return;
+    // Our own feed starts the sound once a share of the network buffer is
+    // there, as playbin's queue does.
+    const bool cushioned =
+        !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
+        m_timeline->endOffset() - m_segmentStart >=
+            m_timeline->bytesForMs(qint64(m_options.bufferDurationMs * m_options.startWatermark));
     if (!m_wantPlaying)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
-    else if (!m_buffering)
+    else if (!m_buffering && cushioned)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
-}
-
-void GstMediaPlayer::setVolume(double volume)
-{
-    m_volume = qBound(0.0, volume, 1.0);
-    applyVolume();
-}
-
-void GstMediaPlayer::setMuted(bool muted)
-{
-    m_muted = muted;
-    applyVolume();
-}
-
-void GstMediaPlayer::applyVolume()
-{
-    if (!m_pipeline)
-        return;
-    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
-    gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
-    gst_stream_volume_set_mute(sv, m_muted);
-}
-
-double GstMediaPlayer::pipelineVolume() const
-{
-    if (!m_pipeline)
-        return -1;
-    GstStreamVolume *sv = GST_STREAM_VOLUME(m_pipeline.get());
-    return gst_stream_volume_get_mute(sv)
-               ? 0.0
-               : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
+    setSoundRunning(m_wantPlaying && !m_buffering && cushioned);
 }
 
 QStringList GstMediaPlayer::pipelineElements() const
@@ -341,12 +328,14 @@ QStringList GstMediaPlayer::pipelineElements() const
 void GstMediaPlayer::releaseConnection()
 {
     teardownPipeline();
+    m_live = true;
     m_phase = Phase::Released;
 }
 
 bool GstMediaPlayer::isLiveStream() const
 {
-    return m_noPreroll || !m_pipeline || gstpipeline::isLive(m_pipeline.get());
+    return m_noPreroll || !m_pipeline || gstfeed::isFeed(m_pipeline.get()) ||
+           gstpipeline::isLive(m_pipeline.get());
 }
 
 void GstMediaPlayer::play()
@@ -358,7 +347,9 @@ void GstMediaPlayer::play()
         const ReconnectPolicy::Decision next = m_reconnect.listening();
         if (next.step == ReconnectPolicy::Step::Wait)
             m_reconnectTimer.start(next.ms);
+        resumeHeld();
         applyTargetState();
+        followPosition();
         break;
     }
     case Phase::Released:
@@ -382,6 +373,15 @@ void GstMediaPlayer::pause()
     }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
+    if (m_pauseHolds && gstfeed::isFeed(m_pipeline.get())) {
+        // The station is held: its bytes go on filling the timeline, and
+        // play goes on from here, behind live.
+        if (m_live && m_timeline)
+            m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heardOffset());
+        m_live = false;
+        applyTargetState();
+        return;
+    }
     // A live network stream cannot be resumed where it stopped; holding the
     // connection would only fill buffers, so let it go.
     if (isLiveStream())

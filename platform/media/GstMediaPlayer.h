@@ -5,7 +5,9 @@
 #include "platform/media/ReconnectPolicy.h"
 #include "platform/media/StreamProbe.h"
 
+#include <QElapsedTimer>
 #include <QList>
+#include <QSet>
 #include <QTimer>
 #include <QUrl>
 
@@ -16,9 +18,14 @@ typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstTagList GstTagList;
 class GstBusPump;
+class IcyHttpClient;
 class PlaylistResolver;
+class StreamTimeline;
 
-// Plays one MediaItem through a GStreamer playbin. Creating the player starts
+// Plays one MediaItem through GStreamer. An HTTP(S) stream is read by our own
+// client into a StreamTimeline and handed from there to a decoding pipeline
+// at the play position (time-shift); files served with a length, HLS and
+// local files play through a playbin. Creating the player starts
 // opening the stream (an HTTP address is opened while the resolver checks
 // whether it is a playlist, whose entries then replace it); the item turns ready
 // once the pipeline has prerolled, or failed. A stream that drops after it
@@ -46,8 +53,9 @@ public:
         // the probe interval; tests shrink it
         // (the shared Clock's time scale is the default).
         double timeScale = defaultTimeScale();
-        qint64 bufferDurationMs = 2000; // network buffer kept filled
-        double startWatermark = 0.25;   // share of it needed to start
+        qint64 bufferDurationMs = 2000;          // network buffer kept filled
+        double startWatermark = 0.25;            // share of it needed to start
+        qint64 timelineBytes = 15 * 1024 * 1024; // what time-shift keeps
     };
 
     enum class Phase { Resolving, Opening, Ready, Reconnecting, Released, Failed };
@@ -64,6 +72,12 @@ public:
     void reconnectNow(ReconnectReason reason) override;
     void setVolume(double volume) override;
     void setMuted(bool muted) override;
+    bool canSeek() const override;
+    void seekBy(qint64 ms) override;
+    void goLive() override;
+    qint64 timeBehindLiveMs() const override;
+    qint64 keptMs() const override;
+    void setPauseHolds(bool holds) override { m_pauseHolds = holds; }
     // The linear volume and mute the pipeline has, for tests; -1 without one.
     double pipelineVolume() const;
     // The factory names of the pipeline's elements, for tests.
@@ -90,7 +104,7 @@ private:
     void teardownPipeline();
     void onPrerolled();
     void onOpenFailed(const QString &error);
-    void onDropped(const QString &error);
+    void onDropped(const QString &error, bool keepDecoder = false);
     void onProbeAnswered();
     void onEndOfStream();
     void onReconnectTimer();
@@ -100,6 +114,22 @@ private:
     void applyVolume();
     void releaseConnection();
     bool isLiveStream() const;
+
+    // Our own HTTP client, the timeline and the play position in it
+    // (GstTimeShift.cpp).
+    bool feedsItself(const QUrl &url) const;
+    void openFeed(const QUrl &url);
+    void dropClient();
+    void onFeedOpened();
+    void onFeedAudio(const QByteArray &bytes);
+    void onFeedTitle(const QString &title);
+    void onFeedFailed(const QString &error);
+    void pumpFeed();
+    void restartFeedAt(qint64 offset);
+    void resumeHeld();
+    qint64 heardOffset() const;
+    void setSoundRunning(bool running);
+    void followPosition();
 
     // One handler per bus message type (GstBusMessages.cpp).
     void handleMessage(GstMessage *message);
@@ -134,6 +164,21 @@ private:
     ReconnectPolicy m_reconnect;
     QTimer m_reconnectTimer; // until the policy wants to hear the time again
     StreamProbe m_probe;
+
+    std::unique_ptr<IcyHttpClient> m_client;
+    std::unique_ptr<StreamTimeline> m_timeline;
+    QSet<QUrl> m_playbinUrls; // answered with a length or as HLS
+    bool m_prerolled = false; // the feed pipeline has decoded its first audio
+    bool m_pauseHolds = false;
+    bool m_live = true;
+    qint64 m_liveLagBytes = 0; // how far behind the newest byte live plays
+    qint64 m_feedOffset = 0;   // the next byte handed to the pipeline
+    qint64 m_segmentStart = 0; // where the pipeline last started over
+    qint64 m_playedMs = 0;     // sound played since then, up to m_running
+    QElapsedTimer m_running;   // valid while the sound runs
+    qint64 m_shownBehindS = -1;
+    bool m_shownCanSeek = false;
+    QTimer m_feedTimer;
 };
 
 class GstMediaPlayerFactory : public MediaPlayerFactory {

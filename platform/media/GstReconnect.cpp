@@ -15,9 +15,16 @@ void GstMediaPlayer::stopReconnecting()
     m_probe.stop();
 }
 
-void GstMediaPlayer::onDropped(const QString &error)
+void GstMediaPlayer::onDropped(const QString &error, bool keepDecoder)
 {
-    teardownPipeline();
+    // A connection of our own that dropped leaves the decoder as it is: the
+    // next one goes on into it.
+    if (keepDecoder) {
+        m_watchdog.stop();
+        dropClient();
+    } else {
+        teardownPipeline();
+    }
     const ReconnectPolicy::Decision next = m_reconnect.dropped();
     if (next.step == Step::GiveUp) {
         // Reported as a failure while still reconnecting: the item never

@@ -2,6 +2,7 @@
 // caps. Runs on the main thread (bus messages come through the pump).
 #include "platform/media/GstMediaPlayer.h"
 
+#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstHandles.h"
 
 #include <gst/pbutils/pbutils.h>
@@ -81,8 +82,9 @@ void GstMediaPlayer::readDecodedFormat()
             m_item->setFormat(format);
         }
     }
-    GstPad *raw = nullptr;
-    g_signal_emit_by_name(m_pipeline.get(), "get-audio-pad", 0, &raw);
+    GstPad *raw = gstfeed::decodedPad(m_pipeline.get());
+    if (!raw && !gstfeed::isFeed(m_pipeline.get()))
+        g_signal_emit_by_name(m_pipeline.get(), "get-audio-pad", 0, &raw);
     const gsthandle::Object<GstPad> pad(raw);
     if (!pad)
         return;

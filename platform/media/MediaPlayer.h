@@ -33,6 +33,31 @@ public:
     // tried at once, and after a resume a live stream is reopened.
     virtual void reconnectNow(ReconnectReason reason) { Q_UNUSED(reason); }
 
+    // Time-shift: a player that keeps what the station sent plays it from a
+    // position of its own; live is the newest. Players that keep nothing
+    // cannot seek and are always live.
+    virtual bool canSeek() const { return false; }
+    // Moves the play position by `ms` (back when negative), never past live
+    // and no further back than what is kept.
+    virtual void seekBy(qint64 ms) { Q_UNUSED(ms); }
+    virtual void goLive() {}
+    // How far the play position is behind live; 0 at live.
+    virtual qint64 timeBehindLiveMs() const { return 0; }
+    // How far back what is kept reaches from live.
+    virtual qint64 keptMs() const { return 0; }
+    // Pause keeps the connection and what is kept, and play goes on where
+    // it stopped, instead of letting the stream go.
+    virtual void setPauseHolds(bool holds) { Q_UNUSED(holds); }
+
+Q_SIGNALS:
+    // canSeek, timeBehindLiveMs (by a whole second) or keptMs changed.
+    void timeShiftChanged();
+    // The play position was moved by a seek, not by playing.
+    void seeked();
+    // Held longer than what is kept reaches: playback went on from the
+    // oldest moment still kept.
+    void resumedFromOldest();
+
 protected:
     double m_volume = 1.0;
     bool m_muted = false;

@@ -31,6 +31,7 @@ public:
         QLabel *indicator = nullptr;
         QToolButton *loveButton = nullptr;
         QToolButton *playOnButton = nullptr;
+        QWidget *timeShiftBar = nullptr; // under the title, with a box layout
     };
     explicit WindowHost(const Parts &parts, QObject *parent = nullptr);
 
@@ -56,6 +57,8 @@ public:
     QToolButton *loveButton() const { return m_parts.loveButton; }
     // Where the sound plays; its menu is filled by whoever finds speakers.
     QToolButton *playOnButton() const { return m_parts.playOnButton; }
+    // The row under the title where the time-shift controls go.
+    QWidget *timeShiftBar() const { return m_parts.timeShiftBar; }
 
 Q_SIGNALS:
     void trayMenuAboutToShow();

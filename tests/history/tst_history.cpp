@@ -215,6 +215,8 @@ private Q_SLOTS:
         QTest::newRow("a new listening keeps it again")
             << "play A pause play A" << L{"A", "A"} << 1;
         QTest::newRow("not while loading") << "load A" << L{} << 0;
+        QTest::newRow("skipped back and forward over a title change: each once")
+            << "play A B seek A B C" << L{"C", "B", "A"} << 1;
         QTest::newRow("failure ends it") << "play A fail" << L{"A"} << 0;
     }
 
@@ -245,6 +247,8 @@ private Q_SLOTS:
                 item()->setReconnecting(true);
             } else if (step == QLatin1String("back")) {
                 item()->setReconnecting(false);
+            } else if (step == QLatin1String("seek")) {
+                Q_EMIT media.last()->seeked();
             } else {
                 for (const QString &title : step.split(QLatin1Char('|')))
                     item()->setNowPlaying(title == QLatin1String("-") ? QString() : title);

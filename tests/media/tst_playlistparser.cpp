@@ -1,4 +1,6 @@
+#include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistParser.h"
+#include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
 #include "support/TestEnv.h"
 
@@ -26,6 +28,9 @@ private Q_SLOTS:
     void titlesInTheirOwnCharset();
     void icyMetadataBlock();
     void composeTitleAndArtist();
+    void icyBodyTakesOutTitles_data();
+    void icyBodyTakesOutTitles();
+    void timelinePositions();
 };
 
 void TestPlaylistParser::detectsByContentNotType_data()
@@ -252,6 +257,107 @@ void TestPlaylistParser::composeTitleAndArtist()
     QCOMPARE(streamtitle::compose("Band - Song", "Band"), QStringLiteral("Band - Song"));
     QCOMPARE(streamtitle::compose("", "Band"), QStringLiteral("Band"));
     QCOMPARE(streamtitle::compose("Song", ""), QStringLiteral("Song"));
+}
+
+void TestPlaylistParser::icyBodyTakesOutTitles_data()
+{
+    QTest::addColumn<bool>("chunked");
+    QTest::addColumn<int>("metaint");
+    QTest::addColumn<int>("piece"); // bytes fed at a time
+    QTest::newRow("metadata, byte by byte") << false << 16 << 1;
+    QTest::newRow("chunked with metadata, odd pieces") << true << 16 << 7;
+    QTest::newRow("chunked without metadata, at once") << true << 0 << 100000;
+    QTest::newRow("metadata longer than the pieces") << false << 40 << 3;
+    QTest::newRow("metadata, all at once") << false << 16 << 100000;
+}
+
+void TestPlaylistParser::icyBodyTakesOutTitles()
+{
+    QFETCH(bool, chunked);
+    QFETCH(int, metaint);
+    QFETCH(int, piece);
+    // 100 bytes of audio; with metaint, a title after each interval but the
+    // second, which is an empty block.
+    QByteArray audio;
+    for (int i = 0; i < 100; ++i)
+        audio += char('a' + i % 26);
+    QByteArray wire;
+    QStringList sent;
+    for (int at = 0; at<audio.size(); at += metaint> 0 ? metaint : audio.size()) {
+        wire += audio.mid(at, metaint > 0 ? metaint : -1);
+        if (metaint <= 0 || at + metaint > audio.size())
+            continue;
+        QByteArray block;
+        if (at != metaint) {
+            sent << QStringLiteral("Song %1").arg(at);
+            block = "StreamTitle='" + sent.last().toUtf8() + "';";
+            block.append(QByteArray((16 - block.size() % 16) % 16, '\0'));
+        }
+        wire += char(block.size() / 16) + block;
+    }
+    if (chunked) {
+        QByteArray chunks;
+        for (int at = 0; at < wire.size(); at += 30)
+            chunks += QByteArray::number(qMin(30, int(wire.size()) - at), 16) + ";ext=1\r\n" +
+                      wire.mid(at, 30) + "\r\n";
+        wire = chunks + "0\r\n\r\n";
+    }
+    IcyBody body;
+    QByteArray heard;
+    QStringList titles;
+    body.audio = [&](const QByteArray &bytes) { heard += bytes; };
+    body.title = [&](const QString &title) {
+        titles << title;
+        // Between the audio before its block and after it.
+        QCOMPARE(heard.size(), title.mid(5).toInt() + metaint);
+    };
+    body.reset(chunked, metaint);
+    for (qsizetype at = 0; at < wire.size(); at += piece)
+        QVERIFY(body.feed(wire.mid(at, piece)));
+    QCOMPARE(heard, audio);
+    QCOMPARE(titles, sent);
+    QCOMPARE(body.finished(), chunked);
+
+    body.reset(true, 0);
+    QVERIFY(!body.feed("zz\r\n")); // not a chunk size
+}
+
+void TestPlaylistParser::timelinePositions()
+{
+    StreamTimeline timeline(1000);
+    timeline.setByteRate(100); // 100 bytes a second
+    timeline.append(QByteArray(300, 'a'));
+    timeline.markTitle(QStringLiteral("First"));
+    timeline.append(QByteArray(300, 'b'));
+    // Before the first title: the first names the song already on.
+    QCOMPARE(timeline.titleAt(0), QStringLiteral("First"));
+    timeline.beginConnection();
+    timeline.append(QByteArray(300, 'c'));
+    timeline.markTitle(QStringLiteral("Second"));
+    timeline.append(QByteArray(300, 'd'));
+    // 1200 bytes came, 1000 are kept: the oldest piece went, whole.
+    QCOMPARE(timeline.startOffset(), 300);
+    QCOMPARE(timeline.endOffset(), 1200);
+    QVERIFY(timeline.read(299, 10).isEmpty());
+    QCOMPARE(timeline.read(590, 20), QByteArray(10, 'b') + QByteArray(10, 'c'));
+    QCOMPARE(timeline.read(1190, 50), QByteArray(10, 'd'));
+    QVERIFY(timeline.read(1200, 10).isEmpty());
+    // Titles as heard, across the gap.
+    QCOMPARE(timeline.titleAt(300), QStringLiteral("First"));
+    QCOMPARE(timeline.titleAt(899), QStringLiteral("First"));
+    QCOMPARE(timeline.titleAt(900), QStringLiteral("Second"));
+    QCOMPARE(timeline.marks().size(), 3); // First, the gap, Second
+    QCOMPARE(timeline.marks().at(1).kind, StreamTimeline::Mark::Kind::Gap);
+    QCOMPARE(timeline.marks().at(1).offset, 600);
+    // Time at the byte rate; gaps take none.
+    QCOMPARE(timeline.msForBytes(timeline.endOffset() - timeline.startOffset()), 9000);
+    QCOMPARE(timeline.bytesForMs(2500), 250);
+    // A smaller capacity lets go of the oldest at once; the title heard
+    // at the new start stays though its place is gone.
+    timeline.append(QByteArray(300, 'e'));
+    timeline.setCapacity(300);
+    QCOMPARE(timeline.startOffset(), 1200);
+    QCOMPARE(timeline.titleAt(1200), QStringLiteral("Second"));
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

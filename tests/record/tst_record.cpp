@@ -459,6 +459,8 @@ private Q_SLOTS:
             << 3;
         QTest::newRow("Save Last Song of a song joined, its chain's header pages let go")
             << "One:20 Two:1 save" << QStringList{one} << -1;
+        QTest::newRow("Save Last Song behind live: the last song that ended where it is heard")
+            << "One:2 minute Two:2 minute Three:1 behind save" << QStringList{one} << -1;
         QTest::newRow("a first packet that never ends: told once, the chains after it kept")
             << "One:1 record poll Bad! poll Two:1 poll Three:1 save"
             << QStringList{one, "Band - Two.ogg"} << 2;
@@ -512,6 +514,9 @@ private Q_SLOTS:
                 QVERIFY(recorder->saveLastSong());
             else if (step == QLatin1String("minute"))
                 clock.now = clock.now.addSecs(60);
+            else if (step == QLatin1String("behind"))
+                factory.last()->behindMs = 30000; // heard half a minute ago
+
             else if (step == QLatin1String("quit"))
                 recorder.reset(); // its last file is closed, and linked
             else if (step == QLatin1String("cannot"))

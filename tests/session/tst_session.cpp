@@ -68,6 +68,8 @@ class SessionTest : public QObject {
             item()->setReconnecting(false);
         else if (step == QLatin1String("ended"))
             item()->markEnded();
+        else if (step == QLatin1String("hold"))
+            session->setPauseHoldsStation(true);
         else
             QFAIL(qPrintable(QStringLiteral("unknown step ") + step));
     }
@@ -121,6 +123,8 @@ private Q_SLOTS:
             << "toggle ready drop failed back" << L{Lo, Pl, Lo, Fa} << 1 << 1;
         QTest::newRow("pause during reconnect, stream returns anyway")
             << "toggle ready drop toggle drop back" << L{Lo, Pl, Lo, Pa} << 1 << 1;
+        QTest::newRow("pause holds the station: play goes on in the same player")
+            << "hold toggle ready toggle toggle" << L{Lo, Pl, Pa, Pl} << 1 << 2;
         QTest::newRow("a file that ends is paused")
             << "toggle ready ended toggle" << L{Lo, Pl, Pa, Lo} << 2 << 1;
     }

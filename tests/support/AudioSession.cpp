@@ -113,12 +113,17 @@ void LevelMeter::onData()
     while (m_pending.size() - offset >= blockBytes) {
         const auto *samples = reinterpret_cast<const qint16 *>(m_pending.constData() + offset);
         double sum = 0;
+        int crossings = 0;
         const qsizetype count = blockBytes / 2;
         for (qsizetype i = 0; i < count; ++i) {
             const double s = samples[i] / 32768.0;
             sum += s * s;
+            if (i % 2 == 0) {
+                crossings += m_lastLeft < 0 && samples[i] >= 0;
+                m_lastLeft = samples[i];
+            }
         }
-        m_blocks.push_back({now, sum, count});
+        m_blocks.push_back({now, sum, count, crossings});
         offset += blockBytes;
     }
     m_pending.remove(0, offset);
@@ -134,6 +139,18 @@ double LevelMeter::recentRms(int ms) const
         count += it->samples;
     }
     return count ? std::sqrt(sum / double(count)) : 0.0;
+}
+
+double LevelMeter::recentPitchHz(int ms) const
+{
+    const qint64 from = m_clock.elapsed() - ms;
+    int crossings = 0;
+    qint64 frames = 0;
+    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && it->atMs >= from; ++it) {
+        crossings += it->crossings;
+        frames += it->samples / 2;
+    }
+    return frames ? crossings * 44100.0 / double(frames) : 0.0;
 }
 
 qint64 LevelMeter::firstSoundAfter(qint64 fromMs, double threshold) const

@@ -52,6 +52,8 @@ public:
     // gap in the sound shows as a block near 0), or -1 without blocks.
     double quietestBlock(qint64 fromMs, qint64 toMs) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); }
+    // The pitch of a tone over the last ms, from its zero crossings.
+    double recentPitchHz(int ms) const;
     // Number of 20 ms blocks received so far.
     qsizetype blockCount() const { return qsizetype(m_blocks.size()); }
 
@@ -62,11 +64,13 @@ private:
         qint64 atMs;
         double sumSquares;
         qint64 samples;
+        int crossings = 0; // of the left channel, upwards
     };
     const AudioSession &m_session;
     std::unique_ptr<QProcess> m_parec;
     QByteArray m_pending;
     std::vector<Block> m_blocks;
+    qint16 m_lastLeft = 0;
     QElapsedTimer m_clock;
 };
 

@@ -34,6 +34,8 @@ public:
             m_item->setReconnecting(false);
     }
     void reconnectNow(ReconnectReason reason) override { reconnects << reason; }
+    bool canSeek() const override { return behindMs > 0; }
+    qint64 timeBehindLiveMs() const override { return behindMs; }
     void setVolume(double volume) override
     {
         MediaPlayer::setVolume(volume);
@@ -44,6 +46,7 @@ public:
     int pauses = 0;
     qsizetype volumesBeforePause = -1; // how many volumes were set before the last pause
     bool playing = false;
+    qint64 behindMs = 0; // time-shift: how far behind live the listener is
     QList<ReconnectReason> reconnects;
     QList<double> volumes; // every volume the controller set
 

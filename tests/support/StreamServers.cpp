@@ -9,6 +9,7 @@
 #include <QTcpSocket>
 #include <QThread>
 
+#include <cmath>
 #include <cstdio>
 
 #include <unistd.h>
@@ -226,6 +227,42 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
                             QStringLiteral("!"),
                             QStringLiteral("audioconvert"),
                             QStringLiteral("!")};
+    if (mount.contains(QLatin1String("steps"))) {
+        // A tone whose pitch tells the second: pitchAt(k) during second k
+        // of each cycle, looped from a file and paced by the clock.
+        const QString path = m_dir.filePath(QStringLiteral("steps.raw"));
+        QFile file(path);
+        if (!file.exists()) {
+            QByteArray pcm(kStepCycleS * 44100 * 2, Qt::Uninitialized);
+            auto *out = reinterpret_cast<qint16 *>(pcm.data());
+            double phase = 0;
+            for (int i = 0; i < kStepCycleS * 44100; ++i) {
+                phase += 2 * M_PI * pitchAt(i / 44100) / 44100.0;
+                out[i] = qint16(16000 * std::sin(phase));
+            }
+            if (!file.open(QIODevice::WriteOnly) || file.write(pcm) != pcm.size())
+                return fail(QStringLiteral("cannot write ") + path);
+            file.close();
+        }
+        pipeline = QStringList{QStringLiteral("-q"),
+                               QStringLiteral("multifilesrc"),
+                               QStringLiteral("location=") + path,
+                               QStringLiteral("loop=true"),
+                               QStringLiteral("!"),
+                               QStringLiteral("rawaudioparse"),
+                               QStringLiteral("use-sink-caps=false"),
+                               QStringLiteral("pcm-format=s16le"),
+                               QStringLiteral("sample-rate=44100"),
+                               QStringLiteral("num-channels=1"),
+                               QStringLiteral("!"),
+                               QStringLiteral("clocksync"),
+                               QStringLiteral("!"),
+                               QStringLiteral("audioconvert"),
+                               QStringLiteral("!"),
+                               QStringLiteral("audio/x-raw,channels=2"),
+                               QStringLiteral("!")};
+        m_stepsStartMs = m_uptime.elapsed();
+    }
     const QString tags = QStringLiteral("tags=title=%1,artist=Fixture").arg(title);
     if (ogg)
         pipeline << QStringLiteral("taginject") << tags << QStringLiteral("!")

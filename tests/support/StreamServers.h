@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QElapsedTimer>
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
@@ -31,7 +32,15 @@ public:
     bool startHttp();
 
     // Feeds a mount ("/live.mp3" or "/live.ogg"; the format follows the
-    // extension) and waits until listeners get its audio.
+    // extension) and waits until listeners get its audio. A mount named
+    // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz.
+    static constexpr int kStepCycleS = 100;
+    static int pitchAt(int second) { return 300 + 10 * (second % kStepCycleS); }
+    // The second of the cycle the "steps" source is sending now (at most).
+    int stepsSecondNow() const
+    {
+        return int((m_uptime.elapsed() - m_stepsStartMs) / 1000 % kStepCycleS);
+    }
     bool startSource(const QString &mount, const QString &title = QStringLiteral("Live-Tone"));
     // Kills the source: Icecast drops the mount and its listeners. Returns
     // once the mount is gone, so the next source for it is not refused.
@@ -78,6 +87,12 @@ public:
     QString dir() const { return m_dir.path(); }
 
 private:
+    QElapsedTimer m_uptime = [] {
+        QElapsedTimer t;
+        t.start();
+        return t;
+    }();
+    qint64 m_stepsStartMs = 0;
     // Writes the configuration and starts Icecast on m_icecastPort.
     bool launchIcecast(const QString &icecast, bool root);
     bool fail(const QString &error);

@@ -1,0 +1,330 @@
+// Time-shift: an HTTP(S) stream is read by our own client into the
+// timeline, and the feed pipeline is handed the timeline's bytes from the
+// play position on. Live is the newest byte; a seek moves the position and
+// starts the pipeline over there, keeping its decoder; a reconnect goes on
+// into the same decoder. Everything here runs on the main thread.
+#include "platform/media/GstMediaPlayer.h"
+
+#include "platform/base/Log.h"
+#include "platform/media/GstBusPump.h"
+#include "platform/media/GstFeedPipeline.h"
+#include "platform/media/GstPipeline.h"
+#include "platform/media/IcyHttpClient.h"
+#include "platform/media/StreamTimeline.h"
+
+#include <QPointer>
+
+namespace {
+
+constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of the sound
+constexpr int kFollowIntervalMs = 100;
+constexpr qint64 kLiveMarginMs = 500;  // back to live starts this far before the newest byte
+constexpr qint64 kLiveWithinMs = 1000; // closer to live than this is live
+
+StreamTap::Format tapFormat(const QByteArray &contentType)
+{
+    if (contentType == "audio/mpeg" || contentType == "audio/mp3" || contentType == "audio/mpeg3")
+        return StreamTap::Format::Mp3;
+    if (contentType.contains("aac"))
+        return StreamTap::Format::Aac;
+    if (contentType.contains("ogg") || contentType == "audio/opus")
+        return StreamTap::Format::Ogg;
+    return StreamTap::Format::Unknown;
+}
+
+// The bit rate of the first MPEG audio frame header in `bytes`, in bytes per
+// second; 0 if none is found.
+double mpegByteRate(const QByteArray &bytes)
+{
+    static const int kLayer3[2][16] = {
+        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}, // MPEG-1
+        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};    // MPEG-2/2.5
+    for (qsizetype i = 0; i + 4 <= bytes.size(); ++i) {
+        const auto b1 = uchar(bytes[i + 1]);
+        if (uchar(bytes[i]) != 0xFF || (b1 & 0xE0) != 0xE0 || ((b1 >> 1) & 3) != 1)
+            continue;                      // layer III only
+        const int version = (b1 >> 3) & 3; // 3: MPEG-1
+        const int kbps = kLayer3[version == 3 ? 0 : 1][uchar(bytes[i + 2]) >> 4];
+        if (version != 1 && kbps > 0)
+            return kbps * 125.0;
+    }
+    return 0;
+}
+
+} // namespace
+
+// Never deleted while it tells us something.
+void GstMediaPlayer::dropClient()
+{
+    if (!m_client)
+        return;
+    m_client->disconnect(this);
+    m_client->close();
+    m_client.release()->deleteLater();
+}
+
+bool GstMediaPlayer::feedsItself(const QUrl &url) const
+{
+    const QString scheme = url.scheme().toLower();
+    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
+           !url.path().toLower().endsWith(QLatin1String(".m3u8")) && !m_playbinUrls.contains(url);
+}
+
+void GstMediaPlayer::openFeed(const QUrl &url)
+{
+    if (!m_timeline)
+        m_timeline = std::make_unique<StreamTimeline>(m_options.timelineBytes);
+    const bool sameDecoder = m_pipeline && m_prerolled && gstfeed::isFeed(m_pipeline.get()) &&
+                             m_streamUrl == url && m_phase == Phase::Reconnecting;
+    if (!sameDecoder) {
+        teardownPipeline();
+        m_streamUrl = url;
+        QString error;
+        QPointer<GstMediaPlayer> self(this);
+        gsthandle::Pipeline pipeline = gstfeed::make(
+            [self] {
+                // On a streaming thread: the pump runs on the main thread.
+                QMetaObject::invokeMethod(
+                    self.data(), [self] { self->pumpFeed(); }, Qt::QueuedConnection);
+            },
+            &error);
+        if (!pipeline) {
+            QMetaObject::invokeMethod(
+                this, [this, error] { fail(error); }, Qt::QueuedConnection);
+            return;
+        }
+        m_pipeline.reset(pipeline.release());
+        applyVolume();
+        const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
+        m_pump =
+            std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
+        m_live = true;
+        m_liveLagBytes = 0;
+        m_feedOffset = m_segmentStart = m_timeline->endOffset();
+        m_playedMs = 0;
+        gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
+    }
+    dropClient();
+    m_watchdog.start(m_options.openTimeoutMs);
+    m_client = std::make_unique<IcyHttpClient>();
+    connect(m_client.get(), &IcyHttpClient::opened, this, &GstMediaPlayer::onFeedOpened);
+    connect(m_client.get(), &IcyHttpClient::audio, this, &GstMediaPlayer::onFeedAudio);
+    connect(m_client.get(), &IcyHttpClient::title, this, &GstMediaPlayer::onFeedTitle);
+    connect(m_client.get(), &IcyHttpClient::failed, this, &GstMediaPlayer::onFeedFailed);
+    m_client->open(url, m_options.openTimeoutMs);
+    if (!m_feedTimer.isActive()) {
+        m_feedTimer.setInterval(kFollowIntervalMs);
+        connect(&m_feedTimer, &QTimer::timeout, this, &GstMediaPlayer::followPosition,
+                Qt::UniqueConnection);
+        m_feedTimer.start();
+    }
+}
+
+void GstMediaPlayer::onFeedOpened()
+{
+    const QByteArray type = m_client->contentType();
+    // HLS or an M3U playlist: the resolver tells which while the address is
+    // opened early; otherwise it was found to be HLS.
+    const bool listed = type.contains("mpegurl");
+    if (listed)
+        m_playbinUrls.insert(m_streamUrl);
+    if (listed && m_speculative) {
+        dropClient();
+        onFeedFailed(QStringLiteral("A playlist, not audio"));
+        return;
+    }
+    if (listed || m_client->contentLength() >= 0) {
+        // A file of known length, or HLS: GStreamer's own source plays them.
+        NSLog(lcMedia(), QtInfoMsg, "stream: %@ is played by playbin", m_streamUrl.toString());
+        m_playbinUrls.insert(m_streamUrl);
+        dropClient();
+        openStream(m_streamUrl);
+        return;
+    }
+    m_timeline->beginConnection();
+    if (m_client->bitrateKbps() > 0)
+        m_timeline->setByteRate(m_client->bitrateKbps() * 125.0);
+    if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+        tap->streamStarted(tapFormat(type));
+    if (m_phase == Phase::Reconnecting && m_prerolled) {
+        // The same decoder goes on from the new connection's first byte;
+        // while behind live, playback just goes on across the gap.
+        if (m_live)
+            restartFeedAt(m_timeline->endOffset());
+        onPrerolled();
+    }
+}
+
+void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
+{
+    if (m_timeline->byteRate() <= 0 && tapFormat(m_client->contentType()) == StreamTap::Format::Mp3)
+        m_timeline->setByteRate(mpegByteRate(bytes));
+    if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+        tap->streamData(bytes.constData(), bytes.size());
+    m_timeline->append(bytes);
+    pumpFeed();
+}
+
+void GstMediaPlayer::onFeedTitle(const QString &title)
+{
+    if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+        tap->streamTitle(title);
+    m_timeline->markTitle(title);
+    followPosition();
+}
+
+void GstMediaPlayer::onFeedFailed(const QString &error)
+{
+    NSLog(lcMedia(), QtWarningMsg, "stream: %@", error);
+    if (m_phase == Phase::Opening)
+        onOpenFailed(error);
+    else if (m_phase == Phase::Ready || m_phase == Phase::Reconnecting)
+        onDropped(error, m_prerolled);
+}
+
+void GstMediaPlayer::pumpFeed()
+{
+    if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
+        return;
+    if (m_feedOffset < m_timeline->startOffset()) {
+        NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
+        restartFeedAt(m_timeline->startOffset());
+        Q_EMIT resumedFromOldest();
+        return;
+    }
+    if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+        applyTargetState(); // the sound waits for its cushion
+    const qint64 room = kFeedAheadBytes - gstfeed::queuedBytes(m_pipeline.get());
+    if (room <= 0)
+        return;
+    const QByteArray bytes = m_timeline->read(m_feedOffset, room);
+    gstfeed::push(m_pipeline.get(), bytes);
+    m_feedOffset += bytes.size();
+}
+
+// Play after a held pause: held longer than what is kept reaches, playback
+// goes on from the oldest moment still kept, and says so.
+void GstMediaPlayer::resumeHeld()
+{
+    if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
+        return;
+    const qint64 heard = m_segmentStart + m_timeline->bytesForMs(m_playedMs);
+    if (heard >= m_timeline->startOffset())
+        return;
+    NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
+    restartFeedAt(m_timeline->startOffset());
+    Q_EMIT resumedFromOldest();
+}
+
+void GstMediaPlayer::restartFeedAt(qint64 offset)
+{
+    if (!m_pipeline)
+        return;
+    const bool running = m_running.isValid();
+    setSoundRunning(false);
+    m_feedOffset = m_segmentStart = offset;
+    m_playedMs = 0;
+    gstfeed::restart(m_pipeline.get(), offset);
+    setSoundRunning(running);
+    pumpFeed();
+}
+
+void GstMediaPlayer::setSoundRunning(bool running)
+{
+    if (running && !m_running.isValid()) {
+        m_running.start();
+    } else if (!running && m_running.isValid()) {
+        m_playedMs += m_running.elapsed();
+        m_running.invalidate();
+    }
+}
+
+qint64 GstMediaPlayer::heardOffset() const
+{
+    if (!m_timeline)
+        return 0;
+    const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
+    const qint64 heard = m_segmentStart + m_timeline->bytesForMs(played);
+    return qBound(m_timeline->startOffset(), heard, m_feedOffset);
+}
+
+bool GstMediaPlayer::canSeek() const
+{
+    return m_timeline && m_pipeline && m_prerolled && !m_timeline->isEmpty();
+}
+
+qint64 GstMediaPlayer::timeBehindLiveMs() const
+{
+    if (!canSeek() || m_live)
+        return 0;
+    const qint64 behind = m_timeline->endOffset() - heardOffset() - m_liveLagBytes;
+    return qMax<qint64>(0, m_timeline->msForBytes(behind));
+}
+
+qint64 GstMediaPlayer::keptMs() const
+{
+    if (!canSeek())
+        return 0;
+    const qint64 kept = m_timeline->endOffset() - m_timeline->startOffset() - m_liveLagBytes;
+    return qMax<qint64>(0, m_timeline->msForBytes(kept));
+}
+
+void GstMediaPlayer::seekBy(qint64 ms)
+{
+    if (!canSeek())
+        return;
+    const qint64 heard = heardOffset();
+    if (m_live)
+        m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heard);
+    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
+    const qint64 target = heard + m_timeline->bytesForMs(ms);
+    if (ms > 0 && target > liveAt - m_timeline->bytesForMs(kLiveWithinMs)) {
+        goLive();
+        return;
+    }
+    m_live = false;
+    const qint64 to = qBound(m_timeline->startOffset(), target, liveAt);
+    NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
+          QString::number(double(m_timeline->msForBytes(liveAt - to)) / 1000, 'f', 1));
+    restartFeedAt(to);
+    Q_EMIT seeked();
+    followPosition();
+}
+
+void GstMediaPlayer::goLive()
+{
+    if (!canSeek())
+        return;
+    const qint64 end = m_timeline->endOffset();
+    const qint64 target =
+        qMax(m_timeline->startOffset(), end - m_timeline->bytesForMs(kLiveMarginMs));
+    m_live = true;
+    m_liveLagBytes = end - target;
+    NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
+    restartFeedAt(target);
+    Q_EMIT seeked();
+    followPosition();
+}
+
+// Every little while: keep the pipeline fed, show the title heard at the
+// play position, and tell how far behind live it is when that changed.
+void GstMediaPlayer::followPosition()
+{
+    pumpFeed();
+    if (!m_timeline)
+        return;
+    const QString heard = m_timeline->titleAt(heardOffset());
+    if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
+        NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
+        QPointer<GstMediaPlayer> self(this);
+        m_item->setNowPlaying(heard);
+        if (!self)
+            return;
+    }
+    const qint64 behindS = (timeBehindLiveMs() + 500) / 1000;
+    if (behindS != m_shownBehindS || canSeek() != m_shownCanSeek) {
+        m_shownBehindS = behindS;
+        m_shownCanSeek = canSeek();
+        Q_EMIT timeShiftChanged();
+    }
+}

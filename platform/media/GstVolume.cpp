@@ -1,0 +1,40 @@
+// The listener's volume and mute on whichever pipeline plays: playbin's own
+// stream volume, or the feed pipeline's volume element.
+#include "platform/media/GstMediaPlayer.h"
+
+#include "platform/media/GstFeedPipeline.h"
+
+#include <gst/audio/streamvolume.h>
+
+void GstMediaPlayer::setVolume(double volume)
+{
+    m_volume = qBound(0.0, volume, 1.0);
+    applyVolume();
+}
+
+void GstMediaPlayer::setMuted(bool muted)
+{
+    m_muted = muted;
+    applyVolume();
+}
+
+void GstMediaPlayer::applyVolume()
+{
+    if (!m_pipeline)
+        return;
+    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
+    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
+    gst_stream_volume_set_volume(sv, GST_STREAM_VOLUME_FORMAT_CUBIC, m_volume);
+    gst_stream_volume_set_mute(sv, m_muted);
+}
+
+double GstMediaPlayer::pipelineVolume() const
+{
+    if (!m_pipeline)
+        return -1;
+    GstElement *feedVolume = gstfeed::volumeElement(m_pipeline.get());
+    GstStreamVolume *sv = GST_STREAM_VOLUME(feedVolume ? feedVolume : m_pipeline.get());
+    return gst_stream_volume_get_mute(sv)
+               ? 0.0
+               : gst_stream_volume_get_volume(sv, GST_STREAM_VOLUME_FORMAT_LINEAR);
+}

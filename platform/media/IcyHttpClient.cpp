@@ -1,0 +1,325 @@
+#include "platform/media/IcyHttpClient.h"
+
+#include "platform/base/AppInfo.h"
+#include "platform/media/PlaylistResolver.h"
+#include "platform/media/StreamTitle.h"
+
+#include <QTcpSocket>
+#if QT_CONFIG(ssl)
+#include <QSslSocket>
+#endif
+
+namespace {
+
+// A metadata block is at most 255 * 16 bytes; an interval beyond this is no
+// interval a server means.
+constexpr qint64 kMaxMetaInterval = 1 << 20;
+
+bool isHttpOrHttps(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
+}
+
+QByteArray headerValue(const QByteArray &head, const QByteArray &name)
+{
+    const QList<QByteArray> lines = head.split('\n');
+    for (qsizetype i = 1; i < lines.size(); ++i) {
+        const QByteArray &line = lines.at(i);
+        const qsizetype colon = line.indexOf(':');
+        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
+            return line.mid(colon + 1).trimmed();
+    }
+    return {};
+}
+
+} // namespace
+
+void IcyBody::reset(bool chunked, qint64 metaInterval)
+{
+    m_chunked = chunked;
+    m_chunkState = ChunkState::Size;
+    m_sizeLine.clear();
+    m_chunkLeft = 0;
+    m_metaInterval = metaInterval;
+    m_audioLeft = metaInterval;
+    m_metaLeft = -1;
+    m_meta.clear();
+    m_pending.clear();
+}
+
+bool IcyBody::feed(const QByteArray &bytes)
+{
+    const char *data = bytes.constData();
+    qsizetype left = bytes.size();
+    while (left > 0) {
+        if (!m_chunked) {
+            unchunked(data, left);
+            break;
+        }
+        switch (m_chunkState) {
+        case ChunkState::Size:
+        case ChunkState::DataEnd: {
+            const char c = *data++;
+            --left;
+            if (c != '\n') {
+                if (m_chunkState == ChunkState::Size)
+                    m_sizeLine += c;
+                if (m_sizeLine.size() > 64)
+                    return false;
+                break;
+            }
+            if (m_chunkState == ChunkState::DataEnd) {
+                m_chunkState = ChunkState::Size;
+                break;
+            }
+            bool ok = false;
+            m_chunkLeft = m_sizeLine.split(';').first().trimmed().toLongLong(&ok, 16);
+            m_sizeLine.clear();
+            if (!ok || m_chunkLeft < 0)
+                return false;
+            m_chunkState = m_chunkLeft == 0 ? ChunkState::Done : ChunkState::Data;
+            break;
+        }
+        case ChunkState::Data: {
+            const qsizetype n = qsizetype(qMin<qint64>(m_chunkLeft, left));
+            unchunked(data, n);
+            data += n;
+            left -= n;
+            m_chunkLeft -= n;
+            if (m_chunkLeft == 0)
+                m_chunkState = ChunkState::DataEnd;
+            break;
+        }
+        case ChunkState::Done: left = 0; break;
+        }
+    }
+    if (!m_pending.isEmpty() && audio)
+        audio(std::exchange(m_pending, QByteArray()));
+    return true;
+}
+
+void IcyBody::unchunked(const char *data, qsizetype size)
+{
+    if (m_metaInterval <= 0) {
+        m_pending.append(data, size);
+        return;
+    }
+    while (size > 0) {
+        if (m_audioLeft > 0) {
+            const qsizetype n = qsizetype(qMin<qint64>(m_audioLeft, size));
+            m_pending.append(data, n);
+            m_audioLeft -= n;
+            data += n;
+            size -= n;
+        } else if (m_metaLeft < 0) {
+            m_metaLeft = qint64(uchar(*data++)) * 16;
+            --size;
+            if (m_metaLeft == 0) {
+                m_metaLeft = -1;
+                m_audioLeft = m_metaInterval;
+            }
+        } else {
+            const qsizetype n = qsizetype(qMin<qint64>(m_metaLeft, size));
+            m_meta.append(data, n);
+            m_metaLeft -= n;
+            data += n;
+            size -= n;
+            if (m_metaLeft > 0)
+                continue;
+            // The title goes between the audio before the block and after it.
+            if (!m_pending.isEmpty() && audio)
+                audio(std::exchange(m_pending, QByteArray()));
+            const QString announced = streamtitle::fromIcyMetadata(m_meta);
+            if (!announced.isEmpty() && title)
+                title(announced);
+            m_meta.clear();
+            m_metaLeft = -1;
+            m_audioLeft = m_metaInterval;
+        }
+    }
+}
+
+IcyHttpClient::IcyHttpClient(QObject *parent) : QObject(parent)
+{
+    m_deadline.setSingleShot(true);
+    connect(&m_deadline, &QTimer::timeout, this, [this] {
+        end(QStringLiteral("Timed out connecting to %1").arg(m_current.toString()));
+    });
+    m_body.audio = [this](const QByteArray &bytes) { Q_EMIT audio(bytes); };
+    m_body.title = [this](const QString &t) { Q_EMIT title(t); };
+}
+
+IcyHttpClient::~IcyHttpClient()
+{
+    dropSocket();
+}
+
+void IcyHttpClient::open(const QUrl &url, int deadlineMs)
+{
+    m_redirects = 0;
+    m_deadline.start(qMax(1, deadlineMs));
+    request(url);
+}
+
+void IcyHttpClient::close()
+{
+    m_deadline.stop();
+    dropSocket();
+}
+
+void IcyHttpClient::dropSocket()
+{
+    if (QTcpSocket *socket = m_socket.data()) {
+        m_socket = nullptr;
+        socket->disconnect(this);
+        socket->abort();
+        socket->deleteLater();
+    }
+}
+
+void IcyHttpClient::end(const QString &error)
+{
+    close();
+    Q_EMIT failed(error);
+}
+
+void IcyHttpClient::request(const QUrl &url)
+{
+    dropSocket();
+    m_current = url;
+    m_head.clear();
+    m_inBody = false;
+    if (!isHttpOrHttps(url)) {
+        QMetaObject::invokeMethod(
+            this, [this] { end(QStringLiteral("Not an HTTP address")); }, Qt::QueuedConnection);
+        return;
+    }
+    const bool tls = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
+    QTcpSocket *socket = nullptr;
+#if QT_CONFIG(ssl)
+    if (tls && QSslSocket::supportsSsl())
+        socket = new QSslSocket(this);
+#endif
+    if (!socket && tls) {
+        QMetaObject::invokeMethod(
+            this, [this] { end(QStringLiteral("TLS is not available")); }, Qt::QueuedConnection);
+        return;
+    }
+    if (!socket)
+        socket = new QTcpSocket(this);
+    m_socket = socket;
+    const auto send = [this, socket] {
+        QByteArray target = m_current.path(QUrl::FullyEncoded).toUtf8();
+        if (target.isEmpty())
+            target = "/";
+        if (m_current.hasQuery())
+            target += '?' + m_current.query(QUrl::FullyEncoded).toUtf8();
+        QByteArray host = m_current.host(QUrl::FullyEncoded).toUtf8();
+        if (m_current.port() != -1)
+            host += ':' + QByteArray::number(m_current.port());
+        socket->write("GET " + target + " HTTP/1.1\r\nHost: " + host +
+                      "\r\nUser-Agent: " + appinfo::kUserAgent +
+                      "\r\nIcy-MetaData: 1\r\nAccept: */*\r\n" + "Connection: close\r\n\r\n");
+    };
+    connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] {
+        if (m_socket != socket)
+            return;
+        if (socket->error() == QAbstractSocket::RemoteHostClosedError && m_inBody)
+            end(QStringLiteral("The stream ended"));
+        else
+            end(socket->errorString());
+    });
+    connect(socket, &QIODevice::readyRead, this, &IcyHttpClient::onReadyRead);
+#if QT_CONFIG(ssl)
+    if (tls) {
+        auto *ssl = static_cast<QSslSocket *>(socket);
+        connect(ssl, &QSslSocket::encrypted, this, send);
+        ssl->connectToHostEncrypted(url.host(), quint16(url.port(443)));
+        return;
+    }
+#endif
+    connect(socket, &QAbstractSocket::connected, this, send);
+    socket->connectToHost(url.host(), quint16(url.port(80)));
+}
+
+void IcyHttpClient::onReadyRead()
+{
+    QTcpSocket *socket = m_socket.data();
+    if (!socket || sender() != socket)
+        return;
+    if (!m_inBody) {
+        m_head += socket->read(kMaxHead - m_head.size());
+        if (!readHead() || m_socket != socket || !m_inBody)
+            return; // more head to come, or redirected or failed
+    }
+    const QByteArray bytes = socket->readAll();
+    if (bytes.isEmpty())
+        return;
+    QPointer<IcyHttpClient> self(this);
+    if (!m_body.feed(bytes)) {
+        end(QStringLiteral("Malformed chunked answer"));
+        return;
+    }
+    if (self && m_socket == socket && m_body.finished())
+        end(QStringLiteral("The stream ended"));
+}
+
+// True once the head is complete and the body follows in the socket (or the
+// answer was dealt with otherwise).
+bool IcyHttpClient::readHead()
+{
+    qsizetype headEnd = m_head.indexOf("\r\n\r\n");
+    qsizetype bodyStart = headEnd + 4;
+    if (headEnd < 0) {
+        headEnd = m_head.indexOf("\n\n");
+        bodyStart = headEnd + 2;
+    }
+    if (headEnd < 0) {
+        if (m_head.size() >= kMaxHead)
+            end(QStringLiteral("The answer's head is too long"));
+        return false;
+    }
+    const QByteArray head = m_head.left(headEnd);
+    const QByteArray rest = m_head.mid(bodyStart);
+    const QList<QByteArray> status = head.left(head.indexOf('\n')).simplified().split(' ');
+    const bool known =
+        status.size() >= 2 && (status.at(0).startsWith("HTTP/") || status.at(0) == "ICY");
+    const int code = known ? status.at(1).toInt() : 0;
+    if (code >= 300 && code < 400) {
+        const QUrl next = m_current.resolved(QUrl::fromEncoded(headerValue(head, "Location")));
+        if (isHttpOrHttps(next) && m_redirects < PlaylistResolver::kMaxRedirects) {
+            ++m_redirects;
+            request(next);
+            return true;
+        }
+        end(QStringLiteral("Too many redirects"));
+        return true;
+    }
+    if (code < 200 || code >= 300) {
+        end(known ? QStringLiteral("The server answered %1").arg(code)
+                  : QStringLiteral("Not an HTTP answer"));
+        return true;
+    }
+    m_deadline.stop();
+    m_contentType = headerValue(head, "Content-Type").split(';').first().trimmed().toLower();
+    m_bitrateKbps = headerValue(head, "icy-br").split(',').first().toInt();
+    const qint64 metaint = headerValue(head, "icy-metaint").toLongLong();
+    bool hasLength = false;
+    m_contentLength = headerValue(head, "Content-Length").toLongLong(&hasLength);
+    if (!hasLength)
+        m_contentLength = -1;
+    const bool chunked = headerValue(head, "Transfer-Encoding").toLower().contains("chunked");
+    m_body.reset(chunked, metaint > 0 && metaint <= kMaxMetaInterval ? metaint : 0);
+    m_inBody = true;
+    m_head.clear();
+    QPointer<IcyHttpClient> self(this);
+    Q_EMIT opened();
+    if (!self || !m_socket)
+        return true;
+    if (!rest.isEmpty() && !m_body.feed(rest))
+        end(QStringLiteral("Malformed chunked answer"));
+    return true;
+}
+
+#include "moc_IcyHttpClient.cpp"

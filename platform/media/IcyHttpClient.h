@@ -1,0 +1,91 @@
+#pragma once
+
+#include <QByteArray>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+#include <QUrl>
+
+#include <functional>
+
+class QTcpSocket;
+
+// The body of a stream's answer as it arrives, in pieces of any size:
+// chunked transfer undone, and with `icy-metaint` the metadata blocks woven
+// into the audio taken out, their StreamTitle handed on between the audio
+// before and after them.
+class IcyBody {
+public:
+    std::function<void(const QByteArray &)> audio;
+    std::function<void(const QString &)> title;
+
+    // `metaInterval` 0: no metadata blocks.
+    void reset(bool chunked, qint64 metaInterval);
+    // False once the body cannot be read (a malformed chunk size).
+    bool feed(const QByteArray &bytes);
+    // The last chunk arrived: the answer is complete.
+    bool finished() const { return m_chunkState == ChunkState::Done; }
+
+private:
+    enum class ChunkState { Size, Data, DataEnd, Done };
+    void unchunked(const char *data, qsizetype size);
+
+    bool m_chunked = false;
+    ChunkState m_chunkState = ChunkState::Size;
+    QByteArray m_sizeLine;
+    qint64 m_chunkLeft = 0;
+    qint64 m_metaInterval = 0;
+    qint64 m_audioLeft = 0;
+    qint64 m_metaLeft = -1; // -1: the length byte comes next
+    QByteArray m_meta;
+    QByteArray m_pending; // audio of this piece, handed on in one go
+};
+
+// Reads one HTTP(S) or Shoutcast stream over a plain socket: a GET with
+// "Icy-MetaData: 1" and our User-Agent, redirects followed a few times,
+// "ICY 200 OK" taken for "HTTP/1.0 200 OK", a head of bounded size, and a
+// deadline for the first byte of the answer. Qt's HTTP classes refuse the
+// Shoutcast status line and would hand the metadata blocks on as audio,
+// which is why this speaks HTTP itself. Runs on the thread it lives on.
+class IcyHttpClient : public QObject {
+    Q_OBJECT
+public:
+    static constexpr qsizetype kMaxHead = 16 * 1024;
+
+    explicit IcyHttpClient(QObject *parent = nullptr);
+    ~IcyHttpClient() override;
+
+    void open(const QUrl &url, int deadlineMs);
+    void close();
+    QByteArray contentType() const { return m_contentType; }
+    // The nominal bit rate the server announced (icy-br), 0 if none.
+    int bitrateKbps() const { return m_bitrateKbps; }
+    // The body's length when the server said it (a file, not a stream); -1 if not.
+    qint64 contentLength() const { return m_contentLength; }
+
+Q_SIGNALS:
+    // The answer's head is read and audio follows.
+    void opened();
+    void audio(const QByteArray &bytes);
+    void title(const QString &title);
+    // The connection failed or ended; nothing follows.
+    void failed(const QString &error);
+
+private:
+    void request(const QUrl &url);
+    void onReadyRead();
+    bool readHead();
+    void end(const QString &error);
+    void dropSocket();
+
+    QUrl m_current;
+    int m_redirects = 0;
+    QByteArray m_head;
+    bool m_inBody = false;
+    QByteArray m_contentType;
+    int m_bitrateKbps = 0;
+    qint64 m_contentLength = -1;
+    IcyBody m_body;
+    QTimer m_deadline;
+    QPointer<QTcpSocket> m_socket;
+};

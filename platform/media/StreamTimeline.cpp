@@ -1,0 +1,108 @@
+#include "platform/media/StreamTimeline.h"
+
+#include <algorithm>
+
+namespace {
+constexpr double kAssumedByteRate = 16000; // 128 kbit/s
+}
+
+StreamTimeline::StreamTimeline(qint64 capacityBytes) : m_capacity(qMax<qint64>(1, capacityBytes)) {}
+
+void StreamTimeline::setCapacity(qint64 bytes)
+{
+    m_capacity = qMax<qint64>(1, bytes);
+    trim();
+}
+
+void StreamTimeline::beginConnection()
+{
+    if (m_end == 0 || (!m_marks.isEmpty() && m_marks.last().kind == Mark::Kind::Gap &&
+                       m_marks.last().offset == m_end))
+        return;
+    m_marks.append({Mark::Kind::Gap, m_end, {}});
+}
+
+void StreamTimeline::append(const QByteArray &bytes)
+{
+    if (bytes.isEmpty())
+        return;
+    m_chunks.push_back({m_end, bytes});
+    m_end += bytes.size();
+    m_held += bytes.size();
+    trim();
+}
+
+void StreamTimeline::markTitle(const QString &title)
+{
+    if (!m_marks.isEmpty() && m_marks.last().offset == m_end &&
+        m_marks.last().kind == Mark::Kind::Title)
+        m_marks.removeLast(); // announced twice at once: the latter counts
+    m_marks.append({Mark::Kind::Title, m_end, title});
+}
+
+void StreamTimeline::trim()
+{
+    while (m_held > m_capacity && !m_chunks.empty()) {
+        m_held -= m_chunks.front().bytes.size();
+        m_chunks.pop_front();
+    }
+    // Marks before the start go, but for the title heard at the start.
+    const qint64 start = startOffset();
+    qsizetype lastTitleBefore = -1;
+    qsizetype firstKept = 0;
+    for (; firstKept < m_marks.size() && m_marks.at(firstKept).offset < start; ++firstKept) {
+        if (m_marks.at(firstKept).kind == Mark::Kind::Title)
+            lastTitleBefore = firstKept;
+    }
+    if (firstKept == 0)
+        return;
+    QList<Mark> kept;
+    if (lastTitleBefore >= 0)
+        kept.append(m_marks.at(lastTitleBefore));
+    kept.append(m_marks.mid(firstKept));
+    m_marks = kept;
+}
+
+QByteArray StreamTimeline::read(qint64 from, qint64 maxBytes) const
+{
+    if (from < startOffset() || from >= m_end || maxBytes <= 0)
+        return {};
+    auto it = std::upper_bound(m_chunks.begin(), m_chunks.end(), from,
+                               [](qint64 offset, const Chunk &c) { return offset < c.offset; });
+    --it; // the chunk holding `from`
+    QByteArray out;
+    for (qint64 at = from; it != m_chunks.end() && out.size() < maxBytes; ++it) {
+        const qint64 skip = at - it->offset;
+        const qint64 take = qMin<qint64>(it->bytes.size() - skip, maxBytes - out.size());
+        out.append(it->bytes.constData() + skip, qsizetype(take));
+        at += take;
+    }
+    return out;
+}
+
+qint64 StreamTimeline::bytesForMs(qint64 ms) const
+{
+    return qint64(double(ms) * (m_byteRate > 0 ? m_byteRate : kAssumedByteRate) / 1000.0);
+}
+
+qint64 StreamTimeline::msForBytes(qint64 bytes) const
+{
+    return qint64(double(bytes) * 1000.0 / (m_byteRate > 0 ? m_byteRate : kAssumedByteRate));
+}
+
+QString StreamTimeline::titleAt(qint64 offset) const
+{
+    qsizetype i = m_marks.size() - 1;
+    for (; i >= 0 && m_marks.at(i).offset > offset; --i) {
+    }
+    for (qsizetype j = i; j >= 0; --j) {
+        if (m_marks.at(j).kind == Mark::Kind::Title)
+            return m_marks.at(j).title;
+    }
+    // Before the first title: a station names the song already on in its
+    // first announcement, unless a new connection came between.
+    const qsizetype next = i + 1;
+    if (next < m_marks.size() && m_marks.at(next).kind == Mark::Kind::Title)
+        return m_marks.at(next).title;
+    return {};
+}

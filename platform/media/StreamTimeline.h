@@ -1,0 +1,68 @@
+#pragma once
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+
+#include <deque>
+
+// The station's compressed audio as it arrived, in order and bounded in
+// bytes, which playback reads at a position of its own: the end is live.
+// Offsets count every byte since the timeline began, across connections; a
+// new connection (a gap in time: playing across it just goes on) and every
+// title announced are marked where they came. Audio time is worked out from
+// the stream's byte rate, so the time between two offsets is their distance
+// at that rate, gaps taking none. Lives on one thread.
+class StreamTimeline {
+public:
+    struct Mark {
+        enum class Kind { Gap, Title };
+        Kind kind = Kind::Title;
+        qint64 offset = 0;
+        QString title;
+    };
+
+    explicit StreamTimeline(qint64 capacityBytes);
+
+    void setCapacity(qint64 bytes);
+    qint64 capacity() const { return m_capacity; }
+    // A new connection begins here; marked only when something came before.
+    void beginConnection();
+    void append(const QByteArray &bytes);
+    void markTitle(const QString &title);
+
+    qint64 startOffset() const { return m_end - m_held; }
+    qint64 endOffset() const { return m_end; }
+    bool isEmpty() const { return m_held == 0; }
+    // Up to `maxBytes` from `from` on (no further than the end); empty when
+    // `from` is no longer held or not yet there.
+    QByteArray read(qint64 from, qint64 maxBytes) const;
+
+    // Bytes per second of audio; 0 while not known.
+    void setByteRate(double bytesPerSecond) { m_byteRate = bytesPerSecond; }
+    double byteRate() const { return m_byteRate; }
+    // At the byte rate (16 kB/s, 128 kbit/s, while it is not known).
+    qint64 bytesForMs(qint64 ms) const;
+    qint64 msForBytes(qint64 bytes) const;
+
+    // The title announced last at or before `offset`: what is heard there
+    // (before the first, the first when no new connection came between).
+    // Empty when none was announced.
+    QString titleAt(qint64 offset) const;
+    // The marks still held, the last title before the start included.
+    const QList<Mark> &marks() const { return m_marks; }
+
+private:
+    struct Chunk {
+        qint64 offset;
+        QByteArray bytes;
+    };
+    void trim();
+
+    qint64 m_capacity;
+    qint64 m_end = 0;
+    qint64 m_held = 0;
+    double m_byteRate = 0;
+    std::deque<Chunk> m_chunks;
+    QList<Mark> m_marks;
+};
