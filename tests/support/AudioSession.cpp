@@ -76,8 +76,18 @@ bool AudioSession::start()
     return true;
 }
 
-LevelMeter::LevelMeter(const AudioSession &session, QObject *parent)
-    : QObject(parent), m_session(session)
+bool AudioSession::addSink(const QString &name)
+{
+    const QStringList load{QStringLiteral("load-module"), QStringLiteral("module-null-sink"),
+                           QStringLiteral("sink_name=") + name, QStringLiteral("rate=44100"),
+                           QStringLiteral("channels=2")};
+    return QProcess::execute(QStringLiteral("pactl"), load) == 0 &&
+           QProcess::execute(QStringLiteral("pactl"),
+                             {QStringLiteral("set-default-sink"), QLatin1String(kSinkName)}) == 0;
+}
+
+LevelMeter::LevelMeter(const AudioSession &session, const QString &source, QObject *parent)
+    : QObject(parent), m_session(session), m_source(source)
 {
 }
 
@@ -91,12 +101,12 @@ bool LevelMeter::start()
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("PULSE_SERVER"), m_session.serverAddress());
-    m_parec = childprocess::start(QStringLiteral("parec"),
-                                  {QStringLiteral("--raw"), QStringLiteral("--format=s16le"),
-                                   QStringLiteral("--rate=44100"), QStringLiteral("--channels=2"),
-                                   QStringLiteral("--latency-msec=10"),
-                                   QStringLiteral("--device=") + m_session.monitorSource()},
-                                  env, QStringLiteral("/dev/null"));
+    m_parec = childprocess::start(
+        QStringLiteral("parec"),
+        {QStringLiteral("--raw"), QStringLiteral("--format=s16le"), QStringLiteral("--rate=44100"),
+         QStringLiteral("--channels=2"), QStringLiteral("--latency-msec=10"),
+         QStringLiteral("--device=") + (m_source.isEmpty() ? m_session.monitorSource() : m_source)},
+        env, QStringLiteral("/dev/null"));
     if (!m_parec)
         return false;
     m_clock.start();

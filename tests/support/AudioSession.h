@@ -8,8 +8,9 @@
 #include <memory>
 #include <vector>
 
-// A private PulseAudio daemon whose only (and default) sink is a null sink,
-// so tests can play real audio and measure what comes out. start() points
+// A private PulseAudio daemon whose default sink is a null sink, so tests
+// can play real audio and measure what comes out; addSink() makes another,
+// for what another program (a network renderer) plays, heard apart. start() points
 // this process at it (PULSE_SERVER, PULSE_RUNTIME_PATH); the daemon is
 // stopped by PID when the object goes away.
 class AudioSession {
@@ -24,6 +25,8 @@ public:
     bool start();
     QString serverAddress() const { return m_server; }
     QString monitorSource() const { return QString::fromLatin1(kSinkName) + ".monitor"; }
+    // One more null sink, `name`; the default stays as it was.
+    bool addSink(const QString &name);
     QString errorString() const { return m_error; }
 
 private:
@@ -39,7 +42,9 @@ private:
 class LevelMeter : public QObject {
     Q_OBJECT
 public:
-    explicit LevelMeter(const AudioSession &session, QObject *parent = nullptr);
+    // Records the default sink's monitor, or the source named.
+    explicit LevelMeter(const AudioSession &session, const QString &source = QString(),
+                        QObject *parent = nullptr);
     ~LevelMeter() override;
 
     bool start();
@@ -67,6 +72,7 @@ private:
         int crossings = 0; // of the left channel, upwards
     };
     const AudioSession &m_session;
+    QString m_source;
     std::unique_ptr<QProcess> m_parec;
     QByteArray m_pending;
     std::vector<Block> m_blocks;
