@@ -342,8 +342,10 @@ private Q_SLOTS:
         LevelMeter meter(audio);
         QVERIFY(meter.start());
         PlaybackSession session;
-        if (heard)
+        if (heard) {
             playUntilTitled(session, QStringLiteral("Heard"), servers.mp3Url());
+            QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 10000);
+        }
         const QString folder = music.filePath(heard ? QStringLiteral("beside") : "alone");
         BackgroundRecording away(
             program::make(QStringLiteral("Away"), QString(), servers.oggUrl().toString()),
@@ -421,9 +423,14 @@ private Q_SLOTS:
             QVERIFY(child->waitForFinished(5000));
             const QStringList files = filesIn(folder);
             QCOMPARE(files.size(), 2); // the song finished, and the one cut
+            // The first song is as long as the station took to change its
+            // title after recording began; the cut one ran two seconds.
             for (const QString &path : files) {
                 const Decoded d = decode(path);
-                QVERIFY2(d.ok && d.seconds > 1.0, qPrintable(path + QLatin1Char(' ') + d.error));
+                const double least = path.contains(QLatin1String("Before cut")) ? 1.0 : 0.0;
+                QVERIFY2(d.ok && d.seconds > least,
+                         qPrintable(
+                             QStringLiteral("%1: %2 s %3").arg(path).arg(d.seconds).arg(d.error)));
             }
             return;
         }
