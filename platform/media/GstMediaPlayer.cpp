@@ -152,17 +152,8 @@ void GstMediaPlayer::openStream(const QUrl &url)
     settings.bufferDurationMs = m_options.bufferDurationMs;
     settings.startWatermark = m_options.startWatermark;
     settings.tap = m_item ? m_item->streamTap() : nullptr;
-    gsthandle::Pipeline pipeline = gstpipeline::makePlaybin(url, settings, &error);
-    if (!pipeline) {
-        QMetaObject::invokeMethod(
-            this, [this, error] { fail(error); }, Qt::QueuedConnection);
+    if (!adoptPipeline(gstpipeline::makePlaybin(url, settings, &error).release(), error))
         return;
-    }
-    m_pipeline.reset(pipeline.release());
-    applyVolume();
-
-    const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
-    m_pump = std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
 
     m_watchdog.start(m_options.openTimeoutMs);
     const GstStateChangeReturn ret = gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
@@ -180,6 +171,20 @@ void GstMediaPlayer::openStream(const QUrl &url)
             Qt::QueuedConnection);
     }
     // A failure posts an error message, which the pump delivers.
+}
+
+bool GstMediaPlayer::adoptPipeline(GstElement *pipeline, const QString &error)
+{
+    if (!pipeline) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { fail(error); }, Qt::QueuedConnection);
+        return false;
+    }
+    m_pipeline.reset(pipeline);
+    applyVolume();
+    const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
+    m_pump = std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
+    return true;
 }
 
 void GstMediaPlayer::teardownPipeline()

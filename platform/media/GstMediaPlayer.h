@@ -102,6 +102,10 @@ private:
     void start();
     void openStream(const QUrl &url);
     void teardownPipeline();
+    // Takes `pipeline` (owned from now on) as the one playing, at the volume
+    // set, with its bus pumped; null fails with `error`, later, not from
+    // inside the call. False when there was none.
+    bool adoptPipeline(GstElement *pipeline, const QString &error);
     void onPrerolled();
     void onOpenFailed(const QString &error);
     void onDropped(const QString &error, bool keepDecoder = false);

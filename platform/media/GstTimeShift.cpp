@@ -88,16 +88,8 @@ void GstMediaPlayer::openFeed(const QUrl &url)
                     self.data(), [self] { self->pumpFeed(); }, Qt::QueuedConnection);
             },
             &error);
-        if (!pipeline) {
-            QMetaObject::invokeMethod(
-                this, [this, error] { fail(error); }, Qt::QueuedConnection);
+        if (!adoptPipeline(pipeline.release(), error))
             return;
-        }
-        m_pipeline.reset(pipeline.release());
-        applyVolume();
-        const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
-        m_pump =
-            std::make_unique<GstBusPump>(bus.get(), [this](GstMessage *m) { handleMessage(m); });
         m_live = true;
         m_liveLagBytes = 0;
         m_feedOffset = m_segmentStart = m_timeline->endOffset();

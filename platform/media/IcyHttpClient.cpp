@@ -1,37 +1,16 @@
 #include "platform/media/IcyHttpClient.h"
 
-#include "platform/base/AppInfo.h"
+#include "platform/media/IcyHttp.h"
 #include "platform/media/PlaylistResolver.h"
 #include "platform/media/StreamTitle.h"
 
 #include <QTcpSocket>
-#if QT_CONFIG(ssl)
-#include <QSslSocket>
-#endif
 
 namespace {
 
 // A metadata block is at most 255 * 16 bytes; an interval beyond this is no
 // interval a server means.
 constexpr qint64 kMaxMetaInterval = 1 << 20;
-
-bool isHttpOrHttps(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
-
-QByteArray headerValue(const QByteArray &head, const QByteArray &name)
-{
-    const QList<QByteArray> lines = head.split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
 
 } // namespace
 
@@ -190,38 +169,18 @@ void IcyHttpClient::request(const QUrl &url)
     m_current = url;
     m_head.clear();
     m_inBody = false;
-    if (!isHttpOrHttps(url)) {
+    if (!icyhttp::isHttpOrHttps(url)) {
         QMetaObject::invokeMethod(
             this, [this] { end(QStringLiteral("Not an HTTP address")); }, Qt::QueuedConnection);
         return;
     }
-    const bool tls = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-    QTcpSocket *socket = nullptr;
-#if QT_CONFIG(ssl)
-    if (tls && QSslSocket::supportsSsl())
-        socket = new QSslSocket(this);
-#endif
-    if (!socket && tls) {
+    QTcpSocket *socket = icyhttp::newSocket(url, this);
+    if (!socket) {
         QMetaObject::invokeMethod(
             this, [this] { end(QStringLiteral("TLS is not available")); }, Qt::QueuedConnection);
         return;
     }
-    if (!socket)
-        socket = new QTcpSocket(this);
     m_socket = socket;
-    const auto send = [this, socket] {
-        QByteArray target = m_current.path(QUrl::FullyEncoded).toUtf8();
-        if (target.isEmpty())
-            target = "/";
-        if (m_current.hasQuery())
-            target += '?' + m_current.query(QUrl::FullyEncoded).toUtf8();
-        QByteArray host = m_current.host(QUrl::FullyEncoded).toUtf8();
-        if (m_current.port() != -1)
-            host += ':' + QByteArray::number(m_current.port());
-        socket->write("GET " + target + " HTTP/1.1\r\nHost: " + host +
-                      "\r\nUser-Agent: " + appinfo::kUserAgent +
-                      "\r\nIcy-MetaData: 1\r\nAccept: */*\r\n" + "Connection: close\r\n\r\n");
-    };
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] {
         if (m_socket != socket)
             return;
@@ -231,16 +190,9 @@ void IcyHttpClient::request(const QUrl &url)
             end(socket->errorString());
     });
     connect(socket, &QIODevice::readyRead, this, &IcyHttpClient::onReadyRead);
-#if QT_CONFIG(ssl)
-    if (tls) {
-        auto *ssl = static_cast<QSslSocket *>(socket);
-        connect(ssl, &QSslSocket::encrypted, this, send);
-        ssl->connectToHostEncrypted(url.host(), quint16(url.port(443)));
-        return;
-    }
-#endif
-    connect(socket, &QAbstractSocket::connected, this, send);
-    socket->connectToHost(url.host(), quint16(url.port(80)));
+    icyhttp::connectTo(socket, url, this, [this, socket] {
+        socket->write(icyhttp::getRequest(m_current, "Accept: */*\r\n"));
+    });
 }
 
 void IcyHttpClient::onReadyRead()
@@ -282,13 +234,12 @@ bool IcyHttpClient::readHead()
     }
     const QByteArray head = m_head.left(headEnd);
     const QByteArray rest = m_head.mid(bodyStart);
-    const QList<QByteArray> status = head.left(head.indexOf('\n')).simplified().split(' ');
-    const bool known =
-        status.size() >= 2 && (status.at(0).startsWith("HTTP/") || status.at(0) == "ICY");
-    const int code = known ? status.at(1).toInt() : 0;
+    const int code = icyhttp::statusCode(head.left(head.indexOf('\n')));
+    const bool known = code != 0;
     if (code >= 300 && code < 400) {
-        const QUrl next = m_current.resolved(QUrl::fromEncoded(headerValue(head, "Location")));
-        if (isHttpOrHttps(next) && m_redirects < PlaylistResolver::kMaxRedirects) {
+        const QUrl next =
+            m_current.resolved(QUrl::fromEncoded(icyhttp::headerValue(head, "Location")));
+        if (icyhttp::isHttpOrHttps(next) && m_redirects < PlaylistResolver::kMaxRedirects) {
             ++m_redirects;
             request(next);
             return true;
@@ -302,14 +253,16 @@ bool IcyHttpClient::readHead()
         return true;
     }
     m_deadline.stop();
-    m_contentType = headerValue(head, "Content-Type").split(';').first().trimmed().toLower();
-    m_bitrateKbps = headerValue(head, "icy-br").split(',').first().toInt();
-    const qint64 metaint = headerValue(head, "icy-metaint").toLongLong();
+    m_contentType =
+        icyhttp::headerValue(head, "Content-Type").split(';').first().trimmed().toLower();
+    m_bitrateKbps = icyhttp::headerValue(head, "icy-br").split(',').first().toInt();
+    const qint64 metaint = icyhttp::headerValue(head, "icy-metaint").toLongLong();
     bool hasLength = false;
-    m_contentLength = headerValue(head, "Content-Length").toLongLong(&hasLength);
+    m_contentLength = icyhttp::headerValue(head, "Content-Length").toLongLong(&hasLength);
     if (!hasLength)
         m_contentLength = -1;
-    const bool chunked = headerValue(head, "Transfer-Encoding").toLower().contains("chunked");
+    const bool chunked =
+        icyhttp::headerValue(head, "Transfer-Encoding").toLower().contains("chunked");
     m_body.reset(chunked, metaint > 0 && metaint <= kMaxMetaInterval ? metaint : 0);
     m_inBody = true;
     m_head.clear();

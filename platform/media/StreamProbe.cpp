@@ -1,45 +1,14 @@
 #include "platform/media/StreamProbe.h"
 
-#include "platform/base/AppInfo.h"
+#include "platform/media/IcyHttp.h"
 #include "platform/media/PlaylistResolver.h"
 
 #include <QTcpSocket>
-#if QT_CONFIG(ssl)
-#include <QSslSocket>
-#endif
 
 namespace {
 
 // The status line and headers of an answer are never longer than this.
 constexpr qsizetype kMaxAnswerHead = 16 * 1024;
-
-bool isHttpOrHttps(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
-}
-
-// "HTTP/1.1 200 OK" or Shoutcast's "ICY 200 OK": the status code, 0 if the
-// line is neither.
-int answerStatus(const QByteArray &line)
-{
-    const QList<QByteArray> parts = line.simplified().split(' ');
-    if (parts.size() < 2 || !(parts.at(0).startsWith("HTTP/") || parts.at(0) == "ICY"))
-        return 0;
-    return parts.at(1).toInt();
-}
-
-QByteArray answerHeader(const QByteArray &head, const QByteArray &name)
-{
-    const QList<QByteArray> lines = head.split('\n');
-    for (qsizetype i = 1; i < lines.size(); ++i) {
-        const QByteArray &line = lines.at(i);
-        const qsizetype colon = line.indexOf(':');
-        if (colon > 0 && line.left(colon).trimmed().compare(name, Qt::CaseInsensitive) == 0)
-            return line.mid(colon + 1).trimmed();
-    }
-    return {};
-}
 
 } // namespace
 
@@ -56,7 +25,7 @@ StreamProbe::~StreamProbe()
 void StreamProbe::start(const QUrl &url, int intervalMs)
 {
     stop();
-    if (!isHttpOrHttps(url))
+    if (!icyhttp::isHttpOrHttps(url))
         return;
     m_url = url;
     m_timer.start(qMax(1, intervalMs));
@@ -91,47 +60,17 @@ void StreamProbe::request(const QUrl &url)
     dropSocket();
     m_current = url;
     m_head.clear();
-    const bool tls = url.scheme().compare(QLatin1String("https"), Qt::CaseInsensitive) == 0;
-    QTcpSocket *socket = nullptr;
-    if (tls) {
-#if QT_CONFIG(ssl)
-        if (!QSslSocket::supportsSsl())
-            return;
-        socket = new QSslSocket(this);
-#else
+    QTcpSocket *socket = icyhttp::newSocket(url, this);
+    if (!socket)
         return;
-#endif
-    } else {
-        socket = new QTcpSocket(this);
-    }
     m_socket = socket;
-    const auto send = [this, socket] {
-        QByteArray target = m_current.path(QUrl::FullyEncoded).toUtf8();
-        if (target.isEmpty())
-            target = "/";
-        if (m_current.hasQuery())
-            target += '?' + m_current.query(QUrl::FullyEncoded).toUtf8();
-        QByteArray host = m_current.host(QUrl::FullyEncoded).toUtf8();
-        if (m_current.port() != -1)
-            host += ':' + QByteArray::number(m_current.port());
-        socket->write("GET " + target + " HTTP/1.1\r\nHost: " + host + "\r\nUser-Agent: " +
-                      appinfo::kUserAgent + "\r\nIcy-MetaData: 1\r\nConnection: close\r\n\r\n");
-    };
     connect(socket, &QAbstractSocket::errorOccurred, this, [this, socket] {
         if (m_socket == socket)
             dropSocket(); // not answering; the next interval asks again
     });
     connect(socket, &QIODevice::readyRead, this, &StreamProbe::onReadyRead);
-#if QT_CONFIG(ssl)
-    if (tls) {
-        auto *ssl = static_cast<QSslSocket *>(socket);
-        connect(ssl, &QSslSocket::encrypted, this, send);
-        ssl->connectToHostEncrypted(url.host(), quint16(url.port(443)));
-        return;
-    }
-#endif
-    connect(socket, &QAbstractSocket::connected, this, send);
-    socket->connectToHost(url.host(), quint16(url.port(80)));
+    icyhttp::connectTo(socket, url, this,
+                       [this, socket] { socket->write(icyhttp::getRequest(m_current)); });
 }
 
 void StreamProbe::onReadyRead()
@@ -146,7 +85,7 @@ void StreamProbe::onReadyRead()
             dropSocket();
         return;
     }
-    const int status = answerStatus(m_head.left(lineEnd));
+    const int status = icyhttp::statusCode(m_head.left(lineEnd));
     if (status >= 200 && status < 300) {
         dropSocket();
         m_timer.stop();
@@ -158,9 +97,9 @@ void StreamProbe::onReadyRead()
         const bool complete = m_head.contains("\r\n\r\n") || m_head.contains("\n\n");
         if (!complete && m_head.size() < kMaxAnswerHead)
             return;
-        const QByteArray location = answerHeader(m_head, "Location");
+        const QByteArray location = icyhttp::headerValue(m_head, "Location");
         const QUrl next = m_current.resolved(QUrl::fromEncoded(location));
-        if (!location.isEmpty() && isHttpOrHttps(next) &&
+        if (!location.isEmpty() && icyhttp::isHttpOrHttps(next) &&
             m_redirects < PlaylistResolver::kMaxRedirects) {
             ++m_redirects;
             request(next);
