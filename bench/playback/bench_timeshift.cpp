@@ -5,6 +5,8 @@
 //   - CPU while playing live, ours and a bare `gst-launch-1.0 playbin` on
 //     the same stream at the same time: the median of --windows windows of
 //     --seconds seconds; resident memory of both, and what the timeline holds;
+//   - what a full buffer adds to resident memory, the timeline's and the
+//     recorder's copy of the same bytes, against the setting's size;
 //   - play to first sound at the monitor, counted from the moment the
 //     server's first audio byte passed a relay between us and Icecast, for
 //     ours and for playbin through the same relay;
@@ -18,7 +20,9 @@
 //
 //     bench_timeshift [--windows N] [--seconds S] [--runs N] [--outage S]
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/media/StreamTimeline.h"
 #include "record/Recorder.h"
+#include "record/StreamBuffer.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
@@ -249,6 +253,27 @@ int main(int argc, char **argv)
         session.pause();
     }
 
+    // What a full buffer costs: the timeline, and the recorder's own copy of
+    // the same bytes for "Save Last Song", filled as a station fills them.
+    auto fullCostMb = [&](const std::function<void(const QByteArray &)> &append) {
+        const double before = usageOf(self).rssMb;
+        const QByteArray frame(418, 'x'); // one MP3 frame at 128 kbit/s
+        for (qint64 n = 0; n < media.timelineBytes; n += frame.size())
+            append(frame);
+        return usageOf(self).rssMb - before;
+    };
+    double timelineMb = 0, recorderCopyMb = 0;
+    {
+        StreamTimeline timeline(media.timelineBytes);
+        timelineMb = fullCostMb([&](const QByteArray &b) { timeline.append(b); });
+    }
+    {
+        StreamBuffer copy(media.timelineBytes);
+        copy.streamStarted(StreamTap::Format::Mp3);
+        recorderCopyMb =
+            fullCostMb([&](const QByteArray &b) { copy.streamData(b.constData(), b.size()); });
+    }
+
     LevelMeter meter(audio);
     meter.start();
     auto quiet = [&] { return waitFor([&] { return meter.recentRms(300) < 0.002; }, 5000); };
@@ -355,6 +380,10 @@ int main(int argc, char **argv)
     row("CPU of the harness, no player", harnessCpu, -1, " %", "");
     row("RSS of the harness before playing", harnessRssMb, -1, " MB", "");
     row("audio kept when RSS was read", keptMb, -1, " MB", "");
+    row("a full time-shift buffer", timelineMb, media.timelineBytes / 1048576.0, " MB",
+        "<= its size");
+    row("the recorder's copy of it, full", recorderCopyMb, media.timelineBytes / 1048576.0, " MB",
+        "");
     row("first sound after first byte (playbin)", median(firstOurs), median(firstBase), " ms",
         "<= base + 100");
     row("back 10 s audible (vs unmute)", median(back), median(unmute), " ms", "<= 150 ms");
