@@ -2,7 +2,6 @@
 
 #include "platform/base/Log.h"
 
-#include <QByteArray>
 #include <QDir>
 #include <QFile>
 #include <QStandardPaths>
@@ -14,8 +13,10 @@
 
 namespace {
 
-// Grows as the stream comes until it first wraps: a long buffer costs
-// memory only for what was kept so far.
+// One block of the whole capacity, taken at the first write and never
+// filled in: the system gives it pages only as the stream writes them, so a
+// long buffer costs memory only for what was kept so far, and growing it
+// never leaves copies behind.
 class MemoryRing : public TimelineRing {
 public:
     explicit MemoryRing(qint64 capacity) : TimelineRing(capacity) {}
@@ -24,19 +25,22 @@ public:
 protected:
     void put(qint64 at, const char *bytes, qint64 n) override
     {
-        if (at + n > m_bytes.size())
-            m_bytes.resize(qsizetype(at + n));
-        std::memcpy(m_bytes.data() + at, bytes, size_t(n));
+        if (!m_bytes)
+            m_bytes.reset(new char[size_t(capacity())]);
+        std::memcpy(m_bytes.get() + at, bytes, size_t(n));
+        m_written = qMax(m_written, at + n);
     }
     void get(qint64 at, char *into, qint64 n) const override
     {
-        const qint64 have = qBound<qint64>(0, m_bytes.size() - at, n);
-        std::memcpy(into, m_bytes.constData() + at, size_t(have));
+        const qint64 have = qBound<qint64>(0, m_written - at, n);
+        if (have > 0)
+            std::memcpy(into, m_bytes.get() + at, size_t(have));
         std::memset(into + have, 0, size_t(n - have)); // never written
     }
 
 private:
-    QByteArray m_bytes;
+    std::unique_ptr<char[]> m_bytes;
+    qint64 m_written = 0;
 };
 
 // A file unlinked as soon as it is open: only our descriptor keeps it, so
