@@ -18,7 +18,7 @@ bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
-      bench_playback bench_app preview_frames list_bench history_bench import_bench
+      bench_playback bench_timeshift bench_app preview_frames list_bench history_bench import_bench
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that
@@ -37,6 +37,8 @@ echo "== the app playing, against gst-launch playbin =="
 (cd "$build" && run ./bench/playback/bench_app --runs "$runs" --seconds 20) 2>&1 | keep
 echo "== our player in process =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/playback/bench_playback --seconds 10 --cycles 100) 2>&1 | keep
+echo "== time-shift: live, skips and an outage, against playbin and the sink's own delay =="
+(cd "$build" && run ./bench/playback/bench_timeshift --runs "$runs") 2>&1 | keep
 echo "== one preview frame =="
 (cd "$build" && QT_QPA_PLATFORM=offscreen run ./bench/preview/preview_frames) 2>&1 | keep
 echo "== program list =="

@@ -14,6 +14,20 @@ constexpr const char *kSinkName = "orbitune-sink";
 // appsrc's GstAppStreamType: seekable, so that a byte seek starts it over.
 constexpr int kStreamTypeSeekable = 1;
 
+// The feed's appsrc, kept on its pipeline: it is asked for on every push.
+GQuark sourceQuark()
+{
+    static const GQuark quark = g_quark_from_static_string("orbitune-feed-source");
+    return quark;
+}
+
+GstElement *source(GstElement *pipeline)
+{
+    return pipeline
+               ? static_cast<GstElement *>(g_object_get_qdata(G_OBJECT(pipeline), sourceQuark()))
+               : nullptr;
+}
+
 GstElement *byName(GstElement *pipeline, const char *name)
 {
     if (!pipeline || !GST_IS_BIN(pipeline))
@@ -83,6 +97,7 @@ gsthandle::Pipeline make(std::function<void()> wantsData, QString *error)
     }
     g_object_set(src, "format", GST_FORMAT_BYTES, "stream-type", kStreamTypeSeekable, "block",
                  FALSE, "max-bytes", guint64(256 * 1024), "emit-signals", TRUE, nullptr);
+    g_object_set_qdata(G_OBJECT(pipeline.get()), sourceQuark(), src); // the bin keeps it
     g_signal_connect(decode, "pad-added", G_CALLBACK(onPadAdded), convert);
     g_signal_connect(src, "seek-data", G_CALLBACK(onSeekData), nullptr);
     auto *wants = new WantsData{std::move(wantsData)};
@@ -123,12 +138,12 @@ bool playsSilently(GstElement *pipeline)
 
 bool isFeed(GstElement *pipeline)
 {
-    return byName(pipeline, kSourceName) != nullptr;
+    return source(pipeline) != nullptr;
 }
 
 qint64 queuedBytes(GstElement *pipeline)
 {
-    GstElement *src = byName(pipeline, kSourceName);
+    GstElement *src = source(pipeline);
     guint64 level = 0;
     if (src)
         g_object_get(src, "current-level-bytes", &level, nullptr);
@@ -137,7 +152,7 @@ qint64 queuedBytes(GstElement *pipeline)
 
 void push(GstElement *pipeline, const QByteArray &bytes)
 {
-    GstElement *src = byName(pipeline, kSourceName);
+    GstElement *src = source(pipeline);
     if (!src || bytes.isEmpty())
         return;
     GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(bytes.size()), nullptr);
@@ -149,7 +164,7 @@ void push(GstElement *pipeline, const QByteArray &bytes)
 
 bool restart(GstElement *pipeline, qint64 offset)
 {
-    GstElement *src = byName(pipeline, kSourceName);
+    GstElement *src = source(pipeline);
     if (!src)
         return false;
     const bool done = gst_element_seek_simple(src, GST_FORMAT_BYTES, GST_SEEK_FLAG_FLUSH, offset);

@@ -17,6 +17,9 @@
 namespace {
 
 constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of the sound
+// Below this, what arrives is handed on at once; above, the follow timer and
+// the pipeline's own calls hand it on in larger pieces.
+constexpr qint64 kFeedLowBytes = 4 * 1024;
 constexpr int kFollowIntervalMs = 100;
 constexpr qint64 kLiveMarginMs = 500;  // back to live starts this far before the newest byte
 constexpr qint64 kLiveWithinMs = 1000; // closer to live than this is live
@@ -154,7 +157,8 @@ void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamData(bytes.constData(), bytes.size());
     m_timeline->append(bytes);
-    pumpFeed();
+    if (m_pipeline && gstfeed::queuedBytes(m_pipeline.get()) < kFeedLowBytes)
+        pumpFeed();
 }
 
 void GstMediaPlayer::onFeedTitle(const QString &title)

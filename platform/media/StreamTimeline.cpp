@@ -1,17 +1,38 @@
 #include "platform/media/StreamTimeline.h"
 
-#include <algorithm>
+#include "platform/media/TimelineRing.h"
 
 namespace {
 constexpr double kAssumedByteRate = 16000; // 128 kbit/s
 }
 
-StreamTimeline::StreamTimeline(qint64 capacityBytes) : m_capacity(qMax<qint64>(1, capacityBytes)) {}
+StreamTimeline::StreamTimeline(qint64 capacityBytes, qint64 memoryLimit)
+    : m_capacity(qMax<qint64>(1, capacityBytes)), m_memoryLimit(memoryLimit),
+      m_ring(TimelineRing::make(m_capacity, m_capacity > m_memoryLimit))
+{
+}
 
+StreamTimeline::~StreamTimeline() = default;
+
+bool StreamTimeline::keptInFile() const
+{
+    return m_ring->isFile();
+}
+
+// What is still held moves to a ring of the new size, in a file or not.
 void StreamTimeline::setCapacity(qint64 bytes)
 {
     m_capacity = qMax<qint64>(1, bytes);
     trim();
+    std::unique_ptr<TimelineRing> ring = TimelineRing::make(m_capacity, m_capacity > m_memoryLimit);
+    constexpr qint64 kStep = 1024 * 1024;
+    QByteArray piece;
+    for (qint64 at = startOffset(); at < m_end; at += kStep) {
+        piece.resize(qsizetype(qMin(kStep, m_end - at)));
+        m_ring->read(at, piece.data(), piece.size());
+        ring->write(at, piece.constData(), piece.size());
+    }
+    m_ring = std::move(ring);
 }
 
 void StreamTimeline::beginConnection()
@@ -26,7 +47,8 @@ void StreamTimeline::append(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    m_chunks.push_back({m_end, bytes});
+    m_ring->write(m_end, bytes.constData(), bytes.size());
+    m_chunks.push_back({m_end, bytes.size()});
     m_end += bytes.size();
     m_held += bytes.size();
     trim();
@@ -43,7 +65,7 @@ void StreamTimeline::markTitle(const QString &title)
 void StreamTimeline::trim()
 {
     while (m_held > m_capacity && !m_chunks.empty()) {
-        m_held -= m_chunks.front().bytes.size();
+        m_held -= m_chunks.front().size;
         m_chunks.pop_front();
     }
     // Marks before the start go, but for the title heard at the start.
@@ -67,16 +89,8 @@ QByteArray StreamTimeline::read(qint64 from, qint64 maxBytes) const
 {
     if (from < startOffset() || from >= m_end || maxBytes <= 0)
         return {};
-    auto it = std::upper_bound(m_chunks.begin(), m_chunks.end(), from,
-                               [](qint64 offset, const Chunk &c) { return offset < c.offset; });
-    --it; // the chunk holding `from`
-    QByteArray out;
-    for (qint64 at = from; it != m_chunks.end() && out.size() < maxBytes; ++it) {
-        const qint64 skip = at - it->offset;
-        const qint64 take = qMin<qint64>(it->bytes.size() - skip, maxBytes - out.size());
-        out.append(it->bytes.constData() + skip, qsizetype(take));
-        at += take;
-    }
+    QByteArray out(qsizetype(qMin(maxBytes, m_end - from)), Qt::Uninitialized);
+    m_ring->read(from, out.data(), out.size());
     return out;
 }
 

@@ -5,6 +5,9 @@
 #include <QString>
 
 #include <deque>
+#include <memory>
+
+class TimelineRing;
 
 // The station's compressed audio as it arrived, in order and bounded in
 // bytes, which playback reads at a position of its own: the end is live.
@@ -12,9 +15,12 @@
 // new connection (a gap in time: playing across it just goes on) and every
 // title announced are marked where they came. Audio time is worked out from
 // the stream's byte rate, so the time between two offsets is their distance
-// at that rate, gaps taking none. Lives on one thread.
+// at that rate, gaps taking none. The bytes are kept in memory, or for
+// long buffers in a file (see TimelineRing). Lives on one thread.
 class StreamTimeline {
 public:
+    static constexpr qint64 kMemoryLimitBytes = 64 * 1024 * 1024;
+
     struct Mark {
         enum class Kind { Gap, Title };
         Kind kind = Kind::Title;
@@ -22,10 +28,16 @@ public:
         QString title;
     };
 
-    explicit StreamTimeline(qint64 capacityBytes);
+    // Kept in a file when the capacity is above `memoryLimit`.
+    explicit StreamTimeline(qint64 capacityBytes, qint64 memoryLimit = kMemoryLimitBytes);
+    ~StreamTimeline();
+    StreamTimeline(const StreamTimeline &) = delete;
+    StreamTimeline &operator=(const StreamTimeline &) = delete;
 
     void setCapacity(qint64 bytes);
     qint64 capacity() const { return m_capacity; }
+    // Whether the bytes are kept in a file rather than in memory.
+    bool keptInFile() const;
     // A new connection begins here; marked only when something came before.
     void beginConnection();
     void append(const QByteArray &bytes);
@@ -53,16 +65,20 @@ public:
     const QList<Mark> &marks() const { return m_marks; }
 
 private:
-    struct Chunk {
-        qint64 offset;
-        QByteArray bytes;
-    };
     void trim();
 
     qint64 m_capacity;
+    qint64 m_memoryLimit;
     qint64 m_end = 0;
     qint64 m_held = 0;
     double m_byteRate = 0;
+    // Where each piece appended begins and how long it is: the oldest go
+    // whole when the capacity is reached.
+    struct Chunk {
+        qint64 offset;
+        qint64 size;
+    };
     std::deque<Chunk> m_chunks;
+    std::unique_ptr<TimelineRing> m_ring;
     QList<Mark> m_marks;
 };

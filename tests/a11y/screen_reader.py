@@ -11,7 +11,9 @@ the list and reads every row's name and address, plays a row, and deletes a
 program by pressing the row's Delete button and OK in the confirmation,
 moves a program down with Alt+Down, hearing where it went. Then it opens
 the Song History with Ctrl+H, reads its songs, searches, stars a song with
-Ctrl+D and copies it with Ctrl+C, all from the keyboard.
+Ctrl+D and copies it with Ctrl+C, all from the keyboard. Last, a station on
+loopback plays, and Left and End move it behind live and back, read from
+the position's description.
 
     screen_reader.py <orbitune binary>
 
@@ -302,6 +304,16 @@ def run(binary, scratch, log):
     data_file = os.path.join(data_dir, "data.plist")
     with open(data_file, "wb") as f:
         plistlib.dump({"data": programs, "live": programs[0]}, f)
+
+    # A station of our own on loopback for time-shift (its files are made
+    # while the display and buses come up).
+    support = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support")
+    station_dir = os.path.join(scratch, "station")
+    os.makedirs(station_dir)
+    station_server = subprocess.Popen(
+        [sys.executable, os.path.join(support, "stream_http.py"), "--dir", station_dir],
+        env=env, stdout=subprocess.PIPE, stderr=log, text=True)
+    started.append((station_server, False))
 
     env["DISPLAY"] = start_display(scratch, env, log)
     start_buses(scratch, env, log)
@@ -598,6 +610,57 @@ def run(binary, scratch, log):
         a for a in reader.walk(table) if a.getRole() == pyatspi.ROLE_TABLE_CELL
         and a.name == chosen and reader.showing(a)], pump=pump)
     print("ok: Ctrl+T opens the Schedules, a schedule is added from its form and reads out")
+
+    # 9. Time-shift: a station that plays becomes current; after Left the
+    # position's description says how far behind live, announced, and after
+    # End it says "Live".
+    keys("Escape")
+    wait_for("the Schedules to close", lambda: window_named("Schedules") is None, pump=pump)
+    if not select.select([station_server.stdout], [], [], 60)[0]:
+        fail("the loopback station did not start")
+    ready = station_server.stdout.readline().split()
+    if ready[:1] != ["READY"]:
+        fail("the loopback station said %r" % ready)
+    station = {"name": "Delta Radio", "url": "http://127.0.0.1:%s/icy.mp3" % ready[1],
+               "image": ""}
+    data = stored(data_file)
+    data["data"].append(station)
+    with open(data_file, "wb") as f:
+        plistlib.dump(data, f)
+    table = open_list()
+    delta = wait_for("the Delta Radio row", lambda: rows(table).get("Delta Radio"), pump=pump)
+    reader.press(reader.find_showing(pyatspi.ROLE_PUSH_BUTTON, name="Play Delta Radio",
+                                     root=delta))
+
+    def position():
+        label = reader.find_showing(pyatspi.ROLE_LABEL, name="Time behind live")
+        return label.description if label else None
+    wait_for("the time-shift position to read 'Live'", lambda: position() == "Live",
+             timeout=30, pump=pump)
+    described = []
+
+    def on_description(event):
+        try:
+            if event.source.get_process_id() == app.pid:
+                described.append(event.source.description)
+        except Exception:
+            pass
+    pyatspi.Registry.registerEventListener(on_description,
+                                           "object:property-change:accessible-description")
+    time.sleep(3)  # some of the station kept
+    label = reader.find_showing(pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION)
+    box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+    Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+    keys("Left")
+    wait_for("Left to read as behind live", lambda: (position() or "").startswith("\u2212")
+             and position().endswith(" behind live"), pump=pump)
+    wait_for("the step back to be announced",
+             lambda: any(d.endswith(" behind live") for d in described), pump=pump)
+    keys("End")
+    wait_for("End to read 'Live'", lambda: position() == "Live", pump=pump)
+    pyatspi.Registry.deregisterEventListener(on_description,
+                                             "object:property-change:accessible-description")
+    print("ok: Left reads and announces how far behind live, End reads 'Live'")
 
     pyatspi.Registry.deregisterEventListener(on_name, "object:property-change:accessible-name")
     alive()

@@ -2,6 +2,7 @@
 #include "platform/media/PlaylistParser.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
+#include "platform/media/TimelineRing.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -30,6 +31,7 @@ private Q_SLOTS:
     void composeTitleAndArtist();
     void icyBodyTakesOutTitles_data();
     void icyBodyTakesOutTitles();
+    void timelinePositions_data();
     void timelinePositions();
 };
 
@@ -324,9 +326,20 @@ void TestPlaylistParser::icyBodyTakesOutTitles()
     QVERIFY(!body.feed("zz\r\n")); // not a chunk size
 }
 
+// The same positions whether the bytes are in memory or in a file.
+void TestPlaylistParser::timelinePositions_data()
+{
+    QTest::addColumn<qint64>("memoryLimit");
+    QTest::newRow("in memory") << StreamTimeline::kMemoryLimitBytes;
+    QTest::newRow("in a file") << qint64(0);
+    QTest::newRow("into a file when it grows") << qint64(1000);
+}
+
 void TestPlaylistParser::timelinePositions()
 {
-    StreamTimeline timeline(1000);
+    QFETCH(qint64, memoryLimit);
+    StreamTimeline timeline(1000, memoryLimit);
+    QCOMPARE(timeline.keptInFile(), memoryLimit < 1000);
     timeline.setByteRate(100); // 100 bytes a second
     timeline.append(QByteArray(300, 'a'));
     timeline.markTitle(QStringLiteral("First"));
@@ -342,6 +355,7 @@ void TestPlaylistParser::timelinePositions()
     QCOMPARE(timeline.endOffset(), 1200);
     QVERIFY(timeline.read(299, 10).isEmpty());
     QCOMPARE(timeline.read(590, 20), QByteArray(10, 'b') + QByteArray(10, 'c'));
+    QCOMPARE(timeline.read(890, 120), QByteArray(10, 'c') + QByteArray(110, 'd')); // wraps
     QCOMPARE(timeline.read(1190, 50), QByteArray(10, 'd'));
     QVERIFY(timeline.read(1200, 10).isEmpty());
     // Titles as heard, across the gap.
@@ -360,6 +374,15 @@ void TestPlaylistParser::timelinePositions()
     timeline.setCapacity(300);
     QCOMPARE(timeline.startOffset(), 1200);
     QCOMPARE(timeline.titleAt(1200), QStringLiteral("Second"));
+    QCOMPARE(timeline.read(1200, 500), QByteArray(300, 'e'));
+    // A larger one keeps what was held, moved into a file above the limit;
+    // the file has no name: nothing is left of it after a crash.
+    timeline.setCapacity(1500);
+    timeline.append(QByteArray(1000, 'f'));
+    QCOMPARE(timeline.keptInFile(), memoryLimit < 1500);
+    QCOMPARE(timeline.read(1200, 400), QByteArray(300, 'e') + QByteArray(100, 'f'));
+    QCOMPARE(timeline.read(2490, 20), QByteArray(10, 'f'));
+    QVERIFY(QDir(TimelineRing::fileDirectory()).entryList(QDir::Files).isEmpty());
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

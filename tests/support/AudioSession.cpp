@@ -163,6 +163,27 @@ double LevelMeter::recentPitchHz(int ms) const
     return frames ? crossings * 44100.0 / double(frames) : 0.0;
 }
 
+qint64 LevelMeter::pitchReachedAfter(qint64 fromMs, double hz, double withinHz) const
+{
+    constexpr size_t kRun = 3;
+    for (size_t i = 0; i + kRun <= m_blocks.size(); ++i) {
+        if (m_blocks[i].atMs < fromMs)
+            continue;
+        int crossings = 0;
+        qint64 frames = 0;
+        bool sounding = true;
+        for (size_t j = i; j < i + kRun; ++j) {
+            const Block &b = m_blocks[j];
+            sounding = sounding && std::sqrt(b.sumSquares / double(b.samples)) > 0.01;
+            crossings += b.crossings;
+            frames += b.samples / 2;
+        }
+        if (sounding && std::abs(crossings * 44100.0 / double(frames) - hz) <= withinHz)
+            return m_blocks[i].atMs;
+    }
+    return -1;
+}
+
 qint64 LevelMeter::firstSoundAfter(qint64 fromMs, double threshold) const
 {
     for (const Block &block : m_blocks) {

@@ -59,6 +59,9 @@ public:
     qint64 elapsedMs() const { return m_clock.elapsed(); }
     // The pitch of a tone over the last ms, from its zero crossings.
     double recentPitchHz(int ms) const;
+    // Milliseconds since start() of the first of three sounding blocks
+    // after fromMs whose pitch is within withinHz of hz, or -1.
+    qint64 pitchReachedAfter(qint64 fromMs, double hz, double withinHz) const;
     // Number of 20 ms blocks received so far.
     qsizetype blockCount() const { return qsizetype(m_blocks.size()); }
 
