@@ -11,6 +11,7 @@
 #include "store/ProgramEntry.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 QString mimeOf(StreamTap::Format format)
@@ -174,7 +175,11 @@ void PlayOn::offer(const QString &mime)
     m_seenPlaying = false;
     m_offering = true;
     m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
+        // Taken and playing; the answer to a poll sent before may still
+        // tell what it did before, and is not heeded.
         m_offering = false;
+        m_skipPoll = true;
+        m_seenPlaying = error.isEmpty();
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
                          .arg(m_chosenName, error, thisComputer()));
@@ -202,7 +207,7 @@ void PlayOn::sessionStateChanged()
 // its state alone.
 void PlayOn::followRenderer()
 {
-    if (m_offering)
+    if (m_offering || std::exchange(m_skipPoll, false))
         return;
     const QString uri = m_renderer->currentUri();
     const QString state = m_renderer->transportState();

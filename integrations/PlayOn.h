@@ -73,4 +73,5 @@ private:
     bool m_followingRenderer = false;
     // Between telling it what to play and its answer.
     bool m_offering = false;
+    bool m_skipPoll = false;
 };
