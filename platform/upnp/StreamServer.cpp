@@ -195,6 +195,7 @@ void StreamServer::drain()
     }
     if (bytes.isEmpty())
         return;
+    m_fed += bytes.size();
     if (m_mime == QLatin1String("application/ogg") && m_head.size() < kOggHead)
         m_head += bytes.left(kOggHead - m_head.size());
     m_recent += bytes;

@@ -70,6 +70,8 @@ public:
     // and dropped for slow ones, since listening.
     qint64 bytesServed() const { return m_served; }
     qint64 bytesDropped() const { return m_dropped; }
+    // Bytes of the stream taken from the feed since listening.
+    qint64 bytesFed() const { return m_fed; }
 
 Q_SIGNALS:
     // A stream began (its type is known now).
@@ -97,5 +99,6 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_drain;
     qint64 m_served = 0;
+    qint64 m_fed = 0;
     qint64 m_dropped = 0;
 };
