@@ -11,6 +11,7 @@
 #include "store/ProgramEntry.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 QString mimeOf(StreamTap::Format format)
@@ -42,8 +43,9 @@ public:
     explicit Tap(std::shared_ptr<StreamServer::Feed> feed) : m_feed(std::move(feed)) {}
     void streamStarted(Format format) override { m_feed->begin(mimeOf(format)); }
     void streamData(const char *data, qsizetype size) override { m_feed->push(data, size); }
-    // Titles reach the window, the history and MPRIS through the session.
-    void streamTitle(const QString &) override {}
+    // For renderers that show titles (the window, the history and MPRIS
+    // hear them through the session).
+    void streamTitle(const QString &title) override { m_feed->setTitle(title); }
 
 private:
     std::shared_ptr<StreamServer::Feed> m_feed;
@@ -107,16 +109,19 @@ void PlayOn::start(const QString &udn)
     m_renderer = std::move(renderer);
     m_server = std::move(server);
     m_seenPlaying = false;
+    m_seenOurs = false;
+    m_offering = false;
     NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
     connect(m_renderer.get(), &Renderer::lost, this, [this] {
         backHere(QStringLiteral("%1 stopped answering: playing on %2.")
                      .arg(m_chosenName, thisComputer()));
     });
-    connect(m_renderer.get(), &Renderer::transportStateChanged, this,
-            &PlayOn::rendererStateChanged);
+    connect(m_renderer.get(), &Renderer::polled, this, &PlayOn::followRenderer);
     connect(m_server.get(), &StreamServer::streamBegan, this, &PlayOn::offer);
     m_session->setLocalSound(false);
     m_tap = std::make_shared<Tap>(m_server->feed());
+    // The title under way; the stream's next ones follow through the tap.
+    m_server->feed()->setTitle(m_session->nowPlaying());
     // A stream under way begins for the tap now, in its format.
     m_session->setCastTap(m_tap);
     applyVolume();
@@ -141,7 +146,8 @@ void PlayOn::backHere(const QString &why)
         leaving->stopThenDelete();
     else
         leaving->deleteLater();
-    m_server.reset();
+    // Told from the server's own signal at times: it goes once that is over.
+    m_server.release()->deleteLater();
     m_tap.reset();
     m_chosen.clear();
     m_session->setLocalSound(true);
@@ -167,7 +173,13 @@ void PlayOn::offer(const QString &mime)
     const QString metadata = Renderer::metadata(program::name(program), program::image(program),
                                                 form.uri, form.protocolInfo);
     m_seenPlaying = false;
+    m_offering = true;
     m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
+        // Taken and playing; the answer to a poll sent before may still
+        // tell what it did before, and is not heeded.
+        m_offering = false;
+        m_skipPoll = true;
+        m_seenPlaying = error.isEmpty();
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
                          .arg(m_chosenName, error, thisComputer()));
@@ -176,7 +188,9 @@ void PlayOn::offer(const QString &mime)
 
 void PlayOn::sessionStateChanged()
 {
-    if (!m_renderer)
+    // Paused because it stopped there: the renderer is not told again (it
+    // may be another controller's by now).
+    if (!m_renderer || m_followingRenderer)
         return;
     const PlaybackSession::State state = m_session->state();
     // A live stream is stopped there, not paused: play opens it afresh.
@@ -187,18 +201,33 @@ void PlayOn::sessionStateChanged()
     }
 }
 
-void PlayOn::rendererStateChanged(const QString &state)
+// What the renderer said in its last answers: playing ours, stopped there
+// (on the speaker, or by another controller) after it played ours, or told
+// to play something else. One that does not say what it plays is judged by
+// its state alone.
+void PlayOn::followRenderer()
 {
-    if (state == QLatin1String("PLAYING")) {
-        m_seenPlaying = true;
+    if (m_offering || std::exchange(m_skipPoll, false))
+        return;
+    const QString uri = m_renderer->currentUri();
+    const QString state = m_renderer->transportState();
+    if (!uri.isEmpty() && !m_server->serves(uri)) {
+        // Another controller has it now, and is left alone with it.
+        if (m_seenOurs)
+            backHere(QStringLiteral("%1 is playing something else now: playing on %2.")
+                         .arg(m_chosenName, thisComputer()));
         return;
     }
-    // Stopped there (on the speaker, or by another controller) after it
-    // played what we sent: the session stops too.
-    if (m_seenPlaying && state != QLatin1String("TRANSITIONING") && m_session->isPlaying()) {
+    m_seenOurs = m_seenOurs || !uri.isEmpty();
+    if (state == QLatin1String("PLAYING")) {
+        m_seenPlaying = true;
+    } else if (m_seenPlaying && state != QLatin1String("TRANSITIONING") && m_session->isPlaying()) {
         NSLog(lcCast(), QtInfoMsg, "%@ stopped by itself (%@)", m_chosenName, state);
         m_seenPlaying = false;
+        m_followingRenderer = true;
         m_session->pause();
+        m_followingRenderer = false;
+        Q_EMIT notice(QStringLiteral("%1 was stopped: paused.").arg(m_chosenName));
     }
 }
 

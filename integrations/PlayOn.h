@@ -16,7 +16,9 @@ class StreamServer;
 // from the session's own connection (served to it by a StreamServer on the
 // interface facing it) and mutes the sound here; the choice holds for
 // every program played until it changes. Play, pause, volume and mute
-// follow the session; the renderer's own stop pauses the session. A
+// follow the session; the renderer's own stop pauses the session, and
+// another controller giving it something else brings the sound back here;
+// titles reach renderers that ask for ICY metadata. A
 // renderer that goes away, refuses the stream or cannot play its codec
 // brings the sound back here and says so through notice().
 class PlayOn : public QObject {
@@ -54,7 +56,7 @@ private:
     void backHere(const QString &why);
     void offer(const QString &mime);
     void sessionStateChanged();
-    void rendererStateChanged(const QString &state);
+    void followRenderer();
     void applyVolume();
 
     PlaybackSession *m_session;
@@ -66,4 +68,10 @@ private:
     std::shared_ptr<Tap> m_tap;
     // The renderer was seen playing what we offered last.
     bool m_seenPlaying = false;
+    // ... and with our URI.
+    bool m_seenOurs = false;
+    bool m_followingRenderer = false;
+    // Between telling it what to play and its answer.
+    bool m_offering = false;
+    bool m_skipPoll = false;
 };

@@ -4,7 +4,8 @@
 # playing against bare gst-launch playbin on the same loopback stream, our
 # player in process, the preview's frame cost and the program list with
 # 10,000 programs against 10, the song history's recording and search and
-# its window over 100,000 songs, and recording a stream against playing it.
+# its window over 100,000 songs, recording a stream against playing it, and
+# playing on a loopback renderer against the renderer given the station.
 # Each prints its own table; the figures are
 # gathered in one table at the end. Run it on an otherwise idle machine.
 set -euo pipefail
@@ -18,7 +19,8 @@ bash "$here/scripts/install-deps.sh" --test
 cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=ON \
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
-      bench_playback bench_timeshift bench_app preview_frames list_bench history_bench import_bench
+      bench_playback bench_timeshift bench_app preview_frames list_bench history_bench import_bench \
+      bench_cast
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that
@@ -49,6 +51,8 @@ echo "== importing station lists =="
 (cd "$build" && run ./bench/import/import_bench) 2>&1 | keep
 echo "== recording, against playing alone =="
 (cd "$build" && run ./bench/record/bench_record --seconds 45) 2>&1 | keep
+echo "== playing on a renderer (gmediarender), against it given the station =="
+(cd "$build" && run ./bench/cast/bench_cast --runs "$runs" --seconds 20) 2>&1 | keep
 
 echo
 echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"

@@ -40,8 +40,16 @@ PlayForm PlayForm::choose(const QStringList &sink, const QString &mime, const QS
             rincon = true;
         if (protocol != QLatin1String("http-get") || form.playable)
             continue;
-        if (type == QLatin1String("*") || names.contains(type)) {
-            const QString announced = type == QLatin1String("*") ? mime : type;
+        QString announced = type == QLatin1String("*") || names.contains(type) ? type : QString();
+        // "audio/*": every subtype of it.
+        for (const QString &name : names) {
+            if (announced.isEmpty() && type.endsWith(QLatin1String("/*")) &&
+                name.startsWith(type.chopped(1)))
+                announced = name;
+        }
+        if (!announced.isEmpty()) {
+            if (announced == QLatin1String("*"))
+                announced = mime;
             form = {true, announced, url, QStringLiteral("http-get:*:%1:*").arg(announced)};
         }
     }

@@ -135,6 +135,7 @@ void Renderer::setMute(bool mute)
 
 void Renderer::poll()
 {
+    pollUri();
     if (!m_transport || m_polling)
         return;
     m_polling = true;
@@ -153,10 +154,35 @@ void Renderer::poll()
                 return;
             }
             m_missed = 0;
-            if (values.value(0) == m_state)
+            if (values.value(0) != m_state) {
+                m_state = values.value(0);
+                Q_EMIT transportStateChanged(m_state);
+            }
+            Q_EMIT polled();
+        },
+        kPollMs - 100);
+}
+
+// Asked beside the transport state; a renderer that does not answer it is
+// judged by its transport state alone.
+void Renderer::pollUri()
+{
+    if (!m_transport || m_pollingUri)
+        return;
+    m_pollingUri = true;
+    upnphandle::Action action(
+        gupnp_service_proxy_action_new("GetMediaInfo", "InstanceID", G_TYPE_UINT, 0u, nullptr));
+    soap::call(
+        proxy(m_transport), std::move(action), this,
+        [this](GUPnPServiceProxyAction *action, const QString &error) {
+            m_pollingUri = false;
+            QStringList values;
+            QString fault = error;
+            if (!action || !soap::strings(action, {"CurrentURI"}, &values, &fault) ||
+                values.value(0) == m_uri)
                 return;
-            m_state = values.value(0);
-            Q_EMIT transportStateChanged(m_state);
+            m_uri = values.value(0);
+            Q_EMIT currentUriChanged(m_uri);
         },
         kPollMs - 100);
 }

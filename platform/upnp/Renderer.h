@@ -10,9 +10,9 @@
 
 // Controls one renderer: what it plays (AVTransport), its volume and mute
 // (RenderingControl), and its own transport state, asked for every second
-// so that a stop pressed on the speaker or another controller taking it over
-// shows here within two seconds. Every action has a deadline; two polls in a
-// row without an answer mean the renderer is gone.
+// with what it plays, so that a stop pressed on the speaker or another
+// controller taking it over shows here within two seconds. Every action has a deadline; two polls
+// in a row without an answer mean the renderer is gone.
 class Renderer : public QObject {
     Q_OBJECT
 public:
@@ -23,6 +23,9 @@ public:
     // "PLAYING", "STOPPED", "PAUSED_PLAYBACK", "TRANSITIONING", ...; empty
     // until its first answer.
     QString transportState() const { return m_state; }
+    // What it was last told to play, by us or anyone (GetMediaInfo's
+    // CurrentURI); empty until it said.
+    QString currentUri() const { return m_uri; }
 
     // `done` hears the fault, empty when the renderer took it.
     using Done = std::function<void(const QString &error)>;
@@ -44,6 +47,9 @@ public:
 
 Q_SIGNALS:
     void transportStateChanged(const QString &state);
+    void currentUriChanged(const QString &uri);
+    // Its transport state was read (changed or not).
+    void polled();
     // A control action was refused or not answered.
     void actionFailed(const QString &action, const QString &error);
     void lost();
@@ -51,6 +57,7 @@ Q_SIGNALS:
 private:
     void transport(const char *action, Done done = {});
     void poll();
+    void pollUri();
 
     RendererInfo m_info;
     upnphandle::Object<GUPnPDeviceProxy> m_device;
@@ -58,6 +65,8 @@ private:
     upnphandle::Object<GUPnPServiceInfo> m_rendering;
     QTimer m_poll;
     QString m_state;
+    QString m_uri;
     bool m_polling = false;
+    bool m_pollingUri = false;
     int m_missed = 0;
 };

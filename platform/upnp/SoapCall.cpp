@@ -1,5 +1,7 @@
 #include "platform/upnp/SoapCall.h"
 
+#include <libsoup/soup.h>
+
 #include <QPointer>
 #include <QTimer>
 
@@ -8,10 +10,55 @@
 namespace soap {
 namespace {
 
+// What a reply's size check needs of its call; shared with the message,
+// which may outlive the call by a little.
+struct Bound {
+    upnphandle::Object<GCancellable> cancellable;
+    bool tooLarge = false;
+};
+
+// The call being handed to GUPnP on this thread: its message is queued on
+// the session within that hand-over, and takes the call's bound along.
+thread_local std::shared_ptr<Bound> *t_handingOver = nullptr;
+const char *const kBoundKey = "orbitune-soap-bound";
+
+void onGotHeaders(SoupMessage *message, gpointer)
+{
+    auto *bound =
+        static_cast<std::shared_ptr<Bound> *>(g_object_get_data(G_OBJECT(message), kBoundKey));
+    SoupMessageHeaders *headers = soup_message_get_response_headers(message);
+    if (!bound || !headers ||
+        soup_message_headers_get_encoding(headers) != SOUP_ENCODING_CONTENT_LENGTH ||
+        soup_message_headers_get_content_length(headers) <= kMaxReplyBytes)
+        return;
+    (*bound)->tooLarge = true;
+    g_cancellable_cancel((*bound)->cancellable.get());
+}
+
+void onRequestQueued(SoupSession *, SoupMessage *message, gpointer)
+{
+    if (!t_handingOver)
+        return;
+    g_object_set_data_full(
+        G_OBJECT(message), kBoundKey, new std::shared_ptr<Bound>(*t_handingOver),
+        [](gpointer data) { delete static_cast<std::shared_ptr<Bound> *>(data); });
+    g_signal_connect(message, "got-headers", G_CALLBACK(onGotHeaders), nullptr);
+}
+
+// Every session SOAP goes through tells us of its messages, once.
+void watch(SoupSession *session)
+{
+    const char *const key = "orbitune-soap-watched";
+    if (!session || g_object_get_data(G_OBJECT(session), key))
+        return;
+    g_object_set_data(G_OBJECT(session), key, GINT_TO_POINTER(1));
+    g_signal_connect(session, "request-queued", G_CALLBACK(onRequestQueued), nullptr);
+}
+
 struct Pending {
     upnphandle::Object<GUPnPServiceProxy> proxy;
     upnphandle::Action action;
-    upnphandle::Object<GCancellable> cancellable;
+    std::shared_ptr<Bound> bound = std::make_shared<Bound>();
     QPointer<QObject> receiver;
     Done done;
     std::unique_ptr<QTimer> deadline;
@@ -28,7 +75,8 @@ void finished(GObject *source, GAsyncResult *result, gpointer data)
     if (!pending->receiver)
         return;
     if (!action) {
-        const QString why = pending->timedOut
+        const QString why = pending->bound->tooLarge ? QStringLiteral("reply too large")
+                            : pending->timedOut
                                 ? QStringLiteral("no answer in time")
                                 : QString::fromUtf8(error ? error->message : "no answer");
         pending->done(nullptr, why);
@@ -45,12 +93,12 @@ void call(GUPnPServiceProxy *proxy, upnphandle::Action action, QObject *receiver
     auto *pending = new Pending;
     pending->proxy = upnphandle::ref(proxy);
     pending->action = std::move(action);
-    pending->cancellable.reset(g_cancellable_new());
+    pending->bound->cancellable.reset(g_cancellable_new());
     pending->receiver = receiver;
     pending->done = std::move(done);
     pending->deadline = std::make_unique<QTimer>();
     pending->deadline->setSingleShot(true);
-    GCancellable *cancellable = pending->cancellable.get();
+    GCancellable *cancellable = pending->bound->cancellable.get();
     QObject::connect(pending->deadline.get(), &QTimer::timeout, [pending, cancellable] {
         pending->timedOut = true;
         g_cancellable_cancel(cancellable);
@@ -59,8 +107,13 @@ void call(GUPnPServiceProxy *proxy, upnphandle::Action action, QObject *receiver
     QObject::connect(receiver, &QObject::destroyed, pending->deadline.get(),
                      [cancellable] { g_cancellable_cancel(cancellable); });
     pending->deadline->start(deadlineMs);
+    GUPnPContext *context = gupnp_service_info_get_context(GUPNP_SERVICE_INFO(proxy));
+    watch(context ? gupnp_context_get_session(context) : nullptr);
+    std::shared_ptr<Bound> bound = pending->bound;
+    t_handingOver = &bound;
     gupnp_service_proxy_call_action_async(proxy, pending->action.get(), cancellable, finished,
                                           pending);
+    t_handingOver = nullptr;
 }
 
 bool strings(GUPnPServiceProxyAction *action, std::initializer_list<const char *> names,

@@ -10,7 +10,9 @@
 // One SOAP action sent to a service, answered on the main thread (GUPnP's
 // sources run on Qt's GLib event dispatcher). Every call has a deadline: a
 // service that answers slowly is cancelled then, and the caller hears
-// "no answer" instead of waiting. Nothing blocks.
+// "no answer" instead of waiting; a reply announcing more than
+// kMaxReplyBytes is cancelled as its headers come in ("reply too large"),
+// and one without a length is bounded by the deadline. Nothing blocks.
 namespace soap {
 
 // Called once, unless `receiver` went first: with the finished action (its
@@ -18,6 +20,7 @@ namespace soap {
 using Done = std::function<void(GUPnPServiceProxyAction *action, const QString &error)>;
 
 inline constexpr int kDeadlineMs = 1500;
+inline constexpr goffset kMaxReplyBytes = 512 * 1024;
 
 void call(GUPnPServiceProxy *proxy, upnphandle::Action action, QObject *receiver, Done done,
           int deadlineMs = kDeadlineMs);

@@ -28,6 +28,11 @@ struct StreamServer::Client {
     QByteArray request;
     bool streaming = false;
     QByteArray pending;
+    // With ICY metadata: stream bytes left before the next block, and the
+    // title the last block carried.
+    bool icy = false;
+    qsizetype untilMeta = 0;
+    QString sentTitle;
 };
 
 void StreamServer::Feed::begin(const QString &mime)
@@ -48,6 +53,12 @@ void StreamServer::Feed::push(const char *data, qsizetype size)
         m_pending.clear();
     }
     m_pending.append(data, size);
+}
+
+void StreamServer::Feed::setTitle(const QString &title)
+{
+    std::lock_guard lock(m_mutex);
+    m_title = title;
 }
 
 QString StreamServer::Feed::mime()
@@ -94,6 +105,11 @@ QString StreamServer::url() const
         .arg(m_token, extension(m_mime));
 }
 
+bool StreamServer::serves(const QString &uri) const
+{
+    return !uri.isEmpty() && uri.contains(QLatin1Char('/') + m_token + QLatin1Char('/'));
+}
+
 void StreamServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
@@ -131,10 +147,14 @@ void StreamServer::readRequest(Client *client)
         socket->disconnectFromHost();
         return;
     }
+    const QByteArray head = client->request.toLower();
+    client->icy = head.contains("\r\nicy-metadata: 1") || head.contains("\r\nicy-metadata:1");
+    client->untilMeta = kMetaInterval;
     socket->write(
         QStringLiteral("HTTP/1.1 200 OK\r\nContent-Type: %1\r\nCache-Control: no-cache\r\n"
-                       "transferMode.dlna.org: Streaming\r\nConnection: close\r\n\r\n")
-            .arg(m_mime)
+                       "transferMode.dlna.org: Streaming\r\n%2Connection: close\r\n\r\n")
+            .arg(m_mime,
+                 client->icy ? QStringLiteral("icy-metaint: %1\r\n").arg(kMetaInterval) : QString())
             .toLatin1());
     if (method == "HEAD") {
         socket->disconnectFromHost();
@@ -159,6 +179,7 @@ void StreamServer::drain()
         generation = m_feed->m_generation;
         m_dropped += m_feed->m_dropped;
         m_feed->m_dropped = 0;
+        m_title = m_feed->m_title;
     }
     if (generation != m_generation) {
         m_generation = generation;
@@ -174,6 +195,7 @@ void StreamServer::drain()
     }
     if (bytes.isEmpty())
         return;
+    m_fed += bytes.size();
     if (m_mime == QLatin1String("application/ogg") && m_head.size() < kOggHead)
         m_head += bytes.left(kOggHead - m_head.size());
     m_recent += bytes;
@@ -197,12 +219,31 @@ void StreamServer::flush(Client *client)
     QTcpSocket *socket = client->socket;
     while (client->streaming && !client->pending.isEmpty() &&
            socket->bytesToWrite() < kSocketChunk) {
-        const qint64 written = socket->write(client->pending.left(kSocketChunk));
+        if (client->icy && client->untilMeta == 0) {
+            socket->write(metaBlock(client));
+            client->untilMeta = kMetaInterval;
+        }
+        const qsizetype size = client->icy ? qMin(kSocketChunk, client->untilMeta) : kSocketChunk;
+        const qint64 written = socket->write(client->pending.left(size));
         if (written <= 0)
             return;
         client->pending.remove(0, written);
+        client->untilMeta -= written;
         m_served += written;
     }
+}
+
+// A length byte (in 16s) and StreamTitle='...'; padded with zeros; a
+// single zero when the title is the one the client has.
+QByteArray StreamServer::metaBlock(Client *client) const
+{
+    if (m_title == client->sentTitle)
+        return QByteArray(1, '\0');
+    client->sentTitle = m_title;
+    QByteArray text = "StreamTitle='" + m_title.toUtf8().left(255 * 16 - 16) + "';";
+    const qsizetype blocks = (text.size() + 15) / 16;
+    text.append(QByteArray(blocks * 16 - text.size(), '\0'));
+    return char(blocks) + text;
 }
 
 void StreamServer::drop(QTcpSocket *socket)

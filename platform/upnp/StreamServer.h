@@ -18,7 +18,9 @@ class QTcpSocket;
 // token nobody can guess. Bytes are fed from any thread through feed();
 // the main thread passes them on to the connected clients every 50 ms. A
 // client that reads slower than the stream loses its oldest bytes instead
-// of making the server hold more and more.
+// of making the server hold more and more. A client asking for ICY
+// metadata (Icy-MetaData: 1) gets the stream's title in blocks every
+// kMetaInterval bytes, as a station would send it.
 class StreamServer : public QObject {
     Q_OBJECT
 public:
@@ -27,6 +29,7 @@ public:
     // What a new client gets at once, so the renderer fills its buffer
     // without waiting for the stream.
     static constexpr qsizetype kStartBurst = 64 * 1024;
+    static constexpr qsizetype kMetaInterval = 16000;
 
     // Thread-safe; shared with whoever delivers the stream, which may
     // outlive the server.
@@ -36,6 +39,8 @@ public:
         // let go.
         void begin(const QString &mime);
         void push(const char *data, qsizetype size);
+        // The title playing from now on; kept across a new stream.
+        void setTitle(const QString &title);
         // The type last begun; empty before.
         QString mime();
 
@@ -43,6 +48,7 @@ public:
         friend class StreamServer;
         std::mutex m_mutex;
         QString m_mime;
+        QString m_title;
         int m_generation = 0;
         QByteArray m_pending;
         qint64 m_dropped = 0;
@@ -54,13 +60,18 @@ public:
     bool listen(const QHostAddress &address);
     // http://address:port/<token>/stream.<ext>; empty unless listening.
     QString url() const;
+    // Whether `uri` (in any form a renderer was given it) is this server's.
+    bool serves(const QString &uri) const;
     std::shared_ptr<Feed> feed() const { return m_feed; }
     // The stream's type as last begun; empty before.
     QString mime() const { return m_mime; }
     qsizetype clientCount() const { return qsizetype(m_clients.size()); }
-    // Bytes handed to clients, and dropped for slow ones, since listening.
+    // Bytes of the stream handed to clients (metadata blocks not counted),
+    // and dropped for slow ones, since listening.
     qint64 bytesServed() const { return m_served; }
     qint64 bytesDropped() const { return m_dropped; }
+    // Bytes of the stream taken from the feed since listening.
+    qint64 bytesFed() const { return m_fed; }
 
 Q_SIGNALS:
     // A stream began (its type is known now).
@@ -73,12 +84,14 @@ private:
     void readRequest(Client *client);
     void drain();
     void flush(Client *client);
+    QByteArray metaBlock(Client *client) const;
     void drop(QTcpSocket *socket);
 
     std::shared_ptr<Feed> m_feed = std::make_shared<Feed>();
     QTcpServer *m_server = nullptr;
     QString m_token;
     QString m_mime;
+    QString m_title;
     int m_generation = 0;
     // The stream's first bytes (Ogg's header pages) and its latest ones.
     QByteArray m_head;
@@ -86,5 +99,6 @@ private:
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_drain;
     qint64 m_served = 0;
+    qint64 m_fed = 0;
     qint64 m_dropped = 0;
 };

@@ -383,6 +383,7 @@ def run(binary, scratch, log):
     wait_for("the failure to be announced", lambda: FAILED in heard, timeout=10, pump=pump)
     print("ok: a failed play reads and announces %r" % FAILED)
 
+
     # 3. The list: every row reads as its program and its address.
     def open_list():
         button = wait_for("the program list button", lambda: reader.find_showing(
@@ -583,6 +584,14 @@ def run(binary, scratch, log):
     wait_for("the main window to take the keyboard again", lambda: reader.find(
         lambda a: a.getState().contains(pyatspi.STATE_ACTIVE) and a.name != "Song History"),
         pump=pump)
+    # Play On: the button reads by its name and says what it does.
+    play_on = wait_for("the Play On button", lambda: reader.find(
+        lambda a: a.name == "Play On" and reader.showing(a) and
+        a.getRole() == pyatspi.ROLE_PUSH_BUTTON), pump=pump)
+    if "plays" not in play_on.description.lower():
+        fail("the Play On button does not say what it does: %r" % play_on.description)
+    print("ok: the Play On button reads by its name and says what it does")
+
     keys("t", control=True)
     window = wait_for("Ctrl+T to open the Schedules", lambda: window_named("Schedules"),
                       pump=pump)

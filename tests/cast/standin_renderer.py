@@ -7,7 +7,8 @@ Answers SSDP searches on 127.0.0.1 and the SOAP actions Orbitune sends.
                   SetAVTransportURI and "STOP" for each Stop, and reports
                   PLAYING after a Play.
   --mode hostile  answers slowly (GetProtocolInfo: 30 s), or GetTransportInfo
-                  in turn with garbage, a 20 MB reply and a 30 s wait.
+                  in turn with garbage, a 20 MB reply and a 30 s wait;
+                  SetVolume with a 20 MB reply.
 Prints "READY <port>" once it listens, and dies with its parent.
 
     standin_renderer.py --mode MODE --name NAME --uuid UUID
@@ -89,6 +90,8 @@ def make_handler(args):
             elif action == "Stop":
                 state["transport"] = "STOPPED"
                 print("STOP", flush=True)
+            elif action == "SetVolume" and args.mode == "hostile":
+                return self.send(b" " * (20 * 1024 * 1024))
             elif action == "GetTransportInfo":
                 if args.mode == "hostile":
                     state["polls"] += 1

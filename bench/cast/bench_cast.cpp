@@ -1,0 +1,208 @@
+// Measures, in one run, against a real renderer (gmediarender) on loopback
+// playing into a null sink of its own, fed by the loopback Icecast MP3:
+//   - from choosing the renderer (the station already playing here) to its
+//     first sound, against the same renderer given the station's URL
+//     directly (median of the runs, each alternating);
+//   - CPU% of this process while the station plays there (served, and the
+//     sound here muted) against while it plays here alone;
+//   - the bytes served to the renderer against the station's audio bytes
+//     handed to the server (ICY blocks removed by our client).
+// Usage: bench_cast [--runs N] [--seconds N]
+#include "integrations/PlayOn.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/upnp/Renderer.h"
+#include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/StreamServer.h"
+#include "session/PlaybackSession.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/StreamServers.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QTcpServer>
+#include <QTest>
+#include <QUuid>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+const QString kSpeaker = QStringLiteral("Bench Speaker");
+
+double cpuSeconds()
+{
+    double total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(QCoreApplication::applicationPid());
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return total;
+}
+
+// CPU% of this process over `seconds`.
+double cpuPercent(int seconds)
+{
+    const double before = cpuSeconds();
+    QElapsedTimer clock;
+    clock.start();
+    QTest::qWait(seconds * 1000);
+    return (cpuSeconds() - before) * 100'000.0 / double(clock.elapsed());
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v.empty() ? -1 : v[v.size() / 2];
+}
+
+bool waitFor(const std::function<bool()> &done, int ms)
+{
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+std::unique_ptr<QProcess> startRenderer(AudioSession &audio, const QString &logDir)
+{
+    quint16 port = 0;
+    for (int i = 0; i < 200 && !port; ++i) {
+        QTcpServer probe;
+        const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
+        if (probe.listen(QHostAddress::LocalHost, candidate))
+            port = candidate;
+    }
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
+    env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());
+    auto renderer = childprocess::start(
+        QStringLiteral("gmediarender"),
+        {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"), QString::number(port),
+         QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
+         QUuid::createUuid().toString(QUuid::WithoutBraces), QStringLiteral("--gstout-audiosink"),
+         QStringLiteral("pulsesink"), QStringLiteral("--gstout-audiodevice"),
+         QStringLiteral("renderer_out"), QStringLiteral("--logfile"),
+         logDir + QStringLiteral("/gmediarender.log")},
+        env);
+    if (renderer &&
+        childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull())
+        renderer.reset();
+    return renderer;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    int runs = 5;
+    int seconds = 10;
+    for (int i = 1; i + 1 < args.size(); ++i) {
+        if (args[i] == QLatin1String("--runs"))
+            runs = args[i + 1].toInt();
+        if (args[i] == QLatin1String("--seconds"))
+            seconds = args[i + 1].toInt();
+    }
+    if (qEnvironmentVariableIsEmpty("ORBITUNE_SOURCE_DIR"))
+        qputenv("ORBITUNE_SOURCE_DIR", ORBITUNE_SOURCE_DIR);
+
+    AudioSession audio;
+    StreamServers servers;
+    if (!startLoopbackStation(audio, servers) || !audio.addSink(QStringLiteral("renderer_out")))
+        return 1;
+    LevelMeter there(audio, QStringLiteral("renderer_out.monitor"));
+    std::unique_ptr<QProcess> renderer = startRenderer(audio, servers.dir());
+    if (!there.start() || !renderer) {
+        std::fprintf(stderr, "no renderer\n");
+        return 1;
+    }
+    GstMediaPlayerFactory factory;
+    MediaPlayerFactory::setShared(&factory);
+    CacheManager::shareIntance()->saveLiveData(
+        program::make(QStringLiteral("Bench"), {}, servers.mp3Url().toString()));
+    PlaybackSession session;
+    RendererFinder finder({QStringLiteral("lo")});
+    PlayOn playOn(&session, &finder);
+    QString udn;
+    if (!waitFor(
+            [&] {
+                for (const RendererInfo &info : finder.renderers()) {
+                    if (info.name == kSpeaker)
+                        udn = info.udn;
+                }
+                return !udn.isEmpty();
+            },
+            15000)) {
+        std::fprintf(stderr, "renderer not found\n");
+        return 1;
+    }
+    std::unique_ptr<Renderer> direct = finder.open(udn);
+    auto quietThere = [&] { return waitFor([&] { return there.recentRms(300) < 0.002; }, 10000); };
+    // From `start` to the renderer's first sound, in ms; -1 without one.
+    auto firstSound = [&](const std::function<void()> &start) {
+        if (!quietThere())
+            return -1.0;
+        const qint64 from = there.elapsedMs();
+        start();
+        if (!waitFor([&] { return there.firstSoundAfter(from) >= 0; }, 15000))
+            return -1.0;
+        return double(there.firstSoundAfter(from) - from);
+    };
+
+    session.playCurrent();
+    waitFor([&] { return session.state() == PlaybackSession::State::Playing; }, 20000);
+    std::vector<double> ours;
+    std::vector<double> baseline;
+    for (int run = 0; run < runs; ++run) {
+        baseline.push_back(firstSound([&] {
+            direct->playUri(servers.mp3Url().toString(), QString(), [](const QString &) {});
+        }));
+        direct->stop();
+        ours.push_back(firstSound([&] { playOn.choose(udn); }));
+        playOn.choose(QString());
+        std::printf("run %d: direct %.0f ms, Play On %.0f ms\n", run + 1, baseline.back(),
+                    ours.back());
+    }
+
+    // CPU and bytes: here alone, then there.
+    QTest::qWait(2000);
+    const double playingHere = cpuPercent(seconds);
+    playOn.choose(udn);
+    waitFor([&] { return there.recentRms(300) > 0.01; }, 15000);
+    QTest::qWait(2000);
+    StreamServer *server = playOn.server();
+    const qint64 fedBefore = server ? server->bytesFed() : 0;
+    const qint64 servedBefore = server ? server->bytesServed() : 0;
+    const double playingThere = cpuPercent(seconds);
+    const qint64 fed = server ? server->bytesFed() - fedBefore : 0;
+    const qint64 served = server ? server->bytesServed() - servedBefore : 0;
+    const qint64 dropped = server ? server->bytesDropped() : 0;
+    playOn.choose(QString());
+    std::printf("served %lld bytes of %lld taken from the station (%lld dropped)\n", served, fed,
+                dropped);
+
+    std::printf("figure|play on: choosing to first sound there|%.0f|%.0f|ms|<= +1000 ms\n",
+                median(ours), median(baseline));
+    std::printf("figure|play on: CPU while it plays there|%.2f|%.2f|%%|<= +0.5 pt\n", playingThere,
+                playingHere);
+    std::printf("figure|play on: bytes served per station byte|%lld|%lld|B|equal\n", served, fed);
+    direct.reset();
+    childprocess::stop(renderer.get());
+    const bool ok = median(ours) >= 0 && median(ours) <= median(baseline) + 1000 &&
+                    playingThere <= playingHere + 0.5;
+    return ok ? 0 : 1;
+}
