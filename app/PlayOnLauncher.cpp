@@ -33,8 +33,12 @@ void PlayOnLauncher::attachHome(WindowHost *home)
     if (QToolButton *button = home->playOnButton()) {
         m_buttonMenu = new QMenu(button);
         m_buttonMenu->setObjectName(QStringLiteral("playOnButtonMenu"));
-        button->setMenu(m_buttonMenu);
-        button->setPopupMode(QToolButton::InstantPopup);
+        // Opened on the button's click, not as its own menu: a button's
+        // instant menu opens on a mouse press only, never on Space or a
+        // screen reader's Press.
+        connect(button, &QToolButton::clicked, m_buttonMenu, [button, menu = m_buttonMenu] {
+            menu->popup(button->mapToGlobal(QPoint(0, button->height())));
+        });
     }
     refresh();
 }

@@ -31,6 +31,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import uuid
 
 TITLE_DESCRIPTION = "Name of the current program, or what the player is doing"
 LIST_DESCRIPTION = ("Arrow keys choose a program, Alt+Up and Alt+Down move it, Return plays it, "
@@ -315,6 +316,15 @@ def run(binary, scratch, log):
         env=env, stdout=subprocess.PIPE, stderr=log, text=True)
     started.append((station_server, False))
 
+    # A speaker on the network: a stand-in renderer answering on loopback.
+    speaker = subprocess.Popen(
+        [sys.executable, os.path.join(support, "..", "cast", "standin_renderer.py"), "--mode",
+         "sonos", "--name", "Kitchen Speaker", "--uuid", str(uuid.uuid4())],
+        env=env, stdout=subprocess.PIPE, stderr=log, text=True)
+    started.append((speaker, False))
+    if not speaker.stdout.readline().startswith("READY"):
+        fail("the stand-in speaker did not start")
+
     env["DISPLAY"] = start_display(scratch, env, log)
     start_buses(scratch, env, log)
 
@@ -591,6 +601,26 @@ def run(binary, scratch, log):
     if "plays" not in play_on.description.lower():
         fail("the Play On button does not say what it does: %r" % play_on.description)
     print("ok: the Play On button reads by its name and says what it does")
+    # A menu is not among the application's windows: a screen reader hears
+    # its items as they take the focus.
+    focused = []
+
+    def on_focus(event):
+        if event.detail1 and event.source is not None:
+            focused.append(event.source.name)
+
+    pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
+    reader.press(play_on)
+    wanted = {"This Computer", "Kitchen Speaker"}
+
+    def down_through_menu():
+        keys("Down")
+        return wanted <= set(focused)
+
+    wait_for("Down to go through 'This Computer' and the speaker", down_through_menu, pump=pump)
+    pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+    keys("Escape")
+    print("ok: its menu reads 'This Computer' and the speaker found")
 
     keys("t", control=True)
     window = wait_for("Ctrl+T to open the Schedules", lambda: window_named("Schedules"),
