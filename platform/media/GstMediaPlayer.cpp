@@ -5,9 +5,11 @@
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
+#include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistResolver.h"
 #include "platform/media/StreamTimeline.h"
+#include "platform/media/TsAudio.h"
 
 #include <QPointer>
 
@@ -316,8 +318,8 @@ void GstMediaPlayer::applyTargetState()
     // there, as playbin's queue does.
     const bool cushioned =
         !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
-        m_timeline->endOffset() - m_segmentStart >=
-            m_timeline->bytesForMs(qint64(m_options.bufferDurationMs * m_options.startWatermark));
+        m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(m_segmentStart) >=
+            qint64(m_options.bufferDurationMs * m_options.startWatermark);
     if (!m_wantPlaying)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering && cushioned)

@@ -18,20 +18,21 @@ typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
 typedef struct _GstTagList GstTagList;
 class GstBusPump;
+class HlsClient;
 class IcyHttpClient;
+class TsAudio;
 class PlaylistResolver;
 class StreamTimeline;
 
-// Plays one MediaItem through GStreamer. An HTTP(S) stream is read by our own
-// client into a StreamTimeline and handed from there to a decoding pipeline
-// at the play position (time-shift); files served with a length, HLS and
-// local files play through a playbin. Creating the player starts
-// opening the stream (an HTTP address is opened while the resolver checks
-// whether it is a playlist, whose entries then replace it); the item turns ready
-// once the pipeline has prerolled, or failed. A stream that drops after it
-// was ready is reopened when its ReconnectPolicy says, until the retry budget
-// is spent; only then does the item turn failed. Everything the item hears is
-// delivered on the main thread by this object.
+// Plays one MediaItem through GStreamer. An HTTP(S) stream, live HLS
+// included, is read by our own client into a StreamTimeline and handed from
+// there to a decoding pipeline at the play position (time-shift); files
+// served with a length, HLS that ends and local files play through a playbin. Creating the player
+// starts opening the stream (an HTTP address is opened while the resolver checks whether it is a
+// playlist, whose entries then replace it); the item turns ready once the pipeline has prerolled,
+// or failed. A stream that drops after it was ready is reopened when its ReconnectPolicy says,
+// until the retry budget is spent; only then does the item turn failed. Everything the item hears
+// is delivered on the main thread by this object.
 class GstMediaPlayer : public MediaPlayer {
     Q_OBJECT
 public:
@@ -125,6 +126,9 @@ private:
     void openFeed(const QUrl &url);
     void dropClient();
     void onFeedOpened();
+    void onHlsOpened();
+    void onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous);
+    void feedConnected();
     void onFeedAudio(const QByteArray &bytes);
     void onFeedTitle(const QString &title);
     void onFeedFailed(const QString &error);
@@ -170,6 +174,11 @@ private:
     StreamProbe m_probe;
 
     std::unique_ptr<IcyHttpClient> m_client;
+    std::unique_ptr<HlsClient> m_hls;
+    std::unique_ptr<TsAudio> m_tsAudio; // an HLS stream's audio for the tap
+    QSet<QUrl> m_hlsUrls;               // answered as HLS
+    qint64 m_hlsLast = -1;              // the HLS segment fetched last
+    qint64 m_holdBackMs = 0;            // HLS: live is this far before the newest byte
     std::unique_ptr<StreamTimeline> m_timeline;
     QSet<QUrl> m_playbinUrls; // answered with a length or as HLS
     bool m_prerolled = false; // the feed pipeline has decoded its first audio

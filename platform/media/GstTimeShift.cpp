@@ -1,16 +1,18 @@
-// Time-shift: an HTTP(S) stream is read by our own client into the
-// timeline, and the feed pipeline is handed the timeline's bytes from the
-// play position on. Live is the newest byte; a seek moves the position and
-// starts the pipeline over there, keeping its decoder; a reconnect goes on
-// into the same decoder. Everything here runs on the main thread.
+// Time-shift: an HTTP(S) stream is read by our own client (HLS by the HLS
+// client, a segment at a time) into the timeline, and the feed pipeline is handed the timeline's
+// bytes from the play position on. Live is the newest byte; a seek moves the position and starts
+// the pipeline over there, keeping its decoder; a reconnect goes on into the same decoder.
+// Everything here runs on the main thread.
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
+#include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/StreamTimeline.h"
+#include "platform/media/TsAudio.h"
 
 #include <QPointer>
 
@@ -59,6 +61,12 @@ double mpegByteRate(const QByteArray &bytes)
 // Never deleted while it tells us something.
 void GstMediaPlayer::dropClient()
 {
+    if (m_hls) {
+        m_hlsLast = qMax(m_hlsLast, m_hls->lastSequence());
+        m_hls->disconnect(this);
+        m_hls->close();
+        m_hls.release()->deleteLater();
+    }
     if (!m_client)
         return;
     m_client->disconnect(this);
@@ -70,7 +78,7 @@ bool GstMediaPlayer::feedsItself(const QUrl &url) const
 {
     const QString scheme = url.scheme().toLower();
     return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !url.path().toLower().endsWith(QLatin1String(".m3u8")) && !m_playbinUrls.contains(url);
+           !m_playbinUrls.contains(url);
 }
 
 void GstMediaPlayer::openFeed(const QUrl &url)
@@ -95,18 +103,27 @@ void GstMediaPlayer::openFeed(const QUrl &url)
             return;
         m_live = true;
         m_liveLagBytes = 0;
+        m_hlsLast = -1;
         m_feedOffset = m_segmentStart = m_timeline->endOffset();
         m_playedMs = 0;
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     }
     dropClient();
     m_watchdog.start(m_options.openTimeoutMs);
-    m_client = std::make_unique<IcyHttpClient>();
-    connect(m_client.get(), &IcyHttpClient::opened, this, &GstMediaPlayer::onFeedOpened);
-    connect(m_client.get(), &IcyHttpClient::audio, this, &GstMediaPlayer::onFeedAudio);
-    connect(m_client.get(), &IcyHttpClient::title, this, &GstMediaPlayer::onFeedTitle);
-    connect(m_client.get(), &IcyHttpClient::failed, this, &GstMediaPlayer::onFeedFailed);
-    m_client->open(url, m_options.openTimeoutMs);
+    if (m_hlsUrls.contains(url) || url.path().toLower().endsWith(QLatin1String(".m3u8"))) {
+        m_hls = std::make_unique<HlsClient>();
+        connect(m_hls.get(), &HlsClient::opened, this, &GstMediaPlayer::onHlsOpened);
+        connect(m_hls.get(), &HlsClient::segment, this, &GstMediaPlayer::onHlsSegment);
+        connect(m_hls.get(), &HlsClient::failed, this, &GstMediaPlayer::onFeedFailed);
+        m_hls->open(url, m_options.openTimeoutMs, m_hlsLast);
+    } else {
+        m_client = std::make_unique<IcyHttpClient>();
+        connect(m_client.get(), &IcyHttpClient::opened, this, &GstMediaPlayer::onFeedOpened);
+        connect(m_client.get(), &IcyHttpClient::audio, this, &GstMediaPlayer::onFeedAudio);
+        connect(m_client.get(), &IcyHttpClient::title, this, &GstMediaPlayer::onFeedTitle);
+        connect(m_client.get(), &IcyHttpClient::failed, this, &GstMediaPlayer::onFeedFailed);
+        m_client->open(url, m_options.openTimeoutMs);
+    }
     if (!m_feedTimer.isActive()) {
         m_feedTimer.setInterval(kFollowIntervalMs);
         connect(&m_feedTimer, &QTimer::timeout, this, &GstMediaPlayer::followPosition,
@@ -119,28 +136,82 @@ void GstMediaPlayer::onFeedOpened()
 {
     const QByteArray type = m_client->contentType();
     // HLS or an M3U playlist: the resolver tells which while the address is
-    // opened early; otherwise it was found to be HLS.
+    // opened early; otherwise it was found to be HLS, which the HLS client reads.
     const bool listed = type.contains("mpegurl");
     if (listed)
-        m_playbinUrls.insert(m_streamUrl);
+        m_hlsUrls.insert(m_streamUrl);
     if (listed && m_speculative) {
         dropClient();
         onFeedFailed(QStringLiteral("A playlist, not audio"));
         return;
     }
-    if (listed || m_client->contentLength() >= 0) {
-        // A file of known length, or HLS: GStreamer's own source plays them.
+    if (listed) {
+        dropClient();
+        openStream(m_streamUrl);
+        return;
+    }
+    if (m_client->contentLength() >= 0) {
+        // A file of known length: GStreamer's own source plays it.
         NSLog(lcMedia(), QtInfoMsg, "stream: %@ is played by playbin", m_streamUrl.toString());
         m_playbinUrls.insert(m_streamUrl);
         dropClient();
         openStream(m_streamUrl);
         return;
     }
+    m_holdBackMs = 0;
     m_timeline->beginConnection();
     if (m_client->bitrateKbps() > 0)
         m_timeline->setByteRate(m_client->bitrateKbps() * 125.0);
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamStarted(tapFormat(type));
+    feedConnected();
+}
+
+void GstMediaPlayer::onHlsOpened()
+{
+    if (m_hls->isFinite()) {
+        // A recording, not a live stream: GStreamer's own HLS source plays it.
+        NSLog(lcMedia(), QtInfoMsg, "stream: %@ ends; played by playbin", m_streamUrl.toString());
+        m_playbinUrls.insert(m_streamUrl);
+        dropClient();
+        openStream(m_streamUrl);
+        return;
+    }
+    // Live HLS plays as far behind its newest segment as it starts: the
+    // next one comes only when it is complete.
+    m_holdBackMs = HlsClient::kLiveEdgeSegments * m_hls->targetDurationMs();
+    m_timeline->beginConnection();
+    if (!m_tsAudio) {
+        m_tsAudio = std::make_unique<TsAudio>();
+        m_tsAudio->started = [this](StreamTap::Format format) {
+            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+                tap->streamStarted(format);
+        };
+        m_tsAudio->audio = [this](const char *data, qsizetype size) {
+            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+                tap->streamData(data, size);
+        };
+    }
+    m_tsAudio->reset();
+    feedConnected();
+}
+
+void GstMediaPlayer::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous)
+{
+    if (discontinuous) {
+        m_timeline->beginConnection();
+        m_tsAudio->reset(true);
+    }
+    m_tsAudio->feed(bytes);
+    if (durationMs > 0 && m_timeline->byteRate() <= 0)
+        m_timeline->setByteRate(double(bytes.size()) * 1000.0 / double(durationMs));
+    m_timeline->append(bytes, durationMs);
+    pumpFeed();
+}
+
+// A connection of either client has begun.
+void GstMediaPlayer::feedConnected()
+{
     if (m_phase == Phase::Reconnecting && m_prerolled) {
         // The same decoder goes on from the new connection's first byte;
         // while behind live, playback just goes on across the gap.
@@ -204,7 +275,7 @@ void GstMediaPlayer::resumeHeld()
 {
     if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
-    const qint64 heard = m_segmentStart + m_timeline->bytesForMs(m_playedMs);
+    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + m_playedMs);
     if (heard >= m_timeline->startOffset())
         return;
     NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
@@ -240,7 +311,7 @@ qint64 GstMediaPlayer::heardOffset() const
     if (!m_timeline)
         return 0;
     const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
-    const qint64 heard = m_segmentStart + m_timeline->bytesForMs(played);
+    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + played);
     return qBound(m_timeline->startOffset(), heard, m_feedOffset);
 }
 
@@ -253,16 +324,17 @@ qint64 GstMediaPlayer::timeBehindLiveMs() const
 {
     if (!canSeek() || m_live)
         return 0;
-    const qint64 behind = m_timeline->endOffset() - heardOffset() - m_liveLagBytes;
-    return qMax<qint64>(0, m_timeline->msForBytes(behind));
+    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
+    return qMax<qint64>(0, m_timeline->timeAt(liveAt) - m_timeline->timeAt(heardOffset()));
 }
 
 qint64 GstMediaPlayer::keptMs() const
 {
     if (!canSeek())
         return 0;
-    const qint64 kept = m_timeline->endOffset() - m_timeline->startOffset() - m_liveLagBytes;
-    return qMax<qint64>(0, m_timeline->msForBytes(kept));
+    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
+    return qMax<qint64>(0,
+                        m_timeline->timeAt(liveAt) - m_timeline->timeAt(m_timeline->startOffset()));
 }
 
 void GstMediaPlayer::seekBy(qint64 ms)
@@ -273,15 +345,16 @@ void GstMediaPlayer::seekBy(qint64 ms)
     if (m_live)
         m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heard);
     const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    const qint64 target = heard + m_timeline->bytesForMs(ms);
-    if (ms > 0 && target > liveAt - m_timeline->bytesForMs(kLiveWithinMs)) {
+    const qint64 target = m_timeline->offsetAt(m_timeline->timeAt(heard) + ms);
+    if (ms > 0 && m_timeline->timeAt(target) > m_timeline->timeAt(liveAt) - kLiveWithinMs) {
         goLive();
         return;
     }
     m_live = false;
     const qint64 to = qBound(m_timeline->startOffset(), target, liveAt);
     NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
-          QString::number(double(m_timeline->msForBytes(liveAt - to)) / 1000, 'f', 1));
+          QString::number(double(m_timeline->timeAt(liveAt) - m_timeline->timeAt(to)) / 1000, 'f',
+                          1));
     restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
@@ -292,8 +365,9 @@ void GstMediaPlayer::goLive()
     if (!canSeek())
         return;
     const qint64 end = m_timeline->endOffset();
-    const qint64 target =
-        qMax(m_timeline->startOffset(), end - m_timeline->bytesForMs(kLiveMarginMs));
+    const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
+    const qint64 target = qBound(m_timeline->startOffset(),
+                                 m_timeline->offsetAt(m_timeline->timeAt(end) - margin), end);
     m_live = true;
     m_liveLagBytes = end - target;
     NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");

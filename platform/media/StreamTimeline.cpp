@@ -54,6 +54,17 @@ void StreamTimeline::append(const QByteArray &bytes)
     trim();
 }
 
+void StreamTimeline::append(const QByteArray &bytes, qint64 durationMs)
+{
+    if (bytes.isEmpty())
+        return;
+    const qint64 startMs = timeAt(m_end);
+    if (m_times.empty() || m_times.back().offset != m_end)
+        m_times.push_back({m_end, startMs});
+    append(bytes);
+    m_times.push_back({m_end, startMs + qMax<qint64>(0, durationMs)});
+}
+
 void StreamTimeline::markTitle(const QString &title)
 {
     if (!m_marks.isEmpty() && m_marks.last().offset == m_end &&
@@ -70,6 +81,8 @@ void StreamTimeline::trim()
     }
     // Marks before the start go, but for the title heard at the start.
     const qint64 start = startOffset();
+    while (m_times.size() > 1 && m_times[1].offset <= start)
+        m_times.pop_front();
     qsizetype lastTitleBefore = -1;
     qsizetype firstKept = 0;
     for (; firstKept < m_marks.size() && m_marks.at(firstKept).offset < start; ++firstKept) {
@@ -119,4 +132,34 @@ QString StreamTimeline::titleAt(qint64 offset) const
     if (next < m_marks.size() && m_marks.at(next).kind == Mark::Kind::Title)
         return m_marks.at(next).title;
     return {};
+}
+
+qint64 StreamTimeline::timeAt(qint64 offset) const
+{
+    if (m_times.empty())
+        return msForBytes(offset);
+    auto after = std::lower_bound(m_times.begin(), m_times.end(), offset,
+                                  [](const TimePoint &p, qint64 o) { return p.offset < o; });
+    if (after == m_times.begin())
+        return after->ms - msForBytes(after->offset - offset);
+    if (after == m_times.end())
+        return m_times.back().ms + msForBytes(offset - m_times.back().offset);
+    const TimePoint &before = *(after - 1);
+    return before.ms + qint64(double(offset - before.offset) * double(after->ms - before.ms) /
+                              double(after->offset - before.offset));
+}
+
+qint64 StreamTimeline::offsetAt(qint64 ms) const
+{
+    if (m_times.empty())
+        return bytesForMs(ms);
+    auto after = std::lower_bound(m_times.begin(), m_times.end(), ms,
+                                  [](const TimePoint &p, qint64 t) { return p.ms < t; });
+    if (after == m_times.begin())
+        return after->offset - bytesForMs(after->ms - ms);
+    if (after == m_times.end())
+        return m_times.back().offset + bytesForMs(ms - m_times.back().ms);
+    const TimePoint &before = *(after - 1);
+    return before.offset + qint64(double(ms - before.ms) * double(after->offset - before.offset) /
+                                  double(after->ms - before.ms));
 }

@@ -15,8 +15,10 @@ class TimelineRing;
 // new connection (a gap in time: playing across it just goes on) and every
 // title announced are marked where they came. Audio time is worked out from
 // the stream's byte rate, so the time between two offsets is their distance
-// at that rate, gaps taking none. The bytes are kept in memory, or for
-// long buffers in a file (see TimelineRing). Lives on one thread.
+// at that rate, gaps taking none; bytes appended with their duration (HLS
+// segments) take the time they were given instead. The bytes are kept in
+// memory, or for long buffers in a file (see TimelineRing). Lives on one
+// thread.
 class StreamTimeline {
 public:
     static constexpr qint64 kMemoryLimitBytes = 64 * 1024 * 1024;
@@ -41,6 +43,8 @@ public:
     // A new connection begins here; marked only when something came before.
     void beginConnection();
     void append(const QByteArray &bytes);
+    // Bytes that play for `durationMs`, spread evenly over them.
+    void append(const QByteArray &bytes, qint64 durationMs);
     void markTitle(const QString &title);
 
     qint64 startOffset() const { return m_end - m_held; }
@@ -56,6 +60,11 @@ public:
     // At the byte rate (16 kB/s, 128 kbit/s, while it is not known).
     qint64 bytesForMs(qint64 ms) const;
     qint64 msForBytes(qint64 bytes) const;
+    // The audio time at `offset` since the timeline began, and the offset
+    // at a time: from the durations given where there are some, else at
+    // the byte rate.
+    qint64 timeAt(qint64 offset) const;
+    qint64 offsetAt(qint64 ms) const;
 
     // The title announced last at or before `offset`: what is heard there
     // (before the first, the first when no new connection came between).
@@ -65,6 +74,10 @@ public:
     const QList<Mark> &marks() const { return m_marks; }
 
 private:
+    struct TimePoint {
+        qint64 offset;
+        qint64 ms;
+    };
     void trim();
 
     qint64 m_capacity;
@@ -80,5 +93,6 @@ private:
     };
     std::deque<Chunk> m_chunks;
     std::unique_ptr<TimelineRing> m_ring;
+    std::deque<TimePoint> m_times; // at the end of each timed append
     QList<Mark> m_marks;
 };

@@ -310,14 +310,24 @@ private Q_SLOTS:
 
     // Each key moves where the listener is in the station's time, heard from
     // a tone whose pitch tells the second; the label says how far behind.
+    void timeShiftKeysMoveWhereTheAudioIs_data()
+    {
+        QTest::addColumn<QString>("mount");
+        QTest::newRow("Icecast") << QStringLiteral("/steps.mp3");
+        QTest::newRow("HLS, segments of a second") << QStringLiteral("/steps.m3u8");
+    }
+
     void timeShiftKeysMoveWhereTheAudioIs()
     {
+        QFETCH(QString, mount);
         MprisService service;
         QVERIFY(service.start());
         ProgramStore store;
         MprisBridge bridge(home->session(), &store, &service);
-        QVERIFY(servers.startSource(QStringLiteral("/steps.mp3")));
-        choose(QStringLiteral("Steps"), servers.icecastUrl(QStringLiteral("/steps.mp3")));
+        QVERIFY2(servers.startSource(mount), qPrintable(servers.errorString()));
+        choose(QStringLiteral("Steps"), mount.endsWith(QLatin1String(".m3u8"))
+                                            ? servers.httpUrl(QStringLiteral("/hls") + mount)
+                                            : servers.icecastUrl(mount));
         QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
         QWidget *window = home->view();

@@ -84,6 +84,7 @@ private Q_SLOTS:
     void audioUnderAVagueTypeStillPlays_data();
     void audioUnderAVagueTypeStillPlays();
     void resolverStopsReadingAPlaylistThatNeverEnds();
+    void hlsPlays_data();
     void hlsPlays();
     void aacStreamPlays();
     void icyTitleBecomesNowPlaying_data();
@@ -359,13 +360,25 @@ void TestGstMediaPlayer::hugePlaylistKeepsTheUiResponsive()
     QVERIFY2(worstGap < 250, qPrintable(QStringLiteral("UI blocked %1 ms").arg(worstGap)));
 }
 
+void TestGstMediaPlayer::hlsPlays_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("timeShifted"); // read into the timeline, or by playbin
+    QTest::newRow("live: segments into the timeline") << QStringLiteral("/hls/live.m3u8") << true;
+    QTest::newRow("ended: playbin") << QStringLiteral("/hls/vod.m3u8") << false;
+}
+
 void TestGstMediaPlayer::hlsPlays()
 {
-    auto o = open(m_servers->httpUrl("/hls/live.m3u8"));
+    QFETCH(QString, path);
+    QFETCH(bool, timeShifted);
+    auto o = open(m_servers->httpUrl(path));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
-    QCOMPARE(o.player->streamUrl(), m_servers->httpUrl("/hls/live.m3u8"));
+    QCOMPARE(o.player->streamUrl(), m_servers->httpUrl(path));
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QCOMPARE(o.player->pipelineElements().contains(QStringLiteral("appsrc")), timeShifted);
+    QCOMPARE(o.player->canSeek(), timeShifted);
 }
 
 void TestGstMediaPlayer::aacStreamPlays()

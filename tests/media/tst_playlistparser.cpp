@@ -1,3 +1,4 @@
+#include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistParser.h"
 #include "platform/media/StreamTimeline.h"
@@ -33,7 +34,34 @@ private Q_SLOTS:
     void icyBodyTakesOutTitles();
     void timelinePositions_data();
     void timelinePositions();
+    void timelineTimeFromSegmentDurations();
+    void hlsVariantPlayed_data();
+    void hlsVariantPlayed();
+    void hlsMediaPlaylists_data();
+    void hlsMediaPlaylists();
+    void hlsResumesInOrderOrAtTheLiveEdge_data();
+    void hlsResumesInOrderOrAtTheLiveEdge();
 };
+
+namespace {
+
+// "sequence:ms" per segment, "d" after one that follows a discontinuity,
+// "i" after one with an init segment; "end" when the list ends.
+QString summary(const hls::MediaPlaylist &list)
+{
+    QStringList out;
+    for (const hls::Segment &s : list.segments)
+        out << QStringLiteral("%1:%2%3%4")
+                   .arg(s.sequence)
+                   .arg(s.durationMs)
+                   .arg(s.discontinuity ? QStringLiteral("d") : QString())
+                   .arg(s.initUrl.isValid() ? QStringLiteral("i") : QString());
+    if (list.ended)
+        out << QStringLiteral("end");
+    return out.join(QLatin1Char(' '));
+}
+
+} // namespace
 
 void TestPlaylistParser::detectsByContentNotType_data()
 {
@@ -383,6 +411,108 @@ void TestPlaylistParser::timelinePositions()
     QCOMPARE(timeline.read(1200, 400), QByteArray(300, 'e') + QByteArray(100, 'f'));
     QCOMPARE(timeline.read(2490, 20), QByteArray(10, 'f'));
     QVERIFY(QDir(TimelineRing::fileDirectory()).entryList(QDir::Files).isEmpty());
+}
+
+// HLS segments give the time of their bytes; each may have its own rate.
+void TestPlaylistParser::timelineTimeFromSegmentDurations()
+{
+    StreamTimeline timeline(2000);
+    timeline.append(QByteArray(1000, 'a'), 2000);
+    timeline.append(QByteArray(500, 'b'), 2000);
+    QCOMPARE(timeline.timeAt(500), 1000);
+    QCOMPARE(timeline.timeAt(1250), 3000);
+    QCOMPARE(timeline.offsetAt(3000), 1250);
+    QCOMPARE(timeline.offsetAt(timeline.timeAt(1500) - 1500), 1125);
+    // The oldest segment let go: the times of what is kept stay.
+    timeline.append(QByteArray(1000, 'c'), 4000);
+    QCOMPARE(timeline.startOffset(), 1000);
+    QCOMPARE(timeline.timeAt(1250), 3000);
+    QCOMPARE(timeline.timeAt(timeline.endOffset()) - timeline.timeAt(timeline.startOffset()), 6000);
+}
+
+void TestPlaylistParser::hlsVariantPlayed_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("variant");
+    QTest::newRow("the first listed")
+        << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=64000\nlow/a.m3u8\n"
+                      "#EXT-X-STREAM-INF:BANDWIDTH=128000\nhigh/a.m3u8\n")
+        << QStringLiteral("http://s/hls/low/a.m3u8");
+    QTest::newRow("its audio group's default rendition")
+        << QByteArray("#EXTM3U\n"
+                      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aac\",NAME=\"a, b\",URI=\"en.m3u8\"\n"
+                      "#EXT-X-MEDIA:TYPE=AUDIO,GROUP-ID=\"aac\",DEFAULT=YES,URI=\"main.m3u8\"\n"
+                      "#EXT-X-STREAM-INF:BANDWIDTH=1,AUDIO=\"aac\"\nvideo.m3u8\n")
+        << QStringLiteral("http://s/hls/main.m3u8");
+    QTest::newRow("local files are not followed")
+        << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nfile:///etc/passwd\n") << QString();
+}
+
+void TestPlaylistParser::hlsVariantPlayed()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, variant);
+    QCOMPARE(hls::variantOf(body, QUrl(QStringLiteral("http://s/hls/master.m3u8"))).toString(),
+             variant);
+}
+
+void TestPlaylistParser::hlsMediaPlaylists_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<QString>("segments"); // empty: refused
+    const QByteArray head = "#EXTM3U\n#EXT-X-TARGETDURATION:4\n";
+    QTest::newRow("sequence, discontinuity, init segment, end")
+        << head + "#EXT-X-MEDIA-SEQUENCE:41\n#EXTINF:3.99,\na.ts\n#EXT-X-DISCONTINUITY\n"
+                  "#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:4,\nb.m4s\n#EXTINF:2.5,\r\nc.m4s\r\n"
+                  "#EXT-X-ENDLIST\n"
+        << QStringLiteral("41:3990 42:4000di 43:2500i end");
+    QTest::newRow("a local file keeps its number, not its place")
+        << head + "#EXTINF:4,\nfile:///tmp/a.ts\n#EXTINF:4,\nb.ts\n"
+        << QStringLiteral("1:4000");
+    QTest::newRow("no target duration") << QByteArray("#EXTM3U\n#EXTINF:4,\na.ts\n") << QString();
+    QTest::newRow("larger than a playlist can be")
+        << head + QByteArray(hls::kMaxPlaylistBytes, '#') << QString();
+    QByteArray many = head;
+    for (int i = 0; i <= hls::kMaxSegments; ++i)
+        many += "#EXTINF:1,\ns.ts\n";
+    QTest::newRow("more segments than a playlist can have") << many << QString();
+}
+
+void TestPlaylistParser::hlsMediaPlaylists()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(QString, segments);
+    hls::MediaPlaylist list;
+    const bool read = hls::parseMedia(body, QUrl(QStringLiteral("http://s/hls/a.m3u8")), &list);
+    QCOMPARE(read, !segments.isEmpty());
+    if (read)
+        QCOMPARE(summary(list), segments);
+}
+
+void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge_data()
+{
+    QTest::addColumn<qint64>("last");
+    QTest::addColumn<qint64>("next");
+    QTest::addColumn<bool>("gap");
+    // The list holds 10 to 15.
+    QTest::newRow("first read: three before the end") << qint64(-1) << qint64(13) << false;
+    QTest::newRow("in order") << qint64(12) << qint64(13) << false;
+    QTest::newRow("nothing new") << qint64(15) << qint64(16) << false;
+    QTest::newRow("slid out before they were read") << qint64(7) << qint64(10) << true;
+    QTest::newRow("the sequence started over") << qint64(90) << qint64(13) << true;
+}
+
+void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge()
+{
+    QFETCH(qint64, last);
+    QFETCH(qint64, next);
+    QFETCH(bool, gap);
+    hls::MediaPlaylist list;
+    for (qint64 sequence = 10; sequence <= 15; ++sequence)
+        list.segments.append({sequence, 4000, QUrl(QStringLiteral("http://s/a.ts")), {}, false});
+    const hls::Resume resume = hls::resumeAt(list, last, 3);
+    QCOMPARE(resume.next, next);
+    QCOMPARE(resume.gap, gap);
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

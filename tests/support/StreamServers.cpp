@@ -56,7 +56,7 @@ int mountStatus(quint16 port, const QString &mount, qsizetype audioBytes = 0)
 }
 
 // The body of a short answer to a GET for path.
-QByteArray fetch(quint16 port, const QString &path)
+QByteArray fetch(quint16 port, const QString &path, int deadlineMs = 5000)
 {
     QTcpSocket socket;
     socket.connectToHost(QHostAddress::LocalHost, port);
@@ -64,7 +64,7 @@ QByteArray fetch(quint16 port, const QString &path)
         return {};
     socket.write("GET " + path.toUtf8() + " HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n");
     QByteArray answer;
-    QDeadlineTimer deadline(5000);
+    QDeadlineTimer deadline(deadlineMs);
     while (socket.state() == QAbstractSocket::ConnectedState &&
            socket.waitForReadyRead(int(deadline.remainingTime())))
         answer += socket.readAll();
@@ -207,8 +207,39 @@ bool StreamServers::launchIcecast(const QString &icecast, bool root)
     return true;
 }
 
+// A tone whose pitch tells the second: pitchAt(k) during second k of each
+// cycle, as raw samples in a file that sources loop.
+QString StreamServers::stepsRaw()
+{
+    const QString path = m_dir.filePath(QStringLiteral("steps.raw"));
+    QFile file(path);
+    if (!file.exists()) {
+        QByteArray pcm(kStepCycleS * 44100 * 2, Qt::Uninitialized);
+        auto *out = reinterpret_cast<qint16 *>(pcm.data());
+        double phase = 0;
+        for (int i = 0; i < kStepCycleS * 44100; ++i) {
+            phase += 2 * M_PI * pitchAt(i / 44100) / 44100.0;
+            out[i] = qint16(16000 * std::sin(phase));
+        }
+        if (!file.open(QIODevice::WriteOnly) || file.write(pcm) != pcm.size()) {
+            fail(QStringLiteral("cannot write ") + path);
+            return {};
+        }
+    }
+    return path;
+}
+
 bool StreamServers::startSource(const QString &mount, const QString &title)
 {
+    if (mount.endsWith(QLatin1String(".m3u8"))) {
+        // Live HLS of the HTTP server, cut from the same tone.
+        if (stepsRaw().isEmpty())
+            return false;
+        if (fetch(m_httpPort, QStringLiteral("/hls/start"), 30000) != "ok")
+            return fail(QStringLiteral("the HLS segments were not made"));
+        m_stepsStartMs = m_uptime.elapsed();
+        return true;
+    }
     return launchSource(mount, title) && waitForMount(mount);
 }
 
@@ -228,22 +259,9 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
                             QStringLiteral("audioconvert"),
                             QStringLiteral("!")};
     if (mount.contains(QLatin1String("steps"))) {
-        // A tone whose pitch tells the second: pitchAt(k) during second k
-        // of each cycle, looped from a file and paced by the clock.
-        const QString path = m_dir.filePath(QStringLiteral("steps.raw"));
-        QFile file(path);
-        if (!file.exists()) {
-            QByteArray pcm(kStepCycleS * 44100 * 2, Qt::Uninitialized);
-            auto *out = reinterpret_cast<qint16 *>(pcm.data());
-            double phase = 0;
-            for (int i = 0; i < kStepCycleS * 44100; ++i) {
-                phase += 2 * M_PI * pitchAt(i / 44100) / 44100.0;
-                out[i] = qint16(16000 * std::sin(phase));
-            }
-            if (!file.open(QIODevice::WriteOnly) || file.write(pcm) != pcm.size())
-                return fail(QStringLiteral("cannot write ") + path);
-            file.close();
-        }
+        const QString path = stepsRaw();
+        if (path.isEmpty())
+            return false;
         pipeline = QStringList{QStringLiteral("-q"),
                                QStringLiteral("multifilesrc"),
                                QStringLiteral("location=") + path,

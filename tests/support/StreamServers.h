@@ -33,7 +33,9 @@ public:
 
     // Feeds a mount ("/live.mp3" or "/live.ogg"; the format follows the
     // extension) and waits until listeners get its audio. A mount named
-    // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz.
+    // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz;
+    // "/steps.m3u8" is that tone as live HLS of the HTTP server (its
+    // httpUrl("/hls/steps.m3u8"), in segments of a second).
     static constexpr int kStepCycleS = 100;
     static int pitchAt(int second) { return 300 + 10 * (second % kStepCycleS); }
     // The second of the cycle the "steps" source is sending now (at most).
@@ -60,7 +62,8 @@ public:
     // /list-plain /list.xspf /list-xspf.txt /fallback.pls /fallback404.m3u
     // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
-    // /chained.ogg /hls/live.m3u8 /live.aac (ADTS AAC, looped) /ua.mp3 (logs
+    // /chained.ogg /hls/live.m3u8 (live HLS) /hls/vod.m3u8 (the same, ended)
+    // /live.aac (ADTS AAC, looped) /ua.mp3 (logs
     // "User-Agent|Icy-MetaData" of each request to dir()/requests.log)
     // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)
     // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms)
@@ -96,6 +99,7 @@ private:
     // Writes the configuration and starts Icecast on m_icecastPort.
     bool launchIcecast(const QString &icecast, bool root);
     bool fail(const QString &error);
+    QString stepsRaw();
     bool launchHttp();
     bool waitForHttp();
     bool launchSource(const QString &mount, const QString &title);

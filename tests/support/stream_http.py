@@ -27,6 +27,77 @@ def gst(*pipeline):
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
 
+def ts_pid(packet):
+    return (packet[1] & 0x1F) << 8 | packet[2]
+
+
+def pes_pts(packet):
+    """The PTS of the PES that starts in this packet, or None."""
+    if not packet[1] & 0x40 or not packet[3] & 0x10:
+        return None
+    at = 4 + (1 + packet[4] if packet[3] & 0x20 else 0)
+    pes = packet[at:at + 14]
+    if len(pes) < 14 or pes[:3] != b"\0\0\1" or not pes[7] & 0x80:
+        return None
+    b = pes[9:14]
+    return ((b[0] >> 1) & 7) << 30 | b[1] << 22 | (b[2] >> 1) << 15 | b[3] << 7 | b[4] >> 1
+
+
+def make_steps(d):
+    """Cuts the "steps" tone (steps.raw, written by the test) into TS segments
+    of about a second at PES starts, the program tables in front of each;
+    returns their durations."""
+    hls = os.path.join(d, "hls")
+    whole = os.path.join(d, "steps.ts")
+    gst("filesrc", "location=" + os.path.join(d, "steps.raw"), "!", "rawaudioparse",
+        "use-sink-caps=false", "pcm-format=s16le", "sample-rate=44100", "num-channels=1",
+        "!", "audioconvert", "!", "avenc_aac", "!", "aacparse", "!", "mpegtsmux", "!",
+        "filesink", "location=" + whole)
+    data = open(whole, "rb").read()
+    packets = [data[i:i + 188] for i in range(0, len(data) - 187, 188)]
+    tables = [p for p in packets[:8] if ts_pid(p) in (0, 0x20)] or packets[:2]
+    starts, first = [], None  # (packet index, seconds)
+    for i, p in enumerate(packets):
+        pts = pes_pts(p)
+        if pts is None:
+            continue
+        first = pts if first is None else first
+        t = (pts - first) / 90000.0
+        if not starts or len(starts) <= t < 99.5:
+            starts.append((i, t))
+    starts.append((len(packets), 100.0))
+    durations = []
+    for k in range(len(starts) - 1):
+        (a, ta), (b, tb) = starts[k], starts[k + 1]
+        with open(os.path.join(hls, "steps%05d.ts" % k), "wb") as f:
+            f.write(b"".join(tables + packets[a:b]))
+        durations.append(tb - ta)
+    return durations
+
+
+def live_playlist(now, durations, name, window):
+    """A live media playlist of `name` % index segments looped: those whose
+    end has passed by `now` (seconds since the start), the newest `window`
+    of them, with a discontinuity where the loop starts over."""
+    cycle = sum(durations)
+    ends, total = [], 0.0
+    for dur in durations:
+        total += dur
+        ends.append(total)
+    loops, into = divmod(now, cycle)
+    newest = int(loops) * len(durations) + sum(1 for e in ends if e <= into) - 1
+    first = max(0, newest - window + 1)
+    out = ["#EXTM3U", "#EXT-X-VERSION:3",
+           "#EXT-X-TARGETDURATION:%d" % max(1, round(max(durations))),
+           "#EXT-X-MEDIA-SEQUENCE:%d" % first]
+    for seq in range(first, newest + 1):
+        if seq % len(durations) == 0 and seq > 0:
+            out.append("#EXT-X-DISCONTINUITY")
+        out.append("#EXTINF:%.5f," % durations[seq % len(durations)])
+        out.append(name % (seq % len(durations)))
+    return ("\n".join(out) + "\n").encode()
+
+
 def make_media(d):
     """Makes every file in one gst-launch run (several independent branches of
     one pipeline), which saves most of the start-up time."""
@@ -51,7 +122,7 @@ def make_media(d):
     for i in (1, 2):
         with open(os.path.join(hls, "seg%d.ts" % i), "wb") as f:
             f.write(seg)
-    with open(os.path.join(hls, "live.m3u8"), "w") as f:
+    with open(os.path.join(hls, "vod.m3u8"), "w") as f:
         f.write("#EXTM3U\n#EXT-X-VERSION:3\n#EXT-X-TARGETDURATION:4\n"
                 "#EXT-X-MEDIA-SEQUENCE:0\n")
         for i in range(3):
@@ -179,6 +250,25 @@ class Handler(BaseHTTPRequestHandler):
             return self.icy("Кино - Группа крови", "cp1251")
         if path == "/chained.ogg":
             return self.chained()
+        if path == "/hls/start":
+            # The "steps" tone as live HLS, its second 0 sent now; as on a
+            # station on air for a while, the playlist holds the seconds
+            # before (from the end of the cycle).
+            if not self.server.steps_durations:
+                self.server.steps_durations = make_steps(cfg.dir)
+            self.server.steps_start = time.monotonic() - 100
+            return self.send(200, "text/plain", b"ok")
+        if path == "/hls/steps.m3u8" and self.server.steps_durations:
+            now = time.monotonic() - self.server.steps_start
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, self.server.steps_durations, "steps%05d.ts", 6))
+        if path == "/hls/live.m3u8":
+            # Three copies of one four-second segment, looped: each starts
+            # its timestamps over, which decoders ride over; only the loop's
+            # start is marked as a discontinuity.
+            now = time.monotonic() - self.server.started + 12
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, [3.99] * 3, "seg%d.ts", 3))
         if path.startswith("/hls/"):
             name = os.path.basename(path)
             full = os.path.join(cfg.dir, "hls", name)
@@ -401,6 +491,9 @@ def main():
     server.stopping = False
     server.lock = threading.Lock()
     server.station = {"mode": "down", "generation": 0, "hits": 0}
+    server.started = time.monotonic()
+    server.steps_durations = []
+    server.steps_start = 0
     lines = ["#EXTM3U", cfg.mp3]
     lines += ["#EXTINF:-1,Filler %d\n%s/404?n=%d" % (i, "http://127.0.0.1:9", i)
               for i in range(50000)]
