@@ -23,38 +23,63 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTest>
+#include <QTimer>
 #include <QUuid>
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <vector>
 
 namespace {
 
 const QString kSpeaker = QStringLiteral("Bench Speaker");
 
-double cpuSeconds()
+// Seconds on a processor so far, by thread name.
+std::map<QString, double> threadSeconds()
 {
-    double total = 0;
+    std::map<QString, double> seconds;
     const QString tasks = QStringLiteral("/proc/%1/task").arg(QCoreApplication::applicationPid());
     for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
         QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+        QFile comm(tasks + QLatin1Char('/') + task + QStringLiteral("/comm"));
+        if (stat.open(QIODevice::ReadOnly) && comm.open(QIODevice::ReadOnly))
+            seconds[QString::fromUtf8(comm.readAll().trimmed())] +=
+                stat.readAll().split(' ').value(0).toDouble() / 1e9;
     }
+    return seconds;
+}
+
+double cpuSeconds()
+{
+    double total = 0;
+    for (const auto &[name, seconds] : threadSeconds())
+        total += seconds;
     return total;
 }
 
 // CPU% of this process over `seconds`.
 double cpuPercent(int seconds)
 {
+    const auto threads = threadSeconds();
     const double before = cpuSeconds();
     QElapsedTimer clock;
     clock.start();
-    QTest::qWait(seconds * 1000);
+    // Waits without polling: QTest::qWait's own wake-ups would be counted.
+    QEventLoop loop;
+    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    loop.exec();
+    // Where it went, for a profile's first look.
+    for (const auto &[name, seconds] : threadSeconds()) {
+        const double percent = (seconds - (threads.count(name) ? threads.at(name) : 0.0)) *
+                               100'000.0 / double(clock.elapsed());
+        if (percent >= 0.05)
+            std::printf("  %-16s %.2f %%\n", qPrintable(name), percent);
+    }
     return (cpuSeconds() - before) * 100'000.0 / double(clock.elapsed());
 }
 
@@ -124,7 +149,8 @@ int main(int argc, char **argv)
     StreamServers servers;
     if (!startLoopbackStation(audio, servers) || !audio.addSink(QStringLiteral("renderer_out")))
         return 1;
-    LevelMeter there(audio, QStringLiteral("renderer_out.monitor"));
+    auto meter = std::make_unique<LevelMeter>(audio, QStringLiteral("renderer_out.monitor"));
+    LevelMeter &there = *meter;
     std::unique_ptr<QProcess> renderer = startRenderer(audio, servers.dir());
     if (!there.start() || !renderer) {
         std::fprintf(stderr, "no renderer\n");
@@ -178,11 +204,14 @@ int main(int argc, char **argv)
                     ours.back());
     }
 
-    // CPU and bytes: here alone, then there.
+    // CPU and bytes: here alone, then there. The meter listening at the
+    // renderer is in this process and busy only while the renderer sounds:
+    // it goes first, and the bytes served tell that the renderer plays.
+    meter.reset();
     QTest::qWait(2000);
     const double playingHere = cpuPercent(seconds);
     playOn.choose(udn);
-    waitFor([&] { return there.recentRms(300) > 0.01; }, 15000);
+    waitFor([&] { return playOn.server() && playOn.server()->bytesServed() > 32 * 1024; }, 15000);
     QTest::qWait(2000);
     StreamServer *server = playOn.server();
     const qint64 fedBefore = server ? server->bytesFed() : 0;
