@@ -23,8 +23,8 @@ constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of
 // the pipeline's own calls hand it on in larger pieces.
 constexpr qint64 kFeedLowBytes = 4 * 1024;
 constexpr int kFollowIntervalMs = 100;
-// While live and sounding the socket is read in pieces of this much audio,
-// or what came within the wait: well inside the cushion the sound starts with.
+// While the sound runs the socket is read in pieces of this much audio, or
+// what came within the wait: well inside the cushion the sound starts with.
 constexpr qint64 kReadPieceMs = 100;
 constexpr int kReadWaitMs = 200;
 // A title mark ahead is looked at when it is due, within these bounds.
@@ -351,8 +351,8 @@ void GstMediaPlayer::wakeFollower()
 
 // Live with the sound running, nothing shown changes but the title, at the
 // next title mark; the pipeline is fed as bytes come and as it asks. So the
-// follower sleeps until that mark is heard, and the socket is read in
-// pieces rather than for every packet. Otherwise it looks every little while.
+// follower sleeps until that mark is heard. Otherwise it looks every little
+// while.
 void GstMediaPlayer::planFollow(qint64 heardAt)
 {
     if (!m_pipeline || !gstfeed::isFeed(m_pipeline.get())) {
@@ -360,8 +360,12 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
         return;
     }
     const bool steady = m_live && m_running.isValid() && m_phase == Phase::Ready;
+    // Pieces while the sound runs or the station is held; never while the
+    // sound waits for its first cushion.
+    const bool inPieces =
+        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds));
     if (m_client)
-        m_client->readInPieces(steady ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
+        m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
     if (!steady) {
         if (!m_feedTimer.isActive() || m_feedTimer.interval() != kFollowIntervalMs)
             m_feedTimer.start(kFollowIntervalMs);
