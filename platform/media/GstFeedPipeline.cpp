@@ -155,8 +155,11 @@ void push(GstElement *pipeline, const QByteArray &bytes)
     GstElement *src = source(pipeline);
     if (!src || bytes.isEmpty())
         return;
-    GstBuffer *buffer = gst_buffer_new_allocate(nullptr, gsize(bytes.size()), nullptr);
-    gst_buffer_fill(buffer, 0, bytes.constData(), gsize(bytes.size()));
+    // The buffer holds on to the bytes themselves rather than a copy.
+    auto *held = new QByteArray(bytes);
+    GstBuffer *buffer = gst_buffer_new_wrapped_full(
+        GST_MEMORY_FLAG_READONLY, const_cast<char *>(held->constData()), gsize(held->size()), 0,
+        gsize(held->size()), held, [](gpointer data) { delete static_cast<QByteArray *>(data); });
     GstFlowReturn ret = GST_FLOW_OK;
     g_signal_emit_by_name(src, "push-buffer", buffer, &ret);
     gst_buffer_unref(buffer);

@@ -138,6 +138,8 @@ private:
     qint64 heardOffset() const;
     void setSoundRunning(bool running);
     void followPosition();
+    void wakeFollower();
+    void planFollow(qint64 heardAt);
 
     // One handler per bus message type (GstBusMessages.cpp).
     void handleMessage(GstMessage *message);

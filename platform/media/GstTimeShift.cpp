@@ -16,6 +16,8 @@
 
 #include <QPointer>
 
+#include <algorithm>
+
 namespace {
 
 constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of the sound
@@ -23,6 +25,13 @@ constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of
 // the pipeline's own calls hand it on in larger pieces.
 constexpr qint64 kFeedLowBytes = 4 * 1024;
 constexpr int kFollowIntervalMs = 100;
+// While the sound runs the socket is read in pieces of this much audio, or
+// what came within the wait: well inside the cushion the sound starts with.
+constexpr qint64 kReadPieceMs = 100;
+constexpr int kReadWaitMs = 200;
+// A title mark ahead is looked at when it is due, within these bounds.
+constexpr qint64 kMinFollowMs = 20;
+constexpr qint64 kMaxFollowMs = 60 * 1000;
 constexpr qint64 kLiveMarginMs = 500;  // back to live starts this far before the newest byte
 constexpr qint64 kLiveWithinMs = 1000; // closer to live than this is live
 
@@ -124,12 +133,9 @@ void GstMediaPlayer::openFeed(const QUrl &url)
         connect(m_client.get(), &IcyHttpClient::failed, this, &GstMediaPlayer::onFeedFailed);
         m_client->open(url, m_options.openTimeoutMs);
     }
-    if (!m_feedTimer.isActive()) {
-        m_feedTimer.setInterval(kFollowIntervalMs);
-        connect(&m_feedTimer, &QTimer::timeout, this, &GstMediaPlayer::followPosition,
-                Qt::UniqueConnection);
-        m_feedTimer.start();
-    }
+    connect(&m_feedTimer, &QTimer::timeout, this, &GstMediaPlayer::followPosition,
+            Qt::UniqueConnection);
+    wakeFollower();
 }
 
 void GstMediaPlayer::onFeedOpened()
@@ -303,7 +309,10 @@ void GstMediaPlayer::setSoundRunning(bool running)
     } else if (!running && m_running.isValid()) {
         m_playedMs += m_running.elapsed();
         m_running.invalidate();
+    } else {
+        return;
     }
+    wakeFollower();
 }
 
 qint64 GstMediaPlayer::heardOffset() const
@@ -376,14 +385,16 @@ void GstMediaPlayer::goLive()
     followPosition();
 }
 
-// Every little while: keep the pipeline fed, show the title heard at the
-// play position, and tell how far behind live it is when that changed.
+// Every little while, or only at the next title while live: keep the
+// pipeline fed, show the title heard at the play position, and tell how far
+// behind live it is when that changed.
 void GstMediaPlayer::followPosition()
 {
     pumpFeed();
     if (!m_timeline)
         return;
-    const QString heard = m_timeline->titleAt(heardOffset());
+    const qint64 heardAt = heardOffset();
+    const QString heard = m_timeline->titleAt(heardAt);
     if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
         QPointer<GstMediaPlayer> self(this);
@@ -395,6 +406,53 @@ void GstMediaPlayer::followPosition()
     if (behindS != m_shownBehindS || canSeek() != m_shownCanSeek) {
         m_shownBehindS = behindS;
         m_shownCanSeek = canSeek();
+        QPointer<GstMediaPlayer> self(this);
         Q_EMIT timeShiftChanged();
+        if (!self)
+            return;
     }
+    planFollow(heardAt);
+}
+
+// Soon, from a change in what is shown (a seek, a pause, the sound starting
+// or stopping, a new connection).
+void GstMediaPlayer::wakeFollower()
+{
+    if (m_pipeline && gstfeed::isFeed(m_pipeline.get()) &&
+        (!m_feedTimer.isActive() || m_feedTimer.interval() > kFollowIntervalMs))
+        m_feedTimer.start(kFollowIntervalMs);
+}
+
+// Live with the sound running, nothing shown changes but the title, at the
+// next title mark; the pipeline is fed as bytes come and as it asks. So the
+// follower sleeps until that mark is heard. Otherwise it looks every little
+// while.
+void GstMediaPlayer::planFollow(qint64 heardAt)
+{
+    if (!m_pipeline || !gstfeed::isFeed(m_pipeline.get())) {
+        m_feedTimer.stop();
+        return;
+    }
+    const bool steady = m_live && m_running.isValid() && m_phase == Phase::Ready;
+    // Pieces while the sound runs or the station is held; never while the
+    // sound waits for its first cushion.
+    const bool inPieces =
+        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds));
+    if (m_client)
+        m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
+    if (!steady) {
+        if (!m_feedTimer.isActive() || m_feedTimer.interval() != kFollowIntervalMs)
+            m_feedTimer.start(kFollowIntervalMs);
+        return;
+    }
+    const auto &marks = m_timeline->marks();
+    const auto next = std::find_if(marks.cbegin(), marks.cend(), [heardAt](const auto &mark) {
+        return mark.kind == StreamTimeline::Mark::Kind::Title && mark.offset > heardAt;
+    });
+    if (next == marks.cend()) {
+        m_feedTimer.stop();
+        return;
+    }
+    const qint64 untilMs = m_timeline->timeAt(next->offset) - m_timeline->timeAt(heardAt) + 1;
+    m_feedTimer.start(int(std::clamp(untilMs, kMinFollowMs, kMaxFollowMs)));
 }

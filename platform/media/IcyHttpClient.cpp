@@ -6,6 +6,10 @@
 
 #include <QTcpSocket>
 
+#include <algorithm>
+
+#include <sys/socket.h>
+
 namespace {
 
 // A metadata block is at most 255 * 16 bytes; an interval beyond this is no
@@ -125,6 +129,9 @@ IcyHttpClient::IcyHttpClient(QObject *parent) : QObject(parent)
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         end(QStringLiteral("Timed out connecting to %1").arg(m_current.toString()));
     });
+    m_pieceWait.setSingleShot(true);
+    // Waited long enough: whatever is there is read at once.
+    connect(&m_pieceWait, &QTimer::timeout, this, [this] { setLowWater(1); });
     m_body.audio = [this](const QByteArray &bytes) { Q_EMIT audio(bytes); };
     m_body.title = [this](const QString &t) { Q_EMIT title(t); };
 }
@@ -147,8 +154,37 @@ void IcyHttpClient::close()
     dropSocket();
 }
 
+void IcyHttpClient::readInPieces(qint64 minBytes, int maxWaitMs)
+{
+    m_pieceBytes = minBytes > 1 ? minBytes : 0;
+    m_pieceWait.setInterval(qMax(1, maxWaitMs));
+    if (!m_pieceBytes) {
+        m_pieceWait.stop();
+        setLowWater(1);
+    } else if (m_inBody) {
+        setLowWater(m_pieceBytes);
+        m_pieceWait.start();
+    }
+}
+
+// The kernel tells the socket readable only once this many bytes are there
+// (or the connection ended), so no event loop wakes for fewer.
+void IcyHttpClient::setLowWater(qint64 bytes)
+{
+    QTcpSocket *socket = m_socket.data();
+    bytes = std::clamp<qint64>(bytes, 1, 1 << 20);
+    if (!socket || bytes == m_lowWater)
+        return;
+    const int value = int(bytes);
+    const qintptr fd = socket->socketDescriptor();
+    if (fd >= 0 && ::setsockopt(int(fd), SOL_SOCKET, SO_RCVLOWAT, &value, sizeof value) == 0)
+        m_lowWater = bytes;
+}
+
 void IcyHttpClient::dropSocket()
 {
+    m_pieceWait.stop();
+    m_lowWater = 1; // a new socket's own
     if (QTcpSocket *socket = m_socket.data()) {
         m_socket = nullptr;
         socket->disconnect(this);
@@ -213,8 +249,14 @@ void IcyHttpClient::onReadyRead()
         end(QStringLiteral("Malformed chunked answer"));
         return;
     }
-    if (self && m_socket == socket && m_body.finished())
+    if (!self || m_socket != socket)
+        return;
+    if (m_body.finished()) {
         end(QStringLiteral("The stream ended"));
+    } else if (m_pieceBytes) {
+        setLowWater(m_pieceBytes);
+        m_pieceWait.start();
+    }
 }
 
 // True once the head is complete and the body follows in the socket (or the

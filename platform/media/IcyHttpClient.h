@@ -62,6 +62,10 @@ public:
     int bitrateKbps() const { return m_bitrateKbps; }
     // The body's length when the server said it (a file, not a stream); -1 if not.
     qint64 contentLength() const { return m_contentLength; }
+    // Once the body flows: wake for the socket only when `minBytes` are
+    // there to read, or `maxWaitMs` after the last read, whichever comes
+    // first, instead of for every packet the server sends. 0: every packet.
+    void readInPieces(qint64 minBytes, int maxWaitMs);
 
 Q_SIGNALS:
     // The answer's head is read and audio follows.
@@ -77,6 +81,7 @@ private:
     bool readHead();
     void end(const QString &error);
     void dropSocket();
+    void setLowWater(qint64 bytes);
 
     QUrl m_current;
     int m_redirects = 0;
@@ -87,5 +92,8 @@ private:
     qint64 m_contentLength = -1;
     IcyBody m_body;
     QTimer m_deadline;
+    qint64 m_pieceBytes = 0;
+    qint64 m_lowWater = 1; // what the socket is set to wake for
+    QTimer m_pieceWait;
     QPointer<QTcpSocket> m_socket;
 };

@@ -8,6 +8,8 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QtTest>
 
 using playlist::Kind;
@@ -32,6 +34,7 @@ private Q_SLOTS:
     void composeTitleAndArtist();
     void icyBodyTakesOutTitles_data();
     void icyBodyTakesOutTitles();
+    void clientReadsTheStreamInPieces();
     void timelinePositions_data();
     void timelinePositions();
     void timelineTimeFromSegmentDurations();
@@ -352,6 +355,40 @@ void TestPlaylistParser::icyBodyTakesOutTitles()
 
     body.reset(true, 0);
     QVERIFY(!body.feed("zz\r\n")); // not a chunk size
+}
+
+// A server sending a stream in small writes: read in pieces, the client
+// hands on a few large ones, and what is left over after a while.
+void TestPlaylistParser::clientReadsTheStreamInPieces()
+{
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    IcyHttpClient client;
+    QByteArray heard;
+    int pieces = 0;
+    connect(&client, &IcyHttpClient::audio, this, [&](const QByteArray &bytes) {
+        heard += bytes;
+        ++pieces;
+    });
+    client.readInPieces(4000, 1000);
+    client.open(QUrl(QStringLiteral("http://127.0.0.1:%1/live").arg(server.serverPort())), 5000);
+    QVERIFY(server.waitForNewConnection(5000));
+    QTcpSocket *peer = server.nextPendingConnection();
+    QByteArray request;
+    QTRY_VERIFY((request += peer->readAll()).endsWith("\r\n\r\n"));
+    peer->write("ICY 200 OK\r\ncontent-type: audio/mpeg\r\n\r\n");
+    QByteArray sent;
+    for (int i = 0; i < 40; ++i) {
+        const QByteArray write(200, char('a' + i % 26));
+        peer->write(write);
+        peer->flush();
+        sent += write;
+        QTest::qWait(5);
+    }
+    QTRY_VERIFY(heard.size() >= 8000);
+    QVERIFY2(pieces <= 5, qPrintable(QStringLiteral("%1 pieces for 40 writes").arg(pieces)));
+    peer->write("tail");
+    QTRY_COMPARE_WITH_TIMEOUT(heard, sent + "tail", 5000);
 }
 
 // The same positions whether the bytes are in memory or in a file.
