@@ -18,6 +18,7 @@
 #include "store/ProgramEntry.h"
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
 
 #include <QCoreApplication>
@@ -36,6 +37,8 @@
 #include <vector>
 
 namespace {
+
+using processstats::median;
 
 const QString kSpeaker = QStringLiteral("Bench Speaker");
 
@@ -81,12 +84,6 @@ double cpuPercent(int seconds)
             std::printf("  %-16s %.2f %%\n", qPrintable(name), percent);
     }
     return (cpuSeconds() - before) * 100'000.0 / double(clock.elapsed());
-}
-
-double median(std::vector<double> v)
-{
-    std::sort(v.begin(), v.end());
-    return v.empty() ? -1 : v[v.size() / 2];
 }
 
 bool waitFor(const std::function<bool()> &done, int ms)

@@ -40,6 +40,8 @@
 
 namespace {
 
+using processstats::median;
+
 using processstats::Usage;
 using processstats::usageOf;
 
@@ -63,15 +65,6 @@ Load measure(qint64 pid, qint64 xPid, int ms)
     const double seconds = wall.elapsed() / 1000.0;
     return {100.0 * (after.cpuSeconds - before.cpuSeconds) / seconds,
             100.0 * (xAfter.cpuSeconds - xBefore.cpuSeconds) / seconds, after.rssMb};
-}
-
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
 // A private X server on the first free display number.

@@ -50,16 +50,10 @@
 
 namespace {
 
-using processstats::usageOf;
+using processstats::median;
+using processstats::schedCpuSeconds;
 
-double median(std::vector<double> v)
-{
-    if (v.empty())
-        return -1;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
+using processstats::usageOf;
 
 // Passes listeners on to the server and notes when the first byte of audio
 // after the answer's head went through (on the clock it is given).
@@ -118,21 +112,6 @@ private:
     std::function<qint64()> m_clock;
     qint64 m_firstByteMs = -1;
 };
-
-// CPU time of pid's threads alive now, in seconds, at the scheduler's
-// nanosecond resolution (/proc's clock ticks are too coarse for a process
-// using 1 %).
-double cpuSeconds(qint64 pid)
-{
-    double total = 0;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return total;
-}
 
 // How many elements of this kind this process has made so far: GStreamer
 // names each new one after its kind and a count (making this one counts).
@@ -209,9 +188,9 @@ int main(int argc, char **argv)
     const qint64 self = QCoreApplication::applicationPid();
     const double harnessRssMb = usageOf(self).rssMb;
     // What this process costs with no player (its event loop and children).
-    const double idleFrom = cpuSeconds(self);
+    const double idleFrom = schedCpuSeconds(self);
     runFor(seconds * 1000);
-    const double harnessCpu = 100.0 * (cpuSeconds(self) - idleFrom) / seconds;
+    const double harnessCpu = 100.0 * (schedCpuSeconds(self) - idleFrom) / seconds;
 
     GstMediaPlayer::Options media;
     media.timelineBytes = Recorder::savedOptions().bufferBytes;
@@ -238,13 +217,13 @@ int main(int argc, char **argv)
         (void)waitFor([&] { return session.state() == PlaybackSession::State::Playing; }, 10000);
         QTest::qWait(2000);
         for (int w = 0; w < windows; ++w) {
-            const double ours = cpuSeconds(self), base = cpuSeconds(gst->processId());
+            const double ours = schedCpuSeconds(self), base = schedCpuSeconds(gst->processId());
             QElapsedTimer wall;
             wall.start();
             runFor(seconds * 1000);
             const double s = wall.elapsed() / 1000.0;
-            cpuOurs.push_back(100.0 * (cpuSeconds(self) - ours) / s);
-            cpuBase.push_back(100.0 * (cpuSeconds(gst->processId()) - base) / s);
+            cpuOurs.push_back(100.0 * (schedCpuSeconds(self) - ours) / s);
+            cpuBase.push_back(100.0 * (schedCpuSeconds(gst->processId()) - base) / s);
         }
         rssOurs = usageOf(self).rssMb;
         rssBase = usageOf(gst->processId()).rssMb;

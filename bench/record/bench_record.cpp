@@ -30,22 +30,9 @@
 
 namespace {
 
-constexpr qint64 kChildBufferBytes = 512 * 1024; // fills in about 33 s at 128 kbit/s
+using processstats::schedCpuSeconds;
 
-// CPU time of every thread of `pid` so far, in seconds, to the nanosecond
-// (the clock ticks of /proc/PID/stat are too coarse for a player that uses
-// half a percent of a core).
-double cpuSeconds(qint64 pid)
-{
-    double total = 0;
-    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
-    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
-        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
-        if (stat.open(QIODevice::ReadOnly))
-            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
-    }
-    return total;
-}
+constexpr qint64 kChildBufferBytes = 512 * 1024; // fills in about 33 s at 128 kbit/s
 
 double median(std::vector<double> v)
 {
@@ -141,14 +128,14 @@ int main(int argc, char **argv)
     constexpr int kWindows = 5;
     const int windowMs = seconds * 1000 / kWindows;
     for (int w = 0; w < kWindows; ++w) {
-        const double p0 = cpuSeconds(player->processId());
-        const double r0 = cpuSeconds(recorder->processId());
+        const double p0 = schedCpuSeconds(player->processId());
+        const double r0 = schedCpuSeconds(recorder->processId());
         QElapsedTimer wall;
         wall.start();
         QTest::qWait(windowMs);
         const double s = wall.elapsed() / 1000.0;
-        playCpu.push_back(100.0 * (cpuSeconds(player->processId()) - p0) / s);
-        recordCpu.push_back(100.0 * (cpuSeconds(recorder->processId()) - r0) / s);
+        playCpu.push_back(100.0 * (schedCpuSeconds(player->processId()) - p0) / s);
+        recordCpu.push_back(100.0 * (schedCpuSeconds(recorder->processId()) - r0) / s);
     }
     const double playRss = processstats::usageOf(player->processId()).rssMb;
     const double recordRss = processstats::usageOf(recorder->processId()).rssMb;

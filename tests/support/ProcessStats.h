@@ -3,7 +3,9 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <unistd.h>
+#include <vector>
 
 // Figures of this process (or another one) from /proc, for tests that check
 // nothing grows and for the benchmarks.
@@ -63,6 +65,31 @@ inline Usage usageOf(qint64 pid)
                 u.rssMb = line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
     }
     return u;
+}
+
+// CPU time of every thread of `pid` so far, in seconds, to the nanosecond
+// (the clock ticks of /proc/PID/stat are too coarse for a player that uses
+// a percent of a core or less).
+inline double schedCpuSeconds(qint64 pid)
+{
+    double total = 0;
+    const QString tasks = QStringLiteral("/proc/%1/task").arg(pid);
+    for (const QString &task : QDir(tasks).entryList(QDir::Dirs | QDir::NoDotAndDotDot)) {
+        QFile stat(tasks + QLatin1Char('/') + task + QStringLiteral("/schedstat"));
+        if (stat.open(QIODevice::ReadOnly))
+            total += stat.readAll().split(' ').value(0).toDouble() / 1e9;
+    }
+    return total;
+}
+
+// The median of `values`, -1 without any.
+inline double median(std::vector<double> values)
+{
+    if (values.empty())
+        return -1;
+    std::sort(values.begin(), values.end());
+    const size_t n = values.size();
+    return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
 } // namespace processstats
