@@ -156,8 +156,14 @@ void IcyHttpClient::close()
 
 void IcyHttpClient::readInPieces(qint64 minBytes, int maxWaitMs)
 {
-    m_pieceBytes = minBytes > 1 ? minBytes : 0;
-    m_pieceWait.setInterval(qMax(1, maxWaitMs));
+    const qint64 piece = minBytes > 1 ? minBytes : 0;
+    const int wait = qMax(1, maxWaitMs);
+    // Asked again as before (the player asks at each look, more often than
+    // the wait): the wait under way stands, or it would never end.
+    if (piece == m_pieceBytes && wait == m_pieceWait.interval())
+        return;
+    m_pieceBytes = piece;
+    m_pieceWait.setInterval(wait);
     if (!m_pieceBytes) {
         m_pieceWait.stop();
         setLowWater(1);
