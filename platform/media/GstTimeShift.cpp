@@ -12,7 +12,6 @@
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/StreamTimeline.h"
-#include "platform/media/TsAudio.h"
 
 #include <QPointer>
 
@@ -171,48 +170,6 @@ void GstMediaPlayer::onFeedOpened()
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamStarted(tapFormat(type));
     feedConnected();
-}
-
-void GstMediaPlayer::onHlsOpened()
-{
-    if (m_hls->isFinite()) {
-        // A recording, not a live stream: GStreamer's own HLS source plays it.
-        NSLog(lcMedia(), QtInfoMsg, "stream: %@ ends; played by playbin", m_streamUrl.toString());
-        m_playbinUrls.insert(m_streamUrl);
-        dropClient();
-        openStream(m_streamUrl);
-        return;
-    }
-    // Live HLS plays as far behind its newest segment as it starts: the
-    // next one comes only when it is complete.
-    m_holdBackMs = HlsClient::kLiveEdgeSegments * m_hls->targetDurationMs();
-    m_timeline->beginConnection();
-    if (!m_tsAudio) {
-        m_tsAudio = std::make_unique<TsAudio>();
-        m_tsAudio->started = [this](StreamTap::Format format) {
-            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
-                tap->streamStarted(format);
-        };
-        m_tsAudio->audio = [this](const char *data, qsizetype size) {
-            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
-                tap->streamData(data, size);
-        };
-    }
-    m_tsAudio->reset();
-    feedConnected();
-}
-
-void GstMediaPlayer::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous)
-{
-    if (discontinuous) {
-        m_timeline->beginConnection();
-        m_tsAudio->reset(true);
-    }
-    m_tsAudio->feed(bytes);
-    if (durationMs > 0 && m_timeline->byteRate() <= 0)
-        m_timeline->setByteRate(double(bytes.size()) * 1000.0 / double(durationMs));
-    m_timeline->append(bytes, durationMs);
-    pumpFeed();
 }
 
 // A connection of either client has begun.
