@@ -33,6 +33,12 @@ function(orbitune_precompile_test target)
   if(NOT ORBITUNE_PCH)
     return()
   endif()
+  # Loading the shared header takes seconds; the moc file of a test holds
+  # nothing (its moc output is included by the test itself) or a header's
+  # moc output, which needs no more than its own includes.
+  get_target_property(binary_dir ${target} BINARY_DIR)
+  set_source_files_properties(${binary_dir}/${target}_autogen/mocs_compilation.cpp
+    TARGET_DIRECTORY ${target} PROPERTIES SKIP_PRECOMPILE_HEADERS ON)
   get_property(owner GLOBAL PROPERTY ORBITUNE_TEST_PCH_OWNER)
   if(owner)
     target_precompile_headers(${target} REUSE_FROM ${owner})
