@@ -153,10 +153,13 @@ double LevelMeter::recentRms(int ms) const
 
 double LevelMeter::recentPitchHz(int ms) const
 {
-    const qint64 from = m_clock.elapsed() - ms;
+    // Over the newest ms of audio received, however late it came: a
+    // recorder starved on a busy machine delivers in bursts, and a window of
+    // arrival times would then hold no audio at all.
+    const qint64 wanted = qint64(ms) * 44100 / 1000;
     int crossings = 0;
     qint64 frames = 0;
-    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && it->atMs >= from; ++it) {
+    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && frames < wanted; ++it) {
         crossings += it->crossings;
         frames += it->samples / 2;
     }

@@ -57,7 +57,7 @@ public:
     // gap in the sound shows as a block near 0), or -1 without blocks.
     double quietestBlock(qint64 fromMs, qint64 toMs) const;
     qint64 elapsedMs() const { return m_clock.elapsed(); }
-    // The pitch of a tone over the last ms, from its zero crossings.
+    // The pitch of a tone over the newest ms of audio, from its zero crossings.
     double recentPitchHz(int ms) const;
     // Milliseconds since start() of the first of three sounding blocks
     // after fromMs whose pitch is within withinHz of hz, or -1.
