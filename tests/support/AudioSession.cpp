@@ -139,23 +139,23 @@ void LevelMeter::onData()
     m_pending.remove(0, offset);
 }
 
+// Both over the newest ms of audio received, however late it came: a
+// recorder starved on a busy machine delivers in bursts, and a window of
+// arrival times would then hold no audio at all, read as silence.
 double LevelMeter::recentRms(int ms) const
 {
-    const qint64 from = m_clock.elapsed() - ms;
+    const qint64 wanted = qint64(ms) * 44100 / 1000;
     double sum = 0;
-    qint64 count = 0;
-    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && it->atMs >= from; ++it) {
+    qint64 frames = 0;
+    for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && frames < wanted; ++it) {
         sum += it->sumSquares;
-        count += it->samples;
+        frames += it->samples / 2;
     }
-    return count ? std::sqrt(sum / double(count)) : 0.0;
+    return frames ? std::sqrt(sum / double(frames * 2)) : 0.0;
 }
 
 double LevelMeter::recentPitchHz(int ms) const
 {
-    // Over the newest ms of audio received, however late it came: a
-    // recorder starved on a busy machine delivers in bursts, and a window of
-    // arrival times would then hold no audio at all.
     const qint64 wanted = qint64(ms) * 44100 / 1000;
     int crossings = 0;
     qint64 frames = 0;

@@ -48,7 +48,7 @@ public:
     ~LevelMeter() override;
 
     bool start();
-    // RMS (0..1 of full scale) over the blocks that arrived in the last ms.
+    // RMS (0..1 of full scale) over the newest ms of audio.
     double recentRms(int ms) const;
     // Milliseconds since start() of the first block after fromMs whose RMS
     // exceeds threshold, or -1.
