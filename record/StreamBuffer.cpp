@@ -1,6 +1,7 @@
 #include "record/StreamBuffer.h"
 
 #include "platform/base/Clock.h"
+#include "platform/media/TimelineRing.h"
 #include "record/OggReader.h"
 
 #include <QMutexLocker>
@@ -21,8 +22,10 @@ qint64 sizeOf(const QList<QByteArray> &packets)
 }
 } // namespace
 
-StreamBuffer::StreamBuffer(qint64 capacityBytes)
-    : m_capacity(qMax<qint64>(capacityBytes, 65536)), m_ogg(std::make_unique<OggReader>())
+StreamBuffer::StreamBuffer(qint64 capacityBytes, qint64 memoryLimit)
+    : m_capacity(qMax<qint64>(capacityBytes, 65536)), m_memoryLimit(memoryLimit),
+      m_ring(TimelineRing::make(m_capacity, m_capacity > m_memoryLimit)),
+      m_ogg(std::make_unique<OggReader>())
 {
 }
 
@@ -46,7 +49,7 @@ void StreamBuffer::streamData(const char *data, qsizetype size)
     const qint64 wallMs = nowMs();
     if (m_format != Format::Ogg) {
         if (m_format != Format::Unknown)
-            appendLocked(QByteArray(data, size), wallMs);
+            appendLocked(data, size, wallMs);
         return;
     }
     const OggReader::Sink sink{
@@ -54,7 +57,9 @@ void StreamBuffer::streamData(const char *data, qsizetype size)
             beginChainLocked(OggHeaders{m_end, chain.pages.size(), chain.packets, chain.serial},
                              chain.pages, chain.title, wallMs);
         },
-        [this, wallMs](const QByteArray &page) { appendLocked(page, wallMs); }};
+        [this, wallMs](const QByteArray &page) {
+            appendLocked(page.constData(), page.size(), wallMs);
+        }};
     m_ogg->feed(data, size, sink);
     m_pendingSize = m_ogg->pendingBytes();
     trimLocked();
@@ -90,21 +95,26 @@ void StreamBuffer::beginChainLocked(const OggHeaders &headers, const QByteArray 
     markLocked(StreamMark::Kind::Chain, headers.offset, wallMs, title,
                headers.packets.isEmpty() ? Format::Unknown : Format::Ogg);
     if (!pages.isEmpty())
-        appendLocked(pages, wallMs);
+        appendLocked(pages.constData(), pages.size(), wallMs);
 }
 
-void StreamBuffer::appendLocked(const QByteArray &bytes, qint64 wallMs)
+void StreamBuffer::appendLocked(const char *bytes, qint64 size, qint64 wallMs)
 {
-    m_chunks.push_back(Chunk{m_end, wallMs, bytes});
-    m_end += bytes.size();
-    m_piecesSize += bytes.size() + kPieceCost;
+    // A piece larger than the whole buffer keeps only its end.
+    const qint64 skip = qMax<qint64>(0, size - m_capacity + kPieceCost);
+    m_end += skip;
+    size -= skip;
+    m_ring->write(m_end, bytes + skip, size);
+    m_chunks.push_back(Chunk{m_end, wallMs, size});
+    m_end += size;
+    m_piecesSize += size + kPieceCost;
     trimLocked();
 }
 
 void StreamBuffer::trimLocked()
 {
     while (heldLocked() > m_capacity && m_chunks.size() > 1) {
-        m_piecesSize -= m_chunks.front().bytes.size() + kPieceCost;
+        m_piecesSize -= m_chunks.front().size + kPieceCost;
         m_chunks.pop_front();
     }
     const qint64 start = m_chunks.empty() ? m_end : m_chunks.front().offset;
@@ -137,17 +147,36 @@ void StreamBuffer::clear()
     m_titledSinceStart = false;
 }
 
+// What is still held moves to a ring of the new size, in a file or not.
 void StreamBuffer::setCapacity(qint64 bytes)
 {
     const QMutexLocker lock(&m_mutex);
     m_capacity = qMax<qint64>(bytes, 65536);
     trimLocked();
+    while (!m_chunks.empty() && m_end - m_chunks.front().offset > m_capacity) {
+        m_piecesSize -= m_chunks.front().size + kPieceCost;
+        m_chunks.pop_front();
+    }
+    std::unique_ptr<TimelineRing> ring = TimelineRing::make(m_capacity, m_capacity > m_memoryLimit);
+    QByteArray piece;
+    for (const Chunk &chunk : m_chunks) {
+        piece.resize(qsizetype(chunk.size));
+        m_ring->read(chunk.offset, piece.data(), chunk.size);
+        ring->write(chunk.offset, piece.constData(), chunk.size);
+    }
+    m_ring = std::move(ring);
 }
 
 qint64 StreamBuffer::capacity() const
 {
     const QMutexLocker lock(&m_mutex);
     return m_capacity;
+}
+
+bool StreamBuffer::keptInFile() const
+{
+    const QMutexLocker lock(&m_mutex);
+    return m_ring->isFile();
 }
 
 qint64 StreamBuffer::heldBytes() const
@@ -188,17 +217,15 @@ QByteArray StreamBuffer::read(qint64 from, qint64 to) const
     QByteArray out;
     if (m_chunks.empty() || to <= from)
         return out;
-    // The first chunk that ends after `from`.
-    auto it = std::partition_point(m_chunks.begin(), m_chunks.end(), [from](const Chunk &c) {
-        return c.offset + c.bytes.size() <= from;
-    });
+    // Held pieces follow each other but for what a large piece skipped.
+    auto it = std::partition_point(m_chunks.begin(), m_chunks.end(),
+                                   [from](const Chunk &c) { return c.offset + c.size <= from; });
     for (; it != m_chunks.end() && it->offset < to; ++it) {
-        const qint64 begin = qMax(from, it->offset) - it->offset;
-        const qint64 end = qMin(to, it->offset + it->bytes.size()) - it->offset;
-        if (begin == 0 && end == it->bytes.size())
-            out += it->bytes;
-        else
-            out += it->bytes.mid(begin, end - begin);
+        const qint64 begin = qMax(from, it->offset);
+        const qint64 end = qMin(to, it->offset + it->size);
+        const qsizetype at = out.size();
+        out.resize(at + qsizetype(end - begin));
+        m_ring->read(begin, out.data() + at, end - begin);
     }
     return out;
 }
@@ -207,7 +234,7 @@ qint64 StreamBuffer::wallMsAt(qint64 offset) const
 {
     const QMutexLocker lock(&m_mutex);
     auto it = std::partition_point(m_chunks.begin(), m_chunks.end(), [offset](const Chunk &c) {
-        return c.offset + c.bytes.size() <= offset;
+        return c.offset + c.size <= offset;
     });
     return it == m_chunks.end() || it->offset > offset ? 0 : it->wallMs;
 }

@@ -12,6 +12,7 @@
 #include <memory>
 
 class OggReader;
+class TimelineRing;
 
 // A point in the buffered stream: a new connection, a title the station
 // announced there, or an Ogg chained stream beginning (always a new song,
@@ -44,8 +45,11 @@ struct StreamMark {
 // kept aside while any page of their chain is held.
 class StreamBuffer : public StreamTap {
 public:
-    explicit StreamBuffer(qint64 capacityBytes);
+    // Above `memoryLimit` the bytes are kept in a file under the cache
+    // directory, unlinked as soon as it is open.
+    explicit StreamBuffer(qint64 capacityBytes, qint64 memoryLimit = kMemoryLimitBytes);
     ~StreamBuffer() override;
+    static constexpr qint64 kMemoryLimitBytes = 64 * 1024 * 1024;
 
     void streamStarted(Format format) override;
     void streamData(const char *data, qsizetype size) override;
@@ -55,6 +59,7 @@ public:
     void clear();
     void setCapacity(qint64 bytes);
     qint64 capacity() const;
+    bool keptInFile() const;
     // What is held, counted against the capacity.
     qint64 heldBytes() const;
     qint64 startOffset() const;
@@ -84,9 +89,9 @@ private:
     struct Chunk {
         qint64 offset;
         qint64 wallMs;
-        QByteArray bytes;
+        qint64 size;
     };
-    void appendLocked(const QByteArray &bytes, qint64 wallMs);
+    void appendLocked(const char *bytes, qint64 size, qint64 wallMs);
     void beginChainLocked(const OggHeaders &headers, const QByteArray &pages, const QString &title,
                           qint64 wallMs);
     void markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs, const QString &title,
@@ -96,6 +101,10 @@ private:
 
     mutable QMutex m_mutex;
     qint64 m_capacity;
+    qint64 m_memoryLimit;
+    // The pieces' bytes, where offset o lives at o % capacity: what is held
+    // never spans more than the capacity.
+    std::unique_ptr<TimelineRing> m_ring;
     qint64 m_piecesSize = 0;  // with what keeping each costs
     qint64 m_headersSize = 0; // the header packets kept aside
     qint64 m_pendingSize = 0; // Ogg: a page or headers not complete yet

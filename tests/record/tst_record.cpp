@@ -322,9 +322,11 @@ private Q_SLOTS:
         QTest::addColumn<int>("chunk");
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("capacity");
-        QTest::newRow("small chunks") << 1000 << 500 << 100000;
-        QTest::newRow("chunks larger than a tenth") << 30000 << 40 << 200000;
-        QTest::newRow("under the cap: all kept") << 4096 << 10 << 100000;
+        QTest::addColumn<bool>("inFile"); // kept in a file rather than in memory
+        QTest::newRow("small chunks") << 1000 << 500 << 100000 << false;
+        QTest::newRow("chunks larger than a tenth") << 30000 << 40 << 200000 << false;
+        QTest::newRow("under the cap: all kept") << 4096 << 10 << 100000 << false;
+        QTest::newRow("in a file") << 999 << 500 << 100000 << true;
     }
 
     void bufferIsBoundedInBytes()
@@ -332,7 +334,9 @@ private Q_SLOTS:
         QFETCH(int, chunk);
         QFETCH(int, count);
         QFETCH(int, capacity);
-        StreamBuffer buffer(capacity);
+        QFETCH(bool, inFile);
+        StreamBuffer buffer(capacity, inFile ? 0 : StreamBuffer::kMemoryLimitBytes);
+        QCOMPARE(buffer.keptInFile(), inFile);
         buffer.streamStarted(Format::Mp3);
         for (int i = 0; i < count; ++i) {
             buffer.streamData(QByteArray(chunk, char(i)).constData(), chunk);
