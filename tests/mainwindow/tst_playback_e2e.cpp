@@ -330,6 +330,17 @@ private Q_SLOTS:
                                             : servers.icecastUrl(mount));
         QTRY_COMPARE_WITH_TIMEOUT(home->playbackState(), State::Playing, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
+        // Titles as heard: the playout changes them through Icecast's admin
+        // interface; going back over a change shows the one before again.
+        const bool titled = !mount.endsWith(QLatin1String(".m3u8"));
+        const QString earlier = QStringLiteral("Steps - Earlier");
+        const QString later = QStringLiteral("Steps - Later");
+        const auto setTitle = [&](const QString &title) {
+            QVERIFY(servers.setMountTitle(mount, title));
+            QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), title, 15000);
+        };
+        if (titled)
+            setTitle(earlier);
         QWidget *window = home->view();
         window->activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(window));
@@ -357,11 +368,19 @@ private Q_SLOTS:
             bool toOldest = false;
             QStringList playerctl = {}; // through MPRIS instead of the key
             int pausedMs = 0;           // the key pressed again after this long
+            QString title = {};         // the title shown after the key ("" : not checked)
         };
         const Row rows[] = {
-            {"back 10 s", QKeySequence(Qt::Key_Left), -10, QStringLiteral("\u22120:10")},
-            {"forward 10 s from 10 s behind is live", QKeySequence(Qt::Key_Right), 0,
-             QStringLiteral("Live"), true},
+            {.name = "back 10 s, over a title change",
+             .key = QKeySequence(Qt::Key_Left),
+             .shiftS = -10,
+             .label = QStringLiteral("\u22120:10"),
+             .title = earlier},
+            {.name = "forward 10 s from 10 s behind is live",
+             .key = QKeySequence(Qt::Key_Right),
+             .label = QStringLiteral("Live"),
+             .toLive = true,
+             .title = later},
             {"back 60 s reaches only the oldest",
              QKeySequence(Qt::SHIFT | Qt::Key_Left),
              0,
@@ -382,6 +401,8 @@ private Q_SLOTS:
              .pausedMs = 3000},
         };
         home->session()->setPauseHoldsStation(true);
+        if (titled)
+            setTitle(later);
         QElapsedTimer since;
         for (const Row &row : rows) {
             const int was = heardSecond();
@@ -419,6 +440,8 @@ private Q_SLOTS:
                                       3000);
             if (!row.label.isEmpty())
                 QTRY_COMPARE_WITH_TIMEOUT(label->text(), row.label, 2000);
+            if (titled && !row.title.isEmpty())
+                QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), row.title, 2000);
             QTest::qWait(1500); // a steady pitch before the next key
         }
         QVERIFY(hearSound());
