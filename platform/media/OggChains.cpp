@@ -107,8 +107,11 @@ void OggChains::page(qint64 offset, const QByteArray &page)
     }
     chain.headers += page;
     chain.headersEnd = end;
-    if (chain.headers.size() > kMaxHeaders)
-        m_chains.removeLast();
+    if (chain.headers.size() > kMaxHeaders) { // not kept: a seek into it is not heard
+        chain.headers.clear();
+        chain.complete = true;
+        chain.rate = 0;
+    }
 }
 
 double OggChains::byteRate() const
