@@ -142,8 +142,10 @@ OggChains::Start OggChains::startAt(qint64 offset, qint64 handed, qint64 handedE
         }
         offset = chain->headersEnd;
     }
-    const auto page = std::lower_bound(m_pages.cbegin(), m_pages.cend(), offset);
-    start.offset = page == m_pages.cend() ? offset : *page;
+    // The page the offset is in: a little early rather than late, which
+    // near live would wait for the network.
+    const auto after = std::upper_bound(m_pages.cbegin(), m_pages.cend(), offset);
+    start.offset = after == m_pages.cbegin() ? *after : *(after - 1);
     if (start.otherChain)
         start.headers = chain->headers;
     return start;

@@ -23,10 +23,10 @@ public:
     void forgetBefore(qint64 offset);
 
     // How to start playing over at `offset` when the decoder was last
-    // handed the bytes from `handed` up to `handedEnd`: at the first page at
-    // or after `offset` (at the start of the headers it is within, if it
-    // is), and whether that is in another chain than some of those bytes
-    // (the decoder may be in either), whose headers go first when they are
+    // handed the bytes from `handed` up to `handedEnd`: at the page `offset`
+    // is in (at the start of the headers it is within, if it is), and
+    // whether that is in another chain than some of those bytes (the
+    // decoder may be in either), whose headers go first when they are
     // behind it.
     struct Start {
         qint64 offset = 0;
