@@ -8,6 +8,7 @@
 namespace {
 
 constexpr const char *kSourceName = "orbitune-feed";
+constexpr const char *kDecodeName = "orbitune-decode";
 constexpr const char *kVolumeName = "orbitune-volume";
 constexpr const char *kConvertName = "orbitune-convert";
 constexpr const char *kSinkName = "orbitune-sink";
@@ -74,7 +75,7 @@ gsthandle::Pipeline make(std::function<void()> wantsData, QString *error)
     }
     gsthandle::Pipeline pipeline(gst_pipeline_new(nullptr));
     GstElement *src = gst_element_factory_make("appsrc", kSourceName);
-    GstElement *decode = gst_element_factory_make("decodebin", nullptr);
+    GstElement *decode = gst_element_factory_make("decodebin", kDecodeName);
     GstElement *convert = gst_element_factory_make("audioconvert", kConvertName);
     GstElement *resample = gst_element_factory_make("audioresample", nullptr);
     GstElement *volume = gst_element_factory_make("volume", kVolumeName);
@@ -165,15 +166,21 @@ void push(GstElement *pipeline, const QByteArray &bytes)
     gst_buffer_unref(buffer);
 }
 
-bool restart(GstElement *pipeline, qint64 offset)
+bool restart(GstElement *pipeline, qint64 offset, bool freshDecoder)
 {
     GstElement *src = source(pipeline);
     if (!src)
         return false;
+    // The flush goes through the decoder there is to the sink, which starts
+    // its timing afresh; then a new decoder can take its place.
     const bool done = gst_element_seek_simple(src, GST_FORMAT_BYTES, GST_SEEK_FLAG_FLUSH, offset);
     if (!done)
         NSLog(lcMedia(), QtWarningMsg, "stream: could not start over at byte %lld",
               static_cast<long long>(offset));
+    if (GstElement *decode = freshDecoder ? byName(pipeline, kDecodeName) : nullptr) {
+        gst_element_set_state(decode, GST_STATE_READY);
+        gst_element_sync_state_with_parent(decode);
+    }
     return done;
 }
 

@@ -7,6 +7,7 @@
 #include "platform/media/GstPipeline.h"
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
+#include "platform/media/OggChains.h"
 #include "platform/media/PlaylistResolver.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/TsAudio.h"

@@ -11,6 +11,7 @@
 #include "platform/media/GstPipeline.h"
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
+#include "platform/media/OggChains.h"
 #include "platform/media/StreamTimeline.h"
 
 #include <QPointer>
@@ -169,6 +170,13 @@ void GstMediaPlayer::onFeedOpened()
         m_timeline->setByteRate(m_client->bitrateKbps() * 125.0);
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamStarted(tapFormat(type));
+    if (tapFormat(type) != StreamTap::Format::Ogg) {
+        m_ogg.reset();
+    } else {
+        if (!m_ogg)
+            m_ogg = std::make_unique<OggChains>();
+        m_ogg->restart(m_timeline->endOffset());
+    }
     feedConnected();
 }
 
@@ -190,7 +198,14 @@ void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
         m_timeline->setByteRate(mpegByteRate(bytes));
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamData(bytes.constData(), bytes.size());
+    if (m_ogg) {
+        m_ogg->append(m_timeline->endOffset(), bytes);
+        if (m_ogg->byteRate() > 0)
+            m_timeline->setByteRate(m_ogg->byteRate());
+    }
     m_timeline->append(bytes);
+    if (m_ogg)
+        m_ogg->forgetBefore(m_timeline->startOffset());
     if (m_pipeline && gstfeed::queuedBytes(m_pipeline.get()) < kFeedLowBytes)
         pumpFeed();
 }
@@ -252,9 +267,18 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
         return;
     const bool running = m_running.isValid();
     setSoundRunning(false);
+    // Ogg: at a page; into another chain (a new connection begins one)
+    // with a decoder of its own, handed that chain's headers first.
+    OggChains::Start ogg{offset};
+    if (m_ogg) {
+        m_ogg->forgetBefore(m_timeline->startOffset()); // a smaller capacity, too
+        ogg = m_ogg->startAt(offset, m_segmentStart, m_feedOffset);
+        offset = qBound(m_timeline->startOffset(), ogg.offset, m_timeline->endOffset());
+    }
     m_feedOffset = m_segmentStart = offset;
     m_playedMs = 0;
-    gstfeed::restart(m_pipeline.get(), offset);
+    gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
+    gstfeed::push(m_pipeline.get(), ogg.headers);
     setSoundRunning(running);
     pumpFeed();
 }

@@ -1,5 +1,6 @@
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
+#include "platform/media/OggChains.h"
 #include "platform/media/PlaylistParser.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
@@ -38,6 +39,7 @@ private Q_SLOTS:
     void timelinePositions_data();
     void timelinePositions();
     void timelineTimeFromSegmentDurations();
+    void oggRestartsAtAPageAfterItsChainsHeaders();
     void hlsVariantPlayed_data();
     void hlsVariantPlayed();
     void hlsMediaPlaylists_data();
@@ -465,6 +467,60 @@ void TestPlaylistParser::timelineTimeFromSegmentDurations()
     QCOMPARE(timeline.startOffset(), 1000);
     QCOMPARE(timeline.timeAt(1250), 3000);
     QCOMPARE(timeline.timeAt(timeline.endOffset()) - timeline.timeAt(timeline.startOffset()), 6000);
+}
+
+namespace {
+// An Ogg page of one packet of `size` bytes; a BOS page holds Vorbis's
+// first header, at 1000 samples a second.
+QByteArray oggPage(qint64 granule, int size, bool bos = false)
+{
+    QByteArray body(size, 'x');
+    if (bos)
+        body.replace(0, 16, QByteArray("\x01vorbis\0\0\0\0\x01\xe8\x03\0\0", 16));
+    QByteArray page("OggS\0", 5);
+    page += char(bos ? 2 : 0);
+    for (int i = 0; i < 8; ++i)
+        page += char(granule >> (8 * i));
+    page += QByteArray(12, '\0') + char(1) + char(size) + body;
+    return page;
+}
+} // namespace
+
+// Seeks in an Ogg stream start at a page; in a chain the decoder was not
+// in, after that chain's headers.
+void TestPlaylistParser::oggRestartsAtAPageAfterItsChainsHeaders()
+{
+    const QByteArray headers = oggPage(0, 30, true) + oggPage(0, 50);
+    QByteArray first = headers;
+    for (int second = 1; second <= 3; ++second)
+        first += oggPage(second * 1000, 200); // 228 bytes a second
+    OggChains ogg;
+    ogg.restart(0);
+    for (qsizetype at = 0; at < first.size(); at += 7) // pages cut across pieces
+        ogg.append(at, first.mid(at, 7));
+    QCOMPARE(ogg.byteRate(), 228.0);
+    ogg.append(first.size(), oggPage(0, 30, true).left(40)); // cut by a new connection
+    const qint64 second = first.size() + 40;
+    ogg.restart(second);
+    ogg.append(second, QByteArray("OggS\x01-") + headers + oggPage(1000, 100)); // not a page first
+    const qint64 headersEnd = headers.size(), audio2 = second + 6 + headersEnd;
+
+    const auto start = ogg.startAt(headersEnd + 100, headersEnd, headersEnd + 300);
+    QCOMPARE(start.offset, headersEnd); // the page it is in
+    QVERIFY(!start.otherChain);
+    const auto across = ogg.startAt(audio2, headersEnd, audio2 + 10); // maybe still in the first
+    QVERIFY(across.otherChain);
+    QCOMPARE(across.headers, headers);
+    const auto into = ogg.startAt(headersEnd + 100, audio2, audio2 + 10);
+    QCOMPARE(into.offset, headersEnd);
+    QVERIFY(into.otherChain);
+    QCOMPARE(into.headers, headers);
+    const auto back = ogg.startAt(audio2 - 20, headersEnd, audio2 + 10);
+    QCOMPARE(back.offset, second); // within the headers: all of them
+    QVERIFY(back.otherChain);
+    QVERIFY(back.headers.isEmpty());
+    ogg.forgetBefore(headersEnd + 228); // the first chain's headers are still there
+    QCOMPARE(ogg.startAt(headersEnd + 228, audio2, audio2 + 10).headers, headers);
 }
 
 void TestPlaylistParser::hlsVariantPlayed_data()

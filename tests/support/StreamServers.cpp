@@ -262,6 +262,8 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
         const QString path = stepsRaw();
         if (path.isEmpty())
             return false;
+        // In pieces: the file is one buffer, which Vorbis would encode
+        // whole before sending anything.
         pipeline = QStringList{QStringLiteral("-q"),
                                QStringLiteral("multifilesrc"),
                                QStringLiteral("location=") + path,
@@ -272,6 +274,8 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
                                QStringLiteral("pcm-format=s16le"),
                                QStringLiteral("sample-rate=44100"),
                                QStringLiteral("num-channels=1"),
+                               QStringLiteral("!"),
+                               QStringLiteral("audiobuffersplit"),
                                QStringLiteral("!"),
                                QStringLiteral("clocksync"),
                                QStringLiteral("!"),

@@ -35,7 +35,8 @@ public:
     // extension) and waits until listeners get its audio. A mount named
     // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz;
     // "/steps.m3u8" is that tone as live HLS of the HTTP server (its
-    // httpUrl("/hls/steps.m3u8"), in segments of a second).
+    // httpUrl("/hls/steps.m3u8"), in segments of a second). A "steps"
+    // source started again starts the tone over at second 0.
     static constexpr int kStepCycleS = 100;
     static int pitchAt(int second) { return 300 + 10 * (second % kStepCycleS); }
     // The second of the cycle the "steps" source is sending now (at most).
