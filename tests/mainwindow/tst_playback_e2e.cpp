@@ -336,7 +336,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(hearSound(), 10000);
         // Titles as heard: the playout changes them through Icecast's admin
         // interface; going back over a change shows the one before again.
-        const bool titled = !mount.endsWith(QLatin1String(".m3u8"));
+        const bool titled = mount.endsWith(QLatin1String(".mp3"));
         const QString earlier = QStringLiteral("Steps - Earlier");
         const QString later = QStringLiteral("Steps - Later");
         const auto setTitle = [&](const QString &title) {
