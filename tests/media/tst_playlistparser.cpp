@@ -1,3 +1,4 @@
+#include "platform/media/Fmp4Audio.h"
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/PlaylistParser.h"
@@ -44,6 +45,9 @@ private Q_SLOTS:
     void hlsMediaPlaylists();
     void hlsResumesInOrderOrAtTheLiveEdge_data();
     void hlsResumesInOrderOrAtTheLiveEdge();
+    void fmp4AudioWithinItsBoxes_data();
+    void fmp4AudioWithinItsBoxes();
+    void fmp4FragmentsPlayOnInTime();
 };
 
 namespace {
@@ -62,6 +66,52 @@ QString summary(const hls::MediaPlaylist &list)
     if (list.ended)
         out << QStringLiteral("end");
     return out.join(QLatin1Char(' '));
+}
+
+QByteArray be32(qint64 v)
+{
+    return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(8, '0'));
+}
+
+QByteArray box(const char *type, const QByteArray &body)
+{
+    return be32(body.size() + 8) + type + body;
+}
+
+// An fMP4 segment of AAC (44.1 kHz, stereo, 1024 samples a frame): its init
+// segment when `init`, and a fragment of `samples` decoded from `time`.
+QByteArray fmp4Segment(bool init, int time, const QList<QByteArray> &samples)
+{
+    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    const QByteArray esds =
+        hex("00000000 0316 0001 00 0411 40 15 000000 00000000 00000000 0502 1210");
+    const QByteArray stsd =
+        box("stsd", hex("00000000 00000001") + box("mp4a", QByteArray(28, 0) + box("esds", esds)));
+    const QByteArray moov = box(
+        "moov",
+        box("trak", box("tkhd", hex("00000000 00000000 00000000 00000001")) +
+                        box("mdia", box("hdlr", hex("00000000 00000000 736f756e")) +
+                                        box("minf", box("stbl", stsd)))) +
+            box("mvex", box("trex", hex("00000000 00000001 00000001 00000400 00000000 00000000"))));
+    QByteArray trun = hex("00000201") + hex("00000000") + hex("00000000"); // count, data offset
+    QByteArray data;
+    for (const QByteArray &sample : samples) {
+        trun += be32(sample.size());
+        data += sample;
+    }
+    trun[7] = char(samples.size());
+    QByteArray moof =
+        box("moof", box("traf", box("tfhd", hex("00000000 00000001")) +
+                                    box("tfdt", hex("00000000") + be32(time)) + box("trun", trun)));
+    moof[moof.indexOf("trun") + 15] = char(moof.size() + 8); // the data follows mdat's header
+    return (init ? box("ftyp", "iso6") + moov : QByteArray()) + moof + box("mdat", data);
+}
+
+QByteArray adts(const QByteArray &sample)
+{
+    const int length = int(sample.size()) + 7;
+    return QByteArray::fromHex("FFF15080") + char(length >> 3) + char((length & 7) << 5 | 0x1F) +
+           char(0xFC) + sample;
 }
 
 } // namespace
@@ -550,6 +600,74 @@ void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge()
     const hls::Resume resume = hls::resumeAt(list, last, 3);
     QCOMPARE(resume.next, next);
     QCOMPARE(resume.gap, gap);
+}
+
+// What recording gets of fMP4: each AAC sample behind an ADTS header; of a
+// cut or lying segment, only what lies within its boxes.
+void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
+{
+    QTest::addColumn<QByteArray>("segment");
+    QTest::addColumn<QByteArray>("audio");
+    QTest::addColumn<bool>("aac");
+    const QByteArray a(200, 'a'), b(300, 'b');
+    const QByteArray whole = fmp4Segment(true, 0, {a, b});
+    const qsizetype moof = whole.indexOf("moof") - 4, trun = whole.indexOf("trun") + 4;
+    const auto patched = [&](qsizetype at, const QByteArray &bytes) {
+        return QByteArray(whole).replace(at, bytes.size(), bytes);
+    };
+    QTest::newRow("whole") << whole << adts(a) + adts(b) << true;
+    QTest::newRow("cut inside a sample") << whole.chopped(10) << adts(a) << true;
+    QTest::newRow("cut inside the moof") << whole.left(moof + 30) << QByteArray() << true;
+    QTest::newRow("a moof larger than the segment")
+        << patched(moof, be32(1 << 30)) << QByteArray() << true;
+    QTest::newRow("a box smaller than its header")
+        << patched(whole.indexOf("traf") - 4, be32(4)) << QByteArray() << true;
+    QTest::newRow("more samples than the trun holds")
+        << patched(trun + 4, be32(100000)) << QByteArray() << true;
+    QTest::newRow("data before the segment")
+        << patched(trun + 8, be32(0xFFFFFC18)) << QByteArray() << true;
+    QTest::newRow("a sample past the segment")
+        << patched(trun + 16, be32(1 << 20)) << adts(a) << true;
+    QTest::newRow("no sound track")
+        << patched(whole.indexOf("soun"), "vide") << QByteArray() << false;
+}
+
+void TestPlaylistParser::fmp4AudioWithinItsBoxes()
+{
+    QFETCH(QByteArray, segment);
+    QFETCH(QByteArray, audio);
+    QFETCH(bool, aac);
+    Fmp4Audio reader;
+    QList<StreamTap::Format> told;
+    QByteArray heard;
+    reader.started = [&](StreamTap::Format format) { told << format; };
+    reader.audio = [&](const char *data, qsizetype size) { heard.append(data, size); };
+    reader.feed(&segment, 0);
+    QCOMPARE(told, QList{aac ? StreamTap::Format::Aac : StreamTap::Format::Unknown});
+    QCOMPARE(heard.toHex(), audio.toHex());
+}
+
+// A fragment whose time starts over (a loop, a discontinuity) is moved on to
+// follow the one before; playback starts at a fragment, behind its init
+// segment.
+void TestPlaylistParser::fmp4FragmentsPlayOnInTime()
+{
+    Fmp4Audio reader;
+    QByteArray first = fmp4Segment(true, 5000, {QByteArray(10, 'a'), QByteArray(10, 'b')});
+    QByteArray second = fmp4Segment(false, 0, {QByteArray(10, 'c')});
+    const qsizetype initSize = first.indexOf("moof") - 4;
+    const qint64 at = 100 + first.size(), end = at + second.size();
+    reader.feed(&first, 100);
+    reader.feed(&second, at);
+    QCOMPARE(second.mid(second.indexOf("tfdt") + 8, 4), be32(5000 + 2 * 1024));
+    QByteArray init;
+    QCOMPARE(reader.seekPoint(at + 5, &init), at);
+    QCOMPARE(init, first.left(initSize));
+    QCOMPARE(reader.seekPoint(100, &init), 100 + initSize);
+    QCOMPARE(reader.seekPoint(end, &init), end);
+    QVERIFY(init.isEmpty());
+    reader.forgetBefore(at);
+    QCOMPARE(reader.seekPoint(100, &init), at);
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)
