@@ -1,6 +1,5 @@
 #include "platform/media/Fmp4Audio.h"
 
-#include <algorithm>
 #include <bit>
 
 namespace {
@@ -21,25 +20,19 @@ quint64 be64(const uchar *p)
     return quint64(be32(p)) << 32 | be32(p + 4);
 }
 
-void put32(uchar *p, quint32 v)
-{
-    for (int i = 0; i < 4; ++i)
-        p[i] = uchar(v >> (24 - 8 * i));
-}
-
 // ADTS can say no more: a frame's length is 13 bits, its header included.
 constexpr qsizetype kAdtsHeader = 7;
 constexpr qsizetype kMaxAdtsFrame = 8191;
 
 struct Box {
     quint32 type = 0;
-    uchar *body = nullptr;
+    const uchar *body = nullptr;
     qsizetype size = 0;  // of the body
     qsizetype total = 0; // with the header
 };
 
 // The box at `p`, when its header and all it says it holds are within `room`.
-bool boxAt(uchar *p, qsizetype room, Box *box)
+bool boxAt(const uchar *p, qsizetype room, Box *box)
 {
     if (room < 8)
         return false;
@@ -61,7 +54,7 @@ bool boxAt(uchar *p, qsizetype room, Box *box)
 
 // The first box of `type` among those in [p, p + size); each step moves on by
 // at least a header, so a walk ends.
-bool child(uchar *p, qsizetype size, quint32 type, Box *out)
+bool child(const uchar *p, qsizetype size, quint32 type, Box *out)
 {
     Box box;
     for (qsizetype at = 0; boxAt(p + at, size - at, &box); at += box.total) {
@@ -147,30 +140,26 @@ void Fmp4Audio::reset(bool sameStream)
     m_toldNone = false;
 }
 
-void Fmp4Audio::feed(QByteArray *segment, qint64 offset)
+QByteArray Fmp4Audio::feed(const QByteArray &segment)
 {
-    auto *p = reinterpret_cast<uchar *>(segment->data());
-    const qsizetype size = segment->size();
+    const auto *p = reinterpret_cast<const uchar *>(segment.constData());
+    const qsizetype size = segment.size();
     QByteArray out;
     Box box;
     for (qsizetype at = 0; boxAt(p + at, size - at, &box); at += box.total) {
-        if (box.type == fourcc("moov")) {
+        if (box.type == fourcc("moov"))
             readMoov(box.body, box.size);
-            m_init = segment->left(at + box.total);
-        } else if (box.type == fourcc("moof")) {
-            if (m_fragments.empty() || m_fragments.back().offset < offset + at)
-                m_fragments.push_back({offset + at, m_init});
+        else if (box.type == fourcc("moof"))
             readMoof(p + at, box.body, box.size, p, size, &out);
-        }
     }
-    m_end = offset + size;
     if (!out.isEmpty() && audio)
         audio(out.constData(), out.size());
+    return out;
 }
 
 // The first sound track that holds AAC or MPEG audio, and its defaults for
 // the fragments.
-void Fmp4Audio::readMoov(uchar *p, qsizetype size)
+void Fmp4Audio::readMoov(const uchar *p, qsizetype size)
 {
     Track found;
     const Box moov{fourcc("moov"), p, size, size};
@@ -185,7 +174,7 @@ void Fmp4Audio::readMoov(uchar *p, qsizetype size)
         const qsizetype idAt = tkhd.size > 0 && tkhd.body[0] == 1 ? 20 : 12;
         if (tkhd.size < idAt + 4)
             continue;
-        found.id = be32(tkhd.body + idAt); // its times go on even when its codec is not kept
+        found.id = be32(tkhd.body + idAt);
         // stsd: version, flags, count, then the first entry; an audio entry's
         // own boxes follow 28 bytes (more in QuickTime's versions 1 and 2).
         Box entry, esds;
@@ -204,7 +193,6 @@ void Fmp4Audio::readMoov(uchar *p, qsizetype size)
     if (path(moov, {fourcc("mvex")}, &mvex)) {
         for (qsizetype at = 0; boxAt(mvex.body + at, mvex.size - at, &trex); at += trex.total) {
             if (trex.type == fourcc("trex") && trex.size >= 24 && be32(trex.body + 4) == found.id) {
-                found.defaultDuration = be32(trex.body + 12);
                 found.defaultSize = be32(trex.body + 16);
             }
         }
@@ -263,40 +251,37 @@ void Fmp4Audio::readEsds(const uchar *p, qsizetype size, Track *track)
     }
     if (type < 1 || type > 4 || rate < 0 || rate > 12 || channels < 1 || channels > 7)
         return; // not said in an ADTS header
-    *track = {track->id, 0, 0, StreamTap::Format::Aac, type - 1, rate, channels};
+    *track = {track->id, 0, StreamTap::Format::Aac, type - 1, rate, channels};
 }
 
-// Each fragment of the audio track: its samples out, and its decode time
-// renumbered to go on from the last.
-void Fmp4Audio::readMoof(const uchar *moof, uchar *body, qsizetype size, const uchar *segment,
-                         qsizetype segmentSize, QByteArray *out)
+// The samples of each fragment of the audio track, in order.
+void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, const uchar *segment,
+                         qsizetype segmentSize, QByteArray *out) const
 {
     Box traf;
     for (qsizetype at = 0; boxAt(body + at, size - at, &traf); at += traf.total) {
-        Box tfhd, tfdt;
+        Box tfhd;
         if (traf.type != fourcc("traf") || !child(traf.body, traf.size, fourcc("tfhd"), &tfhd) ||
             tfhd.size < 8 || m_track.id == 0 || be32(tfhd.body + 4) != m_track.id)
             continue;
         const quint32 flags = be32(tfhd.body) & 0xFFFFFF;
+        // Its optional fields in order: the base data offset (8 bytes), the
+        // sample description, the default duration and size (4 each).
         qsizetype field = 8;
         qint64 base = moof - segment;
-        const auto optional = [&](quint32 bit, quint32 fallback) -> qint64 {
-            if (!(flags & bit))
-                return fallback;
-            const qint64 v =
-                field + (bit == 1 ? 8 : 4) <= tfhd.size
-                    ? (bit == 1 ? qint64(be64(tfhd.body + field)) : qint64(be32(tfhd.body + field)))
-                    : -1;
-            field += bit == 1 ? 8 : 4;
-            return v;
-        };
-        base = optional(0x01, quint32(base));
-        optional(0x02, 0);
-        const qint64 defaultDuration = optional(0x08, m_track.defaultDuration);
-        const qint64 defaultSize = optional(0x10, m_track.defaultSize);
-        if (base < 0 || defaultDuration < 0 || defaultSize < 0)
-            continue;
-        quint64 duration = 0;
+        if (flags & 0x01) {
+            if (tfhd.size < field + 8)
+                continue;
+            base = qint64(be64(tfhd.body + field));
+            field += 8;
+        }
+        field += (flags & 0x02 ? 4 : 0) + (flags & 0x08 ? 4 : 0);
+        qint64 defaultSize = m_track.defaultSize;
+        if (flags & 0x10) {
+            if (tfhd.size < field + 4)
+                continue;
+            defaultSize = be32(tfhd.body + field);
+        }
         Box trun;
         for (qsizetype t = 0; boxAt(traf.body + t, traf.size - t, &trun); t += trun.total) {
             if (trun.type != fourcc("trun") || trun.size < 8)
@@ -319,29 +304,14 @@ void Fmp4Audio::readMoof(const uchar *moof, uchar *body, qsizetype size, const u
                 continue;
             for (quint32 i = 0; i < count; ++i, entry += each) {
                 const uchar *e = trun.body + entry;
-                const qint64 sampleDuration = tflags & 0x100 ? be32(e) : defaultDuration;
-                e += tflags & 0x100 ? 4 : 0;
+                e += tflags & 0x100 ? 4 : 0; // its duration
                 const qint64 sampleSize = tflags & 0x200 ? be32(e) : defaultSize;
-                duration += quint64(sampleDuration);
                 if (data < 0 || sampleSize <= 0 || sampleSize > segmentSize - data)
                     break;
                 sample(segment + data, sampleSize, out);
                 data += sampleSize;
             }
         }
-        if (!child(traf.body, traf.size, fourcc("tfdt"), &tfdt) || tfdt.size < 8 ||
-            (tfdt.body[0] == 1 && tfdt.size < 12))
-            continue;
-        const bool wide = tfdt.body[0] == 1;
-        quint64 time = wide ? be64(tfdt.body + 4) : be32(tfdt.body + 4);
-        if (m_haveTime) {
-            time = m_nextTime;
-            if (wide)
-                put32(tfdt.body + 4, quint32(time >> 32));
-            put32(tfdt.body + (wide ? 8 : 4), quint32(time));
-        }
-        m_nextTime = time + duration;
-        m_haveTime = duration > 0;
     }
 }
 
@@ -366,23 +336,4 @@ void Fmp4Audio::sample(const uchar *p, qsizetype size, QByteArray *out) const
     };
     out->append(header, kAdtsHeader);
     out->append(reinterpret_cast<const char *>(p), size);
-}
-
-qint64 Fmp4Audio::seekPoint(qint64 offset, QByteArray *init) const
-{
-    init->clear();
-    if (m_fragments.empty() || offset >= m_end)
-        return offset;
-    auto it = std::upper_bound(m_fragments.cbegin(), m_fragments.cend(), offset,
-                               [](qint64 o, const Fragment &f) { return o < f.offset; });
-    if (it != m_fragments.cbegin())
-        --it;
-    *init = it->init;
-    return it->offset;
-}
-
-void Fmp4Audio::forgetBefore(qint64 offset)
-{
-    while (!m_fragments.empty() && m_fragments.front().offset < offset)
-        m_fragments.pop_front();
 }

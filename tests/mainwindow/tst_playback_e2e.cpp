@@ -315,6 +315,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mount");
         QTest::newRow("Icecast") << QStringLiteral("/steps.mp3");
         QTest::newRow("HLS, segments of a second") << QStringLiteral("/steps.m3u8");
+        QTest::newRow("HLS fMP4, a fragment a segment") << QStringLiteral("/steps-fmp4.m3u8");
     }
 
     void timeShiftKeysMoveWhereTheAudioIs()
