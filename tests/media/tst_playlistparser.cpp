@@ -77,33 +77,26 @@ QByteArray box(const char *type, const QByteArray &body)
     return be32(body.size() + 8) + type + body;
 }
 
-// An fMP4 segment of AAC (44.1 kHz, stereo, 1024 samples a frame): its init
-// segment when `init`, and a fragment of `samples` decoded from `time`.
-QByteArray fmp4Segment(bool init, int time, const QList<QByteArray> &samples)
+// An fMP4 init segment and a fragment of `samples` of AAC (LC, 44.1 kHz,
+// stereo).
+QByteArray fmp4Segment(const QByteArrayList &samples)
 {
     const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
     const QByteArray esds =
         hex("00000000 0316 0001 00 0411 40 15 000000 00000000 00000000 0502 1210");
     const QByteArray stsd =
         box("stsd", hex("00000000 00000001") + box("mp4a", QByteArray(28, 0) + box("esds", esds)));
-    const QByteArray moov = box(
-        "moov",
-        box("trak", box("tkhd", hex("00000000 00000000 00000000 00000001")) +
-                        box("mdia", box("hdlr", hex("00000000 00000000 736f756e")) +
-                                        box("minf", box("stbl", stsd)))) +
-            box("mvex", box("trex", hex("00000000 00000001 00000001 00000400 00000000 00000000"))));
-    QByteArray trun = hex("00000201") + hex("00000000") + hex("00000000"); // count, data offset
-    QByteArray data;
-    for (const QByteArray &sample : samples) {
+    const QByteArray trak = box("tkhd", hex("00000000 00000000 00000000 00000001")) +
+                            box("mdia", box("hdlr", hex("00000000 00000000") + "soun") +
+                                            box("minf", box("stbl", stsd)));
+    QByteArray trun = hex("00000201") + be32(samples.size()) + be32(0); // then each one's size
+    for (const QByteArray &sample : samples)
         trun += be32(sample.size());
-        data += sample;
-    }
-    trun[7] = char(samples.size());
     QByteArray moof =
-        box("moof", box("traf", box("tfhd", hex("00000000 00000001")) +
-                                    box("tfdt", hex("00000000") + be32(time)) + box("trun", trun)));
+        box("moof", box("traf", box("tfhd", hex("00000000 00000001")) + box("trun", trun)));
     moof[moof.indexOf("trun") + 15] = char(moof.size() + 8); // the data follows mdat's header
-    return (init ? box("ftyp", "iso6") + moov : QByteArray()) + moof + box("mdat", data);
+    return box("ftyp", "iso6") + box("moov", box("trak", trak)) + moof +
+           box("mdat", samples.join());
 }
 
 QByteArray adts(const QByteArray &sample)
@@ -609,7 +602,7 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
     QTest::addColumn<QByteArray>("audio");
     QTest::addColumn<bool>("aac");
     const QByteArray a(200, 'a'), b(300, 'b');
-    const QByteArray whole = fmp4Segment(true, 0, {a, b});
+    const QByteArray whole = fmp4Segment({a, b});
     const qsizetype moof = whole.indexOf("moof") - 4, trun = whole.indexOf("trun") + 4;
     const auto patched = [&](qsizetype at, const QByteArray &bytes) {
         return QByteArray(whole).replace(at, bytes.size(), bytes);

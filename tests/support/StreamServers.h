@@ -35,8 +35,7 @@ public:
     // extension) and waits until listeners get its audio. A mount named
     // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz;
     // "/steps.m3u8" is that tone as live HLS of the HTTP server (its
-    // httpUrl("/hls/steps.m3u8"), in segments of a second), and
-    // "/steps-fmp4.m3u8" the same in fMP4.
+    // httpUrl("/hls/steps.m3u8"), in segments of a second; "/steps-fmp4.m3u8" in fMP4).
     static constexpr int kStepCycleS = 100;
     static int pitchAt(int second) { return 300 + 10 * (second % kStepCycleS); }
     // The second of the cycle the "steps" source is sending now (at most).

@@ -44,23 +44,22 @@ def pes_pts(packet):
 
 
 def cut_fmp4(path, name):
-    """Cuts a fragmented MP4 of AAC at 44.1 kHz into its init segment
-    (name % "init" .mp4) and a segment per moof and mdat (name % k .m4s);
-    returns their durations, from each trun's count of 1024-sample frames."""
+    """Cuts a fragmented MP4 of AAC at 44.1 kHz into its init segment (name +
+    "init.mp4") and a segment per moof and mdat (name + "%05d.m4s"); returns
+    their durations, from each trun's count of 1024-sample frames."""
     data, at, moofs = open(path, "rb").read(), 0, []
+    size = lambda i: int.from_bytes(data[i:i + 4], "big")
     while at + 8 <= len(data):
-        if data[at + 4:at + 8] == b"moof":
-            moofs.append(at)
-        at += max(8, int.from_bytes(data[at:at + 4], "big"))
-    folder, durations = os.path.dirname(path), []
-    with open(os.path.join(folder, name % "init" + ".mp4"), "wb") as f:
-        f.write(data[:moofs[0]])
+        moofs += [at] if data[at + 4:at + 8] == b"moof" else []
+        at += max(8, size(at))
+    durations, parts = [], {"init.mp4": data[:moofs[0]]}
     for k, at in enumerate(moofs):
-        mdat = at + int.from_bytes(data[at:at + 4], "big")
-        with open(os.path.join(folder, name % ("%05d" % k) + ".m4s"), "wb") as f:
-            f.write(data[at:mdat + int.from_bytes(data[mdat:mdat + 4], "big")])
-        trun = data.find(b"trun", at, mdat)
-        durations.append(int.from_bytes(data[trun + 8:trun + 12], "big") * 1024 / 44100.0)
+        mdat = at + size(at)
+        parts["%05d.m4s" % k] = data[at:mdat + size(mdat)]
+        durations.append(size(data.find(b"trun", at, mdat) + 8) * 1024 / 44100.0)
+    for part, body in parts.items():
+        with open(os.path.join(os.path.dirname(path), name + part), "wb") as f:
+            f.write(body)
     return durations
 
 
@@ -77,7 +76,7 @@ def make_steps(d):
         "queue", "!", "mpegtsmux", "!", "filesink", "location=" + whole, "t.", "!", "queue",
         "!", "mp4mux", "fragment-duration=1000", "streamable=true", "!", "filesink",
         "location=" + os.path.join(hls, "steps.mp4"))
-    fmp4 = cut_fmp4(os.path.join(hls, "steps.mp4"), "steps-%s")
+    fmp4 = cut_fmp4(os.path.join(hls, "steps.mp4"), "steps-")
     data = open(whole, "rb").read()
     packets = [data[i:i + 188] for i in range(0, len(data) - 187, 188)]
     tables = [p for p in packets[:8] if ts_pid(p) in (0, 0x20)] or packets[:2]
@@ -100,11 +99,10 @@ def make_steps(d):
     return durations, fmp4
 
 
-def live_playlist(now, durations, name, window, init=None):
+def live_playlist(now, durations, name, window):
     """A live media playlist of `name` % index segments looped: those whose
     end has passed by `now` (seconds since the start), the newest `window`
-    of them, with a discontinuity where the loop starts over; fMP4's with
-    its `init` segment."""
+    of them, with a discontinuity where the loop starts over."""
     cycle = sum(durations)
     ends, total = [], 0.0
     for dur in durations:
@@ -116,9 +114,8 @@ def live_playlist(now, durations, name, window, init=None):
     out = ["#EXTM3U", "#EXT-X-VERSION:3",
            "#EXT-X-TARGETDURATION:%d" % max(1, round(max(durations))),
            "#EXT-X-MEDIA-SEQUENCE:%d" % first]
-    if init:
-        out[1] = "#EXT-X-VERSION:7"
-        out.append('#EXT-X-MAP:URI="%s"' % init)
+    if name.endswith(".m4s"):  # fMP4, behind its init segment
+        out[1:2] = ["#EXT-X-VERSION:7", '#EXT-X-MAP:URI="%sinit.mp4"' % name.split("%")[0]]
     for seq in range(first, newest + 1):
         if seq % len(durations) == 0 and seq > 0:
             out.append("#EXT-X-DISCONTINUITY")
@@ -149,8 +146,6 @@ def make_media(d):
                         " ! vorbisenc ! oggmux ! filesink location=%s"
                         % (title, os.path.join(d, name + ".ogg")))
     gst(*" ".join(branches).split())
-    # The same as fMP4: fragments of a second.
-    fmp4 = cut_fmp4(os.path.join(hls, "fmp4.mp4"), "fmp4-%s")
     # Three short segments with the same sound.
     seg = open(os.path.join(hls, "seg0.ts"), "rb").read()
     for i in (1, 2):
@@ -162,7 +157,7 @@ def make_media(d):
         for i in range(3):
             f.write("#EXTINF:3.99,\nseg%d.ts\n" % i)
         f.write("#EXT-X-ENDLIST\n")
-    return fmp4
+    return cut_fmp4(os.path.join(hls, "fmp4.mp4"), "fmp4-")  # the same in fragments of a second
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -300,14 +295,11 @@ class Handler(BaseHTTPRequestHandler):
         if path == "/hls/steps-fmp4.m3u8" and self.server.steps_durations:
             now = time.monotonic() - self.server.steps_start
             return self.send(200, "application/vnd.apple.mpegurl",
-                             live_playlist(now, self.server.steps_fmp4, "steps-%05d.m4s", 6,
-                                           "steps-init.mp4"))
-        if path == "/hls/live-fmp4.m3u8":
-            # The same four seconds as fMP4, a fragment a segment.
+                             live_playlist(now, self.server.steps_fmp4, "steps-%05d.m4s", 6))
+        if path == "/hls/live-fmp4.m3u8":  # the four seconds below as fMP4
             now = time.monotonic() - self.server.started + 12
             return self.send(200, "application/vnd.apple.mpegurl",
-                             live_playlist(now, self.server.live_fmp4, "fmp4-%05d.m4s", 4,
-                                           "fmp4-init.mp4"))
+                             live_playlist(now, self.server.live_fmp4, "fmp4-%05d.m4s", 4))
         if path == "/hls/live.m3u8":
             # Three copies of one four-second segment, looped: each starts
             # its timestamps over, which decoders ride over; only the loop's
@@ -530,7 +522,7 @@ def main():
     ap.add_argument("--icy-title", default="Café Olé - Fixture")
     cfg = ap.parse_args()
     die_with_parent()
-    live_fmp4 = make_media(cfg.dir)
+    fmp4 = make_media(cfg.dir)
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.cfg = cfg
@@ -538,8 +530,7 @@ def main():
     server.lock = threading.Lock()
     server.station = {"mode": "down", "generation": 0, "hits": 0}
     server.started = time.monotonic()
-    server.live_fmp4 = live_fmp4
-    server.steps_durations, server.steps_fmp4 = [], []
+    server.live_fmp4, server.steps_durations, server.steps_fmp4 = fmp4, [], []
     server.steps_start = 0
     lines = ["#EXTM3U", cfg.mp3]
     lines += ["#EXTINF:-1,Filler %d\n%s/404?n=%d" % (i, "http://127.0.0.1:9", i)
