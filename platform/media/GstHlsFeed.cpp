@@ -1,8 +1,11 @@
 // Live HLS into the timeline: the HLS client hands over whole segments with
-// their durations; the tap gets the audio they carry. Runs on the main thread.
+// their durations; the tap gets the audio they carry, read from transport
+// streams or fMP4 (which the timeline keeps as that audio). Runs on the main
+// thread.
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/Fmp4Audio.h"
 #include "platform/media/HlsClient.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/TsAudio.h"
@@ -23,16 +26,18 @@ void GstMediaPlayer::onHlsOpened()
     m_timeline->beginConnection();
     if (!m_tsAudio) {
         m_tsAudio = std::make_unique<TsAudio>();
-        m_tsAudio->started = [this](StreamTap::Format format) {
+        m_fmp4 = std::make_unique<Fmp4Audio>();
+        m_tsAudio->started = m_fmp4->started = [this](StreamTap::Format format) {
             if (const auto tap = m_item ? m_item->streamTap() : nullptr)
                 tap->streamStarted(format);
         };
-        m_tsAudio->audio = [this](const char *data, qsizetype size) {
+        m_tsAudio->audio = m_fmp4->audio = [this](const char *data, qsizetype size) {
             if (const auto tap = m_item ? m_item->streamTap() : nullptr)
                 tap->streamData(data, size);
         };
     }
     m_tsAudio->reset();
+    m_fmp4->reset();
     feedConnected();
 }
 
@@ -41,10 +46,21 @@ void GstMediaPlayer::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bo
     if (discontinuous) {
         m_timeline->beginConnection();
         m_tsAudio->reset(true);
+        m_fmp4->reset(true);
     }
-    m_tsAudio->feed(bytes);
+    QByteArray segment = bytes;
+    if (!Fmp4Audio::looksLike(bytes)) {
+        m_tsAudio->feed(bytes);
+    } else if (QByteArray audio = m_fmp4->feed(bytes);
+               m_fmp4->format() != StreamTap::Format::Unknown) {
+        // What the timeline keeps of fMP4 is its audio, which plays from any
+        // byte; a codec not read here plays as sent, from live only.
+        if (audio.isEmpty())
+            return;
+        segment = std::move(audio);
+    }
     if (durationMs > 0 && m_timeline->byteRate() <= 0)
-        m_timeline->setByteRate(double(bytes.size()) * 1000.0 / double(durationMs));
-    m_timeline->append(bytes, durationMs);
+        m_timeline->setByteRate(double(segment.size()) * 1000.0 / double(durationMs));
+    m_timeline->append(segment, durationMs);
     pumpFeed();
 }

@@ -22,6 +22,7 @@ class HlsClient;
 class IcyHttpClient;
 class OggChains;
 class TsAudio;
+class Fmp4Audio;
 class PlaylistResolver;
 class StreamTimeline;
 
@@ -180,6 +181,7 @@ private:
     std::unique_ptr<HlsClient> m_hls;
     std::unique_ptr<TsAudio> m_tsAudio; // an HLS stream's audio for the tap
     std::unique_ptr<OggChains> m_ogg;   // an Ogg stream's pages and chain headers
+    std::unique_ptr<Fmp4Audio> m_fmp4;  // the same of fMP4, also what the timeline keeps of it
     QSet<QUrl> m_hlsUrls;               // answered as HLS
     qint64 m_hlsLast = -1;              // the HLS segment fetched last
     qint64 m_holdBackMs = 0;            // HLS: live is this far before the newest byte

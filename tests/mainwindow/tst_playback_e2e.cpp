@@ -316,6 +316,8 @@ private Q_SLOTS:
         QTest::addColumn<bool>("reconnect"); // the source starts over before the keys
         QTest::newRow("Icecast") << QStringLiteral("/steps.mp3") << false;
         QTest::newRow("HLS, segments of a second") << QStringLiteral("/steps.m3u8") << false;
+        QTest::newRow("HLS fMP4, a fragment a segment")
+            << QStringLiteral("/steps-fmp4.m3u8") << false;
         // Sound comes back in the new Ogg chain; back 10 s goes into the one before.
         QTest::newRow("Ogg Vorbis, across a reconnect") << QStringLiteral("/steps.ogg") << true;
     }

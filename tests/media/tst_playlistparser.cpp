@@ -1,3 +1,4 @@
+#include "platform/media/Fmp4Audio.h"
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
@@ -46,6 +47,8 @@ private Q_SLOTS:
     void hlsMediaPlaylists();
     void hlsResumesInOrderOrAtTheLiveEdge_data();
     void hlsResumesInOrderOrAtTheLiveEdge();
+    void fmp4AudioWithinItsBoxes_data();
+    void fmp4AudioWithinItsBoxes();
 };
 
 namespace {
@@ -64,6 +67,45 @@ QString summary(const hls::MediaPlaylist &list)
     if (list.ended)
         out << QStringLiteral("end");
     return out.join(QLatin1Char(' '));
+}
+
+QByteArray be32(qint64 v)
+{
+    return QByteArray::fromHex(QByteArray::number(v, 16).rightJustified(8, '0'));
+}
+
+QByteArray box(const char *type, const QByteArray &body)
+{
+    return be32(body.size() + 8) + type + body;
+}
+
+// An fMP4 init segment and a fragment of `samples` of AAC (LC, 44.1 kHz,
+// stereo).
+QByteArray fmp4Segment(const QByteArrayList &samples)
+{
+    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
+    const QByteArray esds =
+        hex("00000000 0316 0001 00 0411 40 15 000000 00000000 00000000 0502 1210");
+    const QByteArray stsd =
+        box("stsd", hex("00000000 00000001") + box("mp4a", QByteArray(28, 0) + box("esds", esds)));
+    const QByteArray trak = box("tkhd", hex("00000000 00000000 00000000 00000001")) +
+                            box("mdia", box("hdlr", hex("00000000 00000000") + "soun") +
+                                            box("minf", box("stbl", stsd)));
+    QByteArray trun = hex("00000201") + be32(samples.size()) + be32(0); // then each one's size
+    for (const QByteArray &sample : samples)
+        trun += be32(sample.size());
+    QByteArray moof =
+        box("moof", box("traf", box("tfhd", hex("00000000 00000001")) + box("trun", trun)));
+    moof[moof.indexOf("trun") + 15] = char(moof.size() + 8); // the data follows mdat's header
+    return box("ftyp", "iso6") + box("moov", box("trak", trak)) + moof +
+           box("mdat", samples.join());
+}
+
+QByteArray adts(const QByteArray &sample)
+{
+    const int length = int(sample.size()) + 7;
+    return QByteArray::fromHex("FFF15080") + char(length >> 3) + char((length & 7) << 5 | 0x1F) +
+           char(0xFC) + sample;
 }
 
 } // namespace
@@ -606,6 +648,48 @@ void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge()
     const hls::Resume resume = hls::resumeAt(list, last, 3);
     QCOMPARE(resume.next, next);
     QCOMPARE(resume.gap, gap);
+}
+
+// What recording and the timeline get of fMP4: each AAC sample behind an
+// ADTS header; of a cut or lying segment, only what lies within its boxes.
+void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
+{
+    QTest::addColumn<QByteArray>("segment");
+    QTest::addColumn<QByteArray>("audio");
+    QTest::addColumn<bool>("aac");
+    const QByteArray a(200, 'a'), b(300, 'b');
+    const QByteArray whole = fmp4Segment({a, b});
+    const qsizetype moof = whole.indexOf("moof") - 4, trun = whole.indexOf("trun") + 4;
+    const auto patched = [&](qsizetype at, const QByteArray &bytes) {
+        return QByteArray(whole).replace(at, bytes.size(), bytes);
+    };
+    QTest::newRow("whole") << whole << adts(a) + adts(b) << true;
+    QTest::newRow("cut inside a sample") << whole.chopped(10) << adts(a) << true;
+    QTest::newRow("a moof larger than the segment")
+        << patched(moof, be32(1 << 30)) << QByteArray() << true;
+    QTest::newRow("more samples than the trun holds")
+        << patched(trun + 4, be32(50)) << QByteArray() << true;
+    QTest::newRow("data before the segment")
+        << patched(trun + 8, be32(0xFFFFFC18)) << QByteArray() << true;
+    QTest::newRow("a sample past the segment")
+        << patched(trun + 16, be32(1 << 20)) << adts(a) << true;
+    QTest::newRow("no sound track")
+        << patched(whole.indexOf("soun"), "vide") << QByteArray() << false;
+}
+
+void TestPlaylistParser::fmp4AudioWithinItsBoxes()
+{
+    QFETCH(QByteArray, segment);
+    QFETCH(QByteArray, audio);
+    QFETCH(bool, aac);
+    Fmp4Audio reader;
+    QList<StreamTap::Format> told;
+    QByteArray heard;
+    reader.started = [&](StreamTap::Format format) { told << format; };
+    reader.audio = [&](const char *data, qsizetype size) { heard.append(data, size); };
+    QCOMPARE(reader.feed(segment).toHex(), audio.toHex());
+    QCOMPARE(told, QList{aac ? StreamTap::Format::Aac : StreamTap::Format::Unknown});
+    QCOMPARE(heard, audio);
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

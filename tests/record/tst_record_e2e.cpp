@@ -283,6 +283,9 @@ private Q_SLOTS:
         QTest::newRow("HLS: the AAC of its transport stream")
             << QStringLiteral("/hls/live.m3u8") << false << QStringLiteral("(partial).aac")
             << false;
+        QTest::newRow("HLS: the AAC of its fMP4 fragments")
+            << QStringLiteral("/hls/live-fmp4.m3u8") << false << QStringLiteral("(partial).aac")
+            << false;
     }
 
     void otherFormatsAreRecordedAsSent()

@@ -35,8 +35,8 @@ public:
     // extension) and waits until listeners get its audio. A mount named
     // "steps" gets a tone whose pitch tells the second (pitchAt), not 440 Hz;
     // "/steps.m3u8" is that tone as live HLS of the HTTP server (its
-    // httpUrl("/hls/steps.m3u8"), in segments of a second). A "steps"
-    // source started again starts the tone over at second 0.
+    // httpUrl("/hls/steps.m3u8"), in segments of a second; "/steps-fmp4.m3u8" in fMP4).
+    // A "steps" source started again starts the tone over at second 0.
     static constexpr int kStepCycleS = 100;
     static int pitchAt(int second) { return 300 + 10 * (second % kStepCycleS); }
     // The second of the cycle the "steps" source is sending now (at most).
@@ -63,7 +63,8 @@ public:
     // /list-plain /list.xspf /list-xspf.txt /fallback.pls /fallback404.m3u
     // /self.m3u /self-then-stream.m3u /huge.m3u /list-icy.m3u /html /404
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
-    // /chained.ogg /hls/live.m3u8 (live HLS) /hls/vod.m3u8 (the same, ended)
+    // /chained.ogg /hls/live.m3u8 (live HLS) /hls/live-fmp4.m3u8 (the same
+    // in fMP4) /hls/vod.m3u8 (the same, ended)
     // /live.aac (ADTS AAC, looped) /ua.mp3 (logs
     // "User-Agent|Icy-MetaData" of each request to dir()/requests.log)
     // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)

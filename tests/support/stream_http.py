@@ -43,16 +43,40 @@ def pes_pts(packet):
     return ((b[0] >> 1) & 7) << 30 | b[1] << 22 | (b[2] >> 1) << 15 | b[3] << 7 | b[4] >> 1
 
 
+def cut_fmp4(path, name):
+    """Cuts a fragmented MP4 of AAC at 44.1 kHz into its init segment (name +
+    "init.mp4") and a segment per moof and mdat (name + "%05d.m4s"); returns
+    their durations, from each trun's count of 1024-sample frames."""
+    data, at, moofs = open(path, "rb").read(), 0, []
+    size = lambda i: int.from_bytes(data[i:i + 4], "big")
+    while at + 8 <= len(data):
+        moofs += [at] if data[at + 4:at + 8] == b"moof" else []
+        at += max(8, size(at))
+    durations, parts = [], {"init.mp4": data[:moofs[0]]}
+    for k, at in enumerate(moofs):
+        mdat = at + size(at)
+        parts["%05d.m4s" % k] = data[at:mdat + size(mdat)]
+        durations.append(size(data.find(b"trun", at, mdat) + 8) * 1024 / 44100.0)
+    for part, body in parts.items():
+        with open(os.path.join(os.path.dirname(path), name + part), "wb") as f:
+            f.write(body)
+    return durations
+
+
 def make_steps(d):
     """Cuts the "steps" tone (steps.raw, written by the test) into TS segments
     of about a second at PES starts, the program tables in front of each;
-    returns their durations."""
+    the same AAC goes into fragments of a second of fragmented MP4 (see
+    cut_fmp4). Returns the durations of both: TS, fMP4."""
     hls = os.path.join(d, "hls")
     whole = os.path.join(d, "steps.ts")
     gst("filesrc", "location=" + os.path.join(d, "steps.raw"), "!", "rawaudioparse",
         "use-sink-caps=false", "pcm-format=s16le", "sample-rate=44100", "num-channels=1",
-        "!", "audioconvert", "!", "avenc_aac", "!", "aacparse", "!", "mpegtsmux", "!",
-        "filesink", "location=" + whole)
+        "!", "audioconvert", "!", "avenc_aac", "!", "aacparse", "!", "tee", "name=t", "!",
+        "queue", "!", "mpegtsmux", "!", "filesink", "location=" + whole, "t.", "!", "queue",
+        "!", "mp4mux", "fragment-duration=1000", "streamable=true", "!", "filesink",
+        "location=" + os.path.join(hls, "steps.mp4"))
+    fmp4 = cut_fmp4(os.path.join(hls, "steps.mp4"), "steps-")
     data = open(whole, "rb").read()
     packets = [data[i:i + 188] for i in range(0, len(data) - 187, 188)]
     tables = [p for p in packets[:8] if ts_pid(p) in (0, 0x20)] or packets[:2]
@@ -72,7 +96,7 @@ def make_steps(d):
         with open(os.path.join(hls, "steps%05d.ts" % k), "wb") as f:
             f.write(b"".join(tables + packets[a:b]))
         durations.append(tb - ta)
-    return durations
+    return durations, fmp4
 
 
 def live_playlist(now, durations, name, window):
@@ -90,6 +114,8 @@ def live_playlist(now, durations, name, window):
     out = ["#EXTM3U", "#EXT-X-VERSION:3",
            "#EXT-X-TARGETDURATION:%d" % max(1, round(max(durations))),
            "#EXT-X-MEDIA-SEQUENCE:%d" % first]
+    if name.endswith(".m4s"):  # fMP4, behind its init segment
+        out[1:2] = ["#EXT-X-VERSION:7", '#EXT-X-MAP:URI="%sinit.mp4"' % name.split("%")[0]]
     for seq in range(first, newest + 1):
         if seq % len(durations) == 0 and seq > 0:
             out.append("#EXT-X-DISCONTINUITY")
@@ -100,7 +126,8 @@ def live_playlist(now, durations, name, window):
 
 def make_media(d):
     """Makes every file in one gst-launch run (several independent branches of
-    one pipeline), which saves most of the start-up time."""
+    one pipeline), which saves most of the start-up time. Returns the
+    durations of the fMP4 segments of /hls/live-fmp4.m3u8."""
     tone = "audiotestsrc num-buffers={n} wave=sine freq={f} volume=0.5 ! audioconvert ! "
     hls = os.path.join(d, "hls")
     os.makedirs(hls, exist_ok=True)
@@ -109,8 +136,10 @@ def make_media(d):
         " ! filesink location=" + os.path.join(d, "tone.mp3"),
         tone.format(n=430, f=440) + "avenc_aac bitrate=128000 ! aacparse"
         " ! audio/mpeg,stream-format=adts ! filesink location=" + os.path.join(d, "tone.aac"),
-        tone.format(n=172, f=550) + "avenc_aac ! aacparse ! mpegtsmux"
-        " ! filesink location=" + os.path.join(hls, "seg0.ts"),
+        tone.format(n=172, f=550) + "avenc_aac ! aacparse ! tee name=t ! queue ! mpegtsmux"
+        " ! filesink location=" + os.path.join(hls, "seg0.ts") + " t. ! queue"
+        " ! mp4mux fragment-duration=1000 streamable=true ! filesink location="
+        + os.path.join(hls, "fmp4.mp4"),
     ]
     for name, f, title in (("a", 440, "Chain-One"), ("b", 660, "Chain-Two")):
         branches.append(tone.format(n=130, f=f) + "taginject tags=title=%s,artist=Fixture"
@@ -128,6 +157,7 @@ def make_media(d):
         for i in range(3):
             f.write("#EXTINF:3.99,\nseg%d.ts\n" % i)
         f.write("#EXT-X-ENDLIST\n")
+    return cut_fmp4(os.path.join(hls, "fmp4.mp4"), "fmp4-")  # the same in fragments of a second
 
 
 class Handler(BaseHTTPRequestHandler):
@@ -255,13 +285,21 @@ class Handler(BaseHTTPRequestHandler):
             # station on air for a while, the playlist holds the seconds
             # before (from the end of the cycle).
             if not self.server.steps_durations:
-                self.server.steps_durations = make_steps(cfg.dir)
+                self.server.steps_durations, self.server.steps_fmp4 = make_steps(cfg.dir)
             self.server.steps_start = time.monotonic() - 100
             return self.send(200, "text/plain", b"ok")
         if path == "/hls/steps.m3u8" and self.server.steps_durations:
             now = time.monotonic() - self.server.steps_start
             return self.send(200, "application/vnd.apple.mpegurl",
                              live_playlist(now, self.server.steps_durations, "steps%05d.ts", 6))
+        if path == "/hls/steps-fmp4.m3u8" and self.server.steps_durations:
+            now = time.monotonic() - self.server.steps_start
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, self.server.steps_fmp4, "steps-%05d.m4s", 6))
+        if path == "/hls/live-fmp4.m3u8":  # the four seconds below as fMP4
+            now = time.monotonic() - self.server.started + 12
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, self.server.live_fmp4, "fmp4-%05d.m4s", 4))
         if path == "/hls/live.m3u8":
             # Three copies of one four-second segment, looped: each starts
             # its timestamps over, which decoders ride over; only the loop's
@@ -274,7 +312,7 @@ class Handler(BaseHTTPRequestHandler):
             full = os.path.join(cfg.dir, "hls", name)
             if os.path.isfile(full):
                 ctype = ("application/vnd.apple.mpegurl" if name.endswith(".m3u8")
-                         else "video/mp2t")
+                         else "video/mp2t" if name.endswith(".ts") else "audio/mp4")
                 return self.send(200, ctype, open(full, "rb").read())
         return self.send(404, "text/plain", b"not found")
 
@@ -484,7 +522,7 @@ def main():
     ap.add_argument("--icy-title", default="Café Olé - Fixture")
     cfg = ap.parse_args()
     die_with_parent()
-    make_media(cfg.dir)
+    fmp4 = make_media(cfg.dir)
     server = ThreadingHTTPServer(("127.0.0.1", 0), Handler)
     server.daemon_threads = True
     server.cfg = cfg
@@ -492,7 +530,7 @@ def main():
     server.lock = threading.Lock()
     server.station = {"mode": "down", "generation": 0, "hits": 0}
     server.started = time.monotonic()
-    server.steps_durations = []
+    server.live_fmp4, server.steps_durations, server.steps_fmp4 = fmp4, [], []
     server.steps_start = 0
     lines = ["#EXTM3U", cfg.mp3]
     lines += ["#EXTINF:-1,Filler %d\n%s/404?n=%d" % (i, "http://127.0.0.1:9", i)

@@ -1,0 +1,339 @@
+#include "platform/media/Fmp4Audio.h"
+
+#include <bit>
+
+namespace {
+
+constexpr quint32 fourcc(const char (&s)[5])
+{
+    return quint32(uchar(s[0])) << 24 | quint32(uchar(s[1])) << 16 | quint32(uchar(s[2])) << 8 |
+           quint32(uchar(s[3]));
+}
+
+quint32 be32(const uchar *p)
+{
+    return quint32(p[0]) << 24 | quint32(p[1]) << 16 | quint32(p[2]) << 8 | quint32(p[3]);
+}
+
+quint64 be64(const uchar *p)
+{
+    return quint64(be32(p)) << 32 | be32(p + 4);
+}
+
+// ADTS can say no more: a frame's length is 13 bits, its header included.
+constexpr qsizetype kAdtsHeader = 7;
+constexpr qsizetype kMaxAdtsFrame = 8191;
+
+struct Box {
+    quint32 type = 0;
+    const uchar *body = nullptr;
+    qsizetype size = 0;  // of the body
+    qsizetype total = 0; // with the header
+};
+
+// The box at `p`, when its header and all it says it holds are within `room`.
+bool boxAt(const uchar *p, qsizetype room, Box *box)
+{
+    if (room < 8)
+        return false;
+    quint64 size = be32(p);
+    qsizetype header = 8;
+    if (size == 1) {
+        if (room < 16)
+            return false;
+        size = be64(p + 8);
+        header = 16;
+    } else if (size == 0) {
+        size = quint64(room); // up to the end of its parent
+    }
+    if (size < quint64(header) || size > quint64(room))
+        return false;
+    *box = {be32(p + 4), p + header, qsizetype(size) - header, qsizetype(size)};
+    return true;
+}
+
+// The first box of `type` among those in [p, p + size); each step moves on by
+// at least a header, so a walk ends.
+bool child(const uchar *p, qsizetype size, quint32 type, Box *out)
+{
+    Box box;
+    for (qsizetype at = 0; boxAt(p + at, size - at, &box); at += box.total) {
+        if (box.type == type) {
+            *out = box;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool path(Box box, std::initializer_list<quint32> types, Box *out)
+{
+    for (const quint32 type : types) {
+        if (!child(box.body, box.size, type, &box))
+            return false;
+    }
+    *out = box;
+    return true;
+}
+
+// An MPEG-4 descriptor's tag and the length of its body, which follows at `p`.
+bool descriptorAt(const uchar *&p, const uchar *end, int *tag, qsizetype *length)
+{
+    if (end - p < 2)
+        return false;
+    *tag = *p++;
+    qsizetype size = 0;
+    for (int i = 0; i < 4; ++i) {
+        if (p >= end)
+            return false;
+        const uchar b = *p++;
+        size = size << 7 | (b & 0x7F);
+        if (!(b & 0x80))
+            break;
+    }
+    *length = size;
+    return size <= end - p;
+}
+
+class Bits {
+public:
+    Bits(const uchar *p, qsizetype size) : m_p(p), m_size(size * 8) {}
+    // -1 past the end.
+    int take(int n)
+    {
+        int v = 0;
+        for (; n > 0; --n, ++m_at) {
+            if (m_at >= m_size)
+                return -1;
+            v = v << 1 | (m_p[m_at / 8] >> (7 - m_at % 8) & 1);
+        }
+        return v;
+    }
+
+private:
+    const uchar *m_p;
+    qsizetype m_size;
+    qsizetype m_at = 0;
+};
+
+} // namespace
+
+bool Fmp4Audio::looksLike(const QByteArray &segment)
+{
+    if (segment.size() < 8)
+        return false;
+    const quint32 type = be32(reinterpret_cast<const uchar *>(segment.constData()) + 4);
+    for (const quint32 known : {fourcc("ftyp"), fourcc("styp"), fourcc("moov"), fourcc("moof"),
+                                fourcc("sidx"), fourcc("emsg"), fourcc("prft")}) {
+        if (type == known)
+            return true;
+    }
+    return false;
+}
+
+void Fmp4Audio::reset(bool sameStream)
+{
+    if (sameStream)
+        return;
+    m_track = Track();
+    m_told = StreamTap::Format::Unknown;
+    m_toldNone = false;
+}
+
+QByteArray Fmp4Audio::feed(const QByteArray &segment)
+{
+    const auto *p = reinterpret_cast<const uchar *>(segment.constData());
+    const qsizetype size = segment.size();
+    QByteArray out;
+    Box box;
+    for (qsizetype at = 0; boxAt(p + at, size - at, &box); at += box.total) {
+        if (box.type == fourcc("moov"))
+            readMoov(box.body, box.size);
+        else if (box.type == fourcc("moof"))
+            readMoof(p + at, box.body, box.size, p, size, &out);
+    }
+    if (!out.isEmpty() && audio)
+        audio(out.constData(), out.size());
+    return out;
+}
+
+// The first sound track that holds AAC or MPEG audio, and its defaults for
+// the fragments.
+void Fmp4Audio::readMoov(const uchar *p, qsizetype size)
+{
+    Track found;
+    const Box moov{fourcc("moov"), p, size, size};
+    Box trak;
+    for (qsizetype at = 0; boxAt(p + at, size - at, &trak); at += trak.total) {
+        Box tkhd, hdlr, stsd;
+        if (trak.type != fourcc("trak") || !path(trak, {fourcc("tkhd")}, &tkhd) ||
+            !path(trak, {fourcc("mdia"), fourcc("hdlr")}, &hdlr) || hdlr.size < 12 ||
+            be32(hdlr.body + 8) != fourcc("soun") ||
+            !path(trak, {fourcc("mdia"), fourcc("minf"), fourcc("stbl"), fourcc("stsd")}, &stsd))
+            continue;
+        const qsizetype idAt = tkhd.size > 0 && tkhd.body[0] == 1 ? 20 : 12;
+        if (tkhd.size < idAt + 4)
+            continue;
+        found.id = be32(tkhd.body + idAt);
+        // stsd: version, flags, count, then the first entry; an audio entry's
+        // own boxes follow 28 bytes (more in QuickTime's versions 1 and 2).
+        Box entry, esds;
+        if (stsd.size < 8 || !boxAt(stsd.body + 8, stsd.size - 8, &entry) || entry.size < 28)
+            continue;
+        const int version = entry.body[8] << 8 | entry.body[9];
+        const qsizetype skip = version == 1 ? 44 : version == 2 ? 64 : 28;
+        if (entry.type != fourcc("mp4a") || entry.size < skip ||
+            !child(entry.body + skip, entry.size - skip, fourcc("esds"), &esds))
+            continue;
+        readEsds(esds.body, esds.size, &found);
+        if (found.format != StreamTap::Format::Unknown)
+            break;
+    }
+    Box mvex, trex;
+    if (path(moov, {fourcc("mvex")}, &mvex)) {
+        for (qsizetype at = 0; boxAt(mvex.body + at, mvex.size - at, &trex); at += trex.total) {
+            if (trex.type == fourcc("trex") && trex.size >= 24 && be32(trex.body + 4) == found.id) {
+                found.defaultSize = be32(trex.body + 16);
+            }
+        }
+    }
+    m_track = found;
+    if (found.format == StreamTap::Format::Unknown) {
+        if (!m_toldNone && started)
+            started(found.format);
+        m_toldNone = true;
+    } else if (found.format != m_told) {
+        if (started)
+            started(found.format);
+        m_told = found.format;
+    }
+}
+
+// The esds's ES descriptor, its decoder config and, for AAC, the
+// AudioSpecificConfig in that.
+void Fmp4Audio::readEsds(const uchar *p, qsizetype size, Track *track)
+{
+    const uchar *end = p + size;
+    int tag = 0;
+    qsizetype length = 0;
+    p += 4; // version, flags
+    if (size < 4 || !descriptorAt(p, end, &tag, &length) || tag != 3 || length < 3)
+        return;
+    end = p + length;
+    const int flags = p[2];
+    p += 3 + (flags & 0x80 ? 2 : 0);
+    if (flags & 0x40)
+        p += p < end ? 1 + *p : 0;
+    p += flags & 0x20 ? 2 : 0;
+    if (p > end || !descriptorAt(p, end, &tag, &length) || tag != 4 || length < 13)
+        return;
+    const int object = p[0];
+    end = p + length;
+    p += 13;
+    if (object == 0x69 || object == 0x6B) {
+        track->format = StreamTap::Format::Mp3;
+        return;
+    }
+    if (object != 0x40 && (object < 0x66 || object > 0x68))
+        return;
+    if (!descriptorAt(p, end, &tag, &length) || tag != 5)
+        return;
+    // The object type, the rate's index and the channels; with SBR or PS
+    // signalled, the core's object type follows the extension's rate.
+    Bits bits(p, length);
+    int type = bits.take(5);
+    const int rate = bits.take(4);
+    const int channels = bits.take(4);
+    if (type == 5 || type == 29) {
+        if (bits.take(4) == 15)
+            bits.take(24);
+        type = bits.take(5);
+    }
+    if (type < 1 || type > 4 || rate < 0 || rate > 12 || channels < 1 || channels > 7)
+        return; // not said in an ADTS header
+    *track = {track->id, 0, StreamTap::Format::Aac, type - 1, rate, channels};
+}
+
+// The samples of each fragment of the audio track, in order.
+void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, const uchar *segment,
+                         qsizetype segmentSize, QByteArray *out) const
+{
+    Box traf;
+    for (qsizetype at = 0; boxAt(body + at, size - at, &traf); at += traf.total) {
+        Box tfhd;
+        if (traf.type != fourcc("traf") || !child(traf.body, traf.size, fourcc("tfhd"), &tfhd) ||
+            tfhd.size < 8 || m_track.id == 0 || be32(tfhd.body + 4) != m_track.id)
+            continue;
+        const quint32 flags = be32(tfhd.body) & 0xFFFFFF;
+        // Its optional fields in order: the base data offset (8 bytes), the
+        // sample description, the default duration and size (4 each).
+        qsizetype field = 8;
+        qint64 base = moof - segment;
+        if (flags & 0x01) {
+            if (tfhd.size < field + 8)
+                continue;
+            base = qint64(be64(tfhd.body + field));
+            field += 8;
+        }
+        field += (flags & 0x02 ? 4 : 0) + (flags & 0x08 ? 4 : 0);
+        qint64 defaultSize = m_track.defaultSize;
+        if (flags & 0x10) {
+            if (tfhd.size < field + 4)
+                continue;
+            defaultSize = be32(tfhd.body + field);
+        }
+        Box trun;
+        for (qsizetype t = 0; boxAt(traf.body + t, traf.size - t, &trun); t += trun.total) {
+            if (trun.type != fourcc("trun") || trun.size < 8)
+                continue;
+            const quint32 tflags = be32(trun.body) & 0xFFFFFF;
+            const quint32 count = be32(trun.body + 4);
+            qsizetype entry = 8;
+            qint64 data = base;
+            if (tflags & 0x01) {
+                if (trun.size < entry + 4)
+                    continue;
+                data += qint32(be32(trun.body + entry));
+                entry += 4;
+            }
+            entry += tflags & 0x04 ? 4 : 0;
+            const int each = 4 * std::popcount(tflags & 0xF00);
+            // Never more samples than the box has entries or the segment bytes.
+            if (entry > trun.size || (each > 0 && count > quint64(trun.size - entry) / each) ||
+                count > quint64(segmentSize))
+                continue;
+            for (quint32 i = 0; i < count; ++i, entry += each) {
+                const uchar *e = trun.body + entry;
+                e += tflags & 0x100 ? 4 : 0; // its duration
+                const qint64 sampleSize = tflags & 0x200 ? be32(e) : defaultSize;
+                if (data < 0 || sampleSize <= 0 || sampleSize > segmentSize - data)
+                    break;
+                sample(segment + data, sampleSize, out);
+                data += sampleSize;
+            }
+        }
+    }
+}
+
+void Fmp4Audio::sample(const uchar *p, qsizetype size, QByteArray *out) const
+{
+    if (m_track.format == StreamTap::Format::Mp3) {
+        out->append(reinterpret_cast<const char *>(p), size);
+        return;
+    }
+    if (m_track.format != StreamTap::Format::Aac || size > kMaxAdtsFrame - kAdtsHeader)
+        return;
+    const qsizetype length = size + kAdtsHeader;
+    const int channels = m_track.channels;
+    const char header[kAdtsHeader] = {
+        char(0xFF),
+        char(0xF1), // MPEG-4, no CRC
+        char(m_track.profile << 6 | m_track.rateIndex << 2 | channels >> 2),
+        char((channels & 3) << 6 | length >> 11),
+        char(length >> 3 & 0xFF),
+        char((length & 7) << 5 | 0x1F),
+        char(0xFC),
+    };
+    out->append(header, kAdtsHeader);
+    out->append(reinterpret_cast<const char *>(p), size);
+}
