@@ -68,6 +68,35 @@ class PlayOnTest : public QObject {
         return process;
     }
 
+    // A real renderer (gmediarender) on loopback, playing into the null sink
+    // "renderer_out"; null if it did not start.
+    std::unique_ptr<QProcess> startRenderer()
+    {
+        // Its port must be 49152 or above: one above the kernel's ephemeral range.
+        quint16 port = 0;
+        for (int i = 0; i < 200 && !port; ++i) {
+            QTcpServer probe;
+            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
+            if (probe.listen(QHostAddress::LocalHost, candidate))
+                port = candidate;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
+        std::unique_ptr<QProcess> renderer = childprocess::start(
+            QStringLiteral("gmediarender"),
+            {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"),
+             QString::number(port), QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
+             QUuid::createUuid().toString(QUuid::WithoutBraces),
+             QStringLiteral("--gstout-audiosink"), QStringLiteral("pulsesink"),
+             QStringLiteral("--gstout-audiodevice"), QStringLiteral("renderer_out"),
+             QStringLiteral("--logfile"), servers.dir() + QStringLiteral("/gmediarender.log")},
+            env);
+        if (renderer &&
+            childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull())
+            renderer.reset();
+        return renderer;
+    }
+
     static std::optional<RendererInfo> named(const RendererFinder &finder, const QString &name)
     {
         for (const RendererInfo &info : finder.renderers()) {
@@ -241,29 +270,8 @@ private Q_SLOTS:
         LevelMeter there(audio, QStringLiteral("renderer_out.monitor"));
         QVERIFY(there.start());
 
-        // A real renderer on loopback, playing into a null sink of its own. Its port
-        // must be 49152 or above: one above the kernel's ephemeral range.
-        quint16 port = 0;
-        for (int i = 0; i < 200 && !port; ++i) {
-            QTcpServer probe;
-            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
-            if (probe.listen(QHostAddress::LocalHost, candidate))
-                port = candidate;
-        }
-        QVERIFY(port);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
-        std::unique_ptr<QProcess> renderer = childprocess::start(
-            QStringLiteral("gmediarender"),
-            {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"),
-             QString::number(port), QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
-             QUuid::createUuid().toString(QUuid::WithoutBraces),
-             QStringLiteral("--gstout-audiosink"), QStringLiteral("pulsesink"),
-             QStringLiteral("--gstout-audiodevice"), QStringLiteral("renderer_out"),
-             QStringLiteral("--logfile"), servers.dir() + QStringLiteral("/gmediarender.log")},
-            env);
+        std::unique_ptr<QProcess> renderer = startRenderer();
         QVERIFY(renderer);
-        QVERIFY(!childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull());
         auto stopRenderer = qScopeGuard([&renderer] { childprocess::stop(renderer.get()); });
 
         PlaybackSession session;
