@@ -73,6 +73,7 @@ public:
     void reconnectNow(ReconnectReason reason) override;
     void setVolume(double volume) override;
     void setMuted(bool muted) override;
+    void setSoundElsewhere(bool elsewhere) override;
     bool canSeek() const override;
     void seekBy(qint64 ms) override;
     void goLive() override;
@@ -140,6 +141,7 @@ private:
     void followPosition();
     void wakeFollower();
     void planFollow(qint64 heardAt);
+    bool decodesForNothing() const;
 
     // One handler per bus message type (GstBusMessages.cpp).
     void handleMessage(GstMessage *message);

@@ -216,6 +216,11 @@ void GstMediaPlayer::pumpFeed()
 {
     if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
+    if (decodesForNothing()) {
+        if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+            applyTargetState();
+        return;
+    }
     if (m_feedOffset < m_timeline->startOffset()) {
         NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
         restartFeedAt(m_timeline->startOffset());
@@ -254,7 +259,8 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     setSoundRunning(false);
     m_feedOffset = m_segmentStart = offset;
     m_playedMs = 0;
-    gstfeed::restart(m_pipeline.get(), offset);
+    if (!decodesForNothing()) // otherwise it starts over there once heard again
+        gstfeed::restart(m_pipeline.get(), offset);
     setSoundRunning(running);
     pumpFeed();
 }
@@ -278,7 +284,9 @@ qint64 GstMediaPlayer::heardOffset() const
         return 0;
     const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
     const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + played);
-    return qBound(m_timeline->startOffset(), heard, m_feedOffset);
+    // Heard here, the sound cannot pass what the pipeline was handed.
+    const qint64 reached = decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
+    return qBound(m_timeline->startOffset(), heard, reached);
 }
 
 bool GstMediaPlayer::canSeek() const
