@@ -45,6 +45,23 @@ QByteArray ask(const QUrl &server, const QByteArray &request)
     }
     return reply;
 }
+// Whether a stream of this process runs in the audio server (is not held).
+bool soundRunsHere()
+{
+    QProcess pactl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    pactl.setProcessEnvironment(env);
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    pactl.waitForFinished(5000);
+    const QString ours =
+        QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    const QStringList inputs =
+        QString::fromUtf8(pactl.readAllStandardOutput()).split(QStringLiteral("Sink Input #"));
+    return std::any_of(inputs.cbegin(), inputs.cend(), [&ours](const QString &input) {
+        return input.contains(ours) && input.contains(QLatin1String("Corked: no"));
+    });
+}
 } // namespace
 
 class PlayOnTest : public QObject {
@@ -308,9 +325,17 @@ private Q_SLOTS:
         qInfo("first sound at the renderer %lld ms after choosing it", clock.elapsed());
         QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
 
-        // The titles still come from the session's connection.
+        // The titles still come from the session's connection, as they are
+        // heard, though nothing is decoded here.
+        QTRY_VERIFY_WITH_TIMEOUT(session.keptMs() > 6000, 10000);
+        const QString earlier = session.nowPlaying();
         QVERIFY(servers.setMountTitle(QStringLiteral("/live.mp3"), QStringLiteral("Cast Song")));
         QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), QStringLiteral("Cast Song"), 15000);
+        QVERIFY(!soundRunsHere());
+        session.seekBy(-4000);
+        QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), earlier, 2000);
+        const qint64 behind = session.behindLiveMs();
+        QVERIFY(behind > 3000);
 
         // The listener's volume is the renderer's.
         QTest::qWait(600);
@@ -337,6 +362,12 @@ private Q_SLOTS:
         QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("something else")));
         QVERIFY(session.hasLocalSound());
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        // Heard here again from where it had come to, behind live.
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 3000);
+        QVERIFY2(qAbs(session.behindLiveMs() - behind) < 1500,
+                 qPrintable(QStringLiteral("%1 ms behind live, %2 before")
+                                .arg(session.behindLiveMs())
+                                .arg(behind)));
 
         playOn.choose(info.udn);
         QTRY_VERIFY_WITH_TIMEOUT(playOn.server()->serves(other->currentUri()), 5000);
