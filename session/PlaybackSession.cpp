@@ -391,10 +391,10 @@ void PlaybackSession::applyVolume()
     if (!m_stream->player)
         return;
     m_stream->player->setVolume(m_volume->effectiveLevel());
-    // Muting keeps the pipeline, its one connection and its tap as they are:
-    // the way least likely to disturb what plays, at the cost of decoding
-    // for nothing while the sound plays elsewhere.
+    // The pipeline, its one connection and its tap stay as they are; the
+    // player need not decode while the sound plays elsewhere.
     m_stream->player->setMuted(m_volume->effectiveMuted() || !m_localSound);
+    m_stream->player->setSoundElsewhere(!m_localSound);
 }
 
 #include "moc_PlaybackSession.cpp"

@@ -85,9 +85,10 @@ public:
     // A second such tap, for playing elsewhere: attached at once to the
     // stream under way (a new tap hears it begin) and to every later one.
     void setCastTap(std::shared_ptr<StreamTap> tap);
-    // Whether the sound plays on this computer. Off, the stream and its tap
-    // go on as before but the local output is muted: the sound plays
-    // elsewhere. The listener's volume and mute are kept as they are.
+    // Whether the sound plays on this computer. Off, the stream, its tap,
+    // its titles and the play position go on as before but nothing is heard
+    // here: the sound plays elsewhere. The listener's volume and mute are
+    // kept as they are.
     void setLocalSound(bool on);
     bool hasLocalSound() const { return m_localSound; }
 

@@ -322,7 +322,7 @@ void GstMediaPlayer::applyTargetState()
         !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
         m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(m_segmentStart) >=
             qint64(m_options.bufferDurationMs * m_options.startWatermark);
-    if (!m_wantPlaying)
+    if (!m_wantPlaying || decodesForNothing())
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering && cushioned)
         gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);

@@ -75,6 +75,7 @@ public:
     void reconnectNow(ReconnectReason reason) override;
     void setVolume(double volume) override;
     void setMuted(bool muted) override;
+    void setSoundElsewhere(bool elsewhere) override;
     bool canSeek() const override;
     void seekBy(qint64 ms) override;
     void goLive() override;
@@ -142,6 +143,7 @@ private:
     void followPosition();
     void wakeFollower();
     void planFollow(qint64 heardAt);
+    bool decodesForNothing() const;
 
     // One handler per bus message type (GstBusMessages.cpp).
     void handleMessage(GstMessage *message);
@@ -190,11 +192,12 @@ private:
     bool m_prerolled = false; // the feed pipeline has decoded its first audio
     bool m_pauseHolds = false;
     bool m_live = true;
-    qint64 m_liveLagBytes = 0; // how far behind the newest byte live plays
-    qint64 m_feedOffset = 0;   // the next byte handed to the pipeline
-    qint64 m_segmentStart = 0; // where the pipeline last started over
-    qint64 m_playedMs = 0;     // sound played since then, up to m_running
-    QElapsedTimer m_running;   // valid while the sound runs
+    qint64 m_liveLagBytes = 0;  // how far behind the newest byte live plays
+    qint64 m_feedOffset = 0;    // the next byte handed to the pipeline
+    qint64 m_segmentStart = 0;  // where the pipeline last started over
+    bool m_decoderLost = false; // a start skipped while the sound played elsewhere
+    qint64 m_playedMs = 0;      // sound played since then, up to m_running
+    QElapsedTimer m_running;    // valid while the sound runs
     qint64 m_shownBehindS = -1;
     bool m_shownCanSeek = false;
     QTimer m_feedTimer;

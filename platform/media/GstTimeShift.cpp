@@ -231,6 +231,11 @@ void GstMediaPlayer::pumpFeed()
 {
     if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
+    if (decodesForNothing()) {
+        if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+            applyTargetState();
+        return;
+    }
     if (m_feedOffset < m_timeline->startOffset()) {
         NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
         restartFeedAt(m_timeline->startOffset());
@@ -272,13 +277,20 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     OggChains::Start ogg{offset};
     if (m_ogg) {
         m_ogg->forgetBefore(m_timeline->startOffset()); // a smaller capacity, too
-        ogg = m_ogg->startAt(offset, m_segmentStart, m_feedOffset);
+        // After a start skipped while the sound played elsewhere, what the
+        // decoder last had is unknown: a fresh one, with headers.
+        ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_segmentStart, m_feedOffset);
         offset = qBound(m_timeline->startOffset(), ogg.offset, m_timeline->endOffset());
     }
     m_feedOffset = m_segmentStart = offset;
     m_playedMs = 0;
-    gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
-    gstfeed::push(m_pipeline.get(), ogg.headers);
+    if (decodesForNothing()) { // it starts over there once heard again
+        m_decoderLost = true;
+    } else {
+        gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
+        gstfeed::push(m_pipeline.get(), ogg.headers);
+        m_decoderLost = false;
+    }
     setSoundRunning(running);
     pumpFeed();
 }
@@ -302,7 +314,9 @@ qint64 GstMediaPlayer::heardOffset() const
         return 0;
     const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
     const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + played);
-    return qBound(m_timeline->startOffset(), heard, m_feedOffset);
+    // Heard here, the sound cannot pass what the pipeline was handed.
+    const qint64 reached = decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
+    return qBound(m_timeline->startOffset(), heard, reached);
 }
 
 bool GstMediaPlayer::canSeek() const

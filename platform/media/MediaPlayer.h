@@ -27,6 +27,12 @@ public:
     double volume() const { return m_volume; }
     virtual void setMuted(bool muted) { m_muted = muted; }
     bool isMuted() const { return m_muted; }
+    // The sound plays elsewhere (the stream is served to a renderer): nothing
+    // needs to be heard here. A player may stop decoding meanwhile; its play
+    // position, titles and tap go on as if it played, and once back the sound
+    // goes on from where the position has come to.
+    virtual void setSoundElsewhere(bool elsewhere) { m_elsewhere = elsewhere; }
+    bool isSoundElsewhere() const { return m_elsewhere; }
 
     enum class ReconnectReason { NetworkBack, Resumed };
     // The network came back or the machine woke up: a pending reconnect is
@@ -61,6 +67,7 @@ Q_SIGNALS:
 protected:
     double m_volume = 1.0;
     bool m_muted = false;
+    bool m_elsewhere = false;
 };
 
 // Makes players. The application installs the GStreamer one; tests install

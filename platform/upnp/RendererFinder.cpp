@@ -113,6 +113,12 @@ void RendererFinder::addContext(GUPnPContext *context)
         cp, g_signal_connect(cp, "device-proxy-available", G_CALLBACK(onDeviceAvailable), this)};
     place->unavailable = {cp, g_signal_connect(cp, "device-proxy-unavailable",
                                                G_CALLBACK(onDeviceUnavailable), this)};
+    // A network that comes back (its interface up again) is announced again
+    // with the client it had, still passive from when it went away: it would
+    // send nothing, and its renderers would be found only as they announce
+    // themselves. Announced, it is ours to search.
+    if (!gssdp_client_get_active(GSSDP_CLIENT(context)))
+        g_object_set(context, "active", TRUE, nullptr);
     gssdp_resource_browser_set_active(GSSDP_RESOURCE_BROWSER(cp), TRUE);
     NSLog(lcCast(), QtInfoMsg, "looking for renderers on %@",
           QString::fromUtf8(gssdp_client_get_host_ip(GSSDP_CLIENT(context))));

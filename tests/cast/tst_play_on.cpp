@@ -45,6 +45,23 @@ QByteArray ask(const QUrl &server, const QByteArray &request)
     }
     return reply;
 }
+// Whether a stream of this process runs in the audio server (is not held).
+bool soundRunsHere()
+{
+    QProcess pactl;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+    pactl.setProcessEnvironment(env);
+    pactl.start(QStringLiteral("pactl"), {QStringLiteral("list"), QStringLiteral("sink-inputs")});
+    pactl.waitForFinished(5000);
+    const QString ours =
+        QStringLiteral("application.process.id = \"%1\"").arg(QCoreApplication::applicationPid());
+    const QStringList inputs =
+        QString::fromUtf8(pactl.readAllStandardOutput()).split(QStringLiteral("Sink Input #"));
+    return std::any_of(inputs.cbegin(), inputs.cend(), [&ours](const QString &input) {
+        return input.contains(ours) && input.contains(QLatin1String("Corked: no"));
+    });
+}
 } // namespace
 
 class PlayOnTest : public QObject {
@@ -68,6 +85,35 @@ class PlayOnTest : public QObject {
         return process;
     }
 
+    // A real renderer (gmediarender) on loopback, playing into the null sink
+    // "renderer_out"; null if it did not start.
+    std::unique_ptr<QProcess> startRenderer()
+    {
+        // Its port must be 49152 or above: one above the kernel's ephemeral range.
+        quint16 port = 0;
+        for (int i = 0; i < 200 && !port; ++i) {
+            QTcpServer probe;
+            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
+            if (probe.listen(QHostAddress::LocalHost, candidate))
+                port = candidate;
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
+        std::unique_ptr<QProcess> renderer = childprocess::start(
+            QStringLiteral("gmediarender"),
+            {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"),
+             QString::number(port), QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
+             QUuid::createUuid().toString(QUuid::WithoutBraces),
+             QStringLiteral("--gstout-audiosink"), QStringLiteral("pulsesink"),
+             QStringLiteral("--gstout-audiodevice"), QStringLiteral("renderer_out"),
+             QStringLiteral("--logfile"), servers.dir() + QStringLiteral("/gmediarender.log")},
+            env);
+        if (renderer &&
+            childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull())
+            renderer.reset();
+        return renderer;
+    }
+
     static std::optional<RendererInfo> named(const RendererFinder &finder, const QString &name)
     {
         for (const RendererInfo &info : finder.renderers()) {
@@ -87,12 +133,16 @@ class PlayOnTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        MediaPlayerFactory::setShared(&factory);
+        // In a network of its own only the renderer is wanted (Icecast would
+        // drop root there for a user the namespace does not have).
+        if (qEnvironmentVariableIsSet("ORBITUNE_OWN_NETWORK"))
+            return;
         QVERIFY2(audio.start(), qPrintable(audio.errorString()));
         QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
         QVERIFY2(servers.startHttp(), qPrintable(servers.errorString()));
         QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
                  qPrintable(servers.errorString()));
-        MediaPlayerFactory::setShared(&factory);
     }
 
     void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
@@ -241,29 +291,8 @@ private Q_SLOTS:
         LevelMeter there(audio, QStringLiteral("renderer_out.monitor"));
         QVERIFY(there.start());
 
-        // A real renderer on loopback, playing into a null sink of its own. Its port
-        // must be 49152 or above: one above the kernel's ephemeral range.
-        quint16 port = 0;
-        for (int i = 0; i < 200 && !port; ++i) {
-            QTcpServer probe;
-            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
-            if (probe.listen(QHostAddress::LocalHost, candidate))
-                port = candidate;
-        }
-        QVERIFY(port);
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
-        std::unique_ptr<QProcess> renderer = childprocess::start(
-            QStringLiteral("gmediarender"),
-            {QStringLiteral("-I"), QStringLiteral("lo"), QStringLiteral("-p"),
-             QString::number(port), QStringLiteral("-f"), kSpeaker, QStringLiteral("-u"),
-             QUuid::createUuid().toString(QUuid::WithoutBraces),
-             QStringLiteral("--gstout-audiosink"), QStringLiteral("pulsesink"),
-             QStringLiteral("--gstout-audiodevice"), QStringLiteral("renderer_out"),
-             QStringLiteral("--logfile"), servers.dir() + QStringLiteral("/gmediarender.log")},
-            env);
+        std::unique_ptr<QProcess> renderer = startRenderer();
         QVERIFY(renderer);
-        QVERIFY(!childprocess::waitForLine(renderer.get(), "Ready for rendering", 15000).isNull());
         auto stopRenderer = qScopeGuard([&renderer] { childprocess::stop(renderer.get()); });
 
         PlaybackSession session;
@@ -300,9 +329,17 @@ private Q_SLOTS:
         qInfo("first sound at the renderer %lld ms after choosing it", clock.elapsed());
         QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
 
-        // The titles still come from the session's connection.
+        // The titles still come from the session's connection, as they are
+        // heard, though nothing is decoded here.
+        QTRY_VERIFY_WITH_TIMEOUT(session.keptMs() > 6000, 10000);
+        const QString earlier = session.nowPlaying();
         QVERIFY(servers.setMountTitle(QStringLiteral("/live.mp3"), QStringLiteral("Cast Song")));
         QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), QStringLiteral("Cast Song"), 15000);
+        QVERIFY(!soundRunsHere());
+        session.seekBy(-4000);
+        QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), earlier, 2000);
+        const qint64 behind = session.behindLiveMs();
+        QVERIFY(behind > 3000);
 
         // The listener's volume is the renderer's.
         QTest::qWait(600);
@@ -329,6 +366,12 @@ private Q_SLOTS:
         QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("something else")));
         QVERIFY(session.hasLocalSound());
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        // Heard here again from where it had come to, behind live.
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 3000);
+        QVERIFY2(qAbs(session.behindLiveMs() - behind) < 1500,
+                 qPrintable(QStringLiteral("%1 ms behind live, %2 before")
+                                .arg(session.behindLiveMs())
+                                .arg(behind)));
 
         playOn.choose(info.udn);
         QTRY_VERIFY_WITH_TIMEOUT(playOn.server()->serves(other->currentUri()), 5000);
@@ -369,6 +412,37 @@ private Q_SLOTS:
         QVERIFY(notices.at(2).at(0).toString().contains(kSpeaker));
         QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 5000);
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
+    }
+
+    // Run in a network of its own (tst_play_on_network, under unshare), where
+    // loopback can be taken down: a renderer on it leaves the list with it
+    // and comes back with it.
+    void networkChangesRefreshTheList()
+    {
+        if (!qEnvironmentVariableIsSet("ORBITUNE_OWN_NETWORK"))
+            QSKIP("needs a network of its own: see tst_play_on_network");
+        const auto setLoopback = [](const QString &state) {
+            return QProcess::execute(QStringLiteral("ip"),
+                                     {QStringLiteral("link"), QStringLiteral("set"),
+                                      QStringLiteral("lo"), state}) == 0;
+        };
+        std::unique_ptr<QProcess> renderer = startRenderer();
+        QVERIFY(renderer);
+        auto stopRenderer = qScopeGuard([&renderer] { childprocess::stop(renderer.get()); });
+        PlaybackSession session;
+        RendererFinder finder; // on every network there is
+        PlayOn playOn(&session, &finder);
+        QSignalSpy gone(&finder, &RendererFinder::rendererGone);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, kSpeaker), 15000);
+        QCOMPARE(playOn.places().size(), 2);
+        QVERIFY(setLoopback(QStringLiteral("down")));
+        QTRY_VERIFY_WITH_TIMEOUT(!named(finder, kSpeaker), 5000);
+        QCOMPARE(gone.size(), 1);
+        QCOMPARE(playOn.places().size(), 1);
+        QVERIFY(setLoopback(QStringLiteral("up")));
+        // Searched again, not waiting for the renderer's next announcement.
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, kSpeaker), 8000);
+        QCOMPARE(playOn.places().size(), 2);
     }
 
     void sonosGetsItsRadioForm()
