@@ -604,10 +604,12 @@ def run(binary, scratch, log):
     # A menu is not among the application's windows: a screen reader hears
     # its items as they take the focus.
     focused = []
+    menu_items = []
 
     def on_focus(event):
         if event.detail1 and event.source is not None:
             focused.append(event.source.name)
+            menu_items.append(event.source)
 
     pyatspi.Registry.registerEventListener(on_focus, "object:state-changed:focused")
     reader.press(play_on)
@@ -619,7 +621,9 @@ def run(binary, scratch, log):
 
     wait_for("Down to go through 'This Computer' and the speaker", down_through_menu, pump=pump)
     pyatspi.Registry.deregisterEventListener(on_focus, "object:state-changed:focused")
+    # Until it has closed, the menu would take the next key itself.
     keys("Escape")
+    wait_for("the menu to close", lambda: not reader.showing(menu_items[-1]), pump=pump)
     print("ok: its menu reads 'This Computer' and the speaker found")
 
     keys("t", control=True)
