@@ -2,10 +2,10 @@
 # Installs what is missing, checks the code's formatting, builds Orbitune
 # with its tests and benchmarks under AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings are errors) and runs the whole suite
-# in that build, while it fuzzes the data-file reader for a minute (the
-# fuzzer keeps one core busy, the suite mostly waits on its servers). Pass
-# --quick for a plain build without the sanitizers and the fuzzer. Each
-# phase's time is printed at the end.
+# in that build, while it fuzzes the data-file reader for a minute and then
+# compiles the benchmarks (one core, at the lowest priority; the suite mostly
+# waits on its servers). Pass --quick for a plain build without the
+# sanitizers and the fuzzer. Each phase's time is printed at the end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -70,22 +70,27 @@ echo "== build with AddressSanitizer + UBSan =="
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=ON
+configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=ON \
+  -DORBITUNE_BENCH_ON_REQUEST=ON
 # The fuzz target is small; it builds before the suite starts, so the two
 # only share the processor once both mostly wait or fuzz.
 FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" --build-only
 phase_done "build (sanitizers, fuzz target)"
 
-echo "== test with AddressSanitizer + UBSan, fuzz the data-file reader (bounded) =="
-# At the lowest priority: the suite's timing-sensitive tests come first.
-FUZZ_BUILD_DIR="$here/build-fuzz" nice -n 19 bash "$here/scripts/fuzz.sh" \
-  "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
+echo "== test with AddressSanitizer + UBSan, fuzz the data-file reader (bounded), build the benchmarks =="
+# At the lowest priority, beside the suite, which mostly waits: a minute of
+# fuzzing, then the benchmarks are compiled (they only need to build here).
+(
+  FUZZ_BUILD_DIR="$here/build-fuzz" nice -n 19 bash "$here/scripts/fuzz.sh" \
+    "${ORBITUNE_FUZZ_SECONDS:-60}" || exit 1
+  nice -n 19 cmake --build "$here/build-asan" --target orbitune_benchmarks -j1 || exit 2
+) > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
 fuzz=$!
 status=0
 run_tests "$here/build-asan" || status=$?
 fuzz_status=0
 wait "$fuzz" || fuzz_status=$?
 cat "$here/build-fuzz/fuzz-pass.log"
-phase_done "test (sanitizers) and fuzz"
+phase_done "test (sanitizers), fuzz, benchmarks"
 ((status == 0)) || exit "$status"
 exit "$fuzz_status"
