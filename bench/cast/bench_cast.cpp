@@ -100,13 +100,7 @@ bool waitFor(const std::function<bool()> &done, int ms)
 
 std::unique_ptr<QProcess> startRenderer(AudioSession &audio, const QString &logDir)
 {
-    quint16 port = 0;
-    for (int i = 0; i < 200 && !port; ++i) {
-        QTcpServer probe;
-        const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
-        if (probe.listen(QHostAddress::LocalHost, candidate))
-            port = candidate;
-    }
+    const quint16 port = childprocess::freePort(61000, 4500);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
     env.insert(QStringLiteral("PULSE_SERVER"), audio.serverAddress());

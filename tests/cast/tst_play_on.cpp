@@ -90,13 +90,7 @@ class PlayOnTest : public QObject {
     std::unique_ptr<QProcess> startRenderer()
     {
         // Its port must be 49152 or above: one above the kernel's ephemeral range.
-        quint16 port = 0;
-        for (int i = 0; i < 200 && !port; ++i) {
-            QTcpServer probe;
-            const auto candidate = quint16(61000 + QRandomGenerator::global()->bounded(4500));
-            if (probe.listen(QHostAddress::LocalHost, candidate))
-                port = candidate;
-        }
+        const quint16 port = childprocess::freePort(61000, 4500);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert(QStringLiteral("LD_PRELOAD"), QStringLiteral(LOOPBACK_UPNP_SHIM));
         std::unique_ptr<QProcess> renderer = childprocess::start(

@@ -66,12 +66,10 @@ QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs)
     return {};
 }
 
-quint16 freePort()
+quint16 freePort(quint16 from, int span)
 {
-    // Below the kernel's ephemeral range, so a server that binds port 0 later
-    // cannot be handed the same port.
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const auto port = quint16(20000 + QRandomGenerator::global()->bounded(12000));
+        const auto port = quint16(from + QRandomGenerator::global()->bounded(span));
         QTcpServer server;
         if (server.listen(QHostAddress::LocalHost, port))
             return port;

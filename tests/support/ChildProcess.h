@@ -24,8 +24,10 @@ void stop(QProcess *process, int timeoutMs = 3000);
 // that line, or an empty string on time-out or exit.
 QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs);
 
-// A TCP port on 127.0.0.1 that nothing listens on right now.
-quint16 freePort();
+// A TCP port on 127.0.0.1 in [from, from + span) that nothing listens on
+// right now. By default below the kernel's ephemeral range, so a server that
+// binds port 0 later cannot be handed the same port.
+quint16 freePort(quint16 from = 20000, int span = 12000);
 
 bool waitForTcpPort(quint16 port, int timeoutMs);
 
