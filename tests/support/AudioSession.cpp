@@ -154,12 +154,16 @@ double LevelMeter::recentRms(int ms) const
     return frames ? std::sqrt(sum / double(frames * 2)) : 0.0;
 }
 
+// The pitch over sounding blocks only: a moment of silence (the sound
+// server starved) would otherwise read as a lower tone.
 double LevelMeter::recentPitchHz(int ms) const
 {
     const qint64 wanted = qint64(ms) * 44100 / 1000;
     int crossings = 0;
     qint64 frames = 0;
     for (auto it = m_blocks.rbegin(); it != m_blocks.rend() && frames < wanted; ++it) {
+        if (it->samples == 0 || std::sqrt(it->sumSquares / double(it->samples)) <= 0.01)
+            continue;
         crossings += it->crossings;
         frames += it->samples / 2;
     }
