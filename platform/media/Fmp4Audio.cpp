@@ -21,8 +21,6 @@ quint64 be64(const uchar *p)
 }
 
 // ADTS can say no more: a frame's length is 13 bits, its header included.
-constexpr qsizetype kAdtsHeader = 7;
-constexpr qsizetype kMaxAdtsFrame = 8191;
 
 struct Box {
     quint32 type = 0;
@@ -94,27 +92,6 @@ bool descriptorAt(const uchar *&p, const uchar *end, int *tag, qsizetype *length
     *length = size;
     return size <= end - p;
 }
-
-class Bits {
-public:
-    Bits(const uchar *p, qsizetype size) : m_p(p), m_size(size * 8) {}
-    // -1 past the end.
-    int take(int n)
-    {
-        int v = 0;
-        for (; n > 0; --n, ++m_at) {
-            if (m_at >= m_size)
-                return -1;
-            v = v << 1 | (m_p[m_at / 8] >> (7 - m_at % 8) & 1);
-        }
-        return v;
-    }
-
-private:
-    const uchar *m_p;
-    qsizetype m_size;
-    qsizetype m_at = 0;
-};
 
 } // namespace
 
@@ -238,20 +215,8 @@ void Fmp4Audio::readEsds(const uchar *p, qsizetype size, Track *track)
         return;
     if (!descriptorAt(p, end, &tag, &length) || tag != 5)
         return;
-    // The object type, the rate's index and the channels; with SBR or PS
-    // signalled, the core's object type follows the extension's rate.
-    Bits bits(p, length);
-    int type = bits.take(5);
-    const int rate = bits.take(4);
-    const int channels = bits.take(4);
-    if (type == 5 || type == 29) {
-        if (bits.take(4) == 15)
-            bits.take(24);
-        type = bits.take(5);
-    }
-    if (type < 1 || type > 4 || rate < 0 || rate > 12 || channels < 1 || channels > 7)
-        return; // not said in an ADTS header
-    *track = {track->id, 0, StreamTap::Format::Aac, type - 1, rate, channels};
+    if (const auto header = adts::headerFor(p, length))
+        *track = {track->id, 0, StreamTap::Format::Aac, *header};
 }
 
 // The samples of each fragment of the audio track, in order.
@@ -321,19 +286,6 @@ void Fmp4Audio::sample(const uchar *p, qsizetype size, QByteArray *out) const
         out->append(reinterpret_cast<const char *>(p), size);
         return;
     }
-    if (m_track.format != StreamTap::Format::Aac || size > kMaxAdtsFrame - kAdtsHeader)
-        return;
-    const qsizetype length = size + kAdtsHeader;
-    const int channels = m_track.channels;
-    const char header[kAdtsHeader] = {
-        char(0xFF),
-        char(0xF1), // MPEG-4, no CRC
-        char(m_track.profile << 6 | m_track.rateIndex << 2 | channels >> 2),
-        char((channels & 3) << 6 | length >> 11),
-        char(length >> 3 & 0xFF),
-        char((length & 7) << 5 | 0x1F),
-        char(0xFC),
-    };
-    out->append(header, kAdtsHeader);
-    out->append(reinterpret_cast<const char *>(p), size);
+    if (m_track.format == StreamTap::Format::Aac)
+        adts::appendFrame(m_track.adts, reinterpret_cast<const char *>(p), size, out);
 }

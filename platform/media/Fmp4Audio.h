@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/media/Adts.h"
 #include "platform/media/StreamTap.h"
 
 #include <QByteArray>
@@ -38,9 +39,7 @@ private:
         quint32 id = 0;
         quint32 defaultSize = 0; // trex
         StreamTap::Format format = StreamTap::Format::Unknown;
-        int profile = 0; // ADTS: the audio object type less one
-        int rateIndex = 0;
-        int channels = 0;
+        adts::Header adts{}; // AAC's frames are given this header
     };
     void readMoov(const uchar *p, qsizetype size);
     static void readEsds(const uchar *p, qsizetype size, Track *track);

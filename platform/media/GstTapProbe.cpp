@@ -1,6 +1,7 @@
 #include "platform/media/GstTapProbe.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/Adts.h"
 #include "platform/media/GstHandles.h"
 #include "platform/media/StreamTitle.h"
 
@@ -15,17 +16,15 @@ namespace {
 
 constexpr const char *kTapKey = "orbitune-stream-tap";
 
-using AdtsHeader = std::array<uchar, 7>;
-
 // What the playbin holds: the tap, and whether a pad has it already (each
 // connection is a new playbin, so one probe per playbin is one per stream).
 // The rest is the probe's, on the streaming thread.
 struct TapState {
     std::shared_ptr<StreamTap> tap;
     std::atomic_bool attached = false;
-    bool started = false;           // the stream's caps were seen
-    bool recordable = false;        // its bytes are handed on
-    std::optional<AdtsHeader> adts; // raw AAC frames are given this header
+    bool started = false;             // the stream's caps were seen
+    bool recordable = false;          // its bytes are handed on
+    std::optional<adts::Header> adts; // raw AAC frames are given this header
 };
 using SharedState = std::shared_ptr<TapState>;
 
@@ -45,42 +44,15 @@ bool tapsHere(GstElement *element)
 }
 
 // The ADTS header of the frames of raw AAC from its AudioSpecificConfig
-// (MP4's "codec_data"): AAC Main, LC, SSR or LTP, or HE-AAC as its core
-// (whose SBR players find by themselves), at a rate and channel layout ADTS
-// can say. The frame length is filled in per frame.
-std::optional<AdtsHeader> adtsHeaderFor(GstBuffer *config)
+// (MP4's "codec_data").
+std::optional<adts::Header> adtsHeaderFor(GstBuffer *config)
 {
     GstMapInfo map;
     if (!config || !gst_buffer_map(config, &map, GST_MAP_READ))
         return {};
-    quint64 bits = 0;
-    const int count = int(qMin<gsize>(map.size, 8)) * 8;
-    for (int i = 0; i < count / 8; ++i)
-        bits = bits << 8 | map.data[i];
+    auto header = adts::headerFor(map.data, qsizetype(map.size));
     gst_buffer_unmap(config, &map);
-    int used = 0;
-    auto take = [&](int n) {
-        used += n;
-        return used > count ? -1 : int(bits >> (count - used) & ((1u << n) - 1));
-    };
-    int object = take(5);
-    const int rate = take(4);
-    const int channels = take(4);
-    if (object == 5 || object == 29) { // SBR: the core's object type follows
-        if (take(4) == 15)
-            take(24);
-        object = take(5);
-    }
-    if (used > count || object < 1 || object > 4 || rate < 0 || rate > 12 || channels < 1 ||
-        channels > 7)
-        return {};
-    return AdtsHeader{0xFF,
-                      0xF1,
-                      uchar((object - 1) << 6 | rate << 2 | channels >> 2),
-                      uchar((channels & 3) << 6),
-                      0,
-                      0x1F,
-                      0xFC};
+    return header;
 }
 
 // The format the stream of `caps` is recorded in; Unknown when it cannot be
@@ -135,15 +107,11 @@ void deliverBuffer(TapState &state, GstBuffer *buffer)
     const auto *data = reinterpret_cast<const char *>(map.data);
     if (!state.adts) {
         state.tap->streamData(data, qsizetype(map.size));
-    } else if (map.size + 7 <= 0x1FFF) { // longer frames cannot be said in ADTS
-        const gsize length = map.size + 7;
-        AdtsHeader header = *state.adts;
-        header[3] |= uchar(length >> 11);
-        header[4] = uchar(length >> 3);
-        header[5] = uchar((length & 7) << 5 | 0x1F);
-        const QByteArray frame = QByteArray(reinterpret_cast<const char *>(header.data()), 7) +
-                                 QByteArray::fromRawData(data, qsizetype(map.size));
-        state.tap->streamData(frame.constData(), frame.size());
+    } else {
+        QByteArray frame;
+        adts::appendFrame(*state.adts, data, qsizetype(map.size), &frame);
+        if (!frame.isEmpty())
+            state.tap->streamData(frame.constData(), frame.size());
     }
     gst_buffer_unmap(buffer, &map);
 }

@@ -101,7 +101,7 @@ QByteArray fmp4Segment(const QByteArrayList &samples)
            box("mdat", samples.join());
 }
 
-QByteArray adts(const QByteArray &sample)
+QByteArray adtsFrame(const QByteArray &sample)
 {
     const int length = int(sample.size()) + 7;
     return QByteArray::fromHex("FFF15080") + char(length >> 3) + char((length & 7) << 5 | 0x1F) +
@@ -663,8 +663,8 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
     const auto patched = [&](qsizetype at, const QByteArray &bytes) {
         return QByteArray(whole).replace(at, bytes.size(), bytes);
     };
-    QTest::newRow("whole") << whole << adts(a) + adts(b) << true;
-    QTest::newRow("cut inside a sample") << whole.chopped(10) << adts(a) << true;
+    QTest::newRow("whole") << whole << adtsFrame(a) + adtsFrame(b) << true;
+    QTest::newRow("cut inside a sample") << whole.chopped(10) << adtsFrame(a) << true;
     QTest::newRow("a moof larger than the segment")
         << patched(moof, be32(1 << 30)) << QByteArray() << true;
     QTest::newRow("more samples than the trun holds")
@@ -672,7 +672,7 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
     QTest::newRow("data before the segment")
         << patched(trun + 8, be32(0xFFFFFC18)) << QByteArray() << true;
     QTest::newRow("a sample past the segment")
-        << patched(trun + 16, be32(1 << 20)) << adts(a) << true;
+        << patched(trun + 16, be32(1 << 20)) << adtsFrame(a) << true;
     QTest::newRow("no sound track")
         << patched(whole.indexOf("soun"), "vide") << QByteArray() << false;
 }
