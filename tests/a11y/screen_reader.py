@@ -694,6 +694,15 @@ def run(binary, scratch, log):
     label = reader.find_showing(pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION)
     box = label.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
     Atspi.generate_mouse_event(box.x + box.width // 2, box.y + box.height // 2, "b1c")
+    # The list window had the keyboard: Left only once the main window has it.
+    def main_window_active():
+        for i in range(reader.app.childCount):
+            window = reader.app.getChildAtIndex(i)
+            if window is not None and window.getState().contains(pyatspi.STATE_ACTIVE):
+                return reader.find_showing(pyatspi.ROLE_LABEL, description=TITLE_DESCRIPTION,
+                                           root=window)
+        return None
+    wait_for("the main window to take the keyboard", main_window_active, pump=pump)
     keys("Left")
     wait_for("Left to read as behind live", lambda: (position() or "").startswith("\u2212")
              and position().endswith(" behind live"), pump=pump)
