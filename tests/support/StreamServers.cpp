@@ -297,35 +297,77 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
              << QStringLiteral("ip=127.0.0.1") << QStringLiteral("port=%1").arg(m_icecastPort)
              << QStringLiteral("password=%1").arg(QLatin1String(kPassword))
              << QStringLiteral("mount=%1").arg(mount);
-    auto source = childprocess::start(QStringLiteral("gst-launch-1.0"), pipeline);
+    // The sink's own account of connecting, kept for when a source does not
+    // come up.
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("GST_DEBUG"), QStringLiteral("shout2:5"));
+    env.insert(QStringLiteral("GST_DEBUG_NO_COLOR"), QStringLiteral("1"));
+    auto source =
+        childprocess::start(QStringLiteral("gst-launch-1.0"), pipeline, env, sourceLogPath(mount));
     if (!source)
         return fail(QStringLiteral("gst-launch-1.0 did not start"));
     m_sources[mount] = std::move(source);
+    m_sourceTitles[mount] = title;
     return true;
 }
 
 bool StreamServers::waitForMount(const QString &mount)
 {
-    const auto it = m_sources.find(mount);
-    if (it == m_sources.end())
-        return fail(QStringLiteral("no source for ") + mount);
-    QProcess *raw = it->second.get();
-    QDeadlineTimer deadline(20000);
+    // A sink gives up connecting after 10 s and its gst-launch-1.0 exits; one
+    // still running and not on air after 12 s is stuck, and a second source
+    // is given the rest of the time.
+    QString firstTrouble;
+    QDeadlineTimer deadline(30000);
+    QDeadlineTimer stuck(12000);
     while (!deadline.hasExpired()) {
+        const auto it = m_sources.find(mount);
+        if (it == m_sources.end())
+            return fail(QStringLiteral("no source for ") + mount);
         if (isMountUp(mount))
             return true;
-        if (raw->state() == QProcess::NotRunning)
+        if (it->second->state() == QProcess::NotRunning)
             break;
+        if (stuck.hasExpired() && firstTrouble.isEmpty()) {
+            firstTrouble = sourceTrouble(mount);
+            qWarning("StreamServers: source for %s stuck, starting another: %s", qPrintable(mount),
+                     qPrintable(firstTrouble));
+            const QString title = m_sourceTitles[mount];
+            if (!launchSource(mount, title))
+                return false;
+            continue;
+        }
         QThread::msleep(50);
     }
+    return fail(QStringLiteral("source for %1 did not come up: %2 %3")
+                    .arg(mount, sourceTrouble(mount), firstTrouble));
+}
+
+// What the source, its sink and Icecast said, without Icecast's lines about
+// the polls for the mount.
+QString StreamServers::sourceTrouble(const QString &mount) const
+{
+    const auto it = m_sources.find(mount);
+    const bool running = it != m_sources.end() && it->second->state() == QProcess::Running;
+    QFile sink(sourceLogPath(mount));
+    sink.open(QIODevice::ReadOnly);
     QFile log(m_dir.filePath(QStringLiteral("error.log")));
     log.open(QIODevice::ReadOnly);
-    return fail(QStringLiteral("source for %1 did not come up (%2, last status %3): %4 %5")
-                    .arg(mount, raw->state() == QProcess::Running ? QStringLiteral("running")
-                                                                  : QStringLiteral("exited"))
-                    .arg(mountStatus(m_icecastPort, mount))
-                    .arg(QString::fromLocal8Bit(raw->readAll()),
-                         QString::fromLocal8Bit(log.readAll().right(1500))));
+    QByteArrayList icecast;
+    for (const QByteArray &line : log.readAll().split('\n'))
+        if (!line.contains("fserve"))
+            icecast << line;
+    return QStringLiteral("(%1, last status %2) sink: %3 icecast: %4")
+        .arg(running ? QStringLiteral("running") : QStringLiteral("exited"))
+        .arg(mountStatus(m_icecastPort, mount))
+        .arg(QString::fromLocal8Bit(sink.readAll().right(1500)),
+             QString::fromLocal8Bit(icecast.join('\n').right(1500)));
+}
+
+QString StreamServers::sourceLogPath(const QString &mount) const
+{
+    QString name = mount;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    return m_dir.filePath(QStringLiteral("source%1.log").arg(name));
 }
 
 void StreamServers::stopSource(const QString &mount)
@@ -335,6 +377,7 @@ void StreamServers::stopSource(const QString &mount)
         return;
     childprocess::stop(it->second.get());
     m_sources.erase(it);
+    m_sourceTitles.erase(mount);
     // Until Icecast has let the mount go, a new source for it is refused.
     QDeadlineTimer deadline(5000);
     while (mountStatus(m_icecastPort, mount) == 200 && !deadline.hasExpired())

@@ -106,6 +106,8 @@ private:
     bool waitForHttp();
     bool launchSource(const QString &mount, const QString &title);
     bool waitForMount(const QString &mount);
+    QString sourceTrouble(const QString &mount) const;
+    QString sourceLogPath(const QString &mount) const;
 
     QTemporaryDir m_dir;
     QString m_error;
@@ -115,6 +117,7 @@ private:
     std::unique_ptr<QProcess> m_icecast;
     std::unique_ptr<QProcess> m_http;
     std::map<QString, std::unique_ptr<QProcess>> m_sources;
+    std::map<QString, QString> m_sourceTitles;
 };
 
 // A private sound server and Icecast playing "/live.mp3", as the benchmarks
