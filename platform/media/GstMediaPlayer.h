@@ -88,6 +88,8 @@ public:
     QStringList pipelineElements() const;
 
     Phase phase() const { return m_phase; }
+    // One line for a log: where the pipeline and the feed are.
+    QString describeState() const;
     QUrl streamUrl() const { return m_streamUrl; }
 
     // Loads GStreamer on first use; safe to call more than once.

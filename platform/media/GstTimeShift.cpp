@@ -451,3 +451,29 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
     const qint64 untilMs = m_timeline->timeAt(next->offset) - m_timeline->timeAt(heardAt) + 1;
     m_feedTimer.start(int(std::clamp(untilMs, kMinFollowMs, kMaxFollowMs)));
 }
+
+QString GstMediaPlayer::describeState() const
+{
+    GstState current = GST_STATE_VOID_PENDING;
+    GstState pending = GST_STATE_VOID_PENDING;
+    gint64 position = -1;
+    if (m_pipeline) {
+        gst_element_get_state(m_pipeline.get(), &current, &pending, 0);
+        gst_element_query_position(m_pipeline.get(), GST_FORMAT_TIME, &position);
+    }
+    const bool feed = m_pipeline && gstfeed::isFeed(m_pipeline.get());
+    return QStringLiteral("phase %1, wanted %2, running %3, buffering %4, pipeline %5 (to %6) "
+                          "at %7 ms; feed %8 of %9..%10, %11 queued, live %12")
+        .arg(int(m_phase))
+        .arg(m_wantPlaying)
+        .arg(m_running.isValid())
+        .arg(m_buffering)
+        .arg(QLatin1String(gst_element_state_get_name(current)),
+             QLatin1String(gst_element_state_get_name(pending)))
+        .arg(position / GST_MSECOND)
+        .arg(m_feedOffset)
+        .arg(m_timeline ? m_timeline->startOffset() : 0)
+        .arg(m_timeline ? m_timeline->endOffset() : 0)
+        .arg(feed ? gstfeed::queuedBytes(m_pipeline.get()) : 0)
+        .arg(m_live);
+}

@@ -895,7 +895,8 @@ void TestGstMediaPlayer::manySwitchesAndSeeksLeakNothing()
         QCoreApplication::processEvents();
     }
     QVERIFY(o.player->canSeek());
-    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 10000); // slow under the sanitizers
+    QTRY_VERIFY2_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, // slow under the sanitizers
+                              qPrintable(o.player->describeState()), 10000);
 }
 
 ORBITUNE_TEST_MAIN(TestGstMediaPlayer)
