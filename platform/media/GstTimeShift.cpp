@@ -29,6 +29,11 @@ constexpr int kFollowIntervalMs = 100;
 // what came within the wait: well inside the cushion the sound starts with.
 constexpr qint64 kReadPieceMs = 100;
 constexpr int kReadWaitMs = 200;
+// Pieces hold audio back from the pipeline for up to the wait; only while
+// the sound has this much ahead of it. A station that sends no more than it
+// plays (no burst on connect) leaves the sound just its start cushion, which
+// has to carry the network's stalls whole.
+constexpr qint64 kPiecesAheadMs = 1000;
 // A title mark ahead is looked at when it is due, within these bounds.
 constexpr qint64 kMinFollowMs = 20;
 constexpr qint64 kMaxFollowMs = 60 * 1000;
@@ -432,7 +437,8 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
     // Pieces while the sound runs or the station is held; never while the
     // sound waits for its first cushion.
     const bool inPieces =
-        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds));
+        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds)) &&
+        m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(heardAt) >= kPiecesAheadMs;
     if (m_client)
         m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
     if (!steady) {
