@@ -23,8 +23,8 @@ qint64 sizeOf(const QList<QByteArray> &packets)
 } // namespace
 
 StreamBuffer::StreamBuffer(qint64 capacityBytes, qint64 memoryLimit)
-    : m_capacity(qMax<qint64>(capacityBytes, 65536)), m_memoryLimit(memoryLimit),
-      m_ring(TimelineRing::make(m_capacity, m_capacity > m_memoryLimit)),
+    : m_capacity(qMax<qint64>(capacityBytes, 65536)),
+      m_ring(TimelineRing::make(m_capacity, m_capacity > memoryLimit)),
       m_ogg(std::make_unique<OggReader>())
 {
 }
@@ -145,26 +145,6 @@ void StreamBuffer::clear()
     m_ogg->reset();
     m_lastTitle.clear();
     m_titledSinceStart = false;
-}
-
-// What is still held moves to a ring of the new size, in a file or not.
-void StreamBuffer::setCapacity(qint64 bytes)
-{
-    const QMutexLocker lock(&m_mutex);
-    m_capacity = qMax<qint64>(bytes, 65536);
-    trimLocked();
-    while (!m_chunks.empty() && m_end - m_chunks.front().offset > m_capacity) {
-        m_piecesSize -= m_chunks.front().size + kPieceCost;
-        m_chunks.pop_front();
-    }
-    std::unique_ptr<TimelineRing> ring = TimelineRing::make(m_capacity, m_capacity > m_memoryLimit);
-    QByteArray piece;
-    for (const Chunk &chunk : m_chunks) {
-        piece.resize(qsizetype(chunk.size));
-        m_ring->read(chunk.offset, piece.data(), chunk.size);
-        ring->write(chunk.offset, piece.constData(), chunk.size);
-    }
-    m_ring = std::move(ring);
 }
 
 qint64 StreamBuffer::capacity() const

@@ -57,7 +57,6 @@ public:
 
     // Forgets everything (another program begins); offsets go on counting.
     void clear();
-    void setCapacity(qint64 bytes);
     qint64 capacity() const;
     bool keptInFile() const;
     // What is held, counted against the capacity.
@@ -101,7 +100,6 @@ private:
 
     mutable QMutex m_mutex;
     qint64 m_capacity;
-    qint64 m_memoryLimit;
     // The pieces' bytes, where offset o lives at o % capacity: what is held
     // never spans more than the capacity.
     std::unique_ptr<TimelineRing> m_ring;

@@ -467,7 +467,6 @@ QString GstMediaPlayer::describeState() const
         gst_element_get_state(m_pipeline.get(), &current, &pending, 0);
         gst_element_query_position(m_pipeline.get(), GST_FORMAT_TIME, &position);
     }
-    const bool feed = m_pipeline && gstfeed::isFeed(m_pipeline.get());
     return QStringLiteral("phase %1, wanted %2, running %3, buffering %4, pipeline %5 (to %6) "
                           "at %7 ms; feed %8 of %9..%10, %11 queued, live %12")
         .arg(int(m_phase))
@@ -480,6 +479,6 @@ QString GstMediaPlayer::describeState() const
         .arg(m_feedOffset)
         .arg(m_timeline ? m_timeline->startOffset() : 0)
         .arg(m_timeline ? m_timeline->endOffset() : 0)
-        .arg(feed ? gstfeed::queuedBytes(m_pipeline.get()) : 0)
+        .arg(gstfeed::queuedBytes(m_pipeline.get()))
         .arg(m_live);
 }
