@@ -123,9 +123,9 @@ bool StreamServers::start()
     // The HTTP server makes its media files meanwhile.
     const QString mp3 = QStringLiteral("/live.mp3");
     const QString ogg = QStringLiteral("/live.ogg");
-    return launchHttp() && startIcecast() && launchSource(mp3, QStringLiteral("Live-Tone")) &&
-           launchSource(ogg, QStringLiteral("Live-Tone")) && waitForMount(mp3) &&
-           waitForMount(ogg) && waitForHttp();
+    const QString title = QStringLiteral("Live-Tone");
+    return launchHttp() && startIcecast() && launchSource(mp3, title) && launchSource(ogg, title) &&
+           waitForMount(mp3, title) && waitForMount(ogg, title) && waitForHttp();
 }
 
 bool StreamServers::startIcecast()
@@ -240,7 +240,7 @@ bool StreamServers::startSource(const QString &mount, const QString &title)
         m_stepsStartMs = m_uptime.elapsed();
         return true;
     }
-    return launchSource(mount, title) && waitForMount(mount);
+    return launchSource(mount, title) && waitForMount(mount, title);
 }
 
 bool StreamServers::launchSource(const QString &mount, const QString &title)
@@ -307,11 +307,10 @@ bool StreamServers::launchSource(const QString &mount, const QString &title)
     if (!source)
         return fail(QStringLiteral("gst-launch-1.0 did not start"));
     m_sources[mount] = std::move(source);
-    m_sourceTitles[mount] = title;
     return true;
 }
 
-bool StreamServers::waitForMount(const QString &mount)
+bool StreamServers::waitForMount(const QString &mount, const QString &title)
 {
     // A sink gives up connecting after 10 s and its gst-launch-1.0 exits; one
     // still running and not on air after 12 s is stuck, and a second source
@@ -331,7 +330,6 @@ bool StreamServers::waitForMount(const QString &mount)
             firstTrouble = sourceTrouble(mount);
             qWarning("StreamServers: source for %s stuck, starting another: %s", qPrintable(mount),
                      qPrintable(firstTrouble));
-            const QString title = m_sourceTitles[mount];
             if (!launchSource(mount, title))
                 return false;
             continue;
@@ -377,7 +375,6 @@ void StreamServers::stopSource(const QString &mount)
         return;
     childprocess::stop(it->second.get());
     m_sources.erase(it);
-    m_sourceTitles.erase(mount);
     // Until Icecast has let the mount go, a new source for it is refused.
     QDeadlineTimer deadline(5000);
     while (mountStatus(m_icecastPort, mount) == 200 && !deadline.hasExpired())

@@ -105,7 +105,7 @@ private:
     bool launchHttp();
     bool waitForHttp();
     bool launchSource(const QString &mount, const QString &title);
-    bool waitForMount(const QString &mount);
+    bool waitForMount(const QString &mount, const QString &title);
     QString sourceTrouble(const QString &mount) const;
     QString sourceLogPath(const QString &mount) const;
 
@@ -117,7 +117,6 @@ private:
     std::unique_ptr<QProcess> m_icecast;
     std::unique_ptr<QProcess> m_http;
     std::map<QString, std::unique_ptr<QProcess>> m_sources;
-    std::map<QString, QString> m_sourceTitles;
 };
 
 // A private sound server and Icecast playing "/live.mp3", as the benchmarks
