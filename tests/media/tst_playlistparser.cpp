@@ -1,4 +1,6 @@
+#include "platform/base/Clock.h"
 #include "platform/media/Fmp4Audio.h"
+#include "platform/media/HlsClient.h"
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
@@ -49,6 +51,8 @@ private Q_SLOTS:
     void hlsResumesInOrderOrAtTheLiveEdge();
     void fmp4AudioWithinItsBoxes_data();
     void fmp4AudioWithinItsBoxes();
+    void hlsClientFollowsALivePlaylist_data();
+    void hlsClientFollowsALivePlaylist();
 };
 
 namespace {
@@ -781,6 +785,95 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes()
     QCOMPARE(reader.feed(segment).toHex(), audio.toHex());
     QCOMPARE(told, QList{aac ? StreamTap::Format::Aac : StreamTap::Format::Unknown});
     QCOMPARE(heard, audio);
+}
+
+// A live playlist of four segments as a server script gives it: its newest
+// segment at each reload, the last one staying. What the client hands on:
+// each segment's name ("d" after one that does not go on from the one before),
+// then how it ends.
+void TestPlaylistParser::hlsClientFollowsALivePlaylist_data()
+{
+    QTest::addColumn<QByteArray>("tags");
+    QTest::addColumn<QList<int>>("newest");
+    QTest::addColumn<QString>("events");
+    const QByteArray target = "#EXT-X-TARGETDURATION:1\n";
+    QTest::newRow("growing on every other reload")
+        << target << QList<int>{5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13}
+        << QStringLiteral("s3 s4 s5 s6 s7 s8 s9 s10 s11 s12 s13 stopped");
+    QTest::newRow("a lagging edge between fresh ones")
+        << target << QList<int>{5, 4, 6, 5, 7, 6, 8, 7, 9, 8, 10}
+        << QStringLiteral("s3 s4 s5 s6 s7 s8 s9 s10 stopped");
+    QTest::newRow("segments slid out before they were read")
+        << target << QList<int>{5, 12} << QStringLiteral("s3 s4 s5 s9d s10 s11 s12 stopped");
+    QTest::newRow("a target of a millisecond")
+        << QByteArray("#EXT-X-TARGETDURATION:0.001\n") << QList<int>{5}
+        << QStringLiteral("s3 s4 s5 stopped");
+    QTest::newRow("encrypted: for the demuxer") << target + "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
+                                                << QList<int>{5} << QStringLiteral("demuxer");
+    QTest::newRow("byte ranges: for the demuxer") << target + "#EXT-X-BYTERANGE:10@0\n"
+                                                  << QList<int>{5} << QStringLiteral("demuxer");
+}
+
+void TestPlaylistParser::hlsClientFollowsALivePlaylist()
+{
+    QFETCH(QByteArray, tags);
+    QFETCH(QList<int>, newest);
+    QFETCH(QString, events);
+    // A second of target duration reloads in ten milliseconds.
+    Clock::shared()->setTimeScale(0.01);
+    const auto restore = qScopeGuard([] { Clock::shared()->setTimeScale(1); });
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    int reloads = 0;
+    const auto answer = [&](const QByteArray &path) -> QByteArray {
+        if (!path.endsWith(".m3u8"))
+            return path.mid(1, path.indexOf('.') - 1);
+        const int last = newest.at(qMin(reloads++, int(newest.size()) - 1));
+        QByteArray list =
+            "#EXTM3U\n" + tags + "#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(last - 3) + "\n";
+        for (int s = last - 3; s <= last; ++s)
+            list += "#EXTINF:1,\ns" + QByteArray::number(s) + ".ts\n";
+        return list;
+    };
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *peer = server.nextPendingConnection()) {
+            connect(peer, &QTcpSocket::readyRead, peer, [peer, &answer] {
+                const QByteArray request =
+                    peer->property("request").toByteArray() + peer->readAll();
+                peer->setProperty("request", request);
+                if (!request.contains("\r\n\r\n"))
+                    return;
+                const QByteArray body = answer(request.split(' ').value(1));
+                peer->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                peer->disconnectFromHost();
+            });
+        }
+    });
+    HlsClient client;
+    QStringList heard;
+    bool done = false;
+    connect(&client, &HlsClient::segment, this,
+            [&](const QByteArray &bytes, qint64, bool discontinuous) {
+                heard << QString::fromLatin1(bytes + (discontinuous ? "d" : ""));
+            });
+    connect(&client, &HlsClient::opened, this, [&] {
+        if (client.needsDemuxer())
+            heard << QStringLiteral("demuxer");
+        done = client.needsDemuxer();
+    });
+    connect(&client, &HlsClient::failed, this, [&](const QString &error) {
+        heard << (error.startsWith(QLatin1String("The stream stopped")) ? QStringLiteral("stopped")
+                                                                        : error);
+        done = true;
+    });
+    client.open(QUrl(QStringLiteral("http://127.0.0.1:%1/live.m3u8").arg(server.serverPort())),
+                5000);
+    QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+    QCOMPARE(heard.join(QLatin1Char(' ')), events);
+    // Paced by the target duration: the seven reloads that find nothing new
+    // (half a target apart) after the script's, and no more.
+    QVERIFY2(reloads <= newest.size() + 8, qPrintable(QString::number(reloads)));
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)
