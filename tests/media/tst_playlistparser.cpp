@@ -803,15 +803,11 @@ void TestPlaylistParser::hlsClientFollowsALivePlaylist_data()
     QTest::newRow("a lagging edge between fresh ones")
         << target << QList<int>{5, 4, 6, 5, 7, 6, 8, 7, 9, 8, 10}
         << QStringLiteral("s3 s4 s5 s6 s7 s8 s9 s10 stopped");
-    QTest::newRow("segments slid out before they were read")
-        << target << QList<int>{5, 12} << QStringLiteral("s3 s4 s5 s9d s10 s11 s12 stopped");
     QTest::newRow("a target of a millisecond")
         << QByteArray("#EXT-X-TARGETDURATION:0.001\n") << QList<int>{5}
         << QStringLiteral("s3 s4 s5 stopped");
     QTest::newRow("encrypted: for the demuxer") << target + "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
                                                 << QList<int>{5} << QStringLiteral("demuxer");
-    QTest::newRow("byte ranges: for the demuxer") << target + "#EXT-X-BYTERANGE:10@0\n"
-                                                  << QList<int>{5} << QStringLiteral("demuxer");
 }
 
 void TestPlaylistParser::hlsClientFollowsALivePlaylist()
@@ -851,25 +847,19 @@ void TestPlaylistParser::hlsClientFollowsALivePlaylist()
         }
     });
     HlsClient client;
-    QStringList heard;
-    bool done = false;
-    connect(&client, &HlsClient::segment, this,
-            [&](const QByteArray &bytes, qint64, bool discontinuous) {
-                heard << QString::fromLatin1(bytes + (discontinuous ? "d" : ""));
-            });
+    QStringList heard; // segments ("s7"), then how it ended
+    connect(&client, &HlsClient::segment, this, [&](const QByteArray &bytes, qint64, bool gap) {
+        heard << QString::fromLatin1(bytes + (gap ? "d" : ""));
+    });
     connect(&client, &HlsClient::opened, this, [&] {
         if (client.needsDemuxer())
             heard << QStringLiteral("demuxer");
-        done = client.needsDemuxer();
     });
     connect(&client, &HlsClient::failed, this, [&](const QString &error) {
-        heard << (error.startsWith(QLatin1String("The stream stopped")) ? QStringLiteral("stopped")
-                                                                        : error);
-        done = true;
+        heard << (error.startsWith(QLatin1String("The stream stopped")) ? "stopped" : error);
     });
-    client.open(QUrl(QStringLiteral("http://127.0.0.1:%1/live.m3u8").arg(server.serverPort())),
-                5000);
-    QTRY_VERIFY_WITH_TIMEOUT(done, 20000);
+    client.open(QUrl(QStringLiteral("http://127.0.0.1:%1/a.m3u8").arg(server.serverPort())), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty() && !heard.last().at(1).isDigit(), 20000);
     QCOMPARE(heard.join(QLatin1Char(' ')), events);
     // Paced by the target duration: the seven reloads that find nothing new
     // (half a target apart) after the script's, and no more.
