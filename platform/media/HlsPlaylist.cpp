@@ -157,8 +157,10 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
         } else if (line.startsWith("#EXT-X-ENDLIST")) {
             list.ended = true;
         } else if (!line.startsWith('#')) {
-            const QUrl url = resolved(base, line);
-            if (url.isValid() && duration >= 0)
+            // Only a segment's address is resolved: a line without a duration
+            // costs no more than reading it.
+            const QUrl url = duration >= 0 ? resolved(base, line) : QUrl();
+            if (url.isValid())
                 list.segments.append({sequence, duration, url, initUrl, discontinuity, encrypted,
                                       byteRange || (initUrl.isValid() && initRange)});
             ++sequence;
