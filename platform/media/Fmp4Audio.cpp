@@ -1,5 +1,6 @@
 #include "platform/media/Fmp4Audio.h"
 
+#include <algorithm>
 #include <bit>
 
 namespace {
@@ -122,12 +123,21 @@ QByteArray Fmp4Audio::feed(const QByteArray &segment)
     const auto *p = reinterpret_cast<const uchar *>(segment.constData());
     const qsizetype size = segment.size();
     QByteArray out;
+    Samples samples{p, size};
     Box box;
-    for (qsizetype at = 0; boxAt(p + at, size - at, &box); at += box.total) {
+    qsizetype at = 0;
+    for (; boxAt(p + at, size - at, &box); at += box.total) {
+        if (box.type == fourcc("mdat"))
+            samples.mdats.emplace_back(box.body - p, at + box.total);
+    }
+    if (const qsizetype header = size - at >= 8 && be32(p + at) == 1 ? 16 : 8;
+        size - at >= header && be32(p + at + 4) == fourcc("mdat")) // cut short: to the end
+        samples.mdats.emplace_back(at + header, size);
+    for (at = 0; boxAt(p + at, size - at, &box); at += box.total) {
         if (box.type == fourcc("moov"))
             readMoov(box.body, box.size);
         else if (box.type == fourcc("moof"))
-            readMoof(p + at, box.body, box.size, p, size, &out);
+            readMoof(p + at, box.body, box.size, &samples, &out);
     }
     if (!out.isEmpty() && audio)
         audio(out.constData(), out.size());
@@ -219,10 +229,17 @@ void Fmp4Audio::readEsds(const uchar *p, qsizetype size, Track *track)
         *track = {track->id, 0, StreamTap::Format::Aac, *header};
 }
 
-// The samples of each fragment of the audio track, in order.
-void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, const uchar *segment,
-                         qsizetype segmentSize, QByteArray *out) const
+// The samples of each fragment of the audio track, in order. A run without
+// a data offset goes on where the one before ended; a sample is taken only
+// when it lies within one mdat's data and after the last one taken, so no
+// byte of the segment is read twice and what comes out is bounded by its
+// audio. A run stops at the first sample that is not, and the next one goes
+// on after all it declares, which costs nothing per sample without sizes of
+// their own and one step per entry with them.
+void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, Samples *samples,
+                         QByteArray *out) const
 {
+    const qint64 past = samples->segmentSize + 1; // anything further is no better
     Box traf;
     for (qsizetype at = 0; boxAt(body + at, size - at, &traf); at += traf.total) {
         Box tfhd;
@@ -233,11 +250,11 @@ void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, c
         // Its optional fields in order: the base data offset (8 bytes), the
         // sample description, the default duration and size (4 each).
         qsizetype field = 8;
-        qint64 base = moof - segment;
+        qint64 base = moof - samples->segment;
         if (flags & 0x01) {
             if (tfhd.size < field + 8)
                 continue;
-            base = qint64(be64(tfhd.body + field));
+            base = qint64(qMin<quint64>(be64(tfhd.body + field), quint64(past)));
             field += 8;
         }
         field += (flags & 0x02 ? 4 : 0) + (flags & 0x08 ? 4 : 0);
@@ -247,6 +264,7 @@ void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, c
                 continue;
             defaultSize = be32(tfhd.body + field);
         }
+        qint64 data = base;
         Box trun;
         for (qsizetype t = 0; boxAt(traf.body + t, traf.size - t, &trun); t += trun.total) {
             if (trun.type != fourcc("trun") || trun.size < 8)
@@ -254,30 +272,51 @@ void Fmp4Audio::readMoof(const uchar *moof, const uchar *body, qsizetype size, c
             const quint32 tflags = be32(trun.body) & 0xFFFFFF;
             const quint32 count = be32(trun.body + 4);
             qsizetype entry = 8;
-            qint64 data = base;
             if (tflags & 0x01) {
                 if (trun.size < entry + 4)
                     continue;
-                data += qint32(be32(trun.body + entry));
+                data = qBound(qint64(-1), base + qint32(be32(trun.body + entry)), past);
                 entry += 4;
             }
             entry += tflags & 0x04 ? 4 : 0;
             const int each = 4 * std::popcount(tflags & 0xF00);
-            // Never more samples than the box has entries or the segment bytes.
-            if (entry > trun.size || (each > 0 && count > quint64(trun.size - entry) / each) ||
-                count > quint64(segmentSize))
+            // Never more samples than the box has entries.
+            if (entry > trun.size || (each > 0 && count > quint64(trun.size - entry) / each)) {
+                data = past;
                 continue;
+            }
+            bool taking = true;
             for (quint32 i = 0; i < count; ++i, entry += each) {
                 const uchar *e = trun.body + entry;
                 e += tflags & 0x100 ? 4 : 0; // its duration
                 const qint64 sampleSize = tflags & 0x200 ? be32(e) : defaultSize;
-                if (data < 0 || sampleSize <= 0 || sampleSize > segmentSize - data)
+                if (!(tflags & 0x200) && !taking) {
+                    const qint64 left = qint64(count - i);
+                    data = sampleSize > 0 && left > (past - data) / sampleSize
+                               ? past
+                               : data + left * sampleSize;
                     break;
-                sample(segment + data, sampleSize, out);
-                data += sampleSize;
+                }
+                taking = taking && sampleSize > 0 && samples->take(data, sampleSize);
+                if (taking)
+                    sample(samples->segment + data, sampleSize, out);
+                data = qMin(past, data + sampleSize);
             }
         }
     }
+}
+
+bool Fmp4Audio::Samples::take(qint64 at, qint64 size)
+{
+    if (at < taken || at < 0)
+        return false;
+    // The mdat that holds `at`: the last that begins at or before it.
+    auto mdat = std::upper_bound(mdats.begin(), mdats.end(), at,
+                                 [](qint64 a, const auto &m) { return a < m.first; });
+    if (mdat == mdats.begin() || at + size > std::prev(mdat)->second)
+        return false;
+    taken = at + size;
+    return true;
 }
 
 void Fmp4Audio::sample(const uchar *p, qsizetype size, QByteArray *out) const

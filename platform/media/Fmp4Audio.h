@@ -7,6 +7,8 @@
 
 #include <deque>
 #include <functional>
+#include <utility>
+#include <vector>
 
 // The audio of fragmented MP4 (HLS's fMP4 segments), read a whole segment at
 // a time: an init segment (ftyp, moov), fragments (moof, mdat) or both. What
@@ -43,8 +45,17 @@ private:
     };
     void readMoov(const uchar *p, qsizetype size);
     static void readEsds(const uchar *p, qsizetype size, Track *track);
-    void readMoof(const uchar *moof, const uchar *body, qsizetype size, const uchar *segment,
-                  qsizetype segmentSize, QByteArray *out) const;
+    // One segment's samples as they are taken: each within an mdat's data
+    // ([begin, end) from the segment's start, in order) and after the last.
+    struct Samples {
+        const uchar *segment = nullptr;
+        qsizetype segmentSize = 0;
+        std::vector<std::pair<qint64, qint64>> mdats;
+        qint64 taken = 0; // where the last sample taken ended
+        bool take(qint64 at, qint64 size);
+    };
+    void readMoof(const uchar *moof, const uchar *body, qsizetype size, Samples *samples,
+                  QByteArray *out) const;
     void sample(const uchar *p, qsizetype size, QByteArray *out) const;
 
     Track m_track;

@@ -12,9 +12,11 @@
 
 void GstMediaPlayer::onHlsOpened()
 {
-    if (m_hls->isFinite()) {
-        // A recording, not a live stream: GStreamer's own HLS source plays it.
-        NSLog(lcMedia(), QtInfoMsg, "stream: %@ ends; played by playbin", m_streamUrl.toString());
+    if (m_hls->isFinite() || m_hls->needsDemuxer()) {
+        // A recording, not a live stream, or segments to decrypt or cut out
+        // of files: GStreamer's own HLS source plays it.
+        NSLog(lcMedia(), QtInfoMsg, "stream: %@ ends or is encrypted; played by playbin",
+              m_streamUrl.toString());
         m_playbinUrls.insert(m_streamUrl);
         dropClient();
         openStream(m_streamUrl);

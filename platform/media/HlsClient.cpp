@@ -1,11 +1,14 @@
 #include "platform/media/HlsClient.h"
 
 #include "platform/base/AppInfo.h"
+#include "platform/base/Clock.h"
 #include "platform/media/PlaylistResolver.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+
+#include <algorithm>
 
 namespace {
 
@@ -36,6 +39,8 @@ void HlsClient::open(const QUrl &url, int deadlineMs, qint64 after)
     m_needInit = true;
     m_initReady = false;
     m_openedOnce = false;
+    m_needsDemuxer = m_stopped = false;
+    m_unchangedMs = 0;
     m_mediaUrl.clear();
     m_playlistReply = get(url, hls::kMaxPlaylistBytes);
 }
@@ -113,6 +118,17 @@ void HlsClient::onPlaylist(const QByteArray &body, const QUrl &at)
     m_mediaUrl = at;
     m_targetMs = list.targetDurationMs;
     m_finite = list.ended;
+    if (std::any_of(list.segments.cbegin(), list.segments.cend(),
+                    [](const hls::Segment &s) { return s.encrypted || s.byteRange; })) {
+        if (m_openedOnce) {
+            end(QStringLiteral("Encrypted or byte-range segments: %1").arg(at.toString()));
+            return;
+        }
+        m_openedOnce = m_needsDemuxer = true;
+        close();
+        Q_EMIT opened();
+        return;
+    }
     const hls::Resume resume = hls::resumeAt(list, m_last, kLiveEdgeSegments);
     if (resume.next <= m_last)
         m_queue.clear(); // the sequence started over
@@ -125,6 +141,10 @@ void HlsClient::onPlaylist(const QByteArray &body, const QUrl &at)
         m_last = s.sequence;
         grew = true;
     }
+    while (m_queue.size() > size_t(kMaxQueued)) {
+        m_queue.pop_front();
+        m_queue.front().discontinuity = true;
+    }
     m_unchangedMs = grew ? 0 : m_unchangedMs + m_targetMs / 2;
     if (!m_openedOnce) {
         m_openedOnce = true;
@@ -135,18 +155,24 @@ void HlsClient::onPlaylist(const QByteArray &body, const QUrl &at)
     }
     if (!m_finite) {
         if (m_unchangedMs > kStalledTargets * m_targetMs) {
-            end(QStringLiteral("The stream stopped: %1").arg(m_mediaUrl.toString()));
+            m_stopped = true; // once what is queued is handed on
+            fetchNext();
             return;
         }
-        m_reload.start(int(grew ? m_targetMs : m_targetMs / 2));
+        m_reload.start(Clock::shared()->scaled(grew ? m_targetMs : m_targetMs / 2));
     }
     fetchNext();
 }
 
 void HlsClient::fetchNext()
 {
-    if (m_segmentReply || m_queue.empty())
+    if (m_segmentReply)
         return;
+    if (m_queue.empty()) {
+        if (m_stopped)
+            end(QStringLiteral("The stream stopped: %1").arg(m_mediaUrl.toString()));
+        return;
+    }
     m_fetching = m_queue.front();
     const bool needsInit =
         m_needInit || m_fetching.discontinuity || m_fetching.initUrl != m_initUrl;

@@ -19,13 +19,18 @@ class QNetworkReply;
 // its duration. A live stream starts three segments before the newest, as
 // players do. Every request has a deadline and a size limit; redirects are
 // followed a few times. fMP4's init segment goes in front of the first
-// segment and again after a discontinuity or a new one. Runs on the thread
-// it lives on.
+// segment and again after a discontinuity or a new one. A playlist older than
+// the one before (a lagging CDN edge) adds nothing; one that has not grown
+// for a few target durations ends the stream. Encrypted segments and byte
+// ranges are not read here (see needsDemuxer). Waits are scaled by the
+// Clock's time scale. Runs on the thread it lives on.
 class HlsClient : public QObject {
     Q_OBJECT
 public:
     static constexpr qint64 kMaxSegmentBytes = 16 * 1024 * 1024;
     static constexpr int kLiveEdgeSegments = 3;
+    // Segments waiting to be fetched; beyond this the oldest are dropped.
+    static constexpr int kMaxQueued = hls::kMaxSegments;
 
     explicit HlsClient(QObject *parent = nullptr);
     ~HlsClient() override;
@@ -38,6 +43,10 @@ public:
     bool isFinite() const { return m_finite; }
     // The media playlist's target duration; 0 before it is read.
     qint64 targetDurationMs() const { return m_targetMs; }
+    // The first playlist read has encrypted segments or byte ranges, which
+    // GStreamer's own HLS source plays; nothing is fetched. (When a later
+    // one has them, the stream fails, to be opened again.)
+    bool needsDemuxer() const { return m_needsDemuxer; }
     // The last segment handed on; -1 before the first.
     qint64 lastSequence() const { return m_handed; }
 
@@ -63,6 +72,7 @@ private:
     int m_deadlineMs = 20000;
     QUrl m_mediaUrl;
     bool m_finite = false;
+    bool m_needsDemuxer = false;
     bool m_closed = true;
     bool m_openedOnce = false;
     qint64 m_last = -1;   // the newest segment queued
@@ -79,4 +89,5 @@ private:
     QPointer<QNetworkReply> m_segmentReply;
     QTimer m_reload;
     qint64 m_unchangedMs = 0; // since the playlist last grew
+    bool m_stopped = false;   // it stopped growing: ends once the queue is handed on
 };

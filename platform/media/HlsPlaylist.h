@@ -11,9 +11,15 @@
 // URLs are dropped, as in the other playlists.
 namespace hls {
 
-// Beyond these a playlist is refused: no station needs more.
+// Beyond these a playlist is refused: no station needs more. Durations
+// (the target and each segment's) are at most kMaxDurationMs, sequence
+// numbers at most kMaxSequence, so no sum of them overflows; a target under
+// kMinTargetMs is read as that, so the playlist is reloaded no faster.
 constexpr qint64 kMaxPlaylistBytes = 1024 * 1024;
 constexpr int kMaxSegments = 4096;
+constexpr qint64 kMinTargetMs = 1000;
+constexpr qint64 kMaxDurationMs = 60 * 1000;
+constexpr qint64 kMaxSequence = qint64(1) << 48;
 
 struct Segment {
     qint64 sequence = 0;
@@ -21,10 +27,12 @@ struct Segment {
     QUrl url;
     QUrl initUrl;               // EXT-X-MAP (fMP4's init segment); empty for TS
     bool discontinuity = false; // EXT-X-DISCONTINUITY before it
+    bool encrypted = false;     // under an EXT-X-KEY other than NONE
+    bool byteRange = false;     // a part of the file at url (or of its init segment)
 };
 
 struct MediaPlaylist {
-    qint64 targetDurationMs = 0;
+    qint64 targetDurationMs = 0; // at least kMinTargetMs
     QList<Segment> segments;
     bool ended = false; // EXT-X-ENDLIST: nothing is added any more
 };
@@ -41,7 +49,9 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out);
 // Where reading `list` goes on after segment `last` (-1: none read yet):
 // the next one in order, or, when that is gone from the list or the
 // sequence started over, the first still listed or `liveEdge` segments
-// before the end; `gap` says that segments were missed.
+// before the end; `gap` says that segments were missed. A list whose newest
+// is at most `liveEdge` older than `last` (a CDN edge lagging behind the one
+// read before) has nothing new: it goes on after `last`.
 struct Resume {
     qint64 next = 0;
     bool gap = false;

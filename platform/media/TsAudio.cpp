@@ -102,7 +102,10 @@ void TsAudio::table(const uchar *p, int size, bool unitStart, int pid)
     if (m_audioPid >= 0 || length < 13)
         return;
     const int infoLength = (p[10] & 0x0F) << 8 | p[11];
-    for (const uchar *e = p + 12 + infoLength; e + 5 <= end;) {
+    // Offsets, not pointers: the lengths the table gives may point far past it.
+    const qsizetype room = end - p;
+    for (qsizetype at = 12 + infoLength; at + 5 <= room;) {
+        const uchar *e = p + at;
         const int type = e[0];
         const int esPid = (e[1] & 0x1F) << 8 | e[2];
         const int esInfo = (e[3] & 0x0F) << 8 | e[4];
@@ -117,6 +120,6 @@ void TsAudio::table(const uchar *p, int size, bool unitStart, int pid)
             m_told = format;
             return;
         }
-        e += 5 + esInfo;
+        at += 5 + esInfo;
     }
 }

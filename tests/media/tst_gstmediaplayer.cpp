@@ -366,6 +366,7 @@ void TestGstMediaPlayer::hlsPlays_data()
     QTest::addColumn<bool>("timeShifted"); // read into the timeline, or by playbin
     QTest::newRow("live: segments into the timeline") << QStringLiteral("/hls/live.m3u8") << true;
     QTest::newRow("ended: playbin") << QStringLiteral("/hls/vod.m3u8") << false;
+    QTest::newRow("live, encrypted: playbin") << QStringLiteral("/hls/live-aes.m3u8") << false;
 }
 
 void TestGstMediaPlayer::hlsPlays()

@@ -1,4 +1,6 @@
+#include "platform/base/Clock.h"
 #include "platform/media/Fmp4Audio.h"
+#include "platform/media/HlsClient.h"
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
@@ -49,21 +51,26 @@ private Q_SLOTS:
     void hlsResumesInOrderOrAtTheLiveEdge();
     void fmp4AudioWithinItsBoxes_data();
     void fmp4AudioWithinItsBoxes();
+    void hlsClientFollowsALivePlaylist_data();
+    void hlsClientFollowsALivePlaylist();
 };
 
 namespace {
 
-// "sequence:ms" per segment, "d" after one that follows a discontinuity,
-// "i" after one with an init segment; "end" when the list ends.
+// The target duration in ms, then "sequence:ms" per segment, "d" after one
+// that follows a discontinuity, "i" after one with an init segment, "k" after
+// an encrypted one, "r" after a byte range; "end" when the list ends.
 QString summary(const hls::MediaPlaylist &list)
 {
-    QStringList out;
+    QStringList out{QString::number(list.targetDurationMs)};
     for (const hls::Segment &s : list.segments)
-        out << QStringLiteral("%1:%2%3%4")
+        out << QStringLiteral("%1:%2%3%4%5%6")
                    .arg(s.sequence)
                    .arg(s.durationMs)
                    .arg(s.discontinuity ? QStringLiteral("d") : QString())
-                   .arg(s.initUrl.isValid() ? QStringLiteral("i") : QString());
+                   .arg(s.initUrl.isValid() ? QStringLiteral("i") : QString())
+                   .arg(s.encrypted ? QStringLiteral("k") : QString())
+                   .arg(s.byteRange ? QStringLiteral("r") : QString());
     if (list.ended)
         out << QStringLiteral("end");
     return out.join(QLatin1Char(' '));
@@ -79,33 +86,69 @@ QByteArray box(const char *type, const QByteArray &body)
     return be32(body.size() + 8) + type + body;
 }
 
-// An fMP4 init segment and a fragment of `samples` of AAC (LC, 44.1 kHz,
-// stereo).
-QByteArray fmp4Segment(const QByteArrayList &samples)
+QByteArray hex(const char *h)
 {
-    const auto hex = [](const char *h) { return QByteArray::fromHex(h); };
-    const QByteArray esds =
-        hex("00000000 0316 0001 00 0411 40 15 000000 00000000 00000000 0502 1210");
+    return QByteArray::fromHex(h);
+}
+
+// An fMP4 init segment of AAC with the AudioSpecificConfig `config` (hex;
+// LC, 44.1 kHz, stereo unless told).
+QByteArray fmp4Init(const char *config = "1210")
+{
+    const QByteArray asc = hex(config);
+    const auto length = [](qsizetype n) { return QByteArray(1, char(n)); };
+    const QByteArray decoder =
+        hex("40 15 000000 00000000 00000000") + "\x05" + length(asc.size()) + asc;
+    const QByteArray esds = hex("00000000") + "\x03" + length(3 + 2 + decoder.size()) +
+                            hex("000100") + "\x04" + length(decoder.size()) + decoder;
     const QByteArray stsd =
         box("stsd", hex("00000000 00000001") + box("mp4a", QByteArray(28, 0) + box("esds", esds)));
     const QByteArray trak = box("tkhd", hex("00000000 00000000 00000000 00000001")) +
                             box("mdia", box("hdlr", hex("00000000 00000000") + "soun") +
                                             box("minf", box("stbl", stsd)));
+    return box("ftyp", "iso6") + box("moov", box("trak", trak));
+}
+
+// The init segment and a fragment of `samples`, each one's size in the trun.
+QByteArray fmp4Segment(const QByteArrayList &samples, const char *config = "1210")
+{
     QByteArray trun = hex("00000201") + be32(samples.size()) + be32(0); // then each one's size
     for (const QByteArray &sample : samples)
         trun += be32(sample.size());
     QByteArray moof =
         box("moof", box("traf", box("tfhd", hex("00000000 00000001")) + box("trun", trun)));
     moof[moof.indexOf("trun") + 15] = char(moof.size() + 8); // the data follows mdat's header
-    return box("ftyp", "iso6") + box("moov", box("trak", trak)) + moof +
-           box("mdat", samples.join());
+    return fmp4Init(config) + moof + box("mdat", samples.join());
 }
 
-QByteArray adtsFrame(const QByteArray &sample)
+// The init segment and a fragment of runs of samples of one byte (tfhd's
+// default size): each {where in the mdat's data it starts, or -1 where the
+// run before ended; how many}.
+QByteArray fmp4Runs(const QList<QPair<int, int>> &runs, const QByteArray &mdat)
+{
+    qsizetype moofSize = 8 + 8 + 20;
+    for (const auto &run : runs)
+        moofSize += run.first < 0 ? 16 : 20;
+    QByteArray traf = box("tfhd", hex("00000010 00000001 00000001"));
+    for (const auto &[at, count] : runs)
+        traf += box("trun", at < 0 ? hex("00000000") + be32(count)
+                                   : hex("00000001") + be32(count) + be32(moofSize + 8 + at));
+    return fmp4Init() + box("moof", box("traf", traf)) + box("mdat", mdat);
+}
+
+// `sample` behind an ADTS header of AAC LC (44.1 kHz, stereo unless told).
+QByteArray adtsFrame(const QByteArray &sample, const char *head = "FFF15080")
 {
     const int length = int(sample.size()) + 7;
-    return QByteArray::fromHex("FFF15080") + char(length >> 3) + char((length & 7) << 5 | 0x1F) +
-           char(0xFC) + sample;
+    return hex(head) + char(length >> 3) + char((length & 7) << 5 | 0x1F) + char(0xFC) + sample;
+}
+
+QByteArray adtsFrames(const QByteArray &samples)
+{
+    QByteArray out;
+    for (const char c : samples)
+        out += adtsFrame(QByteArray(1, c));
+    return out;
 }
 
 } // namespace
@@ -581,14 +624,24 @@ void TestPlaylistParser::hlsVariantPlayed_data()
         << QStringLiteral("http://s/hls/main.m3u8");
     QTest::newRow("local files are not followed")
         << QByteArray("#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nfile:///etc/passwd\n") << QString();
+    QByteArray bare = "#EXTM3U\n";
+    while (bare.size() < hls::kMaxPlaylistBytes - 100)
+        bare += "#EXT-X-STREAM-INF:BANDWIDTH=1\n";
+    QTest::newRow("a playlist's worth of variants without addresses") << bare << QString();
 }
 
 void TestPlaylistParser::hlsVariantPlayed()
 {
     QFETCH(QByteArray, body);
     QFETCH(QString, variant);
+    // Read again at each reconnect, on the main thread: a parse that goes
+    // over the rest for each line takes minutes on the largest, a linear
+    // one milliseconds.
+    QElapsedTimer timer;
+    timer.start();
     QCOMPARE(hls::variantOf(body, QUrl(QStringLiteral("http://s/hls/master.m3u8"))).toString(),
              variant);
+    QVERIFY2(timer.elapsed() < 5000, qPrintable(QString::number(timer.elapsed())));
 }
 
 void TestPlaylistParser::hlsMediaPlaylists_data()
@@ -600,10 +653,31 @@ void TestPlaylistParser::hlsMediaPlaylists_data()
         << head + "#EXT-X-MEDIA-SEQUENCE:41\n#EXTINF:3.99,\na.ts\n#EXT-X-DISCONTINUITY\n"
                   "#EXT-X-MAP:URI=\"init.mp4\"\n#EXTINF:4,\nb.m4s\n#EXTINF:2.5,\r\nc.m4s\r\n"
                   "#EXT-X-ENDLIST\n"
-        << QStringLiteral("41:3990 42:4000di 43:2500i end");
+        << QStringLiteral("4000 41:3990 42:4000di 43:2500i end");
     QTest::newRow("a local file keeps its number, not its place")
         << head + "#EXTINF:4,\nfile:///tmp/a.ts\n#EXTINF:4,\nb.ts\n"
-        << QStringLiteral("1:4000");
+        << QStringLiteral("4000 1:4000");
+    QTest::newRow("encrypted until the key is none; byte ranges, of the init segment too")
+        << head + "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n#EXTINF:4,\na.ts\n"
+                  "#EXT-X-KEY:METHOD=NONE\n#EXTINF:4,\n#EXT-X-BYTERANGE:100@0\nb.ts\n"
+                  "#EXT-X-KEY:METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:4,\nc.ts\n"
+                  "#EXT-X-KEY:METHOD=NONE\n#EXT-X-MAP:URI=\"i.mp4\",BYTERANGE=\"9@0\"\n"
+                  "#EXTINF:4,\nd.m4s\n"
+        << QStringLiteral("4000 0:4000k 1:4000r 2:4000k 3:4000ir");
+    QTest::newRow("a target under a second is a second")
+        << QByteArray("#EXTM3U\n#EXT-X-TARGETDURATION:0.001\n#EXTINF:0.5,\na.ts\n")
+        << QStringLiteral("1000 0:500");
+    for (const char *target : {"1e300", "nan", "inf", "-4", "61"})
+        QTest::addRow("target duration %s", target)
+            << "#EXTM3U\n#EXT-X-TARGETDURATION:" + QByteArray(target) + "\n#EXTINF:4,\na.ts\n"
+            << QString();
+    for (const char *duration : {"1e300", "nan", "-inf", "60.5"})
+        QTest::addRow("segment duration %s", duration) << head + "#EXTINF:" + duration + ",\na.ts\n"
+                                                       << QString();
+    for (const char *sequence : {"9223372036854775807", "-5", "99999999999999999999"})
+        QTest::addRow("media sequence %s", sequence)
+            << head + "#EXT-X-MEDIA-SEQUENCE:" + sequence + "\n#EXTINF:4,\na.ts\n"
+            << QString();
     QTest::newRow("no target duration") << QByteArray("#EXTM3U\n#EXTINF:4,\na.ts\n") << QString();
     QTest::newRow("larger than a playlist can be")
         << head + QByteArray(hls::kMaxPlaylistBytes, '#') << QString();
@@ -635,6 +709,10 @@ void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge_data()
     QTest::newRow("nothing new") << qint64(15) << qint64(16) << false;
     QTest::newRow("slid out before they were read") << qint64(7) << qint64(10) << true;
     QTest::newRow("the sequence started over") << qint64(90) << qint64(13) << true;
+    // A CDN edge behind the one read before: nothing new, nothing again.
+    QTest::newRow("a playlist one older") << qint64(16) << qint64(17) << false;
+    QTest::newRow("a playlist three older") << qint64(18) << qint64(19) << false;
+    QTest::newRow("further back: started over") << qint64(19) << qint64(13) << true;
 }
 
 void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge()
@@ -644,7 +722,7 @@ void TestPlaylistParser::hlsResumesInOrderOrAtTheLiveEdge()
     QFETCH(bool, gap);
     hls::MediaPlaylist list;
     for (qint64 sequence = 10; sequence <= 15; ++sequence)
-        list.segments.append({sequence, 4000, QUrl(QStringLiteral("http://s/a.ts")), {}, false});
+        list.segments.append({sequence, 4000, QUrl(QStringLiteral("http://s/a.ts"))});
     const hls::Resume resume = hls::resumeAt(list, last, 3);
     QCOMPARE(resume.next, next);
     QCOMPARE(resume.gap, gap);
@@ -675,6 +753,23 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
         << patched(trun + 16, be32(1 << 20)) << adtsFrame(a) << true;
     QTest::newRow("no sound track")
         << patched(whole.indexOf("soun"), "vide") << QByteArray() << false;
+    QTest::newRow("HE-AAC: its AAC core")
+        << fmp4Segment({a, b}, "2B920800") << adtsFrame(a, "FFF15C80") + adtsFrame(b, "FFF15C80")
+        << true;
+    QTest::newRow("HE-AAC v2: its core, mono")
+        << fmp4Segment({a}, "EB098800") << adtsFrame(a, "FFF15840") << true;
+    QTest::newRow("HE-AAC with its output rate spelled out")
+        << fmp4Segment({a}, "2B978056220800") << adtsFrame(a, "FFF15C80") << true;
+    QTest::newRow("a run goes on where the one before ended")
+        << fmp4Runs({{0, 3}, {-1, 2}}, "abcde") << adtsFrames("abcde") << true;
+    QTest::newRow("runs over the same bytes give them once")
+        << fmp4Runs({{0, 3}, {0, 3}, {1, 2}, {-1, 1}}, "abcd") << adtsFrames("abcd") << true;
+    QTest::newRow("a run outside the mdat") << fmp4Runs({{-1, 4}}, "abcd") << QByteArray() << true;
+    QList<QPair<int, int>> runs{{0, 100}};
+    for (int i = 0; i < 200; ++i)
+        runs.append({-1, 1000});
+    QTest::newRow("many runs past a small mdat")
+        << fmp4Runs(runs, QByteArray(100, 'x')) << adtsFrames(QByteArray(100, 'x')) << true;
 }
 
 void TestPlaylistParser::fmp4AudioWithinItsBoxes()
@@ -690,6 +785,85 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes()
     QCOMPARE(reader.feed(segment).toHex(), audio.toHex());
     QCOMPARE(told, QList{aac ? StreamTap::Format::Aac : StreamTap::Format::Unknown});
     QCOMPARE(heard, audio);
+}
+
+// A live playlist of four segments as a server script gives it: its newest
+// segment at each reload, the last one staying. What the client hands on:
+// each segment's name ("d" after one that does not go on from the one before),
+// then how it ends.
+void TestPlaylistParser::hlsClientFollowsALivePlaylist_data()
+{
+    QTest::addColumn<QByteArray>("tags");
+    QTest::addColumn<QList<int>>("newest");
+    QTest::addColumn<QString>("events");
+    const QByteArray target = "#EXT-X-TARGETDURATION:1\n";
+    QTest::newRow("growing on every other reload")
+        << target << QList<int>{5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13}
+        << QStringLiteral("s3 s4 s5 s6 s7 s8 s9 s10 s11 s12 s13 stopped");
+    QTest::newRow("a lagging edge between fresh ones")
+        << target << QList<int>{5, 4, 6, 5, 7, 6, 8, 7, 9, 8, 10}
+        << QStringLiteral("s3 s4 s5 s6 s7 s8 s9 s10 stopped");
+    QTest::newRow("a target of a millisecond")
+        << QByteArray("#EXT-X-TARGETDURATION:0.001\n") << QList<int>{5}
+        << QStringLiteral("s3 s4 s5 stopped");
+    QTest::newRow("encrypted: for the demuxer") << target + "#EXT-X-KEY:METHOD=AES-128,URI=\"k\"\n"
+                                                << QList<int>{5} << QStringLiteral("demuxer");
+}
+
+void TestPlaylistParser::hlsClientFollowsALivePlaylist()
+{
+    QFETCH(QByteArray, tags);
+    QFETCH(QList<int>, newest);
+    QFETCH(QString, events);
+    // A second of target duration reloads in ten milliseconds.
+    Clock::shared()->setTimeScale(0.01);
+    const auto restore = qScopeGuard([] { Clock::shared()->setTimeScale(1); });
+    QTcpServer server;
+    QVERIFY(server.listen(QHostAddress::LocalHost));
+    int reloads = 0;
+    const auto answer = [&](const QByteArray &path) -> QByteArray {
+        if (!path.endsWith(".m3u8"))
+            return path.mid(1, path.indexOf('.') - 1);
+        const int last = newest.at(qMin(reloads++, int(newest.size()) - 1));
+        QByteArray list =
+            "#EXTM3U\n" + tags + "#EXT-X-MEDIA-SEQUENCE:" + QByteArray::number(last - 3) + "\n";
+        for (int s = last - 3; s <= last; ++s)
+            list += "#EXTINF:1,\ns" + QByteArray::number(s) + ".ts\n";
+        return list;
+    };
+    connect(&server, &QTcpServer::newConnection, this, [&] {
+        while (QTcpSocket *peer = server.nextPendingConnection()) {
+            connect(peer, &QTcpSocket::readyRead, peer, [peer, &answer] {
+                const QByteArray request =
+                    peer->property("request").toByteArray() + peer->readAll();
+                peer->setProperty("request", request);
+                if (!request.contains("\r\n\r\n"))
+                    return;
+                const QByteArray body = answer(request.split(' ').value(1));
+                peer->write("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: " +
+                            QByteArray::number(body.size()) + "\r\n\r\n" + body);
+                peer->disconnectFromHost();
+            });
+        }
+    });
+    HlsClient client;
+    QStringList heard; // segments ("s7"), then how it ended
+    connect(&client, &HlsClient::segment, this, [&](const QByteArray &bytes, qint64, bool gap) {
+        heard << QString::fromLatin1(bytes + (gap ? "d" : ""));
+    });
+    connect(&client, &HlsClient::opened, this, [&] {
+        if (client.needsDemuxer())
+            heard << QStringLiteral("demuxer");
+    });
+    connect(&client, &HlsClient::failed, this, [&](const QString &error) {
+        heard << (error.startsWith(QLatin1String("The stream stopped")) ? "stopped" : error);
+    });
+    client.open(QUrl(QStringLiteral("http://127.0.0.1:%1/a.m3u8").arg(server.serverPort())), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(!heard.isEmpty() && !heard.last().at(1).isDigit(), 20000);
+    QCOMPARE(heard.join(QLatin1Char(' ')), events);
+    // Paced by the target duration: the seven reloads that find nothing new
+    // (half a target apart) after the script's, and no more.
+    QVERIFY2(reloads <= newest.size() + 8, qPrintable(QString::number(reloads)));
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

@@ -307,6 +307,23 @@ class Handler(BaseHTTPRequestHandler):
             now = time.monotonic() - self.server.started + 12
             return self.send(200, "application/vnd.apple.mpegurl",
                              live_playlist(now, [3.99] * 3, "seg%d.ts", 3))
+        if path == "/hls/live-aes.m3u8":
+            # The same, its segments encrypted with AES-128 (made at the first
+            # request), which only GStreamer's own HLS source plays.
+            hls, key = os.path.join(cfg.dir, "hls"), bytes(range(16))
+            with self.server.lock:
+                if not os.path.exists(os.path.join(hls, "key.bin")):
+                    for i in range(3):
+                        subprocess.run(["openssl", "enc", "-aes-128-cbc", "-K", key.hex(),
+                                        "-iv", "0" * 32, "-in", os.path.join(hls, "seg0.ts"),
+                                        "-out", os.path.join(hls, "segk%d.ts" % i)], check=True)
+                    with open(os.path.join(hls, "key.bin"), "wb") as f:
+                        f.write(key)
+            now = time.monotonic() - self.server.started + 12
+            body = live_playlist(now, [3.99] * 3, "segk%d.ts", 3).replace(
+                b"#EXT-X-MEDIA", b'#EXT-X-KEY:METHOD=AES-128,URI="key.bin",IV=0x%s\n#EXT-X-MEDIA'
+                % (b"0" * 32))
+            return self.send(200, "application/vnd.apple.mpegurl", body)
         if path.startswith("/hls/"):
             name = os.path.basename(path)
             full = os.path.join(cfg.dir, "hls", name)
