@@ -49,7 +49,7 @@ public:
     // directory, unlinked as soon as it is open.
     explicit StreamBuffer(qint64 capacityBytes, qint64 memoryLimit = kMemoryLimitBytes);
     ~StreamBuffer() override;
-    static constexpr qint64 kMemoryLimitBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kMemoryLimitBytes = 64 * 1'000'000; // as bufferMB counts
 
     void streamStarted(Format format) override;
     void streamData(const char *data, qsizetype size) override;

@@ -3,6 +3,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/Fmp4Audio.h"
+#include "platform/media/FrameByteRate.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"

@@ -4,6 +4,7 @@
 
 #include "platform/media/ReconnectPolicy.h"
 #include "platform/media/StreamProbe.h"
+#include "platform/media/StreamTap.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -11,6 +12,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <deque>
 #include <memory>
 #include <optional>
 
@@ -21,6 +23,7 @@ class GstBusPump;
 class HlsClient;
 class IcyHttpClient;
 class OggChains;
+class FrameByteRate;
 class TsAudio;
 class Fmp4Audio;
 class PlaylistResolver;
@@ -129,12 +132,16 @@ private:
     // (GstTimeShift.cpp).
     bool feedsItself(const QUrl &url) const;
     void openFeed(const QUrl &url);
+    bool makeFeedPipeline();
     void dropClient();
     void onFeedOpened();
     void onHlsOpened();
     void onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous);
     void feedConnected();
     void onFeedAudio(const QByteArray &bytes);
+    void markFormat(StreamTap::Format format);
+    StreamTap::Format formatAt(qint64 offset) const;
+    qint64 nextFormatChange(qint64 offset) const;
     void onFeedTitle(const QString &title);
     void onFeedFailed(const QString &error);
     void pumpFeed();
@@ -183,12 +190,14 @@ private:
 
     std::unique_ptr<IcyHttpClient> m_client;
     std::unique_ptr<HlsClient> m_hls;
-    std::unique_ptr<TsAudio> m_tsAudio; // an HLS stream's audio for the tap
-    std::unique_ptr<OggChains> m_ogg;   // an Ogg stream's pages and chain headers
-    std::unique_ptr<Fmp4Audio> m_fmp4;  // the same of fMP4, also what the timeline keeps of it
-    QSet<QUrl> m_hlsUrls;               // answered as HLS
-    qint64 m_hlsLast = -1;              // the HLS segment fetched last
-    qint64 m_holdBackMs = 0;            // HLS: live is this far before the newest byte
+    std::unique_ptr<TsAudio> m_tsAudio;      // an HLS stream's audio for the tap
+    std::unique_ptr<OggChains> m_ogg;        // an Ogg stream's pages and chain headers
+    std::unique_ptr<FrameByteRate> m_frames; // MP3's or AAC's byte rate from its frames
+    std::deque<std::pair<qint64, StreamTap::Format>> m_formats; // each connection's, from where
+    std::unique_ptr<Fmp4Audio> m_fmp4; // the same of fMP4, also what the timeline keeps of it
+    QSet<QUrl> m_hlsUrls;              // answered as HLS
+    qint64 m_hlsLast = -1;             // the HLS segment fetched last
+    qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
     std::unique_ptr<StreamTimeline> m_timeline;
     QSet<QUrl> m_playbinUrls; // answered with a length or as HLS
     bool m_prerolled = false; // the feed pipeline has decoded its first audio

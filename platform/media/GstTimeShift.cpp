@@ -6,6 +6,7 @@
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/FrameByteRate.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
@@ -51,26 +52,29 @@ StreamTap::Format tapFormat(const QByteArray &contentType)
     return StreamTap::Format::Unknown;
 }
 
-// The bit rate of the first MPEG audio frame header in `bytes`, in bytes per
-// second; 0 if none is found.
-double mpegByteRate(const QByteArray &bytes)
-{
-    static const int kLayer3[2][16] = {
-        {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0}, // MPEG-1
-        {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0}};    // MPEG-2/2.5
-    for (qsizetype i = 0; i + 4 <= bytes.size(); ++i) {
-        const auto b1 = uchar(bytes[i + 1]);
-        if (uchar(bytes[i]) != 0xFF || (b1 & 0xE0) != 0xE0 || ((b1 >> 1) & 3) != 1)
-            continue;                      // layer III only
-        const int version = (b1 >> 3) & 3; // 3: MPEG-1
-        const int kbps = kLayer3[version == 3 ? 0 : 1][uchar(bytes[i + 2]) >> 4];
-        if (version != 1 && kbps > 0)
-            return kbps * 125.0;
-    }
-    return 0;
-}
-
 } // namespace
+
+// A feed pipeline of its own, paused until told otherwise; false when none
+// could be made (which fails, later).
+bool GstMediaPlayer::makeFeedPipeline()
+{
+    QString error;
+    QPointer<GstMediaPlayer> self(this);
+    gsthandle::Pipeline pipeline = gstfeed::make(
+        [self] {
+            // On a streaming thread: the pump runs on the main thread.
+            QMetaObject::invokeMethod(
+                self.data(), [self] { self->pumpFeed(); }, Qt::QueuedConnection);
+        },
+        &error);
+    m_pump.reset(); // nothing of the old pipeline is delivered any more
+    m_pipeline.reset();
+    m_buffering = false;
+    if (!adoptPipeline(pipeline.release(), error))
+        return false;
+    gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
+    return true;
+}
 
 // Never deleted while it tells us something.
 void GstMediaPlayer::dropClient()
@@ -104,23 +108,13 @@ void GstMediaPlayer::openFeed(const QUrl &url)
     if (!sameDecoder) {
         teardownPipeline();
         m_streamUrl = url;
-        QString error;
-        QPointer<GstMediaPlayer> self(this);
-        gsthandle::Pipeline pipeline = gstfeed::make(
-            [self] {
-                // On a streaming thread: the pump runs on the main thread.
-                QMetaObject::invokeMethod(
-                    self.data(), [self] { self->pumpFeed(); }, Qt::QueuedConnection);
-            },
-            &error);
-        if (!adoptPipeline(pipeline.release(), error))
+        if (!makeFeedPipeline())
             return;
         m_live = true;
         m_liveLagBytes = 0;
         m_hlsLast = -1;
         m_feedOffset = m_segmentStart = m_timeline->endOffset();
         m_playedMs = 0;
-        gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     }
     dropClient();
     m_watchdog.start(m_options.openTimeoutMs);
@@ -171,18 +165,70 @@ void GstMediaPlayer::onFeedOpened()
     }
     m_holdBackMs = 0;
     m_timeline->beginConnection();
-    if (m_client->bitrateKbps() > 0)
-        m_timeline->setByteRate(m_client->bitrateKbps() * 125.0);
+    const StreamTap::Format format = tapFormat(type);
+    markFormat(format);
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
-        tap->streamStarted(tapFormat(type));
-    if (tapFormat(type) != StreamTap::Format::Ogg) {
+        tap->streamStarted(format);
+    if (format != StreamTap::Format::Ogg) {
         m_ogg.reset();
     } else {
         if (!m_ogg)
             m_ogg = std::make_unique<OggChains>();
         m_ogg->restart(m_timeline->endOffset());
     }
+    // Time from the audio's own frames; what the station announces only
+    // until they tell.
+    if (format == StreamTap::Format::Mp3 || format == StreamTap::Format::Aac) {
+        const auto codec = format == StreamTap::Format::Mp3 ? FrameByteRate::Codec::Mp3
+                                                            : FrameByteRate::Codec::Aac;
+        if (m_frames && m_frames->codec() == codec)
+            m_frames->restart();
+        else
+            m_frames = std::make_unique<FrameByteRate>(codec);
+    } else {
+        m_frames.reset();
+    }
+    const bool measured =
+        (m_frames && m_frames->byteRate() > 0) || (m_ogg && m_ogg->byteRate() > 0);
+    if (!measured && m_client->bitrateKbps() > 0)
+        m_timeline->setByteRate(m_client->bitrateKbps() * 125.0);
     feedConnected();
+}
+
+// Where a connection's bytes begin and what they are; a decoder goes on
+// only within one kind.
+void GstMediaPlayer::markFormat(StreamTap::Format format)
+{
+    const qint64 at = m_timeline->endOffset();
+    while (!m_formats.empty() && m_formats.back().first == at)
+        m_formats.pop_back();
+    if (m_formats.empty() || m_formats.back().second != format)
+        m_formats.push_back({at, format});
+    constexpr size_t kMaxFormats = 64;
+    while (m_formats.size() > kMaxFormats ||
+           (m_formats.size() > 1 && m_formats[1].first <= m_timeline->startOffset()))
+        m_formats.pop_front();
+}
+
+StreamTap::Format GstMediaPlayer::formatAt(qint64 offset) const
+{
+    for (auto it = m_formats.crbegin(); it != m_formats.crend(); ++it) {
+        if (it->first <= offset)
+            return it->second;
+    }
+    return m_formats.empty() ? StreamTap::Format::Unknown : m_formats.front().second;
+}
+
+// The first offset after `offset` where the bytes are of another kind; -1
+// if none.
+qint64 GstMediaPlayer::nextFormatChange(qint64 offset) const
+{
+    const StreamTap::Format here = formatAt(offset);
+    for (const auto &[at, format] : m_formats) {
+        if (at > offset && format != here)
+            return at;
+    }
+    return -1;
 }
 
 // A connection of either client has begun.
@@ -199,8 +245,11 @@ void GstMediaPlayer::feedConnected()
 
 void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
 {
-    if (m_timeline->byteRate() <= 0 && tapFormat(m_client->contentType()) == StreamTap::Format::Mp3)
-        m_timeline->setByteRate(mpegByteRate(bytes));
+    if (m_frames) {
+        m_frames->append(bytes);
+        if (m_frames->byteRate() > 0)
+            m_timeline->setByteRate(m_frames->byteRate());
+    }
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamData(bytes.constData(), bytes.size());
     if (m_ogg) {
@@ -249,7 +298,18 @@ void GstMediaPlayer::pumpFeed()
     }
     if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
         applyTargetState(); // the sound waits for its cushion
-    const qint64 room = kFeedAheadBytes - gstfeed::queuedBytes(m_pipeline.get());
+    const qint64 queued = gstfeed::queuedBytes(m_pipeline.get());
+    // Another codec from here on (a reconnect that brought it, behind
+    // live): a decoder of its own starts there once the bytes before are
+    // heard.
+    if (m_feedOffset != m_segmentStart && formatAt(m_feedOffset) != formatAt(m_feedOffset - 1)) {
+        if (heardOffset() >= m_feedOffset)
+            restartFeedAt(m_feedOffset);
+        return;
+    }
+    qint64 room = kFeedAheadBytes - queued;
+    if (const qint64 change = nextFormatChange(m_feedOffset); change >= 0)
+        room = qMin(room, change - m_feedOffset);
     if (room <= 0)
         return;
     const QByteArray bytes = m_timeline->read(m_feedOffset, room);
@@ -275,7 +335,7 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
 {
     if (!m_pipeline)
         return;
-    const bool running = m_running.isValid();
+    bool running = m_running.isValid();
     setSoundRunning(false);
     // Ogg: at a page; into another chain (a new connection begins one)
     // with a decoder of its own, handed that chain's headers first.
@@ -287,10 +347,21 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
         ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_segmentStart, m_feedOffset);
         offset = qBound(m_timeline->startOffset(), ogg.offset, m_timeline->endOffset());
     }
+    // Bytes of another codec than the decoder had take a pipeline of their
+    // own: a decoder started over within the old one is not given the time
+    // of bytes that far into the stream.
+    const StreamTap::Format format = formatAt(offset);
+    const bool otherCodec = format != formatAt(m_segmentStart) ||
+                            (m_feedOffset > m_segmentStart && format != formatAt(m_feedOffset - 1));
     m_feedOffset = m_segmentStart = offset;
     m_playedMs = 0;
     if (decodesForNothing()) { // it starts over there once heard again
         m_decoderLost = true;
+    } else if (otherCodec) {
+        if (!makeFeedPipeline())
+            return;
+        running = false; // the sound starts with its cushion, as at the start
+        m_decoderLost = false;
     } else {
         gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
         gstfeed::push(m_pipeline.get(), ogg.headers);

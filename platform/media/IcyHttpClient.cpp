@@ -129,6 +129,13 @@ IcyHttpClient::IcyHttpClient(QObject *parent) : QObject(parent)
     connect(&m_deadline, &QTimer::timeout, this, [this] {
         end(QStringLiteral("Timed out connecting to %1").arg(m_current.toString()));
     });
+    m_idle.setSingleShot(true);
+    m_idle.setInterval(kIdleTimeoutMs);
+    connect(&m_idle, &QTimer::timeout, this, [this] {
+        end(QStringLiteral("Nothing came from %1 for %2 s")
+                .arg(m_current.toString())
+                .arg(m_idle.interval() / 1000.0));
+    });
     m_pieceWait.setSingleShot(true);
     // Waited long enough: whatever is there is read at once.
     connect(&m_pieceWait, &QTimer::timeout, this, [this] { setLowWater(1); });
@@ -146,6 +153,11 @@ void IcyHttpClient::open(const QUrl &url, int deadlineMs)
     m_redirects = 0;
     m_deadline.start(qMax(1, deadlineMs));
     request(url);
+}
+
+void IcyHttpClient::setIdleTimeout(int ms)
+{
+    m_idle.setInterval(qMax(1, ms)); // a wait under way starts over
 }
 
 void IcyHttpClient::close()
@@ -190,6 +202,7 @@ void IcyHttpClient::setLowWater(qint64 bytes)
 void IcyHttpClient::dropSocket()
 {
     m_pieceWait.stop();
+    m_idle.stop();
     m_lowWater = 1; // a new socket's own
     if (QTcpSocket *socket = m_socket.data()) {
         m_socket = nullptr;
@@ -250,6 +263,7 @@ void IcyHttpClient::onReadyRead()
     const QByteArray bytes = socket->readAll();
     if (bytes.isEmpty())
         return;
+    m_idle.start();
     QPointer<IcyHttpClient> self(this);
     if (!m_body.feed(bytes)) {
         end(QStringLiteral("Malformed chunked answer"));
@@ -286,13 +300,16 @@ bool IcyHttpClient::readHead()
     const bool known = code != 0;
     if (code >= 300 && code < 400) {
         const QUrl next =
-            m_current.resolved(QUrl::fromEncoded(icyhttp::headerValue(head, "Location")));
-        if (icyhttp::isHttpOrHttps(next) && m_redirects < PlaylistResolver::kMaxRedirects) {
+            icyhttp::redirectTarget(m_current, icyhttp::headerValue(head, "Location"));
+        if (!next.isValid()) {
+            end(QStringLiteral("A redirect that is not followed, from %1")
+                    .arg(m_current.toString()));
+        } else if (m_redirects < PlaylistResolver::kMaxRedirects) {
             ++m_redirects;
             request(next);
-            return true;
+        } else {
+            end(QStringLiteral("Too many redirects"));
         }
-        end(QStringLiteral("Too many redirects"));
         return true;
     }
     if (code < 200 || code >= 300) {
@@ -301,9 +318,15 @@ bool IcyHttpClient::readHead()
         return true;
     }
     m_deadline.stop();
+    m_idle.start();
     m_contentType =
         icyhttp::headerValue(head, "Content-Type").split(';').first().trimmed().toLower();
-    m_bitrateKbps = icyhttp::headerValue(head, "icy-br").split(',').first().toInt();
+    // Some servers send bit/s where kbit/s is meant; anything else out of
+    // the range of audio is no rate at all.
+    int kbps = icyhttp::headerValue(head, "icy-br").split(',').first().trimmed().toInt();
+    if (kbps >= 8000 && kbps <= 1'000'000)
+        kbps /= 1000;
+    m_bitrateKbps = kbps >= 8 && kbps <= 1000 ? kbps : 0;
     const qint64 metaint = icyhttp::headerValue(head, "icy-metaint").toLongLong();
     bool hasLength = false;
     m_contentLength = icyhttp::headerValue(head, "Content-Length").toLongLong(&hasLength);

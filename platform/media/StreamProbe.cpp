@@ -97,10 +97,9 @@ void StreamProbe::onReadyRead()
         const bool complete = m_head.contains("\r\n\r\n") || m_head.contains("\n\n");
         if (!complete && m_head.size() < kMaxAnswerHead)
             return;
-        const QByteArray location = icyhttp::headerValue(m_head, "Location");
-        const QUrl next = m_current.resolved(QUrl::fromEncoded(location));
-        if (!location.isEmpty() && icyhttp::isHttpOrHttps(next) &&
-            m_redirects < PlaylistResolver::kMaxRedirects) {
+        const QUrl next =
+            icyhttp::redirectTarget(m_current, icyhttp::headerValue(m_head, "Location"));
+        if (next.isValid() && m_redirects < PlaylistResolver::kMaxRedirects) {
             ++m_redirects;
             request(next);
             return;

@@ -1,5 +1,6 @@
 #include "platform/media/StreamTimeline.h"
 
+#include "platform/base/Log.h"
 #include "platform/media/TimelineRing.h"
 
 namespace {
@@ -19,19 +20,53 @@ bool StreamTimeline::keptInFile() const
     return m_ring->isFile();
 }
 
+namespace {
+
+// The bytes from `begin` to `end` of one ring into another; false when they
+// could not all be written.
+bool copyInto(const TimelineRing &from, TimelineRing &to, qint64 begin, qint64 end)
+{
+    constexpr qint64 kStep = 1024 * 1024;
+    QByteArray piece;
+    for (qint64 at = begin; at < end; at += kStep) {
+        piece.resize(qsizetype(qMin(kStep, end - at)));
+        from.read(at, piece.data(), piece.size());
+        if (!to.write(at, piece.constData(), piece.size()))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 // What is still held moves to a ring of the new size, in a file or not.
 void StreamTimeline::setCapacity(qint64 bytes)
 {
     m_capacity = qMax<qint64>(1, bytes);
     trim();
     std::unique_ptr<TimelineRing> ring = TimelineRing::make(m_capacity, m_capacity > m_memoryLimit);
-    constexpr qint64 kStep = 1024 * 1024;
-    QByteArray piece;
-    for (qint64 at = startOffset(); at < m_end; at += kStep) {
-        piece.resize(qsizetype(qMin(kStep, m_end - at)));
-        m_ring->read(at, piece.data(), piece.size());
-        ring->write(at, piece.constData(), piece.size());
+    if (!copyInto(*m_ring, *ring, startOffset(), m_end)) {
+        keepInMemory({});
+        return;
     }
+    m_ring = std::move(ring);
+}
+
+// The file cannot be written (the disk is full): rather than play back
+// what it never got as silence, keep no more than memory is for, from
+// what the file did get and the bytes it did not (the last appended).
+void StreamTimeline::keepInMemory(const QByteArray &unwritten)
+{
+    m_capacity = qMin(m_capacity, qMax<qint64>(1, m_memoryLimit));
+    trim();
+    NSLog(lcMedia(), QtWarningMsg,
+          "time-shift: its file cannot be written; keeping %@ kB in memory",
+          QString::number(m_capacity / 1000));
+    std::unique_ptr<TimelineRing> ring = TimelineRing::inMemory(m_capacity);
+    const qint64 written = m_end - unwritten.size();
+    copyInto(*m_ring, *ring, startOffset(), written);
+    const qint64 from = qMax(startOffset(), written);
+    ring->write(from, unwritten.constData() + (from - written), m_end - from);
     m_ring = std::move(ring);
 }
 
@@ -47,11 +82,13 @@ void StreamTimeline::append(const QByteArray &bytes)
 {
     if (bytes.isEmpty())
         return;
-    m_ring->write(m_end, bytes.constData(), bytes.size());
+    const bool written = m_ring->write(m_end, bytes.constData(), bytes.size());
     m_chunks.push_back({m_end, bytes.size()});
     m_end += bytes.size();
     m_held += bytes.size();
     trim();
+    if (!written)
+        keepInMemory(bytes);
 }
 
 void StreamTimeline::append(const QByteArray &bytes, qint64 durationMs)
@@ -70,7 +107,14 @@ void StreamTimeline::markTitle(const QString &title)
     if (!m_marks.isEmpty() && m_marks.last().offset == m_end &&
         m_marks.last().kind == Mark::Kind::Title)
         m_marks.removeLast(); // announced twice at once: the latter counts
+    // A station repeats its title in every metadata block: only a change
+    // is a mark.
+    if (!m_marks.isEmpty() && titleAt(m_end) == title)
+        return;
     m_marks.append({Mark::Kind::Title, m_end, title});
+    // However often it changes, the oldest go first.
+    while (m_marks.size() > kMaxMarks)
+        m_marks.removeFirst();
 }
 
 void StreamTimeline::trim()

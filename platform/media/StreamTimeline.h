@@ -21,7 +21,12 @@ class TimelineRing;
 // thread.
 class StreamTimeline {
 public:
-    static constexpr qint64 kMemoryLimitBytes = 64 * 1024 * 1024;
+    // Above this many bytes (bufferMB is counted in millions) the bytes are
+    // kept in a file.
+    static constexpr qint64 kMemoryLimitBytes = 64 * 1'000'000;
+    // Titles and gaps held at most: a station that changes its title in
+    // every tiny metadata block costs no more than this.
+    static constexpr qsizetype kMaxMarks = 1024;
 
     struct Mark {
         enum class Kind { Gap, Title };
@@ -30,7 +35,8 @@ public:
         QString title;
     };
 
-    // Kept in a file when the capacity is above `memoryLimit`.
+    // Kept in a file when the capacity is above `memoryLimit`; in memory,
+    // no more than that, once the file cannot be written.
     explicit StreamTimeline(qint64 capacityBytes, qint64 memoryLimit = kMemoryLimitBytes);
     ~StreamTimeline();
     StreamTimeline(const StreamTimeline &) = delete;
@@ -70,7 +76,8 @@ public:
     // (before the first, the first when no new connection came between).
     // Empty when none was announced.
     QString titleAt(qint64 offset) const;
-    // The marks still held, the last title before the start included.
+    // The marks still held, the last title before the start included; a
+    // title only where it changed, and at most kMaxMarks of them.
     const QList<Mark> &marks() const { return m_marks; }
 
 private:
@@ -79,6 +86,7 @@ private:
         qint64 ms;
     };
     void trim();
+    void keepInMemory(const QByteArray &unwritten);
 
     qint64 m_capacity;
     qint64 m_memoryLimit;

@@ -174,7 +174,8 @@ QString fromIcyMetadata(const QByteArray &block)
         end = data.lastIndexOf('\'');
     if (end < from)
         end = data.size();
-    return decode(data.mid(from, end - from)).trimmed();
+    // Titles typed into Icecast's admin page come with character references.
+    return decodeCharacterReferences(decode(data.mid(from, end - from))).trimmed();
 }
 
 QString compose(const QString &title, const QString &artist)

@@ -29,7 +29,8 @@ QString decodeCharacterReferences(const QString &title);
 QString fromTags(const QByteArray &title, const QByteArray &artist);
 
 // The StreamTitle value of an ICY metadata block
-// ("StreamTitle='Artist - Song';StreamUrl='';"), decoded; empty if absent.
+// ("StreamTitle='Artist - Song';StreamUrl='';"), decoded, its character
+// references too; empty if absent.
 QString fromIcyMetadata(const QByteArray &block);
 
 // "Artist - Title", or whichever of the two is present, trimmed.

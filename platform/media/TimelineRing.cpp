@@ -23,12 +23,13 @@ public:
     bool isFile() const override { return false; }
 
 protected:
-    void put(qint64 at, const char *bytes, qint64 n) override
+    bool put(qint64 at, const char *bytes, qint64 n) override
     {
         if (!m_bytes)
             m_bytes.reset(new char[size_t(capacity())]);
         std::memcpy(m_bytes.get() + at, bytes, size_t(n));
         m_written = qMax(m_written, at + n);
+        return true;
     }
     void get(qint64 at, char *into, qint64 n) const override
     {
@@ -53,7 +54,7 @@ public:
     bool isFile() const override { return true; }
 
 protected:
-    void put(qint64 at, const char *bytes, qint64 n) override
+    bool put(qint64 at, const char *bytes, qint64 n) override
     {
         for (qint64 done = 0; done < n;) {
             const ssize_t wrote = ::pwrite(m_fd, bytes + done, size_t(n - done), at + done);
@@ -64,10 +65,11 @@ protected:
                     NSLog(lcMedia(), QtWarningMsg, "time-shift: cannot write its file: %@",
                           QString::fromLocal8Bit(std::strerror(errno)));
                 m_failed = true;
-                return;
+                return false;
             }
             done += wrote;
         }
+        return true;
     }
     void get(qint64 at, char *into, qint64 n) const override
     {
@@ -129,7 +131,7 @@ QString TimelineRing::fileDirectory()
            QStringLiteral("/timeline");
 }
 
-void TimelineRing::write(qint64 offset, const char *bytes, qint64 n)
+bool TimelineRing::write(qint64 offset, const char *bytes, qint64 n)
 {
     if (n > m_capacity) {
         bytes += n - m_capacity;
@@ -138,9 +140,7 @@ void TimelineRing::write(qint64 offset, const char *bytes, qint64 n)
     }
     const qint64 at = offset % m_capacity;
     const qint64 first = qMin(n, m_capacity - at);
-    put(at, bytes, first);
-    if (first < n)
-        put(0, bytes + first, n - first);
+    return put(at, bytes, first) && (first == n || put(0, bytes + first, n - first));
 }
 
 void TimelineRing::read(qint64 offset, char *into, qint64 n) const

@@ -24,15 +24,16 @@ public:
     qint64 capacity() const { return m_capacity; }
     virtual bool isFile() const = 0;
     // `n` bytes from `bytes` at `offset` on; only the last `capacity` of
-    // them stay when n is larger.
-    void write(qint64 offset, const char *bytes, qint64 n);
+    // them stay when n is larger. False when they could not all be kept (a
+    // full disk): what is there from `offset` on is then not theirs.
+    bool write(qint64 offset, const char *bytes, qint64 n);
     // `n` (at most capacity) bytes from `offset` on into `into`.
     void read(qint64 offset, char *into, qint64 n) const;
 
 protected:
     explicit TimelineRing(qint64 capacity) : m_capacity(capacity) {}
     // Within the ring: `at + n` never passes capacity.
-    virtual void put(qint64 at, const char *bytes, qint64 n) = 0;
+    virtual bool put(qint64 at, const char *bytes, qint64 n) = 0;
     virtual void get(qint64 at, char *into, qint64 n) const = 0;
 
 private:

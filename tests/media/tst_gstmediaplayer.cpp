@@ -93,6 +93,8 @@ private Q_SLOTS:
     void plainStreamDoesNotWaitForThePlaylistCheck();
     void throttledLinkPlaysWithoutGaps();
     void chainedOggKeepsPlayingAcrossTitles();
+    void reconnectBringsAnotherCodecOrChain_data();
+    void reconnectBringsAnotherCodecOrChain();
     void droppedStreamReconnects();
     void droppedStreamBacksOffUntilTheBudgetIsSpent();
     void probeHearsAStationBehindRedirectsOrIcy_data();
@@ -474,6 +476,55 @@ void TestGstMediaPlayer::chainedOggKeepsPlayingAcrossTitles()
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     QVERIFY(!o.item->isReconnecting());
     QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
+}
+
+// A station back after a drop with another codec, or (Ogg) new chains: it
+// sounds again, and so does its stream from before the drop, in the
+// middle of it, each with a decoder fit for it.
+void TestGstMediaPlayer::reconnectBringsAnotherCodecOrChain_data()
+{
+    QTest::addColumn<QString>("mount");
+    // The pitch 3 s into the stream before the drop, and of what follows
+    // it; 0: not told apart.
+    QTest::addColumn<double>("pitchBefore");
+    QTest::addColumn<double>("pitchNext");
+    QTest::newRow("MP3, then AAC") << QStringLiteral("/once/mp3-aac") << 0.0 << 0.0;
+    QTest::newRow("Ogg, then new chains") << QStringLiteral("/once/ogg") << 440.0 << 660.0;
+}
+
+void TestGstMediaPlayer::reconnectBringsAnotherCodecOrChain()
+{
+    QFETCH(QString, mount);
+    QFETCH(double, pitchBefore);
+    QFETCH(double, pitchNext);
+    auto o = open(m_servers->httpUrl(mount));
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(o.item->isReconnecting(), 15000);
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    const qint64 back = m_meter->elapsedMs();
+    QTRY_VERIFY2_WITH_TIMEOUT(m_meter->firstSoundAfter(back + 500, 0.05) >= 0,
+                              qPrintable(o.player->describeState()), 8000);
+    QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
+
+    // Back to 3 s into the stream before the drop (past the Ogg chain's
+    // headers, which count as time too), from the new stream's live edge
+    // (where the play position is exactly once there).
+    QVERIFY(o.player->canSeek());
+    o.player->goLive();
+    o.player->seekBy(-(o.player->keptMs() - 3000));
+    const qint64 seeked = m_meter->elapsedMs();
+    if (pitchBefore > 0) {
+        // Heard where it was sought, before the chain after it.
+        QTRY_VERIFY2_WITH_TIMEOUT(m_meter->pitchReachedAfter(seeked, pitchBefore, 30) >= 0,
+                                  qPrintable(o.player->describeState()), 8000);
+        const qint64 next = m_meter->pitchReachedAfter(seeked, pitchNext, 30);
+        QVERIFY(next < 0 || next > m_meter->pitchReachedAfter(seeked, pitchBefore, 30));
+    } else {
+        QTRY_VERIFY2_WITH_TIMEOUT(m_meter->firstSoundAfter(seeked + 300, 0.05) >= 0,
+                                  qPrintable(o.player->describeState()), 8000);
+    }
 }
 
 void TestGstMediaPlayer::droppedStreamReconnects()

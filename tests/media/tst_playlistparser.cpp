@@ -1,7 +1,9 @@
 #include "platform/base/Clock.h"
 #include "platform/media/Fmp4Audio.h"
 #include "platform/media/HlsClient.h"
+#include "platform/media/FrameByteRate.h"
 #include "platform/media/HlsPlaylist.h"
+#include "platform/media/IcyHttp.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
 #include "platform/media/PlaylistParser.h"
@@ -12,9 +14,14 @@
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QtTest>
+
+#include <csignal>
+
+#include <sys/resource.h>
 
 using playlist::Kind;
 Q_DECLARE_METATYPE(playlist::Kind)
@@ -39,6 +46,10 @@ private Q_SLOTS:
     void icyBodyTakesOutTitles_data();
     void icyBodyTakesOutTitles();
     void clientReadsTheStreamInPieces();
+    void redirectsFollowedNoLessSafe_data();
+    void redirectsFollowedNoLessSafe();
+    void byteRateFromTheFrames_data();
+    void byteRateFromTheFrames();
     void timelinePositions_data();
     void timelinePositions();
     void timelineTimeFromSegmentDurations();
@@ -360,6 +371,8 @@ void TestPlaylistParser::titlesInTheirOwnCharset()
     if (utf8.hasError())
         asGStreamerReadIt = QString::fromLatin1(bytes);
     QCOMPARE(streamtitle::fromTags(asGStreamerReadIt.toUtf8(), {}), text);
+    // And as our own client reads them, from an ICY metadata block.
+    QCOMPARE(streamtitle::fromIcyMetadata("StreamTitle='" + bytes + "';"), text);
 }
 
 void TestPlaylistParser::icyMetadataBlock()
@@ -463,7 +476,8 @@ void TestPlaylistParser::clientReadsTheStreamInPieces()
     QTcpSocket *peer = server.nextPendingConnection();
     QByteArray request;
     QTRY_VERIFY((request += peer->readAll()).endsWith("\r\n\r\n"));
-    peer->write("ICY 200 OK\r\ncontent-type: audio/mpeg\r\n\r\n");
+    // The bit rate in bit/s where kbit/s is meant.
+    peer->write("ICY 200 OK\r\ncontent-type: audio/mpeg\r\nicy-br: 128000\r\n\r\n");
     QByteArray sent;
     for (int i = 0; i < 40; ++i) {
         const QByteArray write(200, char('a' + i % 26));
@@ -473,9 +487,100 @@ void TestPlaylistParser::clientReadsTheStreamInPieces()
         QTest::qWait(5);
     }
     QTRY_VERIFY(heard.size() >= 8000);
+    QCOMPARE(client.bitrateKbps(), 128);
     QVERIFY2(pieces <= 5, qPrintable(QStringLiteral("%1 pieces for 40 writes").arg(pieces)));
     peer->write("tail");
     QTRY_COMPARE_WITH_TIMEOUT(heard, sent + "tail", 5000);
+    // Then silence on a connection that stays open: a failure, not a wait
+    // for ever.
+    QSignalSpy failed(&client, &IcyHttpClient::failed);
+    client.setIdleTimeout(300);
+    QTRY_COMPARE_WITH_TIMEOUT(failed.count(), 1, 5000);
+    QVERIFY2(failed.at(0).at(0).toString().startsWith(QLatin1String("Nothing came")),
+             qPrintable(failed.at(0).at(0).toString()));
+}
+
+// The stream client and probe follow a redirect as the HLS client does:
+// never from HTTPS down to plain HTTP.
+void TestPlaylistParser::redirectsFollowedNoLessSafe_data()
+{
+    QTest::addColumn<QString>("from");
+    QTest::addColumn<QByteArray>("location");
+    QTest::addColumn<QString>("to"); // empty: not followed
+    const QString http = QStringLiteral("http://a.example/live");
+    const QString https = QStringLiteral("https://a.example/live");
+    QTest::newRow("relative") << http << QByteArray("/other?x=1")
+                              << QStringLiteral("http://a.example/other?x=1");
+    QTest::newRow("up to HTTPS") << http << QByteArray("https://b.example/s")
+                                 << QStringLiteral("https://b.example/s");
+    QTest::newRow("scheme-relative keeps HTTPS")
+        << https << QByteArray("//b.example/s") << QStringLiteral("https://b.example/s");
+    QTest::newRow("HTTPS down to HTTP") << https << QByteArray("http://b.example/s") << QString();
+    QTest::newRow("HTTPS down to HTTP, in capitals")
+        << QStringLiteral("HTTPS://a.example/") << QByteArray("HTTP://b.example/s") << QString();
+    QTest::newRow("another scheme") << http << QByteArray("file:///etc/passwd") << QString();
+    QTest::newRow("no host") << http << QByteArray("http:///s") << QString();
+}
+
+void TestPlaylistParser::redirectsFollowedNoLessSafe()
+{
+    QFETCH(QString, from);
+    QFETCH(QByteArray, location);
+    QFETCH(QString, to);
+    QCOMPARE(icyhttp::redirectTarget(QUrl(from), location).toString(), to);
+}
+
+// Time-shift's clock: MP3 and ADTS AAC timed by their own frames, not by
+// what the station announces; the rate in bytes per second, 0: not known.
+void TestPlaylistParser::byteRateFromTheFrames_data()
+{
+    QTest::addColumn<int>("codec");
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<int>("piece"); // bytes read at a time
+    QTest::addColumn<double>("rate");
+    const auto frames = [](const QByteArray &header, int size, int count) {
+        QByteArray frame = header + QByteArray(size - header.size(), '\x55');
+        return frame.repeated(count);
+    };
+    const int mp3 = int(FrameByteRate::Codec::Mp3), aac = int(FrameByteRate::Codec::Aac);
+    // MPEG-1 layer III, 128 kbit/s at 44.1 kHz: 417 bytes for 1152 samples.
+    const QByteArray mp3At128 = QByteArray::fromHex("FFFB9064");
+    QTest::newRow("MP3 at 128 kbit/s, in pieces cutting its headers")
+        << mp3 << frames(mp3At128, 417, 100) << 3 << 417 * 44100 / 1152.0;
+    // MPEG-2 layer III, 32 kbit/s at 22.05 kHz: 104 bytes for 576 samples,
+    // after a tag and bytes that look like a header once.
+    QTest::newRow("MP3 at 32 kbit/s after other bytes")
+        << mp3
+        << QByteArray("ID3 junk \xFF\xFB\x90 more") +
+               frames(QByteArray::fromHex("FFF34064"), 104, 300)
+        << 1000 << 104 * 22050 / 576.0;
+    // ADTS AAC at 44.1 kHz, 93-byte frames of 1024 samples: 32 kbit/s,
+    // which the station did not announce.
+    QByteArray adts = adtsFrame(QByteArray(86, '\x55'));
+    QTest::newRow("AAC at 32 kbit/s, byte by byte")
+        << aac << adts.repeated(60) << 1 << 93 * 44100 / 1024.0;
+    QTest::newRow("AAC, less than a second: not known yet")
+        << aac << adts.repeated(20) << 500 << 0.0;
+    QByteArray noise(200000, Qt::Uninitialized);
+    QRandomGenerator(7).fillRange(reinterpret_cast<quint32 *>(noise.data()), noise.size() / 4);
+    QTest::newRow("noise as MP3") << mp3 << noise << 4096 << 0.0;
+    QTest::newRow("noise as AAC") << aac << noise << 4096 << 0.0;
+}
+
+void TestPlaylistParser::byteRateFromTheFrames()
+{
+    QFETCH(int, codec);
+    QFETCH(QByteArray, stream);
+    QFETCH(int, piece);
+    QFETCH(double, rate);
+    FrameByteRate frames{FrameByteRate::Codec(codec)};
+    for (qsizetype at = 0; at < stream.size(); at += piece)
+        frames.append(stream.mid(at, piece));
+    if (rate == 0)
+        QCOMPARE(frames.byteRate(), 0.0);
+    else
+        QVERIFY2(qAbs(frames.byteRate() - rate) < rate / 100,
+                 qPrintable(QStringLiteral("%1, not %2").arg(frames.byteRate()).arg(rate)));
 }
 
 // The same positions whether the bytes are in memory or in a file.
@@ -535,6 +640,52 @@ void TestPlaylistParser::timelinePositions()
     QCOMPARE(timeline.read(1200, 400), QByteArray(300, 'e') + QByteArray(100, 'f'));
     QCOMPARE(timeline.read(2490, 20), QByteArray(10, 'f'));
     QVERIFY(QDir(TimelineRing::fileDirectory()).entryList(QDir::Files).isEmpty());
+    // bufferMB counts millions of bytes; above 64 of them, a file.
+    QVERIFY(StreamTimeline(65'000'000).keptInFile());
+    QVERIFY(!StreamTimeline(64'000'000).keptInFile());
+
+    // A title repeated in every metadata block is one mark; a station that
+    // changes it in every tiny block has its marks bounded.
+    const qsizetype marksBefore = timeline.marks().size();
+    for (int i = 0; i < 100; ++i) {
+        timeline.append(QByteArray(1, 'g'));
+        timeline.markTitle(QStringLiteral("Third"));
+    }
+    QCOMPARE(timeline.marks().size(), marksBefore + 1);
+    QCOMPARE(timeline.titleAt(timeline.endOffset() - 1), QStringLiteral("Third"));
+    StreamTimeline flood(100'000, memoryLimit);
+    for (int i = 0; i < 5000; ++i) {
+        flood.append(QByteArray(10, 'h'));
+        flood.markTitle(QString::number(i));
+    }
+    QVERIFY(flood.marks().size() <= StreamTimeline::kMaxMarks);
+    QCOMPARE(flood.titleAt(flood.endOffset()), QStringLiteral("4999"));
+
+    // A file that can take no more (a full disk, here a file size limit):
+    // what is kept goes on in memory, and nothing is read back as silence.
+    if (memoryLimit > 0)
+        return;
+    rlimit fileSize{};
+    QVERIFY(::getrlimit(RLIMIT_FSIZE, &fileSize) == 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = fileSize;
+    small.rlim_cur = 4096;
+    QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
+    StreamTimeline full(100'000, 3000);
+    const bool wasInFile = full.keptInFile();
+    QByteArray sent;
+    for (int i = 0; i < 10; ++i) {
+        const QByteArray piece(1000, char('0' + i));
+        full.append(piece);
+        sent += piece;
+    }
+    ::setrlimit(RLIMIT_FSIZE, &fileSize);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(wasInFile);
+    QVERIFY(!full.keptInFile());
+    QCOMPARE(full.endOffset(), sent.size());
+    QVERIFY(full.endOffset() - full.startOffset() >= 2000);
+    QCOMPARE(full.read(full.startOffset(), sent.size()), sent.mid(full.startOffset()));
 }
 
 // HLS segments give the time of their bytes; each may have its own rate.

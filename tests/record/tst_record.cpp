@@ -57,13 +57,15 @@ QByteArray adtsFrames(int count, int length)
     return (frame + QByteArray(length - 7, 0)).repeated(count);
 }
 
+QByteArray le32(quint32 n)
+{
+    QByteArray b(4, 0);
+    qToLittleEndian(n, b.data());
+    return b;
+}
+
 QByteArray vorbisComments(const QByteArray &title, const QByteArray &artist)
 {
-    auto le32 = [](quint32 n) {
-        QByteArray b(4, 0);
-        qToLittleEndian(n, b.data());
-        return b;
-    };
     const QByteArray t = "TITLE=" + title;
     const QByteArray a = "ARTIST=" + artist;
     return QByteArray("\x03vorbis") + le32(4) + "test" + le32(2) + le32(quint32(t.size())) + t +
@@ -431,6 +433,18 @@ private Q_SLOTS:
         packets[2] = QByteArray("\x05vorbis") + QByteArray(70000, 's');
         QCOMPARE(oggPackets(oggpages::headerPages(packets, 7)), packets);
         QVERIFY(packets.at(1).contains("ALBUM=Radio") && packets.at(1).endsWith('\x01'));
+
+        // Opus: the comments right after "OpusTags", with no framing bit.
+        const auto opusTags = [&](const QByteArray &title) {
+            return "OpusTags" + le32(4) + "test" + le32(1) + le32(quint32(title.size() + 6)) +
+                   "TITLE=" + title;
+        };
+        QList<QByteArray> opus{QByteArray("OpusHead\x01\x02\0\0\x80\xbb\0\0\0\0\0", 19),
+                               opusTags("Eins")};
+        QVERIFY(oggpages::headersComplete(opus));
+        QCOMPARE(oggpages::titleFromComments(opus), QStringLiteral("Eins"));
+        opus = oggpages::withComments(opus, {{"TITLE", QStringLiteral("Zwei")}});
+        QCOMPARE(opus.at(1), opusTags("Zwei"));
     }
 
     // Ogg recorded and saved: steps of the stream ("One:2" a chain and two

@@ -324,6 +324,39 @@ class Handler(BaseHTTPRequestHandler):
                 b"#EXT-X-MEDIA", b'#EXT-X-KEY:METHOD=AES-128,URI="key.bin",IV=0x%s\n#EXT-X-MEDIA'
                 % (b"0" * 32))
             return self.send(200, "application/vnd.apple.mpegurl", body)
+        if path in ("/once/mp3-aac", "/once/ogg"):
+            # A station whose stream ends after a while and which, asked
+            # again by a client that wants its titles, comes back with AAC
+            # where it sent MP3, or with new Ogg chains: first a.ogg, b.ogg,
+            # a.ogg and half of b.ogg, then b.ogg and a.ogg in turn. Other requests (a
+            # playlist check) get the first answer and do not count.
+            asks_icy = self.headers.get("Icy-MetaData") == "1"
+            with self.server.lock:
+                asked = self.server.__dict__.setdefault("once_asked", set())
+                first = path not in asked
+                if asks_icy:
+                    asked.add(path)
+            if path == "/once/mp3-aac":
+                if first:
+                    return self.stream("audio/mpeg", cfg.dir + "/tone.mp3")
+                return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
+            self.send_response(200)
+            self.send_header("Content-Type", "application/ogg")
+            self.end_headers()
+            a, b = (open(cfg.dir + "/" + n, "rb").read() for n in ("a.ogg", "b.ogg"))
+
+            def chains():
+                if first:  # ends inside a page
+                    yield from (a, b, a, b[:len(b) // 2])
+                    return
+                while not self.server.stopping:
+                    yield b
+                    yield a
+            try:
+                # The first answer with little burst: it lasts past the start.
+                return self.paced(chains(), 12000, burst=16000 if first else 65536)
+            except OSError:
+                return None
         if path.startswith("/hls/"):
             name = os.path.basename(path)
             full = os.path.join(cfg.dir, "hls", name)
