@@ -14,8 +14,11 @@ class TonePlayer;
 // its sound rising over the fade-in to the alarm's own volume (the everyday
 // volume is left as it was). If no sound comes within 20 seconds (the
 // station is down, the network is not back after a resume) a built-in tone
-// rings instead, so that the listener wakes anyway. Snooze silences it for
-// ten minutes; Stop ends it.
+// rings instead, so that the listener wakes anyway; so does a station that
+// fails, at once, and one that goes quiet again for 20 seconds. Snooze
+// silences it for ten minutes; Stop ends it. The listener choosing another
+// station while it rings ends it too, leaving their choice playing at their
+// own volume.
 class Alarm : public QObject {
     Q_OBJECT
 public:
@@ -57,6 +60,7 @@ private:
     void setState(State state);
     void fadeStep();
     void sessionStateChanged();
+    void sessionOpening(const QString &url);
     void ringTone(const QString &why);
     void silence();
 
