@@ -61,7 +61,9 @@ PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent
                 QStringLiteral("%1 is gone: playing on %2.").arg(m_chosenName, thisComputer()));
     });
     connect(session, &PlaybackSession::stateChanged, this, &PlayOn::sessionStateChanged);
-    connect(session->volume(), &Volume::changed, this, &PlayOn::applyVolume);
+    // Every change of what is heard: the listener's, and an alarm's own
+    // volume rising over its fade-in, unmuted.
+    connect(session->volume(), &Volume::effectiveChanged, this, &PlayOn::applyVolume);
 }
 
 PlayOn::~PlayOn()
@@ -124,6 +126,8 @@ void PlayOn::start(const QString &udn)
     m_server->feed()->setTitle(m_session->nowPlaying());
     // A stream under way begins for the tap now, in its format.
     m_session->setCastTap(m_tap);
+    m_sentVolume = -1;
+    m_sentMute = -1;
     applyVolume();
     Q_EMIT currentChanged(m_chosen);
     // Ogg cannot be joined halfway (its headers came first): it starts afresh.
@@ -236,8 +240,18 @@ void PlayOn::applyVolume()
     if (!m_renderer)
         return;
     const Volume *volume = m_session->volume();
-    m_renderer->setVolume(int(std::lround(volume->level() * 100)));
-    m_renderer->setMute(volume->isMuted());
+    // Told only when it changes: a fade-in or the sleep timer's fade-out
+    // would otherwise call the renderer ten times a second.
+    const int level = int(std::lround(volume->heardLevel() * 100));
+    if (level != m_sentVolume) {
+        m_sentVolume = level;
+        m_renderer->setVolume(level);
+    }
+    const int mute = volume->effectiveMuted() ? 1 : 0;
+    if (mute != m_sentMute) {
+        m_sentMute = mute;
+        m_renderer->setMute(mute == 1);
+    }
 }
 
 #include "moc_PlayOn.cpp"

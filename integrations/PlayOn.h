@@ -16,8 +16,9 @@ class StreamServer;
 // from the session's own connection (served to it by a StreamServer on the
 // interface facing it) and mutes the sound here; the choice holds for
 // every program played until it changes. Play, pause, volume and mute
-// follow the session; the renderer's own stop pauses the session, and
-// another controller giving it something else brings the sound back here;
+// (an alarm's own volume and unmuting included) follow the session; the
+// renderer's own stop pauses the session, and another controller giving it
+// something else brings the sound back here;
 // titles reach renderers that ask for ICY metadata. A
 // renderer that goes away, refuses the stream or cannot play its codec
 // brings the sound back here and says so through notice().
@@ -74,4 +75,7 @@ private:
     // Between telling it what to play and its answer.
     bool m_offering = false;
     bool m_skipPoll = false;
+    // What the renderer was last told (-1: nothing yet).
+    int m_sentVolume = -1;
+    int m_sentMute = -1;
 };

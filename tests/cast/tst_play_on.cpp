@@ -342,6 +342,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) < loud * 0.5, 5000);
         QVERIFY(there.recentRms(300) > 0.0005);
 
+        // Muted last night: an alarm's own volume rings there all the same.
+        session.volume()->setMuted(true);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) < 0.0005, 5000);
+        session.volume()->setOverride(0.2);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > 0.0005, 5000);
+        QVERIFY(there.recentRms(300) < loud * 0.5);
+        session.volume()->clearOverride();
+        session.volume()->setMuted(false);
         session.volume()->setLevel(1.0);
 
         // Another control point on the same renderer: its own stream takes
