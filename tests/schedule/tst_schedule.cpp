@@ -469,7 +469,7 @@ private Q_SLOTS:
             m_audio = std::make_unique<AudioSession>();
             QVERIFY2(m_audio->start(), qPrintable(m_audio->errorString()));
         }
-        Clock::shared()->setTimeScale(0.002); // 20 s in 40 ms, ten minutes in 1.2 s
+        Clock::shared()->setTimeScale(0.005); // 20 s in 100 ms, ten minutes in 3 s
         const auto reset = qScopeGuard([] { Clock::shared()->setTimeScale(1.0); });
         QTemporaryDir music;
         FakeMediaFactory media;
