@@ -66,8 +66,8 @@ void Alarm::ring(const Ring &ring)
     }
     if (m_session->state() == PlaybackSession::State::Failed)
         ringTone(QStringLiteral("The station could not be played."));
-    else if (m_session->state() != PlaybackSession::State::Playing)
-        m_silence.start(clock->scaled(kSilenceMs));
+    else if (!isSounding())
+        awaitSound();
 }
 
 void Alarm::snooze()
@@ -132,11 +132,8 @@ void Alarm::sessionStateChanged()
     switch (m_session->state()) {
     case PlaybackSession::State::Playing:
         // The station came after all: it wakes the listener, not the tone.
-        m_silence.stop();
-        if (m_tone && m_tone->isSounding()) {
-            m_tone->stop();
-            Q_EMIT toneChanged(false);
-        }
+        // Played elsewhere, the place has to say it sounds.
+        isSounding() ? soundCame() : awaitSound();
         break;
     case PlaybackSession::State::Failed:
         ringTone(QStringLiteral("The station could not be played."));
@@ -148,11 +145,39 @@ void Alarm::sessionStateChanged()
         break;
     case PlaybackSession::State::Loading:
         // Gone quiet after it sounded (a drop): the tone if it stays so.
-        if (!isToneRinging() && !m_silence.isActive())
-            m_silence.start(Clock::shared()->scaled(kSilenceMs));
+        awaitSound();
         break;
     case PlaybackSession::State::Idle: break;
     }
+}
+
+void Alarm::setSoundElsewhere(bool sounding)
+{
+    m_soundElsewhere = sounding;
+    if (m_state != State::Ringing || !m_session->isPlaying())
+        return;
+    isSounding() ? soundCame() : awaitSound();
+}
+
+bool Alarm::isSounding() const
+{
+    return m_session->state() == PlaybackSession::State::Playing &&
+           (m_session->hasLocalSound() || m_soundElsewhere);
+}
+
+void Alarm::soundCame()
+{
+    m_silence.stop();
+    if (m_tone && m_tone->isSounding()) {
+        m_tone->stop();
+        Q_EMIT toneChanged(false);
+    }
+}
+
+void Alarm::awaitSound()
+{
+    if (!isToneRinging() && !m_silence.isActive())
+        m_silence.start(Clock::shared()->scaled(kSilenceMs));
 }
 
 void Alarm::sessionOpening(const QString &url)

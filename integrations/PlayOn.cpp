@@ -110,7 +110,7 @@ void PlayOn::start(const QString &udn)
     m_chosenName = renderer->info().name;
     m_renderer = std::move(renderer);
     m_server = std::move(server);
-    m_seenPlaying = false;
+    setSeenPlaying(false);
     m_seenOurs = false;
     m_offering = false;
     NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
@@ -121,6 +121,7 @@ void PlayOn::start(const QString &udn)
     connect(m_renderer.get(), &Renderer::polled, this, &PlayOn::followRenderer);
     connect(m_server.get(), &StreamServer::streamBegan, this, &PlayOn::offer);
     m_session->setLocalSound(false);
+    Q_EMIT soundingThereChanged(false);
     m_tap = std::make_shared<Tap>(m_server->feed());
     // The title under way; the stream's next ones follow through the tap.
     m_server->feed()->setTitle(m_session->nowPlaying());
@@ -155,6 +156,8 @@ void PlayOn::backHere(const QString &why)
     m_tap.reset();
     m_chosen.clear();
     m_session->setLocalSound(true);
+    setSeenPlaying(false);
+    Q_EMIT soundingThereChanged(false);
     Q_EMIT currentChanged(QString());
     if (!why.isEmpty()) {
         NSLog(lcCast(), QtWarningMsg, "%@", why);
@@ -176,14 +179,14 @@ void PlayOn::offer(const QString &mime)
     const QVariantMap program = m_session->currentProgram();
     const QString metadata = Renderer::metadata(program::name(program), program::image(program),
                                                 form.uri, form.protocolInfo);
-    m_seenPlaying = false;
+    setSeenPlaying(false);
     m_offering = true;
     m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
         // Taken and playing; the answer to a poll sent before may still
         // tell what it did before, and is not heeded.
         m_offering = false;
         m_skipPoll = true;
-        m_seenPlaying = error.isEmpty();
+        setSeenPlaying(error.isEmpty());
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
                          .arg(m_chosenName, error, thisComputer()));
@@ -200,7 +203,7 @@ void PlayOn::sessionStateChanged()
     // A live stream is stopped there, not paused: play opens it afresh.
     if (state == PlaybackSession::State::Paused || state == PlaybackSession::State::Failed ||
         state == PlaybackSession::State::Idle) {
-        m_seenPlaying = false;
+        setSeenPlaying(false);
         m_renderer->stop();
     }
 }
@@ -224,15 +227,23 @@ void PlayOn::followRenderer()
     }
     m_seenOurs = m_seenOurs || !uri.isEmpty();
     if (state == QLatin1String("PLAYING")) {
-        m_seenPlaying = true;
+        setSeenPlaying(true);
     } else if (m_seenPlaying && state != QLatin1String("TRANSITIONING") && m_session->isPlaying()) {
         NSLog(lcCast(), QtInfoMsg, "%@ stopped by itself (%@)", m_chosenName, state);
-        m_seenPlaying = false;
+        setSeenPlaying(false);
         m_followingRenderer = true;
         m_session->pause();
         m_followingRenderer = false;
         Q_EMIT notice(QStringLiteral("%1 was stopped: paused.").arg(m_chosenName));
     }
+}
+
+void PlayOn::setSeenPlaying(bool seen)
+{
+    if (seen == m_seenPlaying)
+        return;
+    m_seenPlaying = seen;
+    Q_EMIT soundingThereChanged(isSoundingThere());
 }
 
 void PlayOn::applyVolume()

@@ -39,6 +39,9 @@ public:
     QString current() const { return m_chosen; }
     void choose(const QString &id);
 
+    // Whether the chosen renderer was seen playing our stream.
+    bool isSoundingThere() const { return !m_chosen.isEmpty() && m_seenPlaying; }
+
     // While a renderer is chosen, else null.
     StreamServer *server() const { return m_server.get(); }
 
@@ -49,6 +52,9 @@ Q_SIGNALS:
     void currentChanged(const QString &id);
     // Something the listener should be told: why the sound came back here.
     void notice(const QString &text);
+    // isSoundingThere() may have changed (also when the sound went there or
+    // came back here).
+    void soundingThereChanged(bool sounding);
 
 private:
     class Tap;
@@ -59,6 +65,7 @@ private:
     void sessionStateChanged();
     void followRenderer();
     void applyVolume();
+    void setSeenPlaying(bool seen);
 
     PlaybackSession *m_session;
     RendererFinder *m_finder;

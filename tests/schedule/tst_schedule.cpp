@@ -408,7 +408,8 @@ private Q_SLOTS:
     // "ready"/"drop"/"fail" (the listener's stream), "bg ready"/"bg fail"
     // (the newest connection of a background recording), "record A" and
     // "ring A" (a run comes due: 60 minutes, or the alarm at 80 %),
-    // "finish" (its length is over), "pause", "R" (the listener's record
+    // "finish" (its length is over), "elsewhere" (the sound plays on a
+    // renderer), "heard there"/"silent there" (it says so), "pause", "R" (the listener's record
     // key), "M", "mute", "snooze", "stop", "wait 30s" (alarm time, sped up),
     // "until key=value"; then what holds at the end.
     void whatARunDoes_data()
@@ -453,6 +454,15 @@ private Q_SLOTS:
         QTest::newRow("a drop after the first sound arms the tone again")
             << "ring A; ready; drop; wait 30s"
             << "alarm=Ringing, tone=on";
+        QTest::newRow("through Play On, a renderer that stays silent: the tone")
+            << "elsewhere; ring A; ready; wait 30s"
+            << "state=Playing, tone=on";
+        QTest::newRow("through Play On, the renderer playing it: no tone")
+            << "elsewhere; ring A; ready; heard there; wait 30s"
+            << "state=Playing, tone=off";
+        QTest::newRow("through Play On, the renderer stops: the tone")
+            << "elsewhere; ring A; ready; heard there; silent there; wait 30s"
+            << "tone=on";
         QTest::newRow("silence for 20 s rings the tone") << "ring A; wait 30s"
                                                          << "tone=on";
         QTest::newRow("snooze lasts ten minutes, not the silence wait")
@@ -553,6 +563,10 @@ private Q_SLOTS:
                     last, schedule::occurrence(last, Clock::shared()->currentDateTimeUtc()));
             } else if (step == "finish") {
                 Q_EMIT scheduler.finished(last, Occurrence());
+            } else if (step == "elsewhere") {
+                session.setLocalSound(false); // Play On chose a renderer
+            } else if (step == "heard there" || step == "silent there") {
+                alarm.setSoundElsewhere(step == "heard there");
             } else if (step == "pause") {
                 session.pause();
             } else if (step == "R") {
