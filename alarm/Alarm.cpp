@@ -26,6 +26,7 @@ Alarm::Alarm(PlaybackSession *session, Play play, QObject *parent)
             [this] { ringTone(QStringLiteral("No sound came from the station.")); });
     connect(&m_snooze, &QTimer::timeout, this, [this] { ring(m_ring); });
     connect(m_session, &PlaybackSession::stateChanged, this, &Alarm::sessionStateChanged);
+    connect(m_session, &PlaybackSession::opening, this, &Alarm::sessionOpening);
     // Setting the volume or mute is the listener taking over: no more rising.
     connect(m_session->volume(), &Volume::overrideTaken, &m_fade, &QTimer::stop);
 }
@@ -63,8 +64,10 @@ void Alarm::ring(const Ring &ring)
         ringTone(QStringLiteral("Its program could not be played."));
         return;
     }
-    if (m_session->state() != PlaybackSession::State::Playing)
-        m_silence.start(clock->scaled(kSilenceMs));
+    if (m_session->state() == PlaybackSession::State::Failed)
+        ringTone(QStringLiteral("The station could not be played."));
+    else if (!isSounding())
+        awaitSound();
 }
 
 void Alarm::snooze()
@@ -129,11 +132,8 @@ void Alarm::sessionStateChanged()
     switch (m_session->state()) {
     case PlaybackSession::State::Playing:
         // The station came after all: it wakes the listener, not the tone.
-        m_silence.stop();
-        if (m_tone && m_tone->isSounding()) {
-            m_tone->stop();
-            Q_EMIT toneChanged(false);
-        }
+        // Played elsewhere, the place has to say it sounds.
+        isSounding() ? soundCame() : awaitSound();
         break;
     case PlaybackSession::State::Failed:
         ringTone(QStringLiteral("The station could not be played."));
@@ -143,9 +143,58 @@ void Alarm::sessionStateChanged()
         if (!isToneRinging())
             stop();
         break;
-    case PlaybackSession::State::Idle:
-    case PlaybackSession::State::Loading: break;
+    case PlaybackSession::State::Loading:
+        // Gone quiet after it sounded (a drop): the tone if it stays so.
+        awaitSound();
+        break;
+    case PlaybackSession::State::Idle: break;
     }
+}
+
+void Alarm::setSoundElsewhere(bool sounding)
+{
+    m_soundElsewhere = sounding;
+    if (m_state != State::Ringing || !m_session->isPlaying())
+        return;
+    isSounding() ? soundCame() : awaitSound();
+}
+
+bool Alarm::isSounding() const
+{
+    return m_session->state() == PlaybackSession::State::Playing &&
+           (m_session->hasLocalSound() || m_soundElsewhere);
+}
+
+void Alarm::soundCame()
+{
+    m_silence.stop();
+    if (m_tone && m_tone->isSounding()) {
+        m_tone->stop();
+        Q_EMIT toneChanged(false);
+    }
+}
+
+void Alarm::awaitSound()
+{
+    if (!isToneRinging() && !m_silence.isActive())
+        m_silence.start(Clock::shared()->scaled(kSilenceMs));
+}
+
+void Alarm::sessionOpening(const QString &url)
+{
+    if (m_state != State::Ringing || m_steering || url == program::url(m_ring.program))
+        return;
+    // The listener chose another station: they are awake, and it is theirs,
+    // at their own volume; nothing of the alarm pauses it later.
+    NSLog(lcSession(), QtInfoMsg, "alarm ends: the listener chose another station");
+    m_fade.stop();
+    m_silence.stop();
+    if (m_tone && m_tone->isSounding()) {
+        m_tone->stop();
+        Q_EMIT toneChanged(false);
+    }
+    m_session->volume()->clearOverride();
+    setState(State::Off);
 }
 
 void Alarm::ringTone(const QString &why)

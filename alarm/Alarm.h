@@ -14,8 +14,13 @@ class TonePlayer;
 // its sound rising over the fade-in to the alarm's own volume (the everyday
 // volume is left as it was). If no sound comes within 20 seconds (the
 // station is down, the network is not back after a resume) a built-in tone
-// rings instead, so that the listener wakes anyway. Snooze silences it for
-// ten minutes; Stop ends it.
+// rings instead, so that the listener wakes anyway; so does a station that
+// fails, at once, and one that goes quiet again for 20 seconds. Snooze
+// silences it for ten minutes; Stop ends it. The listener choosing another
+// station while it rings ends it too, leaving their choice playing at their
+// own volume. While the sound plays elsewhere (a renderer), a playing
+// stream counts as sound only once the place says it plays
+// (setSoundElsewhere); until then the 20 seconds run.
 class Alarm : public QObject {
     Q_OBJECT
 public:
@@ -46,6 +51,9 @@ public Q_SLOTS:
     void ring(const Alarm::Ring &ring);
     void snooze();
     void stop();
+    // Whether the place the sound plays at, other than this computer, is
+    // playing it.
+    void setSoundElsewhere(bool sounding);
 
 Q_SIGNALS:
     void stateChanged(Alarm::State state);
@@ -57,6 +65,13 @@ private:
     void setState(State state);
     void fadeStep();
     void sessionStateChanged();
+    void sessionOpening(const QString &url);
+    // The station plays, and is heard here or at the place that says so.
+    bool isSounding() const;
+    // Sound came: the wait for it and the tone end; or it has not: the wait
+    // runs, unless the tone already rings.
+    void soundCame();
+    void awaitSound();
     void ringTone(const QString &why);
     void silence();
 
@@ -71,4 +86,5 @@ private:
     qint64 m_fadeStart = 0;
     double m_scale = 1.0;
     bool m_steering = false; // the session changes because the alarm asked
+    bool m_soundElsewhere = false;
 };

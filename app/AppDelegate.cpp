@@ -168,6 +168,9 @@ void AppDelegate::applicationDidFinishLaunching()
                 [notifier = m_notifier](const QString &text) {
                     notifier->show(QStringLiteral("Play On"), text);
                 });
+        // An alarm played on a renderer counts as heard once it plays there.
+        connect(m_playOn->playOn(), &PlayOn::soundingThereChanged, m_alarm,
+                &Alarm::setSoundElsewhere);
         if (StartupOptions::resumesPlaying() && !m_store->currentProgram().isEmpty())
             session::playCurrentProgram();
     };
@@ -200,6 +203,7 @@ void AppDelegate::startSchedules()
     connect(m_wake, &WakeWatcher::wokeUp, m_scheduler, &Scheduler::recheck);
     DesktopNotifier *notifier = m_notifier;
     auto *alarm = new Alarm(m_session.get(), session::playProgram, m_scheduler);
+    m_alarm = alarm;
     new AlarmControls(alarm, m_home->host(), notifier, alarm);
     auto *runs = new ScheduledRuns(m_scheduler, m_session.get(), m_recorder, alarm, m_scheduler);
     connect(runs, &ScheduledRuns::notice, notifier,

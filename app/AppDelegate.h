@@ -18,6 +18,7 @@ class PlaybackSession;
 class ProgramStore;
 class Recorder;
 class ScheduleLauncher;
+class Alarm;
 class Scheduler;
 class SingleInstance;
 class SongHistoryLauncher;
@@ -88,6 +89,7 @@ private:
     DesktopNotifier *m_notifier = nullptr;
     NowPlayingNotices *m_notices = nullptr;
     Scheduler *m_scheduler = nullptr;
+    Alarm *m_alarm = nullptr; // the scheduler's
     ScheduleLauncher *m_schedules = nullptr;
     FindLauncher *m_find = nullptr;
     PlayOnLauncher *m_playOn = nullptr;

@@ -19,6 +19,14 @@ ScheduledRuns::ScheduledRuns(Scheduler *scheduler, PlaybackSession *session, Rec
             [this](const schedule::Schedule &s, const schedule::Occurrence &) { finished(s); });
     connect(scheduler, &Scheduler::missed, this, &ScheduledRuns::missed);
     connect(m_session, &PlaybackSession::opening, this, &ScheduledRuns::listenerSwitched);
+    // The listener's connection stopped recording (a pause, the sleep timer,
+    // the stream given up, R pressed): the schedules it carried go on, on
+    // connections of their own. Looked at once the recorder has said why,
+    // so that a file that cannot be written is told, not tried again.
+    connect(m_recorder, &Recorder::recordingChanged, this, [this](bool on) {
+        if (!on && !m_recordings.isEmpty())
+            QMetaObject::invokeMethod(this, &ScheduledRuns::listenerSwitched, Qt::QueuedConnection);
+    });
     connect(m_recorder, &Recorder::failed, this, [this](const QString &message) {
         const QList<qint64> ids = m_recordings.keys();
         for (qint64 id : ids)
@@ -35,6 +43,12 @@ void ScheduledRuns::missed(const schedule::Schedule &s, const schedule::Occurren
 {
     const QString at = QLocale::c().toString(o.at.toLocalTime(), QStringLiteral("ddd HH:mm"));
     QString body;
+    if (o.cutShort) {
+        Q_EMIT notice(QStringLiteral("Recording cut short: %1 at %2").arg(s.name(), at),
+                      QStringLiteral("Orbitune was not running until its end. What was recorded "
+                                     "is kept."));
+        return;
+    }
     if (o.programGone)
         body = QStringLiteral("Its program is no longer in the list.");
     else if (o.alsoMissed > 0)
@@ -61,8 +75,12 @@ void ScheduledRuns::due(const schedule::Schedule &s, const schedule::Occurrence 
         recordInBackground(s, date);
         return;
     }
-    if (m_recorder->isRecording() && m_recordings.isEmpty())
-        return; // the listener's own recording goes on and ends as they say
+    if (m_recorder->isRecording() && m_recordings.isEmpty()) {
+        // The listener's own recording ends when they say; the schedule's
+        // runs its length on a connection of its own.
+        recordInBackground(s, date);
+        return;
+    }
     m_recorder->setFolderDate(date);
     m_recorder->setRecording(true);
     if (m_recorder->isRecording())
@@ -84,7 +102,7 @@ void ScheduledRuns::recordInBackground(const schedule::Schedule &s, const QDate 
 
 void ScheduledRuns::listenerSwitched()
 {
-    if (m_recordings.isEmpty())
+    if (m_recordings.isEmpty() || m_recorder->isRecording())
         return;
     const auto runs = m_recordings;
     m_recordings.clear();

@@ -15,9 +15,12 @@ class Scheduler;
 // What a schedule does when its time comes. An alarm rings (its program
 // played at its own volume, with a tone if the station stays silent). A
 // recording of the program playing is made by the recorder from the one
-// connection; a recording of another program, or of one the listener
-// switches away from, on a connection of its own without sound. Each goes
-// into a "<program> <date>" folder and ends with the schedule's length.
+// connection; a recording of another program, or of the one playing while
+// the listener records it themselves, on a connection of its own without
+// sound. When the listener's connection stops recording (they pause, the
+// sleep timer ends, the stream is given up, they switch or press R), the
+// rest goes on on a connection of its own. Each goes into a
+// "<program> <date>" folder and runs the schedule's length, or says why not.
 // Runs missed while Orbitune was not running or the computer slept are told
 // once, and so is a recording that had to stop.
 class ScheduledRuns : public QObject {
@@ -39,8 +42,9 @@ private:
     void finished(const schedule::Schedule &s);
     void missed(const schedule::Schedule &s, const schedule::Occurrence &o);
     void recordInBackground(const schedule::Schedule &s, const QDate &date);
-    // The listener opens another stream: the recordings made from theirs go
-    // on connections of their own.
+    // The listener's connection no longer records (another stream, a pause,
+    // a failure, R): the recordings made from it go on connections of their
+    // own.
     void listenerSwitched();
     void stopped(qint64 id, const QString &name, const QString &message);
 

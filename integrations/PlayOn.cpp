@@ -61,7 +61,9 @@ PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent
                 QStringLiteral("%1 is gone: playing on %2.").arg(m_chosenName, thisComputer()));
     });
     connect(session, &PlaybackSession::stateChanged, this, &PlayOn::sessionStateChanged);
-    connect(session->volume(), &Volume::changed, this, &PlayOn::applyVolume);
+    // Every change of what is heard: the listener's, and an alarm's own
+    // volume rising over its fade-in, unmuted.
+    connect(session->volume(), &Volume::effectiveChanged, this, &PlayOn::applyVolume);
 }
 
 PlayOn::~PlayOn()
@@ -108,7 +110,7 @@ void PlayOn::start(const QString &udn)
     m_chosenName = renderer->info().name;
     m_renderer = std::move(renderer);
     m_server = std::move(server);
-    m_seenPlaying = false;
+    setSeenPlaying(false);
     m_seenOurs = false;
     m_offering = false;
     NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
@@ -119,11 +121,14 @@ void PlayOn::start(const QString &udn)
     connect(m_renderer.get(), &Renderer::polled, this, &PlayOn::followRenderer);
     connect(m_server.get(), &StreamServer::streamBegan, this, &PlayOn::offer);
     m_session->setLocalSound(false);
+    Q_EMIT soundingThereChanged(false);
     m_tap = std::make_shared<Tap>(m_server->feed());
     // The title under way; the stream's next ones follow through the tap.
     m_server->feed()->setTitle(m_session->nowPlaying());
     // A stream under way begins for the tap now, in its format.
     m_session->setCastTap(m_tap);
+    m_sentVolume = -1;
+    m_sentMute = -1;
     applyVolume();
     Q_EMIT currentChanged(m_chosen);
     // Ogg cannot be joined halfway (its headers came first): it starts afresh.
@@ -151,6 +156,8 @@ void PlayOn::backHere(const QString &why)
     m_tap.reset();
     m_chosen.clear();
     m_session->setLocalSound(true);
+    setSeenPlaying(false);
+    Q_EMIT soundingThereChanged(false);
     Q_EMIT currentChanged(QString());
     if (!why.isEmpty()) {
         NSLog(lcCast(), QtWarningMsg, "%@", why);
@@ -172,14 +179,14 @@ void PlayOn::offer(const QString &mime)
     const QVariantMap program = m_session->currentProgram();
     const QString metadata = Renderer::metadata(program::name(program), program::image(program),
                                                 form.uri, form.protocolInfo);
-    m_seenPlaying = false;
+    setSeenPlaying(false);
     m_offering = true;
     m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
         // Taken and playing; the answer to a poll sent before may still
         // tell what it did before, and is not heeded.
         m_offering = false;
         m_skipPoll = true;
-        m_seenPlaying = error.isEmpty();
+        setSeenPlaying(error.isEmpty());
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
                          .arg(m_chosenName, error, thisComputer()));
@@ -196,7 +203,7 @@ void PlayOn::sessionStateChanged()
     // A live stream is stopped there, not paused: play opens it afresh.
     if (state == PlaybackSession::State::Paused || state == PlaybackSession::State::Failed ||
         state == PlaybackSession::State::Idle) {
-        m_seenPlaying = false;
+        setSeenPlaying(false);
         m_renderer->stop();
     }
 }
@@ -220,10 +227,10 @@ void PlayOn::followRenderer()
     }
     m_seenOurs = m_seenOurs || !uri.isEmpty();
     if (state == QLatin1String("PLAYING")) {
-        m_seenPlaying = true;
+        setSeenPlaying(true);
     } else if (m_seenPlaying && state != QLatin1String("TRANSITIONING") && m_session->isPlaying()) {
         NSLog(lcCast(), QtInfoMsg, "%@ stopped by itself (%@)", m_chosenName, state);
-        m_seenPlaying = false;
+        setSeenPlaying(false);
         m_followingRenderer = true;
         m_session->pause();
         m_followingRenderer = false;
@@ -231,13 +238,31 @@ void PlayOn::followRenderer()
     }
 }
 
+void PlayOn::setSeenPlaying(bool seen)
+{
+    if (seen == m_seenPlaying)
+        return;
+    m_seenPlaying = seen;
+    Q_EMIT soundingThereChanged(isSoundingThere());
+}
+
 void PlayOn::applyVolume()
 {
     if (!m_renderer)
         return;
     const Volume *volume = m_session->volume();
-    m_renderer->setVolume(int(std::lround(volume->level() * 100)));
-    m_renderer->setMute(volume->isMuted());
+    // Told only when it changes: a fade-in or the sleep timer's fade-out
+    // would otherwise call the renderer ten times a second.
+    const int level = int(std::lround(volume->heardLevel() * 100));
+    if (level != m_sentVolume) {
+        m_sentVolume = level;
+        m_renderer->setVolume(level);
+    }
+    const int mute = volume->effectiveMuted() ? 1 : 0;
+    if (mute != m_sentMute) {
+        m_sentMute = mute;
+        m_renderer->setMute(mute == 1);
+    }
 }
 
 #include "moc_PlayOn.cpp"

@@ -16,8 +16,9 @@ class StreamServer;
 // from the session's own connection (served to it by a StreamServer on the
 // interface facing it) and mutes the sound here; the choice holds for
 // every program played until it changes. Play, pause, volume and mute
-// follow the session; the renderer's own stop pauses the session, and
-// another controller giving it something else brings the sound back here;
+// (an alarm's own volume and unmuting included) follow the session; the
+// renderer's own stop pauses the session, and another controller giving it
+// something else brings the sound back here;
 // titles reach renderers that ask for ICY metadata. A
 // renderer that goes away, refuses the stream or cannot play its codec
 // brings the sound back here and says so through notice().
@@ -38,6 +39,9 @@ public:
     QString current() const { return m_chosen; }
     void choose(const QString &id);
 
+    // Whether the chosen renderer was seen playing our stream.
+    bool isSoundingThere() const { return !m_chosen.isEmpty() && m_seenPlaying; }
+
     // While a renderer is chosen, else null.
     StreamServer *server() const { return m_server.get(); }
 
@@ -48,6 +52,9 @@ Q_SIGNALS:
     void currentChanged(const QString &id);
     // Something the listener should be told: why the sound came back here.
     void notice(const QString &text);
+    // isSoundingThere() may have changed (also when the sound went there or
+    // came back here).
+    void soundingThereChanged(bool sounding);
 
 private:
     class Tap;
@@ -58,6 +65,7 @@ private:
     void sessionStateChanged();
     void followRenderer();
     void applyVolume();
+    void setSeenPlaying(bool seen);
 
     PlaybackSession *m_session;
     RendererFinder *m_finder;
@@ -74,4 +82,7 @@ private:
     // Between telling it what to play and its answer.
     bool m_offering = false;
     bool m_skipPoll = false;
+    // What the renderer was last told (-1: nothing yet).
+    int m_sentVolume = -1;
+    int m_sentMute = -1;
 };

@@ -81,9 +81,9 @@ void TrayControls::updateToolTip()
     const SleepTimer *sleep = m_session->sleepTimer();
     QString volumeLine;
     if (m_volumeTip->isActive())
-        volumeLine = volume->isMuted()
+        volumeLine = volume->effectiveMuted()
                          ? QStringLiteral("Muted")
-                         : QStringLiteral("Volume %1%").arg(qRound(volume->level() * 100));
+                         : QStringLiteral("Volume %1%").arg(qRound(volume->heardLevel() * 100));
     m_host->setToolTipLine(QStringLiteral("volume"), volumeLine);
     QString sleepLine;
     if (sleep->isRunning()) {

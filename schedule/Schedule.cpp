@@ -107,4 +107,12 @@ Occurrence occurrence(const Schedule &s, const QDateTime &at)
     return o;
 }
 
+bool begunNotEnded(const Schedule &s)
+{
+    if (s.action != Action::Record || !s.handledUntil.isValid())
+        return false;
+    const auto run = nextRun(s, s.handledUntil.addMSecs(-1));
+    return run && *run == s.handledUntil;
+}
+
 } // namespace schedule

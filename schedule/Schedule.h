@@ -64,6 +64,8 @@ struct Occurrence {
     bool late = false;
     // Missed because the program is no longer in the list.
     bool programGone = false;
+    // A recording begun and cut short, Orbitune not running until its end.
+    bool cutShort = false;
     // Earlier runs of the same schedule missed as well, told in this one
     // report rather than one by one.
     int alsoMissed = 0;
@@ -89,6 +91,9 @@ QDateTime localInstant(QDate date, QTime time);
 std::optional<QDateTime> nextRun(const Schedule &s, const QDateTime &after);
 // The run of `s` due at `at`.
 Occurrence occurrence(const Schedule &s, const QDateTime &at);
+// Whether `s` is marked as a recording begun and not ended: handled up to
+// exactly one of its runs' start (an ended one is marked a moment later).
+bool begunNotEnded(const Schedule &s);
 
 } // namespace schedule
 

@@ -18,6 +18,9 @@ using schedule::Schedule;
 
 namespace {
 
+const QString kNewerFile = QStringLiteral(
+    "the schedules file was written by a newer version of Orbitune and is only read");
+
 const QString kColumns = QStringLiteral(
     "program_name, program_url, program_image, action, start_date, start_time, weekdays, "
     "length_minutes, enabled, fade_in_seconds, volume");
@@ -162,6 +165,7 @@ ScheduleFile::~ScheduleFile()
 ScheduleFile::Opened ScheduleFile::open()
 {
     m_open = false;
+    m_readOnly = false;
     Outcome outcome = openOnce();
     if (outcome == Outcome::Unreadable && keepAside())
         outcome = openOnce();
@@ -182,6 +186,24 @@ ScheduleFile::Outcome ScheduleFile::openOnce()
     QSqlError error;
     if (db.open()) {
         QSqlQuery q(db);
+        // A newer Orbitune's file is read as it is: opened again read-only
+        // before anything (the journal mode included) could change it.
+        if (exec(q, QStringLiteral("PRAGMA user_version")) && q.next() &&
+            q.value(0).toInt() > kSchemaVersion) {
+            NSLog(lcSchedule(), QtInfoMsg, "schedules: schema %ld is newer than %ld: only read",
+                  q.value(0).toInt(), kSchemaVersion);
+            q.finish();
+            q = QSqlQuery();
+            db.close();
+            db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=%1")
+                                     .arg(kBusyTimeoutMs));
+            m_readOnly = db.open();
+            q = QSqlQuery(db);
+            if (m_readOnly && exec(q, QStringLiteral("SELECT count(*) FROM schedules")))
+                return Outcome::Ready;
+            m_readOnly = false;
+        }
+        q.finish();
         // quick_check reads every page: a file SQLite can open but not read
         // whole counts as unreadable before anything is written to it.
         if (exec(q, QStringLiteral("PRAGMA journal_mode=DELETE")) &&
@@ -300,6 +322,10 @@ bool ScheduleFile::write(const QString &sql, const QVariantList &values)
         m_error = QStringLiteral("the schedules file is not open");
         return false;
     }
+    if (m_readOnly) {
+        m_error = kNewerFile;
+        return false;
+    }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));
     return exec(q, sql, values);
 }
@@ -332,8 +358,8 @@ bool ScheduleFile::load(QList<Schedule> *schedules, QList<Problem> *problems)
 
 qint64 ScheduleFile::insert(const Schedule &s)
 {
-    if (!m_open) {
-        m_error = QStringLiteral("the schedules file is not open");
+    if (!m_open || m_readOnly) {
+        m_error = m_open ? kNewerFile : QStringLiteral("the schedules file is not open");
         return 0;
     }
     QSqlQuery q(QSqlDatabase::database(m_connection, false));

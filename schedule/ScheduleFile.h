@@ -18,7 +18,8 @@ class QSqlQuery;
 // when the file is read: left in the file as it is, never changed by us,
 // and told as a Problem with its id and the reason. A file SQLite calls
 // corrupt or no database is kept aside as "<file>.unreadable-<time>" (its
-// journal along with it) and a fresh one begun.
+// journal along with it) and a fresh one begun. A file of a newer schema
+// version is opened read-only and every change to it refused.
 class ScheduleFile {
 public:
     static constexpr int kSchemaVersion = 1;
@@ -37,6 +38,7 @@ public:
 
     Opened open();
     bool isOpen() const { return m_open; }
+    bool isReadOnly() const { return m_readOnly; }
     QString path() const { return m_path; }
     // Where an unreadable file was kept when a fresh one was begun; empty
     // when nothing was put aside.
@@ -65,4 +67,5 @@ private:
     QString m_keptAs;
     QString m_error;
     bool m_open = false;
+    bool m_readOnly = false; // written by a newer Orbitune
 };

@@ -59,6 +59,11 @@ QString Scheduler::keptAsideAs() const
     return m_file->keptAsideAs();
 }
 
+bool Scheduler::isReadOnly() const
+{
+    return m_file->isReadOnly();
+}
+
 void Scheduler::start()
 {
     if (m_started)
@@ -66,6 +71,7 @@ void Scheduler::start()
     m_started = true;
     openFile();
     readList();
+    resumeUnfinished();
     check();
 }
 
@@ -91,16 +97,69 @@ void Scheduler::openFile()
         return;
     }
     m_toldTrouble = false;
+    if (m_file->isReadOnly())
+        Q_EMIT fileFailed(QStringLiteral("The schedules file %1 was written by a newer version of "
+                                         "Orbitune: its schedules run, but changes to them cannot "
+                                         "be saved.")
+                              .arg(m_file->path()));
     // A row added by hand has never been handled: its runs start from now.
     for (Schedule &s : m_schedules) {
         if (!s.handledUntil.isValid()) {
             s.handledUntil = now();
+            if (schedule::begunNotEnded(s))
+                s.handledUntil = s.handledUntil.addMSecs(1);
             m_file->setHandledUntil(s.id, s.handledUntil);
         }
     }
     if (!m_refused.isEmpty())
         Q_EMIT refused(m_refused);
     Q_EMIT changed();
+}
+
+void Scheduler::resumeUnfinished()
+{
+    if (m_resumed || !m_file->isOpen())
+        return;
+    m_resumed = true;
+    const QDateTime t = now();
+    QList<qint64> ids;
+    for (const Schedule &s : std::as_const(m_schedules)) {
+        if (s.enabled && schedule::begunNotEnded(s) && !m_running.contains(s.id))
+            ids << s.id;
+    }
+    for (const qint64 id : ids) {
+        const qsizetype i = indexOf(id);
+        if (i < 0)
+            continue;
+        const Schedule s = m_schedules.at(i);
+        Occurrence o = schedule::occurrence(s, s.handledUntil);
+        o.late = true;
+        o.programGone = !isListed(s);
+        if (!o.programGone && o.endsAt.isValid() && t < o.endsAt) {
+            NSLog(lcSchedule(), QtInfoMsg, "schedules: %@ was recording at the quit; the rest",
+                  s.name());
+            m_running.insert(id, o);
+            Q_EMIT due(asListed(s), o);
+            continue;
+        }
+        o.cutShort = true;
+        setHandled(id, o.at.addMSecs(1));
+        NSLog(lcSchedule(), QtInfoMsg, "schedules: %@ was cut short by the quit", s.name());
+        Q_EMIT missed(asListed(s), o);
+    }
+}
+
+void Scheduler::setHandled(qint64 id, const QDateTime &until)
+{
+    const qsizetype i = indexOf(id);
+    if (i < 0)
+        return;
+    m_schedules[i].handledUntil = until;
+    // A newer Orbitune's file is only read: handled in memory alone.
+    if (!m_file->setHandledUntil(id, until) && !m_file->isReadOnly())
+        Q_EMIT fileFailed(QStringLiteral("Orbitune could not note in the schedules file that "
+                                         "\"%1\" was handled: %2.")
+                              .arg(m_schedules.at(i).name(), m_file->lastError()));
 }
 
 void Scheduler::recheck()
@@ -212,6 +271,7 @@ void Scheduler::check()
             arm(t);
             return;
         }
+        resumeUnfinished();
     }
     QList<qint64> ended;
     for (auto it = m_running.cbegin(); it != m_running.cend(); ++it) {
@@ -256,11 +316,29 @@ void Scheduler::noticeJump(const QDateTime &t, qint64 steady)
             NSLog(lcSchedule(), QtInfoMsg,
                   "schedules: the clock moved %ld s against the steady clock; runs recomputed",
                   qint64(drift / clock->timeScale() / 1000));
+            if (drift < 0)
+                clockWentBack(t);
             Q_EMIT changed();
         }
     }
     m_wallRef = t;
     m_steadyRef = steady;
+}
+
+void Scheduler::clockWentBack(const QDateTime &t)
+{
+    // Runs reported missed that are ahead again were missed only because
+    // the clock was wrong: they run when their time comes. Runs started
+    // stay handled.
+    const auto missed = m_missedFrom;
+    m_missedFrom.clear();
+    for (auto it = missed.cbegin(); it != missed.cend(); ++it) {
+        const qsizetype i = indexOf(it.key());
+        if (i < 0 || m_schedules.at(i).handledUntil <= t)
+            continue;
+        NSLog(lcSchedule(), QtInfoMsg, "schedules: %@ is ahead again", m_schedules.at(i).name());
+        setHandled(it.key(), std::max(it.value(), t));
+    }
 }
 
 void Scheduler::handle(qint64 id, const QDateTime &t)
@@ -290,13 +368,15 @@ void Scheduler::handle(qint64 id, const QDateTime &t)
     }
 
     // Handled before anyone hears of it: a run is told once, even to a
-    // listener that looks at the clock again from its slot.
-    s.handledUntil = o.at;
-    m_schedules[indexOf(id)].handledUntil = o.at;
-    if (!m_file->setHandledUntil(id, o.at))
-        Q_EMIT fileFailed(QStringLiteral("Orbitune could not note in the schedules file that "
-                                         "\"%1\" was handled: %2.")
-                              .arg(s.name(), m_file->lastError()));
+    // listener that looks at the clock again from its slot. A recording
+    // begun is marked at its start until it ends; any other run just past.
+    const bool begun = run && o.endsAt.isValid() && s.action == Action::Record;
+    if (run)
+        m_missedFrom.remove(id);
+    else if (!m_missedFrom.contains(id))
+        m_missedFrom.insert(id, s.handledUntil);
+    s.handledUntil = begun ? o.at : o.at.addMSecs(1);
+    setHandled(id, s.handledUntil);
     const Schedule shown = asListed(s);
     if (runs.size() > 1) {
         Occurrence earlier = schedule::occurrence(s, runs.at(runs.size() - 2));
@@ -334,8 +414,11 @@ void Scheduler::endRun(qint64 id)
     const Occurrence o = it.value();
     m_running.erase(it);
     const qsizetype i = indexOf(id);
-    if (i >= 0)
-        Q_EMIT finished(asListed(m_schedules.at(i)), o);
+    if (i < 0)
+        return;
+    if (m_schedules.at(i).handledUntil == o.at)
+        setHandled(id, o.at.addMSecs(1)); // ended: not to be resumed
+    Q_EMIT finished(asListed(m_schedules.at(i)), o);
 }
 
 void Scheduler::arm(const QDateTime &t)

@@ -61,8 +61,18 @@ class ScheduleFile;
 // standing() says ProgramGone, and at its time missed() is told with
 // programGone set. A disabled schedule does not run, and runs passed while
 // it was disabled are not missed. Runs handled stay handled when the clock
-// goes back: a run never starts twice.
+// goes back: a run never starts twice. A run reported missed because the
+// clock had jumped forward comes back when the clock is put right before
+// its time (a hardware clock in local time, corrected by NTP after boot).
 //
+// A recording under way when Orbitune quits or crashes is marked in the
+// file as begun (handledUntil at its start; past it once it ended): at the
+// next start it records the rest (due() with late set) if its time is not
+// over, else it is told as missed with cutShort set.
+//
+// A file written by a newer Orbitune is only read: its schedules run, every
+// change is refused saying why (fileFailed() once at start), and runs
+// handled are kept in memory.
 // Keeping awake: dueSoon() says whether an enabled schedule runs within
 // the awake window, or a run with a length is under way; the wiring holds
 // the sleep inhibitor while it says so. It cannot wake a suspended
@@ -111,6 +121,8 @@ public:
     QList<schedule::Problem> refusedRows() const { return m_refused; }
     // Where an unreadable file was put aside at start; empty when none was.
     QString keptAsideAs() const;
+    // The file was written by a newer Orbitune: nothing is written to it.
+    bool isReadOnly() const;
     Standing standing(qint64 id) const;
     // The next run (UTC), null when none is ahead or it is disabled.
     QDateTime nextRun(qint64 id) const;
@@ -159,9 +171,13 @@ Q_SIGNALS:
 
 private:
     void openFile();
+    void resumeUnfinished();
+    // Notes in memory and the file that `id`'s runs up to `until` were handled.
+    void setHandled(qint64 id, const QDateTime &until);
     void readList();
     void check();
     void noticeJump(const QDateTime &now, qint64 steady);
+    void clockWentBack(const QDateTime &now);
     void handle(qint64 id, const QDateTime &now);
     void endRun(qint64 id);
     void refresh();
@@ -179,11 +195,15 @@ private:
     QList<schedule::Problem> m_refused;
     QHash<QString, QVariantMap> m_listed; // the list's entries by their URL's key
     QHash<qint64, schedule::Occurrence> m_running;
+    // Where a schedule was handled up to before runs of it were reported
+    // missed (none of them started), for a clock that goes back to undo.
+    QHash<qint64, QDateTime> m_missedFrom;
     QTimer m_timer;
     QDateTime m_wallRef;
     qint64 m_steadyRef = 0;
     qint64 m_awakeWindowMs = 0;
     bool m_started = false;
+    bool m_resumed = false; // runs cut short by a quit were looked at
     bool m_dueSoon = false;
     bool m_toldTrouble = false;
     QString m_toldKeptAside;

@@ -15,6 +15,8 @@ qint64 Scheduler::add(const Schedule &s)
     }
     Schedule added = s;
     added.handledUntil = now();
+    if (schedule::begunNotEnded(added)) // added at the very moment of a run
+        added.handledUntil = added.handledUntil.addMSecs(1);
     added.id = m_file->insert(added);
     if (added.id == 0) {
         m_error = QStringLiteral("The schedule was not saved: %1.").arg(m_file->lastError());
@@ -31,7 +33,15 @@ bool Scheduler::update(const Schedule &s)
     QString why = i < 0 ? QStringLiteral("it is no longer there") : schedule::problemWith(s);
     Schedule changedTo = s;
     if (why.isEmpty()) {
-        changedTo.handledUntil = std::max(m_schedules.at(i).handledUntil, now());
+        const Schedule &before = m_schedules.at(i);
+        // A recording under way keeps its mark of one begun while it goes on.
+        if (changedTo.enabled && m_running.contains(s.id) && schedule::begunNotEnded(before)) {
+            changedTo.handledUntil = before.handledUntil;
+        } else {
+            changedTo.handledUntil = std::max(before.handledUntil, now());
+            if (schedule::begunNotEnded(changedTo))
+                changedTo.handledUntil = changedTo.handledUntil.addMSecs(1);
+        }
         if (!m_file->update(changedTo))
             why = m_file->lastError();
     }

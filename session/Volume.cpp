@@ -42,12 +42,12 @@ void Volume::setLevel(double level)
 void Volume::step(int steps)
 {
     // From what is heard: during an alarm, from the alarm's volume.
-    setLevel((m_override >= 0 ? m_override : m_level) + steps * kStep);
+    setLevel(heardLevel() + steps * kStep);
 }
 
 void Volume::setMuted(bool muted)
 {
-    if (muted == m_muted)
+    if (muted == m_muted && m_override < 0)
         return;
     m_muted = muted;
     save();

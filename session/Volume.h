@@ -18,15 +18,19 @@ public:
     bool isMuted() const { return m_muted; }
     double fade() const { return m_fade; }
     // What the player should play at: level (or the override) times fade.
-    double effectiveLevel() const { return (m_override >= 0 ? m_override : m_level) * m_fade; }
+    double effectiveLevel() const { return heardLevel() * m_fade; }
+    // The level as it sounds before any fade: the override while one holds.
+    double heardLevel() const { return m_override >= 0 ? m_override : m_level; }
     bool effectiveMuted() const { return m_override < 0 && m_muted; }
     bool hasOverride() const { return m_override >= 0; }
 
-    // Out-of-range values are clamped; NaN is ignored.
+    // Out-of-range values are clamped; NaN is ignored. Either, even to the
+    // value it has, ends an override.
     void setLevel(double level);
     void step(int steps);
     void setMuted(bool muted);
-    void toggleMute() { setMuted(!m_muted); }
+    // From what is heard: during an alarm, which sounds, it mutes.
+    void toggleMute() { setMuted(!effectiveMuted()); }
     void setFade(double fade);
     void setOverride(double level);
     void clearOverride();

@@ -320,6 +320,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(playOn.server() && playOn.server()->clientCount() == 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > 0.01, 15000);
         QVERIFY(meter.recentRms(300) < 0.002);
+        QVERIFY(playOn.isSoundingThere()); // what an alarm takes for sound
         qInfo("first sound at the renderer %lld ms after choosing it", clock.elapsed());
         QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
 
@@ -342,6 +343,14 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) < loud * 0.5, 5000);
         QVERIFY(there.recentRms(300) > 0.0005);
 
+        // Muted last night: an alarm's own volume rings there all the same.
+        session.volume()->setMuted(true);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) < 0.0005, 5000);
+        session.volume()->setOverride(0.2);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > 0.0005, 5000);
+        QVERIFY(there.recentRms(300) < loud * 0.5);
+        session.volume()->clearOverride();
+        session.volume()->setMuted(false);
         session.volume()->setLevel(1.0);
 
         // Another control point on the same renderer: its own stream takes
@@ -359,6 +368,7 @@ private Q_SLOTS:
         QCOMPARE(notices.size(), 1);
         QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("something else")));
         QVERIFY(session.hasLocalSound());
+        QVERIFY(!playOn.isSoundingThere());
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
         // Heard here again from where it had come to, behind live.
         QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(300) > 0.01, 3000);

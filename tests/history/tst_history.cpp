@@ -933,6 +933,8 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("day");
         QTest::newRow("corrupt file: kept aside, a fresh one") << QStringLiteral("corrupt");
+        QTest::newRow("a database with damaged pages: kept aside, a fresh one")
+            << QStringLiteral("damaged");
         QTest::newRow("busy file: the song is dropped quickly") << QStringLiteral("busy");
         QTest::newRow("busy at start after a kill: waited for, no song lost")
             << QStringLiteral("busy-start");
@@ -943,7 +945,25 @@ private Q_SLOTS:
     {
         QFETCH(QString, day);
         LogRecorder log;
-        if (day == QLatin1String("corrupt")) {
+        if (day == QLatin1String("damaged")) {
+            {
+                HistoryStore store(path());
+                QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("T")) >
+                        0);
+                store.waitForWrites();
+            }
+            // The header says SQLite; the first page's table behind it is noise.
+            QFile f(path());
+            QVERIFY(f.open(QIODevice::ReadWrite) && f.seek(100));
+            QVERIFY(f.write(QByteArray(3000, '\x5a')) == 3000);
+            f.close();
+            HistoryStore store(path());
+            QVERIFY(store.isOpen());
+            QVERIFY(store.keptAsideAs().startsWith(path() + QStringLiteral(".unreadable-")));
+            QVERIFY(store.add(QStringLiteral("R"), QStringLiteral("u"), QStringLiteral("T2")) > 0);
+            store.waitForWrites();
+            QCOMPARE(titles(store.songs()), QStringList{QStringLiteral("T2")});
+        } else if (day == QLatin1String("corrupt")) {
             QFile f(path());
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(QByteArray(8192, '\x5a'));

@@ -1,10 +1,19 @@
 // Schedules: when runs fall (local time, the nights the clocks change),
 // the scheduler on a sped-up week, late and missed runs across restarts and
-// clock jumps, and the file on bad days. The zone is Europe/Berlin (CMake).
+// clock jumps, the file on bad days, and what a due run does (the alarm,
+// recordings) over fake media. The zone is Europe/Berlin (CMake).
+#include "support/AudioSession.h"
+#include "support/FakeMedia.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
 
+#include "alarm/Alarm.h"
+#include "app/ScheduledRuns.h"
+#include "record/Recorder.h"
 #include "schedule/Scheduler.h"
+#include "session/PlaybackSession.h"
+#include "session/Volume.h"
+#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
 #include <QLocale>
@@ -68,6 +77,7 @@ class TestSchedule : public QObject {
 
     QVariantList m_list{kProgram};
     std::unique_ptr<Scheduler> m_scheduler;
+    std::unique_ptr<AudioSession> m_audio; // where the alarm's tone sounds
     QStringList m_events;
 
     // The scheduler as Orbitune starts it, its signals written to m_events.
@@ -85,7 +95,7 @@ class TestSchedule : public QObject {
         connect(s, &Scheduler::missed, this, [log](const Schedule &, const Occurrence &o) {
             log("missed ", o,
                 (o.alsoMissed ? QStringLiteral(" +%1").arg(o.alsoMissed) : QString()) +
-                    (o.programGone ? " gone" : QString()));
+                    (o.programGone ? " gone" : QString()) + (o.cutShort ? " cut" : QString()));
         });
         connect(s, &Scheduler::finished, this,
                 [log](const Schedule &, const Occurrence &o) { log("finished ", o, QString()); });
@@ -193,7 +203,15 @@ private Q_SLOTS:
         QTest::newRow("days away, the last late")
             << monday << alarm << "restart +2d70m => missed Tue 07:00 +1, due Wed 07:00 late";
         QTest::newRow("recording on time")
-            << monday << rec << "+1h; +1h => due Mon 07:00, awake; finished Mon 07:00, asleep";
+            << monday << rec
+            << "+1h; +1h; restart +1m => due Mon 07:00, awake; finished Mon 07:00, asleep; ";
+        QTest::newRow("recording, quit midway: the rest after the restart")
+            << monday << rec
+            << "+1h; restart +10m; +50m; restart +1m => due Mon 07:00, awake; due Mon 07:00 late, "
+               "awake; finished Mon 07:00, asleep; ";
+        QTest::newRow("recording, quit until after its end: told")
+            << monday << rec
+            << "+1h; restart +2h; restart +1m => due Mon 07:00, awake; missed Mon 07:00 cut; ";
         QTest::newRow("recording, the rest")
             << monday << rec
             << "restart +90m; +30m => due Mon 07:00 late, awake; finished Mon 07:00, asleep";
@@ -203,6 +221,13 @@ private Q_SLOTS:
             << monday << alarm << "jump +65m => due Mon 07:00 late";
         QTest::newRow("clock back, not twice")
             << monday << alarm << "+1h; jump -15m; +15m; +1m => due Mon 07:00; ; ; ";
+        QTest::newRow("clock back: the run done is not the next")
+            << monday << alarm << "+1h; jump -15m; next => due Mon 07:00; ; next Tue 07:00";
+        QTest::newRow("clock wrongly forward, then put right: it rings")
+            << monday << alarm
+            << "jump +3h; jump -3h; next; +1h => missed Mon 07:00; ; next Mon 07:00; due Mon 07:00";
+        QTest::newRow("clock forward past it, then back: not twice")
+            << monday << alarm << "jump +65m; jump -65m; +65m => due Mon 07:00 late; ; ";
         QTest::newRow("program deleted")
             << monday << alarm << "gone; +1h => ; missed Mon 07:00 gone";
         QTest::newRow("disabled meanwhile")
@@ -235,7 +260,7 @@ private Q_SLOTS:
                 clock.advance(span(step));
                 open();
             } else if (step.startsWith("jump")) {
-                clock.jump(span(step));
+                clock.jump(span(step.section(QLatin1Char(' '), 1)));
             } else if (step == "gone") {
                 m_list.clear();
                 m_scheduler->programListChanged();
@@ -243,6 +268,9 @@ private Q_SLOTS:
                 QVERIFY(m_scheduler->setEnabled(id, step == "on"));
             } else if (step.startsWith("window")) {
                 m_scheduler->setAwakeWindow(span(step));
+            } else if (step == "next") {
+                m_scheduler->recheck();
+                m_events << "next " + local(m_scheduler->nextRun(id));
             } else {
                 clock.advance(span(step));
             }
@@ -332,6 +360,197 @@ private Q_SLOTS:
         db.close();
         db = QSqlDatabase();
         QSqlDatabase::removeDatabase("other");
+    }
+
+    // A file a newer Orbitune wrote is read, run from, and never written:
+    // its schedules load, changes are refused saying why, runs handled are
+    // kept in memory only, and the listener is told once.
+    void newerFileIsOnlyRead()
+    {
+        TestClock clock(QDateTime::fromString("2027-05-03 06:00", "yyyy-MM-dd HH:mm"));
+        QVERIFY(open().add(make("play", "07:00", "MTWTFSS")));
+        m_scheduler.reset();
+        {
+            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
+            db.setDatabaseName(path());
+            QVERIFY(db.open() && QSqlQuery(db).exec("PRAGMA user_version = 7"));
+        }
+        QSqlDatabase::removeDatabase("newer");
+        const auto bytes = [] {
+            QFile f(path());
+            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        };
+        const QByteArray before = bytes();
+        m_scheduler =
+            std::make_unique<Scheduler>(path(), [this] { return programindex::programs(m_list); });
+        QSignalSpy told(m_scheduler.get(), &Scheduler::fileFailed);
+        QSignalSpy due(m_scheduler.get(), &Scheduler::due);
+        m_scheduler->start();
+        QCOMPARE(m_scheduler->schedules().size(), 1);
+        QCOMPARE(told.size(), 1);
+        QVERIFY2(told.at(0).at(0).toString().contains("newer"),
+                 qPrintable(told.at(0).at(0).toString()));
+        QVERIFY(!m_scheduler->add(make("play", "08:00", "MTWTFSS")));
+        QVERIFY2(m_scheduler->lastError().contains("newer"), qPrintable(m_scheduler->lastError()));
+        QVERIFY(!m_scheduler->setEnabled(1, false));
+        QVERIFY(!m_scheduler->remove(1));
+        clock.advance(span("1h"));
+        m_scheduler->recheck();
+        QCOMPARE(due.size(), 1);
+        m_scheduler->recheck();
+        QCOMPARE(due.size(), 1); // handled, if only in memory
+        QCOMPARE(told.size(), 1);
+        QCOMPARE(bytes(), before);
+    }
+
+    // What a due run does, step by step, over fake media: "listen A" (the
+    // listener plays A and it sounds), "open B" (chosen, not yet sounding),
+    // "ready"/"drop"/"fail" (the newest stream: the listener's, the alarm's,
+    // or as "bg fail" a background recording's), "record A" and "ring A" (a
+    // run comes due: 60 minutes, or the alarm at 80 %), "finish" (its length
+    // is over), "elsewhere" (the sound plays on a renderer), "heard there" /
+    // "silent there" (the renderer says so), "pause", "R" (the listener's
+    // record key), "M", "mute", "snooze", "wait 30s" (alarm time, sped up);
+    // then what holds at the end.
+    void whatARunDoes_data()
+    {
+        QTest::addColumn<QString>("story");
+        const QList<std::pair<const char *, const char *>> rows = {
+            {"recording on the listener's connection",
+             "listen A; record A => recording=on, background=0, notices="},
+            {"recording: the listener pauses, it goes on alone",
+             "listen A; record A; pause => recording=off, background=1, state=Paused, notices="},
+            {"recording: the listener's stream fails, its own says why",
+             "listen A; record A; fail; bg fail => background=0, notices=Recording stopped: A"},
+            {"recording: the listener switches",
+             "listen A; record A; open B => recording=off, background=1"},
+            {"recording: the listener's own recording is not ridden",
+             "listen A; R; record A; R => recording=off, background=1, notices="},
+            {"recording: its end stops only its own",
+             "listen A; record A; finish => recording=off, background=0, state=Playing"},
+            {"recording of a station that is down says so",
+             "listen B; record A; bg fail => background=0, notices=Recording stopped: A"},
+            {"alarm over a muted speaker sounds",
+             "listen B; mute; pause; ring A; ready => alarm=Ringing, heard=80, state=Playing"},
+            {"M during an alarm mutes it, and the mute stays",
+             "listen B; mute; pause; ring A; ready; M => heard=muted, stored mute=on"},
+            {"another station while it rings: the listener's",
+             "listen B; pause; ring A; ready; open B; ready; finish => alarm=Off, state=Playing, "
+             "playing=B, heard=100"},
+            {"a station failing at once rings the tone at once", "ring Down => tone=on"},
+            {"a drop after the first sound arms the tone again",
+             "ring A; ready; drop; wait 30s => alarm=Ringing, tone=on"},
+            {"through Play On, a renderer that stays silent: the tone",
+             "elsewhere; ring A; ready; wait 30s => state=Playing, tone=on"},
+            {"through Play On, the renderer playing it: no tone",
+             "elsewhere; ring A; ready; heard there; wait 30s => state=Playing, tone=off"},
+            {"through Play On, the renderer stops: the tone",
+             "elsewhere; ring A; ready; heard there; silent there; wait 30s => tone=on"},
+            {"snooze lasts ten minutes, not the silence wait",
+             "ring A; ready; snooze; wait 30s => alarm=Snoozed, state=Paused, tone=off"},
+        };
+        for (const auto &[name, story] : rows)
+            QTest::newRow(name) << QString::fromUtf8(story);
+    }
+    void whatARunDoes()
+    {
+        QFETCH(QString, story);
+        const QString steps = story.section(" => ", 0, 0);
+        if (!m_audio) {
+            m_audio = std::make_unique<AudioSession>();
+            QVERIFY2(m_audio->start(), qPrintable(m_audio->errorString()));
+        }
+        Clock::shared()->setTimeScale(0.005); // 20 s in 100 ms, ten minutes in 3 s
+        const auto reset = qScopeGuard([] { Clock::shared()->setTimeScale(1.0); });
+        QTemporaryDir music;
+        FakeMediaFactory media;
+        // "Down" has no address: it fails as soon as it is asked for.
+        const auto programOf = [](const QString &name) {
+            return program::make(name, QString(),
+                                 name == "Down" ? QString()
+                                                : "http://127.0.0.1:1/" + name.toLower());
+        };
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(programOf("B")));
+        PlaybackSession session;
+        session.volume()->setLevel(1.0);
+        session.volume()->setMuted(false);
+        Recorder::Options options;
+        options.folder = music.path();
+        options.pollMs = 10;
+        Recorder recorder(&session, options);
+        Alarm alarm(&session, [&session](const QVariantMap &program) {
+            CacheManager::shareIntance()->saveLiveData(program);
+            session.playCurrent();
+            return true;
+        });
+        Scheduler scheduler(path(), [] { return QList<programindex::Program>(); });
+        ScheduledRuns runs(&scheduler, &session, &recorder, &alarm);
+        QStringList notices;
+        connect(&runs, &ScheduledRuns::notice, this,
+                [&notices](const QString &title) { notices << title; });
+        Schedule last;
+        for (const QString &step : steps.split("; ")) {
+            const QString arg = step.section(' ', -1);
+            if (step.startsWith("listen ") || step.startsWith("open ")) {
+                QVERIFY(CacheManager::shareIntance()->saveLiveData(programOf(arg)));
+                session.refreshProgram();
+                session.playCurrent();
+                if (step.startsWith("listen "))
+                    media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+            } else if (arg == "ready" || arg == "fail") { // the newest stream
+                media.lastItem()->setStatus(arg == "ready" ? MediaItem::StatusReadyToPlay
+                                                           : MediaItem::StatusFailed);
+            } else if (step == "drop") {
+                media.lastItem()->setReconnecting(true);
+            } else if (step.startsWith("record ") || step.startsWith("ring ")) {
+                last = make(step.startsWith("record") ? "record" : "play", "07:00", "MTWTFSS",
+                            step.startsWith("record") ? 60 : 0);
+                last.id = step.startsWith("record") ? 1 : 2;
+                last.program = programOf(arg);
+                last.volume = 80;
+                Q_EMIT scheduler.due(
+                    last, schedule::occurrence(last, Clock::shared()->currentDateTimeUtc()));
+            } else if (step == "finish") {
+                Q_EMIT scheduler.finished(last, Occurrence());
+            } else if (step == "elsewhere") {
+                session.setLocalSound(false); // Play On chose a renderer
+            } else if (step == "heard there" || step == "silent there") {
+                alarm.setSoundElsewhere(step == "heard there");
+            } else if (step == "pause") {
+                session.pause();
+            } else if (step == "R") {
+                recorder.toggleRecording();
+            } else if (step == "M") {
+                session.volume()->toggleMute();
+            } else if (step == "mute") {
+                session.volume()->setMuted(true);
+            } else if (step == "snooze") {
+                alarm.snooze();
+            } else if (step.startsWith("wait ")) {
+                QTest::qWait(Clock::shared()->scaled(arg.chopped(1).toInt() * 1000));
+            } else {
+                QFAIL(qPrintable("no such step: " + step));
+            }
+            QCoreApplication::processEvents(); // what is looked at once the recorder said why
+        }
+        const Volume *v = session.volume();
+        const QHash<QString, QString> seen = {
+            {"recording", recorder.isRecording() ? "on" : "off"},
+            {"background", QString::number(runs.backgroundRecordings())},
+            {"state", QVariant::fromValue(session.state()).toString()},
+            {"alarm", QVariant::fromValue(alarm.state()).toString()},
+            {"tone", alarm.isToneRinging() ? "on" : "off"},
+            {"heard",
+             v->effectiveMuted() ? "muted" : QString::number(qRound(v->effectiveLevel() * 100))},
+            {"stored mute", v->isMuted() ? "on" : "off"},
+            {"playing", program::name(session.currentProgram())},
+            {"notices", notices.join(" | ")}};
+        for (const QString &pair : story.section(" => ", 1).split(", ")) {
+            const QString key = pair.section('=', 0, 0);
+            QVERIFY2(seen.value(key, "unknown") == pair.section('=', 1),
+                     qPrintable(QStringLiteral("%1 is %2 after %3").arg(key, seen[key], steps)));
+        }
+        session.volume()->setMuted(false);
     }
 };
 
