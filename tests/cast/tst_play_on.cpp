@@ -5,6 +5,7 @@
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
 #include "support/StreamServers.h"
+#include "support/TestClock.h"
 #include "support/TestEnv.h"
 
 #include "integrations/PlayOn.h"
@@ -12,6 +13,7 @@
 #include "platform/upnp/PlayForm.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/RequestHead.h"
 #include "platform/upnp/StreamServer.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
@@ -45,6 +47,16 @@ QByteArray ask(const QUrl &server, const QByteArray &request)
     }
     return reply;
 }
+// A client of `server` that has asked for its stream (and had the answer's head).
+std::unique_ptr<QTcpSocket> fetch(const StreamServer &server)
+{
+    const QUrl url(server.url());
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(url.host(), quint16(url.port()));
+    socket->write("GET " + url.path().toLatin1() + " HTTP/1.1\r\n\r\n");
+    return socket;
+}
+
 // Whether a stream of this process runs in the audio server (is not held).
 bool soundRunsHere()
 {
@@ -253,6 +265,7 @@ private Q_SLOTS:
 
     void slowClientLosesTheOldest()
     {
+        TestClock clock(QDateTime::currentDateTimeUtc());
         StreamServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         server.feed()->begin(QStringLiteral("audio/mpeg"));
@@ -274,6 +287,184 @@ private Q_SLOTS:
         QTRY_VERIFY(server.bytesDropped() > 0);
         QVERIFY(server.bytesServed() < fed);
         QCOMPARE(server.clientCount(), 1);
+        // Taking nothing for long, it is let go.
+        clock.advance(StreamServer::kIdleMs + 1000);
+        QTRY_COMPARE(server.clientCount(), 0);
+    }
+
+    // Clients come and go while others are served: the server lets them
+    // go as it ends, as a new stream begins, or as one hangs up.
+    void clientsGoWhileOthersAreServed_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("server ends") << "server ends";
+        QTest::newRow("new stream") << "new stream";
+        QTest::newRow("one hangs up") << "one hangs up";
+    }
+
+    void clientsGoWhileOthersAreServed()
+    {
+        QFETCH(QString, end);
+        auto server = std::make_unique<StreamServer>();
+        QVERIFY(server->listen(QHostAddress::LocalHost));
+        server->feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server->mime().isEmpty());
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 3; ++i)
+            clients.push_back(fetch(*server));
+        // And one that never asks.
+        QTcpSocket idle;
+        const QUrl url(server->url());
+        idle.connectToHost(url.host(), quint16(url.port()));
+        QTRY_COMPARE(server->clientCount(), 4);
+        server->feed()->push("abc", 3);
+        QTRY_VERIFY(std::all_of(clients.cbegin(), clients.cend(),
+                                [](const auto &c) { return c->bytesAvailable() > 0; }));
+        if (end == QLatin1String("server ends")) {
+            server.reset();
+        } else if (end == QLatin1String("new stream")) {
+            server->feed()->begin(QStringLiteral("audio/aac"));
+            QTRY_COMPARE(server->mime(), QStringLiteral("audio/aac"));
+            QTRY_COMPARE(server->clientCount(), 1);
+        } else {
+            clients.front()->abort();
+            clients.erase(clients.begin());
+            QTRY_COMPARE(server->clientCount(), 3);
+            server->feed()->push("def", 3);
+            for (const auto &client : clients) {
+                QByteArray got;
+                QTRY_VERIFY2((got += client->readAll()).endsWith("def"), got.toHex().constData());
+            }
+            return;
+        }
+        for (const auto &client : clients)
+            QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // Anyone on the network can connect: a handful of connections are held,
+    // a request head has a deadline, and the renderer still gets through.
+    void connectionsAreBounded()
+    {
+        TestClock clock(QDateTime::currentDateTimeUtc());
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server.mime().isEmpty());
+        const QUrl url(server.url());
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 5 * StreamServer::kMaxClients; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(url.host(), quint16(url.port()));
+            // Half of them start a request and never end it.
+            if (i % 2)
+                idle.back()->write("GET / HTTP/1.1\r\nHost: x\r\n");
+        }
+        QTRY_VERIFY(std::all_of(idle.cbegin(), idle.cend(), [](const auto &s) {
+            return s->state() != QAbstractSocket::ConnectingState;
+        }));
+        QTRY_VERIFY(server.clientCount() > 0);
+        QVERIFY(server.clientCount() <= StreamServer::kMaxClients);
+        std::unique_ptr<QTcpSocket> renderer = fetch(server);
+        QByteArray got;
+        QTRY_VERIFY((got += renderer->readAll()).startsWith("HTTP/1.1 200"));
+        QVERIFY(server.clientCount() <= StreamServer::kMaxClients);
+        // The requests that never came are given up; the renderer stays.
+        clock.advance(StreamServer::kHeadMs + 1000);
+        QTRY_COMPARE(server.clientCount(), 1);
+        server.feed()->push("abc", 3);
+        QTRY_VERIFY((got += renderer->readAll()).endsWith("abc"));
+        QCOMPARE(renderer->state(), QAbstractSocket::ConnectedState);
+    }
+
+    // A renderer joining gets the stream's start (Ogg's header pages) and
+    // its latest bytes, each byte once.
+    void lateJoinerGetsEachByteOnce_data()
+    {
+        QTest::addColumn<QString>("mime");
+        QTest::addColumn<int>("fed");
+        QTest::addColumn<bool>("head");
+        QTest::newRow("ogg, within its head") << "application/ogg" << 10000 << true;
+        QTest::newRow("ogg, head and recent overlap") << "application/ogg" << 40000 << true;
+        QTest::newRow("ogg, long under way") << "application/ogg" << 300000 << true;
+        QTest::newRow("mp3, long under way") << "audio/mpeg" << 300000 << false;
+    }
+
+    void lateJoinerGetsEachByteOnce()
+    {
+        QFETCH(QString, mime);
+        QFETCH(int, fed);
+        QFETCH(bool, head);
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.feed()->begin(mime);
+        QByteArray stream(fed, '\0');
+        for (int i = 0; i < fed; ++i)
+            stream[i] = char(i % 251);
+        server.feed()->push(stream.constData(), stream.size());
+        QTRY_COMPARE(server.bytesFed(), qint64(fed));
+        std::unique_ptr<QTcpSocket> client = fetch(server);
+        const qsizetype burst = qMin<qsizetype>(fed, StreamServer::kStartBurst);
+        const qsizetype headSize = head ? qMin<qsizetype>(fed - burst, 16 * 1024) : 0;
+        const QByteArray expected = stream.left(headSize) + stream.right(burst);
+        QByteArray got;
+        const auto body = [&got] { return got.mid(got.indexOf("\r\n\r\n") + 4); };
+        QTRY_VERIFY((got += client->readAll()).contains("\r\n\r\n") &&
+                    body().size() >= expected.size());
+        QCOMPARE(body().size(), expected.size());
+        QVERIFY(body() == expected);
+    }
+
+    void requestHead_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<bool>("icy");
+        const int incomplete = int(RequestHead::Status::Incomplete);
+        const int complete = int(RequestHead::Status::Complete);
+        const int malformed = int(RequestHead::Status::Malformed);
+        QTest::newRow("plain") << QByteArray("GET /t/stream.mp3 HTTP/1.1\r\nHost: a\r\n\r\n")
+                               << complete << QByteArray("/t/stream.mp3") << false;
+        QTest::newRow("icy, any case, bare LF")
+            << QByteArray("GET /s HTTP/1.0\nicy-METADATA:  1 \n\n") << complete << QByteArray("/s")
+            << true;
+        QTest::newRow("icy 0") << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData: 0\r\n\r\n")
+                               << complete << QByteArray("/s") << false;
+        QTest::newRow("no blank line yet") << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData: 1\r\n")
+                                           << incomplete << QByteArray() << false;
+        QTest::newRow("half a request line")
+            << QByteArray("GE") << incomplete << QByteArray() << false;
+        QTest::newRow("endless header")
+            << "GET /s HTTP/1.1\r\nX: " + QByteArray(RequestHead::kMaxBytes, 'a') << malformed
+            << QByteArray() << false;
+        QTest::newRow("endless request line")
+            << QByteArray(RequestHead::kMaxBytes + 1, 'G') << malformed << QByteArray() << false;
+        QTest::newRow("head past the limit")
+            << "GET /s HTTP/1.1\r\n" + QByteArray(RequestHead::kMaxBytes, '\n') << complete
+            << QByteArray("/s") << false;
+        QTest::newRow("no version")
+            << QByteArray("GET /s\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("absolute target")
+            << QByteArray("GET http://a/s HTTP/1.1\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("control byte in target")
+            << QByteArray("GET /s\x01 HTTP/1.1\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("header without colon")
+            << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData 1\r\n\r\n") << malformed << QByteArray()
+            << false;
+        QTest::newRow("binary") << QByteArray("\x16\x03\x01\x02\x00\n\n", 7) << malformed
+                                << QByteArray() << false;
+    }
+
+    void requestHead()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        QFETCH(QByteArray, target);
+        QFETCH(bool, icy);
+        const RequestHead head = RequestHead::parse(bytes);
+        QCOMPARE(int(head.status), status);
+        QCOMPARE(head.target, target);
+        QCOMPARE(head.icyMetadata, icy);
     }
 
     void playsOnARendererAndComesBack()
