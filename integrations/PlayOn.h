@@ -73,5 +73,7 @@ private:
     bool m_followingRenderer = false;
     // Between telling it what to play and its answer.
     bool m_offering = false;
+    // Counts offers; an answer to an older one is not heeded.
+    quint64 m_offers = 0;
     bool m_skipPoll = false;
 };

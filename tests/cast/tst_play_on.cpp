@@ -57,6 +57,25 @@ std::unique_ptr<QTcpSocket> fetch(const StreamServer &server)
     return socket;
 }
 
+// What a stand-in renderer printed, kept as it comes (read on this
+// thread's event loop, which GUPnP needs running).
+struct Printed {
+    QProcess *process;
+    QByteArray text;
+    int count(const QByteArray &line)
+    {
+        text += process->readAll();
+        return int(text.count("\n" + line)) + int(text.startsWith(line));
+    }
+    // What came after the first `line`.
+    QByteArray after(const QByteArray &line)
+    {
+        text += process->readAll();
+        const qsizetype at = text.indexOf(line);
+        return at < 0 ? QByteArray() : text.mid(at + line.size());
+    }
+};
+
 // Whether a stream of this process runs in the audio server (is not held).
 bool soundRunsHere()
 {
@@ -642,19 +661,123 @@ private Q_SLOTS:
         chooseTone();
         // Chosen while nothing plays: the program starts, there.
         playOn.choose(named(finder, QStringLiteral("Sonos Kitchen"))->udn);
-        QString uri;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (uri += QString::fromUtf8(standIn->readAll())).contains(QLatin1Char('\n')), 20000);
-        QVERIFY2(uri.startsWith(QLatin1String("URI x-rincon-mp3radio://127.0.0.1:")),
-                 qPrintable(uri));
-        QVERIFY(uri.trimmed().endsWith(QLatin1String("/stream.mp3")));
+        Printed printed{standIn.get(), {}};
+        QTRY_VERIFY_WITH_TIMEOUT(printed.after("URI ").contains('\n'), 20000);
+        QByteArray uri = printed.after("URI ");
+        uri.truncate(uri.indexOf('\n'));
+        QVERIFY2(uri.startsWith("x-rincon-mp3radio://127.0.0.1:"), uri.constData());
+        QVERIFY(uri.endsWith("/stream.mp3"));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
         QVERIFY(!session.hasLocalSound());
         // Back here: the renderer is stopped, the sound is on here.
         playOn.choose(QString());
         QVERIFY(session.hasLocalSound());
-        QTRY_VERIFY_WITH_TIMEOUT((uri += QString::fromUtf8(standIn->readAll())).contains("\nSTOP"),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("STOP") == 1, 5000);
+    }
+
+    // The renderer's own state as it reads it: TRANSITIONING is not a stop,
+    // a missed poll now and then is not a loss, two in a row are.
+    void rendererStateIsReadRight()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Sonos Den"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Sonos Den")), 15000);
+        const QString udn = named(finder, QStringLiteral("Sonos Den"))->udn;
+        chooseTone();
+        playOn.choose(udn);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("PLAY") == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("POLL PLAYING") >= 2, 10000);
+        // Three answers seen after each change: two of them were heeded.
+        const auto polled = [&printed](const QByteArray &answer, int more) {
+            const int from = printed.count(answer);
+            return QTest::qWaitFor([&] { return printed.count(answer) >= from + more; }, 15000);
+        };
+        standIn->write("STATE TRANSITIONING\n");
+        QVERIFY(polled("POLL TRANSITIONING", 3));
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        QCOMPARE(playOn.current(), udn);
+        standIn->write("STATE PLAYING\n");
+        for (int i = 0; i < 2; ++i) {
+            standIn->write("MISS 1\n");
+            QVERIFY(polled("MISSED", 1));
+            QVERIFY(polled("POLL PLAYING", 3));
+            QCOMPARE(playOn.current(), udn);
+        }
+        QCOMPARE(notices.size(), 0);
+        standIn->write("MISS 2\n");
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 10000);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("stopped answering")));
+    }
+
+    // Switching from A to B while A has not answered the offer yet: A's late
+    // answer neither plays A again nor acts on B.
+    void lateAnswerOfTheLastRenderer_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("taken") << QByteArray("ok");
+        QTest::newRow("refused") << QByteArray("fault");
+    }
+
+    void lateAnswerOfTheLastRenderer()
+    {
+        QFETCH(QByteArray, answer);
+        std::unique_ptr<QProcess> a = startStandIn(QStringLiteral("sonos"), QStringLiteral("A"));
+        std::unique_ptr<QProcess> b = startStandIn(QStringLiteral("sonos"), QStringLiteral("B"));
+        QVERIFY(a && b);
+        Printed printedA{a.get(), {}};
+        Printed printedB{b.get(), {}};
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            named(finder, QStringLiteral("A")) && named(finder, QStringLiteral("B")), 15000);
+        chooseTone();
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        // Its stop is answered after the offer: the handle is still there.
+        a->write("SLOWURI 1.0 " + answer + "\nSLOWSTOP 1.3\n");
+        playOn.choose(named(finder, QStringLiteral("A"))->udn);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("URI ") == 1, 10000);
+        const QString udnB = named(finder, QStringLiteral("B"))->udn;
+        playOn.choose(udnB);
+        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("PLAY") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("ANSWERED") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("STOP") == 1, 10000);
+        // B answers a few more polls: by then A's answer was taken in.
+        const int polls = printedB.count("POLL PLAYING");
+        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("POLL PLAYING") >= polls + 3, 10000);
+        QVERIFY2(!printedA.after("STOP").contains("PLAY"), printedA.text.constData());
+        QCOMPARE(printedB.count("STOP"), 0);
+        QCOMPARE(playOn.current(), udnB);
+        QCOMPARE(notices.size(), 0);
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+    }
+
+    // Control goes only to the host that described the renderer: one whose
+    // control URLs point elsewhere is not listed, and nothing is sent there.
+    void controlStaysOnTheDescribingHost()
+    {
+        std::unique_ptr<QProcess> foreign =
+            startStandIn(QStringLiteral("foreign"), QStringLiteral("Foreign"));
+        std::unique_ptr<QProcess> plain =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Plain"));
+        QVERIFY(foreign && plain);
+        Printed printed{foreign.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Plain")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("DESCRIBED") >= 1, 15000);
+        // What it would have been sent comes at once: a second is plenty.
+        QTest::qWait(1500);
+        QVERIFY2(printed.count("FOREIGN") == 0, printed.text.constData());
+        QVERIFY(!named(finder, QStringLiteral("Foreign")));
     }
 
     void hostileRendererNeverHoldsTheWindow()
