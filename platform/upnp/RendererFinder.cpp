@@ -4,6 +4,8 @@
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/SoapCall.h"
 
+#include <QUrl>
+
 namespace {
 const char *const kRendererType = "urn:schemas-upnp-org:device:MediaRenderer:1";
 const char *const kConnectionManager = "urn:schemas-upnp-org:service:ConnectionManager:1";
@@ -14,6 +16,29 @@ QString take(char *text)
 {
     upnphandle::Chars held(text);
     return QString::fromUtf8(text ? text : "");
+}
+
+// Whether every service of the device is controlled on the host and port
+// its description came from: a description cannot send our requests to
+// another machine, or to another server of the same one.
+bool controlledWhereDescribed(GUPnPDeviceInfo *info, QString *stray)
+{
+    const QUrl location(QString::fromUtf8(gupnp_device_info_get_location(info)));
+    if (location.scheme() != QLatin1String("http") || location.host().isEmpty()) {
+        *stray = location.toString();
+        return false;
+    }
+    GList *services = gupnp_device_info_list_services(info);
+    bool home = true;
+    for (GList *l = services; l && home; l = l->next) {
+        const QUrl control(take(gupnp_service_info_get_control_url(GUPNP_SERVICE_INFO(l->data))));
+        home = control.scheme() == QLatin1String("http") && control.host() == location.host() &&
+               control.port(80) == location.port(80);
+        if (!home)
+            *stray = control.toString();
+    }
+    g_list_free_full(services, g_object_unref);
+    return home;
 }
 } // namespace
 
@@ -150,6 +175,12 @@ void RendererFinder::deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *pr
     const QString udn = QString::fromUtf8(gupnp_device_info_get_udn(info));
     if (udn.isEmpty() || m_devices.count(udn))
         return;
+    QString stray;
+    if (!controlledWhereDescribed(info, &stray)) {
+        NSLog(lcCast(), QtWarningMsg, "renderer %@ left out: controlled at %@, not where described",
+              udn, stray);
+        return;
+    }
     auto device = std::make_unique<Device>();
     device->proxy = upnphandle::ref(proxy);
     device->context = context;
