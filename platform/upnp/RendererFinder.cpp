@@ -1,6 +1,8 @@
 #include "platform/upnp/RendererFinder.h"
 
+#include "platform/base/Clock.h"
 #include "platform/upnp/CastLog.h"
+#include "platform/upnp/DescriptionBound.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/SoapCall.h"
 
@@ -130,6 +132,8 @@ void RendererFinder::addContext(GUPnPContext *context)
     // The device descriptions GUPnP fetches itself get a deadline too: a
     // device that stops sending mid-answer is given up.
     soup_session_set_timeout(gupnp_context_get_session(context), kFetchTimeoutS);
+    // ... and a bound on their size and their whole time.
+    descriptionbound::watch(gupnp_context_get_session(context));
     auto place = std::make_unique<Place>();
     place->context = upnphandle::ref(context);
     place->controlPoint.reset(gupnp_control_point_new(context, kRendererType));
@@ -175,6 +179,18 @@ void RendererFinder::deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *pr
     const QString udn = QString::fromUtf8(gupnp_device_info_get_udn(info));
     if (udn.isEmpty() || m_devices.count(udn))
         return;
+    // Each new one costs a request and a menu entry: a host inventing
+    // devices gets a few, not thousands.
+    const qint64 now = Clock::shared()->steadyMs();
+    while (!m_arrivals.empty() && now - m_arrivals.front() > kArrivalWindowMs)
+        m_arrivals.pop_front();
+    if (m_devices.size() >= kMaxRenderers || m_arrivals.size() >= kMaxArrivals) {
+        NSLog(lcCast(), QtWarningMsg, "renderer %@ left out: %@", udn,
+              m_devices.size() >= kMaxRenderers ? QStringLiteral("too many renderers")
+                                                : QStringLiteral("too many new ones at once"));
+        return;
+    }
+    m_arrivals.push_back(now);
     QString stray;
     if (!controlledWhereDescribed(info, &stray)) {
         NSLog(lcCast(), QtWarningMsg, "renderer %@ left out: controlled at %@, not where described",

@@ -9,7 +9,9 @@ Answers SSDP searches on 127.0.0.1 and the SOAP actions Orbitune sends.
   --mode foreign  like sonos, but its description sends every control URL
                   to another host (127.0.0.2), which prints "FOREIGN <path>"
                   for each request it gets.
-  --mode endless  serves its description as an endless chunked body.
+  --mode endless  serves its description as an endless chunked body (20 MB/s),
+  --mode trickle  or a byte every 300 ms; prints "CUT <bytes sent>" once the
+                  reader hangs up.
   --mode hostile  answers slowly (GetProtocolInfo: 30 s), or GetTransportInfo
                   in turn with garbage, a 20 MB reply and a 30 s wait;
                   SetVolume with a 20 MB reply.
@@ -81,17 +83,24 @@ def make_handler(args):
             self.wfile.write(body)
 
         def do_GET(self):
-            if self.path == "/description.xml" and args.mode == "endless":
+            if self.path == "/description.xml" and args.mode in ("endless", "trickle"):
+                print("DESCRIBED", flush=True)
                 self.send_response(200)
                 self.send_header("Content-Type", "text/xml")
                 self.send_header("Transfer-Encoding", "chunked")
                 self.end_headers()
-                piece = b"<!-- " + b"x" * 65536 + b" -->"
+                piece = b"<!-- " + b"x" * 65536 + b" -->" if args.mode == "endless" else b" "
                 chunk = b"%x\r\n%s\r\n" % (len(piece), piece)
+                sent = 0
                 try:
                     while True:
                         self.wfile.write(chunk)
+                        self.wfile.flush()
+                        sent += len(chunk)
+                        # 20 MB/s, or a byte every 300 ms.
+                        time.sleep(0.003 if args.mode == "endless" else 0.3)
                 except OSError:
+                    print("CUT", sent, flush=True)
                     return
             if self.path == "/description.xml":
                 print("DESCRIBED", flush=True)
@@ -224,7 +233,7 @@ def serve_foreign(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["sonos", "hostile", "foreign", "endless"],
+    parser.add_argument("--mode", choices=["sonos", "hostile", "foreign", "endless", "trickle"],
                         required=True)
     parser.add_argument("--name", required=True)
     parser.add_argument("--uuid", required=True)

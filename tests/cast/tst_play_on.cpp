@@ -4,6 +4,7 @@
 // sink, fed by Icecast.
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
@@ -778,6 +779,30 @@ private Q_SLOTS:
         QTest::qWait(1500);
         QVERIFY2(printed.count("FOREIGN") == 0, printed.text.constData());
         QVERIFY(!named(finder, QStringLiteral("Foreign")));
+    }
+
+    // A description GUPnP fetches by itself, named by whoever answers a
+    // search, is cut off by its size or its whole time.
+    void descriptionsAreBounded_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("endless") << "endless";
+        QTest::newRow("a byte at a time") << "trickle";
+    }
+
+    void descriptionsAreBounded()
+    {
+        QFETCH(QString, mode);
+        const double before = processstats::residentMb();
+        std::unique_ptr<QProcess> standIn = startStandIn(mode, QStringLiteral("Endless"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("CUT") == 1, 20000);
+        const qint64 sent = printed.after("CUT ").trimmed().toLongLong();
+        QVERIFY2(sent < 16 * 1024 * 1024, qPrintable(QString::number(sent)));
+        QVERIFY(processstats::residentMb() - before < 64);
+        QVERIFY(!named(finder, QStringLiteral("Endless")));
     }
 
     void hostileRendererNeverHoldsTheWindow()
