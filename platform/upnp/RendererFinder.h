@@ -40,7 +40,8 @@ class RendererFinder : public QObject {
     Q_OBJECT
 public:
     // At most this many renderers are kept, and this many new ones taken
-    // within kArrivalWindowMs; others are left out until announced again.
+    // within kArrivalWindowMs; others wait (as many as are kept, the
+    // oldest let go first) and are taken as room comes.
     static constexpr std::size_t kMaxRenderers = 32;
     static constexpr std::size_t kMaxArrivals = 8;
     static constexpr qint64 kArrivalWindowMs = 10000;
@@ -68,6 +69,9 @@ private:
     void deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *proxy);
     void deviceUnavailable(GUPnPDeviceProxy *proxy);
     void list(const QString &udn, const QStringList &protocols);
+    // Whether a new device may be taken now; if not, it waits.
+    bool admit(GUPnPContext *context, GUPnPDeviceProxy *proxy);
+    void admitWaiting();
 
     static void onContextAvailable(GUPnPContextManager *, GUPnPContext *context, gpointer self);
     static void onContextUnavailable(GUPnPContextManager *, GUPnPContext *context, gpointer self);
@@ -82,4 +86,10 @@ private:
     QTimer m_rescan;
     // When the latest new devices were taken (steady ms).
     std::deque<qint64> m_arrivals;
+    struct Waiting {
+        upnphandle::Object<GUPnPDeviceProxy> proxy;
+        GUPnPContext *context = nullptr;
+    };
+    std::deque<Waiting> m_waiting;
+    QTimer m_admit;
 };

@@ -12,6 +12,7 @@ Answers SSDP searches on 127.0.0.1 and the SOAP actions Orbitune sends.
   --mode endless  serves its description as an endless chunked body (20 MB/s),
   --mode trickle  or a byte every 300 ms; prints "CUT <bytes sent>" once the
                   reader hangs up.
+  --mode crowd    answers each search as 40 renderers ("<name> <n>").
   --mode hostile  answers slowly (GetProtocolInfo: 30 s), or GetTransportInfo
                   in turn with garbage, a 20 MB reply and a 30 s wait;
                   SetVolume with a 20 MB reply.
@@ -41,9 +42,18 @@ from parent_death import die_with_parent  # noqa: E402
 
 RENDERER = "urn:schemas-upnp-org:device:MediaRenderer:1"
 SERVICES = [("AVTransport", "avt"), ("RenderingControl", "rc"), ("ConnectionManager", "cm")]
+CROWD = 40
 SONOS_SINK = "x-rincon-mp3radio:*:*:*,http-get:*:audio/mp4:*,http-get:*:audio/aac:*"
 state = {"transport": "STOPPED", "polls": 0, "miss": 0, "slow_uri": None, "slow_stop": 0}
 lock = threading.Lock()
+say_lock = threading.Lock()
+
+
+def say(*words):
+    """One whole line at a time, whichever thread says it."""
+    with say_lock:
+        sys.stdout.write(" ".join(str(w) for w in words) + "\n")
+        sys.stdout.flush()
 
 
 def description(name, uuid, control_base=""):
@@ -84,7 +94,7 @@ def make_handler(args):
 
         def do_GET(self):
             if self.path == "/description.xml" and args.mode in ("endless", "trickle"):
-                print("DESCRIBED", flush=True)
+                say("DESCRIBED")
                 self.send_response(200)
                 self.send_header("Content-Type", "text/xml")
                 self.send_header("Transfer-Encoding", "chunked")
@@ -100,10 +110,14 @@ def make_handler(args):
                         # 20 MB/s, or a byte every 300 ms.
                         time.sleep(0.003 if args.mode == "endless" else 0.3)
                 except OSError:
-                    print("CUT", sent, flush=True)
+                    say("CUT", sent)
                     return
+            if self.path.startswith("/crowd/"):
+                n = self.path.split("/")[2]
+                say("DESCRIBED")
+                return self.send(description(f"{args.name} {n}", f"{args.uuid}-{n}").encode())
             if self.path == "/description.xml":
-                print("DESCRIBED", flush=True)
+                say("DESCRIBED")
                 base = f"http://127.0.0.2:{args.foreign_port}/admin/factory-reset" \
                     if args.mode == "foreign" else ""
                 self.send(description(args.name, args.uuid, base).encode())
@@ -135,7 +149,7 @@ def make_handler(args):
                 values = {"Source": "", "Sink": SONOS_SINK}
             elif action == "SetAVTransportURI":
                 uri = body.split("<CurrentURI>")[1].split("</CurrentURI>")[0]
-                print("URI", uri, flush=True)
+                say("URI", uri)
                 with lock:
                     slow, state["slow_uri"] = state["slow_uri"], None
                 if slow:
@@ -144,14 +158,14 @@ def make_handler(args):
                         self.send_fault()
                     else:
                         self.send(soap_reply(action, service, values))
-                    print("ANSWERED", flush=True)
+                    say("ANSWERED")
                     return
             elif action == "Play":
                 state["transport"] = "PLAYING"
-                print("PLAY", flush=True)
+                say("PLAY")
             elif action == "Stop":
                 state["transport"] = "STOPPED"
-                print("STOP", flush=True)
+                say("STOP")
                 with lock:
                     slow, state["slow_stop"] = state["slow_stop"], 0
                 time.sleep(slow)
@@ -170,10 +184,10 @@ def make_handler(args):
                     missed = state["miss"] > 0
                     state["miss"] -= int(missed)
                 if missed:
-                    print("MISSED", flush=True)
+                    say("MISSED")
                     time.sleep(3)
                     return
-                print("POLL", state["transport"], flush=True)
+                say("POLL", state["transport"])
                 values = {"CurrentTransportState": state["transport"],
                           "CurrentTransportStatus": "OK", "CurrentSpeed": "1"}
             self.send(soap_reply(action, service, values))
@@ -194,10 +208,14 @@ def answer_searches(args, port):
             continue
         if RENDERER not in text and "ssdp:all" not in text:
             continue
-        reply = (f"HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\n"
-                 f"LOCATION: http://127.0.0.1:{port}/description.xml\r\nSERVER: Linux/1 UPnP/1.0 Standin/1\r\n"
-                 f"ST: {RENDERER}\r\nUSN: uuid:{args.uuid}::{RENDERER}\r\n\r\n")
-        sock.sendto(reply.encode(), sender)
+        devices = [(f"/crowd/{n}", f"{args.uuid}-{n}") for n in range(CROWD)] \
+            if args.mode == "crowd" else [("/description.xml", args.uuid)]
+        for path, uuid in devices:
+            reply = (f"HTTP/1.1 200 OK\r\nCACHE-CONTROL: max-age=1800\r\nEXT:\r\n"
+                     f"LOCATION: http://127.0.0.1:{port}{path}\r\n"
+                     f"SERVER: Linux/1 UPnP/1.0 Standin/1\r\n"
+                     f"ST: {RENDERER}\r\nUSN: uuid:{uuid}::{RENDERER}\r\n\r\n")
+            sock.sendto(reply.encode(), sender)
 
 
 def follow_commands():
@@ -220,7 +238,7 @@ def serve_foreign(args):
             pass
 
         def do_GET(self):
-            print("FOREIGN", self.path, flush=True)
+            say("FOREIGN", self.path)
             self.send_response(404)
             self.end_headers()
 
@@ -233,7 +251,7 @@ def serve_foreign(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["sonos", "hostile", "foreign", "endless", "trickle"],
+    parser.add_argument("--mode", choices=["sonos", "hostile", "foreign", "endless", "trickle", "crowd"],
                         required=True)
     parser.add_argument("--name", required=True)
     parser.add_argument("--uuid", required=True)
@@ -246,7 +264,7 @@ def main():
     server.daemon_threads = True
     port = server.server_address[1]
     threading.Thread(target=answer_searches, args=(args, port), daemon=True).start()
-    print("READY", port, flush=True)
+    say("READY", port)
     server.serve_forever()
 
 

@@ -805,6 +805,29 @@ private Q_SLOTS:
         QVERIFY(!named(finder, QStringLiteral("Endless")));
     }
 
+    // A host answering as a crowd of renderers gets a few listed at a time,
+    // and never more than the list holds.
+    void aCrowdIsLetInSlowly()
+    {
+        TestClock clock(QDateTime::currentDateTimeUtc());
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("crowd"), QStringLiteral("Crowd"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        const auto listed = [&finder] { return qsizetype(finder.renderers().size()); };
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("DESCRIBED") >= 40 && listed() > 0, 20000);
+        QTRY_COMPARE(listed(), qsizetype(RendererFinder::kMaxArrivals));
+        // Searched again later, more come in, up to the bound.
+        for (int i = 0; i < 3; ++i) {
+            clock.advance(RendererFinder::kArrivalWindowMs + 1);
+            QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                      qMin(qsizetype(RendererFinder::kMaxArrivals) * (i + 2),
+                                           qsizetype(RendererFinder::kMaxRenderers)),
+                                      25000);
+        }
+    }
+
     void hostileRendererNeverHoldsTheWindow()
     {
         std::unique_ptr<QProcess> standIn =
