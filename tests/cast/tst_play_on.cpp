@@ -218,6 +218,15 @@ private Q_SLOTS:
         QCOMPARE(form.mime, announced);
     }
 
+    // The renderer's port is taken from a range other tests use too: one
+    // handed out is not handed out again before its server listens.
+    void portsAreNotHandedOutTwice()
+    {
+        const quint16 first = childprocess::freePort(61000, 4500);
+        QVERIFY(first != 0);
+        QCOMPARE(childprocess::freePort(first, 1), quint16(0));
+    }
+
     void serverAnswersOnlyItsUrl_data()
     {
         QTest::addColumn<QString>("mime");
