@@ -141,6 +141,7 @@ void PlayOn::backHere(const QString &why)
     if (m_chosen.isEmpty())
         return;
     NSLog(lcCast(), QtInfoMsg, "playing on this computer again (was %@)", m_chosenName);
+    ++m_offers;
     m_session->setCastTap(nullptr);
     // Stopped there; the handle goes once the renderer answered. A renderer
     // that went away is not asked.
@@ -181,7 +182,12 @@ void PlayOn::offer(const QString &mime)
                                                 form.uri, form.protocolInfo);
     setSeenPlaying(false);
     m_offering = true;
-    m_renderer->playUri(form.uri, metadata, [this](const QString &error) {
+    const quint64 offer = ++m_offers;
+    m_renderer->playUri(form.uri, metadata, [this, offer](const QString &error) {
+        // The answer to an offer since replaced (another stream, another
+        // renderer) says nothing of the one under way.
+        if (offer != m_offers)
+            return;
         // Taken and playing; the answer to a poll sent before may still
         // tell what it did before, and is not heeded.
         m_offering = false;

@@ -81,6 +81,8 @@ private:
     bool m_followingRenderer = false;
     // Between telling it what to play and its answer.
     bool m_offering = false;
+    // Counts offers; an answer to an older one is not heeded.
+    quint64 m_offers = 0;
     bool m_skipPoll = false;
     // What the renderer was last told (-1: nothing yet).
     int m_sentVolume = -1;

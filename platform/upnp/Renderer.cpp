@@ -43,6 +43,10 @@ void Renderer::playUri(const QString &uri, const QString &metadata, Done done)
         u.constData(), "CurrentURIMetaData", G_TYPE_STRING, m.constData(), nullptr));
     soap::call(proxy(m_transport), std::move(action), this,
                [this, done](GUPnPServiceProxyAction *action, const QString &error) {
+                   // Let go meanwhile: it is stopped, not played, and the
+                   // caller has moved on.
+                   if (m_leaving)
+                       return;
                    QStringList none;
                    QString fault = error;
                    if (!action || !soap::strings(action, {}, &none, &fault)) {
@@ -70,6 +74,7 @@ void Renderer::stop()
 
 void Renderer::stopThenDelete()
 {
+    m_leaving = true;
     m_poll.stop();
     disconnect();
     if (!m_transport) {

@@ -35,7 +35,8 @@ public:
     void pause();
     void stop();
     // Stops the renderer and lets go of this handle once it answered (or
-    // its deadline passed): a stop sent as the handle goes still arrives.
+    // its deadline passed): a stop sent as the handle goes still arrives,
+    // and an offer still unanswered is neither played nor reported.
     void stopThenDelete();
     // 0..100, the renderer's own scale.
     void setVolume(int volume);
@@ -68,5 +69,6 @@ private:
     QString m_uri;
     bool m_polling = false;
     bool m_pollingUri = false;
+    bool m_leaving = false;
     int m_missed = 0;
 };

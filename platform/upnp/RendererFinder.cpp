@@ -1,19 +1,47 @@
 #include "platform/upnp/RendererFinder.h"
 
+#include "platform/base/Clock.h"
 #include "platform/upnp/CastLog.h"
+#include "platform/upnp/DescriptionBound.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/SoapCall.h"
+
+#include <QUrl>
 
 namespace {
 const char *const kRendererType = "urn:schemas-upnp-org:device:MediaRenderer:1";
 const char *const kConnectionManager = "urn:schemas-upnp-org:service:ConnectionManager:1";
 constexpr int kRescanMs = 10000;
 constexpr guint kFetchTimeoutS = 3;
+constexpr int kAdmitCheckMs = 1000;
 
 QString take(char *text)
 {
     upnphandle::Chars held(text);
     return QString::fromUtf8(text ? text : "");
+}
+
+// Whether every service of the device is controlled on the host and port
+// its description came from: a description cannot send our requests to
+// another machine, or to another server of the same one.
+bool controlledWhereDescribed(GUPnPDeviceInfo *info, QString *stray)
+{
+    const QUrl location(QString::fromUtf8(gupnp_device_info_get_location(info)));
+    if (location.scheme() != QLatin1String("http") || location.host().isEmpty()) {
+        *stray = location.toString();
+        return false;
+    }
+    GList *services = gupnp_device_info_list_services(info);
+    bool home = true;
+    for (GList *l = services; l && home; l = l->next) {
+        const QUrl control(take(gupnp_service_info_get_control_url(GUPNP_SERVICE_INFO(l->data))));
+        home = control.scheme() == QLatin1String("http") && control.host() == location.host() &&
+               control.port(80) == location.port(80);
+        if (!home)
+            *stray = control.toString();
+    }
+    g_list_free_full(services, g_object_unref);
+    return home;
 }
 } // namespace
 
@@ -41,6 +69,8 @@ RendererFinder::RendererFinder(const QStringList &places, QObject *parent) : QOb
             gssdp_resource_browser_rescan(GSSDP_RESOURCE_BROWSER(place->controlPoint.get()));
     });
     m_rescan.start();
+    m_admit.setInterval(kAdmitCheckMs);
+    connect(&m_admit, &QTimer::timeout, this, &RendererFinder::admitWaiting);
     if (places.isEmpty()) {
         m_manager.reset(
             gupnp_context_manager_create_full(GSSDP_UDA_VERSION_1_0, G_SOCKET_FAMILY_IPV4, 0));
@@ -72,6 +102,7 @@ RendererFinder::~RendererFinder()
 {
     m_contextAvailable.reset();
     m_contextUnavailable.reset();
+    m_waiting.clear();
     m_devices.clear();
     m_places.clear();
 }
@@ -105,6 +136,8 @@ void RendererFinder::addContext(GUPnPContext *context)
     // The device descriptions GUPnP fetches itself get a deadline too: a
     // device that stops sending mid-answer is given up.
     soup_session_set_timeout(gupnp_context_get_session(context), kFetchTimeoutS);
+    // ... and a bound on their size and their whole time.
+    descriptionbound::watch(gupnp_context_get_session(context));
     auto place = std::make_unique<Place>();
     place->context = upnphandle::ref(context);
     place->controlPoint.reset(gupnp_control_point_new(context, kRendererType));
@@ -137,6 +170,7 @@ void RendererFinder::removeContext(GUPnPContext *context)
             ++it;
         }
     }
+    std::erase_if(m_waiting, [context](const Waiting &w) { return w.context == context; });
     std::erase_if(m_places, [context](const auto &p) { return p->context.get() == context; });
     for (const QString &udn : std::as_const(gone))
         Q_EMIT rendererGone(udn);
@@ -149,6 +183,14 @@ void RendererFinder::deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *pr
     auto *info = GUPNP_DEVICE_INFO(proxy);
     const QString udn = QString::fromUtf8(gupnp_device_info_get_udn(info));
     if (udn.isEmpty() || m_devices.count(udn))
+        return;
+    QString stray;
+    if (!controlledWhereDescribed(info, &stray)) {
+        NSLog(lcCast(), QtWarningMsg, "renderer %@ left out: controlled at %@, not where described",
+              udn, stray);
+        return;
+    }
+    if (!admit(context, proxy))
         return;
     auto device = std::make_unique<Device>();
     device->proxy = upnphandle::ref(proxy);
@@ -183,6 +225,46 @@ void RendererFinder::deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *pr
                });
 }
 
+// Each new device costs a request and a menu entry: a host inventing
+// devices gets a few at a time, not thousands.
+bool RendererFinder::admit(GUPnPContext *context, GUPnPDeviceProxy *proxy)
+{
+    const qint64 now = Clock::shared()->steadyMs();
+    while (!m_arrivals.empty() && now - m_arrivals.front() > kArrivalWindowMs)
+        m_arrivals.pop_front();
+    if (m_devices.size() < kMaxRenderers && m_arrivals.size() < kMaxArrivals) {
+        m_arrivals.push_back(now);
+        return true;
+    }
+    const bool queued = std::any_of(m_waiting.cbegin(), m_waiting.cend(),
+                                    [proxy](const Waiting &w) { return w.proxy.get() == proxy; });
+    if (!queued) {
+        NSLog(lcCast(), QtInfoMsg, "renderer %@ waits: too many new ones at once",
+              QString::fromUtf8(gupnp_device_info_get_udn(GUPNP_DEVICE_INFO(proxy))));
+        if (m_waiting.size() >= kMaxRenderers)
+            m_waiting.pop_front();
+        m_waiting.push_back({upnphandle::ref(proxy), context});
+    }
+    if (!m_admit.isActive())
+        m_admit.start();
+    return false;
+}
+
+void RendererFinder::admitWaiting()
+{
+    while (!m_waiting.empty()) {
+        const qsizetype before = qsizetype(m_waiting.size());
+        Waiting next = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        deviceAvailable(next.context, next.proxy.get());
+        // Put back: no room yet.
+        if (qsizetype(m_waiting.size()) >= before)
+            break;
+    }
+    if (m_waiting.empty())
+        m_admit.stop();
+}
+
 void RendererFinder::list(const QString &udn, const QStringList &protocols)
 {
     auto it = m_devices.find(udn);
@@ -196,6 +278,7 @@ void RendererFinder::list(const QString &udn, const QStringList &protocols)
 
 void RendererFinder::deviceUnavailable(GUPnPDeviceProxy *proxy)
 {
+    std::erase_if(m_waiting, [proxy](const Waiting &w) { return w.proxy.get() == proxy; });
     const QString udn = QString::fromUtf8(gupnp_device_info_get_udn(GUPNP_DEVICE_INFO(proxy)));
     auto it = m_devices.find(udn);
     if (it == m_devices.end() || it->second->proxy.get() != proxy)

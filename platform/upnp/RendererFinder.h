@@ -7,6 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <deque>
 #include <map>
 #include <memory>
 #include <vector>
@@ -32,9 +33,19 @@ struct RendererInfo {
 // is listed once its protocol info is known (or did not come in time).
 // Besides listening to the renderers' announcements it asks again every
 // ten seconds, so that a renderer whose announcement was lost is found.
+// What any host on the network says is bounded: descriptions in size and
+// time, the renderers kept and the rate of new ones, and control goes only
+// to the host and port a renderer was described from.
 class RendererFinder : public QObject {
     Q_OBJECT
 public:
+    // At most this many renderers are kept, and this many new ones taken
+    // within kArrivalWindowMs; others wait (as many as are kept, the
+    // oldest let go first) and are taken as room comes.
+    static constexpr std::size_t kMaxRenderers = 32;
+    static constexpr std::size_t kMaxArrivals = 8;
+    static constexpr qint64 kArrivalWindowMs = 10000;
+
     // `places`: interface names or local addresses to look on ("lo",
     // "127.0.0.1"); empty for every network the computer has.
     explicit RendererFinder(const QStringList &places = {}, QObject *parent = nullptr);
@@ -58,6 +69,9 @@ private:
     void deviceAvailable(GUPnPContext *context, GUPnPDeviceProxy *proxy);
     void deviceUnavailable(GUPnPDeviceProxy *proxy);
     void list(const QString &udn, const QStringList &protocols);
+    // Whether a new device may be taken now; if not, it waits.
+    bool admit(GUPnPContext *context, GUPnPDeviceProxy *proxy);
+    void admitWaiting();
 
     static void onContextAvailable(GUPnPContextManager *, GUPnPContext *context, gpointer self);
     static void onContextUnavailable(GUPnPContextManager *, GUPnPContext *context, gpointer self);
@@ -70,4 +84,12 @@ private:
     upnphandle::Signal m_contextAvailable;
     upnphandle::Signal m_contextUnavailable;
     QTimer m_rescan;
+    // When the latest new devices were taken (steady ms).
+    std::deque<qint64> m_arrivals;
+    struct Waiting {
+        upnphandle::Object<GUPnPDeviceProxy> proxy;
+        GUPnPContext *context = nullptr;
+    };
+    std::deque<Waiting> m_waiting;
+    QTimer m_admit;
 };

@@ -1,6 +1,8 @@
 #include "platform/upnp/StreamServer.h"
 
+#include "platform/base/Clock.h"
 #include "platform/upnp/CastLog.h"
+#include "platform/upnp/RequestHead.h"
 
 #include <QRandomGenerator>
 #include <QTcpServer>
@@ -8,7 +10,6 @@
 
 namespace {
 constexpr int kDrainMs = 50;
-constexpr qsizetype kMaxRequest = 8 * 1024;
 constexpr qsizetype kOggHead = 16 * 1024;
 constexpr qint64 kSocketChunk = 64 * 1024;
 constexpr qsizetype kFeedBacklog = 4 * StreamServer::kClientBacklog;
@@ -24,9 +25,14 @@ QString extension(const QString &mime)
 } // namespace
 
 struct StreamServer::Client {
+    // Null once dropped.
     QTcpSocket *socket = nullptr;
     QByteArray request;
+    bool answered = false;
     bool streaming = false;
+    // When it connected, and when its socket last took bytes (steady ms).
+    qint64 since = 0;
+    qint64 lastTaken = 0;
     QByteArray pending;
     // With ICY metadata: stream bytes left before the next block, and the
     // title the last block carried.
@@ -81,7 +87,7 @@ StreamServer::StreamServer(QObject *parent) : QObject(parent), m_server(new QTcp
 StreamServer::~StreamServer()
 {
     for (const auto &client : m_clients)
-        client->socket->abort();
+        drop(client.get());
 }
 
 bool StreamServer::listen(const QHostAddress &address)
@@ -110,45 +116,76 @@ bool StreamServer::serves(const QString &uri) const
     return !uri.isEmpty() && uri.contains(QLatin1Char('/') + m_token + QLatin1Char('/'));
 }
 
+qsizetype StreamServer::clientCount() const
+{
+    return std::count_if(m_clients.cbegin(), m_clients.cend(),
+                         [](const auto &client) { return client->socket != nullptr; });
+}
+
 void StreamServer::accept()
 {
     while (QTcpSocket *socket = m_server->nextPendingConnection()) {
+        sweep();
+        if (qsizetype(m_clients.size()) >= kMaxClients) {
+            // The oldest that has not asked for the stream yet makes room.
+            auto waiting = std::find_if(m_clients.begin(), m_clients.end(),
+                                        [](const auto &c) { return !c->streaming; });
+            if (waiting == m_clients.end()) {
+                NSLog(lcCast(), QtWarningMsg, "stream server full: %@ turned away",
+                      socket->peerAddress().toString());
+                socket->abort();
+                socket->deleteLater();
+                continue;
+            }
+            drop(waiting->get());
+            sweep();
+        }
         auto client = std::make_unique<Client>();
         client->socket = socket;
+        socket->setReadBufferSize(RequestHead::kMaxBytes);
+        client->since = Clock::shared()->steadyMs();
+        client->lastTaken = client->since;
         Client *raw = client.get();
         m_clients.push_back(std::move(client));
         connect(socket, &QTcpSocket::readyRead, this, [this, raw] { readRequest(raw); });
-        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] { flush(raw); });
-        connect(socket, &QTcpSocket::disconnected, this, [this, socket] { drop(socket); });
+        connect(socket, &QTcpSocket::bytesWritten, this, [this, raw] {
+            raw->lastTaken = Clock::shared()->steadyMs();
+            flush(raw);
+        });
+        connect(socket, &QTcpSocket::disconnected, this, [this, raw] { drop(raw); });
     }
 }
 
 void StreamServer::readRequest(Client *client)
 {
-    if (client->streaming) {
-        client->socket->readAll();
-        return;
-    }
-    client->request += client->socket->read(kMaxRequest + 1 - client->request.size());
-    if (client->request.size() > kMaxRequest) {
-        drop(client->socket);
-        return;
-    }
-    if (!client->request.contains("\r\n\r\n"))
-        return;
-    const QList<QByteArray> line = client->request.left(client->request.indexOf("\r\n")).split(' ');
-    const QByteArray method = line.value(0);
-    const QByteArray path = line.value(1);
-    const QByteArray wanted = ("/" + m_token + "/").toLatin1();
     QTcpSocket *socket = client->socket;
-    if ((method != "GET" && method != "HEAD") || !path.startsWith(wanted) ||
-        path.mid(wanted.size()).contains('/') || m_mime.isEmpty()) {
+    if (!socket)
+        return;
+    if (client->answered) {
+        socket->readAll();
+        return;
+    }
+    client->request += socket->read(RequestHead::kMaxBytes - client->request.size());
+    const RequestHead head = RequestHead::parse(client->request);
+    if (head.status == RequestHead::Status::Incomplete)
+        return;
+    // What it sends from now on is read and thrown away.
+    client->answered = true;
+    client->request.clear();
+    client->request.squeeze();
+    if (head.status == RequestHead::Status::Malformed) {
+        socket->write("HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+        socket->disconnectFromHost();
+        return;
+    }
+    const QByteArray wanted = ("/" + m_token + "/").toLatin1();
+    if ((head.method != "GET" && head.method != "HEAD") || !head.target.startsWith(wanted) ||
+        head.target.mid(wanted.size()).contains('/') || m_mime.isEmpty()) {
         socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
         return;
     }
-    const QByteArray head = client->request.toLower();
-    client->icy = head.contains("\r\nicy-metadata: 1") || head.contains("\r\nicy-metadata:1");
+    client->icy = head.icyMetadata;
     client->untilMeta = kMetaInterval;
     socket->write(
         QStringLiteral("HTTP/1.1 200 OK\r\nContent-Type: %1\r\nCache-Control: no-cache\r\n"
@@ -156,12 +193,16 @@ void StreamServer::readRequest(Client *client)
             .arg(m_mime,
                  client->icy ? QStringLiteral("icy-metaint: %1\r\n").arg(kMetaInterval) : QString())
             .toLatin1());
-    if (method == "HEAD") {
+    if (head.method == "HEAD") {
         socket->disconnectFromHost();
         return;
     }
     client->streaming = true;
-    client->pending = m_head + m_recent;
+    client->lastTaken = Clock::shared()->steadyMs();
+    // The head (Ogg's header pages) and the latest bytes, each byte once:
+    // early in a stream the two overlap.
+    const qint64 recentFrom = m_streamFed - m_recent.size();
+    client->pending = m_head + m_recent.mid(qMax<qint64>(0, m_head.size() - recentFrom));
     NSLog(lcCast(), QtInfoMsg, "renderer %@ fetches the stream", socket->peerAddress().toString());
     Q_EMIT clientConnected();
     flush(client);
@@ -181,28 +222,32 @@ void StreamServer::drain()
         m_feed->m_dropped = 0;
         m_title = m_feed->m_title;
     }
+    sweep();
+    expire();
     if (generation != m_generation) {
         m_generation = generation;
         m_mime = mime;
         m_head.clear();
         m_recent.clear();
+        m_streamFed = 0;
         // The clients of the old stream could not follow a new one.
         for (const auto &client : m_clients) {
             if (client->streaming)
-                client->socket->disconnectFromHost();
+                drop(client.get());
         }
         Q_EMIT streamBegan(mime);
     }
     if (bytes.isEmpty())
         return;
     m_fed += bytes.size();
+    m_streamFed += bytes.size();
     if (m_mime == QLatin1String("application/ogg") && m_head.size() < kOggHead)
         m_head += bytes.left(kOggHead - m_head.size());
     m_recent += bytes;
     if (m_recent.size() > kStartBurst)
         m_recent.remove(0, m_recent.size() - kStartBurst);
     for (const auto &client : m_clients) {
-        if (!client->streaming)
+        if (!client->socket || !client->streaming)
             continue;
         client->pending += bytes;
         if (client->pending.size() > kClientBacklog) {
@@ -214,10 +259,31 @@ void StreamServer::drain()
     }
 }
 
+// A request head that does not come in time, and a client that takes
+// nothing for long, are let go.
+void StreamServer::expire()
+{
+    const qint64 now = Clock::shared()->steadyMs();
+    for (const auto &client : m_clients) {
+        if (!client->socket)
+            continue;
+        // One with nothing to take is not idle.
+        if (client->streaming && client->pending.isEmpty() && client->socket->bytesToWrite() == 0)
+            client->lastTaken = now;
+        const bool late = !client->streaming && now - client->since > kHeadMs;
+        const bool idle = client->streaming && now - client->lastTaken > kIdleMs;
+        if (late || idle) {
+            NSLog(lcCast(), QtInfoMsg, "%@ let go: %@", client->socket->peerAddress().toString(),
+                  late ? QStringLiteral("no request in time") : QStringLiteral("reads nothing"));
+            drop(client.get());
+        }
+    }
+}
+
 void StreamServer::flush(Client *client)
 {
     QTcpSocket *socket = client->socket;
-    while (client->streaming && !client->pending.isEmpty() &&
+    while (socket && client->streaming && !client->pending.isEmpty() &&
            socket->bytesToWrite() < kSocketChunk) {
         if (client->icy && client->untilMeta == 0) {
             socket->write(metaBlock(client));
@@ -246,16 +312,21 @@ QByteArray StreamServer::metaBlock(Client *client) const
     return char(blocks) + text;
 }
 
-void StreamServer::drop(QTcpSocket *socket)
+void StreamServer::drop(Client *client)
 {
-    auto it = std::find_if(m_clients.begin(), m_clients.end(),
-                           [socket](const auto &c) { return c->socket == socket; });
-    if (it == m_clients.end())
+    QTcpSocket *socket = std::exchange(client->socket, nullptr);
+    if (!socket)
         return;
-    m_clients.erase(it);
+    client->streaming = false;
+    client->pending.clear();
     socket->disconnect(this);
     socket->abort();
     socket->deleteLater();
+}
+
+void StreamServer::sweep()
+{
+    std::erase_if(m_clients, [](const auto &client) { return client->socket == nullptr; });
 }
 
 #include "moc_StreamServer.cpp"

@@ -21,6 +21,11 @@ class QTcpSocket;
 // of making the server hold more and more. A client asking for ICY
 // metadata (Icy-MetaData: 1) gets the stream's title in blocks every
 // kMetaInterval bytes, as a station would send it.
+//
+// Anyone on the network can connect to it: it holds at most kMaxClients
+// connections (a new one pushes out the oldest still sending its request),
+// a request head must come within kHeadMs, and a client that takes no
+// bytes for kIdleMs is let go.
 class StreamServer : public QObject {
     Q_OBJECT
 public:
@@ -30,6 +35,9 @@ public:
     // without waiting for the stream.
     static constexpr qsizetype kStartBurst = 64 * 1024;
     static constexpr qsizetype kMetaInterval = 16000;
+    static constexpr int kMaxClients = 8;
+    static constexpr qint64 kHeadMs = 5000;
+    static constexpr qint64 kIdleMs = 20000;
 
     // Thread-safe; shared with whoever delivers the stream, which may
     // outlive the server.
@@ -65,7 +73,8 @@ public:
     std::shared_ptr<Feed> feed() const { return m_feed; }
     // The stream's type as last begun; empty before.
     QString mime() const { return m_mime; }
-    qsizetype clientCount() const { return qsizetype(m_clients.size()); }
+    // Connections held, streaming or still sending their request.
+    qsizetype clientCount() const;
     // Bytes of the stream handed to clients (metadata blocks not counted),
     // and dropped for slow ones, since listening.
     qint64 bytesServed() const { return m_served; }
@@ -83,9 +92,13 @@ private:
     void accept();
     void readRequest(Client *client);
     void drain();
+    void expire();
     void flush(Client *client);
     QByteArray metaBlock(Client *client) const;
-    void drop(QTcpSocket *socket);
+    // Closes the client's connection; its entry goes at the next sweep, so
+    // that no walk over the clients sees the list change under it.
+    void drop(Client *client);
+    void sweep();
 
     std::shared_ptr<Feed> m_feed = std::make_shared<Feed>();
     QTcpServer *m_server = nullptr;
@@ -96,6 +109,8 @@ private:
     // The stream's first bytes (Ogg's header pages) and its latest ones.
     QByteArray m_head;
     QByteArray m_recent;
+    // Bytes of the current stream taken from the feed.
+    qint64 m_streamFed = 0;
     std::vector<std::unique_ptr<Client>> m_clients;
     QTimer m_drain;
     qint64 m_served = 0;

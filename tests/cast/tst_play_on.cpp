@@ -4,7 +4,9 @@
 // sink, fed by Icecast.
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
+#include "support/ProcessStats.h"
 #include "support/StreamServers.h"
+#include "support/TestClock.h"
 #include "support/TestEnv.h"
 
 #include "integrations/PlayOn.h"
@@ -12,6 +14,7 @@
 #include "platform/upnp/PlayForm.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/RequestHead.h"
 #include "platform/upnp/StreamServer.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
@@ -45,6 +48,35 @@ QByteArray ask(const QUrl &server, const QByteArray &request)
     }
     return reply;
 }
+// A client of `server` that has asked for its stream (and had the answer's head).
+std::unique_ptr<QTcpSocket> fetch(const StreamServer &server)
+{
+    const QUrl url(server.url());
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(url.host(), quint16(url.port()));
+    socket->write("GET " + url.path().toLatin1() + " HTTP/1.1\r\n\r\n");
+    return socket;
+}
+
+// What a stand-in renderer printed, kept as it comes (read on this
+// thread's event loop, which GUPnP needs running).
+struct Printed {
+    QProcess *process;
+    QByteArray text;
+    int count(const QByteArray &line)
+    {
+        text += process->readAll();
+        return int(text.count("\n" + line)) + int(text.startsWith(line));
+    }
+    // What came after the first `line`.
+    QByteArray after(const QByteArray &line)
+    {
+        text += process->readAll();
+        const qsizetype at = text.indexOf(line);
+        return at < 0 ? QByteArray() : text.mid(at + line.size());
+    }
+};
+
 // Whether a stream of this process runs in the audio server (is not held).
 bool soundRunsHere()
 {
@@ -186,6 +218,15 @@ private Q_SLOTS:
         QCOMPARE(form.mime, announced);
     }
 
+    // The renderer's port is taken from a range other tests use too: one
+    // handed out is not handed out again before its server listens.
+    void portsAreNotHandedOutTwice()
+    {
+        const quint16 first = childprocess::freePort(61000, 4500);
+        QVERIFY(first != 0);
+        QCOMPARE(childprocess::freePort(first, 1), quint16(0));
+    }
+
     void serverAnswersOnlyItsUrl_data()
     {
         QTest::addColumn<QString>("mime");
@@ -253,6 +294,7 @@ private Q_SLOTS:
 
     void slowClientLosesTheOldest()
     {
+        TestClock clock(QDateTime::currentDateTimeUtc());
         StreamServer server;
         QVERIFY(server.listen(QHostAddress::LocalHost));
         server.feed()->begin(QStringLiteral("audio/mpeg"));
@@ -274,6 +316,184 @@ private Q_SLOTS:
         QTRY_VERIFY(server.bytesDropped() > 0);
         QVERIFY(server.bytesServed() < fed);
         QCOMPARE(server.clientCount(), 1);
+        // Taking nothing for long, it is let go.
+        clock.advance(StreamServer::kIdleMs + 1000);
+        QTRY_COMPARE(server.clientCount(), 0);
+    }
+
+    // Clients come and go while others are served: the server lets them
+    // go as it ends, as a new stream begins, or as one hangs up.
+    void clientsGoWhileOthersAreServed_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("server ends") << "server ends";
+        QTest::newRow("new stream") << "new stream";
+        QTest::newRow("one hangs up") << "one hangs up";
+    }
+
+    void clientsGoWhileOthersAreServed()
+    {
+        QFETCH(QString, end);
+        auto server = std::make_unique<StreamServer>();
+        QVERIFY(server->listen(QHostAddress::LocalHost));
+        server->feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server->mime().isEmpty());
+        std::vector<std::unique_ptr<QTcpSocket>> clients;
+        for (int i = 0; i < 3; ++i)
+            clients.push_back(fetch(*server));
+        // And one that never asks.
+        QTcpSocket idle;
+        const QUrl url(server->url());
+        idle.connectToHost(url.host(), quint16(url.port()));
+        QTRY_COMPARE(server->clientCount(), 4);
+        server->feed()->push("abc", 3);
+        QTRY_VERIFY(std::all_of(clients.cbegin(), clients.cend(),
+                                [](const auto &c) { return c->bytesAvailable() > 0; }));
+        if (end == QLatin1String("server ends")) {
+            server.reset();
+        } else if (end == QLatin1String("new stream")) {
+            server->feed()->begin(QStringLiteral("audio/aac"));
+            QTRY_COMPARE(server->mime(), QStringLiteral("audio/aac"));
+            QTRY_COMPARE(server->clientCount(), 1);
+        } else {
+            clients.front()->abort();
+            clients.erase(clients.begin());
+            QTRY_COMPARE(server->clientCount(), 3);
+            server->feed()->push("def", 3);
+            for (const auto &client : clients) {
+                QByteArray got;
+                QTRY_VERIFY2((got += client->readAll()).endsWith("def"), got.toHex().constData());
+            }
+            return;
+        }
+        for (const auto &client : clients)
+            QTRY_COMPARE(client->state(), QAbstractSocket::UnconnectedState);
+    }
+
+    // Anyone on the network can connect: a handful of connections are held,
+    // a request head has a deadline, and the renderer still gets through.
+    void connectionsAreBounded()
+    {
+        TestClock clock(QDateTime::currentDateTimeUtc());
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server.mime().isEmpty());
+        const QUrl url(server.url());
+        std::vector<std::unique_ptr<QTcpSocket>> idle;
+        for (int i = 0; i < 5 * StreamServer::kMaxClients; ++i) {
+            idle.push_back(std::make_unique<QTcpSocket>());
+            idle.back()->connectToHost(url.host(), quint16(url.port()));
+            // Half of them start a request and never end it.
+            if (i % 2)
+                idle.back()->write("GET / HTTP/1.1\r\nHost: x\r\n");
+        }
+        QTRY_VERIFY(std::all_of(idle.cbegin(), idle.cend(), [](const auto &s) {
+            return s->state() != QAbstractSocket::ConnectingState;
+        }));
+        QTRY_VERIFY(server.clientCount() > 0);
+        QVERIFY(server.clientCount() <= StreamServer::kMaxClients);
+        std::unique_ptr<QTcpSocket> renderer = fetch(server);
+        QByteArray got;
+        QTRY_VERIFY((got += renderer->readAll()).startsWith("HTTP/1.1 200"));
+        QVERIFY(server.clientCount() <= StreamServer::kMaxClients);
+        // The requests that never came are given up; the renderer stays.
+        clock.advance(StreamServer::kHeadMs + 1000);
+        QTRY_COMPARE(server.clientCount(), 1);
+        server.feed()->push("abc", 3);
+        QTRY_VERIFY((got += renderer->readAll()).endsWith("abc"));
+        QCOMPARE(renderer->state(), QAbstractSocket::ConnectedState);
+    }
+
+    // A renderer joining gets the stream's start (Ogg's header pages) and
+    // its latest bytes, each byte once.
+    void lateJoinerGetsEachByteOnce_data()
+    {
+        QTest::addColumn<QString>("mime");
+        QTest::addColumn<int>("fed");
+        QTest::addColumn<bool>("head");
+        QTest::newRow("ogg, within its head") << "application/ogg" << 10000 << true;
+        QTest::newRow("ogg, head and recent overlap") << "application/ogg" << 40000 << true;
+        QTest::newRow("ogg, long under way") << "application/ogg" << 300000 << true;
+        QTest::newRow("mp3, long under way") << "audio/mpeg" << 300000 << false;
+    }
+
+    void lateJoinerGetsEachByteOnce()
+    {
+        QFETCH(QString, mime);
+        QFETCH(int, fed);
+        QFETCH(bool, head);
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        server.feed()->begin(mime);
+        QByteArray stream(fed, '\0');
+        for (int i = 0; i < fed; ++i)
+            stream[i] = char(i % 251);
+        server.feed()->push(stream.constData(), stream.size());
+        QTRY_COMPARE(server.bytesFed(), qint64(fed));
+        std::unique_ptr<QTcpSocket> client = fetch(server);
+        const qsizetype burst = qMin<qsizetype>(fed, StreamServer::kStartBurst);
+        const qsizetype headSize = head ? qMin<qsizetype>(fed - burst, 16 * 1024) : 0;
+        const QByteArray expected = stream.left(headSize) + stream.right(burst);
+        QByteArray got;
+        const auto body = [&got] { return got.mid(got.indexOf("\r\n\r\n") + 4); };
+        QTRY_VERIFY((got += client->readAll()).contains("\r\n\r\n") &&
+                    body().size() >= expected.size());
+        QCOMPARE(body().size(), expected.size());
+        QVERIFY(body() == expected);
+    }
+
+    void requestHead_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("target");
+        QTest::addColumn<bool>("icy");
+        const int incomplete = int(RequestHead::Status::Incomplete);
+        const int complete = int(RequestHead::Status::Complete);
+        const int malformed = int(RequestHead::Status::Malformed);
+        QTest::newRow("plain") << QByteArray("GET /t/stream.mp3 HTTP/1.1\r\nHost: a\r\n\r\n")
+                               << complete << QByteArray("/t/stream.mp3") << false;
+        QTest::newRow("icy, any case, bare LF")
+            << QByteArray("GET /s HTTP/1.0\nicy-METADATA:  1 \n\n") << complete << QByteArray("/s")
+            << true;
+        QTest::newRow("icy 0") << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData: 0\r\n\r\n")
+                               << complete << QByteArray("/s") << false;
+        QTest::newRow("no blank line yet") << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData: 1\r\n")
+                                           << incomplete << QByteArray() << false;
+        QTest::newRow("half a request line")
+            << QByteArray("GE") << incomplete << QByteArray() << false;
+        QTest::newRow("endless header")
+            << "GET /s HTTP/1.1\r\nX: " + QByteArray(RequestHead::kMaxBytes, 'a') << malformed
+            << QByteArray() << false;
+        QTest::newRow("endless request line")
+            << QByteArray(RequestHead::kMaxBytes + 1, 'G') << malformed << QByteArray() << false;
+        QTest::newRow("head past the limit")
+            << "GET /s HTTP/1.1\r\n" + QByteArray(RequestHead::kMaxBytes, '\n') << complete
+            << QByteArray("/s") << false;
+        QTest::newRow("no version")
+            << QByteArray("GET /s\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("absolute target")
+            << QByteArray("GET http://a/s HTTP/1.1\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("control byte in target")
+            << QByteArray("GET /s\x01 HTTP/1.1\r\n\r\n") << malformed << QByteArray() << false;
+        QTest::newRow("header without colon")
+            << QByteArray("GET /s HTTP/1.1\r\nIcy-MetaData 1\r\n\r\n") << malformed << QByteArray()
+            << false;
+        QTest::newRow("binary") << QByteArray("\x16\x03\x01\x02\x00\n\n", 7) << malformed
+                                << QByteArray() << false;
+    }
+
+    void requestHead()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, status);
+        QFETCH(QByteArray, target);
+        QFETCH(bool, icy);
+        const RequestHead head = RequestHead::parse(bytes);
+        QCOMPARE(int(head.status), status);
+        QCOMPARE(head.target, target);
+        QCOMPARE(head.icyMetadata, icy);
     }
 
     void playsOnARendererAndComesBack()
@@ -461,19 +681,170 @@ private Q_SLOTS:
         chooseTone();
         // Chosen while nothing plays: the program starts, there.
         playOn.choose(named(finder, QStringLiteral("Sonos Kitchen"))->udn);
-        QString uri;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (uri += QString::fromUtf8(standIn->readAll())).contains(QLatin1Char('\n')), 20000);
-        QVERIFY2(uri.startsWith(QLatin1String("URI x-rincon-mp3radio://127.0.0.1:")),
-                 qPrintable(uri));
-        QVERIFY(uri.trimmed().endsWith(QLatin1String("/stream.mp3")));
+        Printed printed{standIn.get(), {}};
+        QTRY_VERIFY_WITH_TIMEOUT(printed.after("URI ").contains('\n'), 20000);
+        QByteArray uri = printed.after("URI ");
+        uri.truncate(uri.indexOf('\n'));
+        QVERIFY2(uri.startsWith("x-rincon-mp3radio://127.0.0.1:"), uri.constData());
+        QVERIFY(uri.endsWith("/stream.mp3"));
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
         QVERIFY(!session.hasLocalSound());
         // Back here: the renderer is stopped, the sound is on here.
         playOn.choose(QString());
         QVERIFY(session.hasLocalSound());
-        QTRY_VERIFY_WITH_TIMEOUT((uri += QString::fromUtf8(standIn->readAll())).contains("\nSTOP"),
-                                 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("STOP") == 1, 5000);
+    }
+
+    // The renderer's own state as it reads it: TRANSITIONING is not a stop,
+    // a missed poll now and then is not a loss, two in a row are.
+    void rendererStateIsReadRight()
+    {
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Sonos Den"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Sonos Den")), 15000);
+        const QString udn = named(finder, QStringLiteral("Sonos Den"))->udn;
+        chooseTone();
+        playOn.choose(udn);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("PLAY") == 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("POLL PLAYING") >= 2, 10000);
+        // Three answers seen after each change: two of them were heeded.
+        const auto polled = [&printed](const QByteArray &answer, int more) {
+            const int from = printed.count(answer);
+            return QTest::qWaitFor([&] { return printed.count(answer) >= from + more; }, 15000);
+        };
+        standIn->write("STATE TRANSITIONING\n");
+        QVERIFY(polled("POLL TRANSITIONING", 3));
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        QCOMPARE(playOn.current(), udn);
+        standIn->write("STATE PLAYING\n");
+        for (int i = 0; i < 2; ++i) {
+            standIn->write("MISS 1\n");
+            QVERIFY(polled("MISSED", 1));
+            QVERIFY(polled("POLL PLAYING", 3));
+            QCOMPARE(playOn.current(), udn);
+        }
+        QCOMPARE(notices.size(), 0);
+        standIn->write("MISS 2\n");
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 10000);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(notices.at(0).at(0).toString().contains(QLatin1String("stopped answering")));
+    }
+
+    // Switching from A to B while A has not answered the offer yet: A's late
+    // answer neither plays A again nor acts on B.
+    void lateAnswerOfTheLastRenderer_data()
+    {
+        QTest::addColumn<QByteArray>("answer");
+        QTest::newRow("taken") << QByteArray("ok");
+        QTest::newRow("refused") << QByteArray("fault");
+    }
+
+    void lateAnswerOfTheLastRenderer()
+    {
+        QFETCH(QByteArray, answer);
+        std::unique_ptr<QProcess> a = startStandIn(QStringLiteral("sonos"), QStringLiteral("A"));
+        std::unique_ptr<QProcess> b = startStandIn(QStringLiteral("sonos"), QStringLiteral("B"));
+        QVERIFY(a && b);
+        Printed printedA{a.get(), {}};
+        Printed printedB{b.get(), {}};
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            named(finder, QStringLiteral("A")) && named(finder, QStringLiteral("B")), 15000);
+        chooseTone();
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        // Its stop is answered after the offer: the handle is still there.
+        a->write("SLOWURI 1.0 " + answer + "\nSLOWSTOP 1.3\n");
+        playOn.choose(named(finder, QStringLiteral("A"))->udn);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("URI ") == 1, 10000);
+        const QString udnB = named(finder, QStringLiteral("B"))->udn;
+        playOn.choose(udnB);
+        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("PLAY") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("ANSWERED") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("STOP") == 1, 10000);
+        // B answers a few more polls: by then A's answer was taken in.
+        const int polls = printedB.count("POLL PLAYING");
+        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("POLL PLAYING") >= polls + 3, 10000);
+        QVERIFY2(!printedA.after("STOP").contains("PLAY"), printedA.text.constData());
+        QCOMPARE(printedB.count("STOP"), 0);
+        QCOMPARE(playOn.current(), udnB);
+        QCOMPARE(notices.size(), 0);
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+    }
+
+    // Control goes only to the host that described the renderer: one whose
+    // control URLs point elsewhere is not listed, and nothing is sent there.
+    void controlStaysOnTheDescribingHost()
+    {
+        std::unique_ptr<QProcess> foreign =
+            startStandIn(QStringLiteral("foreign"), QStringLiteral("Foreign"));
+        std::unique_ptr<QProcess> plain =
+            startStandIn(QStringLiteral("sonos"), QStringLiteral("Plain"));
+        QVERIFY(foreign && plain);
+        Printed printed{foreign.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        QTRY_VERIFY_WITH_TIMEOUT(named(finder, QStringLiteral("Plain")), 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("DESCRIBED") >= 1, 15000);
+        // What it would have been sent comes at once: a second is plenty.
+        QTest::qWait(1500);
+        QVERIFY2(printed.count("FOREIGN") == 0, printed.text.constData());
+        QVERIFY(!named(finder, QStringLiteral("Foreign")));
+    }
+
+    // A description GUPnP fetches by itself, named by whoever answers a
+    // search, is cut off by its size or its whole time.
+    void descriptionsAreBounded_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::newRow("endless") << "endless";
+        QTest::newRow("a byte at a time") << "trickle";
+    }
+
+    void descriptionsAreBounded()
+    {
+        QFETCH(QString, mode);
+        const double before = processstats::residentMb();
+        std::unique_ptr<QProcess> standIn = startStandIn(mode, QStringLiteral("Endless"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("CUT") == 1, 20000);
+        const qint64 sent = printed.after("CUT ").trimmed().toLongLong();
+        QVERIFY2(sent < 16 * 1024 * 1024, qPrintable(QString::number(sent)));
+        QVERIFY(processstats::residentMb() - before < 64);
+        QVERIFY(!named(finder, QStringLiteral("Endless")));
+    }
+
+    // A host answering as a crowd of renderers gets a few listed at a time,
+    // and never more than the list holds.
+    void aCrowdIsLetInSlowly()
+    {
+        TestClock clock(QDateTime::currentDateTimeUtc());
+        std::unique_ptr<QProcess> standIn =
+            startStandIn(QStringLiteral("crowd"), QStringLiteral("Crowd"));
+        QVERIFY(standIn);
+        Printed printed{standIn.get(), {}};
+        RendererFinder finder({QStringLiteral("lo")});
+        const auto listed = [&finder] { return qsizetype(finder.renderers().size()); };
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("DESCRIBED") >= 40 && listed() > 0, 20000);
+        QTRY_COMPARE(listed(), qsizetype(RendererFinder::kMaxArrivals));
+        // Searched again later, more come in, up to the bound.
+        for (int i = 0; i < 3; ++i) {
+            clock.advance(RendererFinder::kArrivalWindowMs + 1);
+            QTRY_COMPARE_WITH_TIMEOUT(listed(),
+                                      qMin(qsizetype(RendererFinder::kMaxArrivals) * (i + 2),
+                                           qsizetype(RendererFinder::kMaxRenderers)),
+                                      25000);
+        }
     }
 
     void hostileRendererNeverHoldsTheWindow()

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <sys/prctl.h>
 #include <unistd.h>
+#include <vector>
 
 namespace childprocess {
 
@@ -68,11 +69,22 @@ QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs)
 
 quint16 freePort(quint16 from, int span)
 {
+    // A port handed out stays this process's until it ends: no other test
+    // process (nor this one) is handed it while its server is not yet
+    // listening on it.
+    static std::vector<std::unique_ptr<QLockFile>> held;
     for (int attempt = 0; attempt < 200; ++attempt) {
         const auto port = quint16(from + QRandomGenerator::global()->bounded(span));
+        auto lock = std::make_unique<QLockFile>(
+            QStringLiteral("%1/orbitune-test-port-%2.lock").arg(QDir::tempPath()).arg(port));
+        lock->setStaleLockTime(0);
+        if (!lock->tryLock(0))
+            continue;
         QTcpServer server;
-        if (server.listen(QHostAddress::LocalHost, port))
+        if (server.listen(QHostAddress::LocalHost, port)) {
+            held.push_back(std::move(lock));
             return port;
+        }
     }
     return 0;
 }

@@ -26,7 +26,9 @@ QString waitForLine(QProcess *process, const QByteArray &prefix, int timeoutMs);
 
 // A TCP port on 127.0.0.1 in [from, from + span) that nothing listens on
 // right now. By default below the kernel's ephemeral range, so a server that
-// binds port 0 later cannot be handed the same port.
+// binds port 0 later cannot be handed the same port. A port handed out is
+// not handed out again, to this or another test process, while this one
+// runs.
 quint16 freePort(quint16 from = 20000, int span = 12000);
 
 bool waitForTcpPort(quint16 port, int timeoutMs);
