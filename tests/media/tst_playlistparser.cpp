@@ -666,16 +666,14 @@ void TestPlaylistParser::timelinePositions()
     rlimit fileSize{};
     QVERIFY(::getrlimit(RLIMIT_FSIZE, &fileSize) == 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = fileSize;
-    small.rlim_cur = 4096;
+    const rlimit small{4096, fileSize.rlim_max};
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
     StreamTimeline full(100'000, 3000);
     const bool wasInFile = full.keptInFile();
     QByteArray sent;
-    for (int i = 0; i < 10; ++i) {
-        const QByteArray piece(1000, char('0' + i));
-        full.append(piece);
-        sent += piece;
+    for (char c = '0'; c <= '9'; ++c) {
+        sent += QByteArray(1000, c);
+        full.append(sent.last(1000));
     }
     ::setrlimit(RLIMIT_FSIZE, &fileSize);
     std::signal(SIGXFSZ, oldHandler);
