@@ -1,7 +1,7 @@
 #include "platform/base/Clock.h"
 #include "platform/media/Fmp4Audio.h"
-#include "platform/media/HlsClient.h"
 #include "platform/media/FrameByteRate.h"
+#include "platform/media/HlsClient.h"
 #include "platform/media/HlsPlaylist.h"
 #include "platform/media/IcyHttp.h"
 #include "platform/media/IcyHttpClient.h"
@@ -19,6 +19,7 @@
 #include <QTcpSocket>
 #include <QtTest>
 
+#include <array>
 #include <csignal>
 
 #include <sys/resource.h>
@@ -507,19 +508,19 @@ void TestPlaylistParser::redirectsFollowedNoLessSafe_data()
     QTest::addColumn<QString>("from");
     QTest::addColumn<QByteArray>("location");
     QTest::addColumn<QString>("to"); // empty: not followed
-    const QString http = QStringLiteral("http://a.example/live");
-    const QString https = QStringLiteral("https://a.example/live");
-    QTest::newRow("relative") << http << QByteArray("/other?x=1")
-                              << QStringLiteral("http://a.example/other?x=1");
-    QTest::newRow("up to HTTPS") << http << QByteArray("https://b.example/s")
-                                 << QStringLiteral("https://b.example/s");
-    QTest::newRow("scheme-relative keeps HTTPS")
-        << https << QByteArray("//b.example/s") << QStringLiteral("https://b.example/s");
-    QTest::newRow("HTTPS down to HTTP") << https << QByteArray("http://b.example/s") << QString();
-    QTest::newRow("HTTPS down to HTTP, in capitals")
-        << QStringLiteral("HTTPS://a.example/") << QByteArray("HTTP://b.example/s") << QString();
-    QTest::newRow("another scheme") << http << QByteArray("file:///etc/passwd") << QString();
-    QTest::newRow("no host") << http << QByteArray("http:///s") << QString();
+    const char *http = "http://a.example/live", *https = "https://a.example/live";
+    const QList<std::array<const char *, 4>> rows = {
+        {"relative", http, "/other?x=1", "http://a.example/other?x=1"},
+        {"up to HTTPS", http, "https://b.example/s", "https://b.example/s"},
+        {"scheme-relative keeps HTTPS", https, "//b.example/s", "https://b.example/s"},
+        {"HTTPS down to HTTP", https, "http://b.example/s", ""},
+        {"HTTPS down to HTTP, in capitals", "HTTPS://a.example/", "HTTP://b.example/s", ""},
+        {"another scheme", http, "file:///etc/passwd", ""},
+        {"no host", http, "http:///s", ""},
+    };
+    for (const auto &[name, from, location, to] : rows)
+        QTest::newRow(name) << QString::fromLatin1(from) << QByteArray(location)
+                            << QString::fromLatin1(to);
 }
 
 void TestPlaylistParser::redirectsFollowedNoLessSafe()
@@ -544,19 +545,16 @@ void TestPlaylistParser::byteRateFromTheFrames_data()
     };
     const int mp3 = int(FrameByteRate::Codec::Mp3), aac = int(FrameByteRate::Codec::Aac);
     // MPEG-1 layer III, 128 kbit/s at 44.1 kHz: 417 bytes for 1152 samples.
-    const QByteArray mp3At128 = QByteArray::fromHex("FFFB9064");
     QTest::newRow("MP3 at 128 kbit/s, in pieces cutting its headers")
-        << mp3 << frames(mp3At128, 417, 100) << 3 << 417 * 44100 / 1152.0;
+        << mp3 << frames(hex("FFFB9064"), 417, 100) << 3 << 417 * 44100 / 1152.0;
     // MPEG-2 layer III, 32 kbit/s at 22.05 kHz: 104 bytes for 576 samples,
     // after a tag and bytes that look like a header once.
     QTest::newRow("MP3 at 32 kbit/s after other bytes")
-        << mp3
-        << QByteArray("ID3 junk \xFF\xFB\x90 more") +
-               frames(QByteArray::fromHex("FFF34064"), 104, 300)
+        << mp3 << QByteArray("ID3 junk \xFF\xFB\x90 more") + frames(hex("FFF34064"), 104, 300)
         << 1000 << 104 * 22050 / 576.0;
     // ADTS AAC at 44.1 kHz, 93-byte frames of 1024 samples: 32 kbit/s,
     // which the station did not announce.
-    QByteArray adts = adtsFrame(QByteArray(86, '\x55'));
+    const QByteArray adts = adtsFrame(QByteArray(86, '\x55'));
     QTest::newRow("AAC at 32 kbit/s, byte by byte")
         << aac << adts.repeated(60) << 1 << 93 * 44100 / 1024.0;
     QTest::newRow("AAC, less than a second: not known yet")
@@ -668,16 +666,14 @@ void TestPlaylistParser::timelinePositions()
     rlimit fileSize{};
     QVERIFY(::getrlimit(RLIMIT_FSIZE, &fileSize) == 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small = fileSize;
-    small.rlim_cur = 4096;
+    const rlimit small{4096, fileSize.rlim_max};
     QVERIFY(::setrlimit(RLIMIT_FSIZE, &small) == 0);
     StreamTimeline full(100'000, 3000);
     const bool wasInFile = full.keptInFile();
     QByteArray sent;
-    for (int i = 0; i < 10; ++i) {
-        const QByteArray piece(1000, char('0' + i));
-        full.append(piece);
-        sent += piece;
+    for (char c = '0'; c <= '9'; ++c) {
+        sent += QByteArray(1000, c);
+        full.append(sent.last(1000));
     }
     ::setrlimit(RLIMIT_FSIZE, &fileSize);
     std::signal(SIGXFSZ, oldHandler);
@@ -916,9 +912,8 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes_data()
     QTest::newRow("runs over the same bytes give them once")
         << fmp4Runs({{0, 3}, {0, 3}, {1, 2}, {-1, 1}}, "abcd") << adtsFrames("abcd") << true;
     QTest::newRow("a run outside the mdat") << fmp4Runs({{-1, 4}}, "abcd") << QByteArray() << true;
-    QList<QPair<int, int>> runs{{0, 100}};
-    for (int i = 0; i < 200; ++i)
-        runs.append({-1, 1000});
+    QList<QPair<int, int>> runs(201, {-1, 1000});
+    runs[0] = {0, 100};
     QTest::newRow("many runs past a small mdat")
         << fmp4Runs(runs, QByteArray(100, 'x')) << adtsFrames(QByteArray(100, 'x')) << true;
 }
@@ -983,7 +978,7 @@ void TestPlaylistParser::hlsClientFollowsALivePlaylist()
         return list;
     };
     connect(&server, &QTcpServer::newConnection, this, [&] {
-        while (QTcpSocket *peer = server.nextPendingConnection()) {
+        while (QTcpSocket *peer = server.nextPendingConnection())
             connect(peer, &QTcpSocket::readyRead, peer, [peer, &answer] {
                 const QByteArray request =
                     peer->property("request").toByteArray() + peer->readAll();
@@ -995,7 +990,6 @@ void TestPlaylistParser::hlsClientFollowsALivePlaylist()
                             QByteArray::number(body.size()) + "\r\n\r\n" + body);
                 peer->disconnectFromHost();
             });
-        }
     });
     HlsClient client;
     QStringList heard; // segments ("s7"), then how it ended

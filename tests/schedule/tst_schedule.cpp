@@ -23,6 +23,8 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <functional>
+
 using schedule::Occurrence;
 using schedule::Schedule;
 
@@ -68,6 +70,25 @@ qint64 span(const QString &text)
 QString path()
 {
     return TestEnv::instance()->root() + "/schedules.sqlite";
+}
+
+QByteArray fileBytes()
+{
+    QFile f(path());
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// `sql` run on the file by another program, the scheduler closed.
+bool editFile(const QString &sql)
+{
+    bool done = false;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "hand");
+        db.setDatabaseName(path());
+        done = db.open() && QSqlQuery(db).exec(sql);
+    }
+    QSqlDatabase::removeDatabase("hand");
+    return done;
 }
 
 } // namespace
@@ -304,18 +325,8 @@ private Q_SLOTS:
             QVERIFY(open().add(make("record", "07:00", "MTWTF..", 30)));
         const Schedule kept = *m_scheduler->find(3);
         m_scheduler.reset();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "hand");
-            db.setDatabaseName(path());
-            QVERIFY(db.open());
-            QVERIFY(QSqlQuery(db).exec("UPDATE schedules SET " + edit.section(" => ", 0, 0) +
-                                       " WHERE id = 2"));
-        }
-        QSqlDatabase::removeDatabase("hand");
-        const QByteArray before = [] {
-            QFile f(path());
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        }();
+        QVERIFY(editFile("UPDATE schedules SET " + edit.section(" => ", 0, 0) + " WHERE id = 2"));
+        const QByteArray before = fileBytes();
         open();
         QCOMPARE(m_scheduler->refusedRows().size(), 1);
         QCOMPARE(m_scheduler->refusedRows().at(0).id, 2);
@@ -324,9 +335,7 @@ private Q_SLOTS:
         QCOMPARE(m_scheduler->schedules().size(), 2);
         QCOMPARE(m_scheduler->find(3)->time, kept.time);
         QCOMPARE(m_scheduler->standing(3), Scheduler::Standing::Waiting);
-        QFile file(path());
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(file.readAll(), before);
+        QCOMPARE(fileBytes(), before);
         QVERIFY(m_scheduler->remove(2));
         QVERIFY(m_scheduler->refusedRows().isEmpty());
     }
@@ -370,17 +379,8 @@ private Q_SLOTS:
         TestClock clock(QDateTime::fromString("2027-05-03 06:00", "yyyy-MM-dd HH:mm"));
         QVERIFY(open().add(make("play", "07:00", "MTWTFSS")));
         m_scheduler.reset();
-        {
-            QSqlDatabase db = QSqlDatabase::addDatabase("QSQLITE", "newer");
-            db.setDatabaseName(path());
-            QVERIFY(db.open() && QSqlQuery(db).exec("PRAGMA user_version = 7"));
-        }
-        QSqlDatabase::removeDatabase("newer");
-        const auto bytes = [] {
-            QFile f(path());
-            return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-        };
-        const QByteArray before = bytes();
+        QVERIFY(editFile("PRAGMA user_version = 7"));
+        const QByteArray before = fileBytes();
         m_scheduler =
             std::make_unique<Scheduler>(path(), [this] { return programindex::programs(m_list); });
         QSignalSpy told(m_scheduler.get(), &Scheduler::fileFailed);
@@ -400,7 +400,7 @@ private Q_SLOTS:
         m_scheduler->recheck();
         QCOMPARE(due.size(), 1); // handled, if only in memory
         QCOMPARE(told.size(), 1);
-        QCOMPARE(bytes(), before);
+        QCOMPARE(fileBytes(), before);
     }
 
     // What a due run does, step by step, over fake media: "listen A" (the
@@ -489,8 +489,20 @@ private Q_SLOTS:
         connect(&runs, &ScheduledRuns::notice, this,
                 [&notices](const QString &title) { notices << title; });
         Schedule last;
+        const QHash<QString, std::function<void()>> actions = {
+            {"drop", [&] { media.lastItem()->setReconnecting(true); }},
+            {"finish", [&] { Q_EMIT scheduler.finished(last, Occurrence()); }},
+            {"elsewhere", [&] { session.setLocalSound(false); }}, // Play On chose a renderer
+            {"heard there", [&] { alarm.setSoundElsewhere(true); }},
+            {"silent there", [&] { alarm.setSoundElsewhere(false); }},
+            {"pause", [&] { session.pause(); }},
+            {"R", [&] { recorder.toggleRecording(); }},
+            {"M", [&] { session.volume()->toggleMute(); }},
+            {"mute", [&] { session.volume()->setMuted(true); }},
+            {"snooze", [&] { alarm.snooze(); }}};
         for (const QString &step : steps.split("; ")) {
             const QString arg = step.section(' ', -1);
+            const bool recording = step.startsWith("record ");
             if (step.startsWith("listen ") || step.startsWith("open ")) {
                 QVERIFY(CacheManager::shareIntance()->saveLiveData(programOf(arg)));
                 session.refreshProgram();
@@ -500,32 +512,15 @@ private Q_SLOTS:
             } else if (arg == "ready" || arg == "fail") { // the newest stream
                 media.lastItem()->setStatus(arg == "ready" ? MediaItem::StatusReadyToPlay
                                                            : MediaItem::StatusFailed);
-            } else if (step == "drop") {
-                media.lastItem()->setReconnecting(true);
-            } else if (step.startsWith("record ") || step.startsWith("ring ")) {
-                last = make(step.startsWith("record") ? "record" : "play", "07:00", "MTWTFSS",
-                            step.startsWith("record") ? 60 : 0);
-                last.id = step.startsWith("record") ? 1 : 2;
+            } else if (recording || step.startsWith("ring ")) {
+                last = make(recording ? "record" : "play", "07:00", "MTWTFSS", recording ? 60 : 0);
+                last.id = recording ? 1 : 2;
                 last.program = programOf(arg);
                 last.volume = 80;
                 Q_EMIT scheduler.due(
                     last, schedule::occurrence(last, Clock::shared()->currentDateTimeUtc()));
-            } else if (step == "finish") {
-                Q_EMIT scheduler.finished(last, Occurrence());
-            } else if (step == "elsewhere") {
-                session.setLocalSound(false); // Play On chose a renderer
-            } else if (step == "heard there" || step == "silent there") {
-                alarm.setSoundElsewhere(step == "heard there");
-            } else if (step == "pause") {
-                session.pause();
-            } else if (step == "R") {
-                recorder.toggleRecording();
-            } else if (step == "M") {
-                session.volume()->toggleMute();
-            } else if (step == "mute") {
-                session.volume()->setMuted(true);
-            } else if (step == "snooze") {
-                alarm.snooze();
+            } else if (actions.contains(step)) {
+                actions[step]();
             } else if (step.startsWith("wait ")) {
                 QTest::qWait(Clock::shared()->scaled(arg.chopped(1).toInt() * 1000));
             } else {

@@ -325,16 +325,15 @@ class Handler(BaseHTTPRequestHandler):
                 % (b"0" * 32))
             return self.send(200, "application/vnd.apple.mpegurl", body)
         if path in ("/once/mp3-aac", "/once/ogg"):
-            # A station whose stream ends after a while and which, asked
-            # again by a client that wants its titles, comes back with AAC
-            # where it sent MP3, or with new Ogg chains: first a.ogg, b.ogg,
-            # a.ogg and half of b.ogg, then b.ogg and a.ogg in turn. Other requests (a
-            # playlist check) get the first answer and do not count.
-            asks_icy = self.headers.get("Icy-MetaData") == "1"
+            # A station whose stream ends after a while and which, asked again
+            # by a client that wants its titles, comes back with AAC where it sent
+            # MP3, or with new Ogg chains: first a.ogg, b.ogg, a.ogg and half of
+            # b.ogg, then b.ogg and a.ogg in turn. Other requests (a playlist
+            # check) get the first answer and do not count.
             with self.server.lock:
                 asked = self.server.__dict__.setdefault("once_asked", set())
                 first = path not in asked
-                if asks_icy:
+                if self.headers.get("Icy-MetaData") == "1":
                     asked.add(path)
             if path == "/once/mp3-aac":
                 if first:
@@ -350,8 +349,7 @@ class Handler(BaseHTTPRequestHandler):
                     yield from (a, b, a, b[:len(b) // 2])
                     return
                 while not self.server.stopping:
-                    yield b
-                    yield a
+                    yield from (b, a)
             try:
                 # The first answer with little burst: it lasts past the start.
                 return self.paced(chains(), 12000, burst=16000 if first else 65536)
