@@ -9,6 +9,7 @@
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
+#include "platform/media/PlayPosition.h"
 #include "platform/media/PlaylistResolver.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/TsAudio.h"
@@ -318,10 +319,10 @@ void GstMediaPlayer::applyTargetState()
         return;
     // Our own feed starts the sound once a share of the network buffer is
     // there, as playbin's queue does.
-    const bool cushioned =
-        !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
-        m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(m_segmentStart) >=
-            qint64(m_options.bufferDurationMs * m_options.startWatermark);
+    const bool cushioned = !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
+                           m_timeline->timeAt(m_timeline->endOffset()) -
+                                   m_timeline->timeAt(m_position->startOffset()) >=
+                               qint64(m_options.bufferDurationMs * m_options.startWatermark);
     if (!m_wantPlaying || decodesForNothing())
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering && cushioned)
@@ -337,7 +338,6 @@ QStringList GstMediaPlayer::pipelineElements() const
 void GstMediaPlayer::releaseConnection()
 {
     teardownPipeline();
-    m_live = true;
     m_phase = Phase::Released;
 }
 
@@ -385,9 +385,8 @@ void GstMediaPlayer::pause()
     if (m_pauseHolds && gstfeed::isFeed(m_pipeline.get())) {
         // The station is held: its bytes go on filling the timeline, and
         // play goes on from here, behind live.
-        if (m_live && m_timeline)
-            m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heardOffset());
-        m_live = false;
+        if (m_position)
+            m_position->leaveLive(reachedOffset());
         applyTargetState();
         return;
     }

@@ -12,6 +12,7 @@
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
+#include "platform/media/PlayPosition.h"
 #include "platform/media/StreamTimeline.h"
 
 #include <QPointer>
@@ -37,8 +38,7 @@ constexpr qint64 kPiecesAheadMs = 1000;
 // A title mark ahead is looked at when it is due, within these bounds.
 constexpr qint64 kMinFollowMs = 20;
 constexpr qint64 kMaxFollowMs = 60 * 1000;
-constexpr qint64 kLiveMarginMs = 500;  // back to live starts this far before the newest byte
-constexpr qint64 kLiveWithinMs = 1000; // closer to live than this is live
+constexpr qint64 kLiveMarginMs = 500; // back to live starts this far before the newest byte
 
 StreamTap::Format tapFormat(const QByteArray &contentType)
 {
@@ -97,8 +97,10 @@ bool GstMediaPlayer::feedsItself(const QUrl &url) const
 
 void GstMediaPlayer::openFeed(const QUrl &url)
 {
-    if (!m_timeline)
+    if (!m_timeline) {
         m_timeline = std::make_unique<StreamTimeline>(m_options.timelineBytes);
+        m_position = std::make_unique<PlayPosition>(*m_timeline);
+    }
     const bool sameDecoder = m_pipeline && m_prerolled && gstfeed::isFeed(m_pipeline.get()) &&
                              m_streamUrl == url && m_phase == Phase::Reconnecting;
     if (!sameDecoder) {
@@ -115,11 +117,9 @@ void GstMediaPlayer::openFeed(const QUrl &url)
             &error);
         if (!adoptPipeline(pipeline.release(), error))
             return;
-        m_live = true;
-        m_liveLagBytes = 0;
         m_hlsLast = -1;
-        m_feedOffset = m_segmentStart = m_timeline->endOffset();
-        m_playedMs = 0;
+        m_feedOffset = m_timeline->endOffset();
+        m_position->reset(m_feedOffset);
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     }
     dropClient();
@@ -191,7 +191,7 @@ void GstMediaPlayer::feedConnected()
     if (m_phase == Phase::Reconnecting && m_prerolled) {
         // The same decoder goes on from the new connection's first byte;
         // while behind live, playback just goes on across the gap.
-        if (m_live)
+        if (m_position->isLive())
             restartFeedAt(m_timeline->endOffset());
         onPrerolled();
     }
@@ -237,7 +237,7 @@ void GstMediaPlayer::pumpFeed()
     if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
     if (decodesForNothing()) {
-        if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+        if (m_phase == Phase::Ready && m_wantPlaying && !soundRuns())
             applyTargetState();
         return;
     }
@@ -247,7 +247,7 @@ void GstMediaPlayer::pumpFeed()
         Q_EMIT resumedFromOldest();
         return;
     }
-    if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+    if (m_phase == Phase::Ready && m_wantPlaying && !soundRuns())
         applyTargetState(); // the sound waits for its cushion
     const qint64 room = kFeedAheadBytes - gstfeed::queuedBytes(m_pipeline.get());
     if (room <= 0)
@@ -263,8 +263,7 @@ void GstMediaPlayer::resumeHeld()
 {
     if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
-    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + m_playedMs);
-    if (heard >= m_timeline->startOffset())
+    if (!m_position->isBeforeOldest(reachedOffset()))
         return;
     NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
     restartFeedAt(m_timeline->startOffset());
@@ -275,7 +274,7 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
 {
     if (!m_pipeline)
         return;
-    const bool running = m_running.isValid();
+    const bool running = soundRuns();
     setSoundRunning(false);
     // Ogg: at a page; into another chain (a new connection begins one)
     // with a decoder of its own, handed that chain's headers first.
@@ -284,11 +283,11 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
         m_ogg->forgetBefore(m_timeline->startOffset()); // a smaller capacity, too
         // After a start skipped while the sound played elsewhere, what the
         // decoder last had is unknown: a fresh one, with headers.
-        ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_segmentStart, m_feedOffset);
+        ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_position->startOffset(), m_feedOffset);
         offset = qBound(m_timeline->startOffset(), ogg.offset, m_timeline->endOffset());
     }
-    m_feedOffset = m_segmentStart = offset;
-    m_playedMs = 0;
+    m_feedOffset = offset;
+    m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
         m_decoderLost = true;
     } else {
@@ -300,28 +299,30 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     pumpFeed();
 }
 
+bool GstMediaPlayer::soundRuns() const
+{
+    return m_position && m_position->isRunning();
+}
+
 void GstMediaPlayer::setSoundRunning(bool running)
 {
-    if (running && !m_running.isValid()) {
-        m_running.start();
-    } else if (!running && m_running.isValid()) {
-        m_playedMs += m_running.elapsed();
-        m_running.invalidate();
-    } else {
+    if (!m_position || running == m_position->isRunning())
         return;
-    }
+    m_position->setRunning(running);
     wakeFollower();
+}
+
+// Heard here, the sound cannot pass what the pipeline was handed.
+qint64 GstMediaPlayer::reachedOffset() const
+{
+    if (!m_timeline)
+        return 0;
+    return decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
 }
 
 qint64 GstMediaPlayer::heardOffset() const
 {
-    if (!m_timeline)
-        return 0;
-    const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
-    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + played);
-    // Heard here, the sound cannot pass what the pipeline was handed.
-    const qint64 reached = decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
-    return qBound(m_timeline->startOffset(), heard, reached);
+    return m_position ? m_position->heardOffset(reachedOffset()) : 0;
 }
 
 bool GstMediaPlayer::canSeek() const
@@ -331,39 +332,34 @@ bool GstMediaPlayer::canSeek() const
 
 qint64 GstMediaPlayer::timeBehindLiveMs() const
 {
-    if (!canSeek() || m_live)
-        return 0;
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    return qMax<qint64>(0, m_timeline->timeAt(liveAt) - m_timeline->timeAt(heardOffset()));
+    return canSeek() ? m_position->behindLiveMs(reachedOffset()) : 0;
 }
 
 qint64 GstMediaPlayer::keptMs() const
 {
-    if (!canSeek())
-        return 0;
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    return qMax<qint64>(0,
-                        m_timeline->timeAt(liveAt) - m_timeline->timeAt(m_timeline->startOffset()));
+    return canSeek() ? m_position->keptMs() : 0;
+}
+
+qint64 GstMediaPlayer::positionMs() const
+{
+    return canSeek() ? m_position->positionMs(reachedOffset()) : 0;
 }
 
 void GstMediaPlayer::seekBy(qint64 ms)
 {
     if (!canSeek())
         return;
-    const qint64 heard = heardOffset();
-    if (m_live)
-        m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heard);
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    const qint64 target = m_timeline->offsetAt(m_timeline->timeAt(heard) + ms);
-    if (ms > 0 && m_timeline->timeAt(target) > m_timeline->timeAt(liveAt) - kLiveWithinMs) {
-        goLive();
-        return;
+    const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
+    const qint64 to = m_position->seekBy(ms, reachedOffset(), margin, m_wantPlaying);
+    if (m_position->isLive()) {
+        NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
+    } else {
+        NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
+              QString::number(
+                  double(m_timeline->timeAt(m_position->liveOffset()) - m_timeline->timeAt(to)) /
+                      1000,
+                  'f', 1));
     }
-    m_live = false;
-    const qint64 to = qBound(m_timeline->startOffset(), target, liveAt);
-    NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
-          QString::number(double(m_timeline->timeAt(liveAt) - m_timeline->timeAt(to)) / 1000, 'f',
-                          1));
     restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
@@ -373,14 +369,9 @@ void GstMediaPlayer::goLive()
 {
     if (!canSeek())
         return;
-    const qint64 end = m_timeline->endOffset();
-    const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
-    const qint64 target = qBound(m_timeline->startOffset(),
-                                 m_timeline->offsetAt(m_timeline->timeAt(end) - margin), end);
-    m_live = true;
-    m_liveLagBytes = end - target;
+    const qint64 to = m_position->goLive(qMax(kLiveMarginMs, m_holdBackMs), m_wantPlaying);
     NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
-    restartFeedAt(target);
+    restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
 }
@@ -433,11 +424,11 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
         m_feedTimer.stop();
         return;
     }
-    const bool steady = m_live && m_running.isValid() && m_phase == Phase::Ready;
+    const bool steady = m_position->isLive() && soundRuns() && m_phase == Phase::Ready;
     // Pieces while the sound runs or the station is held; never while the
     // sound waits for its first cushion.
     const bool inPieces =
-        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds)) &&
+        m_phase == Phase::Ready && (soundRuns() || (!m_wantPlaying && m_pauseHolds)) &&
         m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(heardAt) >= kPiecesAheadMs;
     if (m_client)
         m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
@@ -471,7 +462,7 @@ QString GstMediaPlayer::describeState() const
                           "at %7 ms; feed %8 of %9..%10, %11 queued, live %12")
         .arg(int(m_phase))
         .arg(m_wantPlaying)
-        .arg(m_running.isValid())
+        .arg(soundRuns())
         .arg(m_buffering)
         .arg(QLatin1String(gst_element_state_get_name(current)),
              QLatin1String(gst_element_state_get_name(pending)))
@@ -480,5 +471,5 @@ QString GstMediaPlayer::describeState() const
         .arg(m_timeline ? m_timeline->startOffset() : 0)
         .arg(m_timeline ? m_timeline->endOffset() : 0)
         .arg(gstfeed::queuedBytes(m_pipeline.get()))
-        .arg(m_live);
+        .arg(m_position && m_position->isLive());
 }
