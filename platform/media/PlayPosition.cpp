@@ -56,23 +56,27 @@ qint64 PlayPosition::kept(qint64 offset) const
 
 qint64 PlayPosition::heardOffset(qint64 reached) const
 {
-    return qBound(m_timeline.startOffset(), playedTo(), reached);
+    return kept(qMin(playedTo(), reached));
 }
 
 qint64 PlayPosition::positionMs(qint64 reached) const
 {
-    return qMax<qint64>(0, keptMs() - behindLiveMs(reached));
+    return qMax<qint64>(0, m_timeline.timeAt(qMin(playedTo(), reached)));
 }
 
 bool PlayPosition::isBeforeOldest(qint64 reached) const
 {
-    Q_UNUSED(reached);
-    return playedTo() < m_timeline.startOffset();
+    return qMin(playedTo(), reached) < m_timeline.startOffset();
+}
+
+bool PlayPosition::hasHeardAll(qint64 reached) const
+{
+    return heardOffset(reached) >= m_timeline.endOffset();
 }
 
 qint64 PlayPosition::liveOffset() const
 {
-    return m_timeline.endOffset() - m_lagBytes;
+    return kept(m_timeline.endOffset() - m_lagBytes);
 }
 
 qint64 PlayPosition::behindLiveMs(qint64 reached) const
@@ -104,16 +108,14 @@ qint64 PlayPosition::seekBy(qint64 ms, qint64 reached, qint64 liveMarginMs, bool
     const qint64 target = m_timeline.offsetAt(m_timeline.timeAt(heard) + ms);
     if (ms > 0 && m_timeline.timeAt(target) > m_timeline.timeAt(liveAt) - kLiveWithinMs)
         return goLive(liveMarginMs, playing);
-    return qBound(m_timeline.startOffset(), target, liveAt);
+    return qMax(m_timeline.startOffset(), qMin(target, liveAt));
 }
 
 qint64 PlayPosition::goLive(qint64 marginMs, bool playing)
 {
     const qint64 end = m_timeline.endOffset();
-    const qint64 target = qBound(m_timeline.startOffset(),
-                                 m_timeline.offsetAt(m_timeline.timeAt(end) - marginMs), end);
-    Q_UNUSED(playing);
-    m_live = true;
+    const qint64 target = kept(m_timeline.offsetAt(m_timeline.timeAt(end) - marginMs));
+    m_live = playing;
     m_lagBytes = end - target;
     return target;
 }

@@ -41,6 +41,8 @@ public:
     qint64 positionMs(qint64 reached) const;
     // Held longer than what is kept reaches: what was heard last is gone.
     bool isBeforeOldest(qint64 reached) const;
+    // Heard up to the newest byte: nothing kept is left to play.
+    bool hasHeardAll(qint64 reached) const;
 
     bool isLive() const { return m_live; }
     // Live's place: the lag before the newest byte, within what is kept.
