@@ -231,7 +231,8 @@ void GstMediaPlayer::onPrerolled()
         m_item->setReconnecting(false);
         if (!self)
             return;
-        if (!m_wantPlaying && isLiveStream() && !(m_pauseHolds && m_timeline && m_client)) {
+        if (!m_wantPlaying && isLiveStream() &&
+            !(m_pauseHolds && m_timeline && (m_client || m_hls))) {
             releaseConnection();
             return;
         }
@@ -300,6 +301,7 @@ void GstMediaPlayer::onEndOfStream()
 
 void GstMediaPlayer::fail(const QString &error)
 {
+    m_failWhenHeard.reset();
     stopReconnecting();
     teardownPipeline();
     m_phase = Phase::Failed;
@@ -313,9 +315,15 @@ void GstMediaPlayer::fail(const QString &error)
     }
 }
 
+bool GstMediaPlayer::soundCanPlay() const
+{
+    return m_phase == Phase::Ready || (m_phase == Phase::Reconnecting && m_prerolled &&
+                                       m_pipeline && gstfeed::isFeed(m_pipeline.get()));
+}
+
 void GstMediaPlayer::applyTargetState()
 {
-    if (!m_pipeline || m_phase != Phase::Ready)
+    if (!m_pipeline || !soundCanPlay())
         return;
     // Our own feed starts the sound once a share of the network buffer is
     // there, as playbin's queue does.
@@ -337,6 +345,7 @@ QStringList GstMediaPlayer::pipelineElements() const
 
 void GstMediaPlayer::releaseConnection()
 {
+    m_failWhenHeard.reset();
     teardownPipeline();
     m_phase = Phase::Released;
 }
@@ -361,6 +370,14 @@ void GstMediaPlayer::play()
         followPosition();
         break;
     }
+    case Phase::Reconnecting:
+        // Held through a drop: what is kept plays on while it reconnects.
+        if (soundCanPlay()) {
+            resumeHeld();
+            applyTargetState();
+            followPosition();
+        }
+        break;
     case Phase::Released:
         // The connection was let go on pause; open the same stream again.
         m_phase = Phase::Reconnecting;
@@ -373,6 +390,16 @@ void GstMediaPlayer::play()
 void GstMediaPlayer::pause()
 {
     m_wantPlaying = false;
+    const bool holds = m_pauseHolds && m_pipeline && gstfeed::isFeed(m_pipeline.get());
+    if (holds && soundCanPlay()) {
+        // The station is held: its bytes go on filling the timeline (a
+        // reconnect under way goes on too), and play goes on from here,
+        // behind live.
+        if (m_position)
+            m_position->leaveLive(reachedOffset());
+        applyTargetState();
+        return;
+    }
     stopReconnecting(); // play() later starts afresh
     if (m_phase == Phase::Reconnecting) {
         // Nobody is listening any more: stop trying. play() opens it again.
@@ -382,14 +409,6 @@ void GstMediaPlayer::pause()
     }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
-    if (m_pauseHolds && gstfeed::isFeed(m_pipeline.get())) {
-        // The station is held: its bytes go on filling the timeline, and
-        // play goes on from here, behind live.
-        if (m_position)
-            m_position->leaveLive(reachedOffset());
-        applyTargetState();
-        return;
-    }
     // A live network stream cannot be resumed where it stopped; holding the
     // connection would only fill buffers, so let it go.
     if (isLiveStream())

@@ -126,6 +126,9 @@ private:
     void applyVolume();
     void releaseConnection();
     bool isLiveStream() const;
+    // The sound can play: the stream is ready, or it dropped and the
+    // decoder plays on from what is kept while it reconnects.
+    bool soundCanPlay() const;
 
     // Our own HTTP client, the timeline and the play position in it
     // (GstTimeShift.cpp).
@@ -201,6 +204,9 @@ private:
     bool m_pauseHolds = false;
     qint64 m_feedOffset = 0;    // the next byte handed to the pipeline
     bool m_decoderLost = false; // a start skipped while the sound played elsewhere
+    // The retry budget was spent behind live: the failure is told once what
+    // is kept has been heard.
+    std::optional<QString> m_failWhenHeard;
     qint64 m_shownBehindS = -1;
     bool m_shownCanSeek = false;
     QTimer m_feedTimer;

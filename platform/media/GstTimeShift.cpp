@@ -237,17 +237,20 @@ void GstMediaPlayer::pumpFeed()
     if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
     if (decodesForNothing()) {
-        if (m_phase == Phase::Ready && m_wantPlaying && !soundRuns())
+        if (soundCanPlay() && m_wantPlaying && !soundRuns())
             applyTargetState();
         return;
     }
     if (m_feedOffset < m_timeline->startOffset()) {
+        // Held: where play goes on is settled once, by play (resumeHeld).
+        if (!m_wantPlaying)
+            return;
         NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
         restartFeedAt(m_timeline->startOffset());
         Q_EMIT resumedFromOldest();
         return;
     }
-    if (m_phase == Phase::Ready && m_wantPlaying && !soundRuns())
+    if (soundCanPlay() && m_wantPlaying && !soundRuns())
         applyTargetState(); // the sound waits for its cushion
     const qint64 room = kFeedAheadBytes - gstfeed::queuedBytes(m_pipeline.get());
     if (room <= 0)
@@ -385,6 +388,19 @@ void GstMediaPlayer::followPosition()
     if (!m_timeline)
         return;
     const qint64 heardAt = heardOffset();
+    if (m_phase == Phase::Reconnecting && m_prerolled && m_position->hasHeardAll(reachedOffset())) {
+        // What was kept before the drop has been heard: now it shows.
+        if (m_failWhenHeard) {
+            fail(*std::exchange(m_failWhenHeard, std::nullopt));
+            return;
+        }
+        if (m_item && !m_item->isReconnecting()) {
+            QPointer<GstMediaPlayer> self(this);
+            m_item->setReconnecting(true);
+            if (!self)
+                return;
+        }
+    }
     const QString heard = m_timeline->titleAt(heardAt);
     if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
