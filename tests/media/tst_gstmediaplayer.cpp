@@ -101,6 +101,7 @@ private Q_SLOTS:
     void flappingStationBacksOffUntilItStaysUp();
     void pauseDuringReconnectStopsTrying();
     void behindLiveADropIsHeardThrough();
+    void heldLongerThanKeptGoesOnFromTheOldestOnce();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
@@ -788,6 +789,29 @@ void TestGstMediaPlayer::behindLiveADropIsHeardThrough()
              qPrintable(QString::number(o.player->timeBehindLiveMs())));
     o.player.reset();
     m_servers->stopSource(mount);
+}
+
+// Held longer than what is kept reaches: going on from the oldest moment
+// kept is decided at play, and said once; the position stands meanwhile.
+void TestGstMediaPlayer::heldLongerThanKeptGoesOnFromTheOldestOnce()
+{
+    GstMediaPlayer::Options options = quickOptions();
+    options.timelineBytes = 32 * 1024; // 2 s at 128 kbit/s
+    auto o = open(m_servers->icecastUrl(QStringLiteral("/live.mp3")), options);
+    o.player->setPauseHolds(true);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QSignalSpy oldest(o.player.get(), &MediaPlayer::resumedFromOldest);
+    o.player->pause();
+    const qint64 position = o.player->positionMs();
+    QVERIFY(!oldest.wait(7000)); // over three times what is kept
+    QCOMPARE(o.player->positionMs(), position);
+    o.player->play();
+    QTRY_COMPARE_WITH_TIMEOUT(oldest.count(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QVERIFY(o.player->positionMs() > position);
+    QCOMPARE(oldest.count(), 1);
 }
 
 void TestGstMediaPlayer::networkBackReconnectsAtOnce()
