@@ -102,6 +102,7 @@ private Q_SLOTS:
     void pauseDuringReconnectStopsTrying();
     void behindLiveADropIsHeardThrough();
     void heldLongerThanKeptGoesOnFromTheOldestOnce();
+    void liveHlsHeldThroughAReopen();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
@@ -812,6 +813,22 @@ void TestGstMediaPlayer::heldLongerThanKeptGoesOnFromTheOldestOnce()
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
     QVERIFY(o.player->positionMs() > position);
     QCOMPARE(oldest.count(), 1);
+}
+
+// A pause that holds live HLS holds it through a reopen (after a wake).
+void TestGstMediaPlayer::liveHlsHeldThroughAReopen()
+{
+    auto o = open(m_servers->httpUrl(QStringLiteral("/hls/live.m3u8")));
+    o.player->setPauseHolds(true);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    o.player->reconnectNow(MediaPlayer::ReconnectReason::Resumed);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Reconnecting);
+    o.player->pause();
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
+    QVERIFY(o.player->canSeek());
 }
 
 void TestGstMediaPlayer::networkBackReconnectsAtOnce()
