@@ -219,6 +219,7 @@ void GstMediaPlayer::onPrerolled()
                                           : gstpipeline::playsSilently(m_pipeline.get()))
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
+    m_failWhenHeard.reset(); // back after all (the network returned)
     m_phase = Phase::Ready;
     m_prerolled = true;
     readDecodedFormat();
