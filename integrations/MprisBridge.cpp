@@ -40,17 +40,17 @@ MprisBridge::MprisBridge(PlaybackSession *session, ProgramStore *store, MprisSer
     connect(service, &MprisService::playPauseRequested, this, &MprisBridge::playPause);
     connect(service, &MprisService::stopRequested, this, &MprisBridge::stop);
     connect(service, &MprisService::raiseRequested, this, &MprisBridge::raiseRequested);
-    // Time-shift: the position within what is kept, from its oldest moment.
-    service->setPositionSource(
-        [session] { return qMax<qint64>(0, session->keptMs() - session->behindLiveMs()) * 1000; });
+    // Time-shift: the time heard, which runs at the one rate while playing
+    // and stands while paused; any other move is announced as Seeked.
+    service->setPositionSource([session] { return session->positionMs() * 1000; });
     connect(m_session, &PlaybackSession::timeShiftChanged, this,
             [this] { m_service->setCanSeek(m_session->canSeek()); });
     connect(m_session, &PlaybackSession::seeked, service, &MprisService::announceSeeked);
+    connect(m_session, &PlaybackSession::resumedFromOldest, service, &MprisService::announceSeeked);
     connect(service, &MprisService::seekRequested, m_session,
             [this](qint64 offsetUs) { m_session->seekBy(offsetUs / 1000); });
     connect(service, &MprisService::positionRequested, m_session, [this](qint64 positionUs) {
-        const qint64 at = qMax<qint64>(0, m_session->keptMs() - m_session->behindLiveMs());
-        m_session->seekBy(positionUs / 1000 - at);
+        m_session->seekBy(positionUs / 1000 - m_session->positionMs());
     });
     connect(service, &MprisService::quitRequested, this, &MprisBridge::quitRequested);
     // Volume both ways; muted reads as 0, and a client's volume unmutes.

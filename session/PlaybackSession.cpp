@@ -136,8 +136,14 @@ void PlaybackSession::togglePlayback(bool start)
                       m_stream->item && m_stream->item->status() == MediaItem::StatusReadyToPlay &&
                       m_stream->item->url() == streamUrl(program::url(m_program));
     if (held) {
-        // The station was held: play goes on where it stopped.
-        startSound();
+        // The station was held: play goes on where it stopped, once it is
+        // back if it dropped meanwhile.
+        if (m_stream->item->isReconnecting()) {
+            m_stream->player->play();
+            setState(State::Loading);
+        } else {
+            startSound();
+        }
         return;
     }
     if (!openUrl(program::url(m_program))) {
@@ -229,6 +235,11 @@ qint64 PlaybackSession::behindLiveMs() const
 qint64 PlaybackSession::keptMs() const
 {
     return canSeek() ? m_stream->player->keptMs() : 0;
+}
+
+qint64 PlaybackSession::positionMs() const
+{
+    return canSeek() ? m_stream->player->positionMs() : 0;
 }
 
 void PlaybackSession::seekBy(qint64 ms)

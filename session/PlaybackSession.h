@@ -68,6 +68,10 @@ public:
     bool canSeek() const;
     qint64 behindLiveMs() const;
     qint64 keptMs() const;
+    // Where the listener is: the time heard since the stream began, standing
+    // while paused and moved otherwise only by seeked() and
+    // resumedFromOldest().
+    qint64 positionMs() const;
     // Back when negative; never past live, never before the oldest kept.
     void seekBy(qint64 ms);
     void goLive();

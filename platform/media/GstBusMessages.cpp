@@ -3,6 +3,7 @@
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstHandles.h"
 #include "platform/media/StreamTitle.h"
 
@@ -23,6 +24,10 @@ void GstMediaPlayer::handleMessage(GstMessage *message)
 
 void GstMediaPlayer::onAsyncDone()
 {
+    // A feed's decoder kept across a drop prerolls again after a pause or a
+    // seek; the reconnect is done when a new connection begins.
+    if (m_phase == Phase::Reconnecting && m_prerolled && gstfeed::isFeed(m_pipeline.get()))
+        return;
     if (m_phase == Phase::Opening || m_phase == Phase::Reconnecting)
         onPrerolled();
 }

@@ -10,6 +10,7 @@
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
+#include "platform/media/PlayPosition.h"
 #include "platform/media/PlaylistResolver.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/TsAudio.h"
@@ -219,6 +220,7 @@ void GstMediaPlayer::onPrerolled()
                                           : gstpipeline::playsSilently(m_pipeline.get()))
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
+    m_failWhenHeard.reset(); // back after all (the network returned)
     m_phase = Phase::Ready;
     m_prerolled = true;
     readDecodedFormat();
@@ -231,7 +233,8 @@ void GstMediaPlayer::onPrerolled()
         m_item->setReconnecting(false);
         if (!self)
             return;
-        if (!m_wantPlaying && isLiveStream() && !(m_pauseHolds && m_timeline && m_client)) {
+        if (!m_wantPlaying && isLiveStream() &&
+            !(m_pauseHolds && m_timeline && (m_client || m_hls))) {
             releaseConnection();
             return;
         }
@@ -300,6 +303,7 @@ void GstMediaPlayer::onEndOfStream()
 
 void GstMediaPlayer::fail(const QString &error)
 {
+    m_failWhenHeard.reset();
     stopReconnecting();
     teardownPipeline();
     m_phase = Phase::Failed;
@@ -313,16 +317,22 @@ void GstMediaPlayer::fail(const QString &error)
     }
 }
 
+bool GstMediaPlayer::soundCanPlay() const
+{
+    return m_phase == Phase::Ready || (m_phase == Phase::Reconnecting && m_prerolled &&
+                                       m_pipeline && gstfeed::isFeed(m_pipeline.get()));
+}
+
 void GstMediaPlayer::applyTargetState()
 {
-    if (!m_pipeline || m_phase != Phase::Ready)
+    if (!m_pipeline || !soundCanPlay())
         return;
     // Our own feed starts the sound once a share of the network buffer is
     // there, as playbin's queue does.
-    const bool cushioned =
-        !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
-        m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(m_segmentStart) >=
-            qint64(m_options.bufferDurationMs * m_options.startWatermark);
+    const bool cushioned = !m_timeline || !gstfeed::isFeed(m_pipeline.get()) ||
+                           m_timeline->timeAt(m_timeline->endOffset()) -
+                                   m_timeline->timeAt(m_position->startOffset()) >=
+                               qint64(m_options.bufferDurationMs * m_options.startWatermark);
     if (!m_wantPlaying || decodesForNothing())
         gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     else if (!m_buffering && cushioned)
@@ -337,8 +347,8 @@ QStringList GstMediaPlayer::pipelineElements() const
 
 void GstMediaPlayer::releaseConnection()
 {
+    m_failWhenHeard.reset();
     teardownPipeline();
-    m_live = true;
     m_phase = Phase::Released;
 }
 
@@ -362,6 +372,14 @@ void GstMediaPlayer::play()
         followPosition();
         break;
     }
+    case Phase::Reconnecting:
+        // Held through a drop: what is kept plays on while it reconnects.
+        if (soundCanPlay()) {
+            resumeHeld();
+            applyTargetState();
+            followPosition();
+        }
+        break;
     case Phase::Released:
         // The connection was let go on pause; open the same stream again.
         m_phase = Phase::Reconnecting;
@@ -374,6 +392,16 @@ void GstMediaPlayer::play()
 void GstMediaPlayer::pause()
 {
     m_wantPlaying = false;
+    const bool holds = m_pauseHolds && m_pipeline && gstfeed::isFeed(m_pipeline.get());
+    if (holds && soundCanPlay()) {
+        // The station is held: its bytes go on filling the timeline (a
+        // reconnect under way goes on too), and play goes on from here,
+        // behind live.
+        if (m_position)
+            m_position->leaveLive(reachedOffset());
+        applyTargetState();
+        return;
+    }
     stopReconnecting(); // play() later starts afresh
     if (m_phase == Phase::Reconnecting) {
         // Nobody is listening any more: stop trying. play() opens it again.
@@ -383,15 +411,6 @@ void GstMediaPlayer::pause()
     }
     if (m_phase != Phase::Ready || !m_pipeline)
         return;
-    if (m_pauseHolds && gstfeed::isFeed(m_pipeline.get())) {
-        // The station is held: its bytes go on filling the timeline, and
-        // play goes on from here, behind live.
-        if (m_live && m_timeline)
-            m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heardOffset());
-        m_live = false;
-        applyTargetState();
-        return;
-    }
     // A live network stream cannot be resumed where it stopped; holding the
     // connection would only fill buffers, so let it go.
     if (isLiveStream())

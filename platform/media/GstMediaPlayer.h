@@ -27,6 +27,7 @@ class FrameByteRate;
 class TsAudio;
 class Fmp4Audio;
 class PlaylistResolver;
+class PlayPosition;
 class StreamTimeline;
 
 // Plays one MediaItem through GStreamer. An HTTP(S) stream, live HLS
@@ -84,6 +85,7 @@ public:
     void goLive() override;
     qint64 timeBehindLiveMs() const override;
     qint64 keptMs() const override;
+    qint64 positionMs() const override;
     void setPauseHolds(bool holds) override { m_pauseHolds = holds; }
     // The linear volume and mute the pipeline has, for tests; -1 without one.
     double pipelineVolume() const;
@@ -127,6 +129,9 @@ private:
     void applyVolume();
     void releaseConnection();
     bool isLiveStream() const;
+    // The sound can play: the stream is ready, or it dropped and the
+    // decoder plays on from what is kept while it reconnects.
+    bool soundCanPlay() const;
 
     // Our own HTTP client, the timeline and the play position in it
     // (GstTimeShift.cpp).
@@ -148,6 +153,9 @@ private:
     void restartFeedAt(qint64 offset);
     void resumeHeld();
     qint64 heardOffset() const;
+    // The last byte the sound was handed (all of them while it plays elsewhere).
+    qint64 reachedOffset() const;
+    bool soundRuns() const;
     void setSoundRunning(bool running);
     void followPosition();
     void wakeFollower();
@@ -199,16 +207,15 @@ private:
     qint64 m_hlsLast = -1;             // the HLS segment fetched last
     qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
     std::unique_ptr<StreamTimeline> m_timeline;
-    QSet<QUrl> m_playbinUrls; // answered with a length or as HLS
-    bool m_prerolled = false; // the feed pipeline has decoded its first audio
+    std::unique_ptr<PlayPosition> m_position; // in m_timeline, made with it
+    QSet<QUrl> m_playbinUrls;                 // answered with a length or as HLS
+    bool m_prerolled = false;                 // the feed pipeline has decoded its first audio
     bool m_pauseHolds = false;
-    bool m_live = true;
-    qint64 m_liveLagBytes = 0;  // how far behind the newest byte live plays
     qint64 m_feedOffset = 0;    // the next byte handed to the pipeline
-    qint64 m_segmentStart = 0;  // where the pipeline last started over
     bool m_decoderLost = false; // a start skipped while the sound played elsewhere
-    qint64 m_playedMs = 0;      // sound played since then, up to m_running
-    QElapsedTimer m_running;    // valid while the sound runs
+    // The retry budget was spent behind live: the failure is told once what
+    // is kept has been heard.
+    std::optional<QString> m_failWhenHeard;
     qint64 m_shownBehindS = -1;
     bool m_shownCanSeek = false;
     QTimer m_feedTimer;

@@ -5,6 +5,7 @@
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/PlayPosition.h"
 
 using Step = ReconnectPolicy::Step;
 
@@ -26,6 +27,18 @@ void GstMediaPlayer::onDropped(const QString &error, bool keepDecoder)
         teardownPipeline();
     }
     const ReconnectPolicy::Decision next = m_reconnect.dropped();
+    // Behind live the decoder plays on from what is kept: the drop is told
+    // once the play position reaches it (see followPosition).
+    const bool playsOn = keepDecoder && m_position && !m_position->isLive() &&
+                         !m_position->hasHeardAll(reachedOffset());
+    if (next.step == Step::GiveUp && playsOn) {
+        NSLog(lcMedia(), QtWarningMsg, "stream gone (%@); playing what is kept to its end", error);
+        stopReconnecting();
+        m_phase = Phase::Reconnecting;
+        m_failWhenHeard = error;
+        wakeFollower();
+        return;
+    }
     if (next.step == Step::GiveUp) {
         // Reported as a failure while still reconnecting: the item never
         // looks ready in between.
@@ -37,7 +50,10 @@ void GstMediaPlayer::onDropped(const QString &error, bool keepDecoder)
     m_reconnectTimer.start(next.ms);
     if (next.probeMs > 0)
         m_probe.start(m_streamUrl, next.probeMs);
-    m_item->setReconnecting(true);
+    if (playsOn)
+        wakeFollower();
+    else
+        m_item->setReconnecting(true);
 }
 
 void GstMediaPlayer::onReconnectTimer()

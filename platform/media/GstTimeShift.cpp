@@ -13,6 +13,7 @@
 #include "platform/media/HlsClient.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
+#include "platform/media/PlayPosition.h"
 #include "platform/media/StreamTimeline.h"
 
 #include <QPointer>
@@ -38,8 +39,7 @@ constexpr qint64 kPiecesAheadMs = 1000;
 // A title mark ahead is looked at when it is due, within these bounds.
 constexpr qint64 kMinFollowMs = 20;
 constexpr qint64 kMaxFollowMs = 60 * 1000;
-constexpr qint64 kLiveMarginMs = 500;  // back to live starts this far before the newest byte
-constexpr qint64 kLiveWithinMs = 1000; // closer to live than this is live
+constexpr qint64 kLiveMarginMs = 500; // back to live starts this far before the newest byte
 
 StreamTap::Format tapFormat(const QByteArray &contentType)
 {
@@ -101,8 +101,10 @@ bool GstMediaPlayer::feedsItself(const QUrl &url) const
 
 void GstMediaPlayer::openFeed(const QUrl &url)
 {
-    if (!m_timeline)
+    if (!m_timeline) {
         m_timeline = std::make_unique<StreamTimeline>(m_options.timelineBytes);
+        m_position = std::make_unique<PlayPosition>(*m_timeline);
+    }
     const bool sameDecoder = m_pipeline && m_prerolled && gstfeed::isFeed(m_pipeline.get()) &&
                              m_streamUrl == url && m_phase == Phase::Reconnecting;
     if (!sameDecoder) {
@@ -110,11 +112,9 @@ void GstMediaPlayer::openFeed(const QUrl &url)
         m_streamUrl = url;
         if (!makeFeedPipeline())
             return;
-        m_live = true;
-        m_liveLagBytes = 0;
         m_hlsLast = -1;
-        m_feedOffset = m_segmentStart = m_timeline->endOffset();
-        m_playedMs = 0;
+        m_feedOffset = m_timeline->endOffset();
+        m_position->reset(m_feedOffset);
     }
     dropClient();
     m_watchdog.start(m_options.openTimeoutMs);
@@ -237,7 +237,7 @@ void GstMediaPlayer::feedConnected()
     if (m_phase == Phase::Reconnecting && m_prerolled) {
         // The same decoder goes on from the new connection's first byte;
         // while behind live, playback just goes on across the gap.
-        if (m_live)
+        if (m_position->isLive())
             restartFeedAt(m_timeline->endOffset());
         onPrerolled();
     }
@@ -286,23 +286,27 @@ void GstMediaPlayer::pumpFeed()
     if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
     if (decodesForNothing()) {
-        if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+        if (soundCanPlay() && m_wantPlaying && !soundRuns())
             applyTargetState();
         return;
     }
     if (m_feedOffset < m_timeline->startOffset()) {
+        // Held: where play goes on is settled once, by play (resumeHeld).
+        if (!m_wantPlaying)
+            return;
         NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
         restartFeedAt(m_timeline->startOffset());
         Q_EMIT resumedFromOldest();
         return;
     }
-    if (m_phase == Phase::Ready && m_wantPlaying && !m_running.isValid())
+    if (soundCanPlay() && m_wantPlaying && !soundRuns())
         applyTargetState(); // the sound waits for its cushion
     const qint64 queued = gstfeed::queuedBytes(m_pipeline.get());
     // Another codec from here on (a reconnect that brought it, behind
     // live): a decoder of its own starts there once the bytes before are
     // heard.
-    if (m_feedOffset != m_segmentStart && formatAt(m_feedOffset) != formatAt(m_feedOffset - 1)) {
+    if (m_feedOffset != m_position->startOffset() &&
+        formatAt(m_feedOffset) != formatAt(m_feedOffset - 1)) {
         if (heardOffset() >= m_feedOffset)
             restartFeedAt(m_feedOffset);
         return;
@@ -323,8 +327,7 @@ void GstMediaPlayer::resumeHeld()
 {
     if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
         return;
-    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + m_playedMs);
-    if (heard >= m_timeline->startOffset())
+    if (!m_position->isBeforeOldest(reachedOffset()))
         return;
     NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
     restartFeedAt(m_timeline->startOffset());
@@ -335,7 +338,7 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
 {
     if (!m_pipeline)
         return;
-    bool running = m_running.isValid();
+    bool running = soundRuns();
     setSoundRunning(false);
     // Ogg: at a page; into another chain (a new connection begins one)
     // with a decoder of its own, handed that chain's headers first.
@@ -344,17 +347,18 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
         m_ogg->forgetBefore(m_timeline->startOffset()); // a smaller capacity, too
         // After a start skipped while the sound played elsewhere, what the
         // decoder last had is unknown: a fresh one, with headers.
-        ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_segmentStart, m_feedOffset);
+        ogg = m_ogg->startAt(offset, m_decoderLost ? -1 : m_position->startOffset(), m_feedOffset);
         offset = qBound(m_timeline->startOffset(), ogg.offset, m_timeline->endOffset());
     }
     // Bytes of another codec than the decoder had take a pipeline of their
     // own: a decoder started over within the old one is not given the time
     // of bytes that far into the stream.
     const StreamTap::Format format = formatAt(offset);
-    const bool otherCodec = format != formatAt(m_segmentStart) ||
-                            (m_feedOffset > m_segmentStart && format != formatAt(m_feedOffset - 1));
-    m_feedOffset = m_segmentStart = offset;
-    m_playedMs = 0;
+    const qint64 start = m_position->startOffset();
+    const bool otherCodec =
+        format != formatAt(start) || (m_feedOffset > start && format != formatAt(m_feedOffset - 1));
+    m_feedOffset = offset;
+    m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
         m_decoderLost = true;
     } else if (otherCodec) {
@@ -371,28 +375,30 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     pumpFeed();
 }
 
+bool GstMediaPlayer::soundRuns() const
+{
+    return m_position && m_position->isRunning();
+}
+
 void GstMediaPlayer::setSoundRunning(bool running)
 {
-    if (running && !m_running.isValid()) {
-        m_running.start();
-    } else if (!running && m_running.isValid()) {
-        m_playedMs += m_running.elapsed();
-        m_running.invalidate();
-    } else {
+    if (!m_position || running == m_position->isRunning())
         return;
-    }
+    m_position->setRunning(running);
     wakeFollower();
+}
+
+// Heard here, the sound cannot pass what the pipeline was handed.
+qint64 GstMediaPlayer::reachedOffset() const
+{
+    if (!m_timeline)
+        return 0;
+    return decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
 }
 
 qint64 GstMediaPlayer::heardOffset() const
 {
-    if (!m_timeline)
-        return 0;
-    const qint64 played = m_playedMs + (m_running.isValid() ? m_running.elapsed() : 0);
-    const qint64 heard = m_timeline->offsetAt(m_timeline->timeAt(m_segmentStart) + played);
-    // Heard here, the sound cannot pass what the pipeline was handed.
-    const qint64 reached = decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
-    return qBound(m_timeline->startOffset(), heard, reached);
+    return m_position ? m_position->heardOffset(reachedOffset()) : 0;
 }
 
 bool GstMediaPlayer::canSeek() const
@@ -402,39 +408,34 @@ bool GstMediaPlayer::canSeek() const
 
 qint64 GstMediaPlayer::timeBehindLiveMs() const
 {
-    if (!canSeek() || m_live)
-        return 0;
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    return qMax<qint64>(0, m_timeline->timeAt(liveAt) - m_timeline->timeAt(heardOffset()));
+    return canSeek() ? m_position->behindLiveMs(reachedOffset()) : 0;
 }
 
 qint64 GstMediaPlayer::keptMs() const
 {
-    if (!canSeek())
-        return 0;
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    return qMax<qint64>(0,
-                        m_timeline->timeAt(liveAt) - m_timeline->timeAt(m_timeline->startOffset()));
+    return canSeek() ? m_position->keptMs() : 0;
+}
+
+qint64 GstMediaPlayer::positionMs() const
+{
+    return canSeek() ? m_position->positionMs(reachedOffset()) : 0;
 }
 
 void GstMediaPlayer::seekBy(qint64 ms)
 {
     if (!canSeek())
         return;
-    const qint64 heard = heardOffset();
-    if (m_live)
-        m_liveLagBytes = qMax<qint64>(0, m_timeline->endOffset() - heard);
-    const qint64 liveAt = m_timeline->endOffset() - m_liveLagBytes;
-    const qint64 target = m_timeline->offsetAt(m_timeline->timeAt(heard) + ms);
-    if (ms > 0 && m_timeline->timeAt(target) > m_timeline->timeAt(liveAt) - kLiveWithinMs) {
-        goLive();
-        return;
+    const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
+    const qint64 to = m_position->seekBy(ms, reachedOffset(), margin, m_wantPlaying);
+    if (m_position->isLive()) {
+        NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
+    } else {
+        NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
+              QString::number(
+                  double(m_timeline->timeAt(m_position->liveOffset()) - m_timeline->timeAt(to)) /
+                      1000,
+                  'f', 1));
     }
-    m_live = false;
-    const qint64 to = qBound(m_timeline->startOffset(), target, liveAt);
-    NSLog(lcMedia(), QtInfoMsg, "time-shift: %@ s behind live",
-          QString::number(double(m_timeline->timeAt(liveAt) - m_timeline->timeAt(to)) / 1000, 'f',
-                          1));
     restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
@@ -444,14 +445,9 @@ void GstMediaPlayer::goLive()
 {
     if (!canSeek())
         return;
-    const qint64 end = m_timeline->endOffset();
-    const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
-    const qint64 target = qBound(m_timeline->startOffset(),
-                                 m_timeline->offsetAt(m_timeline->timeAt(end) - margin), end);
-    m_live = true;
-    m_liveLagBytes = end - target;
+    const qint64 to = m_position->goLive(qMax(kLiveMarginMs, m_holdBackMs), m_wantPlaying);
     NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
-    restartFeedAt(target);
+    restartFeedAt(to);
     Q_EMIT seeked();
     followPosition();
 }
@@ -465,6 +461,19 @@ void GstMediaPlayer::followPosition()
     if (!m_timeline)
         return;
     const qint64 heardAt = heardOffset();
+    if (m_phase == Phase::Reconnecting && m_prerolled && m_position->hasHeardAll(reachedOffset())) {
+        // What was kept before the drop has been heard: now it shows.
+        if (m_failWhenHeard) {
+            fail(*std::exchange(m_failWhenHeard, std::nullopt));
+            return;
+        }
+        if (m_item && !m_item->isReconnecting()) {
+            QPointer<GstMediaPlayer> self(this);
+            m_item->setReconnecting(true);
+            if (!self)
+                return;
+        }
+    }
     const QString heard = m_timeline->titleAt(heardAt);
     if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
@@ -504,11 +513,11 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
         m_feedTimer.stop();
         return;
     }
-    const bool steady = m_live && m_running.isValid() && m_phase == Phase::Ready;
+    const bool steady = m_position->isLive() && soundRuns() && m_phase == Phase::Ready;
     // Pieces while the sound runs or the station is held; never while the
     // sound waits for its first cushion.
     const bool inPieces =
-        m_phase == Phase::Ready && (m_running.isValid() || (!m_wantPlaying && m_pauseHolds)) &&
+        m_phase == Phase::Ready && (soundRuns() || (!m_wantPlaying && m_pauseHolds)) &&
         m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(heardAt) >= kPiecesAheadMs;
     if (m_client)
         m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
@@ -542,7 +551,7 @@ QString GstMediaPlayer::describeState() const
                           "at %7 ms; feed %8 of %9..%10, %11 queued, live %12")
         .arg(int(m_phase))
         .arg(m_wantPlaying)
-        .arg(m_running.isValid())
+        .arg(soundRuns())
         .arg(m_buffering)
         .arg(QLatin1String(gst_element_state_get_name(current)),
              QLatin1String(gst_element_state_get_name(pending)))
@@ -551,5 +560,5 @@ QString GstMediaPlayer::describeState() const
         .arg(m_timeline ? m_timeline->startOffset() : 0)
         .arg(m_timeline ? m_timeline->endOffset() : 0)
         .arg(gstfeed::queuedBytes(m_pipeline.get()))
-        .arg(m_live);
+        .arg(m_position && m_position->isLive());
 }

@@ -51,6 +51,9 @@ public:
     virtual qint64 timeBehindLiveMs() const { return 0; }
     // How far back what is kept reaches from live.
     virtual qint64 keptMs() const { return 0; }
+    // Where the play position is, for media controls: the time heard since
+    // the stream began.
+    virtual qint64 positionMs() const { return 0; }
     // Pause keeps the connection and what is kept, and play goes on where
     // it stopped, instead of letting the stream go.
     virtual void setPauseHolds(bool holds) { Q_UNUSED(holds); }

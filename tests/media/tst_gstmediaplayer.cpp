@@ -102,6 +102,9 @@ private Q_SLOTS:
     void probeIsNotTrustedAgainWhenItsAnswerDidNotPlay();
     void flappingStationBacksOffUntilItStaysUp();
     void pauseDuringReconnectStopsTrying();
+    void behindLiveADropIsHeardThrough();
+    void heldLongerThanKeptGoesOnFromTheOldestOnce();
+    void liveHlsHeldThroughAReopen();
     void networkBackReconnectsAtOnce();
     void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
@@ -791,6 +794,99 @@ void TestGstMediaPlayer::pauseDuringReconnectStopsTrying()
     QCOMPARE(o.item->status(), MediaItem::StatusReadyToPlay);
     o.player.reset();
     m_servers->stopSource(mount);
+}
+
+// Behind live, what is kept plays on across a drop, which shows only once
+// the play position reaches it; a pause that holds the station holds it
+// through the reconnect; and a station that stays away is heard to the end
+// of what is kept before the failure.
+void TestGstMediaPlayer::behindLiveADropIsHeardThrough()
+{
+    const QString mount = QStringLiteral("/drop5.mp3");
+    const auto behindLive = [this, &mount](const GstMediaPlayer::Options &options) {
+        Opened o = open(m_servers->icecastUrl(mount), options);
+        o.player->setPauseHolds(true);
+        [&] {
+            QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+            o.player->play();
+            QTRY_VERIFY_WITH_TIMEOUT(o.player->keptMs() > 5000, 15000);
+            o.player->seekBy(-5000);
+            QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+        }();
+        clearLog();
+        m_servers->stopSource(mount);
+        return o;
+    };
+    QVERIFY(m_servers->startSource(mount));
+    GstMediaPlayer::Options brief = quickOptions();
+    brief.reconnectDelaysMs = {100};
+    brief.reconnectRepeatMs = 100;
+    brief.reconnectBudgetMs = 300;
+    brief.timeScale = 1;
+    Opened b = behindLive(brief);
+    QTRY_VERIFY_WITH_TIMEOUT(!logged(QStringLiteral("playing what is kept to its end")).isEmpty(),
+                             5000);
+    QCOMPARE(b.item->status(), MediaItem::StatusReadyToPlay);
+    QVERIFY(!b.item->isReconnecting());
+    QTRY_COMPARE_WITH_TIMEOUT(b.item->status(), MediaItem::StatusFailed, 10000);
+    b.player.reset();
+
+    QVERIFY(m_servers->startSource(mount));
+    Opened o = behindLive(quickOptions());
+    QVERIFY(o.player->timeBehindLiveMs() > 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(!logged(QStringLiteral("stream dropped")).isEmpty(), 5000);
+    QVERIFY(!o.item->isReconnecting());
+    o.player->pause();
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Reconnecting);
+    const qint64 pausedBehind = o.player->timeBehindLiveMs();
+    QVERIFY(m_servers->startSource(mount));
+    QTRY_COMPARE_WITH_TIMEOUT(o.player->phase(), GstMediaPlayer::Phase::Ready, 8000);
+    QVERIFY(!o.item->isReconnecting());
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QVERIFY2(o.player->timeBehindLiveMs() >= pausedBehind - 500,
+             qPrintable(QString::number(o.player->timeBehindLiveMs())));
+    o.player.reset();
+    m_servers->stopSource(mount);
+}
+
+// Held longer than what is kept reaches: going on from the oldest moment
+// kept is decided at play, and said once; the position stands meanwhile.
+void TestGstMediaPlayer::heldLongerThanKeptGoesOnFromTheOldestOnce()
+{
+    GstMediaPlayer::Options options = quickOptions();
+    options.timelineBytes = 32 * 1024; // 2 s at 128 kbit/s
+    auto o = open(m_servers->icecastUrl(QStringLiteral("/live.mp3")), options);
+    o.player->setPauseHolds(true);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QSignalSpy oldest(o.player.get(), &MediaPlayer::resumedFromOldest);
+    o.player->pause();
+    const qint64 position = o.player->positionMs();
+    QVERIFY(!oldest.wait(7000)); // over three times what is kept
+    QCOMPARE(o.player->positionMs(), position);
+    o.player->play();
+    QTRY_COMPARE_WITH_TIMEOUT(oldest.count(), 1, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QVERIFY(o.player->positionMs() > position);
+    QCOMPARE(oldest.count(), 1);
+}
+
+// A pause that holds live HLS holds it through a reopen (after a wake).
+void TestGstMediaPlayer::liveHlsHeldThroughAReopen()
+{
+    auto o = open(m_servers->httpUrl(QStringLiteral("/hls/live.m3u8")));
+    o.player->setPauseHolds(true);
+    QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    o.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    o.player->reconnectNow(MediaPlayer::ReconnectReason::Resumed);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Reconnecting);
+    o.player->pause();
+    QTRY_VERIFY_WITH_TIMEOUT(!o.item->isReconnecting(), 8000);
+    QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
+    QVERIFY(o.player->canSeek());
 }
 
 void TestGstMediaPlayer::networkBackReconnectsAtOnce()

@@ -6,10 +6,12 @@
 #include "platform/media/IcyHttp.h"
 #include "platform/media/IcyHttpClient.h"
 #include "platform/media/OggChains.h"
+#include "platform/media/PlayPosition.h"
 #include "platform/media/PlaylistParser.h"
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
 #include "platform/media/TimelineRing.h"
+#include "support/TestClock.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -54,6 +56,8 @@ private Q_SLOTS:
     void timelinePositions_data();
     void timelinePositions();
     void timelineTimeFromSegmentDurations();
+    void playPosition_data();
+    void playPosition();
     void oggRestartsAtAPageAfterItsChainsHeaders();
     void hlsVariantPlayed_data();
     void hlsVariantPlayed();
@@ -699,6 +703,87 @@ void TestPlaylistParser::timelineTimeFromSegmentDurations()
     QCOMPARE(timeline.startOffset(), 1000);
     QCOMPARE(timeline.timeAt(1250), 3000);
     QCOMPARE(timeline.timeAt(timeline.endOffset()) - timeline.timeAt(timeline.startOffset()), 6000);
+}
+
+// The play position in a timeline of 1000 bytes a second (a byte is a
+// millisecond) keeping 30 s, by a script of steps: "recv N" the station
+// sends N ms at once; "wait N" time passes while it sends, a second at a
+// time; "play"; "pause" (held); "seek N"; "live"; "fed N" the sound was
+// handed the bytes up to N only (else all of them).
+void TestPlaylistParser::playPosition_data()
+{
+    QTest::addColumn<QString>("script");
+    QTest::addColumn<qint64>("behind");
+    QTest::addColumn<bool>("live");
+    QTest::addColumn<qint64>("position");
+    QTest::newRow("live: the position runs with the sound")
+        << "recv 2000, play, wait 5000" << 0LL << true << 5000LL;
+    QTest::newRow("live with all that is kept full: runs on")
+        << "recv 2000, play, wait 45000" << 0LL << true << 45000LL;
+    QTest::newRow("back 60 s reaches only the oldest")
+        << "recv 2000, play, live, wait 40000, seek -60000" << 29500LL << false << 12000LL;
+    QTest::newRow("End while playing follows live")
+        << "recv 2000, play, wait 20000, seek -10000, live, wait 3000" << 0LL << true << 24500LL;
+    QTest::newRow("End while held falls behind as the station goes on")
+        << "recv 2000, play, wait 20000, pause, seek -5000, live, wait 10000" << 10000LL << false
+        << 21500LL;
+    QTest::newRow("forward to live while held falls behind too")
+        << "recv 2000, play, wait 20000, pause, seek -10000, seek 9800, wait 4000" << 4000LL
+        << false << 21500LL;
+    QTest::newRow("held past what is kept: behind by all of it, the position stands")
+        << "recv 2000, play, wait 5000, pause, wait 40000" << 28000LL << false << 5000LL;
+    QTest::newRow("held past what is kept, the sound handed only what is gone")
+        << "recv 2000, play, wait 5000, fed 7000, pause, wait 40000" << 28000LL << false << 5000LL;
+    QTest::newRow("back when live's lag is longer than what is kept: the oldest")
+        << "recv 25000, play, wait 2000, pause, recv 4000, seek -10000" << 0LL << false << 25000LL;
+}
+
+void TestPlaylistParser::playPosition()
+{
+    QFETCH(QString, script);
+    QFETCH(qint64, behind);
+    QFETCH(bool, live);
+    QFETCH(qint64, position);
+    TestClock clock(QDateTime::currentDateTimeUtc());
+    StreamTimeline timeline(30000);
+    timeline.setByteRate(1000);
+    PlayPosition at(timeline, &clock);
+    at.reset(0);
+    bool playing = false;
+    qint64 fed = -1;
+    const auto reached = [&] { return fed < 0 ? timeline.endOffset() : fed; };
+    for (const QString &step : script.split(QStringLiteral(", "))) {
+        const QString verb = step.section(QLatin1Char(' '), 0, 0);
+        const qint64 n = step.section(QLatin1Char(' '), 1).toLongLong();
+        if (verb == QLatin1String("recv")) {
+            timeline.append(QByteArray(qsizetype(n), 'a'));
+        } else if (verb == QLatin1String("wait")) {
+            for (qint64 ms = 0; ms < n; ms += 1000) {
+                clock.advance(1000);
+                timeline.append(QByteArray(1000, 'a'));
+            }
+        } else if (verb == QLatin1String("play")) {
+            playing = true;
+            at.setRunning(true);
+        } else if (verb == QLatin1String("pause")) {
+            playing = false;
+            at.leaveLive(reached());
+            at.setRunning(false);
+        } else if (verb == QLatin1String("seek")) {
+            at.startAt(at.seekBy(n, reached(), 500, playing));
+        } else if (verb == QLatin1String("live")) {
+            at.startAt(at.goLive(500, playing));
+        } else if (verb == QLatin1String("fed")) {
+            fed = n;
+        } else {
+            QFAIL(qPrintable(step));
+        }
+    }
+    QCOMPARE(at.behindLiveMs(reached()), behind);
+    QCOMPARE(at.isLive(), live);
+    QCOMPARE(at.positionMs(reached()), position);
+    QVERIFY(at.heardOffset(reached()) >= timeline.startOffset());
+    QVERIFY(at.liveOffset() >= timeline.startOffset());
 }
 
 namespace {

@@ -175,6 +175,9 @@ public:
                                                QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
                                                QStringLiteral("PlaylistChanged"), this,
                                                SLOT(onPlaylistChanged(QDBusMessage)));
+        connected = connected &&
+                    m_bus.connect(QString(), Path, QStringLiteral("org.mpris.MediaPlayer2.Player"),
+                                  QStringLiteral("Seeked"), this, SLOT(onSeeked(qlonglong)));
     }
 
     bool connected = false;
@@ -185,6 +188,7 @@ public:
     };
     QList<Change> changes;
     QList<QDBusMessage> playlistChanges;
+    QList<qint64> seeked;
 
 Q_SIGNALS:
     void received();
@@ -197,6 +201,7 @@ public Q_SLOTS:
         Q_EMIT received();
     }
     void onPlaylistChanged(const QDBusMessage &message) { playlistChanges << message; }
+    void onSeeked(qlonglong position) { seeked << position; }
 
 private:
     QDBusConnection m_bus;
@@ -223,6 +228,8 @@ private Q_SLOTS:
     void stopReleasesTheName();
     void unreachableBusFailsQuietly();
     void playAndPauseNeverToggle();
+    void timeShiftThroughPlayerctl_data();
+    void timeShiftThroughPlayerctl();
     void wakeFromSuspendAndNetworkReturn();
     void volumeIsReadWrittenAndAnnounced();
     void getPlaylistsHonoursOrderAndWindow_data();
@@ -606,6 +613,65 @@ void TestMpris::playAndPauseNeverToggle()
     QCOMPARE(callMethod(QStringLiteral("org.mpris.MediaPlayer2.Quit")).exitCode, 0);
     QCOMPARE(raise.size(), 1);
     QCOMPARE(quit.size(), 1);
+}
+
+// A client's Seek and SetPosition reach the session as steps from where the
+// listener is; Position is where that is, and a jump is announced once.
+void TestMpris::timeShiftThroughPlayerctl_data()
+{
+    QTest::addColumn<qint64>("positionMs"); // the player's, as it plays
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QList<qint64>>("seeks");
+    using Seeks = QList<qint64>;
+    const QString position = QStringLiteral("position");
+    QTest::newRow("reading it: the position heard, not within what is kept")
+        << 7000LL << QStringList{position} << Seeks{};
+    QTest::newRow("SetPosition back")
+        << 8000LL << QStringList{position, QStringLiteral("5")} << Seeks{-3000};
+    QTest::newRow("SetPosition forward")
+        << 2000LL << QStringList{position, QStringLiteral("5")} << Seeks{3000};
+    QTest::newRow("Seek back") << 8000LL << QStringList{position, QStringLiteral("10-")}
+                               << Seeks{-10000};
+}
+
+void TestMpris::timeShiftThroughPlayerctl()
+{
+    QFETCH(qint64, positionMs);
+    QFETCH(QStringList, args);
+    QFETCH(QList<qint64>, seeks);
+    ListedPlayer listed(m_service.get(), {QStringLiteral("Tone")});
+    QVERIFY(
+        CacheManager::shareIntance()->saveLiveData(ListedPlayer::program(QStringLiteral("Tone"))));
+    listed.session.playCurrent();
+    listed.ready();
+    FakeMediaPlayer *player = listed.media.last();
+    QVERIFY(player);
+    player->seekable = true;
+    player->kept = 30000;
+    player->behindMs = 4000;
+    player->position = positionMs;
+    Q_EMIT player->timeShiftChanged();
+    QTRY_VERIFY(m_service->canSeek());
+    const ClientResult r = playerctl(args);
+    QVERIFY2(r.exitCode == 0, qPrintable(r.err));
+    QTRY_COMPARE(player->seeks, seeks);
+    // playerctl adds the time since it read it, at Rate.
+    if (seeks.isEmpty())
+        QVERIFY2(qAbs(r.out.toDouble() - double(positionMs) / 1000) < 0.5, qPrintable(r.out));
+
+    // Playing on from the oldest kept after a long hold is a jump: told
+    // once, with where the listener is now.
+    QDBusConnection client = QDBusConnection::connectToBus(
+        QString::fromLocal8Bit(qgetenv("DBUS_SESSION_BUS_ADDRESS")), QStringLiteral("watcher"));
+    {
+        PropertiesWatcher watcher(client);
+        QVERIFY(watcher.connected);
+        QVERIFY(client.interface()->isServiceRegistered(Service).value());
+        player->position = 12000;
+        Q_EMIT player->resumedFromOldest();
+        QTRY_COMPARE(watcher.seeked, QList<qint64>{12000000});
+    }
+    QDBusConnection::disconnectFromBus(QStringLiteral("watcher"));
 }
 
 void TestMpris::wakeFromSuspendAndNetworkReturn()

@@ -125,6 +125,8 @@ private Q_SLOTS:
             << "toggle ready drop toggle drop back" << L{Lo, Pl, Lo, Pa} << 1 << 1;
         QTest::newRow("pause holds the station: play goes on in the same player")
             << "hold toggle ready toggle toggle" << L{Lo, Pl, Pa, Pl} << 1 << 2;
+        QTest::newRow("held through a reconnect: play waits for it in the same player")
+            << "hold toggle ready drop toggle toggle back" << L{Lo, Pl, Lo, Pa, Lo, Pl} << 1 << 2;
         QTest::newRow("a file that ends is paused")
             << "toggle ready ended toggle" << L{Lo, Pl, Pa, Lo} << 2 << 1;
     }
@@ -143,6 +145,25 @@ private Q_SLOTS:
         QCOMPARE(media->plays, plays);
         QCOMPARE(session->isPlaying(),
                  states.last() == State::Loading || states.last() == State::Playing);
+    }
+
+    void behindLiveText_data()
+    {
+        QTest::addColumn<qint64>("behindMs");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("at live") << 0LL << "Live";
+        QTest::newRow("under half a second is live") << 499LL << "Live";
+        QTest::newRow("seconds with their leading zero") << 5000LL << "\u22120:05";
+        QTest::newRow("a minute and five") << 65000LL << "\u22121:05";
+        QTest::newRow("rounded up into the next minute") << 59500LL << "\u22121:00";
+        QTest::newRow("ten minutes") << 600000LL << "\u221210:00";
+    }
+
+    void behindLiveText()
+    {
+        QFETCH(qint64, behindMs);
+        QFETCH(QString, text);
+        QCOMPARE(PlaybackSession::behindLiveText(behindMs), text);
     }
 
     void abandonedAttemptIsLetGo()

@@ -29,13 +29,17 @@ public:
         ++pauses;
         volumesBeforePause = volumes.size();
         playing = false;
-        // Like the real player: pausing ends a reconnect.
-        if (m_item && m_item->isReconnecting())
+        // Like the real player: pausing ends a reconnect, unless it holds the station.
+        if (m_item && m_item->isReconnecting() && !holds)
             m_item->setReconnecting(false);
     }
     void reconnectNow(ReconnectReason reason) override { reconnects << reason; }
-    bool canSeek() const override { return behindMs > 0; }
+    bool canSeek() const override { return seekable || behindMs > 0; }
     qint64 timeBehindLiveMs() const override { return behindMs; }
+    qint64 keptMs() const override { return kept; }
+    qint64 positionMs() const override { return position; }
+    void seekBy(qint64 ms) override { seeks << ms; }
+    void setPauseHolds(bool on) override { holds = on; }
     void setVolume(double volume) override
     {
         MediaPlayer::setVolume(volume);
@@ -46,7 +50,14 @@ public:
     int pauses = 0;
     qsizetype volumesBeforePause = -1; // how many volumes were set before the last pause
     bool playing = false;
-    qint64 behindMs = 0; // time-shift: how far behind live the listener is
+    // Time-shift: whether it keeps audio, how far behind live the listener
+    // is, how much is kept and where the listener is; the seeks asked for.
+    bool seekable = false;
+    qint64 behindMs = 0;
+    qint64 kept = 0;
+    qint64 position = 0;
+    QList<qint64> seeks;
+    bool holds = false;
     QList<ReconnectReason> reconnects;
     QList<double> volumes; // every volume the controller set
 
