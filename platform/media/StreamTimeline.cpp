@@ -3,6 +3,8 @@
 #include "platform/base/Log.h"
 #include "platform/media/TimelineRing.h"
 
+#include <cmath>
+
 namespace {
 constexpr double kAssumedByteRate = 16000; // 128 kbit/s
 }
@@ -176,6 +178,19 @@ QString StreamTimeline::titleAt(qint64 offset) const
     if (next < m_marks.size() && m_marks.at(next).kind == Mark::Kind::Title)
         return m_marks.at(next).title;
     return {};
+}
+
+void StreamTimeline::setByteRate(double bytesPerSecond)
+{
+    if (!(bytesPerSecond > 0) || std::abs(bytesPerSecond - m_byteRate) < m_byteRate / 100)
+        return;
+    if (m_end > startOffset()) {
+        if (m_times.empty())
+            m_times.push_back({startOffset(), timeAt(startOffset())});
+        if (m_times.back().offset != m_end)
+            m_times.push_back({m_end, timeAt(m_end)});
+    }
+    m_byteRate = bytesPerSecond;
 }
 
 qint64 StreamTimeline::timeAt(qint64 offset) const

@@ -61,7 +61,10 @@ public:
     QByteArray read(qint64 from, qint64 maxBytes) const;
 
     // Bytes per second of audio; 0 while not known.
-    void setByteRate(double bytesPerSecond) { m_byteRate = bytesPerSecond; }
+    // A rate within 1% of the one in use changes nothing; another one times
+    // only what comes after: what is held keeps its times, so a position
+    // does not move while nothing plays.
+    void setByteRate(double bytesPerSecond);
     double byteRate() const { return m_byteRate; }
     // At the byte rate (16 kB/s, 128 kbit/s, while it is not known).
     qint64 bytesForMs(qint64 ms) const;

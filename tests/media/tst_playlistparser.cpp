@@ -703,6 +703,18 @@ void TestPlaylistParser::timelineTimeFromSegmentDurations()
     QCOMPARE(timeline.startOffset(), 1000);
     QCOMPARE(timeline.timeAt(1250), 3000);
     QCOMPARE(timeline.timeAt(timeline.endOffset()) - timeline.timeAt(timeline.startOffset()), 6000);
+
+    // A rate learnt from the audio times what comes after it, not what is
+    // held (a paused position stays where it was); a change under 1% is none.
+    StreamTimeline byRate(100000);
+    byRate.setByteRate(1000);
+    byRate.append(QByteArray(4000, 'a'));
+    byRate.setByteRate(1005);
+    QCOMPARE(byRate.timeAt(4000), 4000);
+    byRate.setByteRate(2000);
+    byRate.append(QByteArray(2000, 'b'));
+    QCOMPARE(byRate.timeAt(2000), 2000);
+    QCOMPARE(byRate.timeAt(6000), 5000);
 }
 
 // The play position in a timeline of 1000 bytes a second (a byte is a
