@@ -8,7 +8,7 @@
 # Environment: FUZZ_BUILD_DIR (default: ../build-fuzz next to the source
 # tree), FUZZ_JOBS (parallel fuzzing processes, default 1).
 # New inputs libFuzzer finds go to a scratch corpus in the build directory;
-# an input that crashes is copied into tests/fuzz/corpus/ as a regression case
+# an input that crashes is copied into tests/fuzz/corpus/store/ as a regression case
 # and the script fails.
 set -euo pipefail
 
@@ -16,7 +16,7 @@ seconds="${1:-60}"
 src="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${FUZZ_BUILD_DIR:-$src/../build-fuzz}"
 jobs="${FUZZ_JOBS:-1}"
-corpus="$src/tests/fuzz/corpus"
+corpus="$src/tests/fuzz/corpus/store"
 
 cmake -S "$src/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -47,7 +47,7 @@ found=0
 for f in "$artifacts"/crash-* "$artifacts"/timeout-* "$artifacts"/oom-* "$artifacts"/leak-*; do
   [[ -e "$f" ]] || continue
   cp "$f" "$corpus/regression-$(basename "$f")"
-  echo "fuzz.sh: kept $(basename "$f") as tests/fuzz/corpus/regression-$(basename "$f")"
+  echo "fuzz.sh: kept $(basename "$f") as tests/fuzz/corpus/store/regression-$(basename "$f")"
   found=1
 done
 if ((found)) || ((status != 0)); then
