@@ -101,12 +101,16 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
     qint64 sequence = 0;
     qint64 duration = -1;
     bool discontinuity = false;
+    bool listed = false; // a segment's line was read
     QUrl initUrl;
     for (const QByteArray &line : linesOf(body)) {
         if (line.startsWith("#EXT-X-TARGETDURATION:")) {
             list.targetDurationMs = qint64(line.mid(22).toDouble() * 1000);
         } else if (line.startsWith("#EXT-X-MEDIA-SEQUENCE:")) {
-            sequence = line.mid(22).toLongLong();
+            // The number of the first segment: once one is listed, another
+            // would number later segments below earlier ones.
+            if (!listed)
+                sequence = line.mid(22).toLongLong();
         } else if (line.startsWith("#EXTINF:")) {
             duration = qint64(line.mid(8).split(',').first().toDouble() * 1000);
         } else if (line.startsWith("#EXT-X-DISCONTINUITY") &&
@@ -121,6 +125,7 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
             if (url.isValid() && duration >= 0)
                 list.segments.append({sequence, duration, url, initUrl, discontinuity});
             ++sequence;
+            listed = true;
             duration = -1;
             discontinuity = false;
             if (list.segments.size() > kMaxSegments)

@@ -604,6 +604,10 @@ void TestPlaylistParser::hlsMediaPlaylists_data()
     QTest::newRow("a local file keeps its number, not its place")
         << head + "#EXTINF:4,\nfile:///tmp/a.ts\n#EXTINF:4,\nb.ts\n"
         << QStringLiteral("1:4000");
+    QTest::newRow("a media sequence after the first segment numbers nothing anew")
+        << head + "#EXT-X-MEDIA-SEQUENCE:41\n#EXTINF:4,\na.ts\n#EXT-X-MEDIA-SEQUENCE:7\n"
+                  "#EXTINF:4,\nb.ts\n"
+        << QStringLiteral("41:4000 42:4000");
     QTest::newRow("no target duration") << QByteArray("#EXTM3U\n#EXTINF:4,\na.ts\n") << QString();
     QTest::newRow("larger than a playlist can be")
         << head + QByteArray(hls::kMaxPlaylistBytes, '#') << QString();
