@@ -28,6 +28,31 @@ def icy_block(title, encoding='latin-1'):
     return bytes([len(text) // 16]) + text
 
 
+def boxes(data):
+    """(offset, size, type) of the boxes side by side in `data`."""
+    at, out = 0, []
+    while at + 8 <= len(data):
+        size = int.from_bytes(data[at:at + 4], 'big')
+        out.append((at, size, data[at + 4:at + 8]))
+        at += max(8, size)
+    return out
+
+
+def second_trun(fragment):
+    """The fragment with its traf's trun twice, the moof and traf grown to
+    hold it: the second run of samples begins where its data offset says."""
+    moof = next(b for b in boxes(fragment) if b[2] == b'moof')
+    traf = next((moof[0] + 8 + b[0], b[1], b[2]) for b in boxes(fragment[moof[0] + 8:moof[0] + moof[1]])
+                if b[2] == b'traf')
+    trun = next((traf[0] + 8 + b[0], b[1]) for b in boxes(fragment[traf[0] + 8:traf[0] + traf[1]])
+                if b[2] == b'trun')
+    copy = fragment[trun[0]:trun[0] + trun[1]]
+    grown = bytearray(fragment[:trun[0] + trun[1]] + copy + fragment[trun[0] + trun[1]:])
+    for at, size in ((moof[0], moof[1]), (traf[0], traf[1])):
+        grown[at:at + 4] = (size + len(copy)).to_bytes(4, 'big')
+    return bytes(grown)
+
+
 def chunked(body, size):
     out = b''
     for i in range(0, len(body), size):
@@ -60,6 +85,7 @@ write('fmp4', 'init-and-fragment.mp4', bytes([int(255 * len(init) / (len(init) +
       + init + fragment)
 write('fmp4', 'fragment.m4s', b'\0' + fragment)
 write('fmp4', 'init.mp4', b'\xff' + init)
+write('fmp4', 'two-runs.mp4', b'\0' + init + second_trun(fragment))
 
 # Ogg: piece sizes, then where the connection starts over.
 chained_ogg = ogg_a[:12000] + ogg_b[:12000]
