@@ -52,6 +52,7 @@ else
     [[ -x "$f" && -f "$f" ]] && targets+=("$(basename "$f")")
   done
 fi
+((${#targets[@]} > 0)) || { echo "fuzz.sh: no fuzz target in $build" >&2; exit 1; }
 share=$((seconds / ${#targets[@]}))
 ((share >= 5)) || share=5
 
