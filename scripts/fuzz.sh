@@ -8,7 +8,8 @@
 #   scripts/fuzz.sh --build-only            builds the targets and stops
 #
 # A target is a fuzz_<name> program the build makes; its corpus is
-# tests/fuzz/corpus/<name>/. Environment: FUZZ_BUILD_DIR (default:
+# tests/fuzz/corpus/<name>/, and tests/fuzz/dict/<name>.dict, if there is
+# one, lists the words of its format. Environment: FUZZ_BUILD_DIR (default:
 # ../build-fuzz next to the source tree), FUZZ_JOBS (parallel fuzzing
 # processes per target, default 1).
 # New inputs libFuzzer finds go to a scratch corpus in the build directory;
@@ -66,6 +67,8 @@ for target in "${targets[@]}"; do
   mkdir -p "$corpus" "$scratch" "$artifacts"
   rm -f "$artifacts"/crash-* "$artifacts"/leak-* "$artifacts"/timeout-* "$artifacts"/oom-*
   read -r max_len timeout rss < <(limits "$name")
+  dict=()
+  [[ -f "$src/tests/fuzz/dict/$name.dict" ]] && dict=(-dict="$src/tests/fuzz/dict/$name.dict")
   echo "== $target: ${share}s, max_len $max_len, timeout ${timeout}s, rss ${rss} MB"
   run=0
   ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
@@ -73,7 +76,7 @@ for target in "${targets[@]}"; do
   QT_LOGGING_RULES="*.debug=false;*.warning=false" \
     "$build/$target" "$scratch" "$corpus" \
       -max_total_time="$share" -timeout="$timeout" -rss_limit_mb="$rss" -max_len="$max_len" \
-      -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
+      "${dict[@]}" -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
       -artifact_prefix="$artifacts/" 2>&1 | tee "$build/fuzz-$name.log" |
     grep -E "^#|ERROR|SUMMARY|stat::|invariant" || true
   run=${PIPESTATUS[0]}
