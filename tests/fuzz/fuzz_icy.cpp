@@ -60,8 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray head = answer.left(headEnd);
     const QByteArray bytes = answer.mid(bodyStart);
 
-    const int code = icyhttp::statusCode(head.left(head.indexOf('\n')));
-    fuzz::check(code == 0 || (code >= 100 && code <= 999), "a status code of other than 3 digits");
+    icyhttp::statusCode(head.left(head.indexOf('\n')));
     icyhttp::headerValue(head, "Location");
     fuzz::check(icyhttp::headerValue(head, "Content-Type").size() < head.size(),
                 "a header value longer than the head");
