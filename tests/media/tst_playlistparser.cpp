@@ -6,6 +6,7 @@
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
 #include "platform/media/TimelineRing.h"
+#include "platform/media/TsAudio.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -49,6 +50,8 @@ private Q_SLOTS:
     void hlsResumesInOrderOrAtTheLiveEdge();
     void fmp4AudioWithinItsBoxes_data();
     void fmp4AudioWithinItsBoxes();
+    void tsAudioTheSameHoweverCut_data();
+    void tsAudioTheSameHoweverCut();
 };
 
 namespace {
@@ -694,6 +697,53 @@ void TestPlaylistParser::fmp4AudioWithinItsBoxes()
     QCOMPARE(reader.feed(segment).toHex(), audio.toHex());
     QCOMPARE(told, QList{aac ? StreamTap::Format::Aac : StreamTap::Format::Unknown});
     QCOMPARE(heard, audio);
+}
+
+// A transport stream packet of `pid` (payload only), its payload padded.
+static QByteArray tsPacket(int pid, bool unitStart, const QByteArray &payload)
+{
+    QByteArray p(188, char(0xFF));
+    p[0] = 0x47;
+    p[1] = char((unitStart ? 0x40 : 0) | pid >> 8);
+    p[2] = char(pid & 0xFF);
+    p[3] = 0x10;
+    return p.replace(4, payload.size(), payload);
+}
+
+// What recording gets of a transport stream with a stray packet in it (one
+// whose successor is out of step) must not depend on where the network cut
+// the stream.
+void TestPlaylistParser::tsAudioTheSameHoweverCut_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<qsizetype>("cut");
+    const QByteArray pat = QByteArray::fromHex("0000b00d0001c100000001e10000000000");
+    const QByteArray pmt = QByteArray::fromHex("0002b0120001c10000e101f0000fe101f00000000000");
+    const QByteArray stream =
+        tsPacket(0, true, pat) + tsPacket(0x100, true, pmt) +
+        tsPacket(0x101, true, QByteArray::fromHex("000001c00000800000") + QByteArray(20, 'a')) +
+        tsPacket(0x101, false, QByteArray(184, 'j')) + "xyz" +
+        tsPacket(0x101, false, QByteArray(184, 'b')) + tsPacket(0x101, false, QByteArray(184, 'c'));
+    QTest::newRow("cut after the stray packet") << stream << qsizetype(4 * 188);
+    QTest::newRow("cut before it") << stream << qsizetype(3 * 188);
+    QTest::newRow("cut inside the next") << stream << qsizetype(5 * 188 + 3);
+}
+
+void TestPlaylistParser::tsAudioTheSameHoweverCut()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(qsizetype, cut);
+    const auto read = [](const QList<QByteArray> &pieces) {
+        TsAudio ts;
+        QByteArray heard;
+        ts.audio = [&](const char *data, qsizetype size) { heard.append(data, size); };
+        for (const QByteArray &piece : pieces)
+            ts.feed(piece);
+        return heard;
+    };
+    const QByteArray whole = read({stream});
+    QVERIFY(whole.contains(QByteArray(184, 'b')));
+    QCOMPARE(read({stream.left(cut), stream.mid(cut)}), whole);
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)
