@@ -42,7 +42,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     fuzz::check(whole.audio.size() <= bytes.size(), "more audio than the stream held");
     const Read cut = readStream(fuzz::pieces(bytes, data[0] + 1u));
     fuzz::check(cut.audio == whole.audio, "the audio depends on how the stream was cut");
-    fuzz::check(cut.told == whole.told, "the format told depends on how the stream was cut");
+    // Before its first packet, a stream is told Unknown once more than four
+    // packets' worth of bytes came in one piece without one; the formats
+    // told of its audio are the same however it is cut.
+    const auto known = [](const QList<StreamTap::Format> &told) {
+        QList<StreamTap::Format> out;
+        for (const StreamTap::Format f : told) {
+            if (f != StreamTap::Format::Unknown)
+                out << f;
+        }
+        return out;
+    };
+    fuzz::check(known(cut.told) == known(whole.told),
+                "the format told depends on how the stream was cut");
 
     // The same reader going on after a discontinuity, on the same bytes.
     TsAudio again;
