@@ -2,7 +2,8 @@
 # Installs what is missing, checks the code's formatting, builds Orbitune
 # with its tests and benchmarks under AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings are errors) and runs the whole suite
-# in that build, while it fuzzes the data-file reader for a minute and then
+# in that build, while it fuzzes the readers of outside bytes (the data
+# file, playlists, streams; a minute shared by all of them) and then
 # compiles the benchmarks (one core, at the lowest priority; the suite mostly
 # waits on its servers). Pass --quick for a plain build without the
 # sanitizers and the fuzzer. Each phase's time is printed at the end.
@@ -72,14 +73,15 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_sup
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=ON \
   -DORBITUNE_BENCH_ON_REQUEST=ON
-# The fuzz target is small; it builds before the suite starts, so the two
+# The fuzz targets are small; they build before the suite starts, so the two
 # only share the processor once both mostly wait or fuzz.
 FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" --build-only
-phase_done "build (sanitizers, fuzz target)"
+phase_done "build (sanitizers, fuzz targets)"
 
-echo "== test with AddressSanitizer + UBSan, fuzz the data-file reader (bounded), build the benchmarks =="
+echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded), build the benchmarks =="
 # At the lowest priority, beside the suite, which mostly waits: a minute of
-# fuzzing, and the benchmarks compiled (they only need to build here).
+# fuzzing (the targets one after the other), and the benchmarks compiled
+# (they only need to build here).
 # One thing at a time beside the suite: on both cores at once they starved
 # its sound under the sanitizers now and then.
 # Once the suite is over, what is left of the benchmarks' build goes on with

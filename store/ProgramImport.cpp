@@ -78,6 +78,8 @@ QString cleanName(const QString &name)
         out.truncate(kMaxNameLength);
         if (out.back().isHighSurrogate())
             out.chop(1);
+        // A cut after a space leaves no space at the end.
+        out = out.trimmed();
     }
     return out;
 }

@@ -126,6 +126,7 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
     bool discontinuity = false;
     bool encrypted = false;
     bool byteRange = false;
+    bool listed = false; // a segment's line was read
     QUrl initUrl;
     bool initRange = false;
     bool valid = true;
@@ -137,8 +138,12 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
                 durationOf(line.sliced(22), &list.targetDurationMs) && list.targetDurationMs > 0;
             list.targetDurationMs = qMax(list.targetDurationMs, kMinTargetMs);
         } else if (line.startsWith("#EXT-X-MEDIA-SEQUENCE:")) {
-            sequence = line.sliced(22).trimmed().toLongLong(&valid);
-            valid = valid && sequence >= 0 && sequence <= kMaxSequence;
+            // The number of the first segment: once one is listed, another
+            // would number later segments below earlier ones.
+            if (!listed) {
+                sequence = line.sliced(22).trimmed().toLongLong(&valid);
+                valid = valid && sequence >= 0 && sequence <= kMaxSequence;
+            }
         } else if (line.startsWith("#EXTINF:")) {
             const QByteArrayView value = line.sliced(8);
             const qsizetype comma = value.indexOf(',');
@@ -164,6 +169,7 @@ bool parseMedia(const QByteArray &body, const QUrl &base, MediaPlaylist *out)
                 list.segments.append({sequence, duration, url, initUrl, discontinuity, encrypted,
                                       byteRange || (initUrl.isValid() && initRange)});
             ++sequence;
+            listed = true;
             duration = -1;
             discontinuity = byteRange = false;
             valid = list.segments.size() <= kMaxSegments;

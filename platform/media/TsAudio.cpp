@@ -24,13 +24,23 @@ void TsAudio::feed(const QByteArray &bytes)
     qsizetype at = 0;
     while (at + kPacket <= data.size()) {
         const auto *p = reinterpret_cast<const uchar *>(data.constData() + at);
-        // In step when this packet and the next (if there) begin with a sync byte.
-        if (p[0] != kSync ||
-            (at + 2 * kPacket <= data.size() && uchar(data.at(at + kPacket)) != kSync)) {
+        // In step: a sync byte where the last packet ended. Out of step, a
+        // sync byte begins a packet only when the next one begins with one
+        // too, and that byte is waited for: what is taken for a packet must
+        // not depend on where the network cut the stream.
+        if (p[0] != kSync) {
+            m_inStep = false;
+            ++at;
+            continue;
+        }
+        if (!m_inStep && at + kPacket >= data.size())
+            break;
+        if (!m_inStep && uchar(data.at(at + kPacket)) != kSync) {
             ++at;
             continue;
         }
         m_synced = true;
+        m_inStep = true;
         packet(p);
         at += kPacket;
     }

@@ -29,6 +29,7 @@ private:
 
     QByteArray m_partial; // the start of a packet cut by the piece's end
     bool m_synced = false;
+    bool m_inStep = false; // the last packet ended where this one begins
     int m_pmtPid = -1;
     int m_audioPid = -1;
     int m_pesSkip = 0; // header bytes of the current PES still to skip

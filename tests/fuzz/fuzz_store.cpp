@@ -14,11 +14,11 @@
 // Built with libFuzzer by scripts/fuzz.sh; replay_main.cpp runs the same
 // function over the checked-in corpus in the ordinary test build.
 
+#include "ImportChecks.h"
 #include "platform/base/Log.h"
 #include "platform/plist/PropertyList.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
-#include "store/ProgramImport.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -87,25 +87,6 @@ void checkRewriteIsStable(const QByteArray &bytes)
         fail("rewriting what we wrote changed it");
 }
 
-void checkImport(const QByteArray &bytes)
-{
-    const programimport::Parsed parsed = programimport::parse(bytes);
-    if (parsed.entries.size() > programimport::kMaxEntries)
-        fail("import took more entries than its limit");
-    if (parsed.format == programimport::Format::Unknown && !parsed.entries.isEmpty())
-        fail("import took entries from a file it did not recognise");
-    for (const QVariant &e : parsed.entries) {
-        const QString name = program::name(e);
-        if (name.size() > programimport::kMaxNameLength || name != programimport::cleanName(name))
-            fail("an imported name is not clean");
-        if (programimport::usableUrl(program::url(e)) != program::url(e))
-            fail("an imported address is not http(s)");
-        const QString image = program::image(e);
-        if (!image.isEmpty() && programimport::usableUrl(image) != image)
-            fail("an imported picture address is not http(s)");
-    }
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -120,7 +101,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         setUp();
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     checkRewriteIsStable(bytes);
-    checkImport(bytes);
+    fuzz::checkImport(bytes);
 
     QDir(g_dataDir).removeRecursively();
     QDir().mkpath(g_dataDir);

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus for fuzz_store into corpus/ (checked in; run again
+"""Writes the seed corpus for fuzz_store into corpus/store/ (checked in; run again
 only to regenerate). Crash inputs found later are added next to these."""
 import os
 import plistlib
@@ -7,7 +7,7 @@ import shutil
 import struct
 
 here = os.path.dirname(os.path.abspath(__file__))
-corpus = os.path.join(here, 'corpus')
+corpus = os.path.join(here, 'corpus', 'store')
 fixtures = os.path.join(here, '..', 'fixtures', 'store')
 os.makedirs(corpus, exist_ok=True)
 

@@ -11,6 +11,7 @@
 #include "platform/media/StreamTimeline.h"
 #include "platform/media/StreamTitle.h"
 #include "platform/media/TimelineRing.h"
+#include "platform/media/TsAudio.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
 
@@ -69,6 +70,8 @@ private Q_SLOTS:
     void fmp4AudioWithinItsBoxes();
     void hlsClientFollowsALivePlaylist_data();
     void hlsClientFollowsALivePlaylist();
+    void tsAudioTheSameHoweverCut_data();
+    void tsAudioTheSameHoweverCut();
 };
 
 namespace {
@@ -922,6 +925,11 @@ void TestPlaylistParser::hlsMediaPlaylists_data()
         QTest::addRow("media sequence %s", sequence)
             << head + "#EXT-X-MEDIA-SEQUENCE:" + sequence + "\n#EXTINF:4,\na.ts\n"
             << QString();
+    << QStringLiteral("1:4000");
+    QTest::newRow("a media sequence after the first segment numbers nothing anew")
+        << head + "#EXT-X-MEDIA-SEQUENCE:41\n#EXTINF:4,\na.ts\n#EXT-X-MEDIA-SEQUENCE:7\n"
+                  "#EXTINF:4,\nb.ts\n"
+        << QStringLiteral("4000 41:4000 42:4000");
     QTest::newRow("no target duration") << QByteArray("#EXTM3U\n#EXTINF:4,\na.ts\n") << QString();
     QTest::newRow("larger than a playlist can be")
         << head + QByteArray(hls::kMaxPlaylistBytes, '#') << QString();
@@ -1106,6 +1114,53 @@ void TestPlaylistParser::hlsClientFollowsALivePlaylist()
     // Paced by the target duration: the seven reloads that find nothing new
     // (half a target apart) after the script's, and no more.
     QVERIFY2(reloads <= newest.size() + 8, qPrintable(QString::number(reloads)));
+}
+
+// A transport stream packet of `pid` (payload only), its payload padded.
+static QByteArray tsPacket(int pid, bool unitStart, const QByteArray &payload)
+{
+    QByteArray p(188, char(0xFF));
+    p[0] = 0x47;
+    p[1] = char((unitStart ? 0x40 : 0) | pid >> 8);
+    p[2] = char(pid & 0xFF);
+    p[3] = 0x10;
+    return p.replace(4, payload.size(), payload);
+}
+
+// What recording gets of a transport stream with a stray packet in it (one
+// whose successor is out of step) must not depend on where the network cut
+// the stream.
+void TestPlaylistParser::tsAudioTheSameHoweverCut_data()
+{
+    QTest::addColumn<QByteArray>("stream");
+    QTest::addColumn<qsizetype>("cut");
+    const QByteArray pat = QByteArray::fromHex("0000b00d0001c100000001e10000000000");
+    const QByteArray pmt = QByteArray::fromHex("0002b0120001c10000e101f0000fe101f00000000000");
+    const QByteArray stream =
+        tsPacket(0, true, pat) + tsPacket(0x100, true, pmt) +
+        tsPacket(0x101, true, QByteArray::fromHex("000001c00000800000") + QByteArray(20, 'a')) +
+        tsPacket(0x101, false, QByteArray(184, 'j')) + "xyz" +
+        tsPacket(0x101, false, QByteArray(184, 'b')) + tsPacket(0x101, false, QByteArray(184, 'c'));
+    QTest::newRow("cut after the stray packet") << stream << qsizetype(4 * 188);
+    QTest::newRow("cut before it") << stream << qsizetype(3 * 188);
+    QTest::newRow("cut inside the next") << stream << qsizetype(5 * 188 + 3);
+}
+
+void TestPlaylistParser::tsAudioTheSameHoweverCut()
+{
+    QFETCH(QByteArray, stream);
+    QFETCH(qsizetype, cut);
+    const auto read = [](const QList<QByteArray> &pieces) {
+        TsAudio ts;
+        QByteArray heard;
+        ts.audio = [&](const char *data, qsizetype size) { heard.append(data, size); };
+        for (const QByteArray &piece : pieces)
+            ts.feed(piece);
+        return heard;
+    };
+    const QByteArray whole = read({stream});
+    QVERIFY(whole.contains(QByteArray(184, 'b')));
+    QCOMPARE(read({stream.left(cut), stream.mid(cut)}), whole);
 }
 
 ORBITUNE_TEST_MAIN(TestPlaylistParser)

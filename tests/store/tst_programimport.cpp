@@ -114,6 +114,9 @@ private Q_SLOTS:
         QTest::newRow("names: cut to 200 characters")
             << QByteArray("#EXTM3U\n#EXTINF:-1," + QByteArray(500, 'x') + "\nhttp://s/a\n")
             << Format::M3U << QStringList{QString(200, u'x') + "|http://s/a|"} << 1 << 0 << false;
+        QTest::newRow("names: no space left at the cut")
+            << QByteArray("#EXTM3U\n#EXTINF:-1," + QByteArray(199, 'x') + " yz\nhttp://s/a\n")
+            << Format::M3U << QStringList{QString(199, u'x') + "|http://s/a|"} << 1 << 0 << false;
         QTest::newRow("names: an emoji at the cut goes whole")
             << QByteArray("#EXTM3U\n#EXTINF:-1," + QByteArray(199, 'x') +
                           "\xF0\x9F\x98\x80\nhttp://s/a\n")
