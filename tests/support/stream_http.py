@@ -20,7 +20,7 @@ Hostile stations, all under /hostile/ (class HostileMounts):
   hls/tiny-target.m3u8    /hls/live.m3u8 with #EXT-X-TARGETDURATION:0.001
   hls/huge-duration.m3u8  the same with #EXTINF durations of 1e308, 2^63 ...
   hls/lagging.m3u8        /hls/live.m3u8 from edges out of step: every other
-                          answer is a segment behind the one before
+                          answer is the one before it a segment behind
   hls/trun-bomb.m3u8      live fMP4 whose 34 KB segments hold a trun after
                           another, each restarting at the moof with samples of
                           the default size 1: millions of samples a segment
@@ -251,8 +251,12 @@ class HostileMounts:
         if path == "/hostile/hls/huge-duration.m3u8":
             return self.send(200, "application/vnd.apple.mpegurl", self.hostile_huge_duration())
         if path == "/hostile/hls/lagging.m3u8":
-            # A CDN's edges out of step: every other answer a segment behind.
-            now = time.monotonic() - server.started + 12 - (3.99 if nth % 2 == 0 else 0)
+            # A CDN's edges out of step: every other answer is the one before
+            # it a segment behind, what an edge that lags serves.
+            with server.lock:
+                if nth % 2:
+                    server.hostile_fresh = time.monotonic() - server.started + 24
+                now = server.hostile_fresh - (0 if nth % 2 else 3.99)
             return self.send(200, "application/vnd.apple.mpegurl",
                              live_playlist(now, [3.99] * 3, "/hls/seg%d.ts", 3))
         if path == "/hostile/hls/trun-bomb.m3u8":
