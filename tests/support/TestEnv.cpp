@@ -31,10 +31,8 @@ TestEnv::TestEnv()
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     // Pooled threads wait to the end instead of ending on their own after a
-    // while idle, or at once beyond GLib's two spare ones: a thread ending
-    // while LeakSanitizer scans the threads at exit can crash its tracer,
-    // which fails a test that passed.
-    g_thread_pool_set_max_unused_threads(-1);
+    // while idle: a thread ending while LeakSanitizer scans the threads at
+    // exit can crash its tracer, which fails a test that passed.
     g_thread_pool_set_max_idle_time(0);
     QThreadPool::globalInstance()->setExpiryTimeout(-1);
 }
