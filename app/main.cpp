@@ -3,12 +3,9 @@
 #include "platform/desktop/SingleInstance.h"
 
 #include <QApplication>
-#include <QThreadPool>
 
 #include <cstdio>
 #include <cstring>
-
-#include <glib.h>
 
 namespace {
 
@@ -31,17 +28,6 @@ bool hasDisplayOrPlatformChoice(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
-#ifdef __SANITIZE_ADDRESS__
-    // LeakSanitizer stops every thread to scan them at exit, and a thread
-    // ending meanwhile crashes it, which aborts the program. Pooled threads
-    // end on their own: GStreamer's streaming threads go back to GLib's pool
-    // as a pipeline stops, and those beyond its two spare ones end then; a
-    // quit soon after a pipeline stopped (at start, a station that failed)
-    // met them. Every pooled thread stays to the end instead.
-    g_thread_pool_set_max_unused_threads(-1);
-    g_thread_pool_set_max_idle_time(0);
-    QThreadPool::globalInstance()->setExpiryTimeout(-1);
-#endif
     if (!hasDisplayOrPlatformChoice(argc, argv)) {
         std::fputs("orbitune: needs a graphical session (no X11 or Wayland display found)\n",
                    stderr);
