@@ -5,7 +5,8 @@
 # player in process, the preview's frame cost and the program list with
 # 10,000 programs against 10, the song history's recording and search and
 # its window over 100,000 songs, recording a stream against playing it, and
-# playing on a loopback renderer against the renderer given the station.
+# playing on a loopback renderer against the renderer given the station, and
+# hostile stations against well-behaved ones.
 # Each prints its own table; the figures are
 # gathered in one table at the end. Run it on an otherwise idle machine.
 set -euo pipefail
@@ -20,7 +21,7 @@ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=O
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
       bench_playback bench_timeshift bench_app preview_frames list_bench history_bench import_bench \
-      bench_cast
+      bench_cast bench_hostile
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that
@@ -53,6 +54,8 @@ echo "== recording, against playing alone =="
 (cd "$build" && run ./bench/record/bench_record --seconds 45) 2>&1 | keep
 echo "== playing on a renderer (gmediarender), against it given the station =="
 (cd "$build" && run ./bench/cast/bench_cast --runs "$runs" --seconds 20) 2>&1 | keep
+echo "== hostile stations, against well-behaved ones =="
+(cd "$build" && run ./bench/hostile/bench_hostile --seconds "${ORBITUNE_BENCH_HOSTILE_SECONDS:-60}") 2>&1 | keep
 
 echo
 echo "Summary ($(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //'))"

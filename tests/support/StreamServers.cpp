@@ -465,6 +465,21 @@ int StreamServers::stationHits() const
     return fetch(m_httpPort, QStringLiteral("/station/hits")).toInt();
 }
 
+QUrl StreamServers::httpsRedirectUrl()
+{
+    const int port = fetch(m_httpPort, QStringLiteral("/hostile/tls-port"), 15000).toInt();
+    if (port <= 0) {
+        fail(QStringLiteral("the TLS listener did not start"));
+        return {};
+    }
+    return QUrl(QStringLiteral("https://127.0.0.1:%1/stream.mp3").arg(port));
+}
+
+int StreamServers::hostileHits(const QString &path) const
+{
+    return fetch(m_httpPort, QStringLiteral("/hostile/hits?path=") + path).toInt();
+}
+
 QUrl StreamServers::refusedUrl() const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1/stream.mp3").arg(m_refusedPort));

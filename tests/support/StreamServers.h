@@ -70,8 +70,19 @@ public:
     // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)
     // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms)
     // /station (see setStation()) /hop/N/PATH (N redirects, then /PATH).
+    // Hostile stations (described in stream_http.py): /hostile/silent-head.mp3
+    // /hostile/silent-later.mp3 /hostile/endless-head /hostile/icy-every.mp3
+    // /hostile/icy-same.mp3 /hostile/codec-flip /hostile/hls/master-flood.m3u8
+    // /hostile/hls/tiny-target.m3u8 /hostile/hls/huge-duration.m3u8
+    // /hostile/hls/lagging.m3u8 /hostile/hls/trun-bomb.m3u8; see hostileHits().
     // Query strings are ignored by the server.
     QUrl httpUrl(const QString &pathAndQuery) const;
+    // An https:// address on loopback whose answer redirects to the looped
+    // tone over plain http://; its self-signed certificate is
+    // dir() + "/hostile-cert.pem". Empty if the listener did not start.
+    QUrl httpsRedirectUrl();
+    // How many requests a /hostile/ path has had.
+    int hostileHits(const QString &path) const;
     // What /station answers from now on: "http" or "icy" (the tone with an
     // HTTP or a Shoutcast "ICY 200 OK" status line), "down" (503) or "page"
     // (an offline page with 200). Streams under way end at each change.

@@ -7,12 +7,37 @@ tests switch on and off (/station). Media files are
 made with gst-launch-1.0 into --dir at start-up. Prints "READY <port>" once it
 listens on 127.0.0.1 and dies with its parent.
 
+Hostile stations, all under /hostile/ (class HostileMounts):
+  silent-head.mp3     the answer's head, then nothing; the connection stays open
+  silent-later.mp3    ten seconds of the tone, then nothing, the connection open
+  endless-head        a status line, then header lines at 64 KB/s, never the end
+  icy-every.mp3       icy-metaint 16, a new title in every block (asked for or not)
+  icy-same.mp3        the same, with the same title in every block
+  codec-flip          eight seconds of MP3, then the connection ends; the next
+                      request gets eight seconds of AAC, and so on
+  hls/master-flood.m3u8   1 MB of #EXT-X-STREAM-INF lines with no address, one
+                          real variant (/hls/live.m3u8) at the very end
+  hls/tiny-target.m3u8    /hls/live.m3u8 with #EXT-X-TARGETDURATION:0.001
+  hls/huge-duration.m3u8  the same with #EXTINF durations of 1e308, 2^63 ...
+  hls/lagging.m3u8        /hls/live.m3u8 from edges out of step: every other
+                          answer is the one before it a segment behind
+  hls/trun-bomb.m3u8      live fMP4 whose 34 KB segments hold a trun after
+                          another, each restarting at the moof with samples of
+                          the default size 1: millions of samples a segment
+  tls-port            the port of a TLS listener on loopback (started at the
+                      first request; its self-signed certificate for 127.0.0.1
+                      is DIR/hostile-cert.pem) that redirects every request to
+                      this server's looped tone over plain http://
+  hits?path=P         how many requests P has had (P under /hostile/)
+
     stream_http.py --dir DIR --mp3 URL --ogg URL --dead URL
 """
 import argparse
 import os
 import random
+import re
 import signal
+import ssl
 import subprocess
 import threading
 import time
@@ -160,7 +185,233 @@ def make_media(d):
     return cut_fmp4(os.path.join(hls, "fmp4.mp4"), "fmp4-")  # the same in fragments of a second
 
 
-class Handler(BaseHTTPRequestHandler):
+# --- Hostile stations: everything under /hostile/ (see the header). ---------
+
+
+def mp4_box(kind, payload):
+    return (8 + len(payload)).to_bytes(4, "big") + kind + payload
+
+
+def mp4_full_box(kind, version, flags, payload):
+    return mp4_box(kind, bytes([version]) + flags.to_bytes(3, "big") + payload)
+
+
+def trun_bomb(track_id, sequence, size=34 * 1024, payload=2048):
+    """A fragment of about `size` bytes: one moof whose traf holds as many
+    truns as fit, each of `payload` samples of the default size 1 that all
+    start at the moof (default-base-is-moof, the same data offset), behind
+    an mdat of `payload` bytes. Read as written it is millions of samples."""
+    tfhd = mp4_full_box(b"tfhd", 0, 0x020000 | 0x10 | 0x08,
+                        track_id.to_bytes(4, "big") + (1024).to_bytes(4, "big") +
+                        (1).to_bytes(4, "big"))
+    tfdt = mp4_full_box(b"tfdt", 1, 0, (sequence * 44100).to_bytes(8, "big"))
+    mfhd = mp4_full_box(b"mfhd", 0, 0, sequence.to_bytes(4, "big"))
+    trun_size = 20
+    count = (size - payload - 8 - 8 - len(mfhd) - 8 - len(tfhd) - len(tfdt)) // trun_size
+    moof_size = 8 + len(mfhd) + 8 + len(tfhd) + len(tfdt) + count * trun_size
+    trun = mp4_full_box(b"trun", 0, 0x01,
+                        payload.to_bytes(4, "big") + (moof_size + 8).to_bytes(4, "big"))
+    traf = mp4_box(b"traf", tfhd + tfdt + trun * count)
+    moof = mp4_box(b"moof", mfhd + traf)
+    return moof + mp4_box(b"mdat", bytes(range(256)) * (payload // 256))
+
+
+class HostileMounts:
+    """The hostile stations, selected by path under /hostile/: answers that
+    never end, that go quiet, that flood titles, HLS playlists that lie
+    and fMP4 segments that expand, a codec changing across reconnects and
+    HTTPS redirecting to plain HTTP."""
+
+    def hostile(self, path):
+        server = self.server
+        with server.lock:
+            hits = server.__dict__.setdefault("hostile_hits", {})
+            hits[path] = hits.get(path, 0) + 1
+            nth = hits[path]
+        if path == "/hostile/hits":
+            query = urllib.parse.parse_qs(self.path.partition("?")[2])
+            asked = query.get("path", [""])[0]
+            return self.send(200, "text/plain", str(hits.get(asked, 0)).encode())
+        if path == "/hostile/silent-head.mp3":
+            return self.stall("audio/mpeg")
+        if path == "/hostile/silent-later.mp3":
+            return self.hostile_silent_later()
+        if path == "/hostile/endless-head":
+            return self.hostile_endless_head()
+        if path in ("/hostile/icy-every.mp3", "/hostile/icy-same.mp3"):
+            return self.hostile_icy_every(changing=path == "/hostile/icy-every.mp3")
+        if path == "/hostile/codec-flip":
+            return self.hostile_codec_flip(mp3=nth % 2 == 1)
+        if path == "/hostile/tls-port":
+            return self.send(200, "text/plain", str(self.hostile_tls_port()).encode())
+        if path == "/hostile/hls/master-flood.m3u8":
+            return self.send(200, "application/vnd.apple.mpegurl", self.hostile_master_flood())
+        if path == "/hostile/hls/tiny-target.m3u8":
+            return self.send(200, "application/vnd.apple.mpegurl", self.hostile_tiny_target())
+        if path == "/hostile/hls/huge-duration.m3u8":
+            return self.send(200, "application/vnd.apple.mpegurl", self.hostile_huge_duration())
+        if path == "/hostile/hls/lagging.m3u8":
+            # A CDN's edges out of step: every other answer is the one before
+            # it a segment behind, what an edge that lags serves.
+            with server.lock:
+                if nth % 2:
+                    server.hostile_fresh = time.monotonic() - server.started + 24
+                now = server.hostile_fresh - (0 if nth % 2 else 3.99)
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, [3.99] * 3, "/hls/seg%d.ts", 3))
+        if path == "/hostile/hls/trun-bomb.m3u8":
+            now = time.monotonic() - server.started + 8
+            return self.send(200, "application/vnd.apple.mpegurl",
+                             live_playlist(now, [1.0] * 4, "bomb-%05d.m4s", 4))
+        if path == "/hostile/hls/bomb-init.mp4":
+            init = os.path.join(server.cfg.dir, "hls", "fmp4-init.mp4")
+            return self.send(200, "audio/mp4", open(init, "rb").read())
+        if path.startswith("/hostile/hls/bomb-") and path.endswith(".m4s"):
+            return self.send(200, "audio/mp4", self.hostile_bomb_segment())
+        return self.send(404, "text/plain", b"not found")
+
+    def hostile_head(self, ctype, extra=None):
+        self.send_response(200)
+        self.send_header("Content-Type", ctype)
+        for k, v in (extra or {}).items():
+            self.send_header(k, v)
+        self.end_headers()
+
+    def hostile_silent_later(self):
+        """Ten seconds of the tone, then nothing on a connection kept open."""
+        self.hostile_head("audio/mpeg")
+        data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
+        try:
+            self.paced((data[i:i + 4096] for i in range(0, 160000, 4096)
+                        if not self.server.stopping), 16000, burst=0)
+            self.wfile.flush()
+        except OSError:
+            return
+        while not self.server.stopping:
+            time.sleep(0.2)
+
+    def hostile_endless_head(self):
+        """A status line and header lines, 64 KB a second, never a blank line."""
+        self.wfile.write(b"HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n")
+        line, n = b"X-Padding-%08d: " + b"x" * 40 + b"\r\n", 0
+        try:
+            while not self.server.stopping:
+                self.wfile.write(b"".join(line % (n + k) for k in range(64)))
+                self.wfile.flush()
+                n += 64
+                time.sleep(64 * len(line) / 65536.0)
+        except OSError:
+            pass
+
+    def hostile_icy_every(self, changing):
+        """The tone with icy-metaint 16 and a title in every block, asked for
+        or not: a new title each block, or the same one each time."""
+        metaint = 16
+        self.hostile_head("audio/mpeg", {"icy-metaint": str(metaint), "icy-name": "Hostile"})
+        data = open(self.server.cfg.dir + "/tone.mp3", "rb").read()
+
+        def chunks():
+            n = 0
+            while not self.server.stopping:
+                for i in range(0, len(data) - metaint, metaint):
+                    title = b"Artist %d - Song %d" % (n, n) if changing else b"Artist - Song"
+                    text = b"StreamTitle='" + title + b"';"
+                    block = text + b"\0" * ((-len(text)) % 16)
+                    yield data[i:i + metaint] + bytes([len(block) // 16]) + block
+                    n += 1
+        try:
+            self.paced(chunks(), 16000 * 4)
+        except OSError:
+            pass
+
+    def hostile_codec_flip(self, mp3):
+        """Eight seconds of MP3, or of AAC, then the connection ends: the
+        same address alternates between the two at each request."""
+        name, ctype = ("tone.mp3", "audio/mpeg") if mp3 else ("tone.aac", "audio/aac")
+        self.hostile_head(ctype)
+        data = open(os.path.join(self.server.cfg.dir, name), "rb").read()
+        try:
+            self.paced((data[i:i + 4096] for i in range(0, min(len(data), 128000), 4096)),
+                       16000)
+        except OSError:
+            pass
+
+    def hostile_master_flood(self):
+        """1 MB of variant tags with no address, one real variant at the end."""
+        if not hasattr(self.server, "hostile_flood"):
+            line = b'#EXT-X-STREAM-INF:BANDWIDTH=128000,CODECS="mp4a.40.2"\n'
+            self.server.hostile_flood = (b"#EXTM3U\n" + line * (1048576 // len(line)) +
+                                         line + b"/hls/live.m3u8\n")
+        return self.server.hostile_flood
+
+    def hostile_tiny_target(self):
+        """The looped live segments with a target duration of a millisecond."""
+        now = time.monotonic() - self.server.started + 12
+        text = live_playlist(now, [3.99] * 3, "/hls/seg%d.ts", 3).decode()
+        return re.sub(r"#EXT-X-TARGETDURATION:\d+", "#EXT-X-TARGETDURATION:0.001", text).encode()
+
+    def hostile_huge_duration(self):
+        """The looped live segments, each claiming a duration beyond any clock."""
+        now = time.monotonic() - self.server.started + 12
+        text = live_playlist(now, [3.99] * 3, "/hls/seg%d.ts", 3).decode()
+        huge = iter(["1e308", "9223372036854775807", "1e19", "18446744073709551616.5"] * 3)
+        text = re.sub(r"#EXTINF:[0-9.]+,", lambda _: "#EXTINF:%s," % next(huge), text)
+        return text.encode()
+
+    def hostile_bomb_segment(self):
+        if not hasattr(self.server, "hostile_bomb"):
+            first = open(os.path.join(self.server.cfg.dir, "hls", "fmp4-00000.m4s"), "rb").read()
+            at = first.find(b"tfhd")
+            track = int.from_bytes(first[at + 8:at + 12], "big") if at >= 0 else 1
+            self.server.hostile_bomb = trun_bomb(track, 1)
+        return self.server.hostile_bomb
+
+    def hostile_tls_port(self):
+        """Starts (once) a TLS listener on loopback with a certificate made
+        now (DIR/hostile-cert.pem, for 127.0.0.1) that answers every request
+        with a redirect to the looped tone of this server over plain HTTP."""
+        server = self.server
+        with server.lock:
+            if getattr(server, "hostile_tls", None):
+                return server.hostile_tls.server_port
+            cert = os.path.join(server.cfg.dir, "hostile-cert.pem")
+            key = os.path.join(server.cfg.dir, "hostile-key.pem")
+            subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt",
+                            "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1", "-subj",
+                            "/CN=127.0.0.1", "-addext", "subjectAltName=IP:127.0.0.1",
+                            "-keyout", key, "-out", cert], check=True,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(cert, key)
+            target = self.base() + "/typed.mp3?type=audio/mpeg"
+
+            class Redirect(BaseHTTPRequestHandler):
+                protocol_version = "HTTP/1.0"
+                timeout = 10
+
+                def log_message(self, fmt, *args):
+                    pass
+
+                def do_GET(self):
+                    self.send_response(302)
+                    self.send_header("Location", target)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                do_HEAD = do_GET
+
+            tls = ThreadingHTTPServer(("127.0.0.1", 0), Redirect)
+            tls.daemon_threads = True
+            # The handshake happens in the request's thread, not in accept.
+            tls.socket = context.wrap_socket(tls.socket, server_side=True,
+                                             do_handshake_on_connect=False)
+            threading.Thread(target=tls.serve_forever, daemon=True).start()
+            server.hostile_tls = tls
+            return tls.server_port
+
+# --- End of the hostile stations. -------------------------------------------
+
+
+class Handler(HostileMounts, BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.0"
     server_version = "FixtureHTTP/1.0"
 
@@ -216,6 +467,8 @@ class Handler(BaseHTTPRequestHandler):
         if path in routes:
             ctype, text = routes[path]
             return self.send(200, ctype, text.encode())
+        if path.startswith("/hostile/"):
+            return self.hostile(path)
         if path == "/huge.m3u":
             return self.send(200, "audio/x-mpegurl", self.server.huge)
         if path == "/404":
