@@ -925,7 +925,6 @@ void TestPlaylistParser::hlsMediaPlaylists_data()
         QTest::addRow("media sequence %s", sequence)
             << head + "#EXT-X-MEDIA-SEQUENCE:" + sequence + "\n#EXTINF:4,\na.ts\n"
             << QString();
-    << QStringLiteral("1:4000");
     QTest::newRow("a media sequence after the first segment numbers nothing anew")
         << head + "#EXT-X-MEDIA-SEQUENCE:41\n#EXTINF:4,\na.ts\n#EXT-X-MEDIA-SEQUENCE:7\n"
                   "#EXTINF:4,\nb.ts\n"
