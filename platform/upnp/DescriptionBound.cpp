@@ -35,7 +35,10 @@ qint64 bytesReceived(GSocket *socket)
     return qint64(info.tcpi_bytes_received);
 }
 
-// Ends the fetch as a connection the other side closed mid-answer would.
+// Ends the fetch as a connection the other side closed mid-answer would,
+// and resets it once it is closed. An orderly close alone would leave a
+// sender held up by our full window waiting on it, and the kernel keeping
+// the connection and what it had taken in after we let go of it.
 void cut(Fetch *fetch, const char *why)
 {
     if (fetch->cut || !fetch->socket)
@@ -43,6 +46,8 @@ void cut(Fetch *fetch, const char *why)
     fetch->cut = true;
     fetch->check.stop();
     NSLog(lcCast(), QtWarningMsg, "device description cut off: %@", QString::fromLatin1(why));
+    const linger abort{1, 0};
+    setsockopt(g_socket_get_fd(fetch->socket.get()), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     g_socket_shutdown(fetch->socket.get(), TRUE, TRUE, nullptr);
 }
 

@@ -765,16 +765,17 @@ private Q_SLOTS:
         // Its stop is answered after the offer: the handle is still there.
         a->write("SLOWURI 1.0 " + answer + "\nSLOWSTOP 1.3\n");
         playOn.choose(named(finder, QStringLiteral("A"))->udn);
-        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("URI ") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("URI ") >= 1, 10000);
         const QString udnB = named(finder, QStringLiteral("B"))->udn;
         playOn.choose(udnB);
-        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("PLAY") == 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("ANSWERED") == 1, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("STOP") == 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedB.count("PLAY") >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("ANSWERED") >= 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(printedA.count("STOP") >= 1, 10000);
         // B answers a few more polls: by then A's answer was taken in.
         const int polls = printedB.count("POLL PLAYING");
         QTRY_VERIFY_WITH_TIMEOUT(printedB.count("POLL PLAYING") >= polls + 3, 10000);
         QVERIFY2(!printedA.after("STOP").contains("PLAY"), printedA.text.constData());
+        QCOMPARE(printedA.count("URI "), 1);
         QCOMPARE(printedB.count("STOP"), 0);
         QCOMPARE(playOn.current(), udnB);
         QCOMPARE(notices.size(), 0);
@@ -817,7 +818,10 @@ private Q_SLOTS:
         QVERIFY(standIn);
         Printed printed{standIn.get(), {}};
         RendererFinder finder({QStringLiteral("lo")});
-        QTRY_VERIFY_WITH_TIMEOUT(printed.count("CUT") == 1, 20000);
+        // Any cut ends the wait; a second one (the description fetched
+        // again) fails here rather than as a wait that saw none.
+        QTRY_VERIFY_WITH_TIMEOUT(printed.count("CUT") >= 1, 20000);
+        QVERIFY2(printed.count("CUT") == 1, printed.text.constData());
         const qint64 sent = printed.after("CUT ").trimmed().toLongLong();
         QVERIFY2(sent < 16 * 1024 * 1024, qPrintable(QString::number(sent)));
         QVERIFY(processstats::residentMb() - before < 64);
@@ -836,7 +840,9 @@ private Q_SLOTS:
         RendererFinder finder({QStringLiteral("lo")});
         const auto listed = [&finder] { return qsizetype(finder.renderers().size()); };
         QTRY_VERIFY_WITH_TIMEOUT(printed.count("DESCRIBED") >= 40 && listed() > 0, 20000);
-        QTRY_COMPARE(listed(), qsizetype(RendererFinder::kMaxArrivals));
+        // The window is on the test's clock: the list cannot pass the bound
+        // however slowly the machine lists them.
+        QTRY_COMPARE_WITH_TIMEOUT(listed(), qsizetype(RendererFinder::kMaxArrivals), 20000);
         // Searched again later, more come in, up to the bound.
         for (int i = 0; i < 3; ++i) {
             clock.advance(RendererFinder::kArrivalWindowMs + 1);
