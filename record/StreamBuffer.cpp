@@ -6,6 +6,8 @@
 
 #include <QMutexLocker>
 
+#include <algorithm>
+
 namespace {
 qint64 nowMs()
 {
@@ -84,6 +86,13 @@ void StreamBuffer::markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallM
         begins = std::exchange(m_titledSinceStart, true);
     }
     m_marks.append(StreamMark{kind, offset, wallMs, title, format, begins});
+    if (kind == StreamMark::Kind::Title && m_marks.size() > kMaxMarks) {
+        // The first stays: the held part's song begins there.
+        const auto oldest =
+            std::find_if(std::next(m_marks.begin()), m_marks.end(),
+                         [](const StreamMark &m) { return m.kind == StreamMark::Kind::Title; });
+        m_marks.erase(oldest);
+    }
 }
 
 void StreamBuffer::beginChainLocked(const OggHeaders &headers, const QByteArray &pages,

@@ -50,6 +50,9 @@ public:
     explicit StreamBuffer(qint64 capacityBytes, qint64 memoryLimit = kMemoryLimitBytes);
     ~StreamBuffer() override;
     static constexpr qint64 kMemoryLimitBytes = 64 * 1'000'000; // as bufferMB counts
+    // Marks kept at most: a station that changes its title in every
+    // metadata block loses its oldest title marks, not memory or time.
+    static constexpr qsizetype kMaxMarks = 1024;
 
     void streamStarted(Format format) override;
     void streamData(const char *data, qsizetype size) override;

@@ -325,10 +325,12 @@ private Q_SLOTS:
         QTest::addColumn<int>("count");
         QTest::addColumn<int>("capacity");
         QTest::addColumn<bool>("inFile"); // kept in a file rather than in memory
-        QTest::newRow("small chunks") << 1000 << 500 << 100000 << false;
-        QTest::newRow("chunks larger than a tenth") << 30000 << 40 << 200000 << false;
-        QTest::newRow("under the cap: all kept") << 4096 << 10 << 100000 << false;
-        QTest::newRow("in a file") << 999 << 500 << 100000 << true;
+        QTest::addColumn<int>("titleEvery");
+        QTest::newRow("small chunks") << 1000 << 500 << 100000 << false << 7;
+        QTest::newRow("chunks larger than a tenth") << 30000 << 40 << 200000 << false << 7;
+        QTest::newRow("under the cap: all kept") << 4096 << 10 << 100000 << false << 7;
+        QTest::newRow("in a file") << 999 << 500 << 100000 << true << 7;
+        QTest::newRow("a new title every piece") << 1000 << 6000 << 4000000 << false << 1;
     }
 
     void bufferIsBoundedInBytes()
@@ -337,12 +339,13 @@ private Q_SLOTS:
         QFETCH(int, count);
         QFETCH(int, capacity);
         QFETCH(bool, inFile);
+        QFETCH(int, titleEvery);
         StreamBuffer buffer(capacity, inFile ? 0 : StreamBuffer::kMemoryLimitBytes);
         QCOMPARE(buffer.keptInFile(), inFile);
         buffer.streamStarted(Format::Mp3);
         for (int i = 0; i < count; ++i) {
             buffer.streamData(QByteArray(chunk, char(i)).constData(), chunk);
-            if (i % 7 == 0)
+            if (i % titleEvery == 0)
                 buffer.streamTitle(QStringLiteral("Song %1").arg(i));
         }
         const qint64 total = qint64(chunk) * count;
@@ -359,6 +362,7 @@ private Q_SLOTS:
         QCOMPARE(middle, QByteArray(10, char(count - 2)) + QByteArray(10, char(count - 1)));
         // Marks of what was let go go too, but the one the held part began in.
         const auto marks = buffer.marks();
+        QVERIFY(marks.size() <= StreamBuffer::kMaxMarks + 1);
         QVERIFY(marks.size() == 1 || marks.at(1).offset > buffer.startOffset());
         QVERIFY(marks.first().offset <= buffer.startOffset());
     }
