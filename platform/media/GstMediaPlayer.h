@@ -217,6 +217,9 @@ private:
     // is kept has been heard.
     std::optional<QString> m_failWhenHeard;
     qint64 m_shownBehindS = -1;
+    // When the title shown last changed (steady ms): a station changing it
+    // in every metadata block is shown a title a second.
+    std::optional<qint64> m_titleShownAt;
     bool m_shownCanSeek = false;
     QTimer m_feedTimer;
 };

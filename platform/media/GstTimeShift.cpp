@@ -5,6 +5,7 @@
 // Everything here runs on the main thread.
 #include "platform/media/GstMediaPlayer.h"
 
+#include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/FrameByteRate.h"
 #include "platform/media/GstBusPump.h"
@@ -39,6 +40,10 @@ constexpr qint64 kPiecesAheadMs = 1000;
 // A title mark ahead is looked at when it is due, within these bounds.
 constexpr qint64 kMinFollowMs = 20;
 constexpr qint64 kMaxFollowMs = 60 * 1000;
+// A title shown stays at least this long: a station that changes it in
+// every metadata block does not flood the history, the recorder and the
+// desktop with titles nobody could read.
+constexpr qint64 kTitleSpacingMs = 1000;
 constexpr qint64 kLiveMarginMs = 500; // back to live starts this far before the newest byte
 
 StreamTap::Format tapFormat(const QByteArray &contentType)
@@ -475,7 +480,13 @@ void GstMediaPlayer::followPosition()
         }
     }
     const QString heard = m_timeline->titleAt(heardAt);
-    if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
+    const qint64 now = Clock::shared()->steadyMs();
+    qint64 titleDueIn = -1;
+    if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying() && m_titleShownAt &&
+        now - *m_titleShownAt < kTitleSpacingMs) {
+        titleDueIn = kTitleSpacingMs - (now - *m_titleShownAt);
+    } else if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
+        m_titleShownAt = now;
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
         QPointer<GstMediaPlayer> self(this);
         m_item->setNowPlaying(heard);
@@ -492,6 +503,8 @@ void GstMediaPlayer::followPosition()
             return;
     }
     planFollow(heardAt);
+    if (titleDueIn >= 0 && (!m_feedTimer.isActive() || m_feedTimer.remainingTime() > titleDueIn))
+        m_feedTimer.start(int(qMax(kMinFollowMs, titleDueIn)));
 }
 
 // Soon, from a change in what is shown (a seek, a pause, the sound starting
