@@ -11,7 +11,8 @@
 # tests/fuzz/corpus/<name>/, and tests/fuzz/dict/<name>.dict, if there is
 # one, lists the words of its format. Environment: FUZZ_BUILD_DIR (default:
 # ../build-fuzz next to the source tree), FUZZ_JOBS (parallel fuzzing
-# processes per target, default 1).
+# processes per target, default 1), FUZZ_BUILD_JOBS (compilers at once,
+# default one a core).
 # New inputs libFuzzer finds go to a scratch corpus in the build directory;
 # an input that crashes, leaks, hangs or runs out of memory is copied into
 # the target's corpus as a regression case and the script fails.
@@ -24,7 +25,7 @@ jobs="${FUZZ_JOBS:-1}"
 
 cmake -S "$src/tests/fuzz" -B "$build" -DCMAKE_CXX_COMPILER=clang++ \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+cmake --build "$build" -j"${FUZZ_BUILD_JOBS:-$(nproc)}" >/dev/null
 [[ "$seconds" == --build-only ]] && exit 0
 shift || true
 

@@ -73,21 +73,19 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_sup
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=ON \
   -DORBITUNE_BENCH_ON_REQUEST=ON
-# The fuzz targets are small; they build before the suite starts, so the two
-# only share the processor once both mostly wait or fuzz.
-FUZZ_BUILD_DIR="$here/build-fuzz" bash "$here/scripts/fuzz.sh" --build-only
-phase_done "build (sanitizers, fuzz targets)"
+phase_done "build (sanitizers)"
 
 echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded), build the benchmarks =="
-# At the lowest priority, beside the suite, which mostly waits: a minute of
-# fuzzing (the targets one after the other), and the benchmarks compiled
-# (they only need to build here).
+# At the lowest priority, beside the suite, which mostly waits: the fuzz
+# targets built on one core, then a minute of fuzzing (the targets one after
+# the other), and the benchmarks compiled (they only need to build here).
 # One thing at a time beside the suite: on both cores at once they starved
 # its sound under the sanitizers now and then.
 # Once the suite is over, what is left of the benchmarks' build goes on with
 # every core: ninja, interrupted, stops the compilers it started and removes
 # what they left half written, and a new ninja picks up from there.
-FUZZ_BUILD_DIR="$here/build-fuzz" nice -n 19 bash "$here/scripts/fuzz.sh" \
+mkdir -p "$here/build-fuzz"
+FUZZ_BUILD_DIR="$here/build-fuzz" FUZZ_BUILD_JOBS=1 nice -n 19 bash "$here/scripts/fuzz.sh" \
   "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
 fuzz=$!
 suite_done="$here/build-asan/.suite-done"
