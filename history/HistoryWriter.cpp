@@ -173,7 +173,9 @@ void HistoryWriter::upkeep(const Upkeep &pass)
     m_worker.post([this, pass] {
         if (!m_connection->ready)
             return;
-        Upkeep &next = m_upkeep ? *m_upkeep : m_upkeep.emplace();
+        if (!m_upkeep)
+            m_upkeep = Upkeep{};
+        Upkeep &next = *m_upkeep;
         next.merge = next.merge || pass.merge;
         next.dropBefore = std::max(next.dropBefore, pass.dropBefore);
         next.keepAtMost = pass.keepAtMost ? pass.keepAtMost : next.keepAtMost;

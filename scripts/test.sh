@@ -71,8 +71,12 @@ echo "== build with AddressSanitizer + UBSan =="
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+# Clang here: it builds the suite with the sanitizers in about 200 s on two
+# cores where GCC took 350 to 460, and it is the fuzz targets' compiler too.
+# The plain build (--quick, and the app's own) stays with the system's GCC,
+# so both compilers' warnings are heard.
 configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_BENCH=ON \
-  -DORBITUNE_BENCH_ON_REQUEST=ON
+  -DORBITUNE_BENCH_ON_REQUEST=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 phase_done "build (sanitizers)"
 
 echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded), build the benchmarks =="

@@ -146,7 +146,7 @@ Result measure(const Station &station, const QUrl &warmUp, int seconds, const QS
     if (!station.trust.isEmpty())
         args << QStringLiteral("--trust") << station.trust;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-#ifdef __SANITIZE_ADDRESS__
+#ifdef ORBITUNE_ASAN
     // AddressSanitizer keeps freed memory aside (256 MB by default), which
     // would show as growth; leaks are not this benchmark's subject.
     env.insert(QStringLiteral("ASAN_OPTIONS"),

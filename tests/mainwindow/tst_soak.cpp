@@ -158,7 +158,7 @@ private Q_SLOTS:
         // A pipeline may be opening at either sample; beyond that nothing grows.
         QVERIFY2(after.fds <= warm.fds + 4, "file descriptors leak");
         QVERIFY2(after.threads <= warm.threads + 2, "threads leak");
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(ORBITUNE_ASAN)
         // AddressSanitizer holds freed memory in quarantine, so resident size
         // says nothing here; its leak check at exit speaks instead.
         qInfo("soak: RSS not judged under AddressSanitizer");

@@ -270,7 +270,7 @@ void TestImageLoader::cleanup()
           "waits for a CPU excluded); peak resident growth %lld KiB",
           QTest::currentTestFunction(), m_probe.worstBusyStallMs(), m_probe.worstIdleGapMs(),
           m_probe.worstGapMs(), m_probe.rssGrowth() / 1024);
-#ifdef __SANITIZE_ADDRESS__
+#ifdef ORBITUNE_ASAN
     // Under the sanitizers every allocation is slow, and on a machine as busy
     // as that pass makes it a stall of the main thread was seen at 103 ms
     // (2 ms alone): the figures are printed, the bounds are the plain build's.
