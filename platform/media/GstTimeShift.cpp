@@ -322,6 +322,8 @@ void GstMediaPlayer::pumpFeed()
     if (room <= 0)
         return;
     const QByteArray bytes = m_timeline->read(m_feedOffset, room);
+    if (!bytes.isEmpty() && soundRuns())
+        m_position->caughtUpWith(m_feedOffset);
     gstfeed::push(m_pipeline.get(), bytes);
     m_feedOffset += bytes.size();
 }

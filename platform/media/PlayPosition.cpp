@@ -40,6 +40,15 @@ void PlayPosition::setRunning(bool running)
     }
 }
 
+void PlayPosition::caughtUpWith(qint64 reached)
+{
+    if (isRunning() && playedTo() > reached) {
+        m_start = reached;
+        m_playedMs = 0;
+        m_runningSince = nowMs();
+    }
+}
+
 qint64 PlayPosition::playedTo() const
 {
     const qint64 played =

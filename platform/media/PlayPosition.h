@@ -30,6 +30,10 @@ public:
     // The sound runs, or stands (paused, buffering, waiting for its cushion).
     void setRunning(bool running);
     bool isRunning() const { return m_runningSince >= 0; }
+    // The sound is handed more after playing all it had been handed up to
+    // `reached`: if the clock says it played further, it stood there waiting
+    // (an underrun), and it goes on from `reached` from now.
+    void caughtUpWith(qint64 reached);
 
     // What is heard: where the sound started and what it played since, never
     // past `reached` and never before the oldest byte kept.

@@ -749,6 +749,10 @@ void TestPlaylistParser::playPosition_data()
         << "recv 2000, play, wait 5000, pause, wait 40000" << 28000LL << false << 5000LL;
     QTest::newRow("held past what is kept, the sound handed only what is gone")
         << "recv 2000, play, wait 5000, fed 7000, pause, wait 40000" << 28000LL << false << 5000LL;
+    QTest::newRow("the station stalls past the sound's cushion: the position waits with it")
+        << "recv 2000, play, wait 5000, stall 3000, wait 2000" << 0LL << true << 8900LL;
+    QTest::newRow("a stall within the cushion costs nothing")
+        << "recv 2000, play, wait 5000, stall 1000, wait 2000" << 0LL << true << 8000LL;
     QTest::newRow("back when live's lag is longer than what is kept: the oldest")
         << "recv 25000, play, wait 2000, pause, recv 4000, seek -10000" << 0LL << false << 25000LL;
 }
@@ -773,10 +777,13 @@ void TestPlaylistParser::playPosition()
         if (verb == QLatin1String("recv")) {
             timeline.append(QByteArray(qsizetype(n), 'a'));
         } else if (verb == QLatin1String("wait")) {
-            for (qint64 ms = 0; ms < n; ms += 1000) {
-                clock.advance(1000);
-                timeline.append(QByteArray(1000, 'a'));
+            for (qint64 ms = 0; ms < n; ms += 100) {
+                clock.advance(100);
+                at.caughtUpWith(reached()); // the sound is handed what comes
+                timeline.append(QByteArray(100, 'a'));
             }
+        } else if (verb == QLatin1String("stall")) {
+            clock.advance(n);
         } else if (verb == QLatin1String("play")) {
             playing = true;
             at.setRunning(true);
