@@ -71,6 +71,15 @@ bool ensureInitialized()
             gst_plugin_feature_set_rank(mpg123, GST_RANK_PRIMARY);
             gst_object_unref(mpg123);
         }
+        // Sound goes to the desktop's sound server or to ALSA, never through
+        // OpenAL: with the server slow to answer (a busy login), the
+        // automatic sink went on to OpenAL, which starts threads of its own
+        // probing ALSA and leaves them behind when that fails too.
+        if (GstPluginFeature *openal =
+                gst_registry_lookup_feature(gst_registry_get(), "openalsink")) {
+            gst_plugin_feature_set_rank(openal, GST_RANK_NONE);
+            gst_object_unref(openal);
+        }
         // Its type finders go too: a stream's type is found by GStreamer's
         // own, which know every format a radio sends, and asking FFmpeg's
         // would load it all the same.
