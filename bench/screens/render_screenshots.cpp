@@ -1,6 +1,6 @@
 // Renders the list window (with the pointer over a row) and the add form
-// (with its validation alert) to PNG files, for the README. Run it with a
-// private XDG_DATA_HOME on a display (Xvfb is fine):
+// (with its validation alert) to PNG files, for the user's guide. Run it
+// with a private XDG_DATA_HOME on a display (Xvfb is fine):
 //   render_screenshots OUTPUT_DIR
 #include "mainwindow/HomeViewController.h"
 #include "manage/AddViewController.h"
