@@ -9,7 +9,7 @@
 // passes on is a page, and what it holds back stays bounded.
 
 #include "FuzzSupport.h"
-#include "platform/media/OggChains.h"
+#include "platform/stream/OggChains.h"
 #include "record/OggReader.h"
 
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "platform/media/OggChains.h"
+#include "platform/stream/OggChains.h"
 
 #include <algorithm>
 
