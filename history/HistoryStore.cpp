@@ -6,7 +6,7 @@
 #include "platform/base/AsyncTask.h"
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <QRegularExpression>
 #include <QSqlDatabase>

@@ -2,8 +2,8 @@
 
 #include "platform/base/Log.h"
 #include "platform/desktop/MprisService.h"
-#include "platform/media/StreamTitle.h"
 #include "platform/net/ArtFiles.h"
+#include "platform/stream/StreamTitle.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"

@@ -1,6 +1,6 @@
 #include "integrations/PlayOn.h"
 
-#include "platform/media/StreamTap.h"
+#include "platform/stream/StreamTap.h"
 #include "platform/upnp/CastLog.h"
 #include "platform/upnp/PlayForm.h"
 #include "platform/upnp/Renderer.h"

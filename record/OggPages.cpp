@@ -1,6 +1,6 @@
 #include "record/OggPages.h"
 
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <ogg/ogg.h>
 #include <taglib/xiphcomment.h>

@@ -1,6 +1,7 @@
 #include "record/OggReader.h"
 
 #include "platform/base/Log.h"
+#include "platform/stream/OggPageReader.h"
 #include "record/OggPages.h"
 
 #include <ogg/ogg.h>
@@ -9,29 +10,22 @@
 
 struct OggReader::State {
     enum class Phase { Waiting, Headers, Pages };
-    ogg_sync_state sync;
+    OggPageReader pages;
+    qint64 fed = 0;
     ogg_stream_state stream; // the chain's headers being gathered
     Phase phase = Phase::Waiting;
     Chain chain;
     int pagesTaken = 0;
 
-    State()
-    {
-        ogg_sync_init(&sync);
-        ogg_stream_init(&stream, 0);
-    }
-    ~State()
-    {
-        ogg_sync_clear(&sync);
-        ogg_stream_clear(&stream);
-    }
+    State() { ogg_stream_init(&stream, 0); }
+    ~State() { ogg_stream_clear(&stream); }
     // Lets the gathered packets' memory go.
     void restartStream(int serial)
     {
         ogg_stream_clear(&stream);
         ogg_stream_init(&stream, serial);
     }
-    void take(const ogg_page &page, const Sink &sink);
+    void take(const QByteArray &bytes, const Sink &sink);
 };
 
 OggReader::OggReader() : d(std::make_unique<State>()) {}
@@ -40,7 +34,7 @@ OggReader::~OggReader() = default;
 
 void OggReader::reset()
 {
-    ogg_sync_reset(&d->sync);
+    d->pages.reset();
     d->restartStream(0);
     d->phase = State::Phase::Waiting;
     d->chain = {};
@@ -48,33 +42,25 @@ void OggReader::reset()
 
 void OggReader::feed(const char *data, qsizetype size, const Sink &sink)
 {
-    while (size > 0) {
-        const long n = long(qMin<qsizetype>(size, 65536));
-        char *buffer = ogg_sync_buffer(&d->sync, n);
-        if (!buffer)
-            return;
-        std::memcpy(buffer, data, size_t(n));
-        ogg_sync_wrote(&d->sync, n);
-        data += n;
-        size -= n;
-        ogg_page page;
-        for (int r; (r = ogg_sync_pageout(&d->sync, &page)) != 0;) {
-            if (r > 0) // else bytes that were no page were skipped
-                d->take(page, sink);
-        }
-    }
+    d->pages.feed(d->fed, data, size, [&](qint64, const QByteArray &page) { d->take(page, sink); });
+    d->fed += size;
 }
 
 qint64 OggReader::pendingBytes() const
 {
-    qint64 bytes = qint64(d->sync.fill - d->sync.returned) + d->stream.body_fill;
+    qint64 bytes = d->pages.pendingBytes() + d->stream.body_fill;
     for (const QByteArray &packet : std::as_const(d->chain.packets))
         bytes += packet.size();
     return bytes + d->chain.pages.size();
 }
 
-void OggReader::State::take(const ogg_page &page, const Sink &sink)
+void OggReader::State::take(const QByteArray &bytes, const Sink &sink)
 {
+    ogg_page page;
+    page.header = reinterpret_cast<unsigned char *>(const_cast<char *>(bytes.constData()));
+    page.header_len = long(OggPageReader::headerLength(bytes));
+    page.body = page.header + page.header_len;
+    page.body_len = long(bytes.size() - page.header_len);
     const int serial = ogg_page_serialno(&page);
     if (ogg_page_bos(&page)) {
         // A stream multiplexed with the chain's first: its pages are not kept.
@@ -87,16 +73,13 @@ void OggReader::State::take(const ogg_page &page, const Sink &sink)
     }
     if (phase == Phase::Waiting || serial != int(chain.serial))
         return;
-    const QByteArray bytes =
-        QByteArray(reinterpret_cast<const char *>(page.header), page.header_len) +
-        QByteArray::fromRawData(reinterpret_cast<const char *>(page.body), page.body_len);
     if (phase == Phase::Pages) {
         sink.page(bytes);
         return;
     }
     chain.pages += bytes;
     ++pagesTaken;
-    ogg_stream_pagein(&stream, const_cast<ogg_page *>(&page));
+    ogg_stream_pagein(&stream, &page);
     ogg_packet packet;
     while (!oggpages::headersComplete(chain.packets)) {
         const int r = ogg_stream_packetout(&stream, &packet);

@@ -3,7 +3,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"

@@ -1,7 +1,7 @@
 #include "record/StreamBuffer.h"
 
 #include "platform/base/Clock.h"
-#include "platform/media/TimelineRing.h"
+#include "platform/stream/TimelineRing.h"
 #include "record/OggReader.h"
 
 #include <QMutexLocker>

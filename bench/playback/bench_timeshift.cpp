@@ -20,7 +20,7 @@
 //
 //     bench_timeshift [--windows N] [--seconds S] [--runs N] [--outage S]
 #include "platform/media/GstMediaPlayer.h"
-#include "platform/media/StreamTimeline.h"
+#include "platform/stream/StreamTimeline.h"
 #include "record/Recorder.h"
 #include "record/StreamBuffer.h"
 #include "session/PlaybackSession.h"

@@ -5,7 +5,7 @@
 #include "platform/base/Log.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstHandles.h"
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 void GstMediaPlayer::handleMessage(GstMessage *message)
 {

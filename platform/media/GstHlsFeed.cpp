@@ -5,10 +5,10 @@
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
-#include "platform/media/Fmp4Audio.h"
-#include "platform/media/HlsClient.h"
-#include "platform/media/StreamTimeline.h"
-#include "platform/media/TsAudio.h"
+#include "platform/stream/Fmp4Audio.h"
+#include "platform/stream/HlsClient.h"
+#include "platform/stream/StreamTimeline.h"
+#include "platform/stream/TsAudio.h"
 
 void GstMediaPlayer::onHlsOpened()
 {

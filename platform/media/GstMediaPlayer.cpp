@@ -2,18 +2,18 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
-#include "platform/media/Fmp4Audio.h"
-#include "platform/media/FrameByteRate.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
-#include "platform/media/HlsClient.h"
-#include "platform/media/IcyHttpClient.h"
-#include "platform/media/OggChains.h"
-#include "platform/media/PlayPosition.h"
-#include "platform/media/PlaylistResolver.h"
-#include "platform/media/StreamTimeline.h"
-#include "platform/media/TsAudio.h"
+#include "platform/stream/Fmp4Audio.h"
+#include "platform/stream/FrameByteRate.h"
+#include "platform/stream/HlsClient.h"
+#include "platform/stream/IcyHttpClient.h"
+#include "platform/stream/OggChains.h"
+#include "platform/stream/PlayPosition.h"
+#include "platform/stream/PlaylistResolver.h"
+#include "platform/stream/StreamTimeline.h"
+#include "platform/stream/TsAudio.h"
 
 #include <QPointer>
 

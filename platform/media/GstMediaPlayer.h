@@ -3,8 +3,8 @@
 #include "platform/media/MediaPlayer.h"
 
 #include "platform/media/ReconnectPolicy.h"
-#include "platform/media/StreamProbe.h"
-#include "platform/media/StreamTap.h"
+#include "platform/stream/StreamProbe.h"
+#include "platform/stream/StreamTap.h"
 
 #include <QElapsedTimer>
 #include <QList>

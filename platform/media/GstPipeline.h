@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/media/GstHandles.h"
-#include "platform/media/StreamTap.h"
+#include "platform/stream/StreamTap.h"
 
 #include <QString>
 #include <QStringList>

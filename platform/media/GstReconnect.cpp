@@ -5,7 +5,7 @@
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
-#include "platform/media/PlayPosition.h"
+#include "platform/stream/PlayPosition.h"
 
 using Step = ReconnectPolicy::Step;
 

@@ -1,9 +1,9 @@
 #include "platform/media/GstTapProbe.h"
 
 #include "platform/base/Log.h"
-#include "platform/media/Adts.h"
 #include "platform/media/GstHandles.h"
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/Adts.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <QByteArray>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/media/StreamTap.h"
+#include "platform/stream/StreamTap.h"
 
 #include <memory>
 

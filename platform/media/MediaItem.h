@@ -1,7 +1,7 @@
 #pragma once
 
 #include "platform/media/StreamFormat.h"
-#include "platform/media/StreamTap.h"
+#include "platform/stream/StreamTap.h"
 
 #include <QObject>
 #include <QString>

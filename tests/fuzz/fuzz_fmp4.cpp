@@ -6,7 +6,7 @@
 // the segment, and what feed returns is what it handed on.
 
 #include "FuzzSupport.h"
-#include "platform/media/Fmp4Audio.h"
+#include "platform/stream/Fmp4Audio.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // no frame is longer than its header can say.
 
 #include "FuzzSupport.h"
-#include "platform/media/Adts.h"
+#include "platform/stream/Adts.h"
 #include "record/AudioFrames.h"
 
 #include <cstdint>

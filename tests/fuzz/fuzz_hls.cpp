@@ -8,8 +8,8 @@
 // ask for its playlist every millisecond).
 
 #include "FuzzSupport.h"
-#include "platform/media/HlsPlaylist.h"
-#include "platform/media/PlaylistParser.h"
+#include "platform/stream/HlsPlaylist.h"
+#include "platform/stream/PlaylistParser.h"
 
 #include <cstdint>
 

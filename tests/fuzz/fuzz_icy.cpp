@@ -6,8 +6,8 @@
 // the body held.
 
 #include "FuzzSupport.h"
-#include "platform/media/IcyBody.h"
-#include "platform/media/IcyHttp.h"
+#include "platform/stream/IcyBody.h"
+#include "platform/stream/IcyHttp.h"
 
 #include <QStringList>
 

@@ -1,15 +1,15 @@
-// Fuzz target for Ogg streams as they arrive, read by both readers of them:
-// time-shift's OggChains (where pages and chains begin, each chain's header
-// pages, the byte rate, where playing starts over) and recording's
-// OggReader (whole pages taken apart with libogg, each chain's headers and
-// title). The stream comes in pieces of any size and, from a point its first
-// bytes choose, over a new connection. What holds for any stream: a start is
-// within what was read, headers are handed only with one in another chain,
-// the byte rate is a finite non-negative number, every page recording
+// Fuzz target for Ogg streams as they arrive, paged by OggPageReader for both
+// of its users: time-shift's OggChains (where pages and chains begin, each
+// chain's header pages, the byte rate, where playing starts over) and
+// recording's OggReader (each chain's header packets taken apart with libogg,
+// and its title). The stream comes in pieces of any size and, from a point
+// its first bytes choose, over a new connection. What holds for any stream: a
+// start is within what was read, headers are handed only with one in another
+// chain, the byte rate is a finite non-negative number, every page recording
 // passes on is a page, and what it holds back stays bounded.
 
 #include "FuzzSupport.h"
-#include "platform/media/OggChains.h"
+#include "platform/stream/OggChains.h"
 #include "record/OggReader.h"
 
 #include <cmath>

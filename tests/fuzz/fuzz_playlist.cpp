@@ -4,7 +4,7 @@
 // the body is read as.
 
 #include "FuzzSupport.h"
-#include "platform/media/PlaylistParser.h"
+#include "platform/stream/PlaylistParser.h"
 
 #include <cstdint>
 

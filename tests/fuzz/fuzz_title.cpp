@@ -4,7 +4,7 @@
 // makes a title longer than its bytes allow.
 
 #include "FuzzSupport.h"
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <cstdint>
 

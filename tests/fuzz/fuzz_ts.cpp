@@ -4,7 +4,7 @@
 // it was given, and only after it told the format.
 
 #include "FuzzSupport.h"
-#include "platform/media/TsAudio.h"
+#include "platform/stream/TsAudio.h"
 
 #include <cstdint>
 

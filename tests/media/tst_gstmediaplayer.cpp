@@ -1,6 +1,6 @@
 #include "platform/base/Log.h"
 #include "platform/media/GstMediaPlayer.h"
-#include "platform/media/PlaylistResolver.h"
+#include "platform/stream/PlaylistResolver.h"
 #include "support/AudioSession.h"
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"

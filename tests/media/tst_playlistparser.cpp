@@ -1,17 +1,17 @@
 #include "platform/base/Clock.h"
-#include "platform/media/Fmp4Audio.h"
-#include "platform/media/FrameByteRate.h"
-#include "platform/media/HlsClient.h"
-#include "platform/media/HlsPlaylist.h"
-#include "platform/media/IcyHttp.h"
-#include "platform/media/IcyHttpClient.h"
-#include "platform/media/OggChains.h"
-#include "platform/media/PlayPosition.h"
-#include "platform/media/PlaylistParser.h"
-#include "platform/media/StreamTimeline.h"
-#include "platform/media/StreamTitle.h"
-#include "platform/media/TimelineRing.h"
-#include "platform/media/TsAudio.h"
+#include "platform/stream/Fmp4Audio.h"
+#include "platform/stream/FrameByteRate.h"
+#include "platform/stream/HlsClient.h"
+#include "platform/stream/HlsPlaylist.h"
+#include "platform/stream/IcyHttp.h"
+#include "platform/stream/IcyHttpClient.h"
+#include "platform/stream/OggChains.h"
+#include "platform/stream/PlayPosition.h"
+#include "platform/stream/PlaylistParser.h"
+#include "platform/stream/StreamTimeline.h"
+#include "platform/stream/StreamTitle.h"
+#include "platform/stream/TimelineRing.h"
+#include "platform/stream/TsAudio.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
 
@@ -821,6 +821,14 @@ QByteArray oggPage(qint64 granule, int size, bool bos = false)
     for (int i = 0; i < 8; ++i)
         page += char(granule >> (8 * i));
     page += QByteArray(12, '\0') + char(1) + char(size) + body;
+    quint32 crc = 0; // Ogg's: polynomial 0x04c11db7, unreflected, over the page
+    for (const char c : std::as_const(page)) {
+        crc ^= quint32(uchar(c)) << 24;
+        for (int bit = 0; bit < 8; ++bit)
+            crc = crc & 0x80000000u ? crc << 1 ^ 0x04c11db7u : crc << 1;
+    }
+    for (int i = 0; i < 4; ++i)
+        page[22 + i] = char(crc >> 8 * i);
     return page;
 }
 } // namespace
@@ -858,6 +866,13 @@ void TestPlaylistParser::oggRestartsAtAPageAfterItsChainsHeaders()
     QCOMPARE(back.offset, second); // within the headers: all of them
     QVERIFY(back.otherChain);
     QVERIFY(back.headers.isEmpty());
+    // A page whose checksum fails is no page: a start in it is at the one before.
+    const qint64 tail = audio2 + oggPage(1000, 100).size();
+    QByteArray broken = oggPage(2000, 100);
+    broken[40] = 'y';
+    ogg.append(tail, broken + oggPage(3000, 100));
+    QCOMPARE(ogg.startAt(tail + 50, audio2, tail).offset, audio2);
+    QCOMPARE(ogg.startAt(tail + broken.size() + 10, audio2, tail).offset, tail + broken.size());
     ogg.forgetBefore(headersEnd + 228); // the first chain's headers are still there
     QCOMPARE(ogg.startAt(headersEnd + 228, audio2, audio2 + 10).headers, headers);
 }

@@ -1,4 +1,4 @@
-#include "platform/media/TimelineRing.h"
+#include "platform/stream/TimelineRing.h"
 
 #include "platform/base/Log.h"
 

@@ -1,6 +1,6 @@
-#include "platform/media/IcyBody.h"
+#include "platform/stream/IcyBody.h"
 
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <utility>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "platform/media/Adts.h"
-#include "platform/media/StreamTap.h"
+#include "platform/stream/Adts.h"
+#include "platform/stream/StreamTap.h"
 
 #include <QByteArray>
 

@@ -1,7 +1,7 @@
-#include "platform/media/IcyHttpClient.h"
+#include "platform/stream/IcyHttpClient.h"
 
-#include "platform/media/IcyHttp.h"
-#include "platform/media/PlaylistResolver.h"
+#include "platform/stream/IcyHttp.h"
+#include "platform/stream/PlaylistResolver.h"
 
 #include <QTcpSocket>
 

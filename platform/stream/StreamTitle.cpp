@@ -1,4 +1,4 @@
-#include "platform/media/StreamTitle.h"
+#include "platform/stream/StreamTitle.h"
 
 #include <QStringDecoder>
 

@@ -1,4 +1,4 @@
-#include "platform/media/PlaylistParser.h"
+#include "platform/stream/PlaylistParser.h"
 
 #include <QMap>
 #include <QRegularExpression>

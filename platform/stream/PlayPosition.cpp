@@ -1,7 +1,7 @@
-#include "platform/media/PlayPosition.h"
+#include "platform/stream/PlayPosition.h"
 
 #include "platform/base/Clock.h"
-#include "platform/media/StreamTimeline.h"
+#include "platform/stream/StreamTimeline.h"
 
 PlayPosition::PlayPosition(const StreamTimeline &timeline, const Clock *clock)
     : m_timeline(timeline), m_clock(clock)

@@ -1,4 +1,4 @@
-#include "platform/media/FrameByteRate.h"
+#include "platform/stream/FrameByteRate.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
-#include "platform/media/StreamProbe.h"
+#include "platform/stream/StreamProbe.h"
 
-#include "platform/media/IcyHttp.h"
-#include "platform/media/PlaylistResolver.h"
+#include "platform/stream/IcyHttp.h"
+#include "platform/stream/PlaylistResolver.h"
 
 #include <QTcpSocket>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/media/IcyBody.h"
+#include "platform/stream/IcyBody.h"
 
 #include <QByteArray>
 #include <QObject>

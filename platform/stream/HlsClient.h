@@ -1,6 +1,6 @@
 #pragma once
 
-#include "platform/media/HlsPlaylist.h"
+#include "platform/stream/HlsPlaylist.h"
 
 #include <QByteArray>
 #include <QObject>

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/stream/OggPageReader.h"
+
 #include <QByteArray>
 #include <QList>
 
@@ -7,7 +9,8 @@
 
 // Where the pages of an Ogg stream begin, and the header pages of each of its
 // chains (a chain's BOS pages and the pages after them up to its first audio
-// page), read from the stream's bytes as they come. Playback that starts
+// page), read from the stream's bytes as they come, pages whose checksums
+// hold (OggPageReader). Playback that starts
 // over in the middle of a chain starts at a page and, when the decoder was
 // in another chain (a reconnect begins a new one), is handed that chain's
 // headers first: without them its audio cannot be decoded.
@@ -55,8 +58,7 @@ private:
 
     QList<Chain> m_chains;
     std::deque<qint64> m_pages; // where each page begins
-    QByteArray m_pending;       // from a page not complete yet on
-    qint64 m_pendingOffset = 0;
+    OggPageReader m_reader;
     qint64 m_bytes = 0; // of audio pages timed, and their time
     double m_seconds = 0;
 };

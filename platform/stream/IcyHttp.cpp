@@ -1,4 +1,4 @@
-#include "platform/media/IcyHttp.h"
+#include "platform/stream/IcyHttp.h"
 
 #include "platform/base/AppInfo.h"
 

@@ -1,4 +1,4 @@
-#include "platform/media/TsAudio.h"
+#include "platform/stream/TsAudio.h"
 
 namespace {
 

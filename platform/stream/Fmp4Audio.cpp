@@ -1,4 +1,4 @@
-#include "platform/media/Fmp4Audio.h"
+#include "platform/stream/Fmp4Audio.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
-#include "platform/media/HlsClient.h"
+#include "platform/stream/HlsClient.h"
 
 #include "platform/base/AppInfo.h"
 #include "platform/base/Clock.h"
-#include "platform/media/PlaylistResolver.h"
+#include "platform/stream/PlaylistResolver.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>

@@ -1,8 +1,8 @@
-#include "platform/media/PlaylistResolver.h"
+#include "platform/stream/PlaylistResolver.h"
 
 #include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
-#include "platform/media/PlaylistParser.h"
+#include "platform/stream/PlaylistParser.h"
 
 #include <QCoreApplication>
 #include <QNetworkAccessManager>

@@ -1,4 +1,4 @@
-#include "platform/media/OggChains.h"
+#include "platform/stream/OggChains.h"
 
 #include <algorithm>
 
@@ -7,14 +7,6 @@ namespace {
 constexpr qsizetype kHeaderSize = 27;          // before the segment table
 constexpr qsizetype kMaxHeaders = 1024 * 1024; // pictures in comments included
 constexpr double kMinTimedS = 2;               // before a byte rate is told
-
-// Whether a page header begins at `at`: the capture pattern, version 0 and
-// no flags but continued, BOS and EOS.
-bool pageBeginsAt(const QByteArray &bytes, qsizetype at)
-{
-    return bytes.mid(at, 4) == "OggS" && bytes.at(at + 4) == 0 &&
-           (uchar(bytes.at(at + 5)) & ~7) == 0;
-}
 
 // The samples per second of the codec whose first header is `packet`
 // (Vorbis; Opus counts at 48 kHz); 0 for others.
@@ -32,43 +24,13 @@ int sampleRate(const QByteArray &packet)
 
 void OggChains::append(qint64 offset, const QByteArray &bytes)
 {
-    if (m_pending.isEmpty() || offset != m_pendingOffset + m_pending.size()) {
-        m_pending.clear();
-        m_pendingOffset = offset;
-    }
-    m_pending += bytes;
-    qsizetype at = 0;
-    while (true) {
-        const qsizetype capture = m_pending.indexOf("OggS", at);
-        if (capture < 0) {
-            at = qMax(at, m_pending.size() - 3);
-            break;
-        }
-        at = capture;
-        if (m_pending.size() - at < kHeaderSize)
-            break;
-        if (!pageBeginsAt(m_pending, at)) {
-            ++at;
-            continue;
-        }
-        const auto segments = uchar(m_pending.at(at + kHeaderSize - 1));
-        if (m_pending.size() - at < kHeaderSize + segments)
-            break;
-        qsizetype length = kHeaderSize + segments;
-        for (int i = 0; i < segments; ++i)
-            length += uchar(m_pending.at(at + kHeaderSize + i));
-        if (m_pending.size() - at < length)
-            break;
-        page(m_pendingOffset + at, m_pending.mid(at, length));
-        at += length;
-    }
-    m_pending.remove(0, at);
-    m_pendingOffset += at;
+    m_reader.feed(offset, bytes.constData(), bytes.size(),
+                  [this](qint64 at, const QByteArray &page) { this->page(at, page); });
 }
 
 void OggChains::restart(qint64 offset)
 {
-    m_pending.clear();
+    m_reader.reset();
     if (m_chains.isEmpty() || m_chains.last().start != offset)
         m_chains.append({offset, offset, {}, false});
 }

@@ -1,6 +1,6 @@
-#include "platform/media/HlsPlaylist.h"
+#include "platform/stream/HlsPlaylist.h"
 
-#include "platform/media/PlaylistParser.h"
+#include "platform/stream/PlaylistParser.h"
 
 #include <QMap>
 

@@ -1,7 +1,7 @@
-#include "platform/media/StreamTimeline.h"
+#include "platform/stream/StreamTimeline.h"
 
 #include "platform/base/Log.h"
-#include "platform/media/TimelineRing.h"
+#include "platform/stream/TimelineRing.h"
 
 #include <cmath>
 

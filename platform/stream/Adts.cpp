@@ -1,4 +1,4 @@
-#include "platform/media/Adts.h"
+#include "platform/stream/Adts.h"
 
 namespace adts {
 
