@@ -26,8 +26,7 @@ class HomeView;
 // The main window: shows the current program (round preview, name, now
 // playing) and the playback session's state, hands play and pause to the
 // session, and owns the tray icon, its menu and the host of the features in
-// it. Set-up, tray and preview are in HomeViewController.cpp, playback in
-// HomePlayback.cpp.
+// it.
 class HomeViewController : public ViewController {
     Q_OBJECT
 public:
@@ -87,7 +86,7 @@ protected:
     void viewDidLoad() override;
 
 private:
-    // What the window does at each step of the session (HomePlayback.cpp):
+    // What the window does at each step of the session:
     // a request shows its button and the program at once; opening a URL
     // shows "Loading..."; the session's state goes through
     // observeValueForKeyPath to play, pause or error.
