@@ -92,8 +92,8 @@ QWidget *HomeViewController::loadView()
     m_ui->nowPlayingLabel->hide();
     setPlayImage("play");
     connect(m_ui->playBtn, &QPushButton::clicked, this, [this] { playClick(m_ui->playBtn); });
-    connect(m_ui->listBtn, &QToolButton::clicked, this, [this] { listClick(m_ui->listBtn); });
-    connect(m_ui->addBtn, &QToolButton::clicked, this, [this] { addClick(m_ui->addBtn); });
+    connect(m_ui->listBtn, &QToolButton::clicked, this, &HomeViewController::listRequested);
+    connect(m_ui->addBtn, &QToolButton::clicked, this, &HomeViewController::addRequested);
     return m_window;
 }
 
@@ -230,32 +230,8 @@ void HomeViewController::installShortcuts()
         m_host->addShortcut(keys, name, this, std::move(action));
     };
     add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_N), "addShortcut", [this] { addClick(); });
     add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
         [this] { Q_EMIT m_host->quitRequested(); });
-}
-
-void HomeViewController::setListControllerFactory(std::function<ViewController *()> make)
-{
-    m_makeList = std::move(make);
-}
-
-void HomeViewController::setAddControllerFactory(std::function<ViewController *()> make)
-{
-    m_makeAdd = std::move(make);
-}
-
-void HomeViewController::listClick(QObject *)
-{
-    if (m_makeList && !presentedViewController())
-        presentViewControllerAsSheet(m_makeList());
-}
-
-void HomeViewController::addClick(QObject *)
-{
-    if (m_makeAdd && !presentedViewController())
-        presentViewControllerAsSheet(m_makeAdd());
 }
 
 HomeViewController::~HomeViewController()

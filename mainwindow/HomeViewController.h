@@ -71,15 +71,13 @@ public:
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval);
 
-    // The program list and the add form, made by whoever assembles the app.
-    void setListControllerFactory(std::function<ViewController *()> make);
-    void setAddControllerFactory(std::function<ViewController *()> make);
-    void listClick(QObject *sender = nullptr);
-    void addClick(QObject *sender = nullptr);
-
 Q_SIGNALS:
     // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
+    // The list and add buttons: whoever assembles the app opens the program
+    // list or the add form over the window.
+    void listRequested();
+    void addRequested();
 
 protected:
     QWidget *loadView() override;
@@ -112,7 +110,4 @@ private:
     QPointF m_previewImageViewPoint;
 
     PreviewPicture *m_picture;
-
-    std::function<ViewController *()> m_makeList;
-    std::function<ViewController *()> m_makeAdd;
 };
