@@ -132,7 +132,6 @@ void HomeViewController::viewDidLoad()
         m_window->layout()->activate();
     m_previewImageViewPoint = preview->pos();
 
-    installShortcuts();
     m_picture->setHeld(true);
     runAfterFirstFrame(m_window, this, [this] { m_picture->setHeld(false); });
     loadDefaultData();
@@ -222,16 +221,6 @@ void HomeViewController::buildStatusMenu()
             isShownToUser(m_window) && m_window->wasActiveJustNow(kTrayClickGraceMs);
         show->setText(inFront ? QStringLiteral("Hide") : QStringLiteral("Show"));
     });
-}
-
-void HomeViewController::installShortcuts()
-{
-    auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        m_host->addShortcut(keys, name, this, std::move(action));
-    };
-    add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
-        [this] { Q_EMIT m_host->quitRequested(); });
 }
 
 HomeViewController::~HomeViewController()

@@ -97,7 +97,6 @@ private:
     void error();
     void setPlayImage(const char *name);
     void buildStatusMenu();
-    void installShortcuts();
 
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
