@@ -6,7 +6,6 @@
 #include <QPointF>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 class MovableWindow;
