@@ -2,6 +2,7 @@
 
 #include "manage/AlertTexts.h"
 #include "manage/ListCell.h"
+#include "manage/ListTransfer.h"
 #include "platform/base/Log.h"
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
@@ -58,7 +59,10 @@ QWidget *ListViewController::loadView()
     auto *importFrom = new QMenu(m_ui->importFromBtn);
     importFrom->setObjectName(QStringLiteral("importFromMenu"));
     m_ui->importFromBtn->setMenu(importFrom);
-    connect(importFrom, &QMenu::aboutToShow, this, &ListViewController::fillImportFromMenu);
+    m_transfer = new ListTransfer(root, this);
+    connect(m_transfer, &ListTransfer::imported, this, &ListViewController::loadData);
+    connect(importFrom, &QMenu::aboutToShow, m_transfer,
+            [this, importFrom] { m_transfer->fillImportFrom(importFrom); });
     ShortcutRegistry::add(root, QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("findShortcut"),
                           this, [this] { Q_EMIT findRequested(); });
     return root;
@@ -289,3 +293,27 @@ void ListViewController::showSaveFailure(const QString &message)
 }
 
 #include "moc_ListViewController.cpp"
+
+void ListViewController::importClick(QObject *)
+{
+    if (m_transfer)
+        m_transfer->chooseImport();
+}
+
+void ListViewController::exportClick(QObject *)
+{
+    if (m_transfer)
+        m_transfer->chooseExport();
+}
+
+void ListViewController::importFile(const QString &path)
+{
+    if (m_transfer)
+        m_transfer->importFile(path);
+}
+
+void ListViewController::exportFile(const QString &path)
+{
+    if (m_transfer)
+        m_transfer->exportFile(path);
+}

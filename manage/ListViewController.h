@@ -8,6 +8,7 @@
 
 #include <memory>
 
+class ListTransfer;
 class ProgramStore;
 
 namespace Ui {
@@ -56,7 +57,7 @@ public:
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
 
-    // Import and export (ListTransfer.cpp). The clicks ask for a file; the
+    // Import and export (ListTransfer). The clicks ask for a file; the
     // others act on the file given.
     void importClick(QObject *sender = nullptr);
     void exportClick(QObject *sender = nullptr);
@@ -76,8 +77,7 @@ private:
     void deleteEntry(const QVariant &item, long row);
     void showConfirmation(const QString &question, std::function<void()> onOK);
     void showSaveFailure(const QString &message);
-    void showNotice(const QString &message, int style);
-    void fillImportFromMenu();
 
     std::unique_ptr<Ui::ListView> m_ui;
+    ListTransfer *m_transfer = nullptr; // made with the view
 };
