@@ -3,6 +3,7 @@
 #include "platform/stream/FrameByteRate.h"
 #include "platform/stream/HlsClient.h"
 #include "platform/stream/HlsPlaylist.h"
+#include "platform/stream/HttpPolicy.h"
 #include "platform/stream/IcyHttp.h"
 #include "platform/stream/IcyHttpClient.h"
 #include "platform/stream/OggChains.h"
@@ -535,7 +536,7 @@ void TestPlaylistParser::redirectsFollowedNoLessSafe()
     QFETCH(QString, from);
     QFETCH(QByteArray, location);
     QFETCH(QString, to);
-    QCOMPARE(icyhttp::redirectTarget(QUrl(from), location).toString(), to);
+    QCOMPARE(httppolicy::redirectTarget(QUrl(from), location).toString(), to);
 }
 
 // Time-shift's clock: MP3 and ADTS AAC timed by their own frames, not by
