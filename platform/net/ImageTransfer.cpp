@@ -47,7 +47,7 @@ ImageTransfer::~ImageTransfer()
 void ImageTransfer::stop()
 {
     m_deadline.stop();
-    if (QNetworkReply *reply = std::exchange(m_reply, nullptr)) {
+    if (QNetworkReply *reply = std::exchange(m_reply, nullptr).data()) {
         disconnect(reply, nullptr, this, nullptr);
         if (reply->isRunning())
             reply->abort();

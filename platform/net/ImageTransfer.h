@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 #include <QUrl>
 
@@ -39,7 +40,8 @@ private:
     void stop();
 
     Bounds m_bounds;
-    QNetworkReply *m_reply = nullptr;
+    // Qt's network access may go first (it owns its replies).
+    QPointer<QNetworkReply> m_reply;
     QTimer m_deadline;
     QByteArray m_data;
 };
