@@ -391,7 +391,10 @@ void GstMediaPlayer::setSoundRunning(bool running)
 {
     if (!m_position || running == m_position->isRunning())
         return;
-    m_position->setRunning(running);
+    if (running)
+        m_position->setRunning(true);
+    else
+        m_position->standAt(reachedOffset());
     wakeFollower();
 }
 
