@@ -8,7 +8,6 @@
 
 #include <memory>
 
-class ListTransfer;
 class ProgramStore;
 
 namespace Ui {
@@ -57,13 +56,6 @@ public:
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
 
-    // Import and export (ListTransfer). The clicks ask for a file; the
-    // others act on the file given.
-    void importClick(QObject *sender = nullptr);
-    void exportClick(QObject *sender = nullptr);
-    void importFile(const QString &path);
-    void exportFile(const QString &path);
-
 Q_SIGNALS:
     // "Find Stations" (button or Ctrl+F): whoever assembles the app opens it.
     void findRequested();
@@ -79,5 +71,4 @@ private:
     void showSaveFailure(const QString &message);
 
     std::unique_ptr<Ui::ListView> m_ui;
-    ListTransfer *m_transfer = nullptr; // made with the view
 };
