@@ -93,7 +93,18 @@ status=0
 run_tests "$here/build-asan" || status=$?
 fuzz_status=0
 wait "$fuzz" || fuzz_status=$?
-cat "$here/build-fuzz/fuzz-pass.log"
+# The fuzz pass's log comes first and the suite's verdict last, so that the
+# names of failed tests are what the end of the output shows.
+if ((fuzz_status != 0)); then
+  cat "$here/build-fuzz/fuzz-pass.log"
+else
+  tail -n 5 "$here/build-fuzz/fuzz-pass.log"
+fi
 phase_done "test (sanitizers), fuzz"
+failed="$here/build-asan/Testing/Temporary/LastTestsFailed.log"
+if ((status != 0)) && [[ -s "$failed" ]]; then
+  echo "== tests that failed =="
+  cat "$failed"
+fi
 ((status == 0)) || exit "$status"
 exit "$fuzz_status"
