@@ -117,10 +117,16 @@ private:
     void fileDone(const QString &path, const QString &error, const QString &title, qint64 startedMs,
                   int save);
     std::optional<SongSpan> spanOf(const HistoryStore::Song &song) const;
+    // The songs in what is kept (between `start` and `end`), each Ogg chain
+    // titled by its comments.
+    QList<SongSpan> songs(qint64 start, qint64 end) const;
+    QList<SongSpan> songs() const { return songs(m_audio->startOffset(), m_audio->endOffset()); }
 
     PlaybackSession *m_session;
     Options m_options;
     std::shared_ptr<StreamBuffer> m_buffer;
+    // What the songs are read from: the buffer, or what the player keeps.
+    std::shared_ptr<KeptAudio> m_audio;
     std::unique_ptr<RecordingWriter> m_writer;
     QPointer<HistoryStore> m_history;
     QTimer m_poll{this};
