@@ -49,10 +49,12 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
       m_buffer(std::make_shared<StreamBuffer>(options.bufferBytes)), m_audio(m_buffer),
       m_writer(std::make_unique<RecordingWriter>(this))
 {
-    m_session->setStreamTap(m_buffer);
     connect(m_session, &PlaybackSession::stateChanged, this, &Recorder::sessionStateChanged);
     connect(m_session, &PlaybackSession::currentProgramChanged, this, [this] {
         stopRecording();
+        // What the player kept of the last program is not this one's.
+        m_forgotten = m_session->keptAudio();
+        readFrom(nullptr);
         m_buffer->clear();
         m_saveWhenEnds = -1;
         m_poll.stop();
@@ -63,6 +65,8 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
         stopRecording();
         m_program = program::name(m_session->currentProgram());
     });
+    connect(m_session, &PlaybackSession::keptAudioChanged, this, &Recorder::followKeptAudio);
+    followKeptAudio();
     m_program = program::name(m_session->currentProgram());
     // Only while there is something to write: playing alone wakes nothing.
     m_poll.setInterval(options.pollMs);
@@ -77,6 +81,36 @@ Recorder::~Recorder()
     // taken now, not left queued for a recorder that is gone.
     m_closing = true;
     m_writer->finish();
+}
+
+void Recorder::followKeptAudio()
+{
+    std::shared_ptr<KeptAudio> kept = m_session->keptAudio();
+    if (kept && kept == m_forgotten.lock())
+        kept.reset();
+    readFrom(kept);
+}
+
+void Recorder::readFrom(const std::shared_ptr<KeptAudio> &kept)
+{
+    // What the player keeps is not kept a second time.
+    m_session->setStreamTap(kept ? nullptr : m_buffer);
+    const std::shared_ptr<KeptAudio> audio = kept ? kept : m_buffer;
+    if (audio == m_audio)
+        return;
+    if (kept)
+        m_buffer->clear();
+    // Offsets of another keeping: a file under way ends here, cut.
+    if (m_file) {
+        m_writer->append(m_file, m_audio->read(m_cursor, m_audio->endOffset()));
+        closeFile(true);
+    }
+    m_fileSpan = -1;
+    m_saveWhenEnds = -1;
+    if (!m_recording)
+        m_poll.stop();
+    m_audio = audio;
+    m_cursor = m_audio->endOffset();
 }
 
 void Recorder::sessionStateChanged()

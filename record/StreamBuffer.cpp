@@ -122,6 +122,8 @@ void StreamBuffer::clear()
     m_marks.clear();
     m_oggHeaders.clear();
     m_ogg->reset();
+    // Its memory goes too.
+    m_ring = TimelineRing::make(m_capacity, m_ring->isFile());
 }
 
 qint64 StreamBuffer::capacity() const

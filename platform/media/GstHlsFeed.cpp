@@ -25,6 +25,10 @@ void GstMediaPlayer::onHlsOpened()
     // Live HLS plays as far behind its newest segment as it starts: the
     // next one comes only when it is complete.
     m_holdBackMs = HlsClient::kLiveEdgeSegments * m_hls->targetDurationMs();
+    // The timeline keeps transport streams as sent: the recorder keeps the
+    // audio the tap is given.
+    if (m_item)
+        m_item->setKeptAudio(nullptr);
     m_timeline->beginConnection();
     if (!m_tsAudio) {
         m_tsAudio = std::make_unique<TsAudio>();

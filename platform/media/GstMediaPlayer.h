@@ -29,6 +29,7 @@ class Fmp4Audio;
 class PlaylistResolver;
 class PlayPosition;
 class StreamTimeline;
+class TimelineAudio;
 
 // Plays one MediaItem through GStreamer. An HTTP(S) stream, live HLS
 // included, is read by our own client into a StreamTimeline and handed from
@@ -206,7 +207,9 @@ private:
     QSet<QUrl> m_hlsUrls;              // answered as HLS
     qint64 m_hlsLast = -1;             // the HLS segment fetched last
     qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
-    std::unique_ptr<StreamTimeline> m_timeline;
+    std::shared_ptr<StreamTimeline> m_timeline;
+    // What the timeline keeps of an HTTP stream, as the recorder reads it.
+    std::shared_ptr<TimelineAudio> m_kept;
     std::unique_ptr<PlayPosition> m_position; // in m_timeline, made with it
     QSet<QUrl> m_playbinUrls;                 // answered with a length or as HLS
     bool m_prerolled = false;                 // the feed pipeline has decoded its first audio

@@ -11,6 +11,8 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/media/GstTapProbe.h"
+#include "platform/stream/StreamTimeline.h"
+#include "platform/stream/TimelineAudio.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -83,6 +85,8 @@ struct OggSource {
         ogg_packet packet{.packet = reinterpret_cast<uchar *>(const_cast<char *>(bytes.data())),
                           .bytes = long(bytes.size()),
                           .b_o_s = stream.packetno == 0,
+                          // audio after the three header packets
+                          .granulepos = stream.packetno < 3 ? 0 : stream.packetno * 1024,
                           .packetno = stream.packetno};
         ogg_stream_packetin(&stream, &packet);
         QByteArray out;
@@ -137,6 +141,38 @@ StreamMark title(qint64 at, const QString &t)
 {
     return StreamMark{StreamMark::Kind::Title, at, at, t, Format::Mp3};
 }
+
+// What the player does with a stream it keeps itself: the tap is given it
+// and so is the timeline, whose kept audio the item offers the recorder.
+struct TimelineFeed : StreamTap {
+    explicit TimelineFeed(MediaItem *item) : item(item) {}
+    StreamTap *offered()
+    {
+        item->setKeptAudio(kept);
+        return this;
+    }
+    void streamStarted(Format format) override
+    {
+        item->streamTap()->streamStarted(format);
+        timeline->beginConnection();
+        kept->started(format);
+    }
+    void streamData(const char *data, qsizetype size) override
+    {
+        item->streamTap()->streamData(data, size);
+        timeline->append(QByteArray(data, size));
+        kept->appended(QByteArray(data, size));
+    }
+    void streamTitle(const QString &title) override
+    {
+        item->streamTap()->streamTitle(title);
+        timeline->markTitle(title);
+        kept->titled(title);
+    }
+    MediaItem *item;
+    std::shared_ptr<StreamTimeline> timeline = std::make_shared<StreamTimeline>(65536);
+    std::shared_ptr<TimelineAudio> kept = std::make_shared<TimelineAudio>(timeline);
+};
 
 } // namespace
 
@@ -488,6 +524,17 @@ private Q_SLOTS:
             << QStringList{one, "Band - Two.ogg"} << 2;
         QTest::newRow("a stream the tap cannot record: told, not recording")
             << "cannot record" << QStringList{} << 0;
+        // Read from the player's timeline, which keeps bytes outside pages too.
+        QTest::newRow("timeline: the next chain's headers in two reads, junk between pages")
+            << "-timeline One:1 record poll junk Two/:2 poll Three:1 poll stop"
+            << QStringList{one, "Band - Three (partial).ogg", "Band - Two.ogg"} << 4;
+        QTest::newRow("timeline: hourly parts, every page kept")
+            << "-timeline -split One:1 record poll +2 poll +2 poll stop"
+            << QStringList{"Band - One (part 1) (partial).ogg", "Band - One (part 2).ogg",
+                           "Band - One (part 3) (partial).ogg"}
+            << 5;
+        QTest::newRow("timeline: Save Last Song of a song joined, its header pages let go")
+            << "-timeline One:20 Two:1 save" << QStringList{one} << -1;
     }
 
     void oggRecordings()
@@ -522,6 +569,9 @@ private Q_SLOTS:
         session.playCurrent();
         factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
         StreamTap *tap = factory.lastItem()->streamTap().get();
+        TimelineFeed timeline(factory.lastItem().get());
+        if (steps.contains(QLatin1String("-timeline")))
+            tap = timeline.offered();
         tap->streamStarted(Format::Ogg);
         OggSource ogg;
         auto send = [tap](const QByteArray &bytes) { tap->streamData(bytes.data(), bytes.size()); };
@@ -541,6 +591,8 @@ private Q_SLOTS:
 
             else if (step == QLatin1String("quit"))
                 recorder.reset(); // its last file is closed, and linked
+            else if (step == QLatin1String("junk"))
+                send("junk");
             else if (step == QLatin1String("cannot"))
                 tap->streamStarted(Format::Unknown);
             else if (step == QLatin1String("Bad!")) { // a first packet that never ends
@@ -558,6 +610,8 @@ private Q_SLOTS:
                 send(ogg.audio());
         }
         QVERIFY(!recorder || !recorder->isRecording());
+        // What the player keeps is not kept a second time.
+        QVERIFY(!recorder || tap != &timeline || recorder->buffer()->heldBytes() == 0);
         QTRY_COMPARE(written.size(), files.size());
         QStringList names; // after the date; two begun in the same second differ by a " (2)"
         for (const QVariantList &args : written)
@@ -612,6 +666,13 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
                            QStringLiteral("Last (partial).mp3"),
                            QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("read from the player's timeline: a reconnect goes on in a new file")
+            << QStringLiteral("reconnect timeline") << true
+            << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
+                           QStringLiteral("Last (partial).mp3"),
+                           QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("read from the player's timeline: another program stops it")
+            << QStringLiteral("switch timeline") << true << cutAtTheEnd;
     }
 
     void recorderFollowsTheSession()
@@ -635,6 +696,11 @@ private Q_SLOTS:
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
         StreamTap *tap = factory.lastItem()->streamTap().get();
         QVERIFY(tap);
+        TimelineFeed timeline(factory.lastItem().get());
+        if (end.endsWith(QLatin1String(" timeline"))) {
+            tap = timeline.offered();
+            end.chop(9);
+        }
         tap->streamStarted(Format::Mp3);
         tap->streamData(mp3Frames(10).constData(), 4170);
         tap->streamTitle(QStringLiteral("Joined"));
@@ -667,6 +733,7 @@ private Q_SLOTS:
             recorder.setRecording(false);
         }
         QVERIFY(!recorder.isRecording());
+        QVERIFY(tap != &timeline || recorder.buffer()->heldBytes() == 0);
         QTRY_COMPARE(written.size(), files.size());
         auto names = [&music] {
             QStringList out =
