@@ -11,6 +11,10 @@
 
 namespace {
 
+// Reads go on the piece before until it has this many bytes: however small
+// the reads, the pieces kept are bounded by the bytes held.
+constexpr qint64 kMinPieceBytes = 1024;
+
 qint64 nowMs()
 {
     return Clock::shared()->currentDateTimeUtc().toMSecsSinceEpoch();
@@ -78,7 +82,8 @@ void TimelineAudio::appended(const QByteArray &bytes)
     if (bytes.isEmpty())
         return;
     const qint64 offset = m_timeline->endOffset() - bytes.size();
-    m_pieces.push_back({offset, nowMs()});
+    if (m_pieces.empty() || offset - m_pieces.back().offset >= kMinPieceBytes)
+        m_pieces.push_back({offset, nowMs()});
     if (m_ogg) {
         m_ogg->append(offset, bytes);
         markChain();
