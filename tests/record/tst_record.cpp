@@ -145,7 +145,7 @@ StreamMark title(qint64 at, const QString &t)
 // What the player does with a stream it keeps itself: the tap is given it
 // and so is the timeline, whose kept audio the item offers the recorder.
 struct TimelineFeed : StreamTap {
-    explicit TimelineFeed(MediaItem *item) : item(item) {}
+    explicit TimelineFeed(MediaItem *item = nullptr) : item(item) {}
     StreamTap *offered()
     {
         item->setKeptAudio(kept);
@@ -153,19 +153,22 @@ struct TimelineFeed : StreamTap {
     }
     void streamStarted(Format format) override
     {
-        item->streamTap()->streamStarted(format);
+        if (item)
+            item->streamTap()->streamStarted(format);
         timeline->beginConnection();
         kept->started(format);
     }
     void streamData(const char *data, qsizetype size) override
     {
-        item->streamTap()->streamData(data, size);
+        if (item)
+            item->streamTap()->streamData(data, size);
         timeline->append(QByteArray(data, size));
         kept->appended(QByteArray(data, size));
     }
     void streamTitle(const QString &title) override
     {
-        item->streamTap()->streamTitle(title);
+        if (item)
+            item->streamTap()->streamTitle(title);
         timeline->markTitle(title);
         kept->titled(title);
     }
@@ -420,17 +423,28 @@ private Q_SLOTS:
         QCOMPARE(Recorder::savedOptions().bufferBytes, bytes);
     }
 
+    void aSongKeepsWhereItBeganAsTheBufferMoves_data()
+    {
+        QTest::addColumn<bool>("timeline");
+        QTest::newRow("the recorder's buffer") << false;
+        QTest::newRow("time-shift's timeline") << true;
+    }
+
     void aSongKeepsWhereItBeganAsTheBufferMoves()
     {
-        StreamBuffer buffer(65536);
-        buffer.streamStarted(Format::Mp3);
+        QFETCH(bool, timeline);
+        StreamBuffer own(65536);
+        TimelineFeed feed;
+        StreamTap &tap = timeline ? static_cast<StreamTap &>(feed) : own;
+        const KeptAudio &buffer = timeline ? static_cast<KeptAudio &>(*feed.kept) : own;
+        tap.streamStarted(Format::Mp3);
         const QByteArray chunk(1000, 0);
-        buffer.streamData(chunk.constData(), chunk.size());
-        buffer.streamTitle(QStringLiteral("Joined"));
+        tap.streamData(chunk.constData(), chunk.size());
+        tap.streamTitle(QStringLiteral("Joined"));
         for (int i = 0; i < 300; ++i) {
-            buffer.streamData(chunk.constData(), chunk.size());
+            tap.streamData(chunk.constData(), chunk.size());
             if (i == 150)
-                buffer.streamTitle(QStringLiteral("Next"));
+                tap.streamTitle(QStringLiteral("Next"));
             const auto spans =
                 ::songSpans(buffer.marks(), buffer.startOffset(), buffer.endOffset());
             // The recorder tells songs apart by where they began.
@@ -524,6 +538,12 @@ private Q_SLOTS:
             << QStringList{one, "Band - Two.ogg"} << 2;
         QTest::newRow("a stream the tap cannot record: told, not recording")
             << "cannot record" << QStringList{} << 0;
+        QTest::newRow("a page cut short by a reconnect is in no file")
+            << "One:1 record poll cut Two:1 poll stop"
+            << QStringList{one, "Band - Two (partial).ogg"} << 2;
+        QTest::newRow("timeline: a page cut short by a reconnect is in no file")
+            << "-timeline One:1 record poll cut Two:1 poll stop"
+            << QStringList{one, "Band - Two (partial).ogg"} << 2;
         // Read from the player's timeline, which keeps bytes outside pages too.
         QTest::newRow("timeline: the next chain's headers in two reads, junk between pages")
             << "-timeline One:1 record poll junk Two/:2 poll Three:1 poll stop"
@@ -593,7 +613,10 @@ private Q_SLOTS:
                 recorder.reset(); // its last file is closed, and linked
             else if (step == QLatin1String("junk"))
                 send("junk");
-            else if (step == QLatin1String("cannot"))
+            else if (step == QLatin1String("cut")) { // half a page, then a new connection
+                send(ogg.audio().left(2000));
+                tap->streamStarted(Format::Ogg);
+            } else if (step == QLatin1String("cannot"))
                 tap->streamStarted(Format::Unknown);
             else if (step == QLatin1String("Bad!")) { // a first packet that never ends
                 ogg_stream_reset_serialno(&ogg.stream, 99);
