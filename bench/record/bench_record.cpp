@@ -206,6 +206,7 @@ int main(int argc, char **argv)
                 fullPlayRss);
     std::printf("figure|recording: a full 15 MB buffer|%.1f|15.0|MB|<= +5 MB\n", fullBuffer);
     const bool ok = (playC <= 0 || recordC <= 1.1 * playC + 0.2) &&
-                    recordRss <= playRss + cap + 5 && fullBuffer <= 15'000'000 / 1048576.0 + 5;
+                    recordRss <= playRss + cap + 5 && fullBuffer <= 15'000'000 / 1048576.0 + 5 &&
+                    fullRecordRss <= fullPlayRss + 5;
     return ok ? 0 : 1;
 }
