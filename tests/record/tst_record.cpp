@@ -694,6 +694,10 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
                            QStringLiteral("Last (partial).mp3"),
                            QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("read from the player's timeline: pause stops it, what was kept stays")
+            << QStringLiteral("pause timeline") << true << cutAtTheEnd;
+        QTest::newRow("read from the player's timeline: a failure stops it, what was kept stays")
+            << QStringLiteral("fail timeline") << true << cutAtTheEnd;
         QTest::newRow("read from the player's timeline: another program stops it")
             << QStringLiteral("switch timeline") << true << cutAtTheEnd;
     }
@@ -757,6 +761,8 @@ private Q_SLOTS:
         }
         QVERIFY(!recorder.isRecording());
         QVERIFY(tap != &timeline || recorder.buffer()->heldBytes() == 0);
+        // What was kept stays to be saved, but not as another program's.
+        QCOMPARE(recorder.canSaveLastSong(), end != QLatin1String("switch"));
         QTRY_COMPARE(written.size(), files.size());
         auto names = [&music] {
             QStringList out =
