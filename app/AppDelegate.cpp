@@ -3,6 +3,7 @@
 #include "alarm/Alarm.h"
 #include "app/AlarmControls.h"
 #include "app/FindLauncher.h"
+#include "app/ManageLauncher.h"
 #include "app/PlayOnLauncher.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
@@ -85,13 +86,14 @@ void AppDelegate::loadMainInterface()
     // Recording and "save last song" tap every stream the session opens.
     m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
     m_find = new FindLauncher(this);
-    m_home->setListControllerFactory([this] {
+    auto *sheets = new ManageLauncher(m_home.get(), this);
+    sheets->setListControllerFactory([this] {
         auto *list = new ListViewController;
         m_find->attachList(list);
         list->followStore(m_store);
         return list;
     });
-    m_home->setAddControllerFactory([] { return new AddViewController; });
+    sheets->setAddControllerFactory([] { return new AddViewController; });
     WindowHost *host = m_home->host();
     m_find->attachHome(host);
     m_startup = new StartupOptions(this);

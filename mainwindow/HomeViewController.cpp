@@ -20,7 +20,9 @@
 #include "ui_HomeView.h"
 
 #include <QAction>
+#include <QIcon>
 #include <QLayout>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -31,6 +33,9 @@ constexpr int kTrayClickGraceMs = 1000;
 constexpr double kPreviewRadius = 65;
 constexpr double kQuarterTurn = 1.5707963267948966;
 constexpr int kQuarterTurnMs = 10000;
+const QString kStateKeyPath = QStringLiteral("state");
+const QString kLoading = QStringLiteral("Loading...");
+const QString kFailed = QStringLiteral("Error, switch next one.");
 } // namespace
 
 HomeViewController::HomeViewController(PlaybackSession *session, QObject *parent)
@@ -87,8 +92,8 @@ QWidget *HomeViewController::loadView()
     m_ui->nowPlayingLabel->hide();
     setPlayImage("play");
     connect(m_ui->playBtn, &QPushButton::clicked, this, [this] { playClick(m_ui->playBtn); });
-    connect(m_ui->listBtn, &QToolButton::clicked, this, [this] { listClick(m_ui->listBtn); });
-    connect(m_ui->addBtn, &QToolButton::clicked, this, [this] { addClick(m_ui->addBtn); });
+    connect(m_ui->listBtn, &QToolButton::clicked, this, &HomeViewController::listRequested);
+    connect(m_ui->addBtn, &QToolButton::clicked, this, &HomeViewController::addRequested);
     return m_window;
 }
 
@@ -127,7 +132,6 @@ void HomeViewController::viewDidLoad()
         m_window->layout()->activate();
     m_previewImageViewPoint = preview->pos();
 
-    installShortcuts();
     m_picture->setHeld(true);
     runAfterFirstFrame(m_window, this, [this] { m_picture->setHeld(false); });
     loadDefaultData();
@@ -219,38 +223,115 @@ void HomeViewController::buildStatusMenu()
     });
 }
 
-void HomeViewController::installShortcuts()
+HomeViewController::~HomeViewController()
 {
-    auto add = [this](const QKeySequence &keys, const char *name, std::function<void()> action) {
-        m_host->addShortcut(keys, name, this, std::move(action));
-    };
-    add(QKeySequence(Qt::Key_Space), "playShortcut", [this] { playClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_L), "listShortcut", [this] { listClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_N), "addShortcut", [this] { addClick(); });
-    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
-        [this] { Q_EMIT m_host->quitRequested(); });
+    NotificationCenter::defaultCenter()->removeObserver(this);
+    // A session of our own stops with the window.
+    m_ownSession.reset();
 }
 
-void HomeViewController::setListControllerFactory(std::function<ViewController *()> make)
+void HomeViewController::observeSession()
 {
-    m_makeList = std::move(make);
+    connect(m_session, &PlaybackSession::requested, this, &HomeViewController::showRequest);
+    connect(m_session, &PlaybackSession::opening, this, &HomeViewController::readyToPlayUrl);
+    connect(m_session, &PlaybackSession::stateChanged, this, [this](PlaybackState state) {
+        observeValueForKeyPath(kStateKeyPath, m_session, state);
+    });
+    connect(m_session, &PlaybackSession::nowPlayingChanged, this, [this](const QString &title) {
+        m_ui->nowPlayingLabel->setText(title);
+        m_ui->nowPlayingLabel->setVisible(!title.isEmpty());
+    });
+    // What plays, technically: on hovering the window and for screen readers.
+    connect(m_session, &PlaybackSession::streamInfoChanged, this, [this](const QString &info) {
+        m_window->setToolTip(info);
+        m_window->setAccessibleDescription(info);
+    });
 }
 
-void HomeViewController::setAddControllerFactory(std::function<ViewController *()> make)
+void HomeViewController::setPlayImage(const char *name)
 {
-    m_makeAdd = std::move(make);
+    const QString n = QString::fromLatin1(name);
+    m_ui->playBtn->setIcon(QIcon(QStringLiteral(":/images/%1.svg").arg(n)));
+    m_ui->playBtn->setProperty("imageName", n);
+    const bool pauseImage = n == QLatin1String("pause");
+    m_ui->playBtn->setToolTip(pauseImage ? QStringLiteral("Pause (Space)")
+                                         : QStringLiteral("Play (Space)"));
+    m_ui->playBtn->setAccessibleName(pauseImage ? QStringLiteral("Pause") : QStringLiteral("Play"));
 }
 
-void HomeViewController::listClick(QObject *)
+void HomeViewController::playClick(QObject *)
 {
-    if (m_makeList && !presentedViewController())
-        presentViewControllerAsSheet(m_makeList());
+    m_session->toggle();
 }
 
-void HomeViewController::addClick(QObject *)
+void HomeViewController::notificationPlay()
 {
-    if (m_makeAdd && !presentedViewController())
-        presentViewControllerAsSheet(m_makeAdd());
+    m_session->playCurrent();
+}
+
+void HomeViewController::notificationPlayFailed()
+{
+    m_session->currentProgramFailed();
+}
+
+void HomeViewController::showRequest(bool play)
+{
+    // Play or pause was asked for: the button shows what comes, the preview
+    // stops and the window shows the current program until the stream says
+    // more.
+    setPlayImage(play ? "pause" : "play");
+    stopAnimation();
+    refeshLiveView();
+}
+
+void HomeViewController::readyToPlayUrl(const QString &)
+{
+    // The session has made a new item and player for the URL; nothing is
+    // heard until the item is ready.
+    m_ui->titleTextField->setText(kLoading);
+}
+
+void HomeViewController::observeValueForKeyPath(const QString &keyPath, QObject *object,
+                                                PlaybackState newValue)
+{
+    if (keyPath != kStateKeyPath || object != m_session)
+        return;
+    switch (newValue) {
+    case PlaybackState::Idle: break;
+    case PlaybackState::Loading:
+        // Opening, or reopening a dropped stream.
+        m_ui->titleTextField->setText(kLoading);
+        stopAnimation();
+        break;
+    case PlaybackState::Playing: play(); break;
+    case PlaybackState::Paused: pause(); break;
+    case PlaybackState::Failed: error(); break;
+    }
+    Q_EMIT playbackStateChanged(newValue);
+}
+
+void HomeViewController::play()
+{
+    // The sound has started: the program's name replaces "Loading..." and
+    // the preview turns.
+    setPlayImage("pause");
+    refeshLiveView();
+    startAnimation();
+}
+
+void HomeViewController::pause()
+{
+    // Asked for, or a file that played to its end.
+    setPlayImage("play");
+    stopAnimation();
+    refeshLiveView();
+}
+
+void HomeViewController::error()
+{
+    setPlayImage("play");
+    m_ui->titleTextField->setText(kFailed);
+    stopAnimation();
 }
 
 #include "moc_HomeViewController.cpp"

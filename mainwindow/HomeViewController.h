@@ -6,7 +6,6 @@
 #include <QPointF>
 
 #include <chrono>
-#include <functional>
 #include <memory>
 
 class MovableWindow;
@@ -26,8 +25,7 @@ class HomeView;
 // The main window: shows the current program (round preview, name, now
 // playing) and the playback session's state, hands play and pause to the
 // session, and owns the tray icon, its menu and the host of the features in
-// it. Set-up, tray and preview are in HomeViewController.cpp, playback in
-// HomePlayback.cpp.
+// it.
 class HomeViewController : public ViewController {
     Q_OBJECT
 public:
@@ -72,22 +70,20 @@ public:
     // How long after a failed preview load the same URL is tried again.
     void setPreviewRetryInterval(std::chrono::milliseconds interval);
 
-    // The program list and the add form, made by whoever assembles the app.
-    void setListControllerFactory(std::function<ViewController *()> make);
-    void setAddControllerFactory(std::function<ViewController *()> make);
-    void listClick(QObject *sender = nullptr);
-    void addClick(QObject *sender = nullptr);
-
 Q_SIGNALS:
     // The window shows a new playback state (the session's, forwarded).
     void playbackStateChanged(HomeViewController::PlaybackState state);
+    // The list and add buttons: whoever assembles the app opens the program
+    // list or the add form over the window.
+    void listRequested();
+    void addRequested();
 
 protected:
     QWidget *loadView() override;
     void viewDidLoad() override;
 
 private:
-    // What the window does at each step of the session (HomePlayback.cpp):
+    // What the window does at each step of the session:
     // a request shows its button and the program at once; opening a URL
     // shows "Loading..."; the session's state goes through
     // observeValueForKeyPath to play, pause or error.
@@ -100,7 +96,6 @@ private:
     void error();
     void setPlayImage(const char *name);
     void buildStatusMenu();
-    void installShortcuts();
 
     std::unique_ptr<PlaybackSession> m_ownSession; // when none was given
     PlaybackSession *m_session;
@@ -113,7 +108,4 @@ private:
     QPointF m_previewImageViewPoint;
 
     PreviewPicture *m_picture;
-
-    std::function<ViewController *()> m_makeList;
-    std::function<ViewController *()> m_makeAdd;
 };

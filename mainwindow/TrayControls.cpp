@@ -40,6 +40,9 @@ TrayControls::TrayControls(PlaybackSession *session, WindowHost *host, QObject *
                             std::function<void()> action) {
         host->addShortcut(keys, name, this, std::move(action));
     };
+    add(QKeySequence(Qt::Key_Space), "playShortcut", [session] { session->toggle(); });
+    add(QKeySequence(Qt::CTRL | Qt::Key_Q), "quitShortcut",
+        [host] { Q_EMIT host->quitRequested(); });
     add(QKeySequence(Qt::Key_Up), "volumeUpShortcut", [volume] { volume->step(1); });
     add(QKeySequence(Qt::Key_Plus), "volumePlusShortcut", [volume] { volume->step(1); });
     add(QKeySequence(Qt::Key_Equal), "volumeEqualShortcut", [volume] { volume->step(1); });

@@ -1,24 +1,26 @@
-// The list window's import and export: the window asks for the file and
-// tells the outcome; reading, merging and writing are the store's.
+#include "manage/ListTransfer.h"
+
 #include "manage/AlertTexts.h"
-#include "manage/ListViewController.h"
 #include "platform/ui/Alert.h"
 #include "platform/ui/FileChooser.h"
 #include "store/CacheManager.h"
 #include "store/ProgramExport.h"
 #include "store/ProgramImport.h"
-#include "ui_ListView.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMenu>
-#include <QPushButton>
+#include <QWidget>
 
-void ListViewController::importClick(QObject *)
+ListTransfer::ListTransfer(QWidget *view, QObject *parent) : QObject(parent), m_view(view) {}
+
+void ListTransfer::chooseImport()
 {
-    QPointer<ListViewController> self(this);
+    if (!m_view)
+        return;
+    QPointer<ListTransfer> self(this);
     FileChooser::shared()->chooseFileToOpen(
-        view()->window(), QStringLiteral("Import Stations"),
+        m_view->window(), QStringLiteral("Import Stations"),
         {QStringLiteral("Station lists (*.m3u *.m3u8 *.pls *.xspf *.xml *.json)"),
          QStringLiteral("All files (*)")},
         [self](const QString &path) {
@@ -27,9 +29,8 @@ void ListViewController::importClick(QObject *)
         });
 }
 
-void ListViewController::fillImportFromMenu()
+void ListTransfer::fillImportFrom(QMenu *menu)
 {
-    QMenu *menu = m_ui->importFromBtn->menu();
     menu->clear();
     const QList<programimport::Source> sources = programimport::knownSources();
     if (sources.isEmpty()) {
@@ -45,7 +46,7 @@ void ListViewController::fillImportFromMenu()
     }
 }
 
-void ListViewController::importFile(const QString &path)
+void ListTransfer::importFile(const QString &path)
 {
     const programimport::FileResult file = programimport::readFile(path);
     if (file.error != programimport::ReadError::None || file.parsed.entries.isEmpty()) {
@@ -53,16 +54,18 @@ void ListViewController::importFile(const QString &path)
         return;
     }
     const programimport::Outcome outcome = programimport::importInto(file.parsed);
-    loadData();
+    Q_EMIT imported();
     showNotice(programimport::summary(file, outcome),
                outcome.saved ? Alert::InformationalStyle : Alert::CriticalStyle);
 }
 
-void ListViewController::exportClick(QObject *)
+void ListTransfer::chooseExport()
 {
-    QPointer<ListViewController> self(this);
+    if (!m_view)
+        return;
+    QPointer<ListTransfer> self(this);
     FileChooser::shared()->chooseFileToSave(
-        view()->window(), QStringLiteral("Export Stations"), QStringLiteral("Orbitune.m3u"),
+        m_view->window(), QStringLiteral("Export Stations"), QStringLiteral("Orbitune.m3u"),
         {QStringLiteral("M3U playlist (*.m3u *.m3u8)"), QStringLiteral("XSPF playlist (*.xspf)")},
         {QStringLiteral("m3u"), QStringLiteral("xspf")}, [self](const QString &path) {
             if (self)
@@ -70,7 +73,7 @@ void ListViewController::exportClick(QObject *)
         });
 }
 
-void ListViewController::exportFile(const QString &path)
+void ListTransfer::exportFile(const QString &path)
 {
     const QVariantList list = CacheManager::shareIntance()->getData();
     QString error;
@@ -83,12 +86,14 @@ void ListViewController::exportFile(const QString &path)
                Alert::InformationalStyle);
 }
 
-void ListViewController::showNotice(const QString &message, int style)
+void ListTransfer::showNotice(const QString &message, int style)
 {
+    if (!m_view)
+        return;
     Alert alert;
     alert.setMessageText(kAlertTip);
     alert.setInformativeText(message);
     alert.setAlertStyle(style);
     alert.addButtonWithTitle(QStringLiteral("OK"));
-    alert.beginSheetModalForWindow(view()->window());
+    alert.beginSheetModalForWindow(m_view->window());
 }

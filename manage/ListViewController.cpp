@@ -2,6 +2,7 @@
 
 #include "manage/AlertTexts.h"
 #include "manage/ListCell.h"
+#include "manage/ListTransfer.h"
 #include "platform/base/Log.h"
 #include "platform/net/ImageLoader.h"
 #include "platform/ui/Alert.h"
@@ -53,12 +54,17 @@ QWidget *ListViewController::loadView()
     connect(m_ui->closeBtn, &QPushButton::clicked, this, [this] { closeClick(m_ui->closeBtn); });
     connect(m_ui->redoBtn, &QPushButton::clicked, this, [this] { redoClick(m_ui->redoBtn); });
     connect(m_ui->findButton, &QPushButton::clicked, this, &ListViewController::findRequested);
-    connect(m_ui->importBtn, &QPushButton::clicked, this, [this] { importClick(m_ui->importBtn); });
-    connect(m_ui->exportBtn, &QPushButton::clicked, this, [this] { exportClick(m_ui->exportBtn); });
     auto *importFrom = new QMenu(m_ui->importFromBtn);
     importFrom->setObjectName(QStringLiteral("importFromMenu"));
     m_ui->importFromBtn->setMenu(importFrom);
-    connect(importFrom, &QMenu::aboutToShow, this, &ListViewController::fillImportFromMenu);
+    // Import and export: the buttons ask for a file, the menu offers the
+    // other players' lists found here.
+    auto *transfer = new ListTransfer(root, this);
+    connect(transfer, &ListTransfer::imported, this, &ListViewController::loadData);
+    connect(m_ui->importBtn, &QPushButton::clicked, transfer, &ListTransfer::chooseImport);
+    connect(m_ui->exportBtn, &QPushButton::clicked, transfer, &ListTransfer::chooseExport);
+    connect(importFrom, &QMenu::aboutToShow, transfer,
+            [transfer, importFrom] { transfer->fillImportFrom(importFrom); });
     ShortcutRegistry::add(root, QKeySequence(Qt::CTRL | Qt::Key_F), QStringLiteral("findShortcut"),
                           this, [this] { Q_EMIT findRequested(); });
     return root;

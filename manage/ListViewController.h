@@ -56,13 +56,6 @@ public:
     void showRedoAlert();
     void closeClick(QObject *sender = nullptr);
 
-    // Import and export (ListTransfer.cpp). The clicks ask for a file; the
-    // others act on the file given.
-    void importClick(QObject *sender = nullptr);
-    void exportClick(QObject *sender = nullptr);
-    void importFile(const QString &path);
-    void exportFile(const QString &path);
-
 Q_SIGNALS:
     // "Find Stations" (button or Ctrl+F): whoever assembles the app opens it.
     void findRequested();
@@ -76,8 +69,6 @@ private:
     void deleteEntry(const QVariant &item, long row);
     void showConfirmation(const QString &question, std::function<void()> onOK);
     void showSaveFailure(const QString &message);
-    void showNotice(const QString &message, int style);
-    void fillImportFromMenu();
 
     std::unique_ptr<Ui::ListView> m_ui;
 };

@@ -21,7 +21,7 @@ cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DORBITUNE_BUILD_TESTS=O
       -DORBITUNE_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" -j"$(nproc)" --target orbitune orbitune_probed bench_minimal_window \
       bench_playback bench_timeshift bench_app preview_frames list_bench history_bench import_bench \
-      bench_cast bench_hostile
+      bench_cast bench_hostile bench_record
 
 export ORBITUNE_SOURCE_DIR="$here"
 # Shows a benchmark's output and keeps its figure lines. A benchmark that

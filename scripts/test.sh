@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the code's formatting, builds Orbitune
-# with its tests and benchmarks under AddressSanitizer and
-# UndefinedBehaviorSanitizer (warnings are errors) and runs the whole suite
-# in that build, while it fuzzes the readers of outside bytes (the data
-# file, playlists, streams; a minute shared by all of them) and then
-# compiles the benchmarks (one core, at the lowest priority; the suite mostly
-# waits on its servers). Pass --quick for a plain build without the
-# sanitizers and the fuzzer. Each phase's time is printed at the end.
+# with its tests under AddressSanitizer and UndefinedBehaviorSanitizer
+# (warnings are errors) and runs the whole suite in that build, while it
+# fuzzes the readers of outside bytes (the data file, playlists, streams; a
+# minute shared by all of them; one core, at the lowest priority: the suite
+# mostly waits on its servers). The benchmarks are configured here and built
+# by scripts/bench.sh, which runs them. Pass --quick for a plain build
+# without the sanitizers and the fuzzer. Each phase's time is printed at the
+# end.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
@@ -79,40 +80,31 @@ configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_B
   -DORBITUNE_BENCH_ON_REQUEST=ON -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 phase_done "build (sanitizers)"
 
-echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded), build the benchmarks =="
+echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded) =="
 # At the lowest priority, beside the suite, which mostly waits: the fuzz
 # targets built on one core, then a minute of fuzzing (the targets one after
-# the other), and the benchmarks compiled (they only need to build here).
-# One thing at a time beside the suite: on both cores at once they starved
-# its sound under the sanitizers now and then.
-# Once the suite is over, what is left of the benchmarks' build goes on with
-# every core: ninja, interrupted, stops the compilers it started and removes
-# what they left half written, and a new ninja picks up from there.
+# the other). One thing at a time beside the suite: on both cores at once it
+# starved the suite's sound under the sanitizers now and then.
 mkdir -p "$here/build-fuzz"
 FUZZ_BUILD_DIR="$here/build-fuzz" FUZZ_BUILD_JOBS=1 nice -n 19 bash "$here/scripts/fuzz.sh" \
   "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
 fuzz=$!
-suite_done="$here/build-asan/.suite-done"
-rm -f "$suite_done"
-(
-  while kill -0 "$fuzz" 2>/dev/null && [[ ! -e $suite_done ]]; do sleep 1; done
-  if [[ ! -e $suite_done ]]; then
-    nice -n 19 ninja -C "$here/build-asan" -j1 orbitune_benchmarks &
-    beside=$!
-    while kill -0 "$beside" 2>/dev/null && [[ ! -e $suite_done ]]; do sleep 1; done
-    kill -INT "$beside" 2>/dev/null
-    wait "$beside" && exit 0
-  fi
-  ninja -C "$here/build-asan" -j"$jobs" orbitune_benchmarks
-) > "$here/build-asan/benchmarks-build.log" 2>&1 &
-benchmarks=$!
 status=0
 run_tests "$here/build-asan" || status=$?
-touch "$suite_done"
 fuzz_status=0
 wait "$fuzz" || fuzz_status=$?
-cat "$here/build-fuzz/fuzz-pass.log"
-wait "$benchmarks" || { cat "$here/build-asan/benchmarks-build.log"; fuzz_status=1; }
-phase_done "test (sanitizers), fuzz, benchmarks"
+# The fuzz pass's log comes first and the suite's verdict last, so that the
+# names of failed tests are what the end of the output shows.
+if ((fuzz_status != 0)); then
+  cat "$here/build-fuzz/fuzz-pass.log"
+else
+  tail -n 5 "$here/build-fuzz/fuzz-pass.log"
+fi
+phase_done "test (sanitizers), fuzz"
+failed="$here/build-asan/Testing/Temporary/LastTestsFailed.log"
+if ((status != 0)) && [[ -s "$failed" ]]; then
+  echo "== tests that failed =="
+  cat "$failed"
+fi
 ((status == 0)) || exit "$status"
 exit "$fuzz_status"

@@ -1,5 +1,5 @@
-// Renders the Find Stations window to find-window.png for the README, with
-// its first list (the most listened stations) from the directory that
+// Renders the Find Stations window to find-window.png for the user's guide,
+// with its first list (the most listened stations) from the directory that
 // ORBITUNE_DIRECTORY_URL names (tests/find/fake_directory.py serves one on
 // loopback). Run it with a private XDG_DATA_HOME on a display (Xvfb is fine):
 //   render_find_window OUTPUT_DIR

@@ -1,7 +1,8 @@
 // Renders the list window (with the pointer over a row) and the add form
-// (with its validation alert) to PNG files, for the README. Run it with a
-// private XDG_DATA_HOME on a display (Xvfb is fine):
+// (with its validation alert) to PNG files, for the user's guide. Run it
+// with a private XDG_DATA_HOME on a display (Xvfb is fine):
 //   render_screenshots OUTPUT_DIR
+#include "app/ManageLauncher.h"
 #include "mainwindow/HomeViewController.h"
 #include "manage/AddViewController.h"
 #include "manage/ListCell.h"
@@ -49,12 +50,13 @@ int main(int argc, char *argv[])
     const QString outDir = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral(".");
 
     HomeViewController home;
-    home.setListControllerFactory([] { return new ListViewController; });
-    home.setAddControllerFactory([] { return new AddViewController; });
+    ManageLauncher sheets(&home);
+    sheets.setListControllerFactory([] { return new ListViewController; });
+    sheets.setAddControllerFactory([] { return new AddViewController; });
     home.view()->show();
     settle(1500);
 
-    home.listClick();
+    sheets.listClick();
     auto *list = qobject_cast<ListViewController *>(home.presentedViewController());
     if (!list)
         return 1;
@@ -74,7 +76,7 @@ int main(int argc, char *argv[])
     list->dismissController();
     settle(300);
 
-    home.addClick();
+    sheets.addClick();
     auto *add = qobject_cast<AddViewController *>(home.presentedViewController());
     if (!add)
         return 1;

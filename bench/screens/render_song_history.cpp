@@ -1,6 +1,7 @@
-// Renders the Song History window to song-history.png for the README, over
-// a history of a few songs kept in the history file of XDG_DATA_HOME. Run
-// it with a private XDG_DATA_HOME on a display (Xvfb is fine):
+// Renders the Song History window to song-history.png for the user's
+// guide, over a history of a few songs kept in the history file of
+// XDG_DATA_HOME. Run it with a private XDG_DATA_HOME on a display (Xvfb is
+// fine):
 //   render_song_history OUTPUT_DIR
 #include "history/HistoryStore.h"
 #include "history/SongTableModel.h"

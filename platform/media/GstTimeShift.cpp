@@ -377,13 +377,18 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
         m_decoderLost = true;
-    } else if (otherCodec) {
+    } else if (otherCodec || ogg.otherChain) {
+        // A decoder set back and started again inside a running pipeline
+        // could still be plugging its demuxer for the previous start when
+        // a second one came (End, then Back into an older chain): it then
+        // failed to start at all. A pipeline of its own has no such race.
         if (!makeFeedPipeline())
             return;
+        gstfeed::push(m_pipeline.get(), ogg.headers);
         running = false; // the sound starts with its cushion, as at the start
         m_decoderLost = false;
     } else {
-        gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
+        gstfeed::restart(m_pipeline.get(), offset);
         gstfeed::push(m_pipeline.get(), ogg.headers);
         m_decoderLost = false;
     }
@@ -400,7 +405,10 @@ void GstMediaPlayer::setSoundRunning(bool running)
 {
     if (!m_position || running == m_position->isRunning())
         return;
-    m_position->setRunning(running);
+    if (running)
+        m_position->setRunning(true);
+    else
+        m_position->standAt(reachedOffset());
     wakeFollower();
 }
 

@@ -1,4 +1,6 @@
 #include "platform/net/NetworkImageLoader.h"
+
+#include "platform/net/ImageTransfer.h"
 #include "platform/net/ImageWork.h"
 
 #include "platform/base/AppInfo.h"
@@ -70,7 +72,7 @@ NetworkImageLoader::NetworkImageLoader(const Limits &limits, QObject *parent)
 NetworkImageLoader::~NetworkImageLoader()
 {
     for (const auto &request : std::as_const(m_requests)) {
-        if (request->reply)
+        if (request->transfer)
             releaseTransfer(*request);
     }
     m_requests.clear();
@@ -299,7 +301,7 @@ void NetworkImageLoader::fail(const QString &key, quint64 id, const QString &why
     if (!find(key, id))
         return;
     const auto request = m_requests.take(key);
-    const bool wasTransferring = request->reply != nullptr;
+    const bool wasTransferring = request->transfer != nullptr;
     releaseTransfer(*request);
     NSLog(lcNet(), QtDebugMsg, "image load failed: %@ (%@)", request->url.toDisplayString(), why);
     if (m_limits.failureMemoryMs > 0)
@@ -307,6 +309,40 @@ void NetworkImageLoader::fail(const QString &key, quint64 id, const QString &why
     deliver(request, QImage());
     if (wasTransferring)
         pump();
+}
+
+void NetworkImageLoader::startTransfer(const QString &key, Request &request)
+{
+    request.stage = Stage::Transferring;
+    request.transfer = new ImageTransfer(nam(), request.url,
+                                         {m_limits.transferTimeoutMs, m_limits.totalTimeoutMs,
+                                          m_limits.maxRedirects, m_limits.maxBytes},
+                                         this);
+    ++m_inFlight;
+    const quint64 id = request.id;
+    connect(request.transfer, &ImageTransfer::finished, this,
+            [this, key, id](const QByteArray &bytes) { onTransferred(key, id, bytes); });
+    connect(request.transfer, &ImageTransfer::failed, this,
+            [this, key, id](const QString &why) { fail(key, id, why); });
+}
+
+void NetworkImageLoader::releaseTransfer(Request &request)
+{
+    if (ImageTransfer *transfer = std::exchange(request.transfer, nullptr)) {
+        disconnect(transfer, nullptr, this, nullptr);
+        transfer->deleteLater(); // it may be the one telling us
+        --m_inFlight;
+    }
+}
+
+void NetworkImageLoader::onTransferred(const QString &key, quint64 id, const QByteArray &bytes)
+{
+    Request *request = find(key, id);
+    if (!request)
+        return;
+    releaseTransfer(*request);
+    startWork(key, *request, bytes);
+    pump();
 }
 
 void NetworkImageLoader::deliver(const std::shared_ptr<Request> &request, const QImage &image)

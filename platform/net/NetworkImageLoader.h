@@ -17,9 +17,8 @@
 #include <memory>
 #include <vector>
 
+class ImageTransfer;
 class QNetworkAccessManager;
-class QNetworkReply;
-class QTimer;
 
 // The ImageLoader behind ImageLoader::shared().
 //
@@ -94,10 +93,7 @@ private:
         QUrl url;
         Stage stage = Stage::Queued;
         std::vector<Waiter> waiters;
-        QNetworkReply *reply = nullptr;
-        QTimer *deadline = nullptr;
-        QByteArray data;
-        QString failure; // why the transfer ended early, if we ended it
+        ImageTransfer *transfer = nullptr; // while Transferring
     };
 
     QNetworkAccessManager *nam();
@@ -108,9 +104,7 @@ private:
     void pump();
     void startTransfer(const QString &key, Request &request);
     void releaseTransfer(Request &request);
-    void onReadyRead(const QString &key, quint64 id);
-    void onMetaData(const QString &key, quint64 id);
-    void onFinished(const QString &key, quint64 id);
+    void onTransferred(const QString &key, quint64 id, const QByteArray &bytes);
     void startWork(const QString &key, Request &request, QByteArray bytes);
     void startFileWork(const QString &key, Request &request);
     void onDecoded(const QString &key, quint64 id, const QImage &image, const QString &failure);

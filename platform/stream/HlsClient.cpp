@@ -1,5 +1,7 @@
 #include "platform/stream/HlsClient.h"
 
+#include "platform/stream/HttpPolicy.h"
+
 #include "platform/base/AppInfo.h"
 #include "platform/base/Clock.h"
 #include "platform/stream/PlaylistResolver.h"
@@ -67,13 +69,8 @@ void HlsClient::end(const QString &error)
 
 QNetworkReply *HlsClient::get(const QUrl &url, qint64 maxBytes)
 {
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(appinfo::kUserAgent));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
-                         QNetworkRequest::NoLessSafeRedirectPolicy);
-    request.setMaximumRedirectsAllowed(PlaylistResolver::kMaxRedirects);
-    request.setTransferTimeout(m_deadlineMs);
-    QNetworkReply *reply = m_net->get(request);
+    QNetworkReply *reply =
+        m_net->get(httppolicy::request(url, qMin(m_deadlineMs, httppolicy::kIdleTimeoutMs)));
     // The whole answer within the deadline, not only some byte of it.
     QTimer::singleShot(m_deadlineMs, reply, [reply] { reply->abort(); });
     connect(reply, &QNetworkReply::downloadProgress, this,

@@ -13,18 +13,12 @@ class QTcpSocket;
 // answer's status and headers, Shoutcast's "ICY 200 OK" included.
 namespace icyhttp {
 
-bool isHttpOrHttps(const QUrl &url);
-
 // A socket for `url`, TLS for https; null when TLS is not available.
 QTcpSocket *newSocket(const QUrl &url, QObject *parent);
 // Connects `socket` to `url`'s host and calls `send` once it can be written
 // to (after the handshake for TLS).
 void connectTo(QTcpSocket *socket, const QUrl &url, QObject *context,
                const std::function<void()> &send);
-// Where a redirect from `from` to `location` (its Location header) leads;
-// invalid when it is not followed: no address, not HTTP(S), or from HTTPS
-// to plain HTTP, as the HLS client refuses them too.
-QUrl redirectTarget(const QUrl &from, const QByteArray &location);
 // "GET" for `url` with our User-Agent and ICY metadata asked for;
 // `extraHeaders` ("Name: value\r\n" lines) go before Connection.
 QByteArray getRequest(const QUrl &url, const QByteArray &extraHeaders = {});

@@ -1,5 +1,7 @@
 #include "platform/stream/IcyHttpClient.h"
 
+#include "platform/stream/HttpPolicy.h"
+
 #include "platform/stream/IcyHttp.h"
 #include "platform/stream/PlaylistResolver.h"
 
@@ -24,7 +26,7 @@ IcyHttpClient::IcyHttpClient(QObject *parent) : QObject(parent)
         end(QStringLiteral("Timed out connecting to %1").arg(m_current.toString()));
     });
     m_idle.setSingleShot(true);
-    m_idle.setInterval(kIdleTimeoutMs);
+    m_idle.setInterval(httppolicy::kIdleTimeoutMs);
     connect(&m_idle, &QTimer::timeout, this, [this] {
         end(QStringLiteral("Nothing came from %1 for %2 s")
                 .arg(m_current.toString())
@@ -118,7 +120,7 @@ void IcyHttpClient::request(const QUrl &url)
     m_current = url;
     m_head.clear();
     m_inBody = false;
-    if (!icyhttp::isHttpOrHttps(url)) {
+    if (!httppolicy::isHttpOrHttps(url)) {
         QMetaObject::invokeMethod(
             this, [this] { end(QStringLiteral("Not an HTTP address")); }, Qt::QueuedConnection);
         return;
@@ -150,7 +152,7 @@ void IcyHttpClient::onReadyRead()
     if (!socket || sender() != socket)
         return;
     if (!m_inBody) {
-        m_head += socket->read(kMaxHead - m_head.size());
+        m_head += socket->read(httppolicy::kMaxHeadBytes - m_head.size());
         if (!readHead() || m_socket != socket || !m_inBody)
             return; // more head to come, or redirected or failed
     }
@@ -184,7 +186,7 @@ bool IcyHttpClient::readHead()
         bodyStart = headEnd + 2;
     }
     if (headEnd < 0) {
-        if (m_head.size() >= kMaxHead)
+        if (m_head.size() >= httppolicy::kMaxHeadBytes)
             end(QStringLiteral("The answer's head is too long"));
         return false;
     }
@@ -194,11 +196,11 @@ bool IcyHttpClient::readHead()
     const bool known = code != 0;
     if (code >= 300 && code < 400) {
         const QUrl next =
-            icyhttp::redirectTarget(m_current, icyhttp::headerValue(head, "Location"));
+            httppolicy::redirectTarget(m_current, icyhttp::headerValue(head, "Location"));
         if (!next.isValid()) {
             end(QStringLiteral("A redirect that is not followed, from %1")
                     .arg(m_current.toString()));
-        } else if (m_redirects < PlaylistResolver::kMaxRedirects) {
+        } else if (m_redirects < httppolicy::kMaxRedirects) {
             ++m_redirects;
             request(next);
         } else {

@@ -24,9 +24,6 @@ class QTcpSocket;
 class IcyHttpClient : public QObject {
     Q_OBJECT
 public:
-    static constexpr qsizetype kMaxHead = 16 * 1024;
-    static constexpr int kIdleTimeoutMs = 10 * 1000;
-
     explicit IcyHttpClient(QObject *parent = nullptr);
     ~IcyHttpClient() override;
 
@@ -43,7 +40,7 @@ public:
     // first, instead of for every packet the server sends. 0: every packet.
     void readInPieces(qint64 minBytes, int maxWaitMs);
     // How long the body may bring nothing before the connection counts as
-    // failed; kIdleTimeoutMs unless told.
+    // failed; the HTTP policy's idle timeout unless told.
     void setIdleTimeout(int ms);
 
 Q_SIGNALS:

@@ -23,6 +23,7 @@ void PlayPosition::reset(qint64 offset)
 void PlayPosition::startAt(qint64 offset)
 {
     m_start = offset;
+    m_anchor = offset;
     m_playedMs = 0;
     if (isRunning())
         m_runningSince = nowMs();
@@ -43,17 +44,23 @@ void PlayPosition::setRunning(bool running)
 void PlayPosition::caughtUpWith(qint64 reached)
 {
     if (isRunning() && playedTo() > reached) {
-        m_start = reached;
+        m_anchor = reached;
         m_playedMs = 0;
         m_runningSince = nowMs();
     }
+}
+
+void PlayPosition::standAt(qint64 reached)
+{
+    caughtUpWith(reached);
+    setRunning(false);
 }
 
 qint64 PlayPosition::playedTo() const
 {
     const qint64 played =
         m_playedMs + (isRunning() ? qMax<qint64>(0, nowMs() - m_runningSince) : 0);
-    return m_timeline.offsetAt(m_timeline.timeAt(m_start) + played);
+    return m_timeline.offsetAt(m_timeline.timeAt(m_anchor) + played);
 }
 
 // Within what is kept; a bound past the newest byte or before the oldest

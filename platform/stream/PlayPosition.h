@@ -34,6 +34,9 @@ public:
     // `reached`: if the clock says it played further, it stood there waiting
     // (an underrun), and it goes on from `reached` from now.
     void caughtUpWith(qint64 reached);
+    // The sound stands (paused, buffering); it played no further than what
+    // it was handed, `reached`.
+    void standAt(qint64 reached);
 
     // What is heard: where the sound started and what it played since, never
     // past `reached` and never before the oldest byte kept.
@@ -74,8 +77,10 @@ private:
 
     const StreamTimeline &m_timeline;
     const Clock *m_clock;
-    qint64 m_start = 0;
-    qint64 m_playedMs = 0;      // since m_start, up to m_runningSince
+    qint64 m_start = 0;         // where the sound started over: its decoder's first byte
+    qint64 m_anchor = 0;        // where the time it played counts from: m_start, or
+                                // where it stood after running dry
+    qint64 m_playedMs = 0;      // since m_anchor, up to m_runningSince
     qint64 m_runningSince = -1; // the clock's steady reading; -1 while standing
     bool m_live = true;
     qint64 m_lagBytes = 0; // live is this far before the newest byte

@@ -1,5 +1,7 @@
 #include "platform/stream/PlaylistResolver.h"
 
+#include "platform/stream/HttpPolicy.h"
+
 #include "platform/base/AppInfo.h"
 #include "platform/base/Log.h"
 #include "platform/stream/PlaylistParser.h"
@@ -15,12 +17,6 @@ QString seenKey(const QUrl &url)
 {
     return url.adjusted(QUrl::RemoveFragment | QUrl::NormalizePathSegments)
         .toString(QUrl::FullyEncoded);
-}
-
-bool isHttp(const QUrl &url)
-{
-    const QString scheme = url.scheme().toLower();
-    return scheme == QLatin1String("http") || scheme == QLatin1String("https");
 }
 
 // Errors after which the pipeline could not do better with the same URL.
@@ -99,7 +95,7 @@ void PlaylistResolver::next()
         if (m_seen.contains(key))
             continue; // a playlist listing itself, or an entry twice
         m_seen.insert(key);
-        if (isHttp(pending.url) && pending.depth < kMaxDepth) {
+        if (httppolicy::isHttpOrHttps(pending.url) && pending.depth < kMaxDepth) {
             probe(pending);
         } else {
             m_current = pending;
@@ -117,11 +113,7 @@ void PlaylistResolver::probe(const Pending &pending)
 {
     m_current = pending;
     m_body.clear();
-    QNetworkRequest request(pending.url);
-    request.setHeader(QNetworkRequest::UserAgentHeader, QByteArray(appinfo::kUserAgent));
-    request.setMaximumRedirectsAllowed(kMaxRedirects);
-    request.setTransferTimeout(kTimeoutMs);
-    QNetworkReply *reply = network()->get(request);
+    QNetworkReply *reply = network()->get(httppolicy::request(pending.url));
     m_reply = reply;
     connect(reply, &QNetworkReply::metaDataChanged, this, &PlaylistResolver::onHeaders);
     connect(reply, &QIODevice::readyRead, this, &PlaylistResolver::onData);

@@ -23,7 +23,6 @@ public:
     static constexpr int kMaxEntries = 32;
     static constexpr int kMaxDepth = 3;
     static constexpr int kTimeoutMs = 10000;
-    static constexpr int kMaxRedirects = 5;
 
     explicit PlaylistResolver(const QUrl &url, QObject *parent = nullptr);
     ~PlaylistResolver() override;

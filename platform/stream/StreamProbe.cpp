@@ -1,16 +1,11 @@
 #include "platform/stream/StreamProbe.h"
 
+#include "platform/stream/HttpPolicy.h"
+
 #include "platform/stream/IcyHttp.h"
 #include "platform/stream/PlaylistResolver.h"
 
 #include <QTcpSocket>
-
-namespace {
-
-// The status line and headers of an answer are never longer than this.
-constexpr qsizetype kMaxAnswerHead = 16 * 1024;
-
-} // namespace
 
 StreamProbe::StreamProbe(QObject *parent) : QObject(parent)
 {
@@ -25,7 +20,7 @@ StreamProbe::~StreamProbe()
 void StreamProbe::start(const QUrl &url, int intervalMs)
 {
     stop();
-    if (!icyhttp::isHttpOrHttps(url))
+    if (!httppolicy::isHttpOrHttps(url))
         return;
     m_url = url;
     m_timer.start(qMax(1, intervalMs));
@@ -78,10 +73,10 @@ void StreamProbe::onReadyRead()
     QTcpSocket *socket = m_socket.data();
     if (!socket || sender() != socket)
         return;
-    m_head += socket->read(kMaxAnswerHead - m_head.size());
+    m_head += socket->read(httppolicy::kMaxHeadBytes - m_head.size());
     const qsizetype lineEnd = m_head.indexOf('\n');
     if (lineEnd < 0) {
-        if (m_head.size() >= kMaxAnswerHead)
+        if (m_head.size() >= httppolicy::kMaxHeadBytes)
             dropSocket();
         return;
     }
@@ -95,11 +90,11 @@ void StreamProbe::onReadyRead()
     if (status >= 300 && status < 400) {
         // The whole head is needed for the new address.
         const bool complete = m_head.contains("\r\n\r\n") || m_head.contains("\n\n");
-        if (!complete && m_head.size() < kMaxAnswerHead)
+        if (!complete && m_head.size() < httppolicy::kMaxHeadBytes)
             return;
         const QUrl next =
-            icyhttp::redirectTarget(m_current, icyhttp::headerValue(m_head, "Location"));
-        if (next.isValid() && m_redirects < PlaylistResolver::kMaxRedirects) {
+            httppolicy::redirectTarget(m_current, icyhttp::headerValue(m_head, "Location"));
+        if (next.isValid() && m_redirects < httppolicy::kMaxRedirects) {
             ++m_redirects;
             request(next);
             return;

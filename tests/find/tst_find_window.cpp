@@ -6,6 +6,7 @@
 #include "support/FakeMedia.h"
 
 #include "app/FindLauncher.h"
+#include "app/ManageLauncher.h"
 #include "find/FindViewController.h"
 #include "find/StationModel.h"
 #include "mainwindow/HomeViewController.h"
@@ -299,7 +300,8 @@ private Q_SLOTS:
         auto *home = new HomeViewController;
         FindLauncher launcher;
         ProgramStore store;
-        home->setListControllerFactory([&launcher, &store] {
+        ManageLauncher sheets(home);
+        sheets.setListControllerFactory([&launcher, &store] {
             auto *list = new ListViewController;
             launcher.attachList(list);
             list->followStore(&store);
@@ -331,7 +333,7 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isVisible());
         window->close();
 
-        home->listClick();
+        sheets.listClick();
         auto *list = qobject_cast<ListViewController *>(home->presentedViewController());
         QVERIFY(list);
         QVERIFY(QTest::qWaitForWindowExposed(list->view()));

@@ -76,7 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const QByteArray bytes(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
     const QList<QByteArray> pieces = fuzz::pieces(bytes, data[0]);
     const qsizetype reconnectAt = data[1] == 0 ? -1 : bytes.size() * data[1] / 255;
-    readChains(pieces, reconnectAt, bytes.size());
+    if (!bytes.isEmpty()) // where to start in nothing is no question
+        readChains(pieces, reconnectAt, bytes.size());
     readPages(pieces, reconnectAt);
     return 0;
 }

@@ -16,6 +16,7 @@
 #include "platform/base/Settings.h"
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/StatusItem.h"
+#include "platform/ui/WindowHost.h"
 #include "record/Recorder.h"
 #include "session/SleepTimer.h"
 #include "session/Volume.h"
@@ -279,6 +280,21 @@ private Q_SLOTS:
         QCOMPARE(playAction->text(), QStringLiteral("Pause"));
         playAction->trigger();
         QCOMPARE(home->playbackState(), State::Paused);
+    }
+
+    // Space plays and pauses as the tray's item does; Ctrl+Q asks to quit.
+    void spaceTogglesAndCtrlQAsksToQuit()
+    {
+        QWidget *window = home->view();
+        window->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(window));
+        QTest::keyClick(window, Qt::Key_Space);
+        QCOMPARE(home->playbackState(), State::Loading);
+        QTest::keyClick(window, Qt::Key_Space);
+        QCOMPARE(home->playbackState(), State::Paused);
+        QSignalSpy quit(home->host(), &WindowHost::quitRequested);
+        QTest::keyClick(window, Qt::Key_Q, Qt::ControlModifier);
+        QCOMPARE(quit.size(), 1);
     }
 
     void recordKeyIndicatorAndTray()

@@ -7,6 +7,7 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
+#include "app/ManageLauncher.h"
 #include "mainwindow/HomeViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/base/NotificationCenter.h"
@@ -78,7 +79,8 @@ private Q_SLOTS:
         };
 
         auto home = std::make_unique<HomeViewController>();
-        home->setListControllerFactory([] { return new ListViewController; });
+        ManageLauncher sheets(home.get());
+        sheets.setListControllerFactory([] { return new ListViewController; });
         home->view()->show();
         QVERIFY(QTest::qWaitForWindowExposed(home->view()));
 
@@ -116,7 +118,7 @@ private Q_SLOTS:
                 break;
             }
             case 6: {
-                home->listClick();
+                sheets.listClick();
                 if (ViewController *list = home->presentedViewController()) {
                     QTest::qWait(int(rng.bounded(40)));
                     list->dismissController();

@@ -4,6 +4,7 @@
 #include "ManageFakes.h"
 #include "support/FakeMedia.h"
 
+#include "app/ManageLauncher.h"
 #include "mainwindow/HomeViewController.h"
 #include "manage/AddViewController.h"
 #include "manage/ListCell.h"
@@ -51,8 +52,9 @@ private Q_SLOTS:
         alerts = new RecordingAlertPresenter;
         home = new HomeViewController;
         // Assembled as the application delegate does.
-        home->setListControllerFactory([] { return new ListViewController; });
-        home->setAddControllerFactory([] { return new AddViewController; });
+        auto *sheets = new ManageLauncher(home, home);
+        sheets->setListControllerFactory([] { return new ListViewController; });
+        sheets->setAddControllerFactory([] { return new AddViewController; });
         home->view()->show();
         QVERIFY(QTest::qWaitForWindowExposed(home->view()));
     }
@@ -116,6 +118,25 @@ private Q_SLOTS:
         list->view()->close();
         QTRY_VERIFY(list.isNull());
         QVERIFY(openList());
+    }
+
+    // Ctrl+L and Ctrl+N open the same sheets as the buttons, one at a time.
+    void keysOpenTheListAndTheFormOneAtATime()
+    {
+        home->view()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(home->view()));
+        QTest::keyClick(home->view(), Qt::Key_L, Qt::ControlModifier);
+        QPointer<ListViewController> list =
+            qobject_cast<ListViewController *>(home->presentedViewController());
+        QVERIFY(list);
+        QTest::keyClick(home->view(), Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(home->presentedViewController() == list);
+        list->dismissController();
+        QTRY_VERIFY(list.isNull());
+        home->view()->activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(home->view()));
+        QTest::keyClick(home->view(), Qt::Key_N, Qt::ControlModifier);
+        QVERIFY(qobject_cast<AddViewController *>(home->presentedViewController()));
     }
 
     void addedProgramShowsWhenTheListOpensAgain()

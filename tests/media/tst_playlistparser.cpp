@@ -3,6 +3,7 @@
 #include "platform/stream/FrameByteRate.h"
 #include "platform/stream/HlsClient.h"
 #include "platform/stream/HlsPlaylist.h"
+#include "platform/stream/HttpPolicy.h"
 #include "platform/stream/IcyHttp.h"
 #include "platform/stream/IcyHttpClient.h"
 #include "platform/stream/OggChains.h"
@@ -535,7 +536,7 @@ void TestPlaylistParser::redirectsFollowedNoLessSafe()
     QFETCH(QString, from);
     QFETCH(QByteArray, location);
     QFETCH(QString, to);
-    QCOMPARE(icyhttp::redirectTarget(QUrl(from), location).toString(), to);
+    QCOMPARE(httppolicy::redirectTarget(QUrl(from), location).toString(), to);
 }
 
 // Time-shift's clock: MP3 and ADTS AAC timed by their own frames, not by
@@ -751,6 +752,8 @@ void TestPlaylistParser::playPosition_data()
         << "recv 2000, play, wait 5000, fed 7000, pause, wait 40000" << 28000LL << false << 5000LL;
     QTest::newRow("the station stalls past the sound's cushion: the position waits with it")
         << "recv 2000, play, wait 5000, stall 3000, wait 2000" << 0LL << true << 8900LL;
+    QTest::newRow("paused while it ran dry: the position stands where the sound ran out")
+        << "recv 2000, play, wait 5000, stall 3000, pause, recv 5000" << 5000LL << false << 7000LL;
     QTest::newRow("a stall within the cushion costs nothing")
         << "recv 2000, play, wait 5000, stall 1000, wait 2000" << 0LL << true << 8000LL;
     QTest::newRow("back when live's lag is longer than what is kept: the oldest")
@@ -770,6 +773,7 @@ void TestPlaylistParser::playPosition()
     at.reset(0);
     bool playing = false;
     qint64 fed = -1;
+    qint64 started = 0; // where the sound last started over
     const auto reached = [&] { return fed < 0 ? timeline.endOffset() : fed; };
     for (const QString &step : script.split(QStringLiteral(", "))) {
         const QString verb = step.section(QLatin1Char(' '), 0, 0);
@@ -790,11 +794,13 @@ void TestPlaylistParser::playPosition()
         } else if (verb == QLatin1String("pause")) {
             playing = false;
             at.leaveLive(reached());
-            at.setRunning(false);
+            at.standAt(reached());
         } else if (verb == QLatin1String("seek")) {
-            at.startAt(at.seekBy(n, reached(), 500, playing));
+            started = at.seekBy(n, reached(), 500, playing);
+            at.startAt(started);
         } else if (verb == QLatin1String("live")) {
-            at.startAt(at.goLive(500, playing));
+            started = at.goLive(500, playing);
+            at.startAt(started);
         } else if (verb == QLatin1String("fed")) {
             fed = n;
         } else {
@@ -804,6 +810,7 @@ void TestPlaylistParser::playPosition()
     QCOMPARE(at.behindLiveMs(reached()), behind);
     QCOMPARE(at.isLive(), live);
     QCOMPARE(at.positionMs(reached()), position);
+    QCOMPARE(at.startOffset(), started); // what the decoder began with, whatever ran dry
     QVERIFY(at.heardOffset(reached()) >= timeline.startOffset());
     QVERIFY(at.liveOffset() >= timeline.startOffset());
 }

@@ -427,11 +427,12 @@ private Q_SLOTS:
             const QString first = childprocess::waitForLine(child.get(), "file ", 15000);
             QVERIFY(!first.isEmpty());
             // Killed once the next song's file holds a few seconds, however
-            // slowly a busy machine writes it.
+            // slowly a busy machine writes it (that song's own file: the one
+            // before may be as long, when the title took a while to come).
             const auto cutBytes = [&] {
                 qint64 most = 0;
                 for (const QString &path : filesIn(folder))
-                    if (!first.contains(path))
+                    if (path.contains(QLatin1String("Before cut")) && !first.contains(path))
                         most = qMax(most, QFileInfo(path).size());
                 return most;
             };
