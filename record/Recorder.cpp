@@ -3,6 +3,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
+#include "platform/stream/JoinedAudio.h"
 #include "platform/stream/StreamTitle.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
@@ -55,6 +56,7 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
         // What the player kept of the last program is not this one's.
         m_forgotten = m_session->keptAudio();
         readFrom(nullptr);
+        m_held.reset();
         m_buffer->clear();
         m_saveWhenEnds = -1;
         m_poll.stop();
@@ -71,6 +73,14 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
     // Only while there is something to write: playing alone wakes nothing.
     m_poll.setInterval(options.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Recorder::pump);
+    // What was kept before a pause goes once the two connections together
+    // keep more than the buffer would.
+    m_trim.setInterval(kTrimMs);
+    connect(&m_trim, &QTimer::timeout, this, [this] {
+        const auto joined = std::dynamic_pointer_cast<const JoinedAudio>(m_audio);
+        if (!joined || !joined->trim())
+            m_trim.stop();
+    });
 }
 
 Recorder::~Recorder()
@@ -95,11 +105,24 @@ void Recorder::readFrom(const std::shared_ptr<KeptAudio> &kept)
 {
     // What the player keeps is not kept a second time.
     m_session->setStreamTap(kept ? nullptr : m_buffer);
-    const std::shared_ptr<KeptAudio> audio = kept ? kept : m_buffer;
-    if (audio == m_audio)
+    if (kept ? kept == m_keptGiven : m_audio == m_buffer)
         return;
-    if (kept)
+    // What a connection of this program kept stays readable after a pause
+    // let it go: the next connection's is read after it.
+    if (m_audio != m_buffer)
+        m_held = m_audio;
+    std::shared_ptr<const KeptAudio> audio = m_buffer;
+    if (kept) {
         m_buffer->clear();
+        audio = kept;
+        const auto joined = std::dynamic_pointer_cast<const JoinedAudio>(m_held);
+        if (m_held && !(joined && joined->parts() >= kMaxJoined)) {
+            audio = std::make_shared<JoinedAudio>(m_held, kept, m_options.bufferBytes);
+            m_trim.start();
+        }
+        m_held.reset();
+    }
+    m_keptGiven = kept;
     // Offsets of another keeping: a file under way ends here, cut.
     if (m_file) {
         m_writer->append(m_file, m_audio->read(m_cursor, m_audio->endOffset()));

@@ -90,6 +90,9 @@ private:
     // A history song and a title change in the buffer are the same song when
     // they began this close together.
     static constexpr qint64 kHistoryMatchMs = 30 * 1000;
+    // Connections of one program read as one, at most (pauses in a row).
+    static constexpr int kMaxJoined = 8;
+    static constexpr int kTrimMs = 5000;
 
     void sessionStateChanged();
     // Reads from what the session's player keeps, or (when it keeps
@@ -132,7 +135,11 @@ private:
     Options m_options;
     std::shared_ptr<StreamBuffer> m_buffer;
     // What the songs are read from: the buffer, or what the player keeps.
-    std::shared_ptr<KeptAudio> m_audio;
+    std::shared_ptr<const KeptAudio> m_audio;
+    std::shared_ptr<KeptAudio> m_keptGiven; // the player's, read now
+    // What the program's last connection kept, while the next one opens.
+    std::shared_ptr<const KeptAudio> m_held;
+    QTimer m_trim{this};
     std::weak_ptr<KeptAudio> m_forgotten; // of the program before
     std::unique_ptr<RecordingWriter> m_writer;
     QPointer<HistoryStore> m_history;

@@ -700,6 +700,11 @@ private Q_SLOTS:
             << QStringLiteral("fail timeline") << true << cutAtTheEnd;
         QTest::newRow("read from the player's timeline: another program stops it")
             << QStringLiteral("switch timeline") << true << cutAtTheEnd;
+        // The pause let the connection go; the songs before it can still
+        // be saved once the program plays again on a new one.
+        QTest::newRow("read from the player's timeline: played again after a pause")
+            << QStringLiteral("resume timeline") << true
+            << cutAtTheEnd + QStringList{QStringLiteral("Last (partial).mp3")};
     }
 
     void recorderFollowsTheSession()
@@ -740,7 +745,7 @@ private Q_SLOTS:
         }
         tap->streamData(mp3Frames(20).constData(), 20 * 417);
         QTest::qWait(30);
-        if (end == QLatin1String("pause")) {
+        if (end == QLatin1String("pause") || end == QLatin1String("resume")) {
             session.pause();
         } else if (end == QLatin1String("fail")) {
             factory.lastItem()->setStatus(MediaItem::StatusFailed);
@@ -763,6 +768,17 @@ private Q_SLOTS:
         QVERIFY(tap != &timeline || recorder.buffer()->heldBytes() == 0);
         // What was kept stays to be saved, but not as another program's.
         QCOMPARE(recorder.canSaveLastSong(), end != QLatin1String("switch"));
+        TimelineFeed next;
+        if (end == QLatin1String("resume")) {
+            session.playCurrent();
+            factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+            next.item = factory.lastItem().get();
+            next.offered()->streamStarted(Format::Mp3);
+            next.streamData(mp3Frames(10).constData(), 4170);
+            next.streamTitle(QStringLiteral("After"));
+            QVERIFY(recorder.canSaveLastSong());
+            QVERIFY(recorder.saveLastSong() > 0);
+        }
         QTRY_COMPARE(written.size(), files.size());
         auto names = [&music] {
             QStringList out =
