@@ -71,6 +71,7 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
     followKeptAudio();
     m_program = program::name(m_session->currentProgram());
     // Only while there is something to write: playing alone wakes nothing.
+    m_poll.setObjectName(QStringLiteral("recorderPoll"));
     m_poll.setInterval(options.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Recorder::pump);
     // What was kept before a pause goes once the two connections together

@@ -595,7 +595,10 @@ private Q_SLOTS:
         tap->streamStarted(Format::Ogg);
         OggSource ogg;
         auto send = [tap](const QByteArray &bytes) { tap->streamData(bytes.data(), bytes.size()); };
-        auto poll = [&] { QMetaObject::invokeMethod(recorder->findChild<QTimer *>(), "timeout"); };
+        auto poll = [&] {
+            QMetaObject::invokeMethod(recorder->findChild<QTimer *>(QStringLiteral("recorderPoll")),
+                                      "timeout");
+        };
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             const QString name = step.section(QLatin1Char(':'), 0, 0).remove(QLatin1Char('/'));
             if (step == QLatin1String("record") || step == QLatin1String("stop"))
