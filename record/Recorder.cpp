@@ -3,6 +3,7 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
+#include "platform/stream/JoinedAudio.h"
 #include "platform/stream/StreamTitle.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
@@ -46,13 +47,16 @@ Recorder::Options Recorder::savedOptions()
 
 Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *parent)
     : QObject(parent), m_session(session), m_options(options),
-      m_buffer(std::make_shared<StreamBuffer>(options.bufferBytes)),
+      m_buffer(std::make_shared<StreamBuffer>(options.bufferBytes)), m_audio(m_buffer),
       m_writer(std::make_unique<RecordingWriter>(this))
 {
-    m_session->setStreamTap(m_buffer);
     connect(m_session, &PlaybackSession::stateChanged, this, &Recorder::sessionStateChanged);
     connect(m_session, &PlaybackSession::currentProgramChanged, this, [this] {
         stopRecording();
+        // What the player kept of the last program is not this one's.
+        m_forgotten = m_session->keptAudio();
+        readFrom(nullptr);
+        m_held.reset();
         m_buffer->clear();
         m_saveWhenEnds = -1;
         m_poll.stop();
@@ -63,10 +67,21 @@ Recorder::Recorder(PlaybackSession *session, const Options &options, QObject *pa
         stopRecording();
         m_program = program::name(m_session->currentProgram());
     });
+    connect(m_session, &PlaybackSession::keptAudioChanged, this, &Recorder::followKeptAudio);
+    followKeptAudio();
     m_program = program::name(m_session->currentProgram());
     // Only while there is something to write: playing alone wakes nothing.
+    m_poll.setObjectName(QStringLiteral("recorderPoll"));
     m_poll.setInterval(options.pollMs);
     connect(&m_poll, &QTimer::timeout, this, &Recorder::pump);
+    // What was kept before a pause goes once the two connections together
+    // keep more than the buffer would.
+    m_trim.setInterval(kTrimMs);
+    connect(&m_trim, &QTimer::timeout, this, [this] {
+        const auto joined = std::dynamic_pointer_cast<const JoinedAudio>(m_audio);
+        if (!joined || !joined->trim())
+            m_trim.stop();
+    });
 }
 
 Recorder::~Recorder()
@@ -77,6 +92,49 @@ Recorder::~Recorder()
     // taken now, not left queued for a recorder that is gone.
     m_closing = true;
     m_writer->finish();
+}
+
+void Recorder::followKeptAudio()
+{
+    std::shared_ptr<KeptAudio> kept = m_session->keptAudio();
+    if (kept && kept == m_forgotten.lock())
+        kept.reset();
+    readFrom(kept);
+}
+
+void Recorder::readFrom(const std::shared_ptr<KeptAudio> &kept)
+{
+    // What the player keeps is not kept a second time.
+    m_session->setStreamTap(kept ? nullptr : m_buffer);
+    if (kept ? kept == m_keptGiven : m_audio == m_buffer)
+        return;
+    // What a connection of this program kept stays readable after a pause
+    // let it go: the next connection's is read after it.
+    if (m_audio != m_buffer)
+        m_held = m_audio;
+    std::shared_ptr<const KeptAudio> audio = m_buffer;
+    if (kept) {
+        m_buffer->clear();
+        audio = kept;
+        const auto joined = std::dynamic_pointer_cast<const JoinedAudio>(m_held);
+        if (m_held && !(joined && joined->parts() >= kMaxJoined)) {
+            audio = std::make_shared<JoinedAudio>(m_held, kept, m_options.bufferBytes);
+            m_trim.start();
+        }
+        m_held.reset();
+    }
+    m_keptGiven = kept;
+    // Offsets of another keeping: a file under way ends here, cut.
+    if (m_file) {
+        m_writer->append(m_file, m_audio->read(m_cursor, m_audio->endOffset()));
+        closeFile(true);
+    }
+    m_fileSpan = -1;
+    m_saveWhenEnds = -1;
+    if (!m_recording)
+        m_poll.stop();
+    m_audio = audio;
+    m_cursor = m_audio->endOffset();
 }
 
 void Recorder::sessionStateChanged()
@@ -99,8 +157,8 @@ void Recorder::setRecording(bool on)
     if (m_session->state() != PlaybackSession::State::Playing)
         return;
     m_failureTold = false;
-    const qint64 end = m_buffer->endOffset();
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), end);
+    const qint64 end = m_audio->endOffset();
+    const auto spans = songs(m_audio->startOffset(), end);
     if (!spans.isEmpty() && spans.last().format == StreamTap::Format::Unknown) {
         writeFailed(cannotRecord());
         return;
@@ -114,7 +172,7 @@ void Recorder::setRecording(bool on)
     m_cursor = end;
     if (!spans.isEmpty() && !spans.last().finished()) {
         const SongSpan &now = spans.last();
-        m_cursor = now.whole ? now.from : qMax(now.from, m_buffer->newestPieceStart());
+        m_cursor = now.whole ? now.from : qMax(now.from, m_audio->newestPieceStart());
     }
     NSLog(lcRecord(), QtInfoMsg, "recording %@", m_program);
     m_poll.start();
@@ -128,7 +186,7 @@ void Recorder::stopRecording()
         return;
     if (m_file) {
         // What arrived up to now goes into the last file, which is cut.
-        m_writer->append(m_file, m_buffer->read(m_cursor, m_buffer->endOffset()));
+        m_writer->append(m_file, m_audio->read(m_cursor, m_audio->endOffset()));
         closeFile(true);
     }
     m_recording = false;
@@ -144,8 +202,7 @@ void Recorder::pump()
     if (m_recording)
         writeRecording();
     if (m_saveWhenEnds >= 0) {
-        const auto spans =
-            songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
+        const auto spans = songs();
         for (const SongSpan &span : spans) {
             if (span.began != m_saveWhenEnds || !span.finished())
                 continue;
@@ -170,8 +227,8 @@ void Recorder::writeRecording()
         return;
     }
     for (int step = 0; step < 64 && m_recording; ++step) {
-        const qint64 start = m_buffer->startOffset();
-        const qint64 end = m_buffer->endOffset();
+        const qint64 start = m_audio->startOffset();
+        const qint64 end = m_audio->endOffset();
         if (m_cursor < start) {
             // Writing fell behind the buffer: what was lost leaves a gap.
             NSLog(lcRecord(), QtWarningMsg, "recording: %ld bytes lost", start - m_cursor);
@@ -179,7 +236,7 @@ void Recorder::writeRecording()
             m_fileSpan = -1;
             m_cursor = start;
         }
-        const auto spans = songSpans(m_buffer->marks(), start, end);
+        const auto spans = songs(start, end);
         qsizetype index = -1;
         for (qsizetype i = 0; i < spans.size(); ++i) {
             const SongSpan &s = spans.at(i);
@@ -200,7 +257,7 @@ void Recorder::writeRecording()
                 if (cut < 0)
                     return;
                 if (m_file)
-                    m_writer->append(m_file, m_buffer->read(m_cursor, cut));
+                    m_writer->append(m_file, m_audio->read(m_cursor, cut));
                 m_cursor = cut;
                 closeFile(false);
             } else if (m_file || m_skipping) {
@@ -227,7 +284,7 @@ void Recorder::writeRecording()
             if (cut < 0)
                 return; // the next frame is not here yet
             if (m_file)
-                m_writer->append(m_file, m_buffer->read(m_cursor, cut));
+                m_writer->append(m_file, m_audio->read(m_cursor, cut));
             m_cursor = qMax(m_cursor, cut);
             closeFile(!changed);
             m_fileSpan = -1;
@@ -242,7 +299,7 @@ void Recorder::writeRecording()
             if (cut < 0)
                 return; // the next frame is not here yet
             if (m_file)
-                m_writer->append(m_file, m_buffer->read(m_cursor, cut));
+                m_writer->append(m_file, m_audio->read(m_cursor, cut));
             m_cursor = cut;
             const int part = qMax(m_filePart, 1);
             m_filePart = part;
@@ -250,7 +307,7 @@ void Recorder::writeRecording()
             openFile(*span, part + 1);
         }
         if (m_file)
-            m_writer->append(m_file, m_buffer->read(m_cursor, end));
+            m_writer->append(m_file, m_audio->read(m_cursor, end));
         m_cursor = end;
         return;
     }
@@ -268,7 +325,7 @@ void Recorder::openFile(const SongSpan &span, int part)
         // Begun at its title change (a frame's leftovers aside): the whole song.
         const bool whole = span.whole && m_cursor - span.from < kResyncWindow;
         m_filePartial = !whole;
-        m_fileNameMs = whole ? span.startedMs : m_buffer->wallMsAt(m_cursor);
+        m_fileNameMs = whole ? span.startedMs : m_audio->wallMsAt(m_cursor);
         m_skipping = !whole && !m_options.keepPartial;
     } else {
         // The next part of the song: it goes on where the last part ended,
@@ -354,11 +411,11 @@ void Recorder::writeFailed(const QString &error)
 qint64 Recorder::cutAt(StreamTap::Format format, qint64 offset) const
 {
     if (format == StreamTap::Format::Ogg)
-        return m_buffer->pieceStartFrom(offset); // a page, or a chain's header pages
+        return m_audio->pieceStartFrom(offset); // a page, or a chain's header pages
     if (format != StreamTap::Format::Mp3 && format != StreamTap::Format::Aac)
         return offset;
-    const qint64 end = m_buffer->endOffset();
-    const QByteArray bytes = m_buffer->read(offset, qMin(end, offset + kResyncWindow));
+    const qint64 end = m_audio->endOffset();
+    const QByteArray bytes = m_audio->read(offset, qMin(end, offset + kResyncWindow));
     const qsizetype at = audioframes::frameStart(format, bytes, 0);
     if (at >= 0)
         return offset + at;
@@ -374,7 +431,7 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
     case StreamTap::Format::Mp3:
         return audioframes::id3v24Tag(parts.artist, parts.title, m_program, date);
     case StreamTap::Format::Ogg: {
-        const StreamBuffer::OggHeaders headers = m_buffer->oggHeadersAt(*from);
+        const KeptAudio::OggHeaders headers = m_audio->oggHeadersAt(*from);
         // The stream's own header pages are replaced by ours.
         *from = qMax(*from, headers.offset + headers.pagesSize);
         const QList<QByteArray> packets =
@@ -388,9 +445,19 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
     }
 }
 
+QList<SongSpan> Recorder::songs(qint64 start, qint64 end) const
+{
+    QList<StreamMark> marks = m_audio->marks();
+    for (StreamMark &mark : marks) {
+        if (mark.kind == StreamMark::Kind::Chain && mark.title.isEmpty())
+            mark.title = oggpages::titleFromComments(m_audio->oggHeadersAt(mark.offset).packets);
+    }
+    return songSpans(marks, start, end);
+}
+
 QString Recorder::fileNameFor(const SongSpan &span, qint64 from, bool partial) const
 {
-    const qint64 ms = partial ? m_buffer->wallMsAt(from) : span.startedMs;
+    const qint64 ms = partial ? m_audio->wallMsAt(from) : span.startedMs;
     return filenaming::songFileName(fromMs(ms ? ms : span.startedMs),
                                     span.title.isEmpty() ? m_program : span.title, partial,
                                     audioframes::extension(span.format));

@@ -18,8 +18,10 @@ class PlaybackSession;
 
 // Keeps the music: records the playing program losslessly, one file per
 // song, and saves a song that already played from the buffer of the last
-// minutes. It feeds on the session's stream through a StreamBuffer (the same
-// connection that is heard) and follows the session: recording stops with a
+// minutes. It reads the stream where the session's player keeps it (the
+// time-shift timeline of the connection that is heard), or, for a stream the
+// player keeps none of, from the session's tap into a StreamBuffer of its
+// own; and it follows the session: recording stops with a
 // pause, a failure, another program or quitting, and goes on across a
 // reconnect with a new file after the gap.
 //
@@ -88,8 +90,15 @@ private:
     // A history song and a title change in the buffer are the same song when
     // they began this close together.
     static constexpr qint64 kHistoryMatchMs = 30 * 1000;
+    // Connections of one program read as one, at most (pauses in a row).
+    static constexpr int kMaxJoined = 8;
+    static constexpr int kTrimMs = 5000;
 
     void sessionStateChanged();
+    // Reads from what the session's player keeps, or (when it keeps
+    // nothing) from the buffer, which only then is given the stream.
+    void followKeptAudio();
+    void readFrom(const std::shared_ptr<KeptAudio> &kept);
     void pump();
     void writeRecording();
     // Opens the file of `span` at the cursor: the song, or (part > 1) the
@@ -117,10 +126,21 @@ private:
     void fileDone(const QString &path, const QString &error, const QString &title, qint64 startedMs,
                   int save);
     std::optional<SongSpan> spanOf(const HistoryStore::Song &song) const;
+    // The songs in what is kept (between `start` and `end`), each Ogg chain
+    // titled by its comments.
+    QList<SongSpan> songs(qint64 start, qint64 end) const;
+    QList<SongSpan> songs() const { return songs(m_audio->startOffset(), m_audio->endOffset()); }
 
     PlaybackSession *m_session;
     Options m_options;
     std::shared_ptr<StreamBuffer> m_buffer;
+    // What the songs are read from: the buffer, or what the player keeps.
+    std::shared_ptr<const KeptAudio> m_audio;
+    std::shared_ptr<KeptAudio> m_keptGiven; // the player's, read now
+    // What the program's last connection kept, while the next one opens.
+    std::shared_ptr<const KeptAudio> m_held;
+    QTimer m_trim{this};
+    std::weak_ptr<KeptAudio> m_forgotten; // of the program before
     std::unique_ptr<RecordingWriter> m_writer;
     QPointer<HistoryStore> m_history;
     QTimer m_poll{this};

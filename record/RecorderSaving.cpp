@@ -18,14 +18,14 @@ bool Recorder::endedWhereHeard(const SongSpan &span) const
     const qint64 behind = m_session->behindLiveMs();
     if (behind <= 0)
         return true;
-    const qint64 ended = m_buffer->wallMsAt(span.to);
+    const qint64 ended = m_audio->wallMsAt(span.to);
     const qint64 heard = Clock::shared()->currentDateTimeUtc().toMSecsSinceEpoch() - behind;
     return ended > 0 && ended <= heard;
 }
 
 bool Recorder::canSaveLastSong() const
 {
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
+    const auto spans = songs();
     return std::any_of(spans.begin(), spans.end(), [this](const SongSpan &span) {
         return savable(span) && endedWhereHeard(span);
     });
@@ -34,7 +34,7 @@ bool Recorder::canSaveLastSong() const
 // The last song that ended at the play position.
 int Recorder::saveLastSong()
 {
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
+    const auto spans = songs();
     for (auto it = spans.rbegin(); it != spans.rend(); ++it) {
         if (savable(*it) && endedWhereHeard(*it))
             return saveSpan(*it);
@@ -44,7 +44,7 @@ int Recorder::saveLastSong()
 
 bool Recorder::saveCurrentSong()
 {
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
+    const auto spans = songs();
     if (spans.isEmpty() || spans.last().finished() ||
         spans.last().format == StreamTap::Format::Unknown || !m_session->isPlaying())
         return false;
@@ -57,8 +57,7 @@ int Recorder::saveSpan(const SongSpan &span)
 {
     // A song cut by a reconnect ends where the connection did.
     bool changed = false;
-    for (const SongSpan &next :
-         songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset())) {
+    for (const SongSpan &next : songs()) {
         if (next.from == span.to)
             changed = next.whole;
     }
@@ -73,7 +72,7 @@ int Recorder::saveSpan(const SongSpan &span)
     const QByteArray header = headerFor(span, &from);
     auto file = m_writer->open(
         filenaming::programFolder(m_options.folder, m_program, m_options.folderDate), name, header);
-    m_writer->append(file, m_buffer->read(from, to));
+    m_writer->append(file, m_audio->read(from, to));
     const int save = ++m_lastSave;
     m_writer->close(file, QString(), false,
                     [this, title = span.title, started = span.startedMs,
@@ -86,7 +85,7 @@ int Recorder::saveSpan(const SongSpan &span)
 
 std::optional<SongSpan> Recorder::spanOf(const HistoryStore::Song &song) const
 {
-    const auto spans = songSpans(m_buffer->marks(), m_buffer->startOffset(), m_buffer->endOffset());
+    const auto spans = songs();
     std::optional<SongSpan> best;
     qint64 bestDistance = kHistoryMatchMs + 1;
     for (const SongSpan &span : spans) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "record/StreamBuffer.h"
+#include "platform/stream/KeptAudio.h"
 
 #include <QList>
 #include <QString>

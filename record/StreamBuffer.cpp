@@ -37,10 +37,9 @@ void StreamBuffer::streamStarted(Format format)
 {
     const QMutexLocker lock(&m_mutex);
     m_format = format;
-    m_lastTitle.clear();
     m_ogg->reset();
     m_pendingSize = 0;
-    markLocked(StreamMark::Kind::Start, m_end, nowMs(), QString(), format);
+    m_marks.started(m_end, nowMs(), format);
 }
 
 void StreamBuffer::streamData(const char *data, qsizetype size)
@@ -70,29 +69,7 @@ void StreamBuffer::streamData(const char *data, qsizetype size)
 void StreamBuffer::streamTitle(const QString &title)
 {
     const QMutexLocker lock(&m_mutex);
-    markLocked(StreamMark::Kind::Title, m_end, nowMs(), title, m_format);
-}
-
-void StreamBuffer::markLocked(StreamMark::Kind kind, qint64 offset, qint64 wallMs,
-                              const QString &title, Format format)
-{
-    bool begins = true;
-    if (kind == StreamMark::Kind::Start) {
-        m_titledSinceStart = false;
-    } else {
-        if (kind == StreamMark::Kind::Title && (title.isEmpty() || title == m_lastTitle))
-            return;
-        m_lastTitle = title;
-        begins = std::exchange(m_titledSinceStart, true);
-    }
-    m_marks.append(StreamMark{kind, offset, wallMs, title, format, begins});
-    if (kind == StreamMark::Kind::Title && m_marks.size() > kMaxMarks) {
-        // The first stays: the held part's song begins there.
-        const auto oldest =
-            std::find_if(std::next(m_marks.begin()), m_marks.end(),
-                         [](const StreamMark &m) { return m.kind == StreamMark::Kind::Title; });
-        m_marks.erase(oldest);
-    }
+    m_marks.titled(m_end, nowMs(), title);
 }
 
 void StreamBuffer::beginChainLocked(const OggHeaders &headers, const QByteArray &pages,
@@ -101,8 +78,8 @@ void StreamBuffer::beginChainLocked(const OggHeaders &headers, const QByteArray 
     OggHeaders &kept = m_oggHeaders[headers.offset];
     m_headersSize += sizeOf(headers.packets) - sizeOf(kept.packets);
     kept = headers;
-    markLocked(StreamMark::Kind::Chain, headers.offset, wallMs, title,
-               headers.packets.isEmpty() ? Format::Unknown : Format::Ogg);
+    m_marks.chainBegan(headers.offset, wallMs, title,
+                       headers.packets.isEmpty() ? Format::Unknown : Format::Ogg);
     if (!pages.isEmpty())
         appendLocked(pages.constData(), pages.size(), wallMs);
 }
@@ -127,14 +104,7 @@ void StreamBuffer::trimLocked()
         m_chunks.pop_front();
     }
     const qint64 start = m_chunks.empty() ? m_end : m_chunks.front().offset;
-    // The marks before the one the held part's song began at go; that one
-    // stays (with the title that named it), so the song keeps where it began.
-    qsizetype first = 0;
-    for (qsizetype i = 1; i < m_marks.size() && m_marks.at(i).offset <= start; ++i) {
-        if (m_marks.at(i).beginsSong)
-            first = i;
-    }
-    m_marks.remove(0, first);
+    m_marks.forgetBefore(start);
     // A chain's headers stay while any of its pages is held.
     while (m_oggHeaders.size() > 1 && std::next(m_oggHeaders.begin())->first <= start) {
         m_headersSize -= sizeOf(m_oggHeaders.begin()->second.packets);
@@ -152,8 +122,8 @@ void StreamBuffer::clear()
     m_marks.clear();
     m_oggHeaders.clear();
     m_ogg->reset();
-    m_lastTitle.clear();
-    m_titledSinceStart = false;
+    // Its memory goes too.
+    m_ring = TimelineRing::make(m_capacity, m_ring->isFile());
 }
 
 qint64 StreamBuffer::capacity() const
@@ -231,7 +201,7 @@ qint64 StreamBuffer::wallMsAt(qint64 offset) const
 QList<StreamMark> StreamBuffer::marks() const
 {
     const QMutexLocker lock(&m_mutex);
-    return m_marks;
+    return m_marks.list();
 }
 
 StreamBuffer::OggHeaders StreamBuffer::oggHeadersAt(qint64 offset) const

@@ -189,6 +189,10 @@ bool PlaybackSession::openUrl(const QString &urlString)
     connect(raw, &MediaItem::reconnectingChanged, context,
             [this](bool on) { reconnectingChanged(on); });
     connect(raw, &MediaItem::ended, context, [this] { itemEnded(); });
+    connect(raw, &MediaItem::keptAudioChanged, context, [this, raw] {
+        m_kept = raw->keptAudio();
+        Q_EMIT keptAudioChanged();
+    });
     MediaPlayerFactory *factory = MediaPlayerFactory::shared();
     // Always set, so that a tap attached later reaches the stream under way.
     item->setStreamTap(m_taps);
@@ -204,6 +208,11 @@ bool PlaybackSession::openUrl(const QString &urlString)
     applyVolume();
     Q_EMIT timeShiftChanged();
     Q_EMIT opening(urlString);
+    // Another stream: what the last one kept goes.
+    if (m_kept != item->keptAudio()) {
+        m_kept = item->keptAudio();
+        Q_EMIT keptAudioChanged();
+    }
     if (!m_stream->player) {
         NSLog(lcSession(), QtCriticalMsg, "no media player available");
         return false;

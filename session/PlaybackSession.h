@@ -6,6 +6,7 @@
 
 #include <memory>
 
+class KeptAudio;
 class SleepTimer;
 class StreamTap;
 class StreamTaps;
@@ -89,6 +90,11 @@ public:
     // A second such tap, for playing elsewhere: attached at once to the
     // stream under way (a new tap hears it begin) and to every later one.
     void setCastTap(std::shared_ptr<StreamTap> tap);
+    // The stream as the player keeps it itself (time-shift's timeline), for
+    // the recorder to read rather than what its tap was given; null while
+    // the player keeps none. What was kept stays after the player has gone
+    // (a stop, a failure) until another stream is opened.
+    std::shared_ptr<KeptAudio> keptAudio() const { return m_kept; }
     // Whether the sound plays on this computer. Off, the stream, its tap,
     // its titles and the play position go on as before but nothing is heard
     // here: the sound plays elsewhere. The listener's volume and mute are
@@ -113,6 +119,7 @@ Q_SIGNALS:
     // Held longer than what is kept reaches: playing the oldest kept.
     void resumedFromOldest();
     void pauseHoldsStationChanged(bool holds);
+    void keptAudioChanged();
 
 private:
     // The player, the item it opens and the receiver of the item's reports.
@@ -150,6 +157,7 @@ private:
     SleepTimer *m_sleep = nullptr;
     std::unique_ptr<Stream> m_stream;
     std::shared_ptr<StreamTaps> m_taps;
+    std::shared_ptr<KeptAudio> m_kept;
     bool m_localSound = true;
     // Paused while the stream was still opening: what that attempt reports
     // later must not start sound or show a failure.

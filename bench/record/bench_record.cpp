@@ -4,7 +4,10 @@
 //   - CPU% of each over the same seconds (five windows, median),
 //   - RSS of each at the end, the recorder's against the player's plus its
 //     buffer's cap,
-// and, in this process, what a full 15 MB buffer costs in resident memory.
+// and, in this process, what a full 15 MB buffer costs in resident memory;
+// then the same two on a station that sends its first 20 MB at once, with
+// the 15 MB the setting keeps (time-shift and recording): what recording
+// adds to resident memory once that is full.
 // Usage: bench_record [--seconds N]
 #include "platform/media/GstMediaPlayer.h"
 #include "record/Recorder.h"
@@ -40,10 +43,15 @@ double median(std::vector<double> v)
     return v.empty() ? -1 : v[v.size() / 2];
 }
 
-// The child: plays `url`, and records it into `folder` unless that is empty.
+// The child: plays `url`, and records it into `folder` unless that is empty;
+// with ORBITUNE_BENCH_KEEP set, keeping that many bytes as the app does.
 int runChild(const QString &url, const QString &folder)
 {
-    GstMediaPlayerFactory factory;
+    const qint64 keep = qEnvironmentVariableIntValue("ORBITUNE_BENCH_KEEP");
+    GstMediaPlayer::Options media;
+    if (keep > 0)
+        media.timelineBytes = keep;
+    GstMediaPlayerFactory factory(media);
     MediaPlayerFactory::setShared(&factory);
     CacheManager::shareIntance()->saveLiveData(program::make(QStringLiteral("Bench"), {}, url));
     PlaybackSession session;
@@ -51,7 +59,7 @@ int runChild(const QString &url, const QString &folder)
     if (!folder.isEmpty()) {
         Recorder::Options options;
         options.folder = folder;
-        options.bufferBytes = kChildBufferBytes;
+        options.bufferBytes = keep > 0 ? keep : kChildBufferBytes;
         recorder = std::make_unique<Recorder>(&session, options);
         QObject::connect(&session, &PlaybackSession::stateChanged, recorder.get(),
                          [&] { recorder->setRecording(true); });
@@ -150,6 +158,32 @@ int main(int argc, char **argv)
     childprocess::stop(player.get());
     childprocess::stop(recorder.get());
 
+    // A full 15 MB kept, playing and playing and recording.
+    constexpr qint64 kFullBytes = 15'000'000;
+    auto fullEnv = [&](const QString &name) {
+        QProcessEnvironment e = childEnv(name);
+        e.insert(QStringLiteral("ORBITUNE_BENCH_KEEP"), QString::number(kFullBytes));
+        return e;
+    };
+    if (!servers.startHttp()) {
+        std::fprintf(stderr, "servers: %s\n", qPrintable(servers.errorString()));
+        return 1;
+    }
+    const QString burst = servers.httpUrl(QStringLiteral("/burst.mp3")).toString();
+    player = childprocess::start(self, {QStringLiteral("--child"), burst}, fullEnv("full-play"));
+    recorder = childprocess::start(
+        self, {QStringLiteral("--child"), burst, scratch.filePath(QStringLiteral("full"))},
+        fullEnv("full-record"));
+    if (!player || !recorder) {
+        std::fprintf(stderr, "children did not start\n");
+        return 1;
+    }
+    QTest::qWait(20000); // both take in more than they keep, and play
+    const double fullPlayRss = processstats::usageOf(player->processId()).rssMb;
+    const double fullRecordRss = processstats::usageOf(recorder->processId()).rssMb;
+    childprocess::stop(player.get());
+    childprocess::stop(recorder.get());
+
     const double cap = kChildBufferBytes / 1048576.0;
     const double playC = median(playCpu);
     const double recordC = median(recordCpu);
@@ -161,13 +195,18 @@ int main(int argc, char **argv)
                 recordRss, playRss, "", cap);
     std::printf("%-44s %8.1f MB %10s %7s  <= 15 MB cap + 5 MB\n", "a full 15 MB buffer, resident",
                 fullBuffer, "", "");
+    std::printf("%-44s %8.1f MB %7.1f MB %7s  <= playing + 5 MB\n",
+                "RSS with 15 MB kept (time-shift)", fullRecordRss, fullPlayRss, "");
     std::printf("(the recording child wrote %d files, %lld bytes, with a %.1f MB buffer)\n", files,
                 written, cap);
     std::printf("figure|recording: CPU while playing|%.2f|%.2f|%%|<= 1.1x\n", recordC, playC);
     std::printf("figure|recording: RSS while playing|%.1f|%.1f|MB|<= +%.1f MB\n", recordRss,
                 playRss, cap + 5);
+    std::printf("figure|recording: RSS with 15 MB kept|%.1f|%.1f|MB|<= +5 MB\n", fullRecordRss,
+                fullPlayRss);
     std::printf("figure|recording: a full 15 MB buffer|%.1f|15.0|MB|<= +5 MB\n", fullBuffer);
     const bool ok = (playC <= 0 || recordC <= 1.1 * playC + 0.2) &&
-                    recordRss <= playRss + cap + 5 && fullBuffer <= 15'000'000 / 1048576.0 + 5;
+                    recordRss <= playRss + cap + 5 && fullBuffer <= 15'000'000 / 1048576.0 + 5 &&
+                    fullRecordRss <= fullPlayRss + 5;
     return ok ? 0 : 1;
 }

@@ -1,7 +1,7 @@
 // Live HLS into the timeline: the HLS client hands over whole segments with
 // their durations; the tap gets the audio they carry, read from transport
-// streams or fMP4 (which the timeline keeps as that audio). Runs on the main
-// thread.
+// streams or fMP4, and the timeline keeps that audio too (a codec not read
+// here as sent), which the recorder reads there. Runs on the main thread.
 #include "platform/media/GstMediaPlayer.h"
 
 #include "platform/base/Log.h"
@@ -32,10 +32,19 @@ void GstMediaPlayer::onHlsOpened()
         m_tsAudio->started = m_fmp4->started = [this](StreamTap::Format format) {
             if (const auto tap = m_item ? m_item->streamTap() : nullptr)
                 tap->streamStarted(format);
+            // Audio of a codec read here: the recorder reads it where it is kept.
+            m_kept->started(format);
+            if (m_item)
+                m_item->setKeptAudio(format == StreamTap::Format::Unknown ? nullptr : m_kept);
         };
-        m_tsAudio->audio = m_fmp4->audio = [this](const char *data, qsizetype size) {
+        m_fmp4->audio = [this](const char *data, qsizetype size) {
             if (const auto tap = m_item ? m_item->streamTap() : nullptr)
                 tap->streamData(data, size);
+        };
+        m_tsAudio->audio = [this](const char *data, qsizetype size) {
+            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
+                tap->streamData(data, size);
+            m_segmentAudio.append(data, size);
         };
     }
     m_tsAudio->reset();
@@ -52,7 +61,14 @@ void GstMediaPlayer::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bo
     }
     QByteArray segment = bytes;
     if (!Fmp4Audio::looksLike(bytes)) {
+        m_segmentAudio.clear();
         m_tsAudio->feed(bytes);
+        // Of a transport stream the timeline keeps the audio, as of fMP4.
+        if (m_tsAudio->format() != StreamTap::Format::Unknown) {
+            if (m_segmentAudio.isEmpty())
+                return;
+            segment = std::exchange(m_segmentAudio, {});
+        }
     } else if (QByteArray audio = m_fmp4->feed(bytes);
                m_fmp4->format() != StreamTap::Format::Unknown) {
         // What the timeline keeps of fMP4 is its audio, which plays from any
@@ -64,5 +80,6 @@ void GstMediaPlayer::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bo
     if (durationMs > 0 && m_timeline->byteRate() <= 0)
         m_timeline->setByteRate(double(segment.size()) * 1000.0 / double(durationMs));
     m_timeline->append(segment, durationMs);
+    m_kept->appended(segment);
     pumpFeed();
 }

@@ -29,6 +29,7 @@ class Fmp4Audio;
 class PlaylistResolver;
 class PlayPosition;
 class StreamTimeline;
+class TimelineAudio;
 
 // Plays one MediaItem through GStreamer. An HTTP(S) stream, live HLS
 // included, is read by our own client into a StreamTimeline and handed from
@@ -198,15 +199,18 @@ private:
 
     std::unique_ptr<IcyHttpClient> m_client;
     std::unique_ptr<HlsClient> m_hls;
-    std::unique_ptr<TsAudio> m_tsAudio;      // an HLS stream's audio for the tap
+    std::unique_ptr<TsAudio> m_tsAudio;      // an HLS stream's audio for the tap and the timeline
     std::unique_ptr<OggChains> m_ogg;        // an Ogg stream's pages and chain headers
     std::unique_ptr<FrameByteRate> m_frames; // MP3's or AAC's byte rate from its frames
     std::deque<std::pair<qint64, StreamTap::Format>> m_formats; // each connection's, from where
     std::unique_ptr<Fmp4Audio> m_fmp4; // the same of fMP4, also what the timeline keeps of it
+    QByteArray m_segmentAudio;         // a transport stream segment's, as it is read
     QSet<QUrl> m_hlsUrls;              // answered as HLS
     qint64 m_hlsLast = -1;             // the HLS segment fetched last
     qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
-    std::unique_ptr<StreamTimeline> m_timeline;
+    std::shared_ptr<StreamTimeline> m_timeline;
+    // What the timeline keeps of an HTTP stream, as the recorder reads it.
+    std::shared_ptr<TimelineAudio> m_kept;
     std::unique_ptr<PlayPosition> m_position; // in m_timeline, made with it
     QSet<QUrl> m_playbinUrls;                 // answered with a length or as HLS
     bool m_prerolled = false;                 // the feed pipeline has decoded its first audio

@@ -16,6 +16,7 @@
 #include "platform/stream/OggChains.h"
 #include "platform/stream/PlayPosition.h"
 #include "platform/stream/StreamTimeline.h"
+#include "platform/stream/TimelineAudio.h"
 
 #include <QPointer>
 
@@ -107,7 +108,8 @@ bool GstMediaPlayer::feedsItself(const QUrl &url) const
 void GstMediaPlayer::openFeed(const QUrl &url)
 {
     if (!m_timeline) {
-        m_timeline = std::make_unique<StreamTimeline>(m_options.timelineBytes);
+        m_timeline = std::make_shared<StreamTimeline>(m_options.timelineBytes);
+        m_kept = std::make_shared<TimelineAudio>(m_timeline);
         m_position = std::make_unique<PlayPosition>(*m_timeline);
     }
     const bool sameDecoder = m_pipeline && m_prerolled && gstfeed::isFeed(m_pipeline.get()) &&
@@ -165,6 +167,8 @@ void GstMediaPlayer::onFeedOpened()
         NSLog(lcMedia(), QtInfoMsg, "stream: %@ is played by playbin", m_streamUrl.toString());
         m_playbinUrls.insert(m_streamUrl);
         dropClient();
+        if (m_item)
+            m_item->setKeptAudio(nullptr); // the tap's bytes come from the playbin
         openStream(m_streamUrl);
         return;
     }
@@ -174,6 +178,9 @@ void GstMediaPlayer::onFeedOpened()
     markFormat(format);
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamStarted(format);
+    m_kept->started(format);
+    if (m_item)
+        m_item->setKeptAudio(m_kept); // read there, not copied
     if (format != StreamTap::Format::Ogg) {
         m_ogg.reset();
     } else {
@@ -263,6 +270,7 @@ void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
             m_timeline->setByteRate(m_ogg->byteRate());
     }
     m_timeline->append(bytes);
+    m_kept->appended(bytes);
     if (m_ogg)
         m_ogg->forgetBefore(m_timeline->startOffset());
     if (m_pipeline && gstfeed::queuedBytes(m_pipeline.get()) < kFeedLowBytes)
@@ -274,6 +282,7 @@ void GstMediaPlayer::onFeedTitle(const QString &title)
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamTitle(title);
     m_timeline->markTitle(title);
+    m_kept->titled(title);
     followPosition();
 }
 

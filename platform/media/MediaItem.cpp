@@ -34,4 +34,12 @@ void MediaItem::setFormat(const StreamFormat &format)
     Q_EMIT formatChanged();
 }
 
+void MediaItem::setKeptAudio(std::shared_ptr<KeptAudio> kept)
+{
+    if (kept == m_kept)
+        return;
+    m_kept = std::move(kept);
+    Q_EMIT keptAudioChanged();
+}
+
 #include "moc_MediaItem.cpp"

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "platform/media/StreamFormat.h"
+#include "platform/stream/KeptAudio.h"
 #include "platform/stream/StreamTap.h"
 
 #include <QObject>
@@ -33,12 +34,17 @@ public:
     // it opens for this item; set before the item is given to a player.
     std::shared_ptr<StreamTap> streamTap() const { return m_tap; }
     void setStreamTap(std::shared_ptr<StreamTap> tap) { m_tap = std::move(tap); }
+    // The stream as the player keeps it itself (time-shift's timeline), for
+    // the recorder to read instead of keeping a copy; null while it keeps
+    // none (a file, HLS). Read on the main thread.
+    std::shared_ptr<KeptAudio> keptAudio() const { return m_kept; }
 
     // For player implementations.
     void setStatus(Status status);
     void setNowPlaying(const QString &title);
     void setReconnecting(bool reconnecting);
     void setFormat(const StreamFormat &format);
+    void setKeptAudio(std::shared_ptr<KeptAudio> kept);
     void setErrorString(const QString &error) { m_errorString = error; }
     // A stream with a known length played to its end.
     void markEnded() { Q_EMIT ended(); }
@@ -48,6 +54,7 @@ Q_SIGNALS:
     void nowPlayingChanged(const QString &title);
     void reconnectingChanged(bool reconnecting);
     void formatChanged();
+    void keptAudioChanged();
     void ended();
 
 private:
@@ -58,4 +65,5 @@ private:
     QString m_errorString;
     StreamFormat m_format;
     std::shared_ptr<StreamTap> m_tap;
+    std::shared_ptr<KeptAudio> m_kept;
 };

@@ -38,6 +38,7 @@ void OggChains::restart(qint64 offset)
 void OggChains::page(qint64 offset, const QByteArray &page)
 {
     m_pages.push_back(offset);
+    m_pageEnds.push_back(offset + page.size());
     const bool bos = page.at(5) & 0x02;
     qint64 granule = 0;
     for (int i = 13; i >= 6; --i)
@@ -85,8 +86,10 @@ void OggChains::forgetBefore(qint64 offset)
 {
     while (m_chains.size() > 1 && m_chains.at(1).start <= offset)
         m_chains.removeFirst();
-    while (!m_pages.empty() && m_pages.front() < offset)
+    while (!m_pages.empty() && m_pages.front() < offset) {
         m_pages.pop_front();
+        m_pageEnds.pop_front();
+    }
 }
 
 OggChains::Start OggChains::startAt(qint64 offset, qint64 handed, qint64 handedEnd) const
@@ -120,4 +123,41 @@ const OggChains::Chain *OggChains::chainAt(qint64 offset) const
             return &m_chains.at(i);
     }
     return nullptr;
+}
+
+OggChains::Headers OggChains::headersAt(qint64 offset) const
+{
+    const Chain *chain = chainAt(offset);
+    if (!chain)
+        return {};
+    return {chain->start, chain->headersEnd, chain->headers, chain->complete};
+}
+
+QList<std::pair<qint64, qint64>> OggChains::pagesIn(qint64 from, qint64 to) const
+{
+    QList<std::pair<qint64, qint64>> out;
+    auto end = std::upper_bound(m_pageEnds.cbegin(), m_pageEnds.cend(), from);
+    for (auto begin = m_pages.cbegin() + (end - m_pageEnds.cbegin());
+         end != m_pageEnds.cend() && *begin < to; ++begin, ++end) {
+        if (!out.isEmpty() && out.last().second == *begin)
+            out.last().second = *end; // one run of pages that follow each other
+        else
+            out.append({*begin, *end});
+    }
+    return out;
+}
+
+qint64 OggChains::wholeEnd(qint64 end) const
+{
+    if (!m_pageEnds.empty())
+        end = m_pageEnds.back();
+    if (!m_chains.isEmpty() && !m_chains.last().complete)
+        end = qMin(end, m_chains.last().start);
+    return end;
+}
+
+qint64 OggChains::pageFrom(qint64 offset) const
+{
+    const auto at = std::lower_bound(m_pages.cbegin(), m_pages.cend(), offset);
+    return at == m_pages.cend() ? -1 : *at;
 }

@@ -42,6 +42,25 @@ public:
     // read so far; 0 until a few seconds are known.
     double byteRate() const;
 
+    // The chain that plays at `offset`: where it begins, where its header
+    // pages end, those pages (none when they were too large to keep) and
+    // whether they are all there; `start` -1 when there is none.
+    struct Headers {
+        qint64 start = -1;
+        qint64 end = 0;
+        QByteArray pages;
+        bool complete = false;
+    };
+    Headers headersAt(qint64 offset) const;
+    // Where the pages within [from, to), whole or in part, begin and end,
+    // pages that follow each other as one; bytes outside pages are not in it.
+    QList<std::pair<qint64, qint64>> pagesIn(qint64 from, qint64 to) const;
+    // Where what can be read whole ends: the last page read, or before it
+    // a chain whose header pages are not all there yet; `end` when neither.
+    qint64 wholeEnd(qint64 end) const;
+    // The first page that begins at or after `offset`; -1 if none yet.
+    qint64 pageFrom(qint64 offset) const;
+
 private:
     struct Chain {
         qint64 start = 0;
@@ -57,7 +76,8 @@ private:
     const Chain *chainAt(qint64 offset) const;
 
     QList<Chain> m_chains;
-    std::deque<qint64> m_pages; // where each page begins
+    std::deque<qint64> m_pages;    // where each page begins
+    std::deque<qint64> m_pageEnds; // and ends
     OggPageReader m_reader;
     qint64 m_bytes = 0; // of audio pages timed, and their time
     double m_seconds = 0;

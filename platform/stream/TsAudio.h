@@ -9,7 +9,7 @@
 // The audio an MPEG transport stream carries, as its elementary stream: the
 // first audio stream its program map lists (ADTS AAC or MPEG audio), with
 // the packets and PES headers around it taken off. This is what recording
-// keeps of an HLS segment. Reads pieces of any size, in order; bytes that are
+// and time-shift keep of an HLS segment. Reads pieces of any size, in order; bytes that are
 // no transport stream (fMP4) are started as Unknown and not handed on.
 class TsAudio {
 public:
@@ -22,6 +22,8 @@ public:
     // audio is of another format).
     void reset(bool sameStream = false);
     void feed(const QByteArray &bytes);
+    // The format told last; Unknown before the program map named one.
+    StreamTap::Format format() const { return m_told; }
 
 private:
     void packet(const uchar *p);

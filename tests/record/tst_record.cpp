@@ -11,6 +11,8 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/media/GstTapProbe.h"
+#include "platform/stream/StreamTimeline.h"
+#include "platform/stream/TimelineAudio.h"
 #include "record/AudioFrames.h"
 #include "record/FileNaming.h"
 #include "record/OggPages.h"
@@ -83,6 +85,8 @@ struct OggSource {
         ogg_packet packet{.packet = reinterpret_cast<uchar *>(const_cast<char *>(bytes.data())),
                           .bytes = long(bytes.size()),
                           .b_o_s = stream.packetno == 0,
+                          // audio after the three header packets
+                          .granulepos = stream.packetno < 3 ? 0 : stream.packetno * 1024,
                           .packetno = stream.packetno};
         ogg_stream_packetin(&stream, &packet);
         QByteArray out;
@@ -137,6 +141,41 @@ StreamMark title(qint64 at, const QString &t)
 {
     return StreamMark{StreamMark::Kind::Title, at, at, t, Format::Mp3};
 }
+
+// What the player does with a stream it keeps itself: the tap is given it
+// and so is the timeline, whose kept audio the item offers the recorder.
+struct TimelineFeed : StreamTap {
+    explicit TimelineFeed(MediaItem *item = nullptr) : item(item) {}
+    StreamTap *offered()
+    {
+        item->setKeptAudio(kept);
+        return this;
+    }
+    void streamStarted(Format format) override
+    {
+        if (item)
+            item->streamTap()->streamStarted(format);
+        timeline->beginConnection();
+        kept->started(format);
+    }
+    void streamData(const char *data, qsizetype size) override
+    {
+        if (item)
+            item->streamTap()->streamData(data, size);
+        timeline->append(QByteArray(data, size));
+        kept->appended(QByteArray(data, size));
+    }
+    void streamTitle(const QString &title) override
+    {
+        if (item)
+            item->streamTap()->streamTitle(title);
+        timeline->markTitle(title);
+        kept->titled(title);
+    }
+    MediaItem *item;
+    std::shared_ptr<StreamTimeline> timeline = std::make_shared<StreamTimeline>(65536);
+    std::shared_ptr<TimelineAudio> kept = std::make_shared<TimelineAudio>(timeline);
+};
 
 } // namespace
 
@@ -384,17 +423,28 @@ private Q_SLOTS:
         QCOMPARE(Recorder::savedOptions().bufferBytes, bytes);
     }
 
+    void aSongKeepsWhereItBeganAsTheBufferMoves_data()
+    {
+        QTest::addColumn<bool>("timeline");
+        QTest::newRow("the recorder's buffer") << false;
+        QTest::newRow("time-shift's timeline") << true;
+    }
+
     void aSongKeepsWhereItBeganAsTheBufferMoves()
     {
-        StreamBuffer buffer(65536);
-        buffer.streamStarted(Format::Mp3);
+        QFETCH(bool, timeline);
+        StreamBuffer own(65536);
+        TimelineFeed feed;
+        StreamTap &tap = timeline ? static_cast<StreamTap &>(feed) : own;
+        const KeptAudio &buffer = timeline ? static_cast<KeptAudio &>(*feed.kept) : own;
+        tap.streamStarted(Format::Mp3);
         const QByteArray chunk(1000, 0);
-        buffer.streamData(chunk.constData(), chunk.size());
-        buffer.streamTitle(QStringLiteral("Joined"));
+        tap.streamData(chunk.constData(), chunk.size());
+        tap.streamTitle(QStringLiteral("Joined"));
         for (int i = 0; i < 300; ++i) {
-            buffer.streamData(chunk.constData(), chunk.size());
+            tap.streamData(chunk.constData(), chunk.size());
             if (i == 150)
-                buffer.streamTitle(QStringLiteral("Next"));
+                tap.streamTitle(QStringLiteral("Next"));
             const auto spans =
                 ::songSpans(buffer.marks(), buffer.startOffset(), buffer.endOffset());
             // The recorder tells songs apart by where they began.
@@ -488,6 +538,23 @@ private Q_SLOTS:
             << QStringList{one, "Band - Two.ogg"} << 2;
         QTest::newRow("a stream the tap cannot record: told, not recording")
             << "cannot record" << QStringList{} << 0;
+        QTest::newRow("a page cut short by a reconnect is in no file")
+            << "One:1 record poll cut Two:1 poll stop"
+            << QStringList{one, "Band - Two (partial).ogg"} << 2;
+        QTest::newRow("timeline: a page cut short by a reconnect is in no file")
+            << "-timeline One:1 record poll cut Two:1 poll stop"
+            << QStringList{one, "Band - Two (partial).ogg"} << 2;
+        // Read from the player's timeline, which keeps bytes outside pages too.
+        QTest::newRow("timeline: the next chain's headers in two reads, junk between pages")
+            << "-timeline One:1 record poll junk Two/:2 poll Three:1 poll stop"
+            << QStringList{one, "Band - Three (partial).ogg", "Band - Two.ogg"} << 4;
+        QTest::newRow("timeline: hourly parts, every page kept")
+            << "-timeline -split One:1 record poll +2 poll +2 poll stop"
+            << QStringList{"Band - One (part 1) (partial).ogg", "Band - One (part 2).ogg",
+                           "Band - One (part 3) (partial).ogg"}
+            << 5;
+        QTest::newRow("timeline: Save Last Song of a song joined, its header pages let go")
+            << "-timeline One:20 Two:1 save" << QStringList{one} << -1;
     }
 
     void oggRecordings()
@@ -522,10 +589,16 @@ private Q_SLOTS:
         session.playCurrent();
         factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
         StreamTap *tap = factory.lastItem()->streamTap().get();
+        TimelineFeed timeline(factory.lastItem().get());
+        if (steps.contains(QLatin1String("-timeline")))
+            tap = timeline.offered();
         tap->streamStarted(Format::Ogg);
         OggSource ogg;
         auto send = [tap](const QByteArray &bytes) { tap->streamData(bytes.data(), bytes.size()); };
-        auto poll = [&] { QMetaObject::invokeMethod(recorder->findChild<QTimer *>(), "timeout"); };
+        auto poll = [&] {
+            QMetaObject::invokeMethod(recorder->findChild<QTimer *>(QStringLiteral("recorderPoll")),
+                                      "timeout");
+        };
         for (const QString &step : steps.split(QLatin1Char(' '))) {
             const QString name = step.section(QLatin1Char(':'), 0, 0).remove(QLatin1Char('/'));
             if (step == QLatin1String("record") || step == QLatin1String("stop"))
@@ -541,7 +614,12 @@ private Q_SLOTS:
 
             else if (step == QLatin1String("quit"))
                 recorder.reset(); // its last file is closed, and linked
-            else if (step == QLatin1String("cannot"))
+            else if (step == QLatin1String("junk"))
+                send("junk");
+            else if (step == QLatin1String("cut")) { // half a page, then a new connection
+                send(ogg.audio().left(2000));
+                tap->streamStarted(Format::Ogg);
+            } else if (step == QLatin1String("cannot"))
                 tap->streamStarted(Format::Unknown);
             else if (step == QLatin1String("Bad!")) { // a first packet that never ends
                 ogg_stream_reset_serialno(&ogg.stream, 99);
@@ -558,6 +636,8 @@ private Q_SLOTS:
                 send(ogg.audio());
         }
         QVERIFY(!recorder || !recorder->isRecording());
+        // What the player keeps is not kept a second time.
+        QVERIFY(!recorder || tap != &timeline || recorder->buffer()->heldBytes() == 0);
         QTRY_COMPARE(written.size(), files.size());
         QStringList names; // after the date; two begun in the same second differ by a " (2)"
         for (const QVariantList &args : written)
@@ -612,6 +692,22 @@ private Q_SLOTS:
             << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
                            QStringLiteral("Last (partial).mp3"),
                            QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("read from the player's timeline: a reconnect goes on in a new file")
+            << QStringLiteral("reconnect timeline") << true
+            << QStringList{QStringLiteral("Joined (partial).mp3"), QStringLiteral("Whole.mp3"),
+                           QStringLiteral("Last (partial).mp3"),
+                           QStringLiteral("Last (partial).mp3")};
+        QTest::newRow("read from the player's timeline: pause stops it, what was kept stays")
+            << QStringLiteral("pause timeline") << true << cutAtTheEnd;
+        QTest::newRow("read from the player's timeline: a failure stops it, what was kept stays")
+            << QStringLiteral("fail timeline") << true << cutAtTheEnd;
+        QTest::newRow("read from the player's timeline: another program stops it")
+            << QStringLiteral("switch timeline") << true << cutAtTheEnd;
+        // The pause let the connection go; the songs before it can still
+        // be saved once the program plays again on a new one.
+        QTest::newRow("read from the player's timeline: played again after a pause")
+            << QStringLiteral("resume timeline") << true
+            << cutAtTheEnd + QStringList{QStringLiteral("Last (partial).mp3")};
     }
 
     void recorderFollowsTheSession()
@@ -635,6 +731,11 @@ private Q_SLOTS:
         QCOMPARE(session.state(), PlaybackSession::State::Playing);
         StreamTap *tap = factory.lastItem()->streamTap().get();
         QVERIFY(tap);
+        TimelineFeed timeline(factory.lastItem().get());
+        if (end.endsWith(QLatin1String(" timeline"))) {
+            tap = timeline.offered();
+            end.chop(9);
+        }
         tap->streamStarted(Format::Mp3);
         tap->streamData(mp3Frames(10).constData(), 4170);
         tap->streamTitle(QStringLiteral("Joined"));
@@ -647,7 +748,7 @@ private Q_SLOTS:
         }
         tap->streamData(mp3Frames(20).constData(), 20 * 417);
         QTest::qWait(30);
-        if (end == QLatin1String("pause")) {
+        if (end == QLatin1String("pause") || end == QLatin1String("resume")) {
             session.pause();
         } else if (end == QLatin1String("fail")) {
             factory.lastItem()->setStatus(MediaItem::StatusFailed);
@@ -667,6 +768,20 @@ private Q_SLOTS:
             recorder.setRecording(false);
         }
         QVERIFY(!recorder.isRecording());
+        QVERIFY(tap != &timeline || recorder.buffer()->heldBytes() == 0);
+        // What was kept stays to be saved, but not as another program's.
+        QCOMPARE(recorder.canSaveLastSong(), end != QLatin1String("switch"));
+        TimelineFeed next;
+        if (end == QLatin1String("resume")) {
+            session.playCurrent();
+            factory.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+            next.item = factory.lastItem().get();
+            next.offered()->streamStarted(Format::Mp3);
+            next.streamData(mp3Frames(10).constData(), 4170);
+            next.streamTitle(QStringLiteral("After"));
+            QVERIFY(recorder.canSaveLastSong());
+            QVERIFY(recorder.saveLastSong() > 0);
+        }
         QTRY_COMPARE(written.size(), files.size());
         auto names = [&music] {
             QStringList out =

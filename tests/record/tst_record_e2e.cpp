@@ -207,6 +207,8 @@ private Q_SLOTS:
         // The songs A and B are written as they end.
         QTRY_VERIFY_WITH_TIMEOUT(written.size() >= 3, 10000);
         QVERIFY(recorder.canSaveLastSong());
+        // Read where time-shift keeps the stream, not copied for the recorder.
+        QCOMPARE(recorder.buffer()->heldBytes(), qint64(0));
         QVERIFY(recorder.saveLastSong());
         QTRY_COMPARE_WITH_TIMEOUT(written.size(), 4, 10000);
         QTest::qWait(1000);
@@ -310,6 +312,8 @@ private Q_SLOTS:
         recorder.setRecording(true);
         QVERIFY(recorder.isRecording());
         QTest::qWait(4000);
+        // Read where time-shift keeps it, live HLS's audio included.
+        QCOMPARE(recorder.buffer()->heldBytes(), qint64(0));
         recorder.setRecording(false);
         QTRY_COMPARE_WITH_TIMEOUT(written.size(), 1, 10000);
         const QString file = written.at(0).at(0).toString();

@@ -501,6 +501,11 @@ class Handler(HostileMounts, BaseHTTPRequestHandler):
             query = urllib.parse.parse_qs(self.path.partition("?")[2])
             ctype = query.get("type", [None])[0]
             return self.stream(ctype, cfg.dir + "/tone.mp3", loop=True)
+        if path == "/burst.mp3":
+            # A station whose first 20 MB come as fast as they are read: a
+            # time-shift buffer full at once, for the memory benchmarks.
+            return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True,
+                               burst=20_000_000)
         if path == "/cut.mp3":
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", cut_after=48 * 1024)
         if path == "/tone.mp3":
@@ -688,7 +693,7 @@ class Handler(HostileMounts, BaseHTTPRequestHandler):
             if ahead > 0:
                 time.sleep(ahead)
 
-    def stream(self, ctype, path, cut_after=None, loop=False):
+    def stream(self, ctype, path, cut_after=None, loop=False, burst=65536):
         self.send_response(200)
         if ctype:
             self.send_header("Content-Type", ctype)
@@ -704,7 +709,7 @@ class Handler(HostileMounts, BaseHTTPRequestHandler):
                 if not loop or self.server.stopping:
                     return
         try:
-            self.paced(chunks(), 16000)
+            self.paced(chunks(), 16000, burst)
         except OSError:
             pass
 
