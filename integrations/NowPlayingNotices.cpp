@@ -47,15 +47,28 @@ void NowPlayingNotices::setEnabled(bool enabled)
 
 void NowPlayingNotices::programChanged()
 {
-    // The picture is asked for when the program changes, so that a
-    // notification never waits for it.
+    // The picture is asked for once the program plays, so that a
+    // notification never waits for it, and a start with nothing playing
+    // opens no connection for it.
     const QUrl url(program::image(m_session->currentProgram()), QUrl::StrictMode);
     if (url == m_pictureUrl)
         return;
     m_pictureUrl = url;
     m_picture = QImage();
+    m_pictureAsked = false;
+    askForPicture();
+}
+
+void NowPlayingNotices::askForPicture()
+{
+    const PlaybackSession::State state = m_session->state();
+    if (m_pictureAsked ||
+        (state != PlaybackSession::State::Loading && state != PlaybackSession::State::Playing))
+        return;
+    const QUrl url = m_pictureUrl;
     if (url.isEmpty() || !url.isValid() || url.scheme().isEmpty())
         return;
+    m_pictureAsked = true;
     ImageLoader::shared()->load(url, this, [this, url](const QImage &image) {
         if (url == m_pictureUrl)
             m_picture = image;
@@ -70,6 +83,7 @@ QString NowPlayingNotices::programName() const
 
 void NowPlayingNotices::playbackChanged()
 {
+    askForPicture();
     if (m_session->state() == PlaybackSession::State::Failed) {
         m_lastTitle.clear();
         if (m_notifier && m_windowHidden && isEnabled())

@@ -37,6 +37,8 @@ private:
     void playbackChanged();
     void titleChanged();
     void programChanged();
+    // Loads the program's picture once it plays.
+    void askForPicture();
     QString programName() const;
 
     PlaybackSession *m_session;
@@ -45,6 +47,7 @@ private:
     QString m_lastTitle;
     QString m_noticeTitle; // of the title notice shown last
     std::function<void(const QString &)> m_love;
-    QUrl m_pictureUrl; // the current program's picture, once loaded
+    QUrl m_pictureUrl; // the current program's picture
     QImage m_picture;
+    bool m_pictureAsked = false;
 };
