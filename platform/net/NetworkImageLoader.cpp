@@ -5,8 +5,10 @@
 
 #include "platform/base/AppInfo.h"
 #include "platform/base/AsyncTask.h"
+#include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 
+#include <QAbstractNetworkCache>
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
@@ -231,8 +233,39 @@ void NetworkImageLoader::pump()
             m_requests.remove(key);
             continue;
         }
-        startTransfer(key, *request);
+        if (!startFromDiskCache(key, *request))
+            startTransfer(key, *request);
     }
+}
+
+bool NetworkImageLoader::startFromDiskCache(const QString &key, Request &request)
+{
+    // What the network stack would answer from its disk cache anyway (its
+    // requests prefer the cache), read here: a request, even one the cache
+    // answers, loads the TLS library (4 MB) to look at its settings.
+    QAbstractNetworkCache *cache = nam()->cache();
+    if (!cache)
+        return false;
+    // Only a copy that is still fresh: one to check with the server (or
+    // of a redirect) goes the network stack's way, as before.
+    const QNetworkCacheMetaData meta = cache->metaData(request.url);
+    const QVariant status = meta.attributes().value(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!meta.isValid() || status.toInt() != 200 || !meta.expirationDate().isValid() ||
+        meta.expirationDate() <= Clock::shared()->currentDateTimeUtc())
+        return false;
+    for (const auto &[name, value] : meta.rawHeaders()) {
+        if (name.compare("cache-control", Qt::CaseInsensitive) == 0 &&
+            (value.contains("no-cache") || value.contains("must-revalidate")))
+            return false;
+    }
+    const std::unique_ptr<QIODevice> data(cache->data(request.url));
+    if (!data)
+        return false;
+    const QByteArray bytes = data->read(m_limits.maxBytes + 1);
+    if (bytes.isEmpty() || bytes.size() > m_limits.maxBytes)
+        return false;
+    startWork(key, request, bytes);
+    return true;
 }
 
 NetworkImageLoader::Request *NetworkImageLoader::find(const QString &key, quint64 id)

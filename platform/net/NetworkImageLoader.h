@@ -102,6 +102,8 @@ private:
     void schedulePrune();
     void prune();
     void pump();
+    // A picture the disk cache holds is decoded from there; false if none.
+    bool startFromDiskCache(const QString &key, Request &request);
     void startTransfer(const QString &key, Request &request);
     void releaseTransfer(Request &request);
     void onTransferred(const QString &key, quint64 id, const QByteArray &bytes);
