@@ -99,12 +99,13 @@ void warmUpInBackground()
     asynctask::run([] {
         if (!ensureInitialized())
             return;
-        // What opening an HTTP stream of MP3 or Ogg loads anyway (AAC loads
-        // FFmpeg, which is left for when it is needed).
-        for (const char *name :
-             {"playback", "coreelements", "soup", "typefindfunctions", "icydemux", "audioparsers",
-              "mpg123", "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume",
-              "autodetect", "pulseaudio"}) {
+        // What the feed pipeline loads anyway for a station of MP3 or Ogg
+        // (AAC loads FFmpeg, which is left for when it is needed; so are
+        // playbin's HTTP source and its TLS, which only files and HLS that
+        // ends use).
+        for (const char *name : {"playback", "coreelements", "app", "typefindfunctions",
+                                 "audioparsers", "mpg123", "ogg", "vorbis", "opus", "audioconvert",
+                                 "audioresample", "volume", "autodetect", "pulseaudio"}) {
             if (GstPlugin *plugin = gst_plugin_load_by_name(name))
                 gst_object_unref(plugin);
         }
