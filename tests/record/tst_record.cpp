@@ -11,6 +11,7 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/media/GstTapProbe.h"
+#include "platform/stream/JoinedAudio.h"
 #include "platform/stream/StreamTimeline.h"
 #include "platform/stream/TimelineAudio.h"
 #include "record/AudioFrames.h"
@@ -453,6 +454,53 @@ private Q_SLOTS:
                      i < 150 ? QStringLiteral("Joined") : QStringLiteral("Next"));
             QCOMPARE(spans.first().from, buffer.startOffset());
         }
+    }
+
+    // A pause let the connection go and the program plays on another: the
+    // two are read as one, the earlier let go once both hold more than the
+    // capacity.
+    void connectionsOfOneProgramAreReadAsOne_data()
+    {
+        QTest::addColumn<int>("laterChunks");
+        QTest::addColumn<bool>("earlierHeld");
+        QTest::newRow("both within the capacity") << 10 << true;
+        QTest::newRow("more than the capacity: the earlier goes") << 40 << false;
+    }
+
+    void connectionsOfOneProgramAreReadAsOne()
+    {
+        QFETCH(int, laterChunks);
+        QFETCH(bool, earlierHeld);
+        TimelineFeed before, after;
+        const QByteArray a(1000, 'a'), b(1000, 'b');
+        before.streamStarted(Format::Mp3);
+        before.streamTitle(QStringLiteral("Before"));
+        for (int i = 0; i < 20; ++i)
+            before.streamData(a.constData(), a.size());
+        after.streamStarted(Format::Mp3);
+        const JoinedAudio joined(before.kept, after.kept, 50000);
+        after.streamTitle(QStringLiteral("After"));
+        for (int i = 0; i < laterChunks; ++i)
+            after.streamData(b.constData(), b.size());
+
+        QCOMPARE(joined.endOffset(), 20000 + laterChunks * 1000);
+        QCOMPARE(joined.startOffset(), earlierHeld ? 0 : joined.endOffset() - 40000);
+        const QList<StreamMark> marks = joined.marks();
+        QCOMPARE(std::any_of(marks.begin(), marks.end(),
+                             [](const StreamMark &m) { return m.title == "Before"; }),
+                 earlierHeld);
+        QCOMPARE(marks.last().title, QStringLiteral("After"));
+        QCOMPARE(marks.last().offset, 20000);
+        if (earlierHeld) {
+            // Read across where the connections meet, pieces from both.
+            QCOMPARE(joined.read(19000, 21000), a + b);
+            QCOMPARE(joined.pieceStartFrom(19500), 20000);
+            QVERIFY(joined.wallMsAt(100) > 0);
+        } else {
+            QCOMPARE(joined.read(0, 21000), b);
+            QCOMPARE(joined.wallMsAt(100), 0);
+        }
+        QCOMPARE(joined.parts(), earlierHeld ? 2 : 1);
     }
 
     void oggChainsAreMarkedWithTheirHeaders()
