@@ -108,8 +108,7 @@ private:
         void operator()(GstElement *pipeline) const;
     };
 
-    // Opening, dropping and ending (GstMediaPlayer.cpp; reconnects in
-    // GstReconnect.cpp).
+    // Opening, dropping, reconnecting and ending.
     void start();
     void openStream(const QUrl &url);
     void teardownPipeline();
