@@ -132,8 +132,8 @@ private:
     // decoder plays on from what is kept while it reconnects.
     bool soundCanPlay() const;
 
-    // Our own HTTP client, the timeline and the play position in it
-    // (GstTimeShift.cpp).
+    // Our own HTTP client, the timeline and the play position in it, live
+    // HLS too (FeedEngine.cpp).
     bool feedsItself(const QUrl &url) const;
     void openFeed(const QUrl &url);
     bool makeFeedPipeline();
