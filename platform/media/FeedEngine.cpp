@@ -5,15 +5,14 @@
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstVolume.h"
+#include "platform/media/HlsSegments.h"
 #include "platform/media/MediaItem.h"
-#include "platform/stream/Fmp4Audio.h"
 #include "platform/stream/FrameByteRate.h"
 #include "platform/stream/HlsClient.h"
 #include "platform/stream/IcyHttpClient.h"
 #include "platform/stream/OggChains.h"
 #include "platform/stream/PlayPosition.h"
 #include "platform/stream/StreamTimeline.h"
-#include "platform/stream/TsAudio.h"
 
 #include <QPointer>
 
@@ -100,6 +99,11 @@ bool FeedEngine::makeFeedPipeline()
     m_pump = std::make_unique<GstBusPump>(bus.get(), m_onMessage);
     gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     return true;
+}
+
+bool FeedEngine::playsSilently() const
+{
+    return gstfeed::playsSilently(m_pipeline.get());
 }
 
 // Never deleted while it tells us something.
@@ -219,36 +223,7 @@ void FeedEngine::onFeedOpened()
 // only within one kind.
 void FeedEngine::markFormat(StreamTap::Format format)
 {
-    const qint64 at = m_timeline->endOffset();
-    while (!m_formats.empty() && m_formats.back().first == at)
-        m_formats.pop_back();
-    if (m_formats.empty() || m_formats.back().second != format)
-        m_formats.push_back({at, format});
-    constexpr size_t kMaxFormats = 64;
-    while (m_formats.size() > kMaxFormats ||
-           (m_formats.size() > 1 && m_formats[1].first <= m_timeline->startOffset()))
-        m_formats.pop_front();
-}
-
-StreamTap::Format FeedEngine::formatAt(qint64 offset) const
-{
-    for (auto it = m_formats.crbegin(); it != m_formats.crend(); ++it) {
-        if (it->first <= offset)
-            return it->second;
-    }
-    return m_formats.empty() ? StreamTap::Format::Unknown : m_formats.front().second;
-}
-
-// The first offset after `offset` where the bytes are of another kind; -1
-// if none.
-qint64 FeedEngine::nextFormatChange(qint64 offset) const
-{
-    const StreamTap::Format here = formatAt(offset);
-    for (const auto &[at, format] : m_formats) {
-        if (at > offset && format != here)
-            return at;
-    }
-    return -1;
+    m_formats.mark(m_timeline->endOffset(), format, m_timeline->startOffset());
 }
 
 // A connection of either client has begun.
@@ -324,13 +299,13 @@ void FeedEngine::pumpFeed()
     // live): a decoder of its own starts there once the bytes before are
     // heard.
     if (m_feedOffset != m_position->startOffset() &&
-        formatAt(m_feedOffset) != formatAt(m_feedOffset - 1)) {
+        m_formats.at(m_feedOffset) != m_formats.at(m_feedOffset - 1)) {
         if (heardOffset() >= m_feedOffset)
             restartFeedAt(m_feedOffset);
         return;
     }
     qint64 room = kFeedAheadBytes - queued;
-    if (const qint64 change = nextFormatChange(m_feedOffset); change >= 0)
+    if (const qint64 change = m_formats.nextChange(m_feedOffset); change >= 0)
         room = qMin(room, change - m_feedOffset);
     if (room <= 0)
         return;
@@ -373,10 +348,10 @@ void FeedEngine::restartFeedAt(qint64 offset)
     // Bytes of another codec than the decoder had take a pipeline of their
     // own: a decoder started over within the old one is not given the time
     // of bytes that far into the stream.
-    const StreamTap::Format format = formatAt(offset);
+    const StreamTap::Format format = m_formats.at(offset);
     const qint64 start = m_position->startOffset();
-    const bool otherCodec =
-        format != formatAt(start) || (m_feedOffset > start && format != formatAt(m_feedOffset - 1));
+    const bool otherCodec = format != m_formats.at(start) ||
+                            (m_feedOffset > start && format != m_formats.at(m_feedOffset - 1));
     m_feedOffset = offset;
     m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
@@ -620,8 +595,7 @@ QString FeedEngine::describeState() const
 }
 
 // Live HLS into the timeline: the HLS client hands over whole segments with
-// their durations; the tap gets the audio they carry, read from transport
-// streams or fMP4 (which the timeline keeps as that audio).
+// their durations, kept as HlsSegments says.
 void FeedEngine::onHlsOpened()
 {
     if (m_hls->isFinite() || m_hls->needsDemuxer()) {
@@ -637,20 +611,9 @@ void FeedEngine::onHlsOpened()
     // next one comes only when it is complete.
     m_holdBackMs = HlsClient::kLiveEdgeSegments * m_hls->targetDurationMs();
     m_timeline->beginConnection();
-    if (!m_tsAudio) {
-        m_tsAudio = std::make_unique<TsAudio>();
-        m_fmp4 = std::make_unique<Fmp4Audio>();
-        m_tsAudio->started = m_fmp4->started = [this](StreamTap::Format format) {
-            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
-                tap->streamStarted(format);
-        };
-        m_tsAudio->audio = m_fmp4->audio = [this](const char *data, qsizetype size) {
-            if (const auto tap = m_item ? m_item->streamTap() : nullptr)
-                tap->streamData(data, size);
-        };
-    }
-    m_tsAudio->reset();
-    m_fmp4->reset();
+    if (!m_segments)
+        m_segments = std::make_unique<HlsSegments>(m_item);
+    m_segments->restart();
     feedConnected();
 }
 
@@ -658,20 +621,12 @@ void FeedEngine::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool d
 {
     if (discontinuous) {
         m_timeline->beginConnection();
-        m_tsAudio->reset(true);
-        m_fmp4->reset(true);
+        m_segments->restart(true);
     }
-    QByteArray segment = bytes;
-    if (!Fmp4Audio::looksLike(bytes)) {
-        m_tsAudio->feed(bytes);
-    } else if (QByteArray audio = m_fmp4->feed(bytes);
-               m_fmp4->format() != StreamTap::Format::Unknown) {
-        // What the timeline keeps of fMP4 is its audio, which plays from any
-        // byte; a codec not read here plays as sent, from live only.
-        if (audio.isEmpty())
-            return;
-        segment = std::move(audio);
-    }
+    const std::optional<QByteArray> kept = m_segments->kept(bytes);
+    if (!kept)
+        return;
+    const QByteArray &segment = *kept;
     if (durationMs > 0 && m_timeline->byteRate() <= 0)
         m_timeline->setByteRate(double(segment.size()) * 1000.0 / double(durationMs));
     m_timeline->append(segment, durationMs);

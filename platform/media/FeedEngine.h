@@ -1,5 +1,6 @@
 #pragma once
 
+#include "platform/media/FeedFormats.h"
 #include "platform/stream/StreamTap.h"
 
 #include <QObject>
@@ -7,23 +8,21 @@
 #include <QTimer>
 #include <QUrl>
 
-#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
 
 typedef struct _GstElement GstElement;
 typedef struct _GstMessage GstMessage;
-class Fmp4Audio;
 class FrameByteRate;
 class GstBusPump;
 class HlsClient;
+class HlsSegments;
 class IcyHttpClient;
 class MediaItem;
 class OggChains;
 class PlayPosition;
 class StreamTimeline;
-class TsAudio;
 
 // Time-shift: an HTTP(S) stream read by our own client (live HLS by the HLS
 // client, a segment at a time) into a StreamTimeline, and the feed pipeline
@@ -77,6 +76,8 @@ public:
 
     // The feed pipeline, or null.
     GstElement *pipeline() const { return m_pipeline.get(); }
+    // Its sink fell back to discarding samples (no sound device).
+    bool playsSilently() const;
     // A fresh feed pipeline, paused, to play from the timeline's end (the
     // timeline made on first use); false when none could be made.
     bool start();
@@ -140,8 +141,6 @@ private:
     void feedConnected();
     void onFeedAudio(const QByteArray &bytes);
     void markFormat(StreamTap::Format format);
-    StreamTap::Format formatAt(qint64 offset) const;
-    qint64 nextFormatChange(qint64 offset) const;
     void onFeedTitle(const QString &title);
     void onFeedFailed(const QString &error);
     void pumpFeed();
@@ -164,14 +163,13 @@ private:
 
     std::unique_ptr<IcyHttpClient> m_client;
     std::unique_ptr<HlsClient> m_hls;
-    std::unique_ptr<TsAudio> m_tsAudio;      // an HLS stream's audio for the tap
+    std::unique_ptr<HlsSegments> m_segments; // what live HLS's segments carry and keep
     std::unique_ptr<OggChains> m_ogg;        // an Ogg stream's pages and chain headers
     std::unique_ptr<FrameByteRate> m_frames; // MP3's or AAC's byte rate from its frames
-    std::deque<std::pair<qint64, StreamTap::Format>> m_formats; // each connection's, from where
-    std::unique_ptr<Fmp4Audio> m_fmp4; // the same of fMP4, also what the timeline keeps of it
-    QSet<QUrl> m_hlsUrls;              // answered as HLS
-    qint64 m_hlsLast = -1;             // the HLS segment fetched last
-    qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
+    FeedFormats m_formats;
+    QSet<QUrl> m_hlsUrls;    // answered as HLS
+    qint64 m_hlsLast = -1;   // the HLS segment fetched last
+    qint64 m_holdBackMs = 0; // HLS: live is this far before the newest byte
     std::unique_ptr<StreamTimeline> m_timeline;
     std::unique_ptr<PlayPosition> m_position; // in m_timeline, made with it
     bool m_prerolled = false;                 // the feed pipeline has decoded its first audio

@@ -2,7 +2,6 @@
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
-#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstPipeline.h"
 #include "platform/media/GstStreamFormat.h"
 #include "platform/media/GstVolume.h"
@@ -227,8 +226,7 @@ void GstMediaPlayer::onPrerolled()
         m_heldFailure.reset();
         m_resolver.reset();
     }
-    if (m_feed->pipeline() ? gstfeed::playsSilently(m_feed->pipeline())
-                           : m_playbin->playsSilently())
+    if (m_feed->pipeline() ? m_feed->playsSilently() : m_playbin->playsSilently())
         NSLog(lcMedia(), QtWarningMsg, "No audio output device available, playing silently");
     const bool wasReconnecting = m_phase == Phase::Reconnecting;
     m_failWhenHeard.reset(); // back after all (the network returned)

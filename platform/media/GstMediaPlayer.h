@@ -119,7 +119,7 @@ private:
     // decoder plays on from what is kept while it reconnects.
     bool soundCanPlay() const;
 
-    // An HTTP(S) address not answered with a length or as HLS that ends.
+    // An HTTP(S) address the feed engine plays (not one for playbin).
     bool feedsItself(const QUrl &url) const;
 
     // What the feed engine asks and tells.
@@ -157,7 +157,7 @@ private:
     ReconnectPolicy m_reconnect;
     QTimer m_reconnectTimer; // until the policy wants to hear the time again
     StreamProbe m_probe;
-    QSet<QUrl> m_playbinUrls; // answered with a length or as HLS that ends
+    QSet<QUrl> m_playbinUrls; // answered with a length, or as HLS that ends or is encrypted
     bool m_pauseHolds = false;
     // The retry budget was spent behind live: the failure is told once what
     // is kept has been heard.
