@@ -90,7 +90,7 @@ public:
     // The pipeline, the client and the follower go; the timeline stays.
     void close();
 
-    // The feed pipeline has decoded its first audio.
+    // The feed pipeline has decoded its first audio (the player says when).
     bool prerolled() const { return m_pipeline && m_prerolled; }
     void setPrerolled() { m_prerolled = true; }
     // A new connection after a drop, into the kept decoder: while live
@@ -111,8 +111,13 @@ public:
     bool decodesForNothing() const;
     void setVolume(double volume, bool muted);
 
+    // Play after a held pause; held longer than what is kept reaches, play
+    // goes on from the oldest moment kept.
     void resumeHeld();
+    // Keeps the pipeline fed, shows the title heard at the play position and
+    // tells how far behind live that is; again when due.
     void followPosition();
+    // Follows again soon: something shown changed.
     void wakeFollower();
 
     bool canSeek() const;
