@@ -1,38 +1,32 @@
-// The player's bus messages, one small handler each. They run on the main
-// thread, delivered by the pipeline's GstBusPump.
-#include "platform/media/GstMediaPlayer.h"
+#include "platform/media/GstBusMessages.h"
 
 #include "platform/base/Log.h"
-#include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstHandles.h"
+#include "platform/media/GstStreamFormat.h"
+#include "platform/media/MediaItem.h"
 #include "platform/stream/StreamTitle.h"
 
-void GstMediaPlayer::handleMessage(GstMessage *message)
+GstBusMessages::GstBusMessages(Listener &listener, std::shared_ptr<MediaItem> item)
+    : m_listener(listener), m_item(std::move(item))
+{
+}
+
+void GstBusMessages::handle(GstMessage *message, GstElement *pipeline)
 {
     switch (GST_MESSAGE_TYPE(message)) {
-    case GST_MESSAGE_ASYNC_DONE: onAsyncDone(); break;
+    case GST_MESSAGE_ASYNC_DONE: m_listener.pipelinePrerolled(); break;
     case GST_MESSAGE_ERROR: onError(message); break;
     case GST_MESSAGE_WARNING: onWarning(message); break;
-    case GST_MESSAGE_EOS: onEndOfStream(); break;
+    case GST_MESSAGE_EOS: m_listener.pipelineEnded(); break;
     case GST_MESSAGE_BUFFERING: onBuffering(message); break;
-    case GST_MESSAGE_CLOCK_LOST: onClockLost(); break;
-    case GST_MESSAGE_LATENCY: onLatency(); break;
-    case GST_MESSAGE_TAG: onTag(message); break;
+    case GST_MESSAGE_CLOCK_LOST: m_listener.pipelineLostClock(); break;
+    case GST_MESSAGE_LATENCY: onLatency(pipeline); break;
+    case GST_MESSAGE_TAG: onTag(message, pipeline); break;
     default: break;
     }
 }
 
-void GstMediaPlayer::onAsyncDone()
-{
-    // A feed's decoder kept across a drop prerolls again after a pause or a
-    // seek; the reconnect is done when a new connection begins.
-    if (m_phase == Phase::Reconnecting && m_prerolled && gstfeed::isFeed(m_pipeline.get()))
-        return;
-    if (m_phase == Phase::Opening || m_phase == Phase::Reconnecting)
-        onPrerolled();
-}
-
-void GstMediaPlayer::onError(GstMessage *message)
+void GstBusMessages::onError(GstMessage *message)
 {
     gsthandle::Error error;
     gsthandle::Chars debug;
@@ -40,13 +34,10 @@ void GstMediaPlayer::onError(GstMessage *message)
     const QString text = QString::fromUtf8(error ? error->message : "unknown error");
     NSLog(lcMedia(), QtWarningMsg, "stream error: %@ (%@)", text,
           QString::fromUtf8(debug ? debug.get() : ""));
-    if (m_phase == Phase::Opening)
-        onOpenFailed(text);
-    else if (m_phase == Phase::Ready || m_phase == Phase::Reconnecting)
-        onDropped(text);
+    m_listener.pipelineFailed(text);
 }
 
-void GstMediaPlayer::onWarning(GstMessage *message)
+void GstBusMessages::onWarning(GstMessage *message)
 {
     gsthandle::Error error;
     gst_message_parse_warning(message, gsthandle::out(error), nullptr);
@@ -54,36 +45,19 @@ void GstMediaPlayer::onWarning(GstMessage *message)
           QString::fromUtf8(error ? error->message : ""));
 }
 
-void GstMediaPlayer::onBuffering(GstMessage *message)
+void GstBusMessages::onBuffering(GstMessage *message)
 {
-    if (m_noPreroll)
-        return; // live sources do not buffer
     gint percent = 100;
     gst_message_parse_buffering(message, &percent);
-    if (percent < 100 && !m_buffering) {
-        m_buffering = true;
-        if (m_phase == Phase::Ready && m_wantPlaying)
-            gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
-    } else if (percent >= 100 && m_buffering) {
-        m_buffering = false;
-        applyTargetState();
-    }
+    m_listener.pipelineBuffering(percent);
 }
 
-void GstMediaPlayer::onClockLost()
+void GstBusMessages::onLatency(GstElement *pipeline)
 {
-    if (m_phase == Phase::Ready && m_wantPlaying) {
-        gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
-        gst_element_set_state(m_pipeline.get(), GST_STATE_PLAYING);
-    }
+    gst_bin_recalculate_latency(GST_BIN(pipeline));
 }
 
-void GstMediaPlayer::onLatency()
-{
-    gst_bin_recalculate_latency(GST_BIN(m_pipeline.get()));
-}
-
-void GstMediaPlayer::onTag(GstMessage *message)
+void GstBusMessages::onTag(GstMessage *message, GstElement *pipeline)
 {
     gsthandle::TagList tags;
     gst_message_parse_tag(message, gsthandle::out(tags));
@@ -93,7 +67,8 @@ void GstMediaPlayer::onTag(GstMessage *message)
     gst_tag_list_get_string(tags.get(), GST_TAG_ARTIST, gsthandle::out(artist));
     const QString nowPlaying =
         streamtitle::fromTags(QByteArray(title.get()), QByteArray(artist.get()));
-    readFormatTags(tags.get());
+    if (m_item)
+        gstformat::readTags(*m_item, tags.get(), pipeline, &m_nominalBitrate);
     if (!nowPlaying.isEmpty() && m_item && nowPlaying != m_item->nowPlaying()) {
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", nowPlaying);
         m_item->setNowPlaying(nowPlaying);

@@ -1,46 +1,37 @@
 #pragma once
 
+#include "platform/media/FeedEngine.h"
+#include "platform/media/GstBusMessages.h"
 #include "platform/media/MediaPlayer.h"
-
 #include "platform/media/ReconnectPolicy.h"
 #include "platform/stream/StreamProbe.h"
-#include "platform/stream/StreamTap.h"
 
-#include <QElapsedTimer>
 #include <QList>
 #include <QSet>
 #include <QTimer>
 #include <QUrl>
 
-#include <deque>
 #include <memory>
 #include <optional>
 
 typedef struct _GstElement GstElement;
-typedef struct _GstMessage GstMessage;
-typedef struct _GstTagList GstTagList;
-class GstBusPump;
-class HlsClient;
-class IcyHttpClient;
-class OggChains;
-class FrameByteRate;
-class TsAudio;
-class Fmp4Audio;
+class PlaybinEngine;
 class PlaylistResolver;
-class PlayPosition;
-class StreamTimeline;
-class TimelineAudio;
 
-// Plays one MediaItem through GStreamer. An HTTP(S) stream, live HLS
-// included, is read by our own client into a StreamTimeline and handed from
-// there to a decoding pipeline at the play position (time-shift); files
-// served with a length, HLS that ends and local files play through a playbin. Creating the player
-// starts opening the stream (an HTTP address is opened while the resolver checks whether it is a
-// playlist, whose entries then replace it); the item turns ready once the pipeline has prerolled,
-// or failed. A stream that drops after it was ready is reopened when its ReconnectPolicy says,
-// until the retry budget is spent; only then does the item turn failed. Everything the item hears
-// is delivered on the main thread by this object.
-class GstMediaPlayer : public MediaPlayer {
+// Plays one MediaItem through GStreamer, choosing the engine for each
+// address: an HTTP(S) stream, live HLS included, is played by the
+// FeedEngine (our own client into a StreamTimeline, handed from there to a
+// decoding pipeline at the play position: time-shift); files served with a
+// length, HLS that ends and local files by the PlaybinEngine. Creating the
+// player starts opening the stream (an HTTP address is opened while the
+// resolver checks whether it is a playlist, whose entries then replace it);
+// the item turns ready once the pipeline has prerolled, or failed. A stream
+// that drops after it was ready is reopened when its ReconnectPolicy says,
+// until the retry budget is spent; only then does the item turn failed.
+// Everything the item hears is delivered on the main thread by this object.
+class GstMediaPlayer : public MediaPlayer,
+                       private FeedEngine::Host,
+                       private GstBusMessages::Listener {
     Q_OBJECT
 public:
     struct Options {
@@ -105,19 +96,13 @@ public:
     static double defaultTimeScale();
 
 private:
-    struct PipelineRelease {
-        void operator()(GstElement *pipeline) const;
-    };
-
-    // Opening, dropping and ending (GstMediaPlayer.cpp; reconnects in
-    // GstReconnect.cpp).
+    // Opening, dropping, reconnecting and ending.
     void start();
     void openStream(const QUrl &url);
+    void openFeed(const QUrl &url);
     void teardownPipeline();
-    // Takes `pipeline` (owned from now on) as the one playing, at the volume
-    // set, with its bus pumped; null fails with `error`, later, not from
-    // inside the call. False when there was none.
-    bool adoptPipeline(GstElement *pipeline, const QString &error);
+    // The pipeline playing, of whichever engine; null if none.
+    GstElement *pipeline() const;
     void onPrerolled();
     void onOpenFailed(const QString &error);
     void onDropped(const QString &error, bool keepDecoder = false);
@@ -134,98 +119,53 @@ private:
     // decoder plays on from what is kept while it reconnects.
     bool soundCanPlay() const;
 
-    // Our own HTTP client, the timeline and the play position in it
-    // (GstTimeShift.cpp).
+    // An HTTP(S) address the feed engine plays (not one for playbin).
     bool feedsItself(const QUrl &url) const;
-    void openFeed(const QUrl &url);
-    bool makeFeedPipeline();
-    void dropClient();
-    void onFeedOpened();
-    void onHlsOpened();
-    void onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous);
-    void feedConnected();
-    void onFeedAudio(const QByteArray &bytes);
-    void markFormat(StreamTap::Format format);
-    StreamTap::Format formatAt(qint64 offset) const;
-    qint64 nextFormatChange(qint64 offset) const;
-    void onFeedTitle(const QString &title);
-    void onFeedFailed(const QString &error);
-    void pumpFeed();
-    void restartFeedAt(qint64 offset);
-    void resumeHeld();
-    qint64 heardOffset() const;
-    // The last byte the sound was handed (all of them while it plays elsewhere).
-    qint64 reachedOffset() const;
-    bool soundRuns() const;
-    void setSoundRunning(bool running);
-    void followPosition();
-    void wakeFollower();
-    void planFollow(qint64 heardAt);
-    bool decodesForNothing() const;
 
-    // One handler per bus message type (GstBusMessages.cpp).
-    void handleMessage(GstMessage *message);
-    void onAsyncDone();
-    void onError(GstMessage *message);
-    void onWarning(GstMessage *message);
-    void onBuffering(GstMessage *message);
-    void onClockLost();
-    void onLatency();
-    void onTag(GstMessage *message);
-    // The codec, bitrate and sample rate for the item (GstStreamFormat.cpp).
-    void readFormatTags(const GstTagList *tags);
-    void readDecodedFormat();
+    // What the feed engine asks and tells.
+    bool isOnAir() const override { return m_phase == Phase::Ready; }
+    bool wantsPlaying() const override { return m_wantPlaying; }
+    bool pauseHolds() const override { return m_pauseHolds; }
+    void feedConnected() override;
+    void feedFailed(const QString &error) override;
+    void feedIsPlaylist() override;
+    void feedNeedsPlaybin() override;
+    void feedUnplayable(const QString &error) override { fail(error); }
+    void feedMayStartSound() override;
+    bool feedHeardAll() override;
+
+    // What the pipeline's bus messages mean here.
+    void pipelinePrerolled() override;
+    void pipelineFailed(const QString &error) override;
+    void pipelineEnded() override { onEndOfStream(); }
+    void pipelineBuffering(int percent) override;
+    void pipelineLostClock() override;
 
     std::shared_ptr<MediaItem> m_item;
     Options m_options;
     Phase m_phase = Phase::Resolving;
     bool m_wantPlaying = false;
-    bool m_noPreroll = false;
     bool m_buffering = false;
-    bool m_nominalBitrate = false; // the stream told its nominal bitrate
-    bool m_speculative = false;    // opened before the resolver's verdict
+    bool m_speculative = false; // opened before the resolver's verdict
     // The resolver's verdict while the early attempt still runs.
     QUrl m_heldCandidate;
     std::optional<QString> m_heldFailure;
     QUrl m_streamUrl;
 
-    std::unique_ptr<GstElement, PipelineRelease> m_pipeline;
-    std::unique_ptr<GstBusPump> m_pump;
     std::unique_ptr<PlaylistResolver> m_resolver;
     QTimer m_watchdog;
     ReconnectPolicy m_reconnect;
     QTimer m_reconnectTimer; // until the policy wants to hear the time again
     StreamProbe m_probe;
-
-    std::unique_ptr<IcyHttpClient> m_client;
-    std::unique_ptr<HlsClient> m_hls;
-    std::unique_ptr<TsAudio> m_tsAudio;      // an HLS stream's audio for the tap and the timeline
-    std::unique_ptr<OggChains> m_ogg;        // an Ogg stream's pages and chain headers
-    std::unique_ptr<FrameByteRate> m_frames; // MP3's or AAC's byte rate from its frames
-    std::deque<std::pair<qint64, StreamTap::Format>> m_formats; // each connection's, from where
-    std::unique_ptr<Fmp4Audio> m_fmp4; // the same of fMP4, also what the timeline keeps of it
-    QByteArray m_segmentAudio;         // a transport stream segment's, as it is read
-    QSet<QUrl> m_hlsUrls;              // answered as HLS
-    qint64 m_hlsLast = -1;             // the HLS segment fetched last
-    qint64 m_holdBackMs = 0;           // HLS: live is this far before the newest byte
-    std::shared_ptr<StreamTimeline> m_timeline;
-    // What the timeline keeps of an HTTP stream, as the recorder reads it.
-    std::shared_ptr<TimelineAudio> m_kept;
-    std::unique_ptr<PlayPosition> m_position; // in m_timeline, made with it
-    QSet<QUrl> m_playbinUrls;                 // answered with a length or as HLS
-    bool m_prerolled = false;                 // the feed pipeline has decoded its first audio
+    QSet<QUrl> m_playbinUrls; // answered with a length, or as HLS that ends or is encrypted
     bool m_pauseHolds = false;
-    qint64 m_feedOffset = 0;    // the next byte handed to the pipeline
-    bool m_decoderLost = false; // a start skipped while the sound played elsewhere
     // The retry budget was spent behind live: the failure is told once what
     // is kept has been heard.
     std::optional<QString> m_failWhenHeard;
-    qint64 m_shownBehindS = -1;
-    // When the title shown last changed (steady ms): a station changing it
-    // in every metadata block is shown a title a second.
-    std::optional<qint64> m_titleShownAt;
-    bool m_shownCanSeek = false;
-    QTimer m_feedTimer;
+
+    GstBusMessages m_bus;
+    std::unique_ptr<FeedEngine> m_feed;
+    std::unique_ptr<PlaybinEngine> m_playbin;
 };
 
 class GstMediaPlayerFactory : public MediaPlayerFactory {

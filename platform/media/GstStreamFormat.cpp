@@ -1,9 +1,8 @@
-// What the stream is, technically, from its tags and the decoded audio's
-// caps. Runs on the main thread (bus messages come through the pump).
-#include "platform/media/GstMediaPlayer.h"
+#include "platform/media/GstStreamFormat.h"
 
 #include "platform/media/GstFeedPipeline.h"
 #include "platform/media/GstHandles.h"
+#include "platform/media/MediaItem.h"
 
 #include <gst/pbutils/pbutils.h>
 
@@ -45,11 +44,10 @@ QString codecOf(GstElement *decoder)
 
 } // namespace
 
-void GstMediaPlayer::readFormatTags(const GstTagList *tags)
+void gstformat::readTags(MediaItem &item, const GstTagList *tags, GstElement *pipeline,
+                         bool *nominalBitrate)
 {
-    if (!m_item)
-        return;
-    StreamFormat format = m_item->format();
+    StreamFormat format = item.format();
     gsthandle::Chars codec;
     if (gst_tag_list_get_string(tags, GST_TAG_AUDIO_CODEC, gsthandle::out(codec)) && codec)
         format.codec = QString::fromUtf8(codec.get());
@@ -59,32 +57,32 @@ void GstMediaPlayer::readFormatTags(const GstTagList *tags)
     guint bitrate = 0;
     if (gst_tag_list_get_uint(tags, GST_TAG_NOMINAL_BITRATE, &nominal) && nominal > 0) {
         format.bitrate = int(nominal);
-        m_nominalBitrate = true;
-    } else if (!m_nominalBitrate && gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &bitrate) &&
+        *nominalBitrate = true;
+    } else if (!*nominalBitrate && gst_tag_list_get_uint(tags, GST_TAG_BITRATE, &bitrate) &&
                bitrate > 0) {
         format.bitrate = int(bitrate);
     }
-    m_item->setFormat(format);
+    item.setFormat(format);
     if (format.sampleRate <= 0 || format.codec.isEmpty())
-        readDecodedFormat();
+        readDecoded(item, pipeline);
 }
 
 // Decoders take the codec tags of what they decode and seldom post their
 // own: the codec also comes from what the decoder is given.
-void GstMediaPlayer::readDecodedFormat()
+void gstformat::readDecoded(MediaItem &item, GstElement *pipeline)
 {
-    if (!m_item || !m_pipeline)
+    if (!pipeline)
         return;
-    if (m_item->format().codec.isEmpty()) {
-        if (const gsthandle::Object<GstElement> decoder = audioDecoder(m_pipeline.get())) {
-            StreamFormat format = m_item->format();
+    if (item.format().codec.isEmpty()) {
+        if (const gsthandle::Object<GstElement> decoder = audioDecoder(pipeline)) {
+            StreamFormat format = item.format();
             format.codec = codecOf(decoder.get());
-            m_item->setFormat(format);
+            item.setFormat(format);
         }
     }
-    GstPad *raw = gstfeed::decodedPad(m_pipeline.get());
-    if (!raw && !gstfeed::isFeed(m_pipeline.get()))
-        g_signal_emit_by_name(m_pipeline.get(), "get-audio-pad", 0, &raw);
+    GstPad *raw = gstfeed::decodedPad(pipeline);
+    if (!raw && !gstfeed::isFeed(pipeline))
+        g_signal_emit_by_name(pipeline, "get-audio-pad", 0, &raw);
     const gsthandle::Object<GstPad> pad(raw);
     if (!pad)
         return;
@@ -94,7 +92,7 @@ void GstMediaPlayer::readDecodedFormat()
     gint rate = 0;
     if (!gst_structure_get_int(gst_caps_get_structure(caps.get(), 0), "rate", &rate) || rate <= 0)
         return;
-    StreamFormat format = m_item->format();
+    StreamFormat format = item.format();
     format.sampleRate = rate;
-    m_item->setFormat(format);
+    item.setFormat(format);
 }

@@ -1,15 +1,12 @@
-// Time-shift: an HTTP(S) stream is read by our own client (HLS by the HLS
-// client, a segment at a time) into the timeline, and the feed pipeline is handed the timeline's
-// bytes from the play position on. Live is the newest byte; a seek moves the position and starts
-// the pipeline over there, keeping its decoder; a reconnect goes on into the same decoder.
-// Everything here runs on the main thread.
-#include "platform/media/GstMediaPlayer.h"
+#include "platform/media/FeedEngine.h"
 
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/media/GstBusPump.h"
 #include "platform/media/GstFeedPipeline.h"
-#include "platform/media/GstPipeline.h"
+#include "platform/media/GstVolume.h"
+#include "platform/media/HlsSegments.h"
+#include "platform/media/MediaItem.h"
 #include "platform/stream/FrameByteRate.h"
 #include "platform/stream/HlsClient.h"
 #include "platform/stream/IcyHttpClient.h"
@@ -60,12 +57,29 @@ StreamTap::Format tapFormat(const QByteArray &contentType)
 
 } // namespace
 
+void FeedEngine::PipelineRelease::operator()(GstElement *pipeline) const
+{
+    gsthandle::PipelineRelease()(pipeline);
+}
+
+FeedEngine::FeedEngine(Host &host, std::shared_ptr<MediaItem> item, const Settings &settings,
+                       MessageHandler onMessage)
+    : m_host(host), m_item(std::move(item)), m_settings(settings), m_onMessage(std::move(onMessage))
+{
+    connect(&m_feedTimer, &QTimer::timeout, this, &FeedEngine::followPosition);
+}
+
+FeedEngine::~FeedEngine()
+{
+    close();
+}
+
 // A feed pipeline of its own, paused until told otherwise; false when none
 // could be made (which fails, later).
-bool GstMediaPlayer::makeFeedPipeline()
+bool FeedEngine::makeFeedPipeline()
 {
     QString error;
-    QPointer<GstMediaPlayer> self(this);
+    QPointer<FeedEngine> self(this);
     gsthandle::Pipeline pipeline = gstfeed::make(
         [self] {
             // On a streaming thread: the pump runs on the main thread.
@@ -75,15 +89,26 @@ bool GstMediaPlayer::makeFeedPipeline()
         &error);
     m_pump.reset(); // nothing of the old pipeline is delivered any more
     m_pipeline.reset();
-    m_buffering = false;
-    if (!adoptPipeline(pipeline.release(), error))
+    if (!pipeline) {
+        QMetaObject::invokeMethod(
+            this, [this, error] { m_host.feedUnplayable(error); }, Qt::QueuedConnection);
         return false;
+    }
+    m_pipeline.reset(pipeline.release());
+    gstvolume::apply(m_pipeline.get(), m_volume, m_muted);
+    const gsthandle::Object<GstBus> bus(gst_element_get_bus(m_pipeline.get()));
+    m_pump = std::make_unique<GstBusPump>(bus.get(), m_onMessage);
     gst_element_set_state(m_pipeline.get(), GST_STATE_PAUSED);
     return true;
 }
 
+bool FeedEngine::playsSilently() const
+{
+    return gstfeed::playsSilently(m_pipeline.get());
+}
+
 // Never deleted while it tells us something.
-void GstMediaPlayer::dropClient()
+void FeedEngine::dropClient()
 {
     if (m_hls) {
         m_hlsLast = qMax(m_hlsLast, m_hls->lastSequence());
@@ -98,78 +123,72 @@ void GstMediaPlayer::dropClient()
     m_client.release()->deleteLater();
 }
 
-bool GstMediaPlayer::feedsItself(const QUrl &url) const
-{
-    const QString scheme = url.scheme().toLower();
-    return (scheme == QLatin1String("http") || scheme == QLatin1String("https")) &&
-           !m_playbinUrls.contains(url);
-}
-
-void GstMediaPlayer::openFeed(const QUrl &url)
+// The timeline is made on first use and kept from then on.
+bool FeedEngine::start()
 {
     if (!m_timeline) {
-        m_timeline = std::make_shared<StreamTimeline>(m_options.timelineBytes);
+        m_timeline = std::make_shared<StreamTimeline>(m_settings.timelineBytes);
         m_kept = std::make_shared<TimelineAudio>(m_timeline);
         m_position = std::make_unique<PlayPosition>(*m_timeline);
     }
-    const bool sameDecoder = m_pipeline && m_prerolled && gstfeed::isFeed(m_pipeline.get()) &&
-                             m_streamUrl == url && m_phase == Phase::Reconnecting;
-    if (!sameDecoder) {
-        teardownPipeline();
-        m_streamUrl = url;
-        if (!makeFeedPipeline())
-            return;
-        m_hlsLast = -1;
-        m_feedOffset = m_timeline->endOffset();
-        m_position->reset(m_feedOffset);
-    }
+    if (!makeFeedPipeline())
+        return false;
+    m_hlsLast = -1;
+    m_feedOffset = m_timeline->endOffset();
+    m_position->reset(m_feedOffset);
+    return true;
+}
+
+void FeedEngine::connectTo(const QUrl &url)
+{
     dropClient();
-    m_watchdog.start(m_options.openTimeoutMs);
+    m_url = url;
     if (m_hlsUrls.contains(url) || url.path().toLower().endsWith(QLatin1String(".m3u8"))) {
         m_hls = std::make_unique<HlsClient>();
-        connect(m_hls.get(), &HlsClient::opened, this, &GstMediaPlayer::onHlsOpened);
-        connect(m_hls.get(), &HlsClient::segment, this, &GstMediaPlayer::onHlsSegment);
-        connect(m_hls.get(), &HlsClient::failed, this, &GstMediaPlayer::onFeedFailed);
-        m_hls->open(url, m_options.openTimeoutMs, m_hlsLast);
+        connect(m_hls.get(), &HlsClient::opened, this, &FeedEngine::onHlsOpened);
+        connect(m_hls.get(), &HlsClient::segment, this, &FeedEngine::onHlsSegment);
+        connect(m_hls.get(), &HlsClient::failed, this, &FeedEngine::onFeedFailed);
+        m_hls->open(url, m_settings.openTimeoutMs, m_hlsLast);
     } else {
         m_client = std::make_unique<IcyHttpClient>();
-        connect(m_client.get(), &IcyHttpClient::opened, this, &GstMediaPlayer::onFeedOpened);
-        connect(m_client.get(), &IcyHttpClient::audio, this, &GstMediaPlayer::onFeedAudio);
-        connect(m_client.get(), &IcyHttpClient::title, this, &GstMediaPlayer::onFeedTitle);
-        connect(m_client.get(), &IcyHttpClient::failed, this, &GstMediaPlayer::onFeedFailed);
-        m_client->open(url, m_options.openTimeoutMs);
+        connect(m_client.get(), &IcyHttpClient::opened, this, &FeedEngine::onFeedOpened);
+        connect(m_client.get(), &IcyHttpClient::audio, this, &FeedEngine::onFeedAudio);
+        connect(m_client.get(), &IcyHttpClient::title, this, &FeedEngine::onFeedTitle);
+        connect(m_client.get(), &IcyHttpClient::failed, this, &FeedEngine::onFeedFailed);
+        m_client->open(url, m_settings.openTimeoutMs);
     }
-    connect(&m_feedTimer, &QTimer::timeout, this, &GstMediaPlayer::followPosition,
-            Qt::UniqueConnection);
     wakeFollower();
 }
 
-void GstMediaPlayer::onFeedOpened()
+void FeedEngine::close()
+{
+    m_feedTimer.stop();
+    dropClient();
+    m_pump.reset(); // flushes the bus: nothing of this pipeline is delivered any more
+    m_pipeline.reset();
+    m_prerolled = false;
+    setSoundRunning(false);
+}
+
+void FeedEngine::onFeedOpened()
 {
     const QByteArray type = m_client->contentType();
-    // HLS or an M3U playlist: the resolver tells which while the address is
-    // opened early; otherwise it was found to be HLS, which the HLS client reads.
+    // HLS or an M3U playlist: the player tells which (HLS is read by the
+    // HLS client when opened again).
     const bool listed = type.contains("mpegurl");
-    if (listed)
-        m_hlsUrls.insert(m_streamUrl);
-    if (listed && m_speculative) {
-        dropClient();
-        onFeedFailed(QStringLiteral("A playlist, not audio"));
-        return;
-    }
     if (listed) {
+        m_hlsUrls.insert(m_url);
         dropClient();
-        openStream(m_streamUrl);
+        m_host.feedIsPlaylist();
         return;
     }
     if (m_client->contentLength() >= 0) {
         // A file of known length: GStreamer's own source plays it.
-        NSLog(lcMedia(), QtInfoMsg, "stream: %@ is played by playbin", m_streamUrl.toString());
-        m_playbinUrls.insert(m_streamUrl);
+        NSLog(lcMedia(), QtInfoMsg, "stream: %@ is played by playbin", m_url.toString());
         dropClient();
         if (m_item)
             m_item->setKeptAudio(nullptr); // the tap's bytes come from the playbin
-        openStream(m_streamUrl);
+        m_host.feedNeedsPlaybin();
         return;
     }
     m_holdBackMs = 0;
@@ -209,53 +228,26 @@ void GstMediaPlayer::onFeedOpened()
 
 // Where a connection's bytes begin and what they are; a decoder goes on
 // only within one kind.
-void GstMediaPlayer::markFormat(StreamTap::Format format)
+void FeedEngine::markFormat(StreamTap::Format format)
 {
-    const qint64 at = m_timeline->endOffset();
-    while (!m_formats.empty() && m_formats.back().first == at)
-        m_formats.pop_back();
-    if (m_formats.empty() || m_formats.back().second != format)
-        m_formats.push_back({at, format});
-    constexpr size_t kMaxFormats = 64;
-    while (m_formats.size() > kMaxFormats ||
-           (m_formats.size() > 1 && m_formats[1].first <= m_timeline->startOffset()))
-        m_formats.pop_front();
-}
-
-StreamTap::Format GstMediaPlayer::formatAt(qint64 offset) const
-{
-    for (auto it = m_formats.crbegin(); it != m_formats.crend(); ++it) {
-        if (it->first <= offset)
-            return it->second;
-    }
-    return m_formats.empty() ? StreamTap::Format::Unknown : m_formats.front().second;
-}
-
-// The first offset after `offset` where the bytes are of another kind; -1
-// if none.
-qint64 GstMediaPlayer::nextFormatChange(qint64 offset) const
-{
-    const StreamTap::Format here = formatAt(offset);
-    for (const auto &[at, format] : m_formats) {
-        if (at > offset && format != here)
-            return at;
-    }
-    return -1;
+    m_formats.mark(m_timeline->endOffset(), format, m_timeline->startOffset());
 }
 
 // A connection of either client has begun.
-void GstMediaPlayer::feedConnected()
+void FeedEngine::feedConnected()
 {
-    if (m_phase == Phase::Reconnecting && m_prerolled) {
-        // The same decoder goes on from the new connection's first byte;
-        // while behind live, playback just goes on across the gap.
-        if (m_position->isLive())
-            restartFeedAt(m_timeline->endOffset());
-        onPrerolled();
-    }
+    m_host.feedConnected();
 }
 
-void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
+void FeedEngine::joinNewConnection()
+{
+    // The same decoder goes on from the new connection's first byte;
+    // while behind live, playback just goes on across the gap.
+    if (m_position->isLive())
+        restartFeedAt(m_timeline->endOffset());
+}
+
+void FeedEngine::onFeedAudio(const QByteArray &bytes)
 {
     if (m_frames) {
         m_frames->append(bytes);
@@ -277,7 +269,7 @@ void GstMediaPlayer::onFeedAudio(const QByteArray &bytes)
         pumpFeed();
 }
 
-void GstMediaPlayer::onFeedTitle(const QString &title)
+void FeedEngine::onFeedTitle(const QString &title)
 {
     if (const auto tap = m_item ? m_item->streamTap() : nullptr)
         tap->streamTitle(title);
@@ -286,47 +278,43 @@ void GstMediaPlayer::onFeedTitle(const QString &title)
     followPosition();
 }
 
-void GstMediaPlayer::onFeedFailed(const QString &error)
+void FeedEngine::onFeedFailed(const QString &error)
 {
-    NSLog(lcMedia(), QtWarningMsg, "stream: %@", error);
-    if (m_phase == Phase::Opening)
-        onOpenFailed(error);
-    else if (m_phase == Phase::Ready || m_phase == Phase::Reconnecting)
-        onDropped(error, m_prerolled);
+    m_host.feedFailed(error);
 }
 
-void GstMediaPlayer::pumpFeed()
+void FeedEngine::pumpFeed()
 {
-    if (!m_pipeline || !m_timeline || !gstfeed::isFeed(m_pipeline.get()))
+    if (!m_pipeline || !m_timeline)
         return;
     if (decodesForNothing()) {
-        if (soundCanPlay() && m_wantPlaying && !soundRuns())
-            applyTargetState();
+        if (!soundRuns())
+            m_host.feedMayStartSound();
         return;
     }
     if (m_feedOffset < m_timeline->startOffset()) {
         // Held: where play goes on is settled once, by play (resumeHeld).
-        if (!m_wantPlaying)
+        if (!m_host.wantsPlaying())
             return;
         NSLog(lcMedia(), QtInfoMsg, "stream: held longer than what is kept; playing the oldest");
         restartFeedAt(m_timeline->startOffset());
         Q_EMIT resumedFromOldest();
         return;
     }
-    if (soundCanPlay() && m_wantPlaying && !soundRuns())
-        applyTargetState(); // the sound waits for its cushion
+    if (!soundRuns())
+        m_host.feedMayStartSound(); // the sound waits for its cushion
     const qint64 queued = gstfeed::queuedBytes(m_pipeline.get());
     // Another codec from here on (a reconnect that brought it, behind
     // live): a decoder of its own starts there once the bytes before are
     // heard.
     if (m_feedOffset != m_position->startOffset() &&
-        formatAt(m_feedOffset) != formatAt(m_feedOffset - 1)) {
+        m_formats.at(m_feedOffset) != m_formats.at(m_feedOffset - 1)) {
         if (heardOffset() >= m_feedOffset)
             restartFeedAt(m_feedOffset);
         return;
     }
     qint64 room = kFeedAheadBytes - queued;
-    if (const qint64 change = nextFormatChange(m_feedOffset); change >= 0)
+    if (const qint64 change = m_formats.nextChange(m_feedOffset); change >= 0)
         room = qMin(room, change - m_feedOffset);
     if (room <= 0)
         return;
@@ -339,9 +327,9 @@ void GstMediaPlayer::pumpFeed()
 
 // Play after a held pause: held longer than what is kept reaches, playback
 // goes on from the oldest moment still kept, and says so.
-void GstMediaPlayer::resumeHeld()
+void FeedEngine::resumeHeld()
 {
-    if (!m_timeline || !m_pipeline || !gstfeed::isFeed(m_pipeline.get()))
+    if (!m_timeline || !m_pipeline)
         return;
     if (!m_position->isBeforeOldest(reachedOffset()))
         return;
@@ -350,7 +338,7 @@ void GstMediaPlayer::resumeHeld()
     Q_EMIT resumedFromOldest();
 }
 
-void GstMediaPlayer::restartFeedAt(qint64 offset)
+void FeedEngine::restartFeedAt(qint64 offset)
 {
     if (!m_pipeline)
         return;
@@ -369,10 +357,10 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     // Bytes of another codec than the decoder had take a pipeline of their
     // own: a decoder started over within the old one is not given the time
     // of bytes that far into the stream.
-    const StreamTap::Format format = formatAt(offset);
+    const StreamTap::Format format = m_formats.at(offset);
     const qint64 start = m_position->startOffset();
-    const bool otherCodec =
-        format != formatAt(start) || (m_feedOffset > start && format != formatAt(m_feedOffset - 1));
+    const bool otherCodec = format != m_formats.at(start) ||
+                            (m_feedOffset > start && format != m_formats.at(m_feedOffset - 1));
     m_feedOffset = offset;
     m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
@@ -396,12 +384,12 @@ void GstMediaPlayer::restartFeedAt(qint64 offset)
     pumpFeed();
 }
 
-bool GstMediaPlayer::soundRuns() const
+bool FeedEngine::soundRuns() const
 {
     return m_position && m_position->isRunning();
 }
 
-void GstMediaPlayer::setSoundRunning(bool running)
+void FeedEngine::setSoundRunning(bool running)
 {
     if (!m_position || running == m_position->isRunning())
         return;
@@ -412,45 +400,91 @@ void GstMediaPlayer::setSoundRunning(bool running)
     wakeFollower();
 }
 
+bool FeedEngine::cushioned(qint64 ms) const
+{
+    return m_timeline->timeAt(m_timeline->endOffset()) -
+               m_timeline->timeAt(m_position->startOffset()) >=
+           ms;
+}
+
+void FeedEngine::holdHere()
+{
+    if (m_position)
+        m_position->leaveLive(reachedOffset());
+}
+
+bool FeedEngine::playsOnBehindLive() const
+{
+    return m_position && !m_position->isLive() && !m_position->hasHeardAll(reachedOffset());
+}
+
+// While the sound plays elsewhere the feed pipeline, once it has decoded its
+// first audio (the stream's format), is held paused and handed nothing: the
+// play position runs on by the clock, the titles follow it, and the tap hears
+// the stream as it comes. Heard here again, the pipeline starts over at the
+// position reached.
+bool FeedEngine::setSoundElsewhere(bool elsewhere)
+{
+    const qint64 heard = heardOffset(); // before it is bounded otherwise
+    m_elsewhere = elsewhere;
+    if (!prerolled())
+        return false;
+    if (!elsewhere)
+        restartFeedAt(heard);
+    return true;
+}
+
+bool FeedEngine::decodesForNothing() const
+{
+    return m_elsewhere && prerolled();
+}
+
+void FeedEngine::setVolume(double volume, bool muted)
+{
+    m_volume = volume;
+    m_muted = muted;
+    gstvolume::apply(m_pipeline.get(), m_volume, m_muted);
+}
+
 // Heard here, the sound cannot pass what the pipeline was handed.
-qint64 GstMediaPlayer::reachedOffset() const
+qint64 FeedEngine::reachedOffset() const
 {
     if (!m_timeline)
         return 0;
     return decodesForNothing() ? m_timeline->endOffset() : m_feedOffset;
 }
 
-qint64 GstMediaPlayer::heardOffset() const
+qint64 FeedEngine::heardOffset() const
 {
     return m_position ? m_position->heardOffset(reachedOffset()) : 0;
 }
 
-bool GstMediaPlayer::canSeek() const
+bool FeedEngine::canSeek() const
 {
     return m_timeline && m_pipeline && m_prerolled && !m_timeline->isEmpty();
 }
 
-qint64 GstMediaPlayer::timeBehindLiveMs() const
+qint64 FeedEngine::timeBehindLiveMs() const
 {
     return canSeek() ? m_position->behindLiveMs(reachedOffset()) : 0;
 }
 
-qint64 GstMediaPlayer::keptMs() const
+qint64 FeedEngine::keptMs() const
 {
     return canSeek() ? m_position->keptMs() : 0;
 }
 
-qint64 GstMediaPlayer::positionMs() const
+qint64 FeedEngine::positionMs() const
 {
     return canSeek() ? m_position->positionMs(reachedOffset()) : 0;
 }
 
-void GstMediaPlayer::seekBy(qint64 ms)
+void FeedEngine::seekBy(qint64 ms)
 {
     if (!canSeek())
         return;
     const qint64 margin = qMax(kLiveMarginMs, m_holdBackMs);
-    const qint64 to = m_position->seekBy(ms, reachedOffset(), margin, m_wantPlaying);
+    const qint64 to = m_position->seekBy(ms, reachedOffset(), margin, m_host.wantsPlaying());
     if (m_position->isLive()) {
         NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
     } else {
@@ -465,11 +499,11 @@ void GstMediaPlayer::seekBy(qint64 ms)
     followPosition();
 }
 
-void GstMediaPlayer::goLive()
+void FeedEngine::goLive()
 {
     if (!canSeek())
         return;
-    const qint64 to = m_position->goLive(qMax(kLiveMarginMs, m_holdBackMs), m_wantPlaying);
+    const qint64 to = m_position->goLive(qMax(kLiveMarginMs, m_holdBackMs), m_host.wantsPlaying());
     NSLog(lcMedia(), QtInfoMsg, "time-shift: back to live");
     restartFeedAt(to);
     Q_EMIT seeked();
@@ -479,25 +513,14 @@ void GstMediaPlayer::goLive()
 // Every little while, or only at the next title while live: keep the
 // pipeline fed, show the title heard at the play position, and tell how far
 // behind live it is when that changed.
-void GstMediaPlayer::followPosition()
+void FeedEngine::followPosition()
 {
     pumpFeed();
     if (!m_timeline)
         return;
     const qint64 heardAt = heardOffset();
-    if (m_phase == Phase::Reconnecting && m_prerolled && m_position->hasHeardAll(reachedOffset())) {
-        // What was kept before the drop has been heard: now it shows.
-        if (m_failWhenHeard) {
-            fail(*std::exchange(m_failWhenHeard, std::nullopt));
-            return;
-        }
-        if (m_item && !m_item->isReconnecting()) {
-            QPointer<GstMediaPlayer> self(this);
-            m_item->setReconnecting(true);
-            if (!self)
-                return;
-        }
-    }
+    if (m_prerolled && m_position->hasHeardAll(reachedOffset()) && !m_host.feedHeardAll())
+        return;
     const QString heard = m_timeline->titleAt(heardAt);
     const qint64 now = Clock::shared()->steadyMs();
     qint64 titleDueIn = -1;
@@ -507,7 +530,7 @@ void GstMediaPlayer::followPosition()
     } else if (!heard.isEmpty() && m_item && heard != m_item->nowPlaying()) {
         m_titleShownAt = now;
         NSLog(lcMedia(), QtInfoMsg, "now playing: %@", heard);
-        QPointer<GstMediaPlayer> self(this);
+        QPointer<FeedEngine> self(this);
         m_item->setNowPlaying(heard);
         if (!self)
             return;
@@ -516,7 +539,7 @@ void GstMediaPlayer::followPosition()
     if (behindS != m_shownBehindS || canSeek() != m_shownCanSeek) {
         m_shownBehindS = behindS;
         m_shownCanSeek = canSeek();
-        QPointer<GstMediaPlayer> self(this);
+        QPointer<FeedEngine> self(this);
         Q_EMIT timeShiftChanged();
         if (!self)
             return;
@@ -528,10 +551,9 @@ void GstMediaPlayer::followPosition()
 
 // Soon, from a change in what is shown (a seek, a pause, the sound starting
 // or stopping, a new connection).
-void GstMediaPlayer::wakeFollower()
+void FeedEngine::wakeFollower()
 {
-    if (m_pipeline && gstfeed::isFeed(m_pipeline.get()) &&
-        (!m_feedTimer.isActive() || m_feedTimer.interval() > kFollowIntervalMs))
+    if (m_pipeline && (!m_feedTimer.isActive() || m_feedTimer.interval() > kFollowIntervalMs))
         m_feedTimer.start(kFollowIntervalMs);
 }
 
@@ -539,17 +561,18 @@ void GstMediaPlayer::wakeFollower()
 // next title mark; the pipeline is fed as bytes come and as it asks. So the
 // follower sleeps until that mark is heard. Otherwise it looks every little
 // while.
-void GstMediaPlayer::planFollow(qint64 heardAt)
+void FeedEngine::planFollow(qint64 heardAt)
 {
-    if (!m_pipeline || !gstfeed::isFeed(m_pipeline.get())) {
+    if (!m_pipeline) {
         m_feedTimer.stop();
         return;
     }
-    const bool steady = m_position->isLive() && soundRuns() && m_phase == Phase::Ready;
+    const bool onAir = m_host.isOnAir();
+    const bool steady = m_position->isLive() && soundRuns() && onAir;
     // Pieces while the sound runs or the station is held; never while the
     // sound waits for its first cushion.
     const bool inPieces =
-        m_phase == Phase::Ready && (soundRuns() || (!m_wantPlaying && m_pauseHolds)) &&
+        onAir && (soundRuns() || (!m_host.wantsPlaying() && m_host.pauseHolds())) &&
         m_timeline->timeAt(m_timeline->endOffset()) - m_timeline->timeAt(heardAt) >= kPiecesAheadMs;
     if (m_client)
         m_client->readInPieces(inPieces ? m_timeline->bytesForMs(kReadPieceMs) : 0, kReadWaitMs);
@@ -570,27 +593,52 @@ void GstMediaPlayer::planFollow(qint64 heardAt)
     m_feedTimer.start(int(std::clamp(untilMs, kMinFollowMs, kMaxFollowMs)));
 }
 
-QString GstMediaPlayer::describeState() const
+QString FeedEngine::describeState() const
 {
-    GstState current = GST_STATE_VOID_PENDING;
-    GstState pending = GST_STATE_VOID_PENDING;
-    gint64 position = -1;
-    if (m_pipeline) {
-        gst_element_get_state(m_pipeline.get(), &current, &pending, 0);
-        gst_element_query_position(m_pipeline.get(), GST_FORMAT_TIME, &position);
-    }
-    return QStringLiteral("phase %1, wanted %2, running %3, buffering %4, pipeline %5 (to %6) "
-                          "at %7 ms; feed %8 of %9..%10, %11 queued, live %12")
-        .arg(int(m_phase))
-        .arg(m_wantPlaying)
-        .arg(soundRuns())
-        .arg(m_buffering)
-        .arg(QLatin1String(gst_element_state_get_name(current)),
-             QLatin1String(gst_element_state_get_name(pending)))
-        .arg(position / GST_MSECOND)
+    return QStringLiteral("feed %1 of %2..%3, %4 queued, live %5")
         .arg(m_feedOffset)
         .arg(m_timeline ? m_timeline->startOffset() : 0)
         .arg(m_timeline ? m_timeline->endOffset() : 0)
         .arg(gstfeed::queuedBytes(m_pipeline.get()))
         .arg(m_position && m_position->isLive());
+}
+
+// Live HLS into the timeline: the HLS client hands over whole segments with
+// their durations, kept as HlsSegments says.
+void FeedEngine::onHlsOpened()
+{
+    if (m_hls->isFinite() || m_hls->needsDemuxer()) {
+        // A recording, not a live stream, or segments to decrypt or cut out
+        // of files: GStreamer's own HLS source plays it.
+        NSLog(lcMedia(), QtInfoMsg, "stream: %@ ends or is encrypted; played by playbin",
+              m_url.toString());
+        dropClient();
+        m_host.feedNeedsPlaybin();
+        return;
+    }
+    // Live HLS plays as far behind its newest segment as it starts: the
+    // next one comes only when it is complete.
+    m_holdBackMs = HlsClient::kLiveEdgeSegments * m_hls->targetDurationMs();
+    m_timeline->beginConnection();
+    if (!m_segments)
+        m_segments = std::make_unique<HlsSegments>(m_item, m_kept);
+    m_segments->restart();
+    feedConnected();
+}
+
+void FeedEngine::onHlsSegment(const QByteArray &bytes, qint64 durationMs, bool discontinuous)
+{
+    if (discontinuous) {
+        m_timeline->beginConnection();
+        m_segments->restart(true);
+    }
+    const std::optional<QByteArray> kept = m_segments->kept(bytes);
+    if (!kept)
+        return;
+    const QByteArray &segment = *kept;
+    if (durationMs > 0 && m_timeline->byteRate() <= 0)
+        m_timeline->setByteRate(double(segment.size()) * 1000.0 / double(durationMs));
+    m_timeline->append(segment, durationMs);
+    m_kept->appended(segment);
+    pumpFeed();
 }
