@@ -25,6 +25,9 @@ constexpr qint64 kFeedAheadBytes = 64 * 1024; // handed to the pipeline ahead of
 // Below this, what arrives is handed on at once; above, the follow timer and
 // the pipeline's own calls hand it on in larger pieces.
 constexpr qint64 kFeedLowBytes = 4 * 1024;
+// A decoder started over in place has plugged its demuxer well within this
+// (steady ms), even on a busy machine.
+constexpr qint64 kDecoderSettleMs = 2000;
 constexpr int kFollowIntervalMs = 100;
 // While the sound runs the socket is read in pieces of this much audio, or
 // what came within the wait: well inside the cushion the sound starts with.
@@ -361,25 +364,29 @@ void FeedEngine::restartFeedAt(qint64 offset)
     const qint64 start = m_position->startOffset();
     const bool otherCodec = format != m_formats.at(start) ||
                             (m_feedOffset > start && format != m_formats.at(m_feedOffset - 1));
+    const bool restartedLately =
+        m_restartedAtMs >= 0 && Clock::shared()->steadyMs() - m_restartedAtMs < kDecoderSettleMs;
     m_feedOffset = offset;
     m_position->startAt(offset);
     if (decodesForNothing()) { // it starts over there once heard again
         m_decoderLost = true;
-    } else if (otherCodec || ogg.otherChain) {
-        // A decoder set back and started again inside a running pipeline
-        // could still be plugging its demuxer for the previous start when
-        // a second one came (End, then Back into an older chain): it then
-        // failed to start at all. A pipeline of its own has no such race.
+    } else if (otherCodec || (ogg.otherChain && restartedLately)) {
+        // A decoder set back and started again inside the running pipeline
+        // can still be plugging its demuxer for a start just before (End,
+        // then Back into an older chain at once), and then fails to start
+        // at all: such a start, like one into another codec, takes a
+        // pipeline of its own (slower to sound, but without that race).
         if (!makeFeedPipeline())
             return;
         gstfeed::push(m_pipeline.get(), ogg.headers);
         running = false; // the sound starts with its cushion, as at the start
         m_decoderLost = false;
     } else {
-        gstfeed::restart(m_pipeline.get(), offset);
+        gstfeed::restart(m_pipeline.get(), offset, ogg.otherChain);
         gstfeed::push(m_pipeline.get(), ogg.headers);
         m_decoderLost = false;
     }
+    m_restartedAtMs = Clock::shared()->steadyMs();
     setSoundRunning(running);
     pumpFeed();
 }

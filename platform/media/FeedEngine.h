@@ -183,6 +183,7 @@ private:
     bool m_prerolled = false;                 // the feed pipeline has decoded its first audio
     qint64 m_feedOffset = 0;                  // the next byte handed to the pipeline
     bool m_decoderLost = false;               // a start skipped while the sound played elsewhere
+    qint64 m_restartedAtMs = -1;              // the last start over (steady ms)
     qint64 m_shownBehindS = -1;
     // When the title shown last changed (steady ms): a station changing it
     // in every metadata block is shown a title a second.

@@ -166,17 +166,21 @@ void push(GstElement *pipeline, const QByteArray &bytes)
     gst_buffer_unref(buffer);
 }
 
-bool restart(GstElement *pipeline, qint64 offset)
+bool restart(GstElement *pipeline, qint64 offset, bool freshDecoder)
 {
     GstElement *src = source(pipeline);
     if (!src)
         return false;
-    // The flush goes through the decoder to the sink, which starts its
-    // timing afresh.
+    // The flush goes through the decoder there is to the sink, which starts
+    // its timing afresh; then a new decoder can take its place.
     const bool done = gst_element_seek_simple(src, GST_FORMAT_BYTES, GST_SEEK_FLAG_FLUSH, offset);
     if (!done)
         NSLog(lcMedia(), QtWarningMsg, "stream: could not start over at byte %lld",
               static_cast<long long>(offset));
+    if (GstElement *decode = freshDecoder ? byName(pipeline, kDecodeName) : nullptr) {
+        gst_element_set_state(decode, GST_STATE_READY);
+        gst_element_sync_state_with_parent(decode);
+    }
     return done;
 }
 

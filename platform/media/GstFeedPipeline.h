@@ -30,8 +30,9 @@ bool isFeed(GstElement *pipeline);
 qint64 queuedBytes(GstElement *pipeline);
 void push(GstElement *pipeline, const QByteArray &bytes);
 // Drops everything held in the pipeline; what is pushed next plays as a
-// new start of the same stream (the same codec, the same Ogg chain), with
-// the timing started afresh.
-bool restart(GstElement *pipeline, qint64 offset);
+// new start of the same stream, with the timing started afresh. With
+// `freshDecoder`, it is decoded as a stream of its own from the start (a
+// demuxer that had an Ogg chain takes no other after a flush).
+bool restart(GstElement *pipeline, qint64 offset, bool freshDecoder = false);
 
 } // namespace gstfeed
