@@ -3,10 +3,11 @@
 #include "platform/base/Clock.h"
 #include "platform/base/Log.h"
 #include "platform/base/Settings.h"
+#include "platform/stream/AudioFrames.h"
 #include "platform/stream/JoinedAudio.h"
 #include "platform/stream/StreamTitle.h"
-#include "record/AudioFrames.h"
 #include "record/FileNaming.h"
+#include "record/FileTags.h"
 #include "record/OggPages.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
@@ -352,7 +353,7 @@ QString Recorder::recordingFileName(bool partial) const
 {
     return filenaming::songFileName(fromMs(m_fileNameMs ? m_fileNameMs : m_fileSongMs),
                                     m_fileTitle.isEmpty() ? m_program : m_fileTitle, partial,
-                                    audioframes::extension(m_fileFormat), m_filePart);
+                                    filetags::extension(m_fileFormat), m_filePart);
 }
 
 void Recorder::closeFile(bool cutEnd)
@@ -434,7 +435,7 @@ QByteArray Recorder::headerFor(const SongSpan &span, qint64 *from) const
         fromMs(span.startedMs).toLocalTime().toString(QStringLiteral("yyyy-MM-dd"));
     switch (span.format) {
     case StreamTap::Format::Mp3:
-        return audioframes::id3v24Tag(parts.artist, parts.title, m_program, date);
+        return filetags::id3v24Tag(parts.artist, parts.title, m_program, date);
     case StreamTap::Format::Ogg: {
         const KeptAudio::OggHeaders headers = m_audio->oggHeadersAt(*from);
         // The stream's own header pages are replaced by ours.
@@ -465,7 +466,7 @@ QString Recorder::fileNameFor(const SongSpan &span, qint64 from, bool partial) c
     const qint64 ms = partial ? m_audio->wallMsAt(from) : span.startedMs;
     return filenaming::songFileName(fromMs(ms ? ms : span.startedMs),
                                     span.title.isEmpty() ? m_program : span.title, partial,
-                                    audioframes::extension(span.format));
+                                    filetags::extension(span.format));
 }
 
 // Saving songs that already played.

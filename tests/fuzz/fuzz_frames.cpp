@@ -5,7 +5,7 @@
 
 #include "FuzzSupport.h"
 #include "platform/stream/Adts.h"
-#include "record/AudioFrames.h"
+#include "platform/stream/AudioFrames.h"
 
 #include <cstdint>
 

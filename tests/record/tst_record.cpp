@@ -11,11 +11,12 @@
 #include "platform/media/GstHandles.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/media/GstTapProbe.h"
+#include "platform/stream/AudioFrames.h"
 #include "platform/stream/JoinedAudio.h"
 #include "platform/stream/StreamTimeline.h"
 #include "platform/stream/TimelineAudio.h"
-#include "record/AudioFrames.h"
 #include "record/FileNaming.h"
+#include "record/FileTags.h"
 #include "record/OggPages.h"
 #include "record/OggReader.h"
 #include "record/Recorder.h"
@@ -263,7 +264,7 @@ private Q_SLOTS:
     {
         const QString title = QStringLiteral("Jóga ").repeated(40);
         const QByteArray tag =
-            audioframes::id3v24Tag(QStringLiteral("Björk"), title, QStringLiteral("Radio"), {});
+            filetags::id3v24Tag(QStringLiteral("Björk"), title, QStringLiteral("Radio"), {});
         auto size = [&tag](qsizetype at) {
             qsizetype n = 0;
             for (qsizetype i = at; i < at + 4; ++i)

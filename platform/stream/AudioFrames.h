@@ -5,8 +5,7 @@
 #include <QByteArray>
 #include <QString>
 
-// Frame boundaries of MP3 and ADTS AAC streams, and the ID3v2.4 tag written
-// in front of an MP3 file.
+// Frame boundaries of MP3 and ADTS AAC streams.
 namespace audioframes {
 
 // The length of the frame whose header starts at `data`, or 0 when no valid
@@ -18,13 +17,5 @@ qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype siz
 // audio is not taken for a header. -1 when `bytes` ends before that could
 // be told; Ogg and unknown formats start anywhere (returns `from`).
 qsizetype frameStart(StreamTap::Format format, const QByteArray &bytes, qsizetype from);
-
-// An ID3v2.4 tag with the given text frames (UTF-8; empty ones left out),
-// made by TagLib.
-QByteArray id3v24Tag(const QString &artist, const QString &title, const QString &album,
-                     const QString &date);
-
-// The file name extension of a format: "mp3", "aac", "ogg"; "bin" otherwise.
-QString extension(StreamTap::Format format);
 
 } // namespace audioframes
