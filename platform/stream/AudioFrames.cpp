@@ -14,43 +14,53 @@ constexpr int kBitrates[2][3][16] = {
      {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, -1}}};
 constexpr int kRates[3] = {44100, 48000, 32000};
 
-qsizetype mp3FrameLength(const uchar *h)
+constexpr int kAdtsRates[13] = {96000, 88200, 64000, 48000, 44100, 32000, 24000,
+                                22050, 16000, 12000, 11025, 8000,  7350};
+
+Frame mp3Frame(const uchar *h)
 {
     if (h[0] != 0xFF || (h[1] & 0xE0) != 0xE0)
-        return 0;
+        return {};
     const int version = (h[1] >> 3) & 3;     // 0: 2.5, 1: reserved, 2: MPEG-2, 3: MPEG-1
     const int layer = 4 - ((h[1] >> 1) & 3); // 4 means reserved
     const int bitrateIndex = h[2] >> 4;
     const int rateIndex = (h[2] >> 2) & 3;
     if (version == 1 || layer == 4 || rateIndex == 3 || bitrateIndex == 0 || bitrateIndex == 15)
-        return 0;
+        return {};
     const bool mpeg1 = version == 3;
     const int bitrate = kBitrates[mpeg1 ? 0 : 1][layer - 1][bitrateIndex] * 1000;
     const int rate = kRates[rateIndex] >> (mpeg1 ? 0 : version == 2 ? 1 : 2);
     const int padding = (h[2] >> 1) & 1;
     if (layer == 1)
-        return (12 * bitrate / rate + padding) * 4;
-    const int factor = (layer == 3 && !mpeg1) ? 72 : 144;
-    return factor * bitrate / rate + padding;
+        return {(12 * bitrate / rate + padding) * 4, 384.0 / rate};
+    const bool half = layer == 3 && !mpeg1; // 576 samples a frame
+    return {(half ? 72 : 144) * bitrate / rate + padding, (half ? 576.0 : 1152.0) / rate};
 }
 
-qsizetype adtsFrameLength(const uchar *h)
+Frame adtsFrame(const uchar *h)
 {
-    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0 || ((h[2] >> 2) & 0xF) > 12)
-        return 0;
+    const int rateIndex = (h[2] >> 2) & 0xF;
+    if (h[0] != 0xFF || (h[1] & 0xF6) != 0xF0 || rateIndex > 12)
+        return {};
     const qsizetype length = ((h[3] & 3) << 11) | (h[4] << 3) | (h[5] >> 5);
-    return length >= 7 ? length : 0;
+    const int blocks = (h[6] & 3) + 1;
+    return length >= 7 ? Frame{length, 1024.0 * blocks / kAdtsRates[rateIndex]} : Frame{};
 }
 
 } // namespace
 
-qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype size)
+Frame frameAt(StreamTap::Format format, const uchar *data, qsizetype size)
 {
     switch (format) {
-    case StreamTap::Format::Mp3: return size >= 4 ? mp3FrameLength(data) : 0;
-    case StreamTap::Format::Aac: return size >= 7 ? adtsFrameLength(data) : 0;
-    default: return 0;
+    case StreamTap::Format::Mp3: return size >= 4 ? mp3Frame(data) : Frame{};
+    case StreamTap::Format::Aac: return size >= 7 ? adtsFrame(data) : Frame{};
+    default: return {};
     }
+}
+
+qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype size)
+{
+    return frameAt(format, data, size).length;
 }
 
 qsizetype frameStart(StreamTap::Format format, const QByteArray &bytes, qsizetype from)

@@ -8,6 +8,16 @@
 // Frame boundaries of MP3 and ADTS AAC streams.
 namespace audioframes {
 
+// A frame as its header tells it: its length, the header included, and how
+// long it plays; a length of 0 when no valid header starts there.
+struct Frame {
+    qsizetype length = 0;
+    double seconds = 0;
+};
+// The frame whose header starts at `data` (`size` bytes are readable): MPEG
+// audio of layers I to III, or ADTS AAC.
+Frame frameAt(StreamTap::Format format, const uchar *data, qsizetype size);
+
 // The length of the frame whose header starts at `data`, or 0 when no valid
 // header of `format` starts there (`size` bytes are readable).
 qsizetype frameLength(StreamTap::Format format, const uchar *data, qsizetype size);

@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QtGlobal>
 
-// The byte rate of MP3 or ADTS AAC from the stream itself: each frame's
+// The byte rate of MPEG audio (MP3, MP2) or ADTS AAC from the stream itself: each frame's
 // header tells its length and how many samples at which rate it plays, so
 // bytes over time holds for any bit rate, constant or variable, whatever
 // the station announces. A frame counts once the next one is found right
@@ -26,9 +26,6 @@ private:
         qint64 size = 0; // bytes, the header included
         double seconds = 0;
     };
-    // The frame whose header begins `header` (headerSize() bytes), or one
-    // of size 0.
-    Frame frameAt(const uchar *header) const;
     qsizetype headerSize() const { return m_codec == Codec::Aac ? 7 : 4; }
 
     Codec m_codec;

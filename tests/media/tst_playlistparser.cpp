@@ -560,6 +560,9 @@ void TestPlaylistParser::byteRateFromTheFrames_data()
     QTest::newRow("MP3 at 32 kbit/s after other bytes")
         << mp3 << QByteArray("ID3 junk \xFF\xFB\x90 more") + frames(hex("FFF34064"), 104, 300)
         << 1000 << 104 * 22050 / 576.0;
+    // MPEG-1 layer II (MP2), 192 kbit/s at 48 kHz: 576 bytes for 1152 samples.
+    QTest::newRow("MP2 at 192 kbit/s")
+        << mp3 << frames(hex("FFFDA444"), 576, 100) << 700 << 576 * 48000 / 1152.0;
     // ADTS AAC at 44.1 kHz, 93-byte frames of 1024 samples: 32 kbit/s,
     // which the station did not announce.
     const QByteArray adts = adtsFrame(QByteArray(86, '\x55'));
