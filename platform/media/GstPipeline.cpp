@@ -3,6 +3,7 @@
 #include "platform/base/AppInfo.h"
 #include "platform/base/AsyncTask.h"
 #include "platform/base/Log.h"
+#include "platform/media/GstLoudness.h"
 #include "platform/media/GstTapProbe.h"
 
 #include <algorithm>
@@ -130,6 +131,10 @@ gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QStri
                  "buffer-duration", gint64(settings.bufferDurationMs) * GST_MSECOND, nullptr);
     if (GstElement *sink = gst_element_factory_make("autoaudiosink", nullptr))
         g_object_set(playbin, "audio-sink", sink, nullptr);
+    if (GstElement *loudness = gstloudness::makeBin()) {
+        g_object_set(playbin, "audio-filter", loudness, nullptr);
+        gstloudness::attach(playbin, loudness);
+    }
     g_object_set_data(G_OBJECT(playbin), kWatermarkKey,
                       GINT_TO_POINTER(int(settings.startWatermark * 1000)));
     gsttap::install(playbin, settings.tap);
