@@ -162,6 +162,11 @@ def make_media(d):
         # The same tone 20 dB quieter: -29.7 LUFS where tone.mp3 is -9.7.
         tone.format(n=430, f=440, v=0.05) + "lamemp3enc target=bitrate cbr=true bitrate=128"
         " ! filesink location=" + os.path.join(d, "quiet.mp3"),
+        # Ticks peaking at -1 dBFS, quiet as a whole (about -21 LUFS): lifted,
+        # they need the limiter.
+        "audiotestsrc num-buffers=430 wave=ticks freq=440 volume=0.9 ! audioconvert"
+        " ! lamemp3enc target=bitrate cbr=true bitrate=128 ! filesink location="
+        + os.path.join(d, "ticks.mp3"),
         tone.format(n=430, f=440, v=0.5) + "avenc_aac bitrate=128000 ! aacparse"
         " ! audio/mpeg,stream-format=adts ! filesink location=" + os.path.join(d, "tone.aac"),
         tone.format(n=172, f=550, v=0.5) + "avenc_aac ! aacparse ! tee name=t ! queue ! mpegtsmux"
@@ -529,9 +534,10 @@ class Handler(HostileMounts, BaseHTTPRequestHandler):
             if self.headers.get("Icy-MetaData") != "1":
                 time.sleep(5)
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
-        if path in ("/loud.mp3", "/quiet.mp3"):
-            # Two stations of the same tone, 20 dB apart (loud is tone.mp3).
-            name = "tone.mp3" if path == "/loud.mp3" else "quiet.mp3"
+        if path in ("/loud.mp3", "/quiet.mp3", "/ticks.mp3"):
+            # Two stations of the same tone, 20 dB apart (loud is tone.mp3),
+            # and one of ticks.
+            name = "tone.mp3" if path == "/loud.mp3" else path[1:]
             return self.stream("audio/mpeg", cfg.dir + "/" + name, loop=True)
         if path == "/live.aac":
             return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
