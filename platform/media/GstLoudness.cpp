@@ -96,9 +96,12 @@ GstElement *makeBin()
 {
     GstElement *in = gst_element_factory_make("audioconvert", nullptr);
     GstElement *format = gst_element_factory_make("capsfilter", nullptr);
-    GstElement *level = gst_element_factory_make("volume", "orbitune-level");
+    // Not `volume` elements: playbin sets the listener's volume on the
+    // first element with a "volume" property it finds after the decoder,
+    // which would be the gain.
+    GstElement *level = gst_element_factory_make("audioamplify", "orbitune-level");
     GstElement *limiter = gst_element_factory_make("rglimiter", nullptr);
-    GstElement *headroom = gst_element_factory_make("volume", nullptr);
+    GstElement *headroom = gst_element_factory_make("audioamplify", nullptr);
     GstElement *out = gst_element_factory_make("audioconvert", nullptr);
     if (!in || !format || !level || !limiter || !headroom || !out) {
         for (GstElement *e : {in, format, level, limiter, headroom, out}) {
@@ -112,6 +115,10 @@ GstElement *makeBin()
     const gsthandle::Caps f32(gst_caps_from_string("audio/x-raw,format=F32LE,layout=interleaved"));
     g_object_set(format, "caps", f32.get(), nullptr);
     g_object_set(limiter, "enabled", FALSE, nullptr);
+    // The limiter after the gain does what clipping would.
+    constexpr int kNoClipping = 3;
+    g_object_set(level, "clipping-method", kNoClipping, nullptr);
+    g_object_set(headroom, "clipping-method", kNoClipping, nullptr);
     if (!gst_element_link_many(in, format, level, limiter, headroom, out, nullptr)) {
         gst_object_unref(gst_object_ref_sink(bin));
         return nullptr;
@@ -152,9 +159,10 @@ void setGain(GstElement *pipeline, double db, bool on)
         return;
     const bool lifts = on && db > 0;
     const double gain = on ? std::pow(10.0, db / 20.0) : 1.0;
-    g_object_set(l->level, "volume", lifts ? gain / kHeadroom : gain, nullptr);
+    // Float properties, passed as double through the variadic call.
+    g_object_set(l->level, "amplification", lifts ? gain / kHeadroom : gain, nullptr);
     g_object_set(l->limiter, "enabled", gboolean(lifts), nullptr);
-    g_object_set(l->headroom, "volume", lifts ? kHeadroom : 1.0, nullptr);
+    g_object_set(l->headroom, "amplification", lifts ? kHeadroom : 1.0, nullptr);
 }
 
 } // namespace gstloudness

@@ -7,8 +7,8 @@ typedef struct _GstElement GstElement;
 // Levelling the decoded audio of either pipeline: a bin that measures the
 // station's own loudness (a LoudnessMeter fed on the streaming thread) and
 // applies a gain of its own, apart from the listener's volume:
-//   audioconvert ! F32 ! volume (the gain) ! rglimiter ! volume (-1 dB) !
-//   audioconvert
+//   audioconvert ! F32 ! audioamplify (the gain) ! rglimiter !
+//   audioamplify (-1 dB) ! audioconvert
 // While the gain lifts, the limiter keeps every sample under -1 dBFS (the
 // gain is raised by 1 dB before it and lowered as much after, so what stays
 // under the limiter's knee is heard at the gain itself); otherwise the

@@ -169,6 +169,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
             this, [this, error] { fail(error); }, Qt::QueuedConnection);
         return;
     }
+    m_leveller->apply(); // before the first samples reach it
     m_watchdog.start(m_options.openTimeoutMs);
     if (m_playbin->hasNoPreroll()) {
         GstElement *opened = m_playbin->pipeline();
@@ -201,6 +202,7 @@ void GstMediaPlayer::openFeed(const QUrl &url)
         m_streamUrl = url;
         if (!m_feed->start())
             return;
+        m_leveller->apply();
     }
     m_watchdog.start(m_options.openTimeoutMs);
     m_feed->connectTo(url);

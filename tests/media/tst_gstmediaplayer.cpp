@@ -1,5 +1,6 @@
 #include "platform/base/Log.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/media/LoudnessMemory.h"
 #include "platform/stream/PlaylistResolver.h"
 #include "support/AudioSession.h"
 #include "support/StreamServers.h"
@@ -229,10 +230,17 @@ void TestGstMediaPlayer::liveStreamsPlayAndPause()
 void TestGstMediaPlayer::finiteStreamPausesInPlace()
 {
     // A file with a known length keeps its pipeline and resumes where it was.
+    // Playbin levels it too: a gain kept for it (-6 dB) is heard at once.
+    loudnessmemory::remember(m_servers->httpUrl("/tone.mp3").toString(), -6);
     auto o = open(m_servers->httpUrl("/tone.mp3"));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) > 0.05 &&
+                                 qAbs(m_meter->recentRms(300) / m_meter->recentRms(100) - 1) < 0.1,
+                             3000);
+    QVERIFY2(qAbs(20 * std::log10(m_meter->recentRms(300) / 0.336) + 6) < 1.5,
+             qPrintable(QString::number(m_meter->recentRms(300))));
     o.player->pause();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
     QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
