@@ -104,9 +104,10 @@ void warmUpInBackground()
         // (AAC loads FFmpeg, which is left for when it is needed; so are
         // playbin's HTTP source and its TLS, which only files and HLS that
         // ends use).
-        for (const char *name : {"playback", "coreelements", "app", "typefindfunctions",
-                                 "audioparsers", "mpg123", "ogg", "vorbis", "opus", "audioconvert",
-                                 "audioresample", "volume", "autodetect", "pulseaudio"}) {
+        for (const char *name :
+             {"playback", "coreelements", "app", "typefindfunctions", "audioparsers", "mpg123",
+              "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume", "audiofx",
+              "replaygain", "autodetect", "pulseaudio"}) {
             if (GstPlugin *plugin = gst_plugin_load_by_name(name))
                 gst_object_unref(plugin);
         }
