@@ -1,5 +1,6 @@
 #include "platform/base/Clock.h"
 #include "platform/media/LoudnessLevel.h"
+#include "platform/media/LoudnessMemory.h"
 #include "platform/media/ReconnectPolicy.h"
 #include "support/TestEnv.h"
 
@@ -29,6 +30,7 @@ private Q_SLOTS:
     void decisions();
     void levellingGain_data();
     void levellingGain();
+    void levellingGainsKeptForRecentStations();
 };
 
 void TestReconnectPolicy::decisions_data()
@@ -163,4 +165,20 @@ void TestReconnectPolicy::levellingGain()
         }
     }
     QVERIFY2(std::abs(level.gainDb() - gain) < 1e-6, qPrintable(QString::number(level.gainDb())));
+}
+
+void TestReconnectPolicy::levellingGainsKeptForRecentStations()
+{
+    // What a station taught is kept for the most recent stations only, the
+    // one played again moved to the front; a value set by hand out of
+    // bounds is not taken.
+    for (int i = 0; i <= loudnessmemory::kStations; ++i)
+        loudnessmemory::remember(QStringLiteral("http://s/%1").arg(i), 3.0);
+    loudnessmemory::remember(QStringLiteral("http://s/1"), -4.0);
+    loudnessmemory::remember(QStringLiteral("http://s/new"), 40.0);
+    QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/0")));
+    QCOMPARE(loudnessmemory::recall(QStringLiteral("http://s/1")).value_or(99), -4.0);
+    QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/2")));
+    QCOMPARE(loudnessmemory::recall(QStringLiteral("http://s/3")).value_or(99), 3.0);
+    QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/new")));
 }
