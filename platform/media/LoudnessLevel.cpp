@@ -22,7 +22,7 @@ double lufsOf(double energy)
 
 LoudnessLevel::LoudnessLevel(double targetLufs, std::optional<double> startGainDb)
     : m_target(targetLufs), m_gain(std::clamp(startGainDb.value_or(0.0), -kMaxGainDb, kMaxGainDb)),
-      m_start(m_gain)
+      m_start(m_gain), m_approaching(!startGainDb)
 {
 }
 
@@ -79,8 +79,12 @@ double LoudnessLevel::advance()
     const qint64 now = Clock::shared()->steadyMs();
     const qint64 elapsed = m_lastMs < 0 ? 0 : std::clamp<qint64>(now - m_lastMs, 0, 2000);
     m_lastMs = now;
-    const double step = kSlewDbPerSecond * double(elapsed) / 1000.0;
+    const bool learned = learnedGainDb().has_value();
+    const double rate = m_approaching && learned ? kFirstApproachDbPerSecond : kSlewDbPerSecond;
+    const double step = rate * double(elapsed) / 1000.0;
     const double goal = this->goal();
     m_gain = m_gain < goal ? std::min(goal, m_gain + step) : std::max(goal, m_gain - step);
+    if (learned && m_gain == goal)
+        m_approaching = false;
     return m_gain;
 }

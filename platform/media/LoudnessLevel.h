@@ -13,12 +13,18 @@
 // 10 LU below the loudness of the others kept is left out of it. Until
 // `kReadingsToLearn` readings passed the gates the station has taught
 // nothing: the gain stays where it started (what it learned before, or 0 dB),
-// so a short listen or a failed stream teaches no wrong gain.
+// so a short listen or a failed stream teaches no wrong gain. A station that
+// had learned nothing before approaches its first learned gain at
+// `kFirstApproachDbPerSecond`.
 class LoudnessLevel {
 public:
     static constexpr double kDefaultTargetLufs = -18.0;
     static constexpr double kMaxGainDb = 12.0;
     static constexpr double kSlewDbPerSecond = 1.0;
+    // A station met for the first time is brought to the gain its first
+    // readings ask for this much faster, once: levelled within seconds,
+    // after which its own changes are followed slowly.
+    static constexpr double kFirstApproachDbPerSecond = 4.0;
     static constexpr double kAbsoluteGateLufs = -70.0;
     static constexpr double kRelativeGateLu = 10.0;
     static constexpr int kReadingsToLearn = 5;
@@ -51,6 +57,7 @@ private:
     double m_target;
     double m_gain;
     double m_start;
+    bool m_approaching; // nothing learned before: the first approach is faster
     // Readings that passed the absolute gate, as mean-square energies.
     std::array<double, kWindow> m_energies{};
     int m_count = 0; // how many of m_energies hold a reading

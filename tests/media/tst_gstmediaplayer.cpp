@@ -1020,7 +1020,7 @@ void TestGstMediaPlayer::loudnessEvenedOutAcrossStations()
                      qPrintable(QString::number(loudest)));
             return;
         }
-        // Five seconds to learn, then at most 1 dB a second.
+        // Five seconds to learn, then 4 dB a second the first time.
         QTRY_VERIFY2_WITH_TIMEOUT(levelled(1.5),
                                   qPrintable(QString::number(m_meter->recentRms(1000))), 60000);
         if (!on) {

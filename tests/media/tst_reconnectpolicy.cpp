@@ -121,8 +121,10 @@ void TestReconnectPolicy::levellingGain_data()
     QTest::addColumn<QString>("script");
     QTest::addColumn<double>("gain");
     const double none = std::numeric_limits<double>::quiet_NaN();
-    QTest::newRow("a quiet station lifted 1 dB a second once five readings taught it")
-        << none << "-30*8" << 4.0;
+    QTest::newRow("a station met first lifted 4 dB a second once five readings taught it")
+        << none << "-30*6" << 8.0;
+    QTest::newRow("then followed at 1 dB a second") << none << "-30*8 -10*3" << 9.0;
+    QTest::newRow("a station learned before lowered only 1 dB a second") << 12.0 << "-26*8" << 8.0;
     QTest::newRow("lifted no further than +12 dB") << none << "-40*40" << 12.0;
     QTest::newRow("lowered no further than -12 dB") << none << "-2*40" << -12.0;
     QTest::newRow("a loud station lowered to the target") << none << "-8*30" << -10.0;
@@ -136,8 +138,8 @@ void TestReconnectPolicy::levellingGain_data()
         << none << "-10*1 -35*1 -10*1 -35*1 -10*1 -35*1 -10*1 -35*1 -10*1 -35*1 -10*30" << -8.0;
     QTest::newRow("a station that turns quiet is followed slowly")
         << none << "-10*40 -26*60" << 8.0;
-    QTest::newRow("a suspend between two steps moves at most 2 dB")
-        << none << "-40*5 ~600000 -40*1" << 3.0;
+    QTest::newRow("a suspend between two steps moves at most 2 s of it")
+        << 0.0 << "-40*5 ~600000 -40*1" << 3.0;
 }
 
 void TestReconnectPolicy::levellingGain()
