@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cmath>
 #include <memory>
+#include <optional>
+#include <utility>
 
 namespace {
 
@@ -27,6 +29,9 @@ struct Levelling {
     GstElement *level = nullptr;
     GstElement *limiter = nullptr;
     GstElement *headroom = nullptr;
+    // What the elements were last set to: they are set again only when it
+    // changes (the leveller asks twice a second).
+    std::optional<std::pair<double, bool>> applied;
 };
 
 GQuark binQuark()
@@ -157,6 +162,9 @@ void setGain(GstElement *pipeline, double db, bool on)
     Levelling *l = levelling(pipeline);
     if (!l)
         return;
+    if (l->applied == std::make_pair(db, on))
+        return;
+    l->applied = std::make_pair(db, on);
     const bool lifts = on && db > 0;
     const double gain = on ? std::pow(10.0, db / 20.0) : 1.0;
     // Float properties, passed as double through the variadic call.
