@@ -2,6 +2,7 @@
 
 #include <ebur128.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -20,6 +21,7 @@ void LoudnessMeter::setFormat(unsigned channels, unsigned long rate)
 {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_newFrames = 0;
+    m_seenFrames = 0;
     m_rate = 0;
     m_state.reset();
     // libebur128 takes up to 48 channels and rates it can filter.
@@ -36,8 +38,10 @@ void LoudnessMeter::addFrames(const float *samples, size_t frames)
     const std::lock_guard<std::mutex> lock(m_mutex);
     if (!m_state || frames == 0)
         return;
-    if (ebur128_add_frames_float(m_state->meter, samples, frames) == EBUR128_SUCCESS)
+    if (ebur128_add_frames_float(m_state->meter, samples, frames) == EBUR128_SUCCESS) {
         m_newFrames += frames;
+        m_seenFrames += frames;
+    }
 }
 
 std::optional<double> LoudnessMeter::take()
@@ -46,8 +50,13 @@ std::optional<double> LoudnessMeter::take()
     if (!m_state || m_newFrames < m_rate * kMinNewMs / 1000)
         return std::nullopt;
     m_newFrames = 0;
+    // Over the audio there is when less than the short-term window came: the
+    // window's empty part would read as silence and the first readings of a
+    // station as several LU quieter than it is.
+    const unsigned long seenMs = (unsigned long)(m_seenFrames * 1000 / m_rate);
+    const unsigned long windowMs = std::min<unsigned long>(kWindowMs, seenMs);
     double lufs = 0;
-    if (ebur128_loudness_shortterm(m_state->meter, &lufs) != EBUR128_SUCCESS)
+    if (ebur128_loudness_window(m_state->meter, windowMs, &lufs) != EBUR128_SUCCESS)
         return std::nullopt;
     return std::isnan(lufs) ? -std::numeric_limits<double>::infinity() : lufs;
 }

@@ -7,12 +7,14 @@
 
 // The loudness of decoded audio (EBU R128 / BS.1770, libebur128), fed on
 // the streaming thread and read on the main thread. A reading is the
-// short-term loudness of the last three seconds, given only when at least
+// short-term loudness of the last three seconds (of what came, when less
+// did), given only when at least
 // `kMinNewMs` of audio came since the last one, so a stream that stalls,
 // fails or is held tells nothing rather than the same seconds again.
 class LoudnessMeter {
 public:
     static constexpr int kMinNewMs = 750;
+    static constexpr unsigned long kWindowMs = 3000;
 
     LoudnessMeter();
     ~LoudnessMeter();
@@ -31,4 +33,5 @@ private:
     std::unique_ptr<State> m_state;
     unsigned long m_rate = 0;
     size_t m_newFrames = 0;
+    size_t m_seenFrames = 0; // since the format was set
 };

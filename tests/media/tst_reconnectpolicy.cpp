@@ -1,6 +1,7 @@
 #include "platform/base/Clock.h"
 #include "platform/media/LoudnessLevel.h"
 #include "platform/media/LoudnessMemory.h"
+#include "platform/media/LoudnessMeter.h"
 #include "platform/media/ReconnectPolicy.h"
 #include "support/TestEnv.h"
 
@@ -31,6 +32,8 @@ private Q_SLOTS:
     void levellingGain_data();
     void levellingGain();
     void levellingGainsKeptForRecentStations();
+    void loudnessMeterReadings_data();
+    void loudnessMeterReadings();
 };
 
 void TestReconnectPolicy::decisions_data()
@@ -183,4 +186,44 @@ void TestReconnectPolicy::levellingGainsKeptForRecentStations()
     QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/2")));
     QCOMPARE(loudnessmemory::recall(QStringLiteral("http://s/3")).value_or(99), 3.0);
     QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/new")));
+}
+
+void TestReconnectPolicy::loudnessMeterReadings_data()
+{
+    // A steady 1 kHz tone at `amplitude` (48 kHz, stereo), fed in quarter
+    // seconds: the reading at each whole second, the first ones included,
+    // is the tone's own loudness (a full-scale sine is -3.01 LUFS per
+    // channel at 1 kHz, +3.01 for two). Zero is digital silence.
+    QTest::addColumn<double>("amplitude");
+    QTest::addColumn<double>("lufs");
+    QTest::newRow("loud: the first seconds read as loud as the rest") << 0.5 << -6.02;
+    QTest::newRow("quiet: the same") << 0.05 << -26.02;
+    QTest::newRow("digital silence") << 0.0 << -std::numeric_limits<double>::infinity();
+}
+
+void TestReconnectPolicy::loudnessMeterReadings()
+{
+    QFETCH(double, amplitude);
+    QFETCH(double, lufs);
+    constexpr unsigned kRate = 48000;
+    LoudnessMeter meter;
+    meter.setFormat(2, kRate);
+    std::vector<float> quarter(2 * kRate / 4);
+    size_t frame = 0;
+    QStringList readings;
+    for (int q = 1; q <= 24; ++q) {
+        for (size_t i = 0; i < quarter.size(); i += 2, ++frame)
+            quarter[i] = quarter[i + 1] =
+                float(amplitude * std::sin(2 * M_PI * 1000.0 * double(frame) / kRate));
+        meter.addFrames(quarter.data(), quarter.size() / 2);
+        if (q % 4)
+            continue;
+        const std::optional<double> reading = meter.take();
+        QVERIFY(reading);
+        if (std::isinf(lufs) ? !std::isinf(*reading) : std::abs(*reading - lufs) > 0.3)
+            readings << QString::number(*reading);
+    }
+    QVERIFY2(readings.isEmpty(), qPrintable(readings.join(", ")));
+    // Nothing new since: no reading.
+    QVERIFY(!meter.take());
 }
