@@ -10,6 +10,7 @@
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
 
+#include <algorithm>
 #include <cmath>
 #include <utility>
 
@@ -64,6 +65,7 @@ PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent
     // Every change of what is heard: the listener's, and an alarm's own
     // volume rising over its fade-in, unmuted.
     connect(session->volume(), &Volume::effectiveChanged, this, &PlayOn::applyVolume);
+    connect(session, &PlaybackSession::levellingGainChanged, this, &PlayOn::applyVolume);
 }
 
 PlayOn::~PlayOn()
@@ -258,8 +260,12 @@ void PlayOn::applyVolume()
         return;
     const Volume *volume = m_session->volume();
     // Told only when it changes: a fade-in or the sleep timer's fade-out
-    // would otherwise call the renderer ten times a second.
-    const int level = int(std::lround(volume->heardLevel() * 100));
+    // would otherwise call the renderer ten times a second. The station's
+    // levelling gain goes with it, on the same perceptual scale as ours (the
+    // cube root of the amplitude), within the renderer's range.
+    const double levelled =
+        volume->heardLevel() * std::pow(10.0, m_session->levellingGainDb() / 60.0);
+    const int level = int(std::lround(std::clamp(levelled, 0.0, 1.0) * 100));
     if (level != m_sentVolume) {
         m_sentVolume = level;
         m_renderer->setVolume(level);

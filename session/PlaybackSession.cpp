@@ -218,10 +218,13 @@ bool PlaybackSession::openUrl(const QString &urlString)
         connect(player, &MediaPlayer::timeShiftChanged, context,
                 [this] { Q_EMIT timeShiftChanged(); });
         connect(player, &MediaPlayer::seeked, context, [this] { Q_EMIT seeked(); });
+        connect(player, &MediaPlayer::levellingGainChanged, context,
+                [this] { Q_EMIT levellingGainChanged(); });
         connect(player, &MediaPlayer::resumedFromOldest, context,
                 [this] { Q_EMIT resumedFromOldest(); });
     }
     applyVolume();
+    Q_EMIT levellingGainChanged();
     Q_EMIT timeShiftChanged();
     Q_EMIT opening(urlString);
     // Another stream: what the last one kept goes.
@@ -299,6 +302,12 @@ void PlaybackSession::setEvenLoudness(bool on)
     if (m_stream->player)
         m_stream->player->setLevelling(on, m_loudnessTarget);
     Q_EMIT evenLoudnessChanged(on);
+    Q_EMIT levellingGainChanged();
+}
+
+double PlaybackSession::levellingGainDb() const
+{
+    return m_evenLoudness && m_stream->player ? m_stream->player->levellingGainDb() : 0.0;
 }
 
 QString PlaybackSession::behindLiveText(qint64 behindMs)

@@ -87,6 +87,10 @@ public:
     // remembered in the settings file.
     bool evenLoudness() const { return m_evenLoudness; }
     void setEvenLoudness(bool on);
+    // The gain "Even Out Loudness" gives what plays now, in dB; 0 while it
+    // is off or nothing plays. Where the sound plays elsewhere, that place's
+    // volume carries it.
+    double levellingGainDb() const;
     // "−1:20" behind live, "Live" at live; empty while nothing is kept.
     static QString behindLiveText(qint64 behindMs);
 
@@ -126,6 +130,8 @@ Q_SIGNALS:
     void resumedFromOldest();
     void pauseHoldsStationChanged(bool holds);
     void evenLoudnessChanged(bool on);
+    // levellingGainDb() may have changed (a quarter of a dB or more).
+    void levellingGainChanged();
     void keptAudioChanged();
 
 private:

@@ -62,6 +62,8 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     m_playbin = std::make_unique<PlaybinEngine>(onMessage);
     m_leveller = std::make_unique<LoudnessLeveller>(m_item ? m_item->url().toString() : QString(),
                                                     [this] { return pipeline(); });
+    connect(m_leveller.get(), &LoudnessLeveller::gainChanged, this,
+            &MediaPlayer::levellingGainChanged);
     connect(m_feed.get(), &FeedEngine::timeShiftChanged, this, &MediaPlayer::timeShiftChanged);
     connect(m_feed.get(), &FeedEngine::seeked, this, &MediaPlayer::seeked);
     connect(m_feed.get(), &FeedEngine::resumedFromOldest, this, &MediaPlayer::resumedFromOldest);

@@ -81,8 +81,7 @@ public:
     qint64 positionMs() const override;
     void setPauseHolds(bool holds) override { m_pauseHolds = holds; }
     void setLevelling(bool on, double targetLufs) override;
-    // The levelling gain, in dB, for tests.
-    double levellingGainDb() const;
+    double levellingGainDb() const override;
     // The linear volume and mute the pipeline has, for tests; -1 without one.
     double pipelineVolume() const;
     // The factory names of the pipeline's elements, for tests.

@@ -4,6 +4,7 @@
 #include "platform/media/GstLoudness.h"
 #include "platform/media/LoudnessMemory.h"
 
+#include <cmath>
 #include <utility>
 
 namespace {
@@ -23,6 +24,7 @@ LoudnessLeveller::LoudnessLeveller(const QString &station, std::function<GstElem
     connect(&m_timer, &QTimer::timeout, this, &LoudnessLeveller::tick);
     m_timer.start();
     m_level.advance();
+    m_saidGain = m_level.gainDb();
 }
 
 LoudnessLeveller::~LoudnessLeveller()
@@ -50,6 +52,10 @@ void LoudnessLeveller::tick()
     m_level.advance();
     // Every time: the engine may have made a new pipeline since.
     gstloudness::setGain(pipeline, m_level.gainDb(), m_on);
+    if (std::abs(m_level.gainDb() - m_saidGain) >= 0.25) {
+        m_saidGain = m_level.gainDb();
+        Q_EMIT gainChanged();
+    }
     if (++m_ticks % kTicksBetweenSaves == 0)
         rememberLearned();
 }

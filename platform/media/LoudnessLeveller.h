@@ -27,6 +27,10 @@ public:
     void apply();
     double gainDb() const { return m_level.gainDb(); }
 
+Q_SIGNALS:
+    // The gain moved by a quarter of a dB or more since last said.
+    void gainChanged();
+
 private:
     void tick();
     void rememberLearned();
@@ -37,4 +41,5 @@ private:
     bool m_on = true;
     QTimer m_timer;
     int m_ticks = 0;
+    double m_saidGain = 0;
 };

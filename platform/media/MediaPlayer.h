@@ -65,6 +65,9 @@ public:
         Q_UNUSED(on);
         Q_UNUSED(targetLufs);
     }
+    // The station's levelling gain in dB, learned or being learned, whether
+    // levelling is on or not; 0 for players that do not level.
+    virtual double levellingGainDb() const { return 0; }
 
 Q_SIGNALS:
     // canSeek, timeBehindLiveMs (by a whole second) or keptMs changed.
@@ -74,6 +77,8 @@ Q_SIGNALS:
     // Held longer than what is kept reaches: playback went on from the
     // oldest moment still kept.
     void resumedFromOldest();
+    // levellingGainDb() moved by a quarter of a dB or more.
+    void levellingGainChanged();
 
 protected:
     double m_volume = 1.0;

@@ -11,6 +11,7 @@
 
 #include "integrations/PlayOn.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/media/LoudnessMemory.h"
 #include "platform/upnp/PlayForm.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/RendererFinder.h"
@@ -523,6 +524,7 @@ private Q_SLOTS:
         QCOMPARE(info.localAddress, QStringLiteral("127.0.0.1"));
 
         // Playing here first.
+        loudnessmemory::remember(servers.mp3Url().toString(), -10);
         QVERIFY(CacheManager::shareIntance()->saveLiveData(
             program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
         session.playCurrent();
@@ -572,6 +574,16 @@ private Q_SLOTS:
         session.volume()->clearOverride();
         session.volume()->setMuted(false);
         session.volume()->setLevel(1.0);
+
+        // The station's levelling gain (-10 dB kept for it) is the renderer's
+        // volume too: louder there with "Even Out Loudness" off.
+        QVERIFY(session.levellingGainDb() < -5);
+        QTest::qWait(600);
+        const double levelled = there.recentRms(500);
+        session.setEvenLoudness(false);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > levelled * 1.3, 5000);
+        session.setEvenLoudness(true);
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) < levelled * 1.15, 5000);
 
         // Another control point on the same renderer: its own stream takes
         // the renderer over (and is left playing), its stop pauses us.
