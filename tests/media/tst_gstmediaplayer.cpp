@@ -1016,6 +1016,7 @@ void TestGstMediaPlayer::loudnessEvenedOutAcrossStations()
             from = m_meter->elapsedMs();
             QTRY_VERIFY_WITH_TIMEOUT(m_meter->elapsedMs() > from + 4000, 8000);
             const double loudest = m_meter->loudestAfter(from);
+            qInfo("loudest sample lifted: %.2f dBFS", 20 * std::log10(loudest));
             QVERIFY2(loudest > 0.5 && loudest < 0.8913 + 3 / 32768.0,
                      qPrintable(QString::number(loudest)));
             return;
@@ -1023,6 +1024,12 @@ void TestGstMediaPlayer::loudnessEvenedOutAcrossStations()
         // Five seconds to learn, then 4 dB a second the first time.
         QTRY_VERIFY2_WITH_TIMEOUT(levelled(1.5),
                                   qPrintable(QString::number(m_meter->recentRms(1000))), 60000);
+        // And still so ten seconds after the first sound.
+        const qint64 firstSound = m_meter->firstSoundAfter(from, 0.005);
+        QTRY_VERIFY_WITH_TIMEOUT(m_meter->elapsedMs() > firstSound + 10000, 15000);
+        qInfo("first visit: %+.2f dB from where the row wants it, 10 s after the first sound",
+              db(m_meter->recentRms(1000), heard));
+        QVERIFY(levelled(1.5));
         if (!on) {
             // Learned all the same, and still not heard.
             QTRY_VERIFY_WITH_TIMEOUT(o.player->levellingGainDb() > 5, 30000);
@@ -1042,6 +1049,8 @@ void TestGstMediaPlayer::loudnessEvenedOutAcrossStations()
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->firstSoundAfter(from, 0.005) >= 0, 10000);
     const qint64 sounding = m_meter->firstSoundAfter(from, 0.005);
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->elapsedMs() > sounding + 1200, 5000);
+    qInfo("second visit: %+.2f dB from where the row wants it, over its first second",
+          db(m_meter->recentRms(800), heard));
     QVERIFY2(qAbs(db(m_meter->recentRms(800), heard)) < 2.0,
              qPrintable(QString::number(m_meter->recentRms(800))));
 }
