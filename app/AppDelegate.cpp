@@ -5,6 +5,7 @@
 #include "app/FindLauncher.h"
 #include "app/ManageLauncher.h"
 #include "app/PlayOnLauncher.h"
+#include "app/RemoteCommands.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
 #include "app/SongHistoryLauncher.h"
@@ -24,6 +25,7 @@
 #include "platform/desktop/BackgroundPortal.h"
 #include "platform/desktop/DesktopNotifier.h"
 #include "platform/desktop/MprisService.h"
+#include "platform/desktop/SingleInstance.h"
 #include "platform/desktop/SleepInhibitor.h"
 #include "platform/desktop/WakeWatcher.h"
 #include "platform/media/GstMediaPlayer.h"
@@ -68,6 +70,15 @@ AppDelegate::~AppDelegate()
         MediaPlayerFactory::setShared(nullptr);
 }
 
+void AppDelegate::answerCommands(SingleInstance *instance)
+{
+    instance->setCommandHandler([this](const QStringList &args,
+                                       const SingleInstance::Reply &reply) {
+        reply(m_commands ? m_commands->run(args)
+                         : SingleInstance::Answer{1, QByteArrayLiteral("Orbitune is starting.\n")});
+    });
+}
+
 void AppDelegate::loadMainInterface()
 {
     QApplication::setQuitOnLastWindowClosed(false);
@@ -85,6 +96,8 @@ void AppDelegate::loadMainInterface()
     m_home = std::make_unique<HomeViewController>(m_session.get());
     // Recording and "save last song" tap every stream the session opens.
     m_recorder = new Recorder(m_session.get(), Recorder::savedOptions(), this);
+    m_commands = new RemoteCommands(
+        m_session.get(), m_store, [this] { return m_recorder; }, this);
     m_find = new FindLauncher(this);
     auto *sheets = new ManageLauncher(m_home.get(), this);
     sheets->setListControllerFactory([this] {

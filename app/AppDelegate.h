@@ -24,6 +24,7 @@ class SingleInstance;
 class SongHistoryLauncher;
 class StartupOptions;
 class ProgramSearch;
+class RemoteCommands;
 class WakeWatcher;
 
 // Keeps the application alive while its window is closed and brings the
@@ -53,6 +54,9 @@ public:
     ScheduleLauncher *schedules() const { return m_schedules; }
     // "Play On" and the speakers found; null until the start-up is done.
     PlayOnLauncher *playOn() const { return m_playOn; }
+    // Answers the command line's commands (`orbitune --status`) sent to this
+    // instance.
+    void answerCommands(SingleInstance *instance);
 
     void applicationDidFinishLaunching();
     void applicationWillTerminate();
@@ -96,5 +100,6 @@ private:
     WakeWatcher *m_wake = nullptr;
     ProgramSearch *m_search = nullptr;
     StartupOptions *m_startup = nullptr;
+    RemoteCommands *m_commands = nullptr;
     bool m_startsHidden = false;
 };

@@ -1,6 +1,7 @@
 // The application shell: one instance per user, reopening the window, and
 // what closing the window does.
 #include "support/FakeImageLoader.h"
+#include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
 #include "app/AppDelegate.h"
@@ -11,6 +12,7 @@
 #include "platform/desktop/Autostart.h"
 #include "platform/desktop/SingleInstance.h"
 #include "session/PlaybackSession.h"
+#include "session/Volume.h"
 #include "store/CacheManager.h"
 
 #include <QAction>
@@ -18,6 +20,8 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QMenu>
 #include <QProcess>
@@ -114,8 +118,13 @@ private Q_SLOTS:
         SingleInstance first;
         QCOMPARE(first.start(), SingleInstance::Role::Primary);
         QSignalSpy reopen(&first, &SingleInstance::reopenRequested);
+        first.setCommandHandler([](const QStringList &, const SingleInstance::Reply &reply) {
+            reply({0, "ran\n"});
+        });
         for (const QByteArray &junk :
-             {QByteArray("hello\n"), QByteArray("orbitune:reopen-now\n"), QByteArray(4096, 'x')}) {
+             {QByteArray("hello\n"), QByteArray("orbitune:reopen-now\n"), QByteArray(4096, 'x'),
+              SingleInstance::commandPrefix() + QByteArray(20000, '['),
+              SingleInstance::commandPrefix() + "[\"--status\", 7]\n"}) {
             QLocalSocket socket;
             socket.connectToServer(SingleInstance::socketPath());
             QVERIFY(socket.waitForConnected(2000));
@@ -124,6 +133,97 @@ private Q_SLOTS:
             QTRY_VERIFY(socket.state() == QLocalSocket::UnconnectedState);
         }
         QCOMPARE(reopen.count(), 0);
+    }
+
+    // The command line against the running instance: each command run as
+    // its own process with no display, its exit code and what it printed.
+    void commandLineDrivesTheRunningInstance()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QString::fromLatin1(name));
+        const auto run = [&](const QStringList &args) {
+            QProcess command;
+            command.setProcessEnvironment(env);
+            command.start(binary(), args);
+            // The instance answers from this event loop.
+            const bool ended =
+                command.waitForStarted() &&
+                QTest::qWaitFor([&] { return command.state() == QProcess::NotRunning; }, 20000);
+            const QString said =
+                QString::fromUtf8(command.readAllStandardOutput() + command.readAllStandardError());
+            return QStringLiteral("%1 %2").arg(ended ? command.exitCode() : -1).arg(said.trimmed());
+        };
+        // Nobody running: 2, and with no display nothing is started.
+        QCOMPARE(run({QStringLiteral("--status")}), QStringLiteral("2 orbitune: not running"));
+        QCOMPARE(run({QStringLiteral("--play"), QStringLiteral("x")}),
+                 QStringLiteral("2 orbitune: not running"));
+
+        StreamServers servers;
+        QVERIFY(servers.start());
+        FakeImageLoader images;
+        SingleInstance instance;
+        QCOMPARE(instance.start(), SingleInstance::Role::Primary);
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        delegate.answerCommands(&instance);
+        const QString tone = servers.mp3Url().toString();
+        QVERIFY(servers.setMountTitle(QStringLiteral("/live.mp3"), QStringLiteral("Loop Song")));
+
+        // Each row: the arguments, then the code and what is printed (a
+        // "~" row: what it starts with).
+        const QList<std::pair<QStringList, QString>> rows{
+            {{"--volume", "40"}, "0 Volume 40 %"},
+            {{"--volume", "+5"}, "0 Volume 45 %"},
+            {{"--volume", "-50"}, "0 Volume 0 %"},
+            {{"--volume", "abc"},
+             "1 orbitune: --volume takes 0 to 100, or +N or -N to change it by N (see --help)"},
+            {{"--volume", "70"}, "0 Volume 70 %"},
+            {{"--add", "file:///etc/passwd"},
+             "1 \"file:///etc/passwd\" is not an http or https address."},
+            {{"--add", tone, "--name", "Loop Tone", "--group", "Tests"}, "0 Loop Tone"},
+            {{"--add", tone, "--name", "Loop Tone Two"}, "0 Loop Tone Two"},
+            {{"--play", "no such station"}, "1 No program is called \"no such station\"."},
+            {{"--play", "loop"}, "~1 \"loop\" names more than one program:"},
+            {{"--play", "Loop Tone"}, "0 Loop Tone"},
+            {{"--mute"}, "0 Muted"},
+            {{"--mute"}, "0 Not muted"},
+            {{"--pause", "--stop"},
+             "1 orbitune: one command at a time: --pause and --stop (see --help)"},
+        };
+        for (const auto &[args, expected] : rows) {
+            const QString said = run(args);
+            if (expected.startsWith(QLatin1Char('~')))
+                QVERIFY2(said.startsWith(expected.mid(1)), qPrintable(said));
+            else
+                QCOMPARE(said, expected);
+        }
+        // Playing, with its title, as a script reads it.
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.session()->state(), PlaybackSession::State::Playing,
+                                  20000);
+        QTRY_COMPARE_WITH_TIMEOUT(delegate.session()->nowPlaying(), QStringLiteral("Loop Song"),
+                                  20000);
+        const QString json = run({QStringLiteral("--status"), QStringLiteral("--json")});
+        QVERIFY2(json.startsWith(QLatin1String("0 ")), qPrintable(json));
+        const QJsonObject status = QJsonDocument::fromJson(json.mid(2).toUtf8()).object();
+        QCOMPARE(status.value(QStringLiteral("program")).toString(), QStringLiteral("Loop Tone"));
+        QCOMPARE(status.value(QStringLiteral("group")).toString(), QStringLiteral("Tests"));
+        QCOMPARE(status.value(QStringLiteral("title")).toString(), QStringLiteral("Loop Song"));
+        QCOMPARE(status.value(QStringLiteral("state")).toString(), QStringLiteral("playing"));
+        QCOMPARE(status.value(QStringLiteral("volume")).toInt(), 70);
+        QVERIFY(run({QStringLiteral("--list")}).contains(QLatin1String("\tLoop Tone\tTests\n")));
+        // Back in what is kept, then live; pause.
+        QTRY_VERIFY_WITH_TIMEOUT(delegate.session()->keptMs() > 4000, 20000);
+        const QString back = run({QStringLiteral("--back"), QStringLiteral("3")});
+        QVERIFY2(back.startsWith(QStringLiteral("0 \u22120:0")), qPrintable(back));
+        QVERIFY(delegate.session()->behindLiveMs() > 2000);
+        QCOMPARE(run({QStringLiteral("--live")}), QStringLiteral("0 "));
+        QCOMPARE(delegate.session()->behindLiveMs(), 0);
+        QCOMPARE(run({QStringLiteral("--toggle")}), QStringLiteral("0 "));
+        QCOMPARE(delegate.session()->state(), PlaybackSession::State::Paused);
+        // The next tests start from no list and full volume.
+        delegate.session()->volume()->setLevel(1.0);
+        QFile::remove(TestEnv::instance()->dataFile());
     }
 
     void leftoverSocketFromACrashIsReplaced()
