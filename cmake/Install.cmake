@@ -57,6 +57,12 @@ Exec=${_bindir}/orbitune --hidden
 ]] _write_dbus_service @ONLY)
 install(CODE "${_write_dbus_service}")
 
+# The command line: its bash completion and its manual page.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/shell/orbitune.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME orbitune)
+install(FILES ${CMAKE_SOURCE_DIR}/resources/shell/orbitune.1
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 install(FILES ${CMAKE_SOURCE_DIR}/resources/debian/copyright
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/orbitune)
 

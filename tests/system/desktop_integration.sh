@@ -61,6 +61,8 @@ expected_files() {
   echo share/gnome-shell/search-providers/orbitune-search-provider.ini
   echo share/krunner/dbusplugins/orbitune.desktop
   echo share/dbus-1/services/org.orbitune.Orbitune.service
+  echo share/bash-completion/completions/orbitune
+  echo share/man/man1/orbitune.1
   echo share/icons/hicolor/scalable/apps/orbitune.svg
   echo share/icons/hicolor/symbolic/apps/orbitune-symbolic.svg
   for s in "${icon_sizes[@]}"; do
