@@ -1,4 +1,5 @@
 #include "platform/base/Clock.h"
+#include "platform/base/Settings.h"
 #include "platform/media/LoudnessLevel.h"
 #include "platform/media/LoudnessMemory.h"
 #include "platform/media/LoudnessMeter.h"
@@ -177,8 +178,14 @@ void TestReconnectPolicy::levellingGainsKeptForRecentStations()
     // What a station taught is kept for the most recent stations only, the
     // one played again moved to the front; a value set by hand out of
     // bounds is not taken.
-    for (int i = 0; i <= loudnessmemory::kStations; ++i)
-        loudnessmemory::remember(QStringLiteral("http://s/%1").arg(i), 3.0);
+    // A full memory, written at once (one station at a time rewrites the
+    // settings file each time), the most recent first; then one more.
+    QVariantList full;
+    for (int i = loudnessmemory::kStations - 1; i >= 0; --i)
+        full << QStringLiteral("http://s/%1").arg(i) << 3.0;
+    settings::open()->setValue(QStringLiteral("loudness/stationGains"), full);
+    QCOMPARE(loudnessmemory::recall(QStringLiteral("http://s/0")).value_or(99), 3.0);
+    loudnessmemory::remember(QStringLiteral("http://s/%1").arg(loudnessmemory::kStations), 3.0);
     loudnessmemory::remember(QStringLiteral("http://s/1"), -4.0);
     loudnessmemory::remember(QStringLiteral("http://s/new"), 40.0);
     QVERIFY(!loudnessmemory::recall(QStringLiteral("http://s/0")));
