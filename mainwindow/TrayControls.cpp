@@ -33,6 +33,11 @@ TrayControls::TrayControls(PlaybackSession *session, WindowHost *host, QObject *
         play->setText(session->isPlaying() ? QStringLiteral("Pause") : QStringLiteral("Play"));
     });
     buildSleepMenu();
+    QAction *even = host->addTrayAction(Section::Listening, QStringLiteral("Even Out Loudness"),
+                                        "evenLoudnessAction");
+    even->setCheckable(true);
+    even->setChecked(session->evenLoudness());
+    connect(even, &QAction::toggled, session, &PlaybackSession::setEvenLoudness);
     QAction *quit = host->addTrayAction(Section::Application, QStringLiteral("Quit"), "quitAction");
     connect(quit, &QAction::triggered, host, &WindowHost::quitRequested);
 

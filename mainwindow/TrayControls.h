@@ -8,7 +8,8 @@ class WindowHost;
 
 // The listener's everyday controls around the tray: Play/Pause and Quit in
 // its menu and on Space and Ctrl+Q, the volume keys (Up, Down, +, =, -, M),
-// scrolling on the tray icon, the "Sleep Timer" menu, and the tooltip lines that show what changed
+// scrolling on the tray icon, the "Sleep Timer" menu, "Even Out Loudness", and the tooltip lines
+// that show what changed
 // ("Volume N%" or "Muted" for a moment after a change, "Sleep timer: N min left" while it runs).
 // The volume and the timer themselves are the session's.
 class TrayControls : public QObject {

@@ -12,6 +12,18 @@
 
 namespace {
 const QString kPauseHoldsKey = QStringLiteral("playback/pauseHoldsStation");
+const QString kEvenLoudnessKey = QStringLiteral("playback/evenOutLoudness");
+// The loudness stations are levelled to, in LUFS (-18: ReplayGain 2.0's).
+const QString kLoudnessTargetKey = QStringLiteral("playback/loudnessTargetLufs");
+constexpr double kDefaultTargetLufs = -18.0;
+
+double loudnessTarget(const QSettings &file)
+{
+    bool ok = false;
+    const double lufs = file.value(kLoudnessTargetKey, kDefaultTargetLufs).toDouble(&ok);
+    // A target the gain's +-12 dB can reach from what stations send.
+    return ok && lufs >= -40.0 && lufs <= -5.0 ? lufs : kDefaultTargetLufs;
+}
 
 // A string that names a stream we could open: absolute, with a scheme.
 QUrl streamUrl(const QString &s)
@@ -39,7 +51,10 @@ PlaybackSession::PlaybackSession(QObject *parent)
     connect(m_volume, &Volume::effectiveChanged, this, &PlaybackSession::applyVolume);
     connect(m_sleep, &SleepTimer::fadeChanged, m_volume, &Volume::setFade);
     connect(m_sleep, &SleepTimer::finished, this, &PlaybackSession::sleepTimerFinished);
-    m_pauseHolds = settings::open()->value(kPauseHoldsKey, false).toBool();
+    const auto file = settings::open();
+    m_pauseHolds = file->value(kPauseHoldsKey, false).toBool();
+    m_evenLoudness = file->value(kEvenLoudnessKey, true).toBool();
+    m_loudnessTarget = loudnessTarget(*file);
 }
 
 PlaybackSession::~PlaybackSession()
@@ -199,6 +214,7 @@ bool PlaybackSession::openUrl(const QString &urlString)
     m_stream->player = factory ? factory->playerWithItem(item) : nullptr;
     if (MediaPlayer *player = m_stream->player.get()) {
         player->setPauseHolds(m_pauseHolds);
+        player->setLevelling(m_evenLoudness, m_loudnessTarget);
         connect(player, &MediaPlayer::timeShiftChanged, context,
                 [this] { Q_EMIT timeShiftChanged(); });
         connect(player, &MediaPlayer::seeked, context, [this] { Q_EMIT seeked(); });
@@ -272,6 +288,17 @@ void PlaybackSession::setPauseHoldsStation(bool holds)
     if (m_stream->player)
         m_stream->player->setPauseHolds(holds);
     Q_EMIT pauseHoldsStationChanged(holds);
+}
+
+void PlaybackSession::setEvenLoudness(bool on)
+{
+    if (on == m_evenLoudness)
+        return;
+    m_evenLoudness = on;
+    settings::open()->setValue(kEvenLoudnessKey, on);
+    if (m_stream->player)
+        m_stream->player->setLevelling(on, m_loudnessTarget);
+    Q_EMIT evenLoudnessChanged(on);
 }
 
 QString PlaybackSession::behindLiveText(qint64 behindMs)

@@ -81,6 +81,12 @@ public:
     // the stream afresh. Remembered in the settings file.
     bool pauseHoldsStation() const { return m_pauseHolds; }
     void setPauseHoldsStation(bool holds);
+    // "Even Out Loudness": what is heard here is levelled toward the target
+    // loudness (the settings file's, -18 LUFS unless set), each station's
+    // gain learned and kept by the player. On unless turned off;
+    // remembered in the settings file.
+    bool evenLoudness() const { return m_evenLoudness; }
+    void setEvenLoudness(bool on);
     // "−1:20" behind live, "Live" at live; empty while nothing is kept.
     static QString behindLiveText(qint64 behindMs);
 
@@ -119,6 +125,7 @@ Q_SIGNALS:
     // Held longer than what is kept reaches: playing the oldest kept.
     void resumedFromOldest();
     void pauseHoldsStationChanged(bool holds);
+    void evenLoudnessChanged(bool on);
     void keptAudioChanged();
 
 private:
@@ -163,4 +170,6 @@ private:
     // later must not start sound or show a failure.
     bool m_abandoned = false;
     bool m_pauseHolds = false;
+    bool m_evenLoudness = true;
+    double m_loudnessTarget = -18.0;
 };

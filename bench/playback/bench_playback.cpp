@@ -1,7 +1,9 @@
 // Measures, in one run and on the same local Icecast MP3 stream, our
 // GstMediaPlayer against a bare `gst-launch-1.0 playbin uri=...`:
 //   - time to first audible audio at the null sink's monitor,
-//   - CPU% and RSS over N seconds of playback (default 30),
+//   - CPU% and RSS over N seconds of playback (default 30), and CPU% with
+//     "Even Out Loudness" off, side by side (the meter still learns then:
+//     the difference is the gain's and the limiter's),
 //   - CPU% while paused,
 //   - RSS before and after 200 open/switch cycles.
 // Usage: bench_playback [--seconds N] [--cycles N]
@@ -144,7 +146,7 @@ int main(int argc, char **argv)
     }
 
     // 2. Steady playback and pause.
-    Load oursPlaying, oursPaused, basePlaying;
+    Load oursPlaying, oursUnlevelled, oursPaused, basePlaying;
     // What this process costs with no player at all (event loop polling).
     const Load idle = measure(QCoreApplication::applicationPid(), 5000);
     {
@@ -154,6 +156,9 @@ int main(int argc, char **argv)
         player.play();
         QTest::qWait(1000);
         oursPlaying = measure(QCoreApplication::applicationPid(), seconds * 1000);
+        player.setLevelling(false, -18);
+        QTest::qWait(500);
+        oursUnlevelled = measure(QCoreApplication::applicationPid(), seconds * 1000);
         player.pause();
         QTest::qWait(500);
         oursPaused = measure(QCoreApplication::applicationPid(), std::max(5, seconds / 3) * 1000);
@@ -262,6 +267,9 @@ int main(int argc, char **argv)
     row("first audio after play()", median(oursPlay), -1, " s", "< 0.5 s");
     row("first audio after open", median(oursOpen), median(baseOpen), " s", "");
     row("CPU while playing", oursPlaying.cpuPercent, basePlaying.cpuPercent, " %", "");
+    row("CPU, Even Out Loudness off", oursUnlevelled.cpuPercent, -1, " %", "");
+    row("gain and limiter (points)", oursPlaying.cpuPercent - oursUnlevelled.cpuPercent, -1, "",
+        "<= 0.2");
     row("RSS while playing", oursPlaying.rssMb, basePlaying.rssMb, " MB", "< 80 MB");
     row("CPU while paused", oursPaused.cpuPercent, -1, " %", "");
     row("CPU idle, no player (harness)", idle.cpuPercent, -1, " %", "");

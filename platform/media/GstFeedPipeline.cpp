@@ -1,6 +1,7 @@
 #include "platform/media/GstFeedPipeline.h"
 
 #include "platform/base/Log.h"
+#include "platform/media/GstLoudness.h"
 #include "platform/media/GstPipeline.h"
 
 #include <cstring>
@@ -78,10 +79,11 @@ gsthandle::Pipeline make(std::function<void()> wantsData, QString *error)
     GstElement *decode = gst_element_factory_make("decodebin", kDecodeName);
     GstElement *convert = gst_element_factory_make("audioconvert", kConvertName);
     GstElement *resample = gst_element_factory_make("audioresample", nullptr);
+    GstElement *loudness = gstloudness::makeBin();
     GstElement *volume = gst_element_factory_make("volume", kVolumeName);
     GstElement *sink = gst_element_factory_make("autoaudiosink", kSinkName);
     if (!pipeline || !src || !decode || !convert || !resample || !volume || !sink) {
-        for (GstElement *e : {src, decode, convert, resample, volume, sink}) {
+        for (GstElement *e : {src, decode, convert, resample, loudness, volume, sink}) {
             if (e)
                 gst_object_unref(gst_object_ref_sink(e));
         }
@@ -89,10 +91,18 @@ gsthandle::Pipeline make(std::function<void()> wantsData, QString *error)
         return {};
     }
     gst_object_ref_sink(pipeline.get());
+    // Without the levelling's elements (no good plugins) it plays unlevelled.
+    GstElement *beforeVolume = resample;
     gst_bin_add_many(GST_BIN(pipeline.get()), src, decode, convert, resample, volume, sink,
                      nullptr);
-    if (!gst_element_link(src, decode) ||
-        !gst_element_link_many(convert, resample, volume, sink, nullptr)) {
+    if (loudness) {
+        gst_bin_add(GST_BIN(pipeline.get()), loudness);
+        gstloudness::attach(pipeline.get(), loudness);
+        beforeVolume = loudness;
+    }
+    if (!gst_element_link(src, decode) || !gst_element_link_many(convert, resample, nullptr) ||
+        (loudness && !gst_element_link(resample, loudness)) ||
+        !gst_element_link_many(beforeVolume, volume, sink, nullptr)) {
         *error = QStringLiteral("The decoding pipeline could not be linked");
         return {};
     }

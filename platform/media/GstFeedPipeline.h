@@ -9,7 +9,8 @@
 
 // The pipeline that plays what we hand it ourselves: the bytes of a stream
 // our own client reads, pushed into an appsrc and decoded after it
-// (appsrc ! decodebin ! audioconvert ! audioresample ! volume ! sink).
+// (appsrc ! decodebin ! audioconvert ! audioresample ! levelling ! volume !
+// sink; the levelling is GstLoudness's bin).
 // Starting over at another byte flushes what the elements hold and keeps the
 // elements, the decoder included.
 namespace gstfeed {

@@ -5,6 +5,7 @@
 #include "platform/media/GstPipeline.h"
 #include "platform/media/GstStreamFormat.h"
 #include "platform/media/GstVolume.h"
+#include "platform/media/LoudnessLeveller.h"
 #include "platform/media/PlaybinEngine.h"
 #include "platform/stream/PlaylistResolver.h"
 
@@ -59,6 +60,8 @@ GstMediaPlayer::GstMediaPlayer(std::shared_ptr<MediaItem> item, const Options &o
     FeedEngine::Host &host = *this;
     m_feed = std::make_unique<FeedEngine>(host, m_item, feedSettings(options), onMessage);
     m_playbin = std::make_unique<PlaybinEngine>(onMessage);
+    m_leveller = std::make_unique<LoudnessLeveller>(m_item ? m_item->url().toString() : QString(),
+                                                    [this] { return pipeline(); });
     connect(m_feed.get(), &FeedEngine::timeShiftChanged, this, &MediaPlayer::timeShiftChanged);
     connect(m_feed.get(), &FeedEngine::seeked, this, &MediaPlayer::seeked);
     connect(m_feed.get(), &FeedEngine::resumedFromOldest, this, &MediaPlayer::resumedFromOldest);
@@ -166,6 +169,7 @@ void GstMediaPlayer::openStream(const QUrl &url)
             this, [this, error] { fail(error); }, Qt::QueuedConnection);
         return;
     }
+    m_leveller->apply(); // before the first samples reach it
     m_watchdog.start(m_options.openTimeoutMs);
     if (m_playbin->hasNoPreroll()) {
         GstElement *opened = m_playbin->pipeline();
@@ -198,6 +202,7 @@ void GstMediaPlayer::openFeed(const QUrl &url)
         m_streamUrl = url;
         if (!m_feed->start())
             return;
+        m_leveller->apply();
     }
     m_watchdog.start(m_options.openTimeoutMs);
     m_feed->connectTo(url);
@@ -232,6 +237,7 @@ void GstMediaPlayer::onPrerolled()
     m_failWhenHeard.reset(); // back after all (the network returned)
     m_phase = Phase::Ready;
     m_feed->setPrerolled();
+    m_leveller->apply();
     if (m_item)
         gstformat::readDecoded(*m_item, pipeline());
     QPointer<GstMediaPlayer> self(this);
@@ -716,3 +722,13 @@ std::unique_ptr<MediaPlayer> GstMediaPlayerFactory::playerWithItem(std::shared_p
 }
 
 #include "moc_GstMediaPlayer.cpp"
+
+void GstMediaPlayer::setLevelling(bool on, double targetLufs)
+{
+    m_leveller->setLevelling(on, targetLufs);
+}
+
+double GstMediaPlayer::levellingGainDb() const
+{
+    return m_leveller->gainDb();
+}

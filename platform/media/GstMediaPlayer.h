@@ -15,6 +15,7 @@
 #include <optional>
 
 typedef struct _GstElement GstElement;
+class LoudnessLeveller;
 class PlaybinEngine;
 class PlaylistResolver;
 
@@ -79,6 +80,9 @@ public:
     qint64 keptMs() const override;
     qint64 positionMs() const override;
     void setPauseHolds(bool holds) override { m_pauseHolds = holds; }
+    void setLevelling(bool on, double targetLufs) override;
+    // The levelling gain, in dB, for tests.
+    double levellingGainDb() const;
     // The linear volume and mute the pipeline has, for tests; -1 without one.
     double pipelineVolume() const;
     // The factory names of the pipeline's elements, for tests.
@@ -166,6 +170,7 @@ private:
     GstBusMessages m_bus;
     std::unique_ptr<FeedEngine> m_feed;
     std::unique_ptr<PlaybinEngine> m_playbin;
+    std::unique_ptr<LoudnessLeveller> m_leveller;
 };
 
 class GstMediaPlayerFactory : public MediaPlayerFactory {

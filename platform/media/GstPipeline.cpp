@@ -3,6 +3,7 @@
 #include "platform/base/AppInfo.h"
 #include "platform/base/AsyncTask.h"
 #include "platform/base/Log.h"
+#include "platform/media/GstLoudness.h"
 #include "platform/media/GstTapProbe.h"
 
 #include <algorithm>
@@ -103,9 +104,10 @@ void warmUpInBackground()
         // (AAC loads FFmpeg, which is left for when it is needed; so are
         // playbin's HTTP source and its TLS, which only files and HLS that
         // ends use).
-        for (const char *name : {"playback", "coreelements", "app", "typefindfunctions",
-                                 "audioparsers", "mpg123", "ogg", "vorbis", "opus", "audioconvert",
-                                 "audioresample", "volume", "autodetect", "pulseaudio"}) {
+        for (const char *name :
+             {"playback", "coreelements", "app", "typefindfunctions", "audioparsers", "mpg123",
+              "ogg", "vorbis", "opus", "audioconvert", "audioresample", "volume", "audiofx",
+              "replaygain", "autodetect", "pulseaudio"}) {
             if (GstPlugin *plugin = gst_plugin_load_by_name(name))
                 gst_object_unref(plugin);
         }
@@ -130,6 +132,10 @@ gsthandle::Pipeline makePlaybin(const QUrl &url, const Settings &settings, QStri
                  "buffer-duration", gint64(settings.bufferDurationMs) * GST_MSECOND, nullptr);
     if (GstElement *sink = gst_element_factory_make("autoaudiosink", nullptr))
         g_object_set(playbin, "audio-sink", sink, nullptr);
+    if (GstElement *loudness = gstloudness::makeBin()) {
+        g_object_set(playbin, "audio-filter", loudness, nullptr);
+        gstloudness::attach(playbin, loudness);
+    }
     g_object_set_data(G_OBJECT(playbin), kWatermarkKey,
                       GINT_TO_POINTER(int(settings.startWatermark * 1000)));
     gsttap::install(playbin, settings.tap);

@@ -57,6 +57,14 @@ public:
     // Pause keeps the connection and what is kept, and play goes on where
     // it stopped, instead of letting the stream go.
     virtual void setPauseHolds(bool holds) { Q_UNUSED(holds); }
+    // Evens out loudness across stations: what is heard here is brought
+    // toward `targetLufs` by a gain of the player's own, learned per
+    // station; off leaves the station's audio as it is.
+    virtual void setLevelling(bool on, double targetLufs)
+    {
+        Q_UNUSED(on);
+        Q_UNUSED(targetLufs);
+    }
 
 Q_SIGNALS:
     // canSeek, timeBehindLiveMs (by a whole second) or keptMs changed.

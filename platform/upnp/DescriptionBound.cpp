@@ -4,7 +4,10 @@
 #include "platform/upnp/CastLog.h"
 #include "platform/upnp/UpnpHandles.h"
 
+#include <QHash>
 #include <QTimer>
+
+#include <memory>
 
 #include <linux/tcp.h>
 #include <netinet/in.h>
@@ -17,12 +20,26 @@ const char *const kWatchKey = "orbitune-description-bound";
 const char *const kSessionKey = "orbitune-description-watched";
 constexpr int kCheckMs = 20;
 
+// The addresses fetched now, per session.
+using InFlight = QHash<QString, int>;
+
 // One fetch under way: its socket once connected, checked every kCheckMs.
 struct Fetch {
     upnphandle::Object<GSocket> socket;
     qint64 started = 0;
     QTimer check;
     bool cut = false;
+    // Another fetch of the same address is under way (a device's answers
+    // to a search come in twos and threes): this one ends at its connection,
+    // before it asks for anything.
+    bool again = false;
+    QString url;
+    std::shared_ptr<InFlight> inFlight; // outlives the session if need be
+    ~Fetch()
+    {
+        if (inFlight && !again && --(*inFlight)[url] <= 0)
+            inFlight->remove(url);
+    }
 };
 
 qint64 bytesReceived(GSocket *socket)
@@ -58,6 +75,8 @@ void onNetworkEvent(SoupMessage *message, GSocketClientEvent event, GIOStream *c
         return;
     fetch->socket =
         upnphandle::ref(g_socket_connection_get_socket(G_SOCKET_CONNECTION(connection)));
+    if (fetch->again)
+        cut(fetch, "fetched already");
 }
 
 void onGotHeaders(SoupMessage *message, gpointer)
@@ -75,7 +94,7 @@ void onFinished(SoupMessage *message, gpointer)
     g_object_set_data(G_OBJECT(message), kWatchKey, nullptr);
 }
 
-void onRequestQueued(SoupSession *, SoupMessage *message, gpointer)
+void onRequestQueued(SoupSession *session, SoupMessage *message, gpointer)
 {
     if (g_strcmp0(soup_message_get_method(message), SOUP_METHOD_GET) != 0)
         return;
@@ -83,6 +102,17 @@ void onRequestQueued(SoupSession *, SoupMessage *message, gpointer)
     soup_message_add_flags(message, SOUP_MESSAGE_NEW_CONNECTION);
     auto *fetch = new Fetch;
     fetch->started = Clock::shared()->steadyMs();
+    if (auto *shared = static_cast<std::shared_ptr<InFlight> *>(
+            g_object_get_data(G_OBJECT(session), kSessionKey)))
+        fetch->inFlight = *shared;
+    gchar *uri = g_uri_to_string(soup_message_get_uri(message));
+    fetch->url = QString::fromUtf8(uri);
+    g_free(uri);
+    if (fetch->inFlight) {
+        fetch->again = fetch->inFlight->contains(fetch->url);
+        if (!fetch->again)
+            ++(*fetch->inFlight)[fetch->url];
+    }
     fetch->check.setInterval(kCheckMs);
     QObject::connect(&fetch->check, &QTimer::timeout, [fetch] {
         if (!fetch->socket)
@@ -106,7 +136,9 @@ void watch(SoupSession *session)
 {
     if (!session || g_object_get_data(G_OBJECT(session), kSessionKey))
         return;
-    g_object_set_data(G_OBJECT(session), kSessionKey, GINT_TO_POINTER(1));
+    g_object_set_data_full(
+        G_OBJECT(session), kSessionKey, new std::shared_ptr<InFlight>(std::make_shared<InFlight>()),
+        [](gpointer data) { delete static_cast<std::shared_ptr<InFlight> *>(data); });
     g_signal_connect(session, "request-queued", G_CALLBACK(onRequestQueued), nullptr);
 }
 

@@ -267,7 +267,8 @@ private Q_SLOTS:
         QTRY_VERIFY(window->isActiveWindow());
     }
 
-    // "Notifications" ends the tray's Listening section and is remembered;
+    // "Notifications" ends the tray's Listening section and is remembered
+    // (so is "Even Out Loudness");
     // the notices hear whether the window is shown.
     void notificationsInTheTrayMenuFollowTheWindow()
     {
@@ -290,6 +291,16 @@ private Q_SLOTS:
         const QAction *sleep = qobject_cast<QMenu *>(sleepOff->parent())->menuAction();
         QVERIFY(actions.indexOf(sleep) < actions.indexOf(toggle));
         QCOMPARE(actions.indexOf(find), actions.indexOf(toggle) + 1);
+        // "Even Out Loudness" in Listening too: on at first, the session's,
+        // remembered.
+        auto *even = menu->findChild<QAction *>(QStringLiteral("evenLoudnessAction"));
+        QVERIFY(even && even->isCheckable() && even->isChecked());
+        QCOMPARE(even->text(), QStringLiteral("Even Out Loudness"));
+        QVERIFY(actions.indexOf(sleep) < actions.indexOf(even) &&
+                actions.indexOf(even) < actions.indexOf(toggle));
+        even->trigger();
+        QVERIFY(!delegate.homeViewController()->session()->evenLoudness());
+        QCOMPARE(settings::open()->value(QStringLiteral("playback/evenOutLoudness")), false);
 
         QVERIFY(!notices->isWindowHidden());
         window->close();

@@ -1,5 +1,6 @@
 #include "platform/base/Log.h"
 #include "platform/media/GstMediaPlayer.h"
+#include "platform/media/LoudnessMemory.h"
 #include "platform/stream/PlaylistResolver.h"
 #include "support/AudioSession.h"
 #include "support/StreamServers.h"
@@ -14,6 +15,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -109,6 +111,8 @@ private Q_SLOTS:
     void finishedFileReportsItsEnd();
     void noStatusAfterDestroy();
     void volumeIsCubicAndSurvivesReopening();
+    void loudnessEvenedOutAcrossStations_data();
+    void loudnessEvenedOutAcrossStations();
     void missingAudioDeviceStillPlaysAndSaysSo();
     void manySwitchesAndSeeksLeakNothing();
 
@@ -226,10 +230,17 @@ void TestGstMediaPlayer::liveStreamsPlayAndPause()
 void TestGstMediaPlayer::finiteStreamPausesInPlace()
 {
     // A file with a known length keeps its pipeline and resumes where it was.
+    // Playbin levels it too: a gain kept for it (-6 dB) is heard at once.
+    loudnessmemory::remember(m_servers->httpUrl("/tone.mp3").toString(), -6);
     auto o = open(m_servers->httpUrl("/tone.mp3"));
     QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
     o.player->play();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(200) > 0.05, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) > 0.05 &&
+                                 qAbs(m_meter->recentRms(300) / m_meter->recentRms(100) - 1) < 0.1,
+                             3000);
+    QVERIFY2(qAbs(20 * std::log10(m_meter->recentRms(300) / 0.336) + 6) < 1.5,
+             qPrintable(QString::number(m_meter->recentRms(300))));
     o.player->pause();
     QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(100) < 0.002, 1000);
     QCOMPARE(o.player->phase(), GstMediaPlayer::Phase::Ready);
@@ -962,6 +973,77 @@ void TestGstMediaPlayer::volumeIsCubicAndSurvivesReopening()
     QTRY_COMPARE_WITH_TIMEOUT(o.player->phase(), GstMediaPlayer::Phase::Ready, 8000);
     QCOMPARE(o.player->pipelineVolume(), 0.125);
     QTRY_VERIFY_WITH_TIMEOUT(qAbs(m_meter->recentRms(300) / full - 0.125) < 0.04, 5000);
+}
+
+void TestGstMediaPlayer::loudnessEvenedOutAcrossStations_data()
+{
+    // The same 440 Hz tone, mono: "loud" at -9.7 LUFS (RMS 0.354), "quiet"
+    // at -29.7 LUFS (RMS 0.0354). At the target of -18 LUFS both are heard
+    // at RMS 0.1365. Ticks (heard 0: not compared) are lifted, their peaks
+    // kept under -1 dBFS.
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<bool>("on");
+    QTest::addColumn<double>("heard");
+    QTest::newRow("a loud station lowered to the target") << "/loud.mp3" << true << 0.1365;
+    QTest::newRow("a quiet station lifted to the target") << "/quiet.mp3" << true << 0.1365;
+    QTest::newRow("switched off: the station as it is") << "/quiet.mp3" << false << 0.0354;
+    QTest::newRow("peaks lifted stay under -1 dBFS") << "/ticks.mp3" << true << 0.0;
+}
+
+void TestGstMediaPlayer::loudnessEvenedOutAcrossStations()
+{
+    QFETCH(QString, path);
+    QFETCH(bool, on);
+    QFETCH(double, heard);
+    const auto db = [](double rms, double than) { return 20 * std::log10(rms / than); };
+    // Over the last second, all of it this station's: timed from once what
+    // played before has died away.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) < 0.002, 5000);
+    qint64 from = m_meter->elapsedMs();
+    const auto levelled = [&](double withinDb) {
+        const qint64 sounding = m_meter->firstSoundAfter(from, 0.005);
+        const double rms = m_meter->recentRms(1000);
+        return sounding >= 0 && m_meter->elapsedMs() > sounding + 1200 &&
+               qAbs(db(rms, heard)) < withinDb;
+    };
+    {
+        auto o = open(m_servers->httpUrl(path));
+        o.player->setLevelling(on, -18);
+        QTRY_COMPARE_WITH_TIMEOUT(o.item->status(), MediaItem::StatusReadyToPlay, 10000);
+        o.player->play();
+        if (heard == 0) {
+            QTRY_VERIFY_WITH_TIMEOUT(o.player->levellingGainDb() > 1, 30000);
+            from = m_meter->elapsedMs();
+            QTRY_VERIFY_WITH_TIMEOUT(m_meter->elapsedMs() > from + 4000, 8000);
+            const double loudest = m_meter->loudestAfter(from);
+            QVERIFY2(loudest > 0.5 && loudest < 0.8913 + 3 / 32768.0,
+                     qPrintable(QString::number(loudest)));
+            return;
+        }
+        // Five seconds to learn, then 4 dB a second the first time.
+        QTRY_VERIFY2_WITH_TIMEOUT(levelled(1.5),
+                                  qPrintable(QString::number(m_meter->recentRms(1000))), 60000);
+        if (!on) {
+            // Learned all the same, and still not heard.
+            QTRY_VERIFY_WITH_TIMEOUT(o.player->levellingGainDb() > 5, 30000);
+            QVERIFY(levelled(1.0));
+            return;
+        }
+    }
+    // Played again, the station starts at its own gain: the first second
+    // heard is within 2 dB of the target.
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->recentRms(300) < 0.002, 5000);
+    from = m_meter->elapsedMs();
+    auto again = open(m_servers->httpUrl(path));
+    again.player->setLevelling(true, -18);
+    QVERIFY(qAbs(again.player->levellingGainDb()) > 7);
+    QTRY_COMPARE_WITH_TIMEOUT(again.item->status(), MediaItem::StatusReadyToPlay, 10000);
+    again.player->play();
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->firstSoundAfter(from, 0.005) >= 0, 10000);
+    const qint64 sounding = m_meter->firstSoundAfter(from, 0.005);
+    QTRY_VERIFY_WITH_TIMEOUT(m_meter->elapsedMs() > sounding + 1200, 5000);
+    QVERIFY2(qAbs(db(m_meter->recentRms(800), heard)) < 2.0,
+             qPrintable(QString::number(m_meter->recentRms(800))));
 }
 
 void TestGstMediaPlayer::noStatusAfterDestroy()

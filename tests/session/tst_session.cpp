@@ -343,7 +343,7 @@ private Q_SLOTS:
         QCOMPARE(media->last()->reconnects.size(), 2);
     }
 
-    void volumeReachesEveryPlayerAndIsRemembered()
+    void volumeAndLevellingReachEveryPlayerAndAreRemembered()
     {
         Volume *volume = session->volume();
         volume->setLevel(0.4);
@@ -363,6 +363,25 @@ private Q_SLOTS:
         QCOMPARE(volume->level(), 1.0);
         volume->setLevel(0.3);
         QCOMPARE(Volume().level(), 0.3);
+
+        // Levelling: on at -18 LUFS unless set otherwise, off reaching the
+        // player under way and every later one, remembered; a target out of
+        // reach of the gain is not taken.
+        QVERIFY(media->last()->levelling);
+        QCOMPARE(media->last()->targetLufs, -18.0);
+        session->setEvenLoudness(false);
+        QVERIFY(!media->last()->levelling);
+        settings::open()->setValue(QStringLiteral("playback/loudnessTargetLufs"), -23);
+        session = std::make_unique<PlaybackSession>();
+        session->toggle();
+        QVERIFY(!media->last()->levelling);
+        QCOMPARE(media->last()->targetLufs, -23.0);
+        settings::open()->setValue(QStringLiteral("playback/loudnessTargetLufs"), 40);
+        session = std::make_unique<PlaybackSession>();
+        session->setEvenLoudness(true);
+        session->toggle();
+        QVERIFY(media->last()->levelling);
+        QCOMPARE(media->last()->targetLufs, -18.0);
     }
 
     void sleepTimer_data()

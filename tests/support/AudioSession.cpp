@@ -124,19 +124,31 @@ void LevelMeter::onData()
         const auto *samples = reinterpret_cast<const qint16 *>(m_pending.constData() + offset);
         double sum = 0;
         int crossings = 0;
+        double peak = 0;
         const qsizetype count = blockBytes / 2;
         for (qsizetype i = 0; i < count; ++i) {
             const double s = samples[i] / 32768.0;
             sum += s * s;
+            peak = std::max(peak, std::abs(s));
             if (i % 2 == 0) {
                 crossings += m_lastLeft < 0 && samples[i] >= 0;
                 m_lastLeft = samples[i];
             }
         }
-        m_blocks.push_back({now, sum, count, crossings});
+        m_blocks.push_back({now, sum, count, crossings, peak});
         offset += blockBytes;
     }
     m_pending.remove(0, offset);
+}
+
+double LevelMeter::loudestAfter(qint64 fromMs) const
+{
+    double peak = 0;
+    for (const Block &block : m_blocks) {
+        if (block.atMs > fromMs)
+            peak = std::max(peak, block.peak);
+    }
+    return peak;
 }
 
 // Both over the newest ms of audio received, however late it came: a

@@ -62,6 +62,8 @@ public:
     // Milliseconds since start() of the first of three sounding blocks
     // after fromMs whose pitch is within withinHz of hz, or -1.
     qint64 pitchReachedAfter(qint64 fromMs, double hz, double withinHz) const;
+    // The loudest sample of the blocks that arrived after fromMs.
+    double loudestAfter(qint64 fromMs) const;
     // Number of 20 ms blocks received so far.
     qsizetype blockCount() const { return qsizetype(m_blocks.size()); }
 
@@ -73,6 +75,7 @@ private:
         double sumSquares;
         qint64 samples;
         int crossings = 0; // of the left channel, upwards
+        double peak = 0;   // the loudest sample, 0..1 of full scale
     };
     const AudioSession &m_session;
     QString m_source;

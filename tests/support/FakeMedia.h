@@ -40,12 +40,19 @@ public:
     qint64 positionMs() const override { return position; }
     void seekBy(qint64 ms) override { seeks << ms; }
     void setPauseHolds(bool on) override { holds = on; }
+    void setLevelling(bool on, double lufs) override
+    {
+        levelling = on;
+        targetLufs = lufs;
+    }
     void setVolume(double volume) override
     {
         MediaPlayer::setVolume(volume);
         volumes << volume;
     }
 
+    bool levelling = false;
+    double targetLufs = 0;
     int plays = 0;
     int pauses = 0;
     qsizetype volumesBeforePause = -1; // how many volumes were set before the last pause

@@ -65,7 +65,9 @@ public:
     // /redirect /loop/a /stall /stall-text /cut.mp3 /tone.mp3 /icy.mp3
     // /chained.ogg /hls/live.m3u8 (live HLS) /hls/live-fmp4.m3u8 (the same
     // in fMP4) /hls/vod.m3u8 (the same, ended)
-    // /live.aac (ADTS AAC, looped) /ua.mp3 (logs
+    // /live.aac (ADTS AAC, looped) /loud.mp3 /quiet.mp3 (the tone looped
+    // at -9.7 and -29.7 LUFS) /ticks.mp3 (ticks peaking at -1 dBFS, quiet
+    // as a whole) /ua.mp3 (logs
     // "User-Agent|Icy-MetaData" of each request to dir()/requests.log)
     // /slow-check.mp3 (answers requests without Icy-MetaData after 5 s)
     // /throttled.mp3 (128 kbit/s with no burst and stalls of up to 300 ms)

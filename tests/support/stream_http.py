@@ -153,21 +153,29 @@ def make_media(d):
     """Makes every file in one gst-launch run (several independent branches of
     one pipeline), which saves most of the start-up time. Returns the
     durations of the fMP4 segments of /hls/live-fmp4.m3u8."""
-    tone = "audiotestsrc num-buffers={n} wave=sine freq={f} volume=0.5 ! audioconvert ! "
+    tone = "audiotestsrc num-buffers={n} wave=sine freq={f} volume={v} ! audioconvert ! "
     hls = os.path.join(d, "hls")
     os.makedirs(hls, exist_ok=True)
     branches = [
-        tone.format(n=430, f=440) + "lamemp3enc target=bitrate cbr=true bitrate=128"
+        tone.format(n=430, f=440, v=0.5) + "lamemp3enc target=bitrate cbr=true bitrate=128"
         " ! filesink location=" + os.path.join(d, "tone.mp3"),
-        tone.format(n=430, f=440) + "avenc_aac bitrate=128000 ! aacparse"
+        # The same tone 20 dB quieter: -29.7 LUFS where tone.mp3 is -9.7.
+        tone.format(n=430, f=440, v=0.05) + "lamemp3enc target=bitrate cbr=true bitrate=128"
+        " ! filesink location=" + os.path.join(d, "quiet.mp3"),
+        # Ticks peaking at -1 dBFS, quiet as a whole (about -21 LUFS): lifted,
+        # they need the limiter.
+        "audiotestsrc num-buffers=430 wave=ticks freq=440 volume=0.9 ! audioconvert"
+        " ! lamemp3enc target=bitrate cbr=true bitrate=128 ! filesink location="
+        + os.path.join(d, "ticks.mp3"),
+        tone.format(n=430, f=440, v=0.5) + "avenc_aac bitrate=128000 ! aacparse"
         " ! audio/mpeg,stream-format=adts ! filesink location=" + os.path.join(d, "tone.aac"),
-        tone.format(n=172, f=550) + "avenc_aac ! aacparse ! tee name=t ! queue ! mpegtsmux"
+        tone.format(n=172, f=550, v=0.5) + "avenc_aac ! aacparse ! tee name=t ! queue ! mpegtsmux"
         " ! filesink location=" + os.path.join(hls, "seg0.ts") + " t. ! queue"
         " ! mp4mux fragment-duration=1000 streamable=true ! filesink location="
         + os.path.join(hls, "fmp4.mp4"),
     ]
     for name, f, title in (("a", 440, "Chain-One"), ("b", 660, "Chain-Two")):
-        branches.append(tone.format(n=130, f=f) + "taginject tags=title=%s,artist=Fixture"
+        branches.append(tone.format(n=130, f=f, v=0.5) + "taginject tags=title=%s,artist=Fixture"
                         " ! vorbisenc ! oggmux ! filesink location=%s"
                         % (title, os.path.join(d, name + ".ogg")))
     gst(*" ".join(branches).split())
@@ -526,6 +534,11 @@ class Handler(HostileMounts, BaseHTTPRequestHandler):
             if self.headers.get("Icy-MetaData") != "1":
                 time.sleep(5)
             return self.stream("audio/mpeg", cfg.dir + "/tone.mp3", loop=True)
+        if path in ("/loud.mp3", "/quiet.mp3", "/ticks.mp3"):
+            # Two stations of the same tone, 20 dB apart (loud is tone.mp3),
+            # and one of ticks.
+            name = "tone.mp3" if path == "/loud.mp3" else path[1:]
+            return self.stream("audio/mpeg", cfg.dir + "/" + name, loop=True)
         if path == "/live.aac":
             return self.stream("audio/aac", cfg.dir + "/tone.aac", loop=True)
         if path == "/garbage.mp3":
