@@ -253,6 +253,11 @@ void HistoryStore::waitForWrites()
     settle(false);
 }
 
+void HistoryStore::postWork(std::function<bool(QSqlQuery &)> job)
+{
+    m_writer->post(std::move(job));
+}
+
 void HistoryStore::waitForUpkeep()
 {
     m_writer->waitForUpkeep();

@@ -41,7 +41,7 @@ public:
         QString file; // the recording of this song, if one was saved
     };
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr qsizetype kMaxTitleLength = 1024;
     static constexpr int kMaxSongs = 100000;
     static constexpr int kMaxDays = 365;
@@ -87,6 +87,10 @@ public:
     void waitForWrites();
     // Waits until the upkeep asked for so far is done (tests, benchmarks).
     void waitForUpkeep();
+    // Hands the work of another table in the file (the scrobbling queue)
+    // to the writer's thread, after everything handed over before; dropped
+    // when the file could not be opened.
+    void postWork(std::function<bool(QSqlQuery &)> job);
 
     // Where an unreadable file was kept when this store began a fresh one;
     // empty when nothing was put aside.
