@@ -1,0 +1,456 @@
+// Scrobbling end to end: songs heard through the playback session, judged by
+// radio's rules, queued in the history file and sent to a ListenBrainz-
+// compatible server on loopback (support/scrobble_server.py), which checks
+// what the service's documents ask of each request and records what it took.
+
+#include "support/FakeMedia.h"
+#include "support/TestClock.h"
+#include "support/TestEnv.h"
+
+#include "history/HistoryRecorder.h"
+#include "history/HistoryStore.h"
+#include "history/ScrobbleQueue.h"
+#include "scrobble/LastFmClient.h"
+#include "scrobble/ListenBrainzClient.h"
+#include "scrobble/ScrobbleSender.h"
+#include "scrobble/ScrobbleTracker.h"
+#include "scrobble/Scrobbler.h"
+#include "session/PlaybackSession.h"
+#include "session/Volume.h"
+#include "store/CacheManager.h"
+
+#include <QCoreApplication>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QUrlQuery>
+#include <QtTest>
+
+#include <signal.h>
+
+namespace {
+
+const QString kToken = QStringLiteral("secret-test-token");
+const LastFmClient::Application kLastFm{QStringLiteral("lastfm-key"),
+                                        QStringLiteral("lastfm-secret")};
+const QDateTime kStart = QDateTime(QDate(2026, 12, 1), QTime(12, 0), Qt::UTC);
+
+ScrobbleQueue::Listen listenNo(int n)
+{
+    ScrobbleQueue::Listen listen;
+    listen.artist = QStringLiteral("Artist");
+    listen.title = QStringLiteral("Song %1").arg(n);
+    listen.started = kStart.addSecs(qint64(n) * 60);
+    listen.heardMs = 60000;
+    listen.station = QStringLiteral("http://127.0.0.1:1/first");
+    return listen;
+}
+
+// "Artist - Title@seconds after kStart" of each listen the server took.
+QStringList listensOf(const QJsonArray &listens)
+{
+    QStringList out;
+    for (const QJsonValue &v : listens) {
+        const QJsonObject meta = v[QStringLiteral("track_metadata")].toObject();
+        QString line = meta[QStringLiteral("artist_name")].toString() + QStringLiteral(" - ") +
+                       meta[QStringLiteral("track_name")].toString();
+        if (v.toObject().contains(QStringLiteral("listened_at")))
+            line += QStringLiteral("@%1").arg(v[QStringLiteral("listened_at")].toInteger() -
+                                              kStart.toSecsSinceEpoch());
+        out << line;
+    }
+    return out;
+}
+
+// The same of what the Last.fm server took.
+QStringList scrobblesOf(const QJsonArray &scrobbles)
+{
+    QStringList out;
+    for (const QJsonValue &v : scrobbles) {
+        QString line = v[QStringLiteral("artist")].toString() + QStringLiteral(" - ") +
+                       v[QStringLiteral("track")].toString();
+        if (v.toObject().contains(QStringLiteral("timestamp")))
+            line += QStringLiteral("@%1").arg(v[QStringLiteral("timestamp")].toInteger() -
+                                              kStart.toSecsSinceEpoch());
+        out << line;
+    }
+    return out;
+}
+
+} // namespace
+
+class ScrobbleTest : public QObject {
+    Q_OBJECT
+
+    QProcess m_server;
+    int m_port = 0;
+    QNetworkAccessManager m_network;
+    QTemporaryDir m_dir;
+
+    QString historyPath() const { return m_dir.filePath(QStringLiteral("history.sqlite")); }
+    QUrl address() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+
+    QJsonObject control(const QString &pathAndQuery)
+    {
+        QNetworkReply *reply = m_network.get(QNetworkRequest(address().resolved(pathAndQuery)));
+        QSignalSpy done(reply, &QNetworkReply::finished);
+        if (!done.wait(10000))
+            return {};
+        reply->deleteLater();
+        return QJsonDocument::fromJson(reply->readAll()).object();
+    }
+    QJsonObject received() { return control(QStringLiteral("/__received")); }
+    QStringList receivedListens()
+    {
+        return listensOf(received()[QStringLiteral("listens")].toArray());
+    }
+    ListenBrainzClient *client(const QString &token = kToken)
+    {
+        return new ListenBrainzClient(address(), token);
+    }
+    LastFmClient *lastFm(const QString &sessionKey = QStringLiteral("test-session-key"))
+    {
+        return new LastFmClient(address().resolved(QStringLiteral("/2.0/")), kLastFm, sessionKey);
+    }
+
+    // Runs queue_listens on the history file from "Song <first>" on, and
+    // kills it (SIGKILL) once it said it queued `target` listens.
+    QStringList queueUntilKilled(int first, int target)
+    {
+        QStringList acked;
+        QProcess helper;
+        helper.setStandardErrorFile(QProcess::nullDevice());
+        helper.start(QCoreApplication::applicationDirPath() + QStringLiteral("/queue_listens"),
+                     {historyPath(), QString::number(first)});
+        if (!helper.waitForStarted(5000))
+            return acked;
+        QByteArray pending;
+        while (acked.size() < target && helper.state() == QProcess::Running) {
+            helper.waitForReadyRead(2000);
+            pending += helper.readAllStandardOutput();
+            qsizetype nl;
+            while ((nl = pending.indexOf('\n')) >= 0) {
+                acked << QStringLiteral("Artist - Song %1").arg(pending.mid(2, nl - 2).toInt());
+                pending.remove(0, nl + 1);
+            }
+        }
+        ::kill(pid_t(helper.processId()), SIGKILL);
+        helper.waitForFinished(5000);
+        return acked;
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
+        QVERIFY2(!python.isEmpty(), "python3 is needed for the test server");
+        m_server.setProgram(python);
+        m_server.setArguments({qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                                   QStringLiteral("/tests/support/scrobble_server.py"),
+                               kToken, kLastFm.key, kLastFm.secret});
+        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_server.start();
+        QVERIFY(m_server.waitForStarted(5000));
+        QVERIFY(m_server.waitForReadyRead(10000));
+        const QByteArray line = m_server.readLine().trimmed();
+        QVERIFY2(line.startsWith("PORT "), line.constData());
+        m_port = line.mid(5).toInt();
+        QVERIFY(m_port > 0);
+    }
+
+    void cleanupTestCase()
+    {
+        m_server.closeWriteChannel(); // it ends when its stdin closes
+        if (!m_server.waitForFinished(5000))
+            ::kill(pid_t(m_server.processId()), SIGKILL);
+        m_server.waitForFinished(5000);
+    }
+
+    void init()
+    {
+        QVERIFY(!control(QStringLiteral("/__reset")).isEmpty());
+        for (const QString &f : QDir(m_dir.path()).entryList(QDir::Files))
+            QFile::remove(m_dir.filePath(f));
+    }
+
+    void cleanup() { Clock::shared()->setTimeScale(1.0); }
+
+    // Radio's rules through the session: songs heard (titles, "+N" seconds
+    // heard, mute, a seek) reach the server as listens with the time each
+    // began, "now playing" for each that may count.
+    void rulesEndToEnd_data()
+    {
+        QTest::addColumn<QString>("script");
+        QTest::addColumn<QStringList>("listens");
+        QTest::addColumn<QStringList>("nowPlaying");
+        using L = QStringList;
+        QTest::newRow("from its start, 30 s; joined, 10 s")
+            << "X - Opener|+10|A - One|+30|B - Two|+1|pause" << L{"A - One@10"}
+            << L{"X - Opener", "A - One", "B - Two"};
+        QTest::newRow("joined late: 4 min counts")
+            << "A - One|+240|pause" << L{"A - One@0"} << L{"A - One"};
+        QTest::newRow("joined late: 3 min does not") << "A - One|+180|pause" << L{} << L{"A - One"};
+        QTest::newRow("short song") << "X - J|+5|A - One|+29|B - Two|+300|pause" << L{"B - Two@34"}
+                                    << L{"X - J", "A - One", "B - Two"};
+        QTest::newRow("the station's name and a title without an artist")
+            << "X - J|+1|First|+60|Live|+60|A - One|+60|pause" << L{"A - One@121"}
+            << L{"X - J", "A - One"};
+        QTest::newRow("a replay after a seek back")
+            << "X - J|+1|A - One|+60|B - Two|+60|seek|A - One|+60|B - Two|+60|pause"
+            << L{"A - One@1", "B - Two@61"} << L{"X - J", "A - One", "B - Two"};
+        QTest::newRow("muted throughout, muted in part")
+            << "X - J|+1|mute|A - One|+60|unmute|B - Two|+20|mute|+20|pause" << L{"B - Two@61"}
+            << L{"X - J", "B - Two"};
+    }
+
+    void rulesEndToEnd()
+    {
+        QFETCH(QString, script);
+        QFETCH(QStringList, listens);
+        QFETCH(QStringList, nowPlaying);
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        TestClock clock(kStart);
+        FakeMediaFactory media;
+        PlaybackSession session;
+        HistoryStore store(historyPath());
+        HistoryRecorder recorder(&session, &store);
+        Scrobbler scrobbler(&session, &recorder, &store);
+        ScrobbleSender *sender = scrobbler.connectService(client());
+        ScrobbleSender *lastFmSender = scrobbler.connectService(lastFm());
+        session.toggle();
+        media.lastItem()->setStatus(MediaItem::StatusReadyToPlay);
+        for (const QString &step : script.split(QLatin1Char('|'))) {
+            if (step.startsWith(QLatin1Char('+')))
+                clock.advance(step.mid(1).toLongLong() * 1000);
+            else if (step == QLatin1String("pause"))
+                session.pause();
+            else if (step == QLatin1String("mute") || step == QLatin1String("unmute"))
+                session.volume()->setMuted(step == QLatin1String("mute"));
+            else if (step == QLatin1String("seek"))
+                Q_EMIT media.last()->seeked();
+            else
+                media.lastItem()->setNowPlaying(step);
+        }
+        // Each "now playing" is a request of its own: they may arrive in
+        // any order.
+        nowPlaying.sort();
+        auto playingNow = [this] {
+            QStringList out = listensOf(received()[QStringLiteral("playing_now")].toArray());
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(playingNow(), nowPlaying);
+        QTRY_COMPARE(receivedListens(), listens);
+        QTRY_COMPARE(sender->waiting(), 0);
+        // Last.fm, signed, the same.
+        auto lastFmNow = [this] {
+            QStringList out = scrobblesOf(received()[QStringLiteral("lastfm_now")].toArray());
+            out.sort();
+            return out;
+        };
+        QTRY_COMPARE(lastFmNow(), nowPlaying);
+        QTRY_COMPARE(scrobblesOf(received()[QStringLiteral("lastfm")].toArray()), listens);
+        QTRY_COMPARE(lastFmSender->waiting(), 0);
+        QCOMPARE(received()[QStringLiteral("faults")].toArray(), QJsonArray());
+        QCOMPARE(receivedListens(), listens); // each once
+    }
+
+    // Listens made while the service fails reach it once each, in order,
+    // after it comes back; the pauses between attempts grow, never a burst.
+    void queueAcrossAnOutage_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::newRow("5xx") << 503;
+        QTest::newRow("429 without a rate-limit window") << 429;
+        QTest::newRow("connection closed unanswered") << 0;
+    }
+
+    void queueAcrossAnOutage()
+    {
+        QFETCH(int, status);
+        Clock::shared()->setTimeScale(0.001); // pauses of 30 s take 30 ms
+        QVERIFY(!control(QStringLiteral("/__fail?status=%1&count=1000000").arg(status)).isEmpty());
+        HistoryStore store(historyPath());
+        ScrobbleQueue queue(&store);
+        auto lb = std::unique_ptr<ListenBrainzClient>(client());
+        ScrobbleSender sender(&queue, lb.get());
+        QStringList made;
+        for (int n = 0; n < 200; ++n) {
+            queue.add(listenNo(n), {QStringLiteral("listenbrainz")});
+            made << QStringLiteral("Artist - Song %1@%2").arg(n).arg(n * 60);
+        }
+        QTRY_COMPARE(sender.waiting(), 200);
+        QTRY_VERIFY(received()[QStringLiteral("requests")].toInt() >= 4);
+        QVERIFY(sender.status() == ScrobbleSender::Status::Waiting ||
+                sender.status() == ScrobbleSender::Status::Sending);
+        // Growing pauses: a few attempts over what would be minutes.
+        QTest::qWait(300);
+        QVERIFY2(received()[QStringLiteral("requests")].toInt() < 12,
+                 qPrintable(QString::number(received()[QStringLiteral("requests")].toInt())));
+        QVERIFY(receivedListens().isEmpty());
+        QVERIFY(!control(QStringLiteral("/__fail?count=0")).isEmpty());
+        QTRY_COMPARE_WITH_TIMEOUT(receivedListens(), made, 20000);
+        QTRY_COMPARE(sender.waiting(), 0);
+        QCOMPARE(sender.status(), ScrobbleSender::Status::Idle);
+        QCOMPARE(received()[QStringLiteral("faults")].toArray(), QJsonArray());
+    }
+
+    // Listens queued by a process killed (SIGKILL) are sent by the next one,
+    // each once and in order.
+    void queueAcrossAKill()
+    {
+        const QStringList acked = queueUntilKilled(0, 60);
+        QVERIFY(acked.size() >= 60);
+        const QStringList more = queueUntilKilled(1000, 30);
+        QVERIFY(more.size() >= 30);
+        HistoryStore store(historyPath());
+        ScrobbleQueue queue(&store);
+        auto lb = std::unique_ptr<ListenBrainzClient>(client());
+        ScrobbleSender sender(&queue, lb.get());
+        QTRY_VERIFY(receivedListens().size() >= acked.size() + more.size());
+        QTRY_COMPARE(sender.waiting(), 0);
+        QTRY_COMPARE(sender.status(), ScrobbleSender::Status::Idle);
+        QStringList sent = receivedListens();
+        for (QString &s : sent)
+            s = s.section(QLatin1Char('@'), 0, 0);
+        // What was said to be queued is there; what was written before
+        // the kill but not yet said may be too; nothing twice.
+        QCOMPARE(sent.mid(0, acked.size()), acked);
+        QCOMPARE(sent.mid(sent.indexOf(more.first()), more.size()), more);
+        QCOMPARE(QSet<QString>(sent.begin(), sent.end()).size(), sent.size());
+    }
+
+    // With the service's window used up, the next batch waits for its reset
+    // rather than drawing a 429.
+    void rateLimitsHonoured()
+    {
+        QVERIFY(!control(QStringLiteral("/__rate?limit=2&window=2")).isEmpty());
+        HistoryStore store(historyPath());
+        ScrobbleQueue queue(&store);
+        auto lb = std::unique_ptr<ListenBrainzClient>(client());
+        ScrobbleSender sender(&queue, lb.get());
+        QStringList made;
+        for (int n = 0; n < 4; ++n) {
+            queue.add(listenNo(n), {QStringLiteral("listenbrainz")});
+            made << QStringLiteral("Artist - Song %1@%2").arg(n).arg(n * 60);
+            QTRY_COMPARE_WITH_TIMEOUT(receivedListens(), made, 10000);
+        }
+        QCOMPARE(received()[QStringLiteral("over_limit")].toInt(), 0);
+        QCOMPARE(received()[QStringLiteral("requests")].toInt(), 4);
+    }
+
+    // A token the service refuses stops sending and is said once; the queue
+    // is kept for the next token, which the service names the account of.
+    void refusedTokenStopsAndSaysSoOnce()
+    {
+        Clock::shared()->setTimeScale(0.001);
+        HistoryStore store(historyPath());
+        ScrobbleQueue queue(&store);
+        auto wrong = std::unique_ptr<ListenBrainzClient>(client(QStringLiteral("wrong")));
+        std::optional<ScrobbleSender> sender(std::in_place, &queue, wrong.get());
+        QSignalSpy refused(&*sender, &ScrobbleSender::refused);
+        queue.add(listenNo(0), {QStringLiteral("listenbrainz")});
+        QTRY_COMPARE(sender->status(), ScrobbleSender::Status::Stopped);
+        queue.add(listenNo(1), {QStringLiteral("listenbrainz")});
+        QTRY_COMPARE(sender->waiting(), 2);
+        QTest::qWait(100);
+        QCOMPARE(refused.size(), 1);
+        QCOMPARE(received()[QStringLiteral("requests")].toInt(), 1);
+        std::optional<ScrobbleClient::Outcome> valid;
+        QString user = QStringLiteral("?");
+        wrong->validate([&](ScrobbleClient::Outcome o, const QString &name) {
+            valid = o;
+            user = name;
+        });
+        QTRY_VERIFY(valid.has_value());
+        QCOMPARE(*valid, ScrobbleClient::Outcome::Refused);
+
+        sender.reset();
+        auto right = std::unique_ptr<ListenBrainzClient>(client());
+        valid.reset();
+        right->validate([&](ScrobbleClient::Outcome o, const QString &name) {
+            valid = o;
+            user = name;
+        });
+        QTRY_VERIFY(valid.has_value());
+        QCOMPARE(*valid, ScrobbleClient::Outcome::Accepted);
+        QCOMPARE(user, QStringLiteral("tester"));
+        ScrobbleSender again(&queue, right.get());
+        QTRY_COMPARE(receivedListens(), (QStringList{"Artist - Song 0@0", "Artist - Song 1@60"}));
+    }
+
+    // Last.fm's desktop authentication: a token, approved in the browser,
+    // exchanged for the session key; scrobbles go in calls of at most 50,
+    // and those older than Last.fm takes are dropped, not sent.
+    void lastFmConnectsAndBatches()
+    {
+        auto app = std::unique_ptr<LastFmClient>(lastFm(QString()));
+        std::optional<ScrobbleClient::Outcome> outcome;
+        QString token, user, key;
+        app->requestToken([&](ScrobbleClient::Outcome o, const QString &t) {
+            outcome = o;
+            token = t;
+        });
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(*outcome, ScrobbleClient::Outcome::Accepted);
+        QVERIFY(!token.isEmpty());
+        const QUrlQuery page(app->approvalPage(token));
+        QCOMPARE(page.queryItemValue(QStringLiteral("token")), token);
+        QCOMPARE(page.queryItemValue(QStringLiteral("api_key")), kLastFm.key);
+        auto session = [&] {
+            outcome.reset();
+            app->requestSession(token,
+                                [&](ScrobbleClient::Outcome o, const QString &u, const QString &k) {
+                                    outcome = o;
+                                    user = u;
+                                    key = k;
+                                });
+        };
+        session(); // not approved yet
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(*outcome, ScrobbleClient::Outcome::Refused);
+        QVERIFY(!control(QStringLiteral("/__approve?token=") + token).isEmpty());
+        session();
+        QTRY_VERIFY(outcome.has_value());
+        QCOMPARE(*outcome, ScrobbleClient::Outcome::Accepted);
+        QCOMPARE(user, QStringLiteral("tester"));
+        QCOMPARE(key, QStringLiteral("test-session-key"));
+
+        TestClock clock(kStart.addDays(15));
+        HistoryStore store(historyPath());
+        ScrobbleQueue queue(&store);
+        QStringList made;
+        for (int n = 0; n < 120; ++n) {
+            ScrobbleQueue::Listen listen = listenNo(n);
+            // The first ten are too old.
+            listen.started = kStart.addSecs(n < 10 ? n : 2 * 86400 + n * 60);
+            queue.add(listen, {QStringLiteral("lastfm")});
+            if (n >= 10)
+                made << QStringLiteral("Artist - Song %1@%2").arg(n).arg(2 * 86400 + n * 60);
+        }
+        ScrobbleSender sender(&queue, app.get());
+        QTRY_COMPARE(scrobblesOf(received()[QStringLiteral("lastfm")].toArray()), made);
+        QTRY_COMPARE(sender.waiting(), 0);
+        QCOMPARE(received()[QStringLiteral("faults")].toArray(), QJsonArray());
+        bool loved = false;
+        app->love(QStringLiteral("Artist"), QStringLiteral("Song 1"),
+                  [&](const ScrobbleClient::Reply &r) {
+                      loved = r.outcome == ScrobbleClient::Outcome::Accepted;
+                  });
+        QTRY_VERIFY(loved);
+        QCOMPARE(scrobblesOf(received()[QStringLiteral("lastfm_love")].toArray()),
+                 QStringList{QStringLiteral("Artist - Song 1")});
+    }
+};
+
+ORBITUNE_CORE_TEST_MAIN(ScrobbleTest)
+#include "tst_scrobble.moc"
