@@ -43,7 +43,7 @@ public:
     qint64 maxAgeMs() const override { return kMaxAgeMs; }
     void submit(const QList<ScrobbleQueue::Listen> &listens, Done done) override;
     void nowPlaying(const ScrobbleQueue::Listen &listen) override;
-    void love(const QString &artist, const QString &title, Done done);
+    void love(const QString &artist, const QString &title, Done done) override;
 
     // The first step of connecting: a token for the user to approve.
     void requestToken(std::function<void(Outcome, const QString &token)> done);

@@ -9,6 +9,7 @@
 #include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkRequest>
+#include <QUrlQuery>
 
 namespace {
 
@@ -47,9 +48,9 @@ ListenBrainzClient::ListenBrainzClient(const QUrl &address, const QString &token
 {
 }
 
-void ListenBrainzClient::post(const QByteArray &body, Done done)
+void ListenBrainzClient::post(const QString &path, const QByteArray &body, Done done)
 {
-    QNetworkRequest request(endpoint(m_address, QStringLiteral("/1/submit-listens")));
+    QNetworkRequest request(endpoint(m_address, path));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     request.setRawHeader("Authorization", "Token " + m_token);
     servicehttp::send(m_network, request, "POST", body, this,
@@ -75,18 +76,51 @@ void ListenBrainzClient::submit(const QList<ScrobbleQueue::Listen> &listens, Don
                                                                ? QStringLiteral("single")
                                                                : QStringLiteral("import")},
                            {QStringLiteral("payload"), payload}};
-    post(QJsonDocument(body).toJson(QJsonDocument::Compact), std::move(done));
+    post(QStringLiteral("/1/submit-listens"), QJsonDocument(body).toJson(QJsonDocument::Compact),
+         std::move(done));
 }
 
 void ListenBrainzClient::nowPlaying(const ScrobbleQueue::Listen &listen)
 {
     const QJsonObject body{{QStringLiteral("listen_type"), QStringLiteral("playing_now")},
                            {QStringLiteral("payload"), QJsonArray{payloadOf(listen, false)}}};
-    post(QJsonDocument(body).toJson(QJsonDocument::Compact), [](const Reply &reply) {
-        if (reply.outcome != Outcome::Accepted)
-            NSLog(lcScrobble(), QtInfoMsg, "scrobbling: ListenBrainz now playing: %@",
-                  reply.message);
-    });
+    post(QStringLiteral("/1/submit-listens"), QJsonDocument(body).toJson(QJsonDocument::Compact),
+         [](const Reply &reply) {
+             if (reply.outcome != Outcome::Accepted)
+                 NSLog(lcScrobble(), QtInfoMsg, "scrobbling: ListenBrainz now playing: %@",
+                       reply.message);
+         });
+}
+
+void ListenBrainzClient::love(const QString &artist, const QString &title, Done done)
+{
+    QUrl url = endpoint(m_address, QStringLiteral("/1/metadata/lookup/"));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("artist_name"), artist);
+    query.addQueryItem(QStringLiteral("recording_name"), title);
+    url.setQuery(query);
+    QNetworkRequest request(url);
+    request.setRawHeader("Authorization", "Token " + m_token);
+    servicehttp::send(m_network, request, "GET", QByteArray(), this,
+                      [this, done = std::move(done)](const servicehttp::Answer &answer) {
+                          const QString mbid = QJsonDocument::fromJson(answer.body)
+                                                   .object()
+                                                   .value(QStringLiteral("recording_mbid"))
+                                                   .toString()
+                                                   .left(64);
+                          if (answer.status != 200 || mbid.isEmpty()) {
+                              Reply reply;
+                              reply.outcome = answer.status == 200 ? Outcome::Rejected
+                                                                   : outcomeOf(answer.status);
+                              reply.message = QStringLiteral("no recording found");
+                              done(reply);
+                              return;
+                          }
+                          const QJsonObject body{{QStringLiteral("recording_mbid"), mbid},
+                                                 {QStringLiteral("score"), 1}};
+                          post(QStringLiteral("/1/feedback/recording-feedback"),
+                               QJsonDocument(body).toJson(QJsonDocument::Compact), done);
+                      });
 }
 
 void ListenBrainzClient::validate(std::function<void(Outcome, const QString &)> done)

@@ -27,11 +27,14 @@ public:
     int batchSize() const override { return kBatchSize; }
     void submit(const QList<ScrobbleQueue::Listen> &listens, Done done) override;
     void nowPlaying(const ScrobbleQueue::Listen &listen) override;
+    // The recording looked up by artist and title, then feedback with a
+    // score of 1 for it.
+    void love(const QString &artist, const QString &title, Done done) override;
     // Checks the token: `done(outcome, user name)`.
     void validate(std::function<void(Outcome, const QString &)> done);
 
 private:
-    void post(const QByteArray &body, Done done);
+    void post(const QString &path, const QByteArray &body, Done done);
 
     QUrl m_address;
     QByteArray m_token;

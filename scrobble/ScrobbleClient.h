@@ -41,6 +41,8 @@ public:
     virtual void submit(const QList<ScrobbleQueue::Listen> &listens, Done done) = 0;
     // Tells the service what plays now; nothing comes back.
     virtual void nowPlaying(const ScrobbleQueue::Listen &listen) = 0;
+    // Tells the service the listener loves the song.
+    virtual void love(const QString &artist, const QString &title, Done done) = 0;
 
     // Reads an HTTP status as the services mean it.
     static Outcome outcomeOf(int status);

@@ -1,6 +1,8 @@
 #include "scrobble/Scrobbler.h"
 
+#include "history/HistoryStore.h"
 #include "history/ScrobbleQueue.h"
+#include "platform/base/Log.h"
 #include "scrobble/ScrobbleClient.h"
 #include "scrobble/ScrobbleSender.h"
 #include "scrobble/ScrobbleTracker.h"
@@ -31,6 +33,22 @@ Scrobbler::Scrobbler(PlaybackSession *session, HistoryRecorder *recorder, Histor
                         s->client->nowPlaying(listen);
                 }
             });
+    connect(store, &HistoryStore::favouriteChanged, this, [this, store](qint64 id, bool loved) {
+        if (!m_sendsLoves || !loved || m_services.isEmpty())
+            return;
+        const std::optional<HistoryStore::Song> song = store->song(id);
+        if (!song || song->artist.isEmpty() || song->song.isEmpty())
+            return;
+        for (const auto &s : std::as_const(m_services)) {
+            s->client->love(song->artist, song->song,
+                            [service = s->client->service()](const ScrobbleClient::Reply &reply) {
+                                if (reply.outcome != ScrobbleClient::Outcome::Accepted)
+                                    NSLog(lcScrobble(), QtInfoMsg,
+                                          "scrobbling: %@ did not take a loved song: %@", service,
+                                          reply.message);
+                            });
+        }
+    });
 }
 
 Scrobbler::~Scrobbler() = default;

@@ -35,6 +35,9 @@ public:
     void disconnectService(const QString &service);
     ScrobbleSender *sender(const QString &service) const;
     ScrobbleClient *client(const QString &service) const;
+    // Whether a song starred in the history is sent to every service as
+    // loved; off unless turned on.
+    void setSendsLoves(bool on) { m_sendsLoves = on; }
 
 Q_SIGNALS:
     void servicesChanged();
@@ -44,4 +47,5 @@ private:
     ScrobbleQueue *m_queue;
     ScrobbleTracker *m_tracker;
     QList<std::shared_ptr<Service>> m_services;
+    bool m_sendsLoves = false;
 };

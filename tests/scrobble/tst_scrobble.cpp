@@ -3,6 +3,8 @@
 // compatible server on loopback (support/scrobble_server.py), which checks
 // what the service's documents ask of each request and records what it took.
 
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
 #include "support/FakeMedia.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
@@ -10,8 +12,10 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/ScrobbleQueue.h"
+#include "platform/base/Settings.h"
 #include "scrobble/LastFmClient.h"
 #include "scrobble/ListenBrainzClient.h"
+#include "scrobble/ScrobbleAccounts.h"
 #include "scrobble/ScrobbleSender.h"
 #include "scrobble/ScrobbleTracker.h"
 #include "scrobble/Scrobbler.h"
@@ -449,6 +453,105 @@ private Q_SLOTS:
         QTRY_VERIFY(loved);
         QCOMPARE(scrobblesOf(received()[QStringLiteral("lastfm_love")].toArray()),
                  QStringList{QStringLiteral("Artist - Song 1")});
+    }
+
+    // A song starred in the history goes to both services as loved, once
+    // that is switched on.
+    void lovedSongsWhenSwitchedOn()
+    {
+        FakeMediaFactory media;
+        PlaybackSession session;
+        HistoryStore store(historyPath());
+        HistoryRecorder recorder(&session, &store);
+        Scrobbler scrobbler(&session, &recorder, &store);
+        scrobbler.connectService(client());
+        scrobbler.connectService(lastFm());
+        const qint64 off =
+            store.add(QStringLiteral("Radio"), QStringLiteral("http://127.0.0.1:1/r"),
+                      QStringLiteral("Artist - Not Sent"));
+        QVERIFY(store.setFavourite(off, true));
+        scrobbler.setSendsLoves(true);
+        const qint64 on = store.add(QStringLiteral("Radio"), QStringLiteral("http://127.0.0.1:1/r"),
+                                    QStringLiteral("Artist - Loved"));
+        QVERIFY(store.setFavourite(on, true));
+        QTRY_COMPARE(received()[QStringLiteral("feedback")].toArray().size(), 1);
+        QCOMPARE(received()[QStringLiteral("feedback")][0][QStringLiteral("recording_mbid")],
+                 QStringLiteral("mbid:Artist:Loved"));
+        QTRY_COMPARE(scrobblesOf(received()[QStringLiteral("lastfm_love")].toArray()),
+                     QStringList{QStringLiteral("Artist - Loved")});
+        QCOMPARE(received()[QStringLiteral("faults")].toArray(), QJsonArray());
+    }
+
+    // The token is checked with the server and kept in the desktop's keyring
+    // (gnome-keyring on a bus of the test's own), never in the settings file;
+    // the next start connects from it. Without a keyring the connection
+    // says so and the settings file still holds no token.
+    void tokenLivesInTheKeyring()
+    {
+        SessionBus bus;
+        QVERIFY(bus.start(false));
+        auto keyring = childprocess::start(
+            QStringLiteral("gnome-keyring-daemon"),
+            {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
+             QStringLiteral("--components=secrets")},
+            QProcessEnvironment::systemEnvironment(), QStringLiteral("/dev/null"));
+        QVERIFY(keyring);
+        keyring->write("test-password"); // unlocks a new "login" keyring
+        keyring->closeWriteChannel();
+        const QString keyrings =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            QStringLiteral("/keyrings/login.keyring");
+        QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(keyrings), 10000);
+
+        FakeMediaFactory media;
+        PlaybackSession session;
+        HistoryStore store(historyPath());
+        HistoryRecorder recorder(&session, &store);
+        std::optional<QString> error;
+        bool remembered = false;
+        auto connectTo = [&](ScrobbleAccounts &accounts) {
+            error.reset();
+            accounts.connectListenBrainz(address(), kToken, [&](const QString &e, bool r) {
+                error = e;
+                remembered = r;
+            });
+        };
+        const QString conf = settings::open()->fileName();
+        auto settingsText = [&conf] {
+            QFile f(conf);
+            return f.open(QIODevice::ReadOnly) ? QString::fromUtf8(f.readAll()) : QString();
+        };
+        {
+            Scrobbler scrobbler(&session, &recorder, &store);
+            ScrobbleAccounts accounts(&scrobbler);
+            connectTo(accounts);
+            QTRY_VERIFY(error.has_value());
+            QCOMPARE(*error, QString());
+            QVERIFY(remembered);
+            QCOMPARE(accounts.accountName(QStringLiteral("listenbrainz")),
+                     QStringLiteral("tester"));
+            QVERIFY(settingsText().contains(QStringLiteral("tester")));
+            QVERIFY(!settingsText().contains(kToken));
+        }
+        {
+            // The next start.
+            Scrobbler scrobbler(&session, &recorder, &store);
+            ScrobbleAccounts accounts(&scrobbler);
+            accounts.restore();
+            QTRY_VERIFY(scrobbler.client(QStringLiteral("listenbrainz")));
+            QCOMPARE(accounts.keyringError(), QString());
+        }
+        childprocess::stop(keyring.get());
+        {
+            Scrobbler scrobbler(&session, &recorder, &store);
+            ScrobbleAccounts accounts(&scrobbler);
+            connectTo(accounts);
+            QTRY_VERIFY(error.has_value());
+            QCOMPARE(*error, QString()); // connected for now,
+            QVERIFY(!remembered);        // but not kept
+            QVERIFY(!accounts.keyringError().isEmpty());
+            QVERIFY(!settingsText().contains(kToken));
+        }
     }
 };
 

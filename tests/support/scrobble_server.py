@@ -14,6 +14,10 @@ What the service's API documents say, checked here:
       a fault. Every answer carries X-RateLimit-Limit, -Remaining, -Reset-In.
   GET /1/validate-token    {"valid": true, "user_name": "tester"} for the token,
       {"valid": false} otherwise.
+  GET /1/metadata/lookup/?artist_name=&recording_name=   a recording_mbid made
+      from both.
+  POST /1/feedback/recording-feedback   with the token: recording_mbid or
+      recording_msid, and a score of -1, 0 or 1.
   /2.0/ (Last.fm's API 2.0)  every call signed: api_sig the MD5 of the
       parameters but format and api_sig, sorted by name, name and value joined,
       then the secret (else error 13); api_key the key (else error 10).
@@ -53,12 +57,12 @@ state = {
     "listens": [], "playing_now": [], "faults": [], "requests": 0, "over_limit": 0,
     "fail_status": 503, "fail_count": 0, "limit": 1000, "window": 10.0,
     "window_start": time.monotonic(), "used": 0,
-    "lastfm": [], "lastfm_now": [], "lastfm_love": [], "tokens": {},
+    "lastfm": [], "lastfm_now": [], "lastfm_love": [], "tokens": {}, "feedback": [],
 }
 
 RESET = dict(listens=[], playing_now=[], faults=[], requests=0, over_limit=0, fail_count=0,
              limit=1000, window=10.0, used=0, lastfm=[], lastfm_now=[], lastfm_love=[],
-             tokens={})
+             tokens={}, feedback=[])
 
 
 def lastfm_signature(params):
@@ -176,6 +180,12 @@ class Handler(BaseHTTPRequestHandler):
                 return self.answer(200, {"code": 200, "message": "Token valid.",
                                          "valid": True, "user_name": "tester"})
             return self.answer(200, {"code": 200, "message": "Token invalid.", "valid": False})
+        if url.path == "/1/metadata/lookup/":
+            artist, title = query.get("artist_name", ""), query.get("recording_name", "")
+            if not artist or not title:
+                return self.answer(400, {"code": 400, "error": "artist_name and recording_name"})
+            return self.answer(200, {"artist_credit_name": artist, "recording_name": title,
+                                     "recording_mbid": "mbid:%s:%s" % (artist, title)})
         with lock:
             if url.path == "/__fail":
                 state["fail_status"] = int(query.get("status", "503"))
@@ -216,6 +226,20 @@ class Handler(BaseHTTPRequestHandler):
                     return self.answer(state["fail_status"], {"error": 16,
                                                               "message": "failing on request"})
                 return self.answer(*lastfm_call(form, post=True))
+        if url.path == "/1/feedback/recording-feedback":
+            with lock:
+                if not self.authorised():
+                    return self.answer(401, {"code": 401, "error": "Invalid authorization token."})
+                try:
+                    doc = json.loads(body)
+                except ValueError:
+                    doc = None
+                if (not isinstance(doc, dict) or doc.get("score") not in (-1, 0, 1)
+                        or not (doc.get("recording_mbid") or doc.get("recording_msid"))):
+                    state["faults"].append("feedback: %r" % (doc,))
+                    return self.answer(400, {"code": 400, "error": "bad feedback"})
+                state["feedback"].append(doc)
+                return self.answer(200, {"status": "ok"})
         if url.path != "/1/submit-listens":
             return self.answer(404, {"code": 404, "error": "not found"})
         with lock:
