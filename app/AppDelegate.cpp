@@ -7,6 +7,7 @@
 #include "app/PlayOnLauncher.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
+#include "app/ScrobbleLauncher.h"
 #include "app/SongHistoryLauncher.h"
 #include "app/StartupOptions.h"
 #include "history/HistoryRecorder.h"
@@ -61,6 +62,8 @@ AppDelegate::~AppDelegate()
     delete m_songHistory;
     // The song playing at quit ends now, while its history is still open.
     delete m_historyRecorder;
+    // After the recorder: the song it ended is queued while the file is open.
+    delete m_scrobbling;
     delete m_history;
     m_home.reset();
     m_session.reset();
@@ -162,6 +165,13 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
+        // What was heard, sent to the listener's scrobbling services.
+        m_scrobbling = new ScrobbleLauncher(m_session.get(), m_historyRecorder, m_history, this);
+        m_scrobbling->attachHome(m_home->host());
+        connect(m_scrobbling, &ScrobbleLauncher::notice, m_notifier,
+                [notifier = m_notifier](const QString &text) {
+                    notifier->show(QStringLiteral("Scrobbling"), text);
+                });
         startSchedules();
         // Speakers on the network: looked for once the window is up.
         m_playOn = new PlayOnLauncher(m_session.get(), this);

@@ -38,7 +38,8 @@ public:
         QDateTime started; // UTC
         QDateTime ended;   // UTC; invalid while it plays
         bool favourite = false;
-        QString file; // the recording of this song, if one was saved
+        QString file;           // the recording of this song, if one was saved
+        bool scrobbled = false; // sent to a scrobbling service as a listen
     };
 
     static constexpr int kSchemaVersion = 3;
@@ -91,6 +92,9 @@ public:
     // to the writer's thread, after everything handed over before; dropped
     // when the file could not be opened.
     void postWork(std::function<bool(QSqlQuery &)> job);
+    // In such work, on the writer's thread: the id the song `id` has in the
+    // file, a provisional one as well.
+    qint64 idInFile(qint64 id) const { return fileId(id); }
 
     // Where an unreadable file was kept when this store began a fresh one;
     // empty when nothing was put aside.

@@ -51,33 +51,38 @@ void ScrobbleQueue::add(const Listen &listen, const QStringList &services)
                                  listen.album.isEmpty() ? QVariant() : listen.album.left(cap),
                                  listen.started.toMSecsSinceEpoch(),
                                  listen.heardMs,
-                                 listen.station.left(4 * cap),
-                                 listen.song ? QVariant(listen.song) : QVariant()};
-    m_store->postWork([this, services, values, back = asynctask::ReplyTo(this)](QSqlQuery &q) {
+                                 listen.station.left(4 * cap)};
+    const qint64 song = listen.song;
+    m_store->postWork([this, store = m_store, services, values, song,
+                       back = asynctask::ReplyTo(this)](QSqlQuery &q) {
+        // The song's id in the file (it may have been handed out while the
+        // file opened), for the history's mark.
+        const QVariant inFile = song ? QVariant(store->idInFile(song)) : QVariant();
         const bool done = inTransaction(q, [&] {
             for (const QString &service : services) {
                 if (!queueExec(q,
-                          QStringLiteral("INSERT INTO listens (service, artist, title, album, "
-                                         "started, heard_ms, station, song) VALUES "
-                                         "(?, ?, ?, ?, ?, ?, ?, ?)"),
-                          QVariantList{service} + values))
+                               QStringLiteral("INSERT INTO listens (service, artist, title, album, "
+                                              "started, heard_ms, station, song) VALUES "
+                                              "(?, ?, ?, ?, ?, ?, ?, ?)"),
+                               QVariantList{service} + values + QVariantList{inFile}))
                     return false;
                 // The oldest waiting beyond the bound are given up.
                 if (!queueExec(q,
-                          QStringLiteral("UPDATE listens SET state = 2 WHERE id IN (SELECT id "
-                                         "FROM listens WHERE service = ? AND state = 0 ORDER "
-                                         "BY id DESC LIMIT -1 OFFSET ?)"),
-                          {service, kMaxWaiting}))
+                               QStringLiteral("UPDATE listens SET state = 2 WHERE id IN (SELECT id "
+                                              "FROM listens WHERE service = ? AND state = 0 ORDER "
+                                              "BY id DESC LIMIT -1 OFFSET ?)"),
+                               {service, kMaxWaiting}))
                     return false;
                 if (q.numRowsAffected() > 0)
                     NSLog(lcScrobble(), QtWarningMsg,
                           "scrobbling: %ld listens waiting too long for %@ dropped",
                           qint64(q.numRowsAffected()), service);
-                if (!queueExec(q,
-                          QStringLiteral("DELETE FROM listens WHERE id IN (SELECT id FROM "
-                                         "listens WHERE service = ? AND state != 0 ORDER BY id "
-                                         "DESC LIMIT -1 OFFSET ?)"),
-                          {service, kMaxDone}))
+                if (!queueExec(
+                        q,
+                        QStringLiteral("DELETE FROM listens WHERE id IN (SELECT id FROM "
+                                       "listens WHERE service = ? AND state != 0 ORDER BY id "
+                                       "DESC LIMIT -1 OFFSET ?)"),
+                        {service, kMaxDone}))
                     return false;
             }
             return true;
@@ -93,31 +98,31 @@ void ScrobbleQueue::add(const Listen &listen, const QStringList &services)
 void ScrobbleQueue::waiting(const QString &service, int limit,
                             std::function<void(QList<Listen>)> then)
 {
-    m_store->postWork(
-        [service, limit, then = std::move(then), back = asynctask::ReplyTo(this)](QSqlQuery &q) {
-            QList<Listen> out;
-            q.setForwardOnly(true);
-            if (queueExec(q,
-                     QStringLiteral("SELECT id, artist, title, album, started, heard_ms, station, "
-                                    "song, attempts FROM listens WHERE service = ? AND state = 0 "
-                                    "ORDER BY id LIMIT ?"),
-                     {service, limit})) {
-                while (q.next()) {
-                    out << Listen{q.value(0).toLongLong(),
-                                  service,
-                                  q.value(1).toString(),
-                                  q.value(2).toString(),
-                                  q.value(3).toString(),
-                                  QDateTime::fromMSecsSinceEpoch(q.value(4).toLongLong(), Qt::UTC),
-                                  q.value(5).toLongLong(),
-                                  q.value(6).toString(),
-                                  q.value(7).toLongLong(),
-                                  q.value(8).toInt()};
-                }
+    m_store->postWork([service, limit, then = std::move(then),
+                       back = asynctask::ReplyTo(this)](QSqlQuery &q) {
+        QList<Listen> out;
+        q.setForwardOnly(true);
+        if (queueExec(q,
+                      QStringLiteral("SELECT id, artist, title, album, started, heard_ms, station, "
+                                     "song, attempts FROM listens WHERE service = ? AND state = 0 "
+                                     "ORDER BY id LIMIT ?"),
+                      {service, limit})) {
+            while (q.next()) {
+                out << Listen{q.value(0).toLongLong(),
+                              service,
+                              q.value(1).toString(),
+                              q.value(2).toString(),
+                              q.value(3).toString(),
+                              QDateTime::fromMSecsSinceEpoch(q.value(4).toLongLong(), Qt::UTC),
+                              q.value(5).toLongLong(),
+                              q.value(6).toString(),
+                              q.value(7).toLongLong(),
+                              q.value(8).toInt()};
             }
-            back.post([then, out] { then(out); });
-            return true;
-        });
+        }
+        back.post([then, out] { then(out); });
+        return true;
+    });
 }
 
 void ScrobbleQueue::settle(const QList<qint64> &ids, State state, bool attempted)
@@ -142,8 +147,9 @@ void ScrobbleQueue::count(const QString &service, std::function<void(int)> then)
     m_store->postWork([service, then = std::move(then),
                        back = asynctask::ReplyTo(this)](QSqlQuery &q) {
         int n = 0;
-        if (queueExec(q, QStringLiteral("SELECT count(*) FROM listens WHERE service = ? AND state = 0"),
-                 {service}) &&
+        if (queueExec(
+                q, QStringLiteral("SELECT count(*) FROM listens WHERE service = ? AND state = 0"),
+                {service}) &&
             q.next())
             n = q.value(0).toInt();
         back.post([then, n] { then(n); });
@@ -160,11 +166,12 @@ void ScrobbleQueue::sentSongs(const QList<qint64> &songs, std::function<void(QSe
         [values, then = std::move(then), back = asynctask::ReplyTo(this)](QSqlQuery &q) {
             QSet<qint64> sent;
             if (!values.isEmpty() &&
-                queueExec(q,
-                     QStringLiteral("SELECT DISTINCT song FROM listens WHERE state = 1 AND song IN "
-                                    "(%1)")
-                         .arg(queuePlaceholders(values.size())),
-                     values)) {
+                queueExec(
+                    q,
+                    QStringLiteral("SELECT DISTINCT song FROM listens WHERE state = 1 AND song IN "
+                                   "(%1)")
+                        .arg(queuePlaceholders(values.size())),
+                    values)) {
                 while (q.next())
                     sent.insert(q.value(0).toLongLong());
             }

@@ -9,6 +9,7 @@
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
 
+#include "app/ScrobbleLauncher.h"
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/ScrobbleQueue.h"
@@ -19,17 +20,22 @@
 #include "scrobble/ScrobbleSender.h"
 #include "scrobble/ScrobbleTracker.h"
 #include "scrobble/Scrobbler.h"
+#include "scrobblewindow/ScrobbleDialog.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 
+#include <QCheckBox>
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLabel>
+#include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -85,6 +91,18 @@ QStringList scrobblesOf(const QJsonArray &scrobbles)
         out << line;
     }
     return out;
+}
+
+// A private session bus (no service started by itself) for the whole run,
+// never stopped before the process ends: GLib ends a process whose session
+// bus goes away (the keyring's connection). The kernel stops it after us.
+SessionBus *privateBus()
+{
+    static SessionBus *bus = [] {
+        auto *b = new SessionBus;
+        return b->start(false) ? b : nullptr;
+    }();
+    return bus;
 }
 
 } // namespace
@@ -152,6 +170,7 @@ class ScrobbleTest : public QObject {
 private Q_SLOTS:
     void initTestCase()
     {
+        QVERIFY(privateBus());
         QVERIFY(m_dir.isValid());
         const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
         QVERIFY2(!python.isEmpty(), "python3 is needed for the test server");
@@ -266,6 +285,14 @@ private Q_SLOTS:
         QTRY_COMPARE(lastFmSender->waiting(), 0);
         QCOMPARE(received()[QStringLiteral("faults")].toArray(), QJsonArray());
         QCOMPARE(receivedListens(), listens); // each once
+        // The history marks the songs sent.
+        QStringList marked;
+        for (const HistoryStore::Song &song : store.songs()) {
+            if (song.scrobbled)
+                marked.prepend(song.title + QLatin1Char('@') +
+                               QString::number(kStart.secsTo(song.started)));
+        }
+        QCOMPARE(marked, listens);
     }
 
     // Listens made while the service fails reach it once each, in order,
@@ -488,8 +515,6 @@ private Q_SLOTS:
     // says so and the settings file still holds no token.
     void tokenLivesInTheKeyring()
     {
-        SessionBus bus;
-        QVERIFY(bus.start(false));
         auto keyring = childprocess::start(
             QStringLiteral("gnome-keyring-daemon"),
             {QStringLiteral("--foreground"), QStringLiteral("--unlock"),
@@ -553,7 +578,65 @@ private Q_SLOTS:
             QVERIFY(!settingsText().contains(kToken));
         }
     }
+
+    // The dialog: connecting by token, the account's name, the queue's
+    // state while the server is down and after, this station never
+    // scrobbled, no Last.fm in this build, and a keyring it cannot reach.
+    void dialogConnectsAndShowsTheQueue()
+    {
+        // The private bus has no keyring on it by now.
+        QFile::remove(TestEnv::instance()->dataFile());
+        CacheManager::setDefaultListPath(fixturePath(QStringLiteral("home/default.plist")));
+        QVERIFY(CacheManager::shareIntance()->seedDefaultDataIfEmpty());
+        Clock::shared()->setTimeScale(0.001);
+        FakeMediaFactory media;
+        PlaybackSession session;
+        session.refreshProgram();
+        HistoryStore store(historyPath());
+        HistoryRecorder recorder(&session, &store);
+        ScrobbleLauncher launcher(&session, &recorder, &store);
+        launcher.open();
+        ScrobbleDialog *dialog = launcher.dialog();
+        QVERIFY(dialog);
+        QCOMPARE(dialog->windowTitle(), QStringLiteral("Scrobbling"));
+        for (QWidget *w : dialog->findChildren<QWidget *>()) {
+            if (!w->objectName().isEmpty() && !w->objectName().startsWith(QLatin1String("qt_")))
+                QVERIFY2(!w->accessibleName().isEmpty(), qPrintable(w->objectName()));
+        }
+        auto child = [dialog]<typename W>(W *, const char *name) {
+            return dialog->findChild<W *>(QLatin1String(name));
+        };
+        auto *account = child((QLabel *)nullptr, "listenBrainzAccount");
+        auto *queue = child((QLabel *)nullptr, "listenBrainzQueue");
+        QCOMPARE(account->text(), QStringLiteral("Not connected"));
+        QVERIFY(control(QStringLiteral("/__fail?status=503&count=1000000")).size());
+        child((QLineEdit *)nullptr, "listenBrainzAddress")->setText(address().toString());
+        child((QLineEdit *)nullptr, "listenBrainzToken")->setText(kToken);
+        child((QPushButton *)nullptr, "listenBrainzConnect")->click();
+        QTRY_COMPARE(account->text(), QStringLiteral("Connected as tester"));
+        auto *keyring = child((QLabel *)nullptr, "keyringError");
+        QTRY_VERIFY(keyring->isVisibleTo(dialog));
+        QVERIFY(keyring->text().contains(QStringLiteral("keyring could not be reached")));
+        for (int n = 0; n < 3; ++n)
+            launcher.scrobbler()->queue()->add(listenNo(n), {QStringLiteral("listenbrainz")});
+        QTRY_COMPARE(queue->text(), QStringLiteral("3 listens waiting: offline"));
+        QVERIFY(control(QStringLiteral("/__fail?count=0")).size());
+        QTRY_COMPARE_WITH_TIMEOUT(queue->text(), QStringLiteral("Every listen sent"), 10000);
+        QCOMPARE(receivedListens().size(), 3);
+
+        QCOMPARE(child((QLabel *)nullptr, "lastFmAccount")->text(),
+                 QStringLiteral("Last.fm is not available in this build."));
+        QVERIFY(!child((QPushButton *)nullptr, "lastFmConnect")->isEnabled());
+        auto *exclude = child((QCheckBox *)nullptr, "excludeStation");
+        QCOMPARE(exclude->text(), QStringLiteral("Do not scrobble “First”"));
+        exclude->click();
+        QVERIFY(launcher.accounts()->excludedStations().contains(
+            QStringLiteral("http://127.0.0.1:1/first")));
+        child((QPushButton *)nullptr, "listenBrainzDisconnect")->click();
+        QCOMPARE(account->text(), QStringLiteral("Not connected"));
+        dialog->close();
+    }
 };
 
-ORBITUNE_CORE_TEST_MAIN(ScrobbleTest)
+ORBITUNE_TEST_MAIN(ScrobbleTest)
 #include "tst_scrobble.moc"
