@@ -36,6 +36,7 @@
 #include "platform/ui/WindowHost.h"
 #include "record/Recorder.h"
 #include "schedule/Scheduler.h"
+#include "scrobble/Scrobbler.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramStore.h"
@@ -168,6 +169,8 @@ void AppDelegate::applicationDidFinishLaunching()
         // What was heard, sent to the listener's scrobbling services.
         m_scrobbling = new ScrobbleLauncher(m_session.get(), m_historyRecorder, m_history, this);
         m_scrobbling->attachHome(m_home->host());
+        connect(m_wake, &WakeWatcher::networkBack, m_scrobbling->scrobbler(), &Scrobbler::retryNow);
+        connect(m_wake, &WakeWatcher::wokeUp, m_scrobbling->scrobbler(), &Scrobbler::retryNow);
         connect(m_scrobbling, &ScrobbleLauncher::notice, m_notifier,
                 [notifier = m_notifier](const QString &text) {
                     notifier->show(QStringLiteral("Scrobbling"), text);

@@ -55,7 +55,7 @@ void ScrobbleLauncher::followSenders()
 void ScrobbleLauncher::attachHome(WindowHost *home)
 {
     m_home = home;
-    QAction *action = home->addTrayAction(TrayMenu::Section::Listening,
+    QAction *action = home->addTrayAction(TrayMenu::Section::Stations,
                                           QStringLiteral("Scrobbling…"), "scrobblingAction");
     connect(action, &QAction::triggered, this,
             [this] { open(m_home ? m_home->shownWindow() : nullptr); });

@@ -102,7 +102,7 @@ public:
 
 Q_SIGNALS:
     // A song was added, ended, starred or removed, or the history cleared,
-    // or the file opened.
+    // or the file opened; or the scrobbling queue sent songs (their mark).
     void songsChanged();
     // The song `id` (as given to setFavourite) was starred or unstarred.
     void favouriteChanged(qint64 id, bool favourite);

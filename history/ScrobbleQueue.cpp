@@ -135,9 +135,14 @@ void ScrobbleQueue::settle(const QList<qint64> &ids, State state, bool attempted
     const QString sql = QStringLiteral("UPDATE listens SET state = ?, attempts = attempts + ? "
                                        "WHERE id IN (%1)")
                             .arg(queuePlaceholders(ids.size()));
-    m_store->postWork([sql, values, back = asynctask::ReplyTo(this), this](QSqlQuery &q) {
+    m_store->postWork([sql, values, state, back = asynctask::ReplyTo(this), this](QSqlQuery &q) {
         const bool done = inTransaction(q, [&] { return queueExec(q, sql, values); });
-        back.post([this] { Q_EMIT changed(); });
+        back.post([this, state] {
+            Q_EMIT changed();
+            // The history marks the songs sent.
+            if (state == State::Sent)
+                Q_EMIT m_store->songsChanged();
+        });
         return done;
     });
 }

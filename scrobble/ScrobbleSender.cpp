@@ -48,6 +48,15 @@ void ScrobbleSender::resume()
     kick();
 }
 
+void ScrobbleSender::retryNow()
+{
+    if (!m_retry.isActive() || m_heldByService)
+        return;
+    m_retry.stop();
+    m_pauseMs = kFirstPauseMs;
+    kick();
+}
+
 void ScrobbleSender::kick()
 {
     if (m_busy || m_retry.isActive() || m_status == Status::Stopped)
@@ -97,6 +106,7 @@ void ScrobbleSender::send(QList<ScrobbleQueue::Listen> listens)
             m_queue->settle(ids, ScrobbleQueue::State::Sent);
             m_pauseMs = kFirstPauseMs;
             m_singles = std::max(0, m_singles - 1);
+            m_heldByService = reply.waitMs > 0;
             if (reply.waitMs > 0) {
                 // The service's window is used up: the rest waits for it.
                 setStatus(Status::Waiting);
@@ -111,6 +121,7 @@ void ScrobbleSender::send(QList<ScrobbleQueue::Listen> listens)
                   m_client->service(), qint64(ids.size()), reply.message,
                   std::max(m_pauseMs, reply.waitMs) / 1000);
             m_queue->settle(ids, ScrobbleQueue::State::Waiting);
+            m_heldByService = reply.waitMs > m_pauseMs;
             setStatus(Status::Waiting);
             m_retry.start(Clock::shared()->scaled(std::max(m_pauseMs, reply.waitMs)));
             m_pauseMs = std::min(m_pauseMs * 2, kLongestPauseMs);

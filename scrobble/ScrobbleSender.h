@@ -41,6 +41,10 @@ public:
     void resume();
     // Sends what waits now, unless a pause or a stop holds it.
     void kick();
+    // The network came back or the machine woke up: what waits for a pause
+    // after a failure is tried now, the pause starting over. A service's
+    // own rate-limit window is still waited for.
+    void retryNow();
 
 Q_SIGNALS:
     void statusChanged(ScrobbleSender::Status status);
@@ -61,4 +65,5 @@ private:
     int m_singles = 0; // listens to send one at a time (after a malformed batch)
     int m_waiting = 0;
     bool m_busy = false;
+    bool m_heldByService = false; // the pause is the service's window
 };

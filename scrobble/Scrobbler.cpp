@@ -82,6 +82,12 @@ ScrobbleSender *Scrobbler::sender(const QString &service) const
     return nullptr;
 }
 
+void Scrobbler::retryNow()
+{
+    for (const auto &s : std::as_const(m_services))
+        s->sender->retryNow();
+}
+
 ScrobbleClient *Scrobbler::client(const QString &service) const
 {
     for (const auto &s : m_services) {

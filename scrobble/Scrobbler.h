@@ -35,6 +35,9 @@ public:
     void disconnectService(const QString &service);
     ScrobbleSender *sender(const QString &service) const;
     ScrobbleClient *client(const QString &service) const;
+    // The network came back or the machine woke up: every service waiting
+    // after a failure tries again now.
+    void retryNow();
     // Whether a song starred in the history is sent to every service as
     // loved; off unless turned on.
     void setSendsLoves(bool on) { m_sendsLoves = on; }
