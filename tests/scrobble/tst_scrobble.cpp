@@ -6,6 +6,7 @@
 #include "support/AudioSession.h"
 #include "support/ChildProcess.h"
 #include "support/FakeMedia.h"
+#include "support/StreamServers.h"
 #include "support/TestClock.h"
 #include "support/TestEnv.h"
 
@@ -33,8 +34,6 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
-#include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -102,22 +101,15 @@ SessionBus *privateBus()
 class ScrobbleTest : public QObject {
     Q_OBJECT
 
-    QProcess m_server;
-    int m_port = 0;
-    QNetworkAccessManager m_network;
+    StreamServers m_servers;
+    QUrl m_address;
     QTemporaryDir m_dir;
 
     QString historyPath() const { return m_dir.filePath(QStringLiteral("history.sqlite")); }
-    QUrl address() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
-
+    QUrl address() const { return m_address; }
     QJsonObject control(const QString &pathAndQuery)
     {
-        QNetworkReply *reply = m_network.get(QNetworkRequest(address().resolved(pathAndQuery)));
-        QSignalSpy done(reply, &QNetworkReply::finished);
-        if (!done.wait(10000))
-            return {};
-        reply->deleteLater();
-        return QJsonDocument::fromJson(reply->readAll()).object();
+        return QJsonDocument::fromJson(m_servers.scrobbleServer(pathAndQuery)).object();
     }
     QJsonObject received() { return control(QStringLiteral("/__received")); }
     QStringList receivedListens()
@@ -164,28 +156,8 @@ private Q_SLOTS:
     {
         QVERIFY(privateBus());
         QVERIFY(m_dir.isValid());
-        const QString python = QStandardPaths::findExecutable(QStringLiteral("python3"));
-        QVERIFY2(!python.isEmpty(), "python3 is needed for the test server");
-        m_server.setProgram(python);
-        m_server.setArguments({qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
-                                   QStringLiteral("/tests/support/scrobble_server.py"),
-                               kToken, kLastFm.key, kLastFm.secret});
-        m_server.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_server.start();
-        QVERIFY(m_server.waitForStarted(5000));
-        QVERIFY(m_server.waitForReadyRead(10000));
-        const QByteArray line = m_server.readLine().trimmed();
-        QVERIFY2(line.startsWith("PORT "), line.constData());
-        m_port = line.mid(5).toInt();
-        QVERIFY(m_port > 0);
-    }
-
-    void cleanupTestCase()
-    {
-        m_server.closeWriteChannel(); // it ends when its stdin closes
-        if (!m_server.waitForFinished(5000))
-            ::kill(pid_t(m_server.processId()), SIGKILL);
-        m_server.waitForFinished(5000);
+        m_address = m_servers.startScrobbleServer(kToken, kLastFm.key, kLastFm.secret);
+        QVERIFY2(m_address.isValid(), qPrintable(m_servers.errorString()));
     }
 
     void init()
