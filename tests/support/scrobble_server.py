@@ -169,6 +169,18 @@ class Handler(BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(data)
 
+    def failing(self):
+        """Answers as /__fail asked, with the lock held; False when not failing."""
+        if state["fail_count"] <= 0:
+            return False
+        state["fail_count"] -= 1
+        if state["fail_status"] == 0:
+            self.close_connection = True  # unanswered
+        else:
+            self.answer(state["fail_status"], {"code": state["fail_status"], "error": 16,
+                                               "message": "failing on request"})
+        return True
+
     def authorised(self):
         return self.headers.get("Authorization", "") == "Token " + TOKEN
 
@@ -218,14 +230,9 @@ class Handler(BaseHTTPRequestHandler):
             form = {k: v[-1] for k, v in parse_qs(body.decode("utf-8", "replace"),
                                                     keep_blank_values=True).items()}
             with lock:
-                if state["fail_count"] > 0:
-                    state["fail_count"] -= 1
-                    if state["fail_status"] == 0:
-                        self.close_connection = True
-                        return
-                    return self.answer(state["fail_status"], {"error": 16,
-                                                              "message": "failing on request"})
-                return self.answer(*lastfm_call(form, post=True))
+                if not self.failing():
+                    self.answer(*lastfm_call(form, post=True))
+                return
         if url.path == "/1/feedback/recording-feedback":
             with lock:
                 if not self.authorised():
@@ -249,13 +256,8 @@ class Handler(BaseHTTPRequestHandler):
                 state["window_start"] = now
                 state["used"] = 0
             reset_in = max(1, int(state["window_start"] + state["window"] - now + 0.999))
-            if state["fail_count"] > 0:
-                state["fail_count"] -= 1
-                if state["fail_status"] == 0:
-                    self.close_connection = True
-                    return
-                return self.answer(state["fail_status"], {"code": state["fail_status"],
-                                                          "error": "failing on request"})
+            if self.failing():
+                return
             if not self.authorised():
                 return self.answer(401, {"code": 401, "error": "Invalid authorization token."})
             rate = {"X-RateLimit-Limit": state["limit"], "X-RateLimit-Reset-In": reset_in}
