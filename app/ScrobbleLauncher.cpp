@@ -11,8 +11,7 @@
 
 ScrobbleLauncher::ScrobbleLauncher(PlaybackSession *session, HistoryRecorder *recorder,
                                    HistoryStore *store, QObject *parent)
-    : QObject(parent), m_session(session),
-      m_scrobbler(new Scrobbler(session, recorder, store, this)),
+    : QObject(parent), m_scrobbler(new Scrobbler(session, recorder, store, this)),
       m_accounts(new ScrobbleAccounts(m_scrobbler, this))
 {
     connect(m_scrobbler, &Scrobbler::servicesChanged, this, &ScrobbleLauncher::followSenders);
@@ -64,7 +63,7 @@ void ScrobbleLauncher::attachHome(WindowHost *home)
 void ScrobbleLauncher::open(QWidget *near)
 {
     if (!m_dialog) {
-        m_dialog = new ScrobbleDialog(m_scrobbler, m_accounts, m_session);
+        m_dialog = new ScrobbleDialog(m_scrobbler, m_accounts);
         m_dialog->setAttribute(Qt::WA_DeleteOnClose);
     }
     if (near)

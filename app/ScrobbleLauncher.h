@@ -36,7 +36,6 @@ Q_SIGNALS:
 private:
     void followSenders();
 
-    PlaybackSession *m_session;
     Scrobbler *m_scrobbler;
     ScrobbleAccounts *m_accounts;
     QPointer<ScrobbleDialog> m_dialog;

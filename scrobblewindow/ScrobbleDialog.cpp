@@ -4,8 +4,8 @@
 #include "scrobble/ListenBrainzClient.h"
 #include "scrobble/ScrobbleAccounts.h"
 #include "scrobble/Scrobbler.h"
-#include "session/PlaybackSession.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramIndex.h"
 
 #include <QCheckBox>
 #include <QDesktopServices>
@@ -15,6 +15,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QVBoxLayout>
 
@@ -46,9 +47,8 @@ QString ScrobbleDialog::queueText(int waiting, ScrobbleSender::Status status)
     return waiting ? count : QStringLiteral("Every listen sent");
 }
 
-ScrobbleDialog::ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts,
-                               PlaybackSession *session, QWidget *parent)
-    : QDialog(parent), m_scrobbler(scrobbler), m_accounts(accounts), m_session(session)
+ScrobbleDialog::ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts, QWidget *parent)
+    : QDialog(parent), m_scrobbler(scrobbler), m_accounts(accounts)
 {
     setObjectName(QStringLiteral("scrobbleDialog"));
     setWindowTitle(QStringLiteral("Scrobbling"));
@@ -101,12 +101,22 @@ ScrobbleDialog::ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts,
     fmForm->addRow(m_lastFmQueue);
     layout->addWidget(fm);
 
-    m_exclude = named(new QCheckBox(this), "excludeStation",
-                      QStringLiteral("Do not scrobble this station"));
+    // Every program of the list, checked when never scrobbled.
+    auto *excludedLabel = named(new QLabel(QStringLiteral("Do not scrobble:"), this),
+                                "excludedLabel", QStringLiteral("Do not scrobble"));
+    m_excluded = named(new QListWidget(this), "excludedStations",
+                       QStringLiteral("Stations never scrobbled"));
+    excludedLabel->setBuddy(m_excluded);
+    for (const programindex::Program &p : programindex::programs()) {
+        auto *item = new QListWidgetItem(program::name(p.entry), m_excluded);
+        item->setData(Qt::UserRole, program::url(p.entry));
+        item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    }
     m_loves = named(new QCheckBox(QStringLiteral("Send loved songs"), this), "sendLoves",
                     QStringLiteral("Send loved songs"));
     m_loves->setChecked(accounts->sendsLoves());
-    layout->addWidget(m_exclude);
+    layout->addWidget(excludedLabel);
+    layout->addWidget(m_excluded);
     layout->addWidget(m_loves);
     auto *buttons = named(new QDialogButtonBox(QDialogButtonBox::Close, this), "buttons",
                           QStringLiteral("Buttons"));
@@ -124,14 +134,14 @@ ScrobbleDialog::ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts,
         m_lastFmMessage.clear();
         m_accounts->disconnectService(kLastFm);
     });
-    connect(m_exclude, &QCheckBox::toggled, this, [this](bool on) {
-        m_accounts->setExcluded(program::url(m_session->currentProgram()), on);
+    connect(m_excluded, &QListWidget::itemChanged, this, [this](QListWidgetItem *item) {
+        m_accounts->setExcluded(item->data(Qt::UserRole).toString(),
+                                item->checkState() == Qt::Checked);
     });
     connect(m_loves, &QCheckBox::toggled, m_accounts, &ScrobbleAccounts::setSendsLoves);
     connect(accounts, &ScrobbleAccounts::accountsChanged, this, &ScrobbleDialog::refresh);
     connect(accounts, &ScrobbleAccounts::keyringErrorChanged, this, &ScrobbleDialog::refresh);
     connect(scrobbler, &Scrobbler::servicesChanged, this, &ScrobbleDialog::followSenders);
-    connect(session, &PlaybackSession::currentProgramChanged, this, &ScrobbleDialog::refresh);
     followSenders();
 }
 
@@ -184,14 +194,13 @@ void ScrobbleDialog::refresh()
     m_lastFmDisconnect->setEnabled(fm);
     m_lastFmQueue->setText(queue(kLastFm));
 
-    const QVariantMap program = m_session->currentProgram();
-    const QString url = program::url(program);
-    m_exclude->setEnabled(!url.isEmpty());
-    m_exclude->setText(url.isEmpty()
-                           ? QStringLiteral("Do not scrobble this station")
-                           : QStringLiteral("Do not scrobble “%1”").arg(program::name(program)));
-    const QSignalBlocker quiet(m_exclude);
-    m_exclude->setChecked(m_accounts->excludedStations().contains(url));
+    const QSignalBlocker quiet(m_excluded);
+    const QSet<QString> excluded = m_accounts->excludedStations();
+    for (int row = 0; row < m_excluded->count(); ++row) {
+        QListWidgetItem *item = m_excluded->item(row);
+        item->setCheckState(excluded.contains(item->data(Qt::UserRole).toString()) ? Qt::Checked
+                                                                                   : Qt::Unchecked);
+    }
 }
 
 void ScrobbleDialog::connectListenBrainz()

@@ -5,26 +5,25 @@
 #include <QDialog>
 #include <QPointer>
 
-class PlaybackSession;
 class QCheckBox;
 class QLabel;
 class QLineEdit;
+class QListWidget;
 class QPushButton;
 class ScrobbleAccounts;
 class Scrobbler;
 
 // "Scrobbling": connect and disconnect ListenBrainz (a token, at the
 // address of the listener's choice) and Last.fm (approved in the browser),
-// the account names once checked, whether the program playing is never
-// scrobbled, whether loved songs are sent, and the state of each queue
+// the account names once checked, the programs never scrobbled (talk and
+// news stations), whether loved songs are sent, and the state of each queue
 // ("3 listens waiting: offline"). Says when the keyring cannot be reached,
 // and when this build has no Last.fm. Finds the services; they know
 // nothing of it.
 class ScrobbleDialog : public QDialog {
     Q_OBJECT
 public:
-    ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts, PlaybackSession *session,
-                   QWidget *parent = nullptr);
+    ScrobbleDialog(Scrobbler *scrobbler, ScrobbleAccounts *accounts, QWidget *parent = nullptr);
 
     // What a service's queue shows.
     static QString queueText(int waiting, ScrobbleSender::Status status);
@@ -38,7 +37,6 @@ private:
 
     Scrobbler *m_scrobbler;
     ScrobbleAccounts *m_accounts;
-    PlaybackSession *m_session;
     QLabel *m_keyring;
     QLabel *m_lbAccount;
     QLineEdit *m_lbAddress;
@@ -51,7 +49,7 @@ private:
     QPushButton *m_lastFmFinish;
     QPushButton *m_lastFmDisconnect;
     QLabel *m_lastFmQueue;
-    QCheckBox *m_exclude;
+    QListWidget *m_excluded;
     QCheckBox *m_loves;
     QString m_lbMessage;
     QString m_lastFmMessage;

@@ -34,6 +34,7 @@
 #include <QJsonObject>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -537,7 +538,7 @@ private Q_SLOTS:
     }
 
     // The dialog: connecting by token, the account's name, the queue's
-    // state while the server is down and after, this station never
+    // state while the server is down and after, a program never
     // scrobbled, no Last.fm in this build, and a keyring it cannot reach.
     void dialogConnectsAndShowsTheQueue()
     {
@@ -548,7 +549,6 @@ private Q_SLOTS:
         Clock::shared()->setTimeScale(0.001);
         FakeMediaFactory media;
         PlaybackSession session;
-        session.refreshProgram();
         HistoryStore store(historyPath());
         HistoryRecorder recorder(&session, &store);
         ScrobbleLauncher launcher(&session, &recorder, &store);
@@ -584,9 +584,9 @@ private Q_SLOTS:
         QCOMPARE(child((QLabel *)nullptr, "lastFmAccount")->text(),
                  QStringLiteral("Last.fm is not available in this build."));
         QVERIFY(!child((QPushButton *)nullptr, "lastFmConnect")->isEnabled());
-        auto *exclude = child((QCheckBox *)nullptr, "excludeStation");
-        QCOMPARE(exclude->text(), QStringLiteral("Do not scrobble “First”"));
-        exclude->click();
+        auto *excluded = child((QListWidget *)nullptr, "excludedStations");
+        QCOMPARE(excluded->item(0)->text(), QStringLiteral("First"));
+        excluded->item(0)->setCheckState(Qt::Checked);
         QVERIFY(launcher.accounts()->excludedStations().contains(
             QStringLiteral("http://127.0.0.1:1/first")));
         child((QPushButton *)nullptr, "listenBrainzDisconnect")->click();
