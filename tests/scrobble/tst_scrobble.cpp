@@ -310,10 +310,10 @@ private Q_SLOTS:
     // each once and in order.
     void queueAcrossAKill()
     {
-        const QStringList acked = queueUntilKilled(0, 60);
-        QVERIFY(acked.size() >= 60);
-        const QStringList more = queueUntilKilled(1000, 30);
-        QVERIFY(more.size() >= 30);
+        const QStringList acked = queueUntilKilled(0, 120);
+        QVERIFY(acked.size() >= 120);
+        const QStringList more = queueUntilKilled(1000, 80);
+        QVERIFY(more.size() >= 80);
         HistoryStore store(historyPath());
         ScrobbleQueue queue(&store);
         auto lb = std::unique_ptr<ListenBrainzClient>(client());
