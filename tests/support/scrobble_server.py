@@ -52,17 +52,11 @@ MAX_SCROBBLES = 50
 MAX_LISTENS = 1000
 MAX_LISTEN_SIZE = 10240
 
+RESET = dict(listens=[], playing_now=[], faults=[], requests=0, over_limit=0, fail_status=503,
+             fail_count=0, limit=1000, window=10.0, used=0, lastfm=[], lastfm_now=[],
+             lastfm_love=[], tokens={}, feedback=[])
 lock = threading.Lock()
-state = {
-    "listens": [], "playing_now": [], "faults": [], "requests": 0, "over_limit": 0,
-    "fail_status": 503, "fail_count": 0, "limit": 1000, "window": 10.0,
-    "window_start": time.monotonic(), "used": 0,
-    "lastfm": [], "lastfm_now": [], "lastfm_love": [], "tokens": {}, "feedback": [],
-}
-
-RESET = dict(listens=[], playing_now=[], faults=[], requests=0, over_limit=0, fail_count=0,
-             limit=1000, window=10.0, used=0, lastfm=[], lastfm_now=[], lastfm_love=[],
-             tokens={}, feedback=[])
+state = dict(json.loads(json.dumps(RESET)), window_start=time.monotonic())
 
 
 def lastfm_signature(params):
