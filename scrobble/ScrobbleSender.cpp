@@ -39,15 +39,6 @@ void ScrobbleSender::recount()
     });
 }
 
-void ScrobbleSender::resume()
-{
-    if (m_status != Status::Stopped)
-        return;
-    m_pauseMs = kFirstPauseMs;
-    setStatus(Status::Idle);
-    kick();
-}
-
 void ScrobbleSender::retryNow()
 {
     if (!m_retry.isActive() || m_heldByService)

@@ -12,9 +12,9 @@ class ScrobbleClient;
 // last one's state is written, so each listen goes once. After a network
 // error, a 429 or a 5xx the batch waits a pause growing from kFirstPauseMs
 // to kLongestPauseMs (at least what the service asked for), reset by a
-// batch taken; a refused account stops this service until resume(), said
-// once, with the queue kept. Listens older than the service takes are
-// dropped with a log line; a batch the service calls malformed is sent
+// batch taken; a refused account stops this sender, said once, with the
+// queue kept for the next connection's sender. Listens older than the
+// service takes are dropped with a log line; a batch the service calls malformed is sent
 // again one listen at a time, and only a single listen it refuses is
 // dropped.
 class ScrobbleSender : public QObject {
@@ -37,8 +37,6 @@ public:
     Status status() const { return m_status; }
     // Listens waiting for this service, as last counted.
     int waiting() const { return m_waiting; }
-    // Sends again after a stop (a new token or session).
-    void resume();
     // Sends what waits now, unless a pause or a stop holds it.
     void kick();
     // The network came back or the machine woke up: what waits for a pause
@@ -49,7 +47,7 @@ public:
 Q_SIGNALS:
     void statusChanged(ScrobbleSender::Status status);
     void waitingChanged(int waiting);
-    // The service refused the account; said once until resume().
+    // The service refused the account; said once.
     void refused(const QString &message);
 
 private:
