@@ -8,6 +8,7 @@
 #include "app/RemoteCommands.h"
 #include "app/ScheduleLauncher.h"
 #include "app/ScheduledRuns.h"
+#include "app/ScrobbleLauncher.h"
 #include "app/SongHistoryLauncher.h"
 #include "app/StartupOptions.h"
 #include "history/HistoryRecorder.h"
@@ -37,6 +38,7 @@
 #include "platform/ui/WindowHost.h"
 #include "record/Recorder.h"
 #include "schedule/Scheduler.h"
+#include "scrobble/Scrobbler.h"
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "store/ProgramStore.h"
@@ -63,6 +65,8 @@ AppDelegate::~AppDelegate()
     delete m_songHistory;
     // The song playing at quit ends now, while its history is still open.
     delete m_historyRecorder;
+    // After the recorder: the song it ended is queued while the file is open.
+    delete m_scrobbling;
     delete m_history;
     m_home.reset();
     m_session.reset();
@@ -175,6 +179,15 @@ void AppDelegate::applicationDidFinishLaunching()
         m_songHistory->setSaveSongHandler(
             [recorder](const HistoryStore::Song &song) { return recorder->canSave(song); },
             [recorder](const HistoryStore::Song &song) { recorder->save(song); });
+        // What was heard, sent to the listener's scrobbling services.
+        m_scrobbling = new ScrobbleLauncher(m_session.get(), m_historyRecorder, m_history, this);
+        m_scrobbling->attachHome(m_home->host());
+        connect(m_wake, &WakeWatcher::networkBack, m_scrobbling->scrobbler(), &Scrobbler::retryNow);
+        connect(m_wake, &WakeWatcher::wokeUp, m_scrobbling->scrobbler(), &Scrobbler::retryNow);
+        connect(m_scrobbling, &ScrobbleLauncher::notice, m_notifier,
+                [notifier = m_notifier](const QString &text) {
+                    notifier->show(QStringLiteral("Scrobbling"), text);
+                });
         startSchedules();
         // Speakers on the network: looked for once the window is up.
         m_playOn = new PlayOnLauncher(m_session.get(), this);

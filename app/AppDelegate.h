@@ -21,6 +21,7 @@ class ScheduleLauncher;
 class Alarm;
 class Scheduler;
 class SingleInstance;
+class ScrobbleLauncher;
 class SongHistoryLauncher;
 class StartupOptions;
 class ProgramSearch;
@@ -46,6 +47,7 @@ public:
     // The song history's window and "Love" controls; null until the
     // history is open (after the first frame).
     SongHistoryLauncher *songHistory() const { return m_songHistory; }
+    ScrobbleLauncher *scrobbling() const { return m_scrobbling; }
     Recorder *recorder() const { return m_recorder; }
     // The title notifications; null until the start-up is done.
     NowPlayingNotices *notices() const { return m_notices; }
@@ -86,6 +88,7 @@ private:
     HistoryStore *m_history = nullptr;
     HistoryRecorder *m_historyRecorder = nullptr;
     SongHistoryLauncher *m_songHistory = nullptr;
+    ScrobbleLauncher *m_scrobbling = nullptr;
     Recorder *m_recorder = nullptr;
     std::unique_ptr<HomeViewController> m_home;
     MprisService *m_mpris = nullptr;

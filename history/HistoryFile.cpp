@@ -116,6 +116,18 @@ bool createSchema(QSqlDatabase &db, QSqlQuery &q)
     }
     if (version < 2) // the file a song was recorded to
         ok = ok && exec(q, QStringLiteral("ALTER TABLE songs ADD COLUMN file TEXT"));
+    if (version < 3) { // the listens waiting for, or sent to, a scrobbling service
+        for (const char *sql : {
+                 "CREATE TABLE listens (id INTEGER PRIMARY KEY, service TEXT NOT NULL, "
+                 "artist TEXT NOT NULL, title TEXT NOT NULL, album TEXT, "
+                 "started INTEGER NOT NULL, heard_ms INTEGER NOT NULL, station TEXT NOT NULL, "
+                 "song INTEGER, state INTEGER NOT NULL DEFAULT 0, "
+                 "attempts INTEGER NOT NULL DEFAULT 0)",
+                 "CREATE INDEX listens_waiting ON listens(service, state, id)",
+                 "CREATE INDEX listens_song ON listens(song)",
+             })
+            ok = ok && exec(q, QString::fromLatin1(sql));
+    }
     ok = ok && exec(q, QStringLiteral("PRAGMA user_version=%1").arg(HistoryStore::kSchemaVersion));
     if (!ok) {
         db.rollback();

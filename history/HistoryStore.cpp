@@ -52,17 +52,18 @@ QString matchQuery(const QString &text)
 }
 
 const QString kColumns = QStringLiteral(
-    "SELECT id, program, stream_url, title, artist, song, started, ended, favourite, file "
+    "SELECT id, program, stream_url, title, artist, song, started, ended, favourite, file, "
+    "EXISTS (SELECT 1 FROM listens WHERE listens.song = songs.id AND listens.state = 1) "
     "FROM songs");
 
 // The song on the query's current row, selected with kColumns.
 HistoryStore::Song songAt(const QSqlQuery &q)
 {
-    return HistoryStore::Song{q.value(0).toLongLong(), q.value(1).toString(),
-                              q.value(2).toString(),   q.value(3).toString(),
-                              q.value(4).toString(),   q.value(5).toString(),
-                              fromMs(q.value(6)),      fromMs(q.value(7)),
-                              q.value(8).toInt() != 0, q.value(9).toString()};
+    return HistoryStore::Song{
+        q.value(0).toLongLong(), q.value(1).toString(),   q.value(2).toString(),
+        q.value(3).toString(),   q.value(4).toString(),   q.value(5).toString(),
+        fromMs(q.value(6)),      fromMs(q.value(7)),      q.value(8).toInt() != 0,
+        q.value(9).toString(),   q.value(10).toInt() != 0};
 }
 
 } // namespace
@@ -251,6 +252,11 @@ void HistoryStore::waitForWrites()
 {
     m_writer->waitForWrites();
     settle(false);
+}
+
+void HistoryStore::postWork(std::function<bool(QSqlQuery &)> job)
+{
+    m_writer->post(std::move(job));
 }
 
 void HistoryStore::waitForUpkeep()

@@ -38,10 +38,11 @@ public:
         QDateTime started; // UTC
         QDateTime ended;   // UTC; invalid while it plays
         bool favourite = false;
-        QString file; // the recording of this song, if one was saved
+        QString file;           // the recording of this song, if one was saved
+        bool scrobbled = false; // sent to a scrobbling service as a listen
     };
 
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
     static constexpr qsizetype kMaxTitleLength = 1024;
     static constexpr int kMaxSongs = 100000;
     static constexpr int kMaxDays = 365;
@@ -87,6 +88,13 @@ public:
     void waitForWrites();
     // Waits until the upkeep asked for so far is done (tests, benchmarks).
     void waitForUpkeep();
+    // Hands the work of another table in the file (the scrobbling queue)
+    // to the writer's thread, after everything handed over before; dropped
+    // when the file could not be opened.
+    void postWork(std::function<bool(QSqlQuery &)> job);
+    // In such work, on the writer's thread: the id the song `id` has in the
+    // file, a provisional one as well.
+    qint64 idInFile(qint64 id) const { return fileId(id); }
 
     // Where an unreadable file was kept when this store began a fresh one;
     // empty when nothing was put aside.
@@ -94,7 +102,7 @@ public:
 
 Q_SIGNALS:
     // A song was added, ended, starred or removed, or the history cleared,
-    // or the file opened.
+    // or the file opened; or the scrobbling queue sent songs (their mark).
     void songsChanged();
     // The song `id` (as given to setFavourite) was starred or unstarred.
     void favouriteChanged(qint64 id, bool favourite);

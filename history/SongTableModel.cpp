@@ -105,6 +105,16 @@ QVariant SongTableModel::data(const QModelIndex &index, int role) const
         default: return {};
         }
     }
+    if (column == ScrobbledColumn) {
+        switch (role) {
+        case Qt::DisplayRole: return s.scrobbled ? QStringLiteral("✓") : QString();
+        case Qt::AccessibleTextRole:
+            return s.scrobbled ? QStringLiteral("Scrobbled") : QStringLiteral("Not scrobbled");
+        case Qt::ToolTipRole:
+            return s.scrobbled ? QStringLiteral("Sent to ListenBrainz or Last.fm") : QVariant();
+        default: return {};
+        }
+    }
     switch (role) {
     case Qt::DisplayRole:
         switch (column) {
@@ -168,10 +178,13 @@ QVariant SongTableModel::headerData(int section, Qt::Orientation orientation, in
     }
     if (role == Qt::AccessibleTextRole && section == StarColumn)
         return QStringLiteral("Starred");
+    if (role == Qt::AccessibleTextRole && section == ScrobbledColumn)
+        return QStringLiteral("Scrobbled");
     if (role != Qt::DisplayRole)
         return {};
     switch (section) {
     case StarColumn: return QStringLiteral("★");
+    case ScrobbledColumn: return QStringLiteral("✓");
     case TimeColumn: return QStringLiteral("Time");
     case ProgramColumn: return QStringLiteral("Program");
     case TitleColumn: return QStringLiteral("Title");

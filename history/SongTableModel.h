@@ -5,9 +5,9 @@
 #include <QAbstractTableModel>
 #include <QTimer>
 
-// The songs of the history as a table, newest first: starred, time, program,
-// title. Rows are read a page at a time as the view scrolls
-// (canFetchMore/fetchMore), so a history of 100,000 songs opens as fast as
+// The songs of the history as a table, newest first: starred, scrobbled
+// (a mark for a song sent to a scrobbling service), time, program, title. Rows are read a page at a
+// time as the view scrolls (canFetchMore/fetchMore), so a history of 100,000 songs opens as fast as
 // one of 200. A search and "favourites only" narrow it; any change to the
 // history (a new song, a star, a removal) is shown within the same turn of
 // the event loop, several changes at once.
@@ -18,7 +18,14 @@
 class SongTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
-    enum Column { StarColumn, TimeColumn, ProgramColumn, TitleColumn, ColumnCount };
+    enum Column {
+        StarColumn,
+        ScrobbledColumn,
+        TimeColumn,
+        ProgramColumn,
+        TitleColumn,
+        ColumnCount
+    };
     static constexpr int kPageSize = 200;
 
     explicit SongTableModel(HistoryStore *store, QObject *parent = nullptr);

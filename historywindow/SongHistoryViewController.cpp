@@ -78,6 +78,8 @@ QWidget *SongHistoryViewController::loadView()
     header->setStretchLastSection(true);
     header->setSectionResizeMode(SongTableModel::StarColumn, QHeaderView::Fixed);
     header->resizeSection(SongTableModel::StarColumn, 32);
+    header->setSectionResizeMode(SongTableModel::ScrobbledColumn, QHeaderView::Fixed);
+    header->resizeSection(SongTableModel::ScrobbledColumn, 28);
     header->resizeSection(SongTableModel::TimeColumn, 130);
     header->resizeSection(SongTableModel::ProgramColumn, 180);
     table->installEventFilter(this);

@@ -39,18 +39,19 @@ bool hasSink();
 
 } // namespace orbitune::log
 
-Q_DECLARE_LOGGING_CATEGORY(lcGeneral) // orbitune
-Q_DECLARE_LOGGING_CATEGORY(lcBase)    // orbitune.base
-Q_DECLARE_LOGGING_CATEGORY(lcMedia)   // orbitune.media
-Q_DECLARE_LOGGING_CATEGORY(lcNet)     // orbitune.net
-Q_DECLARE_LOGGING_CATEGORY(lcDesktop) // orbitune.desktop
-Q_DECLARE_LOGGING_CATEGORY(lcStore)   // orbitune.store
-Q_DECLARE_LOGGING_CATEGORY(lcSession) // orbitune.session
-Q_DECLARE_LOGGING_CATEGORY(lcHistory) // orbitune.history
-Q_DECLARE_LOGGING_CATEGORY(lcRecord)  // orbitune.record
-Q_DECLARE_LOGGING_CATEGORY(lcPlayer)  // orbitune.player
-Q_DECLARE_LOGGING_CATEGORY(lcManage)  // orbitune.manage
-Q_DECLARE_LOGGING_CATEGORY(lcFind)    // orbitune.find
+Q_DECLARE_LOGGING_CATEGORY(lcGeneral)  // orbitune
+Q_DECLARE_LOGGING_CATEGORY(lcBase)     // orbitune.base
+Q_DECLARE_LOGGING_CATEGORY(lcMedia)    // orbitune.media
+Q_DECLARE_LOGGING_CATEGORY(lcNet)      // orbitune.net
+Q_DECLARE_LOGGING_CATEGORY(lcDesktop)  // orbitune.desktop
+Q_DECLARE_LOGGING_CATEGORY(lcStore)    // orbitune.store
+Q_DECLARE_LOGGING_CATEGORY(lcSession)  // orbitune.session
+Q_DECLARE_LOGGING_CATEGORY(lcHistory)  // orbitune.history
+Q_DECLARE_LOGGING_CATEGORY(lcRecord)   // orbitune.record
+Q_DECLARE_LOGGING_CATEGORY(lcScrobble) // orbitune.scrobble
+Q_DECLARE_LOGGING_CATEGORY(lcPlayer)   // orbitune.player
+Q_DECLARE_LOGGING_CATEGORY(lcManage)   // orbitune.manage
+Q_DECLARE_LOGGING_CATEGORY(lcFind)     // orbitune.find
 
 Q_DECLARE_LOGGING_CATEGORY(lcSchedule) // orbitune.schedule
 

@@ -9,6 +9,7 @@
 #include "history/HistoryRecorder.h"
 #include "history/HistoryStore.h"
 #include "history/HistoryWriter.h"
+#include "history/ListenRules.h"
 #include "history/LoveSong.h"
 #include "history/SongExport.h"
 #include "history/SongTableModel.h"
@@ -199,6 +200,65 @@ private Q_SLOTS:
         QFile::remove(path());
         for (const QString &f : QDir(dir.path()).entryList(QDir::Files))
             QFile::remove(dir.filePath(f));
+    }
+
+    // Radio's rules for a listen: heard long enough from its start or from
+    // the middle, and never the station's name, a title that is not
+    // "Artist - Title", a replay or a song muted throughout. `heard` is the
+    // heard time in pieces, "m" for a muted one.
+    void listenRules_data()
+    {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<bool>("fromItsStart");
+        QTest::addColumn<bool>("replay");
+        QTest::addColumn<QString>("heard");
+        QTest::addColumn<int>("verdict");
+        using V = ListenRules::Verdict;
+        const QList<std::tuple<const char *, const char *, bool, bool, const char *, V>> rows = {
+            {"from its start, 30 s", "Artist - Song", true, false, "20000 10000", V::Listen},
+            {"from its start, 29.9 s", "Artist - Song", true, false, "29900", V::TooShort},
+            {"joined, 3 min", "Artist - Song", false, false, "180000", V::TooShort},
+            {"joined, 4 min", "Artist - Song", false, false, "240000", V::Listen},
+            {"the station's name", "Radio X", true, false, "300000", V::StationName},
+            {"the station's name, any case", "radio x", true, false, "300000", V::StationName},
+            {"no artist", "Live", true, false, "300000", V::NotArtistAndTitle},
+            {"a dash and nothing after", "Artist - ", true, false, "300000", V::NotArtistAndTitle},
+            {"a replay after going back", "Artist - Song", true, true, "300000", V::Replay},
+            {"muted throughout", "Artist - Song", true, false, "m20000 m20000", V::Muted},
+            {"muted in part", "Artist - Song", true, false, "m20000 20000", V::Listen},
+        };
+        for (const auto &[name, title, fromStart, replay, heard, verdict] : rows)
+            QTest::newRow(name) << QString::fromUtf8(title) << fromStart << replay
+                                << QString::fromLatin1(heard) << int(verdict);
+    }
+
+    void listenRules()
+    {
+        QFETCH(QString, title);
+        QFETCH(bool, fromItsStart);
+        QFETCH(bool, replay);
+        QFETCH(QString, heard);
+        QFETCH(int, verdict);
+        ListenRules rules;
+        const bool mutedAtStart = heard.startsWith(QLatin1Char('m'));
+        rules.songBegan(title, QStringLiteral("Radio X"), 1'700'000'000'000, fromItsStart, replay,
+                        mutedAtStart);
+        for (const QString &piece : heard.split(QLatin1Char(' '))) {
+            const bool muted = piece.startsWith(QLatin1Char('m'));
+            rules.heard(piece.mid(muted ? 1 : 0).toLongLong(), muted);
+        }
+        // "Now playing" for what may still count.
+        QCOMPARE(rules.nowPlaying().has_value(),
+                 verdict == int(ListenRules::Verdict::Listen) ||
+                     verdict == int(ListenRules::Verdict::TooShort));
+        QCOMPARE(int(rules.songEnded()), verdict);
+        QCOMPARE(rules.listen().has_value(), verdict == int(ListenRules::Verdict::Listen));
+        if (rules.listen()) {
+            QCOMPARE(rules.listen()->artist, QStringLiteral("Artist"));
+            QCOMPARE(rules.listen()->title, QStringLiteral("Song"));
+            QCOMPARE(rules.listen()->startedMs, 1'700'000'000'000);
+        }
+        QCOMPARE(int(rules.songEnded()), int(ListenRules::Verdict::NoSong)); // counted once
     }
 
     void recorderKeepsEachSongOnce_data()

@@ -16,6 +16,8 @@
 #include "platform/desktop/MprisService.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/ui/PreviewView.h"
+#include "scrobble/ListenBrainzClient.h"
+#include "scrobble/Scrobbler.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramStore.h"
@@ -23,6 +25,9 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -498,21 +503,24 @@ private Q_SLOTS:
 
     // The title a station sends reaches the song history as it was meant:
     // changed by the playout through Icecast's admin interface, or sent in
-    // Windows-1251 without saying so.
+    // Windows-1251 without saying so; and, heard for over 30 s from its
+    // start, a ListenBrainz server as a listen of the time it began.
     void stationTitlesReachTheHistory_data()
     {
         QTest::addColumn<QString>("source");     // Icecast mount, or a path of the HTTP server
         QTest::addColumn<QStringList>("titles"); // set through the admin interface
         QTest::addColumn<QStringList>("kept");   // newest first
+        QTest::addColumn<bool>("scrobbled");     // the newest, once heard for 35 s
         QTest::newRow("Icecast's admin sets the titles")
             << QStringLiteral("/live.mp3")
             << QStringList{QStringLiteral("Fixture Band - First Light"),
                            QStringLiteral("Café Tacuba - Déjate caer")}
             << QStringList{QStringLiteral("Café Tacuba - Déjate caer"),
-                           QStringLiteral("Fixture Band - First Light")};
+                           QStringLiteral("Fixture Band - First Light")}
+            << true;
         QTest::newRow("Windows-1251, not announced")
             << QStringLiteral("http:/icy-1251.mp3") << QStringList{}
-            << QStringList{QStringLiteral("Кино - Группа крови")};
+            << QStringList{QStringLiteral("Кино - Группа крови")} << false;
     }
 
     void stationTitlesReachTheHistory()
@@ -520,9 +528,16 @@ private Q_SLOTS:
         QFETCH(QString, source);
         QFETCH(QStringList, titles);
         QFETCH(QStringList, kept);
+        QFETCH(bool, scrobbled);
         QTemporaryDir dir;
         HistoryStore history(dir.filePath(QStringLiteral("history.sqlite")));
         HistoryRecorder recorder(home->session(), &history);
+        Scrobbler scrobbler(home->session(), &recorder, &history);
+        if (scrobbled) {
+            const QUrl stand = servers.startScrobbleServer(QStringLiteral("token"));
+            QVERIFY2(stand.isValid(), qPrintable(servers.errorString()));
+            scrobbler.connectService(new ListenBrainzClient(stand, QStringLiteral("token")));
+        }
         const bool icecast = !source.startsWith(QLatin1String("http:"));
         choose(QStringLiteral("Station"),
                icecast ? servers.icecastUrl(source) : servers.httpUrl(source.mid(5)));
@@ -543,6 +558,25 @@ private Q_SLOTS:
         const HistoryStore::Song newest = history.songs().first();
         QCOMPARE(newest.program, QStringLiteral("Station"));
         QCOMPARE(newest.artist + QStringLiteral(" - ") + newest.song, kept.first());
+        if (scrobbled) {
+            QTest::qWait(35000); // the song heard from its start, for over 30 s
+            const QString next = QStringLiteral("Fixture Band - Last Light");
+            QVERIFY(servers.setMountTitle(source, next));
+            QTRY_COMPARE_WITH_TIMEOUT(home->nowPlayingLabel()->text(), next, 30000);
+            QJsonArray listens;
+            QTRY_VERIFY_WITH_TIMEOUT(
+                !(listens = QJsonDocument::fromJson(servers.scrobbleServer(
+                      QStringLiteral("/__received")))[QStringLiteral("listens")]
+                                .toArray())
+                     .isEmpty(),
+                15000);
+            QCOMPARE(listens.size(), 1);
+            const QJsonObject meta = listens[0][QStringLiteral("track_metadata")].toObject();
+            QCOMPARE(meta[QStringLiteral("artist_name")].toString(), newest.artist);
+            QCOMPARE(meta[QStringLiteral("track_name")].toString(), newest.song);
+            QVERIFY(qAbs(listens[0][QStringLiteral("listened_at")].toInteger() -
+                         newest.started.toSecsSinceEpoch()) <= 1);
+        }
         home->playClick();
         QVERIFY(history.songs().first().ended.isValid());
     }

@@ -232,12 +232,22 @@ SessionBus::~SessionBus()
         childprocess::stop(m_daemon.get());
 }
 
-bool SessionBus::start()
+bool SessionBus::start(bool activation)
 {
+    QStringList arguments = {QStringLiteral("--session"), QStringLiteral("--nofork"),
+                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")};
+    if (!activation) {
+        // The session bus's own settings, but for the service folders.
+        QFile session(QStringLiteral("/usr/share/dbus-1/session.conf"));
+        m_config = std::make_unique<QTemporaryFile>();
+        if (!session.open(QIODevice::ReadOnly) || !m_config->open())
+            return false;
+        m_config->write(session.readAll().replace("<standard_session_servicedirs />", ""));
+        m_config->flush();
+        arguments[0] = QStringLiteral("--config-file=") + m_config->fileName();
+    }
     m_daemon =
-        childprocess::start(QStringLiteral("dbus-daemon"),
-                            {QStringLiteral("--session"), QStringLiteral("--nofork"),
-                             QStringLiteral("--nopidfile"), QStringLiteral("--print-address=1")},
+        childprocess::start(QStringLiteral("dbus-daemon"), arguments,
                             QProcessEnvironment::systemEnvironment(), QStringLiteral("/dev/null"));
     if (!m_daemon)
         return false;

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 
 #include <memory>
 #include <vector>
@@ -87,15 +88,18 @@ private:
 };
 
 // A private D-Bus session bus (dbus-daemon --session); start() exports
-// DBUS_SESSION_BUS_ADDRESS for this process.
+// DBUS_SESSION_BUS_ADDRESS for this process. Without `activation` the bus
+// starts no service by itself: a name is there only while the test's own
+// process holds it.
 class SessionBus {
 public:
     SessionBus() = default;
     ~SessionBus();
-    bool start();
+    bool start(bool activation = true);
     QString address() const { return m_address; }
 
 private:
     QString m_address;
+    std::unique_ptr<QTemporaryFile> m_config;
     std::unique_ptr<QProcess> m_daemon;
 };

@@ -105,6 +105,8 @@ StreamServers::~StreamServers()
 {
     if (m_http)
         childprocess::stop(m_http.get());
+    if (m_scrobble)
+        childprocess::stop(m_scrobble.get());
     for (auto &[mount, source] : m_sources)
         childprocess::stop(source.get());
     if (m_icecast)
@@ -453,6 +455,27 @@ QUrl StreamServers::icecastUrl(const QString &mount) const
 QUrl StreamServers::httpUrl(const QString &pathAndQuery) const
 {
     return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_httpPort).arg(pathAndQuery));
+}
+
+QUrl StreamServers::startScrobbleServer(const QString &token, const QString &key,
+                                        const QString &secret)
+{
+    m_scrobble = childprocess::start(
+        QStringLiteral("python3"),
+        {supportDir() + QStringLiteral("/scrobble_server.py"), token, key, secret},
+        QProcessEnvironment::systemEnvironment(), m_dir.filePath(QStringLiteral("scrobble.log")));
+    m_scrobblePort =
+        m_scrobble ? childprocess::waitForLine(m_scrobble.get(), "PORT ", 20000).toUShort() : 0;
+    if (!m_scrobblePort) {
+        fail(QStringLiteral("the scrobbling stand-in did not start"));
+        return {};
+    }
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_scrobblePort));
+}
+
+QByteArray StreamServers::scrobbleServer(const QString &pathAndQuery) const
+{
+    return fetch(m_scrobblePort, pathAndQuery);
 }
 
 bool StreamServers::setStation(const QString &mode)

@@ -100,6 +100,14 @@ public:
     // does: its admin interface (/admin/metadata?mode=updinfo), in UTF-8.
     bool setMountTitle(const QString &mount, const QString &title) const;
 
+    // The scrobbling services' stand-in (support/scrobble_server.py: a
+    // ListenBrainz server taking `token`, a Last.fm one taking `key` and
+    // `secret`): its address, empty if it did not start.
+    QUrl startScrobbleServer(const QString &token, const QString &key = QString(),
+                             const QString &secret = QString());
+    // The body of a GET of the stand-in's `pathAndQuery` (its control paths).
+    QByteArray scrobbleServer(const QString &pathAndQuery) const;
+
     quint16 icecastPort() const { return m_icecastPort; }
     QString errorString() const { return m_error; }
     QString dir() const { return m_dir.path(); }
@@ -127,6 +135,8 @@ private:
     quint16 m_icecastPort = 0;
     quint16 m_httpPort = 0;
     quint16 m_refusedPort = 0;
+    quint16 m_scrobblePort = 0;
+    std::unique_ptr<QProcess> m_scrobble;
     std::unique_ptr<QProcess> m_icecast;
     std::unique_ptr<QProcess> m_http;
     std::map<QString, std::unique_ptr<QProcess>> m_sources;

@@ -1,0 +1,2 @@
+// Scrobbling is worked out without widgets; its dialog finds it.
+#include <QtWidgets/QDialog>
