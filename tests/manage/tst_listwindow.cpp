@@ -622,17 +622,19 @@ private Q_SLOTS:
     void exportedListImportsBack_data()
     {
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("m3u") << "Orbitune.m3u";
-        QTest::newRow("xspf") << "Orbitune.xspf";
+        QTest::addColumn<QString>("group"); // of the first program once back
+        QTest::newRow("m3u: into the group the list has") << "Orbitune.m3u"
+                                                          << "JAZZ";
+        QTest::newRow("xspf: no groups") << "Orbitune.xspf" << QString();
     }
 
     void exportedListImportsBack()
     {
         QFETCH(QString, fileName);
-        const QVariantList programs{entry(QStringLiteral("a")),
-                                    program::make(QStringLiteral("Caf\u00E9 <&> \"b\", c"),
-                                                  QString(),
-                                                  QStringLiteral("https://127.0.0.1:9/b"))};
+        QFETCH(QString, group);
+        QVariantList programs{program::withGroup(entry(QStringLiteral("a")), "Jazz"),
+                              program::make(QStringLiteral("Caf\u00E9 <&> \"b\", c"), QString(),
+                                            QStringLiteral("https://127.0.0.1:9/b"))};
         writeStore(programs);
         QTemporaryDir dir;
         AnsweringFileChooser chooser;
@@ -644,10 +646,12 @@ private Q_SLOTS:
 
         resetStore();
         writeStore({});
+        QVERIFY(CacheManager::shareIntance()->addGroup(QStringLiteral("JAZZ")));
         list->loadData();
         QTest::mouseClick(button("importBtn"), Qt::LeftButton);
         QCOMPARE(alerts->last().informativeText,
                  QStringLiteral("Added 2 programs, skipped 0 already in the list."));
+        programs[0] = program::withGroup(programs[0].toMap(), group);
         QCOMPARE(CacheManager::shareIntance()->getData(), programs);
     }
 
