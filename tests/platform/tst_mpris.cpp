@@ -102,10 +102,14 @@ struct ListedPlayer : SessionFixture {
             add(name);
         bridge = std::make_unique<MprisBridge>(&session, &store, service);
     }
-    static QVariantMap program(const QString &name)
+    // "Group: Name" is Name in Group.
+    static QVariantMap program(const QString &groupAndName)
     {
-        return program::make(name, QStringLiteral("http://127.0.0.1:9/%1.png").arg(name),
-                             QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(name));
+        const QString name = groupAndName.section(QStringLiteral(": "), -1);
+        return program::withGroup(
+            program::make(name, QStringLiteral("http://127.0.0.1:9/%1.png").arg(name),
+                          QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(name)),
+            groupAndName.section(QStringLiteral(": "), -2, -2));
     }
     static void add(const QString &name)
     {
@@ -754,20 +758,30 @@ void TestMpris::getPlaylistsHonoursOrderAndWindow_data()
     QTest::addColumn<QString>("order");
     QTest::addColumn<bool>("reverse");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QStringList>("programs"); // when not the usual four
     const QStringList user{"Kiss", "alpha", "Zeta", "Bravo"};
-    QTest::newRow("the list's order") << 0u << 10u << "UserDefined" << false << user;
+    QTest::newRow("by group, the programs of none first")
+        << 0u << 10u << "UserDefined" << false
+        << QStringList{"Kiss", "Zeta", "Jazz: alpha", "Jazz: Delta", "Blues: Bravo"}
+        << QStringList{"Jazz: alpha", "Kiss", "Blues: Bravo", "Zeta", "Jazz: Delta"};
+    QTest::newRow("the list's order")
+        << 0u << 10u << "UserDefined" << false << user << QStringList{};
     QTest::newRow("alphabetical, case ignored")
-        << 0u << 10u << "Alphabetical" << false << QStringList{"alpha", "Bravo", "Kiss", "Zeta"};
+        << 0u << 10u << "Alphabetical" << false << QStringList{"alpha", "Bravo", "Kiss", "Zeta"}
+        << QStringList{};
     QTest::newRow("alphabetical reversed")
-        << 0u << 10u << "Alphabetical" << true << QStringList{"Zeta", "Kiss", "Bravo", "alpha"};
+        << 0u << 10u << "Alphabetical" << true << QStringList{"Zeta", "Kiss", "Bravo", "alpha"}
+        << QStringList{};
     QTest::newRow("a window of two")
-        << 1u << 2u << "UserDefined" << false << QStringList{"alpha", "Zeta"};
+        << 1u << 2u << "UserDefined" << false << QStringList{"alpha", "Zeta"} << QStringList{};
     QTest::newRow("a window of the reversed list")
-        << 3u << 5u << "UserDefined" << true << QStringList{"Kiss"};
-    QTest::newRow("past the end") << 4u << 10u << "Alphabetical" << false << QStringList{};
-    QTest::newRow("nothing asked for") << 0u << 0u << "UserDefined" << false << QStringList{};
+        << 3u << 5u << "UserDefined" << true << QStringList{"Kiss"} << QStringList{};
+    QTest::newRow("past the end") << 4u << 10u << "Alphabetical" << false << QStringList{}
+                                  << QStringList{};
+    QTest::newRow("nothing asked for")
+        << 0u << 0u << "UserDefined" << false << QStringList{} << QStringList{};
     QTest::newRow("an order not offered gives the list's")
-        << 0u << 10u << "CreationDate" << false << user;
+        << 0u << 10u << "CreationDate" << false << user << QStringList{};
 }
 
 void TestMpris::getPlaylistsHonoursOrderAndWindow()
@@ -777,7 +791,10 @@ void TestMpris::getPlaylistsHonoursOrderAndWindow()
     QFETCH(QString, order);
     QFETCH(bool, reverse);
     QFETCH(QStringList, expected);
-    ListedPlayer player(m_service.get(), {"Kiss", "alpha", "Zeta", "Bravo"});
+    QFETCH(QStringList, programs);
+    ListedPlayer player(m_service.get(), programs.isEmpty()
+                                             ? QStringList{"Kiss", "alpha", "Zeta", "Bravo"}
+                                             : programs);
     const QDBusMessage reply =
         callOnBus(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
                   QStringLiteral("GetPlaylists"), {index, maxCount, order, reverse});
@@ -787,7 +804,8 @@ void TestMpris::getPlaylistsHonoursOrderAndWindow()
     for (const WirePlaylist &p : playlistsOf(reply.arguments().value(0))) {
         names << p.name;
         QVERIFY2(p.path.startsWith(QStringLiteral("/org/orbitune/playlist/")), qPrintable(p.path));
-        QCOMPARE(p.icon, QStringLiteral("http://127.0.0.1:9/%1.png").arg(p.name));
+        QCOMPARE(p.icon, QStringLiteral("http://127.0.0.1:9/%1.png")
+                             .arg(p.name.section(QStringLiteral(": "), -1)));
     }
     QCOMPARE(names, expected);
     const ClientResult orderings = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
@@ -821,6 +839,13 @@ void TestMpris::nextAndPreviousPlayTheNeighbour_data()
     QTest::newRow("previous with none chosen") << three << ""
                                                << "previous"
                                                << "Three";
+    const QStringList grouped{"One", "Jazz: Two", "Three", "Jazz: Four"};
+    QTest::newRow("next stays within the group") << grouped << "Jazz: Two"
+                                                 << "next next next"
+                                                 << "Four";
+    QTest::newRow("previous among the programs of no group") << grouped << "Three"
+                                                             << "previous"
+                                                             << "One";
     QTest::newRow("both ways through a program listed twice")
         << QStringList{"One", "Two", "One", "Three"} << ""
         << "next next next next previous previous"
