@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QSignalBlocker>
 #include <QToolButton>
 
 GroupHeader::GroupHeader(QWidget *parent)
@@ -25,7 +26,9 @@ GroupHeader::GroupHeader(QWidget *parent)
     layout->setContentsMargins(8, 0, 8, 0);
     layout->addWidget(m_fold);
     layout->addWidget(m_count, 1);
-    connect(m_fold, &QToolButton::clicked, this, [this] {
+    // Toggled, not clicked: a screen reader's toggle action toggles the
+    // button without clicking it.
+    connect(m_fold, &QToolButton::toggled, this, [this] {
         // A copy: folding refills the list, and with it this row's callback.
         const auto block = m_foldBlock;
         if (block)
@@ -39,7 +42,10 @@ void GroupHeader::fill(const QString &group, qsizetype count, bool open)
     QString text = group;
     text.replace(QLatin1Char('&'), QLatin1String("&&"));
     m_fold->setText((open ? QStringLiteral("▾ ") : QStringLiteral("▸ ")) + text);
-    m_fold->setChecked(open);
+    {
+        const QSignalBlocker quiet(m_fold);
+        m_fold->setChecked(open);
+    }
     m_count->setText(count == 1 ? QStringLiteral("1 program")
                                 : QStringLiteral("%1 programs").arg(count));
     const QString state = open ? QStringLiteral("shown") : QStringLiteral("folded");
