@@ -112,7 +112,9 @@ void ListViewController::loadData()
     m_groups = cache->getGroups();
     m_rows.clear();
     m_rows.reserve(dataArr.size() + m_groups.size());
+    m_groupSizes.clear();
     for (const programgroups::Section &section : programgroups::sections(dataArr, m_groups)) {
+        m_groupSizes.insert(section.group, section.items.size());
         const bool folded = !section.group.isEmpty() && foldedGroups().contains(section.group);
         if (!section.group.isEmpty())
             m_rows.append({section.group, -1});
@@ -204,10 +206,7 @@ QWidget *ListViewController::headerView(TableView *tableView, long row)
     if (!header)
         return header;
     const QString group = m_rows.at(row).group;
-    qsizetype count = 0;
-    for (const QVariant &item : std::as_const(dataArr))
-        count += program::group(item) == group ? 1 : 0;
-    header->fill(group, count, !foldedGroups().contains(group));
+    header->fill(group, m_groupSizes.value(group), !foldedGroups().contains(group));
     QPointer<ListViewController> self(this);
     header->setFoldBlock([self, group] {
         if (self)

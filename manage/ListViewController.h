@@ -3,6 +3,7 @@
 #include "platform/ui/TableView.h"
 #include "platform/ui/ViewController.h"
 
+#include <QHash>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -100,4 +101,5 @@ private:
     std::unique_ptr<Ui::ListView> m_ui;
     QList<ShownRow> m_rows;
     QStringList m_groups;
+    QHash<QString, qsizetype> m_groupSizes;
 };
