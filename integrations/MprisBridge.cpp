@@ -7,7 +7,6 @@
 #include "session/PlayProgram.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
-#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramGroups.h"
 #include "store/ProgramIndex.h"
@@ -134,7 +133,7 @@ void MprisBridge::publishPlaylists()
         entries << p.entry;
     QList<MprisService::Playlist> playlists;
     for (const programgroups::Section &section :
-         programgroups::sections(entries, CacheManager::shareIntance()->getGroups())) {
+         programgroups::sections(entries, m_store->groups())) {
         for (qsizetype i : section.items) {
             const programindex::Program &p = programs.at(i);
             const QUrl image(program::image(p.entry));

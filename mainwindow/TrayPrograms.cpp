@@ -3,7 +3,6 @@
 #include "platform/base/Log.h"
 #include "platform/ui/WindowHost.h"
 #include "session/PlayProgram.h"
-#include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 #include "store/ProgramGroups.h"
 #include "store/ProgramIndex.h"
@@ -66,7 +65,7 @@ void TrayPrograms::fill()
     for (const programindex::Program &p : programs)
         entries << p.entry;
     for (const programgroups::Section &section :
-         programgroups::sections(entries, CacheManager::shareIntance()->getGroups())) {
+         programgroups::sections(entries, m_store->groups())) {
         if (section.items.isEmpty())
             continue;
         QMenu *into = m_menu;

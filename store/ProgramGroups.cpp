@@ -23,7 +23,8 @@ QStringList names(const QVariantList &list, const QVariant &created)
             out << name;
         }
     };
-    if (created.metaType().id() == QMetaType::QVariantList) {
+    const int type = created.metaType().id();
+    if (type == QMetaType::QVariantList || type == QMetaType::QStringList) {
         for (const QVariant &v : created.toList()) {
             if (v.metaType().id() == QMetaType::QString)
                 add(v.toString());

@@ -17,8 +17,8 @@ namespace programgroups {
 // no control characters, white space collapsed, at most 200 characters.
 QString cleanName(const QString &name);
 
-// The group names: `created` (a "groups" value as read; items that are not
-// strings are skipped) followed by those only programs of `list` name.
+// The group names: `created` (a "groups" value as read, or a string list;
+// items that are not strings are skipped) followed by those only programs of `list` name.
 QStringList names(const QVariantList &list, const QVariant &created);
 
 // The list items in the order the list shows them: the programs of no group
