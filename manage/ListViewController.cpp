@@ -107,9 +107,7 @@ void ListViewController::viewDidLoad()
 
 void ListViewController::loadData()
 {
-    CacheManager *cache = CacheManager::shareIntance();
-    dataArr = cache->getData();
-    m_groups = cache->getGroups();
+    dataArr = CacheManager::shareIntance()->getData(&m_groups);
     m_rows.clear();
     m_rows.reserve(dataArr.size() + m_groups.size());
     m_groupSizes.clear();

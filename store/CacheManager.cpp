@@ -210,6 +210,15 @@ QVariantList CacheManager::getData()
     return isList(data) ? data.toList() : QVariantList();
 }
 
+QVariantList CacheManager::getData(QStringList *groups)
+{
+    const propertylist::ReadResult read = readDataFile(getDataPath());
+    const QVariant data = topValue(read, kDataKey);
+    const QVariantList list = isList(data) ? data.toList() : QVariantList();
+    *groups = programgroups::names(list, topValue(read, kGroupsKey));
+    return list;
+}
+
 QVariantMap CacheManager::getLiveData()
 {
     const QVariant live = topValue(readDataFile(getDataPath()), kLiveKey);
@@ -289,7 +298,9 @@ QVariant CacheManager::createdGroups()
 
 QStringList CacheManager::getGroups()
 {
-    return programgroups::names(getData(), createdGroups());
+    QStringList groups;
+    getData(&groups);
+    return groups;
 }
 
 bool CacheManager::setGroup(qsizetype index, const QVariant &expected, const QString &group)

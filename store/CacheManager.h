@@ -26,6 +26,8 @@ public:
     // The program list; empty when the file holds none (or "data" is not a
     // list). Items that are not dictionaries are returned as they are.
     QVariantList getData();
+    // The same, and the list's groups (see getGroups()) from the same read.
+    QVariantList getData(QStringList *groups);
     // The current program; empty when there is none (or "live" is not a
     // dictionary).
     QVariantMap getLiveData();

@@ -33,7 +33,14 @@ inline QString url(const QVariant &entry)
 // key, or one that is not a string).
 inline QString group(const QVariant &entry)
 {
-    return stringValue(entry, "group");
+    // Read for every program each time a list is shown: no copies, no
+    // allocation for the key.
+    if (entry.metaType().id() != QMetaType::QVariantMap)
+        return {};
+    const auto &map = *static_cast<const QVariantMap *>(entry.constData());
+    const auto it = map.constFind(QStringLiteral("group"));
+    return it != map.cend() && it->metaType().id() == QMetaType::QString ? it->toString()
+                                                                         : QString();
 }
 // `entry` in `group`, every other key kept; an empty group takes the key out.
 inline QVariantMap withGroup(QVariantMap entry, const QString &group)
