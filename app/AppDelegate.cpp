@@ -20,6 +20,7 @@
 #include "integrations/ProgramSearch.h"
 #include "mainwindow/HomeViewController.h"
 #include "mainwindow/RecordingControls.h"
+#include "mainwindow/TrayPrograms.h"
 #include "manage/AddViewController.h"
 #include "manage/ListViewController.h"
 #include "platform/base/Settings.h"
@@ -117,6 +118,7 @@ void AppDelegate::loadMainInterface()
     m_startup->attachHome(host);
     // On the window and its tray.
     new RecordingControls(m_session.get(), m_recorder, host, m_recorder);
+    new TrayPrograms(m_store, host, this);
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(host, &WindowHost::quitRequested, qApp, &QApplication::quit, Qt::QueuedConnection);

@@ -8,6 +8,7 @@
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramGroups.h"
 #include "store/ProgramIndex.h"
 #include "store/ProgramStore.h"
 
@@ -123,12 +124,26 @@ void MprisBridge::playProgram(const QString &key)
 
 void MprisBridge::publishPlaylists()
 {
+    // In the order the list window shows them: the programs of no group,
+    // then each group's, named "Group: Program".
+    const QList<programindex::Program> programs = m_store->programs();
+    QVariantList entries;
+    entries.reserve(programs.size());
+    for (const programindex::Program &p : programs)
+        entries << p.entry;
     QList<MprisService::Playlist> playlists;
-    for (const programindex::Program &p : m_store->programs()) {
-        const QUrl image(program::image(p.entry));
-        const QString art = artfiles::existing(image);
-        playlists.append({p.key, program::name(p.entry),
-                          art.isEmpty() ? image.toString() : QUrl::fromLocalFile(art).toString()});
+    for (const programgroups::Section &section :
+         programgroups::sections(entries, m_store->groups())) {
+        for (qsizetype i : section.items) {
+            const programindex::Program &p = programs.at(i);
+            const QUrl image(program::image(p.entry));
+            const QString art = artfiles::existing(image);
+            const QString name = program::name(p.entry);
+            playlists.append(
+                {p.key,
+                 section.group.isEmpty() ? name : section.group + QStringLiteral(": ") + name,
+                 art.isEmpty() ? image.toString() : QUrl::fromLocalFile(art).toString()});
+        }
     }
     m_service->setPlaylists(playlists);
     publishMetadata();

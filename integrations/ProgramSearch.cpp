@@ -20,7 +20,9 @@ constexpr int kPicturesFetchedPerSearch = 8;
 DesktopSearch::Result resultFor(const programindex::Program &p)
 {
     const QUrl stream(program::url(p.entry).trimmed());
-    return {p.key, program::name(p.entry), stream.host(),
+    const QString group = program::group(p.entry);
+    return {p.key, program::name(p.entry),
+            group.isEmpty() ? stream.host() : group + QStringLiteral(" · ") + stream.host(),
             artfiles::existing(QUrl(program::image(p.entry)))};
 }
 

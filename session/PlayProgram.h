@@ -29,9 +29,9 @@ struct Choice {
     QString name;
 };
 // Plays the program `step` places after (before, when negative) the current
-// one, wrapping around; by position, so that a list holding the same entry
-// twice reaches every row. The first (or last) when the current program is
-// not listed; NotListed when the list holds no program.
+// one among the programs of its group, wrapping around; by position, so that a list holding the
+// same entry twice reaches every row. The first (or last) when the current program is not listed;
+// NotListed when the list holds no program.
 Choice playNeighbour(ProgramStore *store, int step);
 // Plays the listed program whose key is `key` (see programindex).
 Choice playKey(ProgramStore *store, const QString &key);

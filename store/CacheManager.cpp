@@ -3,6 +3,7 @@
 #include "platform/base/Log.h"
 #include "platform/plist/PropertyList.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramGroups.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -13,6 +14,7 @@ namespace {
 
 const QString kDataKey = QStringLiteral("data");
 const QString kLiveKey = QStringLiteral("live");
+const QString kGroupsKey = QStringLiteral("groups");
 const QString kDataFileName = QStringLiteral("data.plist");
 
 QString &defaultListPathSlot()
@@ -54,7 +56,7 @@ Base baseForChange(const propertylist::ReadResult &read, const QString &key)
         base.dict = read.value.toMap();
         if (base.dict.contains(key)) {
             const QVariant current = base.dict.value(key);
-            base.keepCopy = key == kDataKey ? !isList(current) : !isMap(current);
+            base.keepCopy = key == kLiveKey ? !isMap(current) : !isList(current);
         }
         break;
     }
@@ -208,6 +210,15 @@ QVariantList CacheManager::getData()
     return isList(data) ? data.toList() : QVariantList();
 }
 
+QVariantList CacheManager::getData(QStringList *groups)
+{
+    const propertylist::ReadResult read = readDataFile(getDataPath());
+    const QVariant data = topValue(read, kDataKey);
+    const QVariantList list = isList(data) ? data.toList() : QVariantList();
+    *groups = programgroups::names(list, topValue(read, kGroupsKey));
+    return list;
+}
+
 QVariantMap CacheManager::getLiveData()
 {
     const QVariant live = topValue(readDataFile(getDataPath()), kLiveKey);
@@ -252,6 +263,98 @@ bool CacheManager::moveData(qsizetype from, qsizetype to, const QVariant &expect
         return true;
     list.move(from, to);
     return write(QVariantMap{{kDataKey, list}});
+}
+
+bool CacheManager::moveData(qsizetype from, qsizetype to, const QVariant &expected,
+                            const QString &group)
+{
+    QVariantList list = getData();
+    if (from < 0 || from >= list.size() || to < 0 || to >= list.size() ||
+        !program::isEqual(list.at(from), expected) || !isMap(expected)) {
+        NSLog(lcStore(), QtWarningMsg, "not moved: the list changed since it was shown");
+        return false;
+    }
+    const QString clean = programgroups::cleanName(group);
+    const QVariantMap before = expected.toMap();
+    const QVariantMap after = program::withGroup(before, clean);
+    list[from] = after;
+    list.move(from, to);
+    QVariantMap changes{{kDataKey, list}};
+    // A group the listener put a program in stays when the program leaves.
+    QStringList created = programgroups::names({}, createdGroups());
+    if (!clean.isEmpty() && !created.contains(clean))
+        changes.insert(kGroupsKey, created << clean);
+    // The current program is a copy of the entry: it stays the same program.
+    const QVariantMap live = getLiveData();
+    if (!live.isEmpty() && program::isEqual(live, before) && before != after)
+        changes.insert(kLiveKey, after);
+    return write(changes);
+}
+
+QVariant CacheManager::createdGroups()
+{
+    return topValue(readDataFile(getDataPath()), kGroupsKey);
+}
+
+QStringList CacheManager::getGroups()
+{
+    QStringList groups;
+    getData(&groups);
+    return groups;
+}
+
+bool CacheManager::setGroup(qsizetype index, const QVariant &expected, const QString &group)
+{
+    return moveData(index, index, expected, group);
+}
+
+bool CacheManager::addGroup(const QString &name)
+{
+    const QString clean = programgroups::cleanName(name);
+    if (clean.isEmpty())
+        return false;
+    QStringList created = programgroups::names({}, createdGroups());
+    if (created.contains(clean))
+        return true;
+    created << clean;
+    return write(QVariantMap{{kGroupsKey, created}});
+}
+
+bool CacheManager::renameGroup(const QString &from, const QString &to)
+{
+    const QString clean = programgroups::cleanName(to);
+    if (from.isEmpty() || clean.isEmpty())
+        return false;
+    // The group keeps its place among those created.
+    QStringList created = programgroups::names({}, createdGroups());
+    const qsizetype at = created.indexOf(from);
+    if (at >= 0 && !created.contains(clean))
+        created[at] = clean;
+    else if (at >= 0)
+        created.removeAt(at);
+    return writeRegrouped(programgroups::regrouped(getData(), from, clean), created, from, clean);
+}
+
+bool CacheManager::removeGroup(const QString &name)
+{
+    if (name.isEmpty())
+        return false;
+    QStringList created = programgroups::names({}, createdGroups());
+    created.removeAll(name);
+    return writeRegrouped(programgroups::regrouped(getData(), name, QString()), created, name,
+                          QString());
+}
+
+bool CacheManager::writeRegrouped(const QVariantList &list, const QStringList &groups,
+                                  const QString &from, const QString &to)
+{
+    // No groups left: no key, as before there were any.
+    QVariantMap changes{{kDataKey, list},
+                        {kGroupsKey, groups.isEmpty() ? QVariant() : QVariant(groups)}};
+    const QVariantMap live = getLiveData();
+    if (!live.isEmpty() && program::group(live) == from)
+        changes.insert(kLiveKey, program::withGroup(live, to));
+    return write(changes);
 }
 
 bool CacheManager::saveLiveData(const QVariantMap &entry)

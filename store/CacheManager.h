@@ -12,8 +12,10 @@
 // window sees what another wrote last.
 //
 // A program entry is a plain dictionary with the string keys "name", "image"
-// and "url" (see ProgramEntry.h); the list is an array of them under "data",
-// the current program a dictionary under "live".
+// and "url", and "group" when it is in one (see ProgramEntry.h); the list is
+// an array of them under "data", the current program a dictionary under
+// "live", the groups the listener created an array of names under "groups".
+// Every key an entry holds is written back as it was read.
 class CacheManager {
 public:
     static CacheManager *shareIntance();
@@ -24,6 +26,8 @@ public:
     // The program list; empty when the file holds none (or "data" is not a
     // list). Items that are not dictionaries are returned as they are.
     QVariantList getData();
+    // The same, and the list's groups (see getGroups()) from the same read.
+    QVariantList getData(QStringList *groups);
     // The current program; empty when there is none (or "live" is not a
     // dictionary).
     QVariantMap getLiveData();
@@ -46,6 +50,25 @@ public:
     // holds something else there (it changed since the caller read it), or
     // either index is out of range, nothing is written and false returned.
     bool moveData(qsizetype from, qsizetype to, const QVariant &expected);
+    // The same, and the program joins `group` (empty: no group) in the same
+    // write. When it is the current program, that follows.
+    bool moveData(qsizetype from, qsizetype to, const QVariant &expected, const QString &group);
+
+    // Groups (see ProgramGroups.h). The names of the list's groups, those
+    // created first, in the order they were created.
+    QStringList getGroups();
+    // Puts the program at `index` (which holds `expected`, as for moveData)
+    // into `group`, or into none for an empty one; the current program
+    // follows when it is that program.
+    bool setGroup(qsizetype index, const QVariant &expected, const QString &group);
+    // Creates an empty group; false when the name is empty once cleaned.
+    // Creating one that exists changes nothing and succeeds.
+    bool addGroup(const QString &name);
+    // Renames a group: its programs (and the current program) follow. Into
+    // a group that exists, the two become one.
+    bool renameGroup(const QString &from, const QString &to);
+    // Removes a group; its programs stay in the list, in no group.
+    bool removeGroup(const QString &name);
 
     // Removes the data file. An unreadable file is moved aside instead, so a
     // list nobody could read is never destroyed.
@@ -77,6 +100,11 @@ private:
     // Replaces (or, for an invalid value, removes) each key of `changes` in
     // one write of the whole file.
     bool write(const QVariantMap &changes);
+    // Writes `list` with the created groups `groups`, and the current
+    // program moved from group `from` to `to` when it was there.
+    bool writeRegrouped(const QVariantList &list, const QStringList &groups, const QString &from,
+                        const QString &to);
+    QVariant createdGroups();
     void written(const QVariantMap &top);
 
     QList<std::pair<int, WriteObserver>> m_observers;

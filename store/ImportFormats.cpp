@@ -41,7 +41,8 @@ public:
 
     bool full() const { return out.truncated; }
 
-    void add(const QString &name, const QString &url, const QString &image)
+    void add(const QString &name, const QString &url, const QString &image,
+             const QString &groupName = QString())
     {
         if (out.truncated)
             return;
@@ -54,13 +55,15 @@ public:
         if (title.isEmpty())
             title = cleanName(QUrl(stream).host());
         const QString picture = usableUrl(image);
-        const qint64 size = xmlSize(title) + xmlSize(stream) + xmlSize(picture) + kEntryOverhead;
+        const QString group = cleanName(groupName);
+        const qint64 size =
+            xmlSize(title) + xmlSize(stream) + xmlSize(picture) + xmlSize(group) + kEntryOverhead;
         if (out.entries.size() >= kMaxEntries || m_bytes + size > kMaxImportBytes) {
             out.truncated = true;
             return;
         }
         m_bytes += size;
-        out.entries << program::make(title, picture, stream);
+        out.entries << program::withGroup(program::make(title, picture, stream), group);
     }
 
     Parsed out;
@@ -162,11 +165,16 @@ bool looksLikeUrlList(QByteArrayView bytes)
 void parseM3u(QByteArrayView bytes, Collector &out)
 {
     static const QRegularExpression logo(QStringLiteral("tvg-logo=\"([^\"]*)\""));
+    static const QRegularExpression groupTitle(QStringLiteral("group-title=\"([^\"]*)\""));
     Lines lines(bytes);
     QByteArrayView line;
     bool pending = false;
     QString name;
     QString image;
+    // The entry's group: group-title on its #EXTINF, else an #EXTGRP line
+    // before its address.
+    QString group;
+    QString extgrp;
     while (!out.full() && lines.next(&line)) {
         line = line.trimmed();
         if (line.isEmpty())
@@ -186,15 +194,24 @@ void parseM3u(QByteArrayView bytes, Collector &out)
                     comma = i;
             }
             name = comma < 0 ? QString() : info.sliced(comma + 1);
-            const auto match = logo.match(comma < 0 ? info : info.first(comma));
+            const QString attributes = comma < 0 ? info : info.first(comma);
+            const auto match = logo.match(attributes);
             image = match.hasMatch() ? match.captured(1) : QString();
+            const auto inGroup = groupTitle.match(attributes);
+            group = inGroup.hasMatch() ? inGroup.captured(1) : QString();
             pending = true;
+            continue;
+        }
+        if (startsWithCi(line, "#EXTGRP:")) {
+            extgrp = decode(line.sliced(8));
             continue;
         }
         if (line.startsWith('#'))
             continue;
-        out.add(pending ? name : QString(), decode(line), pending ? image : QString());
+        const QString inGroup = !extgrp.isEmpty() ? extgrp : pending ? group : QString();
+        out.add(pending ? name : QString(), decode(line), pending ? image : QString(), inGroup);
         pending = false;
+        extgrp.clear();
     }
     if (pending && !out.full())
         ++out.out.withoutUrl;
@@ -281,13 +298,17 @@ void parseRadiotray(QByteArrayView bytes, Collector &out)
     const QJsonArray groups = QJsonDocument::fromJson(bytes.toByteArray()).array();
     for (const QJsonValue &group : groups) {
         const QJsonArray stations = group.toObject().value(QLatin1String("stations")).toArray();
+        // "root" is Radiotray-NG's top level: the stations of no group.
+        QString name = group.toObject().value(QLatin1String("group")).toString();
+        if (name == QLatin1String("root"))
+            name.clear();
         for (const QJsonValue &station : stations) {
             if (out.full())
                 return;
             const QJsonObject s = station.toObject();
             out.add(s.value(QLatin1String("name")).toString(),
                     s.value(QLatin1String("url")).toString(),
-                    s.value(QLatin1String("image")).toString());
+                    s.value(QLatin1String("image")).toString(), name);
         }
     }
 }

@@ -29,6 +29,29 @@ inline QString url(const QVariant &entry)
     return stringValue(entry, "url");
 }
 
+// The group a program belongs to; empty when it belongs to none (no "group"
+// key, or one that is not a string).
+inline QString group(const QVariant &entry)
+{
+    // Read for every program each time a list is shown: no copies, no
+    // allocation for the key.
+    if (entry.metaType().id() != QMetaType::QVariantMap)
+        return {};
+    const auto &map = *static_cast<const QVariantMap *>(entry.constData());
+    const auto it = map.constFind(QStringLiteral("group"));
+    return it != map.cend() && it->metaType().id() == QMetaType::QString ? it->toString()
+                                                                         : QString();
+}
+// `entry` in `group`, every other key kept; an empty group takes the key out.
+inline QVariantMap withGroup(QVariantMap entry, const QString &group)
+{
+    if (group.isEmpty())
+        entry.remove(QStringLiteral("group"));
+    else
+        entry.insert(QStringLiteral("group"), group);
+    return entry;
+}
+
 inline QVariantMap make(const QString &name, const QString &image, const QString &url)
 {
     QVariantMap entry;

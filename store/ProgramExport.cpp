@@ -46,11 +46,18 @@ QByteArray toM3u(const QVariantList &list)
         if (url.isEmpty())
             continue;
         const QString image = address(program::image(item)).remove(u'"');
+        const QString group = oneLine(program::group(item));
         out += QStringLiteral("#EXTINF:-1");
         if (!image.isEmpty())
             out += QStringLiteral(" tvg-logo=\"%1\"").arg(image);
-        out += QLatin1Char(',') + oneLine(program::name(item)) + QLatin1Char('\n') + url +
-               QLatin1Char('\n');
+        if (!group.isEmpty())
+            out += QStringLiteral(" group-title=\"%1\"").arg(QString(group).remove(u'"'));
+        out += QLatin1Char(',') + oneLine(program::name(item)) + QLatin1Char('\n');
+        // For the players that read the group from a line of its own, and
+        // whole: a quote cannot stand in group-title.
+        if (!group.isEmpty())
+            out += QStringLiteral("#EXTGRP:") + group + QLatin1Char('\n');
+        out += url + QLatin1Char('\n');
     }
     return out.toUtf8();
 }

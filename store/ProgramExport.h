@@ -4,8 +4,9 @@
 #include <QString>
 #include <QVariantList>
 
-// Writing the program list for other players: M3U with #EXTINF names (and
-// the picture as tvg-logo), or XSPF with title, location and image. Items
+// Writing the program list for other players: M3U with #EXTINF names (the
+// picture as tvg-logo, the group as group-title and #EXTGRP), or XSPF with
+// title, location and image (XSPF has no place for a group). Items
 // that are not programs, or have no stream address, are left out.
 namespace programexport {
 

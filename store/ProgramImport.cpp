@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QStandardPaths>
 #include <QUrl>
@@ -136,7 +137,22 @@ Merge newEntries(const QVariantList &existing, const QVariantList &incoming)
 Outcome importInto(const Parsed &parsed)
 {
     CacheManager *store = CacheManager::shareIntance();
-    const Merge merge = newEntries(store->getData(), parsed.entries);
+    Merge merge = newEntries(store->getData(), parsed.entries);
+    // A program of a group the list has joins it, whatever the case of the
+    // file's spelling.
+    QHash<QString, QString> groups;
+    for (const QString &g : store->getGroups())
+        groups.insert(g.toCaseFolded(), g);
+    for (QVariant &item : merge.added) {
+        const QString g = program::group(item);
+        const QString existing = groups.value(g.toCaseFolded());
+        if (g.isEmpty())
+            continue;
+        if (existing.isEmpty())
+            groups.insert(g.toCaseFolded(), g);
+        else if (existing != g)
+            item = program::withGroup(item.toMap(), existing);
+    }
     Outcome outcome;
     outcome.added = int(merge.added.size());
     outcome.duplicates = merge.duplicates;

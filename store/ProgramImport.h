@@ -7,8 +7,8 @@
 
 // Reading other players' station lists into program entries. The format is
 // told by the content, never by the file name: M3U/M3U8 (names from
-// #EXTINF), PLS, XSPF, Goodvibes' stations.xml and Radiotray-NG's
-// bookmarks.json (its groups flattened into one list).
+// #EXTINF, groups from group-title or #EXTGRP), PLS, XSPF, Goodvibes'
+// stations.xml and Radiotray-NG's bookmarks.json (with its groups).
 //
 // The files come from anywhere, so everything is bounded: files above
 // kMaxFileBytes are refused unread, at most kMaxEntries entries (and
@@ -28,7 +28,7 @@ enum class Format { Unknown, M3U, PLS, XSPF, Goodvibes, RadiotrayNG };
 
 struct Parsed {
     Format format = Format::Unknown;
-    QVariantList entries;   // program entries ("name", "image", "url")
+    QVariantList entries;   // program entries ("name", "image", "url", "group")
     int withoutUrl = 0;     // entries left out for want of an http(s) address
     bool truncated = false; // more entries than the limits allow
 };
@@ -60,9 +60,11 @@ struct Merge {
     int duplicates = 0; // already in the list, or twice in the file
 };
 // The entries of `incoming` whose stream address is not in `existing` yet.
+// A listed program keeps its group.
 Merge newEntries(const QVariantList &existing, const QVariantList &incoming);
 
-// Appends what is new in one write of the store.
+// Appends what is new in one write of the store. A program in a group the
+// list has (its name in any case) joins that group.
 struct Outcome {
     int added = 0;
     int duplicates = 0;

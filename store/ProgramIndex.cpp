@@ -2,6 +2,7 @@
 
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramGroups.h"
 
 #include <QCryptographicHash>
 #include <QFileInfo>
@@ -115,8 +116,11 @@ QList<Program> matching(const QStringList &terms, const QList<Program> &list)
     std::array<QList<Program>, 3> byRank;
     for (const Program &p : list) {
         const QString name = folded(program::name(p.entry));
-        const bool all = std::all_of(wanted.cbegin(), wanted.cend(),
-                                     [&name](const QString &t) { return name.contains(t); });
+        // A term may name the program's group instead; only the name ranks.
+        const QString group = folded(program::group(p.entry));
+        const bool all = std::all_of(wanted.cbegin(), wanted.cend(), [&](const QString &t) {
+            return name.contains(t) || group.contains(t);
+        });
         if (all)
             byRank[size_t(rank(name, wanted.first()))] << p;
     }
@@ -128,9 +132,19 @@ Program neighbour(const QVariantMap &current, int step, const QList<Program> &li
     if (list.isEmpty())
         return {};
     const qsizetype at = positionOf(current, list);
-    const qsizetype n = list.size();
-    const qsizetype next = at < 0 ? (step >= 0 ? 0 : n - 1) : (((at + step) % n) + n) % n;
-    return list.at(next);
+    if (at < 0)
+        return step >= 0 ? list.constFirst() : list.constLast();
+    // Within the current program's group (or among the programs of none).
+    QList<qsizetype> ring;
+    qsizetype here = 0;
+    for (qsizetype i = 0; i < list.size(); ++i) {
+        if (i == at)
+            here = ring.size();
+        if (programgroups::sameGroup(list.at(i).entry, list.at(at).entry))
+            ring << i;
+    }
+    const qsizetype n = ring.size();
+    return list.at(ring.at((((here + step) % n) + n) % n));
 }
 
 } // namespace programindex

@@ -39,14 +39,15 @@ int positionOf(const QVariantMap &current, const QList<Program> &list);
 // when it is not in it.
 QString keyOf(const QVariantMap &entry, const QList<Program> &list);
 
-// The programs whose name contains every term (case and accents ignored),
-// best first: names starting with the first term, then those with a word
+// The programs whose name or group contains every term (case and accents
+// ignored), best first: names starting with the first term, then those with a word
 // starting with it, then the rest, each in list order.
 QList<Program> matching(const QStringList &terms, const QList<Program> &list);
 
 // The program `step` places after (or before, when negative) the one
-// `current` is in `list` (see positionOf()), wrapping around; the first (or
-// last) when `current` is not in the list. An empty key when the list holds
+// `current` is in `list` (see positionOf()) among the programs of its group
+// (or of no group), wrapping around; the first (or last) of the list when
+// `current` is not in it. An empty key when the list holds
 // no program.
 Program neighbour(const QVariantMap &current, int step, const QList<Program> &list);
 

@@ -1,6 +1,7 @@
 #include "store/ProgramStore.h"
 
 #include "store/CacheManager.h"
+#include "store/ProgramGroups.h"
 
 #include <QFile>
 
@@ -32,6 +33,7 @@ ProgramStore::ProgramStore(QObject *parent)
     m_path = cache->getDataPath();
     m_list = cache->getData();
     m_live = cache->getLiveData();
+    m_groups = cache->getGroups();
     remember();
     m_observer = cache->addWriteObserver([this](const QVariantMap &top) {
         take(top);
@@ -77,6 +79,7 @@ void ProgramStore::fileTouched()
     QVariantMap top;
     top.insert(QStringLiteral("data"), cache->getData());
     top.insert(QStringLiteral("live"), cache->getLiveData());
+    top.insert(QStringLiteral("groups"), cache->getGroups());
     remember();
     take(top);
 }
@@ -90,8 +93,10 @@ void ProgramStore::take(const QVariantMap &top)
         data.metaType().id() == QMetaType::QVariantList ? data.toList() : QVariantList();
     const QVariantMap current =
         live.metaType().id() == QMetaType::QVariantMap ? live.toMap() : QVariantMap();
-    const bool listChanges = list != m_list;
+    const QStringList groups = programgroups::names(list, top.value(QStringLiteral("groups")));
+    const bool listChanges = list != m_list || groups != m_groups;
     const bool currentChanges = current != m_live;
+    m_groups = groups;
     m_list = list;
     m_live = current;
     if (listChanges) {

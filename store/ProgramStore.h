@@ -4,6 +4,7 @@
 
 #include <QList>
 #include <QObject>
+#include <QStringList>
 #include <QVariantList>
 #include <QVariantMap>
 
@@ -28,6 +29,9 @@ public:
     programindex::Program program(const QString &key);
     // The current program; empty when there is none.
     QVariantMap currentProgram() const { return m_live; }
+    // The list's groups (see CacheManager::getGroups()); a change of them
+    // is a change of the list.
+    QStringList groups() const { return m_groups; }
 
 Q_SIGNALS:
     void listChanged();
@@ -42,6 +46,7 @@ private:
     ProgramListWatcher *m_watcher;
     QVariantList m_list;
     QVariantMap m_live;
+    QStringList m_groups;
     QList<programindex::Program> m_programs;
     bool m_programsKnown = false;
     // The file as this store last saw it (device, inode, size, time of the

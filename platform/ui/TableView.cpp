@@ -1,6 +1,7 @@
 #include "platform/ui/TableView.h"
 
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
@@ -338,6 +339,18 @@ void TableView::keyPressEvent(QKeyEvent *event)
             m_delegate->tableViewDeleteRow(this, current);
         event->accept();
         return;
+    case Qt::Key_F10:
+        if (!(event->modifiers() & Qt::ShiftModifier)) {
+            QAbstractScrollArea::keyPressEvent(event);
+            return;
+        }
+        [[fallthrough]];
+    case Qt::Key_Menu:
+        if (current >= 0 && m_delegate)
+            m_delegate->tableViewMenuForRow(this, current,
+                                            viewport()->mapToGlobal(rowRect(current).center()));
+        event->accept();
+        return;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (current >= 0 && m_delegate)
@@ -351,6 +364,23 @@ void TableView::keyPressEvent(QKeyEvent *event)
         setSelection(target, true);
     scrollRowToVisible(target);
     viewport()->update();
+    event->accept();
+}
+
+void TableView::contextMenuEvent(QContextMenuEvent *event)
+{
+    // From the keyboard the chosen row's; from the mouse the row under it,
+    // which becomes the chosen one.
+    long row = m_selectedRow;
+    QPoint at = row >= 0 ? viewport()->mapToGlobal(rowRect(row).center()) : event->globalPos();
+    if (event->reason() != QContextMenuEvent::Keyboard) {
+        row = rowAtPoint(viewport()->mapFromGlobal(event->globalPos()));
+        at = event->globalPos();
+        if (row >= 0 && row != m_selectedRow)
+            setSelection(row, true);
+    }
+    if (row >= 0 && m_delegate)
+        m_delegate->tableViewMenuForRow(this, row, at);
     event->accept();
 }
 

@@ -36,6 +36,9 @@ public:
     // mouse, or Alt+Up/Alt+Down): the row at `from` is to end up at index
     // `to`. Returns whether it moved; the delegate reloads the table.
     virtual bool tableViewMoveRow(TableView *, long, long) { return false; }
+    // The row's menu: a right click on it, or the Menu key or Shift+F10 on
+    // the chosen row. `at` is where the menu goes, in global coordinates.
+    virtual void tableViewMenuForRow(TableView *, long, const QPoint &) {}
 };
 
 // A view-based table of one column. Row views are created only for the rows
@@ -106,6 +109,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     void focusInEvent(QFocusEvent *event) override;
     void focusOutEvent(QFocusEvent *event) override;
 

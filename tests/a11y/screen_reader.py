@@ -9,7 +9,8 @@ only through AT-SPI, it reads the current program from the title, presses Play
 on a program whose port is closed and hears "Error, switch next one.", opens
 the list and reads every row's name and address, plays a row, and deletes a
 program by pressing the row's Delete button and OK in the confirmation,
-moves a program down with Alt+Down, hearing where it went. Then it opens
+moves a program down with Alt+Down, hearing where it went, and folds and
+unfolds a group by its heading's button. Then it opens
 the Song History with Ctrl+H, reads its songs, searches, stars a song with
 Ctrl+D and copies it with Ctrl+C, all from the keyboard. Last, a station on
 loopback plays, and Left and End move it behind live and back, read from
@@ -35,7 +36,7 @@ import uuid
 
 TITLE_DESCRIPTION = "Name of the current program, or what the player is doing"
 LIST_DESCRIPTION = ("Arrow keys choose a program, Alt+Up and Alt+Down move it, Return plays it, "
-                    "Delete removes it")
+                    "Delete removes it, the Menu key moves it into a group")
 ORDER_DESCRIPTION = "Where the moved program is now"
 FAILED = "Error, switch next one."
 
@@ -235,7 +236,7 @@ class Reader:
             fail("nothing to press")
         action = accessible.queryAction()
         names = [action.getName(i) for i in range(action.nActions)]
-        for wanted in ("Press", "press", "click"):
+        for wanted in ("Press", "press", "click", "Toggle", "toggle"):
             if wanted in names:
                 return action.doAction(names.index(wanted))
         fail("%r offers no press action, only %r" % (accessible.name, names))
@@ -486,6 +487,26 @@ def run(binary, scratch, log):
              lambda: row_top("Beta Radio") < row_top("Alpha Radio"), pump=pump)
     pyatspi.Registry.deregisterEventListener(on_moved, "object:property-change:accessible-name")
     print("ok: Alt+Down moves the program, keeps the order and says where it went")
+
+    # 6b. Groups: a program put in one by another writer shows under the
+    # group's heading, whose button folds and unfolds it and says which.
+    top = stored(data_file)
+    next(p for p in top["data"] if p["name"] == "Alpha Radio")["group"] = "Jazz"
+    with open(data_file + ".new", "wb") as f:
+        plistlib.dump(top, f)
+    os.replace(data_file + ".new", data_file)
+
+    def fold_button():
+        return reader.find(lambda a: a.name == "Jazz group" and reader.showing(a) and
+                           a.getRole() in (pyatspi.ROLE_CHECK_BOX, pyatspi.ROLE_TOGGLE_BUTTON))
+    fold = wait_for("the Jazz group's heading", fold_button, pump=pump)
+    for shown in (False, True):
+        reader.press(fold)
+        wait_for("the Jazz group to be %s" % ("shown" if shown else "folded"),
+                 lambda: ("Alpha Radio" in rows(table)) == shown and
+                 fold_button().getState().contains(pyatspi.STATE_CHECKED) == shown, pump=pump)
+        fold = fold_button()
+    print("ok: a group's heading folds and unfolds it through its button")
 
     # 7. The song history, from the keyboard: songs heard are read out,
     # searched, starred and copied.

@@ -26,6 +26,8 @@ inline void checkImport(const QByteArray &bytes)
         const QString image = program::image(e);
         if (!image.isEmpty() && programimport::usableUrl(image) != image)
             fuzz::fail("an imported picture address is not http(s)");
+        if (program::group(e) != programimport::cleanName(program::group(e)))
+            fuzz::fail("an imported group name is not clean");
     }
 }
 

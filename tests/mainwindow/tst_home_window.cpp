@@ -7,6 +7,7 @@
 #include "support/TestEnv.h"
 
 #include "mainwindow/HomeViewController.h"
+#include "mainwindow/TrayPrograms.h"
 #include "platform/base/NotificationCenter.h"
 #include "platform/base/Settings.h"
 #include "platform/plist/PropertyList.h"
@@ -14,9 +15,11 @@
 #include "platform/ui/PreviewView.h"
 #include "platform/ui/ShortcutRegistry.h"
 #include "platform/ui/StatusItem.h"
+#include "platform/ui/WindowHost.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramStore.h"
 
 #include <QApplication>
 #include <QFile>
@@ -84,6 +87,47 @@ private Q_SLOTS:
         QCOMPARE(home->playbackState(), HomeViewController::PlaybackState::Idle);
         // Nothing plays until asked.
         QCOMPARE(media.created(), 0);
+    }
+
+    // The tray's programs: those of no group first, a submenu per group, the
+    // current one checked; choosing one plays it, and Next Program stays in
+    // its group.
+    void trayProgramsByGroupAndNextWithinTheGroup()
+    {
+        FakeMediaFactory media;
+        makeHome();
+        QVariantList list;
+        for (const char *name : {"One", "Jazz:Two", "Three", "Jazz:Four"}) {
+            const QString group = QString::fromLatin1(name).section(u':', -2, -2);
+            const QString title = QString::fromLatin1(name).section(u':', -1);
+            list << program::withGroup(
+                program::make(title, QString(), QStringLiteral("http://127.0.0.1:9/") + title),
+                group);
+        }
+        QVERIFY(CacheManager::shareIntance()->appendData(list));
+        ProgramStore store;
+        TrayPrograms tray(&store, home->host());
+        auto texts = [](QMenu *menu) {
+            QStringList out;
+            for (QAction *a : menu->actions())
+                out << a->text() + (a->isChecked() ? QStringLiteral(" *") : QString());
+            return out;
+        };
+        Q_EMIT home->host()->trayMenuAboutToShow();
+        // After the two programs the window seeded.
+        QCOMPARE(texts(tray.menu()), (QStringList{"First *", "Second", "One", "Three", "Jazz"}));
+        QMenu *jazz = tray.menu()->actions().last()->menu();
+        QCOMPARE(texts(jazz), (QStringList{"Two", "Four"}));
+        jazz->actions().first()->trigger();
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), list.at(1).toMap());
+        QAction *next = nullptr;
+        for (QWidget *w : QApplication::allWidgets())
+            next = next ? next : w->findChild<QAction *>("nextProgram");
+        QVERIFY(next);
+        next->trigger();
+        QCOMPARE(CacheManager::shareIntance()->getLiveData(), list.at(3).toMap());
+        Q_EMIT home->host()->trayMenuAboutToShow();
+        QCOMPARE(texts(tray.menu()->actions().last()->menu()), (QStringList{"Two", "Four *"}));
     }
 
     void failedSeedingIsToldAndDoneAgainAtTheNextStart()

@@ -4,6 +4,7 @@
 #include "ManageFakes.h"
 #include "support/AccessibilityEvents.h"
 
+#include "manage/GroupHeader.h"
 #include "manage/ListCell.h"
 #include "manage/ListViewController.h"
 #include "platform/base/NotificationCenter.h"
@@ -11,6 +12,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QInputDialog>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -18,6 +20,7 @@
 #include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QToolButton>
 #include <QtTest>
 
 #include <optional>
@@ -495,6 +498,7 @@ private Q_SLOTS:
             sheet()->findChild<QPushButton *>(QStringLiteral("importFromBtn")),
             sheet()->findChild<QPushButton *>(QStringLiteral("exportBtn")),
             sheet()->findChild<QPushButton *>(QStringLiteral("redoBtn")),
+            sheet()->findChild<QPushButton *>(QStringLiteral("newGroupBtn")),
             sheet()->findChild<QPushButton *>(QStringLiteral("findButton")),
             sheet()->findChild<QPushButton *>(QStringLiteral("closeBtn"))};
         QList<QWidget *> chain;
@@ -618,17 +622,19 @@ private Q_SLOTS:
     void exportedListImportsBack_data()
     {
         QTest::addColumn<QString>("fileName");
-        QTest::newRow("m3u") << "Orbitune.m3u";
-        QTest::newRow("xspf") << "Orbitune.xspf";
+        QTest::addColumn<QString>("group"); // of the first program once back
+        QTest::newRow("m3u: into the group the list has") << "Orbitune.m3u"
+                                                          << "JAZZ";
+        QTest::newRow("xspf: no groups") << "Orbitune.xspf" << QString();
     }
 
     void exportedListImportsBack()
     {
         QFETCH(QString, fileName);
-        const QVariantList programs{entry(QStringLiteral("a")),
-                                    program::make(QStringLiteral("Caf\u00E9 <&> \"b\", c"),
-                                                  QString(),
-                                                  QStringLiteral("https://127.0.0.1:9/b"))};
+        QFETCH(QString, group);
+        QVariantList programs{program::withGroup(entry(QStringLiteral("a")), "Jazz"),
+                              program::make(QStringLiteral("Caf\u00E9 <&> \"b\", c"), QString(),
+                                            QStringLiteral("https://127.0.0.1:9/b"))};
         writeStore(programs);
         QTemporaryDir dir;
         AnsweringFileChooser chooser;
@@ -640,10 +646,12 @@ private Q_SLOTS:
 
         resetStore();
         writeStore({});
+        QVERIFY(CacheManager::shareIntance()->addGroup(QStringLiteral("JAZZ")));
         list->loadData();
         QTest::mouseClick(button("importBtn"), Qt::LeftButton);
         QCOMPARE(alerts->last().informativeText,
                  QStringLiteral("Added 2 programs, skipped 0 already in the list."));
+        programs[0] = program::withGroup(programs[0].toMap(), group);
         QCOMPARE(CacheManager::shareIntance()->getData(), programs);
     }
 
@@ -737,6 +745,89 @@ private Q_SLOTS:
         QTest::mouseRelease(grip, Qt::LeftButton, {}, start + QPoint(0, 40));
         QCOMPARE(storeBytes(), before);
         QVERIFY(sheet()->isVisible());
+    }
+
+    // Groups: headings after the programs of no group, folded with Return
+    // or the heading's button; a program moved in with its row's menu and
+    // out past its heading with Alt+Up; groups made, renamed and removed.
+    void groupsFoldAndTakePrograms()
+    {
+        const QVariantMap a = program::withGroup(entry(QStringLiteral("a")), "Jazz");
+        const QVariantMap c = entry(QStringLiteral("c"));
+        writeStore({a, entry(QStringLiteral("b")), c}, c);
+        open();
+        CacheManager *store = CacheManager::shareIntance();
+        auto rows = [this] {
+            QStringList out;
+            for (long row = 0; row < table()->numberOfRows(); ++row) {
+                QWidget *v = table()->viewAtRow(row);
+                auto *h = qobject_cast<GroupHeader *>(v);
+                out << (h ? h->foldBtn()->text() : qobject_cast<ListCell *>(v)->nameTF()->text());
+            }
+            return out;
+        };
+        auto pick = [this](const char *menu, const QString &text) {
+            QMenu *shown = nullptr;
+            for (QMenu *m : sheet()->findChildren<QMenu *>(QLatin1String(menu)))
+                shown = m->isVisible() || m->parent() != sheet() ? m : shown;
+            QVERIFY2(shown, menu);
+            for (QAction *action : shown->actions())
+                if (action->text() == text)
+                    return action->trigger();
+            QFAIL(qPrintable(text));
+        };
+        auto answerPrompt = [this](const QString &text) {
+            QInputDialog *prompt = nullptr;
+            for (auto *p : sheet()->window()->findChildren<QInputDialog *>("groupNamePrompt"))
+                prompt = p->isVisible() ? p : prompt;
+            QVERIFY(prompt);
+            prompt->setTextValue(text);
+            prompt->accept();
+        };
+        QCOMPARE(rows(), (QStringList{"Program b", "Program c", "▾ Jazz", "Program a"}));
+        table()->setFocus();
+        table()->selectRow(2); // the heading
+        QTest::keyClick(table(), Qt::Key_Return);
+        QCOMPARE(rows(), (QStringList{"Program b", "Program c", "▸ Jazz"}));
+        QCOMPARE(livePlays, 0);
+        QToolButton *fold = qobject_cast<GroupHeader *>(table()->viewAtRow(2))->foldBtn();
+        QVERIFY(!fold->isChecked());
+        QCOMPARE(accessibleNameOf(fold), QStringLiteral("Jazz group"));
+        fold->click();
+        QCOMPARE(rows().size(), 4);
+
+        // The Menu key on Program c: into Jazz, and the current program too.
+        table()->selectRow(1);
+        QTest::keyClick(table(), Qt::Key_Menu);
+        pick("moveToGroupMenu", "Jazz");
+        QCOMPARE(rows(), (QStringList{"Program b", "▾ Jazz", "Program a", "Program c"}));
+        QCOMPARE(store->getLiveData(), program::withGroup(c, "Jazz"));
+        QCOMPARE(sheet()->findChild<QLabel *>("orderStatus")->text(), "Program c moved to Jazz");
+        // Alt+Up on the group's first program takes it out, above the heading.
+        table()->selectRow(2);
+        QTest::keyClick(table(), Qt::Key_Up, Qt::AltModifier);
+        QCOMPARE(rows(), (QStringList{"Program b", "Program a", "▾ Jazz", "Program c"}));
+        QCOMPARE(store->getData().at(1).toMap(), entry(QStringLiteral("a")));
+
+        // A new empty group; Jazz renamed from its heading's menu, then
+        // removed with Delete and OK, its program staying.
+        button("newGroupBtn")->click();
+        answerPrompt(QStringLiteral(" News "));
+        QCOMPARE(rows().last(), QStringLiteral("▾ News"));
+        table()->setFocus();
+        table()->selectRow(2);
+        QTest::keyClick(table(), Qt::Key_F10, Qt::ShiftModifier);
+        pick("groupMenu", QStringLiteral("Rename Group…"));
+        answerPrompt(QStringLiteral("Talk"));
+        QCOMPARE(store->getGroups(), (QStringList{"Talk", "News"}));
+        QCOMPARE(store->getLiveData(), program::withGroup(c, "Talk"));
+        QCOMPARE(rows(), (QStringList{"Program b", "Program a", "▾ Talk", "Program c", "▾ News"}));
+        table()->setFocus();
+        QTest::keyClick(table(), Qt::Key_Delete);
+        alerts->answer(Alert::FirstButtonReturn);
+        QCOMPARE(store->getGroups(), QStringList{"News"});
+        QCOMPARE(rows(), (QStringList{"Program b", "Program a", "Program c", "▾ News"}));
+        QCOMPARE(store->getLiveData(), c);
     }
 
     void failedWritesAreReportedAndTheTableShowsTheFile()

@@ -209,9 +209,12 @@ class TestDesktopBus : public QObject {
         };
         for (const auto &[name, slug] : programs) {
             const QString s = QString::fromLatin1(slug);
-            QVERIFY(CacheManager::shareIntance()->saveData(program::make(
-                QString::fromUtf8(name), QStringLiteral("http://127.0.0.1:1/%1.png").arg(s),
-                QStringLiteral("http://127.0.0.1:1/%1").arg(s))));
+            // Café del Mar is in a group.
+            QVERIFY(CacheManager::shareIntance()->saveData(program::withGroup(
+                program::make(QString::fromUtf8(name),
+                              QStringLiteral("http://127.0.0.1:1/%1.png").arg(s),
+                              QStringLiteral("http://127.0.0.1:1/%1").arg(s)),
+                s == QLatin1String("cafe") ? QStringLiteral("Chill Out") : QString())));
         }
         QVariantList relays; // "Relay 1" to "Relay 20", "Relais 21" to "Relais 25"
         for (int i = 1; i <= 25; ++i)
@@ -493,6 +496,10 @@ private Q_SLOTS:
             << "gnome" << QStringList{"cafe"} << QStringList{"Café del Mar"};
         QTest::newRow("GNOME: case of other scripts ignored")
             << "gnome" << QStringList{"КЛАСС"} << QStringList{"Классика"};
+        QTest::newRow("GNOME: a group's name finds its programs")
+            << "gnome" << QStringList{"chill"} << QStringList{"Café del Mar"};
+        QTest::newRow("KRunner: terms in the name and the group")
+            << "krunner" << QStringList{"mar out"} << QStringList{"Café del Mar"};
         QTest::newRow("GNOME: nothing matches") << "gnome" << QStringList{"opera"} << QStringList{};
         QTest::newRow("GNOME: only blanks") << "gnome" << QStringList{" "} << QStringList{};
         QTest::newRow("KRunner: one query, best first")

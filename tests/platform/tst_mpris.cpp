@@ -102,10 +102,14 @@ struct ListedPlayer : SessionFixture {
             add(name);
         bridge = std::make_unique<MprisBridge>(&session, &store, service);
     }
-    static QVariantMap program(const QString &name)
+    // "Group: Name" is Name in Group.
+    static QVariantMap program(const QString &groupAndName)
     {
-        return program::make(name, QStringLiteral("http://127.0.0.1:9/%1.png").arg(name),
-                             QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(name));
+        const QString name = groupAndName.section(QStringLiteral(": "), -1);
+        return program::withGroup(
+            program::make(name, QStringLiteral("http://127.0.0.1:9/%1.png").arg(name),
+                          QStringLiteral("http://127.0.0.1:9/%1.mp3").arg(name)),
+            groupAndName.section(QStringLiteral(": "), -2, -2));
     }
     static void add(const QString &name)
     {
@@ -821,6 +825,13 @@ void TestMpris::nextAndPreviousPlayTheNeighbour_data()
     QTest::newRow("previous with none chosen") << three << ""
                                                << "previous"
                                                << "Three";
+    const QStringList grouped{"One", "Jazz: Two", "Three", "Jazz: Four"};
+    QTest::newRow("next stays within the group") << grouped << "Jazz: Two"
+                                                 << "next next next"
+                                                 << "Four";
+    QTest::newRow("previous among the programs of no group") << grouped << "Three"
+                                                             << "previous"
+                                                             << "One";
     QTest::newRow("both ways through a program listed twice")
         << QStringList{"One", "Two", "One", "Three"} << ""
         << "next next next next previous previous"
@@ -849,7 +860,10 @@ void TestMpris::nextAndPreviousPlayTheNeighbour()
     // The playlist of that program is now the active one.
     const ClientResult active = getProperty(QStringLiteral("org.mpris.MediaPlayer2.Playlists"),
                                             QStringLiteral("ActivePlaylist"));
-    QVERIFY2(active.out.contains(QStringLiteral("boolean true")) && active.out.contains(expected),
+    // Named "Group: Program" when it is in one.
+    const QString playlist =
+        programs.filter(QRegularExpression("(^|: )" + expected + "$")).value(0);
+    QVERIFY2(active.out.contains(QStringLiteral("boolean true")) && active.out.contains(playlist),
              qPrintable(active.out));
 }
 

@@ -431,6 +431,14 @@ private Q_SLOTS:
         QVERIFY(store()->delData(kMine));
         QVERIFY(store()->saveLiveData(before.value(QStringLiteral("live")).toMap()));
         QCOMPARE(topOfDataFile(), before);
+
+        // Into a group and out again: the entry gains the key and loses it,
+        // and nothing else of it changes.
+        const QVariantList list = store()->getData();
+        QVERIFY(store()->setGroup(1, list.at(1), QStringLiteral("Jazz")));
+        QCOMPARE(store()->getData().at(1), program::withGroup(list.at(1).toMap(), "Jazz"));
+        QVERIFY(store()->removeGroup(QStringLiteral("Jazz")));
+        QCOMPARE(topOfDataFile(), before);
         QVERIFY2(sameAsPlistlib({dataFile(), fixturePath(fixture), QString()}, &out) == 0,
                  qPrintable(out));
 
@@ -639,6 +647,7 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
         QTest::newRow("a program added") << "add" << 1 << 0;
         QTest::newRow("another current program") << "live" << 0 << 1;
         QTest::newRow("the same current program") << "same live" << 0 << 0;
+        QTest::newRow("an empty group made") << "group" << 1 << 0;
         QTest::newRow("deleting what is not listed") << "delete missing" << 0 << 0;
         QTest::newRow("defaults restored") << "defaults" << 1 << 1;
         QTest::newRow("the file deleted") << "delete file" << 1 << 1;
@@ -664,6 +673,8 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
             QVERIFY(store()->saveLiveData(other));
         else if (change == QLatin1String("same live"))
             QVERIFY(store()->saveLiveData(kMine));
+        else if (change == QLatin1String("group"))
+            QVERIFY(store()->addGroup(QStringLiteral("Jazz")));
         else if (change == QLatin1String("delete missing"))
             QVERIFY(store()->delData(other));
         else if (change == QLatin1String("defaults"))
@@ -680,6 +691,79 @@ assert v['uid'] in ({'CF$UID': 7}, plistlib.UID(7)), v
         QCOMPARE(currentSpy.size(), currents);
         QCOMPARE(programs.programs().size(), programindex::programs().size());
         QCOMPARE(programs.currentProgram(), store()->getLiveData());
+    }
+
+    // Steps: "add:G", "set:I:G" (program I into G, "" for none), "live:I",
+    // "rename:F:T", "remove:G", "hand:I:V" (a hand edit putting the number V
+    // under program I's "group").
+    void groupsKeepTheirProgramsAndTheCurrentOne_data()
+    {
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("groups");
+        QTest::addColumn<QStringList>("ofPrograms");
+        QTest::addColumn<QString>("ofCurrent");
+        const QString none;
+        QTest::newRow("ungrouped by default")
+            << QStringList{} << QStringList{} << QStringList{none, none, none} << none;
+        QTest::newRow("an empty group stays")
+            << QStringList{"add:Jazz", "add: Jazz\t", "set:0:Jazz", "set:0:"} << QStringList{"Jazz"}
+            << QStringList{none, none, none} << none;
+        QTest::newRow("a name of nothing makes no group")
+            << QStringList{"add:\t ", "set:1:Talk"} << QStringList{"Talk"}
+            << QStringList{none, "Talk", none} << none;
+        QTest::newRow("the current program follows its move")
+            << QStringList{"live:1", "set:1:News"} << QStringList{"News"}
+            << QStringList{none, "News", none} << "News";
+        QTest::newRow("renamed with its programs")
+            << QStringList{"add:Jazz", "set:0:News", "set:2:News", "live:2", "rename:News:Talk"}
+            << QStringList{"Jazz", "Talk"} << QStringList{"Talk", none, "Talk"} << "Talk";
+        QTest::newRow("renamed into another, the two are one")
+            << QStringList{"set:0:News", "set:1:Talk", "rename:Talk:News"} << QStringList{"News"}
+            << QStringList{"News", "News", none} << none;
+        QTest::newRow("removed, its programs stay ungrouped")
+            << QStringList{"set:0:News", "set:1:Jazz", "live:0", "remove:News"}
+            << QStringList{"Jazz"} << QStringList{none, "Jazz", none} << none;
+        QTest::newRow("a group that is no text is none")
+            << QStringList{"hand:2:7"} << QStringList{} << QStringList{none, none, none} << none;
+    }
+
+    void groupsKeepTheirProgramsAndTheCurrentOne()
+    {
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, groups);
+        QFETCH(QStringList, ofPrograms);
+        QFETCH(QString, ofCurrent);
+        QVERIFY(store()->appendData(
+            fixtureTop("store/default.plist").value(QStringLiteral("data")).toList().mid(0, 3)));
+        for (const QString &step : steps) {
+            const QStringList a = step.split(QLatin1Char(':'));
+            const QVariantList list = store()->getData();
+            if (a[0] == QLatin1String("add"))
+                QCOMPARE(store()->addGroup(a[1]), !a[1].trimmed().isEmpty());
+            else if (a[0] == QLatin1String("set"))
+                QVERIFY(store()->setGroup(a[1].toInt(), list.at(a[1].toInt()), a[2]));
+            else if (a[0] == QLatin1String("live"))
+                QVERIFY(store()->saveLiveData(list.at(a[1].toInt()).toMap()));
+            else if (a[0] == QLatin1String("rename"))
+                QVERIFY(store()->renameGroup(a[1], a[2]));
+            else if (a[0] == QLatin1String("remove"))
+                QVERIFY(store()->removeGroup(a[1]));
+            else {
+                QVariantMap entry = list.at(a[1].toInt()).toMap();
+                entry.insert(QStringLiteral("group"), a[2].toInt());
+                QVariantList edited = list;
+                edited[a[1].toInt()] = entry;
+                QVariantMap top = topOfDataFile();
+                top.insert(QStringLiteral("data"), edited);
+                QVERIFY(propertylist::writeFile(dataFile(), top));
+            }
+        }
+        QCOMPARE(store()->getGroups(), groups);
+        const QVariantList list = store()->getData();
+        QCOMPARE(list.size(), ofPrograms.size());
+        for (qsizetype i = 0; i < list.size(); ++i)
+            QCOMPARE(program::group(list.at(i)), ofPrograms.at(i));
+        QCOMPARE(program::group(store()->getLiveData()), ofCurrent);
     }
 
     void nestingWithinTheLimitRoundTrips()

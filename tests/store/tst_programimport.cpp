@@ -18,12 +18,16 @@ using namespace programimport;
 
 namespace {
 
-// "name|url|image", the form the tables below write entries in.
+// "name|url|image", and "|group" for a program in one: the form the tables
+// below write entries in.
 QStringList flat(const QVariantList &entries)
 {
     QStringList out;
-    for (const QVariant &e : entries)
-        out << program::name(e) + u'|' + program::url(e) + u'|' + program::image(e);
+    for (const QVariant &e : entries) {
+        const QString group = program::group(e);
+        out << program::name(e) + u'|' + program::url(e) + u'|' + program::image(e) +
+                   (group.isEmpty() ? QString() : u'|' + group);
+    }
     return out;
 }
 
@@ -55,8 +59,16 @@ private Q_SLOTS:
             << QByteArray("#EXTM3U\n#EXTINF:-1 tvg-logo=\"http://i/a.png\" group-title=\"x,y\","
                           "Alpha, the first\nhttp://s/a\r\n#EXTINF:-1,Beta\r\nhttps://s/b\r\n")
             << Format::M3U
-            << QStringList{"Alpha, the first|http://s/a|http://i/a.png", "Beta|https://s/b|"} << 2
-            << 0 << false;
+            << QStringList{"Alpha, the first|http://s/a|http://i/a.png|x,y", "Beta|https://s/b|"}
+            << 2 << 0 << false;
+        QTest::newRow("m3u: #EXTGRP for the next address only, before group-title")
+            << QByteArray("#EXTM3U\n#EXTGRP:News\nhttp://s/a\nhttp://s/b\n"
+                          "#EXTINF:-1 group-title=\"Talk\",C\n#EXTGRP:Late \"Talk\"\n"
+                          "http://s/c\n#EXTINF:-1 group-title=\"  \x01\",D\nhttp://s/d\n")
+            << Format::M3U
+            << QStringList{"s|http://s/a||News", "s|http://s/b|", "C|http://s/c||Late \"Talk\"",
+                           "D|http://s/d|"}
+            << 4 << 0 << false;
         QTest::newRow("m3u8 without header, by content; only http(s) kept")
             << QByteArray("\xEF\xBB\xBF"
                           "http://s.example/a\nfile:///etc/passwd\n#EXTINF:-1,Evil\n"
@@ -94,7 +106,7 @@ private Q_SLOTS:
                           "</Stations>\n")
             << Format::Goodvibes << QStringList{"Gamma|http://s/g|", "s|https://s/h|"} << 2 << 1
             << false;
-        QTest::newRow("radiotray-ng bookmarks.json, groups flattened")
+        QTest::newRow("radiotray-ng bookmarks.json, groups kept, root none")
             << QByteArray(
                    "[{\"group\":\"root\",\"image\":\"/usr/share/a.png\",\"stations\":["
                    "{\"name\":\"Delta\",\"url\":\"http://s/d\",\"image\":\"http://i/d.png\"}]},"
@@ -104,7 +116,7 @@ private Q_SLOTS:
                    "{\"name\":\"Zeta\",\"url\":42},\"junk\"]},"
                    "{\"group\":\"empty\"}]")
             << Format::RadiotrayNG
-            << QStringList{"Delta|http://s/d|http://i/d.png", "Epsilon|https://s/e|"} << 2 << 3
+            << QStringList{"Delta|http://s/d|http://i/d.png", "Epsilon|https://s/e||Jazz"} << 2 << 3
             << false;
         QTest::newRow("names: markup stays text, control and direction characters go")
             << QByteArray("#EXTM3U\n#EXTINF:-1,<b>Bold</b>\x01\x1b[31m \xE2\x80\xAE"
@@ -166,7 +178,9 @@ private Q_SLOTS:
         QCOMPARE(parsed.truncated, truncated);
         // Entries carry exactly the keys every other part of the program uses.
         for (const QVariant &e : parsed.entries)
-            QCOMPARE(e.toMap().keys(), (QStringList{"image", "name", "url"}));
+            QCOMPARE(e.toMap().keys(),
+                     (program::group(e).isEmpty() ? QStringList{"image", "name", "url"}
+                                                  : QStringList{"group", "image", "name", "url"}));
     }
 
     void filesOutsideTheLimitsAreRefusedUnread_data()
@@ -249,20 +263,23 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("fileName");
         QTest::addColumn<Format>("format");
-        QTest::newRow("m3u") << "list.m3u" << Format::M3U;
-        QTest::newRow("m3u8") << "list.M3U8" << Format::M3U;
-        QTest::newRow("xspf") << "list.xspf" << Format::XSPF;
+        QTest::addColumn<QString>("group"); // as read back
+        QTest::newRow("m3u") << "list.m3u" << Format::M3U << "Late \"Jazz\", live";
+        QTest::newRow("m3u8") << "list.M3U8" << Format::M3U << "Late \"Jazz\", live";
+        QTest::newRow("xspf: no groups") << "list.xspf" << Format::XSPF << QString();
     }
 
     void exportReadsBack()
     {
         QFETCH(QString, fileName);
         QFETCH(Format, format);
+        QFETCH(QString, group);
         const QVariantList list{
             program::make("Alpha, \"quoted\" <b>&</b>", "http://i/\"a\".png?x=1&y=2", "http://s/a"),
             program::make(QStringLiteral("Caf\u00E9 \u266B"), "", "https://s/b?q=1&r=2"),
             QStringLiteral("not a program"),
-            program::make("Two\nlines", "https://i/c.png", "http://s/c")};
+            program::withGroup(program::make("Two\nlines", "https://i/c.png", "http://s/c"),
+                               "Late \"Jazz\",\nlive")};
         QTemporaryDir dir;
         const QString path = dir.filePath(fileName);
         QVERIFY(programexport::writeFile(path, list));
@@ -272,7 +289,8 @@ private Q_SLOTS:
         QCOMPARE(flat(back.parsed.entries),
                  (QStringList{"Alpha, \"quoted\" <b>&</b>|http://s/a|http://i/%22a%22.png?x=1&y=2",
                               QStringLiteral("Caf\u00E9 \u266B|https://s/b?q=1&r=2|"),
-                              "Two lines|http://s/c|https://i/c.png"}));
+                              "Two lines|http://s/c|https://i/c.png" +
+                                  (group.isEmpty() ? QString() : "|" + group)}));
         // A folder that cannot be written leaves nothing behind and says so.
         QString error;
         QVERIFY(!programexport::writeFile(dir.filePath("missing/list.m3u"), list, &error));
