@@ -9,6 +9,8 @@
 #include "session/Volume.h"
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
+#include "store/ProgramGroups.h"
+#include "store/ProgramImport.h"
 #include "store/ProgramIndex.h"
 #include "store/ProgramStore.h"
 
@@ -25,12 +27,6 @@ namespace {
 
 using Answer = SingleInstance::Answer;
 using commandline::Action;
-
-// The group a program is kept in; empty for none.
-QString groupOf(const QVariantMap &entry)
-{
-    return entry.value(QStringLiteral("group")).toString();
-}
 
 Answer done(const QString &text = QString())
 {
@@ -56,7 +52,7 @@ QString stateName(PlaybackSession::State state)
 
 QString line(const programindex::Program &p)
 {
-    const QString group = groupOf(p.entry);
+    const QString group = program::group(p.entry);
     return QStringLiteral("%1\t%2%3")
         .arg(p.position + 1)
         .arg(program::name(p.entry), group.isEmpty() ? QString() : QLatin1Char('\t') + group);
@@ -175,10 +171,16 @@ SingleInstance::Answer RemoteCommands::add(const QString &url, const QString &na
     const QUrl address(url, QUrl::StrictMode);
     if (!isWebAddress(address))
         return refused(QStringLiteral("\"%1\" is not an http or https address.").arg(url));
-    const QString named = name.trimmed().isEmpty() ? address.host() : name.trimmed();
-    QVariantMap entry = program::make(named, QString(), address.toString());
-    if (!group.trimmed().isEmpty())
-        entry.insert(QStringLiteral("group"), group.trimmed());
+    const QString cleaned = programimport::cleanName(name);
+    const QString named = cleaned.isEmpty() ? address.host() : cleaned;
+    // Into a group of the list whose name it is in any case, as an import.
+    QString into = programgroups::cleanName(group);
+    for (const QString &existing : m_store->groups()) {
+        if (existing.compare(into, Qt::CaseInsensitive) == 0)
+            into = existing;
+    }
+    const QVariantMap entry =
+        program::withGroup(program::make(named, QString(), address.toString()), into);
     if (!CacheManager::shareIntance()->saveData(entry))
         return refused(QStringLiteral("The program could not be saved."));
     return done(named);
@@ -194,7 +196,7 @@ SingleInstance::Answer RemoteCommands::status(bool json) const
     if (json) {
         const QJsonObject o{
             {QStringLiteral("program"), name},
-            {QStringLiteral("group"), groupOf(m_session->currentProgram())},
+            {QStringLiteral("group"), program::group(m_session->currentProgram())},
             {QStringLiteral("title"), m_session->nowPlaying()},
             {QStringLiteral("state"), state},
             {QStringLiteral("behindLiveSeconds"), double(behind / 1000)},
@@ -224,7 +226,7 @@ SingleInstance::Answer RemoteCommands::list(bool json)
             all.append(QJsonObject{
                 {QStringLiteral("position"), p.position + 1},
                 {QStringLiteral("name"), program::name(p.entry)},
-                {QStringLiteral("group"), groupOf(p.entry)},
+                {QStringLiteral("group"), program::group(p.entry)},
                 {QStringLiteral("url"), program::url(p.entry)},
             });
         }
