@@ -61,24 +61,28 @@ QList<CastDeviceInfo> CastFinder::parseAddresses(const QString &list)
     const QStringList entries = list.split(QLatin1Char(','), Qt::SkipEmptyParts);
     for (qsizetype i = 0; i < std::min<qsizetype>(entries.size(), kMaxDevices); ++i) {
         const QString entry = entries.at(i).trimmed();
-        const qsizetype colon = entry.lastIndexOf(QLatin1Char(':'));
-        // A bare IPv6 address has colons of its own: it is written [addr]:port.
-        QString host = colon > 0 && entry.count(QLatin1Char(':')) == 1 ? entry.left(colon) : entry;
-        bool ok = true;
-        quint16 port = 8009;
-        if (host.size() != entry.size())
-            port = entry.mid(colon + 1).toUShort(&ok);
+        QString host = entry;
+        QString port;
+        // An IPv6 address is written [address]:port.
         if (entry.startsWith(QLatin1Char('['))) {
             const qsizetype close = entry.indexOf(QLatin1Char(']'));
             host = entry.mid(1, close - 1);
-            port = entry.mid(close + 2).isEmpty() ? 8009 : entry.mid(close + 2).toUShort(&ok);
+            if (close < 0 || (close + 1 < entry.size() && entry.at(close + 1) != QLatin1Char(':')))
+                continue;
+            port = entry.mid(close + 2);
+        } else if (const qsizetype colon = entry.indexOf(QLatin1Char(':')); colon >= 0) {
+            host = entry.left(colon);
+            port = entry.mid(colon + 1);
         }
-        if (!ok || port == 0 || host.isEmpty() || host.size() > 253)
+        bool ok = true;
+        const quint16 number = port.isEmpty() ? 8009 : port.toUShort(&ok);
+        if (!ok || number == 0 || host.isEmpty() || host.size() > 253 ||
+            (host.contains(QLatin1Char(':')) && QHostAddress(host).isNull()))
             continue;
         CastDeviceInfo info;
         info.host = host;
-        info.port = port;
-        info.id = host + QLatin1Char(':') + QString::number(port);
+        info.port = number;
+        info.id = host + QLatin1Char(':') + QString::number(number);
         info.name = host;
         devices << info;
     }

@@ -1,0 +1,314 @@
+// Google Cast: the message codec and its frames, and a device (the stand-in
+// receiver standin_cast.py on loopback, with a certificate made here)
+// driven through CastDevice, playing the Icecast tone into a sink of its own.
+#include "support/AudioSession.h"
+#include "support/ChildProcess.h"
+#include "support/LogRecorder.h"
+#include "support/StreamServers.h"
+#include "support/TestEnv.h"
+
+#include "platform/base/Clock.h"
+#include "platform/cast/CastDevice.h"
+#include "platform/cast/CastFinder.h"
+#include "platform/cast/CastFrameReader.h"
+
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+QByteArray hex(const char *text)
+{
+    return QByteArray::fromHex(text);
+}
+
+// The rest of the stand-in's next line starting with `prefix`, read while
+// the event loop runs; null on time-out.
+QString lineFrom(QProcess *process, const QByteArray &prefix, int timeoutMs = 10000)
+{
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < timeoutMs) {
+        while (process->canReadLine()) {
+            const QByteArray line = process->readLine();
+            if (line.startsWith(prefix))
+                return QString::fromUtf8(line.mid(prefix.size())).trimmed();
+        }
+        QTest::qWait(20);
+    }
+    return QString();
+}
+} // namespace
+
+class GoogleCastTest : public QObject {
+    Q_OBJECT
+
+    QTemporaryDir certDir;
+    AudioSession audio;
+    StreamServers servers;
+    std::unique_ptr<QProcess> standIn;
+
+    std::unique_ptr<QProcess> startDouble(const QString &mode, quint16 *port)
+    {
+        auto process = childprocess::start(QStringLiteral("python3"),
+                                           {qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                                                QStringLiteral("/tests/cast/standin_cast.py"),
+                                            QStringLiteral("--mode"), mode,
+                                            QStringLiteral("--cert"), certDir.filePath("cert.pem"),
+                                            QStringLiteral("--key"), certDir.filePath("key.pem"),
+                                            QStringLiteral("--sink"), QStringLiteral("cast_out")});
+        const QString ready =
+            process ? childprocess::waitForLine(process.get(), "READY", 10000) : QString();
+        *port = quint16(ready.trimmed().toUInt());
+        if (*port == 0)
+            process.reset();
+        return process;
+    }
+
+    static CastDeviceInfo at(quint16 port)
+    {
+        return CastFinder::parseAddresses(QStringLiteral("127.0.0.1:%1").arg(port)).value(0);
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QCOMPARE(
+            QProcess::execute(QStringLiteral("openssl"),
+                              {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2",
+                               "-subj", "/CN=standin-cast", "-keyout", certDir.filePath("key.pem"),
+                               "-out", certDir.filePath("cert.pem")}),
+            0);
+        QVERIFY2(audio.start(), qPrintable(audio.errorString()));
+        QVERIFY(audio.addSink(QStringLiteral("cast_out")));
+        QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
+        QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
+                 qPrintable(servers.errorString()));
+    }
+
+    void cleanup()
+    {
+        Clock::shared()->setTimeScale(1.0);
+        childprocess::stop(standIn.get());
+        standIn.reset();
+    }
+
+    void codec_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("nameSpace"); // empty: refused
+        QTest::addColumn<QByteArray>("payload");
+        // version 0, "a" -> "b", namespace "ns", STRING, payload "{}"
+        const QByteArray plain = hex("0800120161 1a0162 22026e73 2800 32027b7d");
+        QTest::newRow("whole") << plain << "ns" << QByteArray("{}");
+        QTest::newRow("unknown fields skipped")
+            << hex("4807 5a03787878 610102030405060708 6d01020304") + plain << "ns"
+            << QByteArray("{}");
+        QTest::newRow("ten-byte varint")
+            << hex("08ffffffffffffffffff01") + plain << "ns" << QByteArray("{}");
+        QTest::newRow("overlong varint")
+            << hex("08ffffffffffffffffff02") + plain << "" << QByteArray();
+        QTest::newRow("eleven-byte varint")
+            << hex("0880808080808080808080") + plain << "" << QByteArray();
+        QTest::newRow("truncated varint") << plain + hex("48ff") << "" << QByteArray();
+        QTest::newRow("truncated field") << plain + hex("3205 7b7d") << "" << QByteArray();
+        QTest::newRow("length past the end") << plain + hex("32ffffffff0f") << "" << QByteArray();
+        QTest::newRow("namespace as varint") << hex("2001") + plain << "" << QByteArray();
+        QTest::newRow("payload type 2") << plain + hex("2802") << "" << QByteArray();
+        QTest::newRow("no namespace") << hex("0800120161") << "" << QByteArray();
+        QTest::newRow("wire type 3") << plain + hex("4b") << "" << QByteArray();
+    }
+    void codec()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, nameSpace);
+        QFETCH(QByteArray, payload);
+        const std::optional<CastMessage> message = CastMessage::decode(bytes);
+        QCOMPARE(message.has_value(), !nameSpace.isEmpty());
+        if (!message)
+            return;
+        QCOMPARE(message->nameSpace, nameSpace);
+        QCOMPARE(message->payloadUtf8, payload);
+        // What it encodes decodes the same, in a frame of its length.
+        const QByteArray frame = message->frame();
+        CastFrameReader reader;
+        QCOMPARE(reader.feed(frame.constData(), frame.size()), frame.size());
+        CastMessage again;
+        QCOMPARE(reader.next(&again), CastFrameReader::Result::Message);
+        QCOMPARE(again.sourceId, message->sourceId);
+        QCOMPARE(again.destinationId, message->destinationId);
+        QCOMPARE(again.payloadUtf8, payload);
+    }
+
+    void frames_data()
+    {
+        QTest::addColumn<qsizetype>("length");
+        QTest::addColumn<int>("result");
+        QTest::newRow("64 KB") << CastMessage::kMaxFrame << int(CastFrameReader::Result::Malformed);
+        QTest::newRow("64 KB and one")
+            << CastMessage::kMaxFrame + 1 << int(CastFrameReader::Result::TooLarge);
+        QTest::newRow("10 MB") << qsizetype(10 << 20) << int(CastFrameReader::Result::TooLarge);
+    }
+    void frames()
+    {
+        QFETCH(qsizetype, length);
+        QFETCH(int, result);
+        CastMessage message;
+        message.nameSpace = QStringLiteral("ns");
+        const QByteArray after = message.frame();
+        QByteArray bytes(4, 0);
+        qToBigEndian(quint32(length), bytes.data());
+        bytes += QByteArray(std::min(length, CastMessage::kMaxFrame + 16), '\xff') + after;
+        // Fed a byte at a time at first, then as it has room: never more than a frame held.
+        CastFrameReader reader;
+        qsizetype fed = 0;
+        CastMessage out;
+        int got = int(CastFrameReader::Result::NeedMore);
+        while (got == int(CastFrameReader::Result::NeedMore) && fed < bytes.size()) {
+            const qsizetype taken =
+                reader.feed(bytes.constData() + fed, fed < 8 ? 1 : bytes.size() - fed);
+            QVERIFY(taken > 0 || reader.room() == 0);
+            fed += taken;
+            got = int(reader.next(&out));
+        }
+        QCOMPARE(got, result);
+        if (got == int(CastFrameReader::Result::TooLarge)) {
+            QCOMPARE(reader.room(), 0);
+            return;
+        }
+        // The frame after the refused one is read whole.
+        reader.feed(bytes.constData() + fed, bytes.size() - fed);
+        QCOMPARE(reader.next(&out), CastFrameReader::Result::Message);
+        QCOMPARE(out.nameSpace, QStringLiteral("ns"));
+    }
+
+    void addresses_data()
+    {
+        QTest::addColumn<QString>("list");
+        QTest::addColumn<QStringList>("ids");
+        QTest::newRow("two") << "127.0.0.1:8010, speaker.local"
+                             << QStringList{"127.0.0.1:8010", "speaker.local:8009"};
+        QTest::newRow("IPv6") << "[::1]:9000" << QStringList{"::1:9000"};
+        QTest::newRow("bad ports left out") << "a:0,b:x,c:70000,:5,d" << QStringList{"d:8009"};
+    }
+    void addresses()
+    {
+        QFETCH(QString, list);
+        QFETCH(QStringList, ids);
+        qputenv("ORBITUNE_CAST_DEVICES", list.toUtf8());
+        CastFinder finder;
+        qunsetenv("ORBITUNE_CAST_DEVICES");
+        QStringList found;
+        for (const CastDeviceInfo &info : finder.devices())
+            found << info.id;
+        found.sort();
+        QCOMPARE(found, ids);
+    }
+
+    // Launch, LOAD with its metadata, the sound at the device's sink, pause,
+    // volume, and the device taken over, stopped there, or killed.
+    void castsToTheDevice_data()
+    {
+        QTest::addColumn<QString>("end");
+        QTest::newRow("taken over") << "TAKEOVER";
+        QTest::newRow("another load") << "INTERRUPT";
+        QTest::newRow("its remote") << "REMOTE";
+        QTest::newRow("killed") << "KILL";
+    }
+    void castsToTheDevice()
+    {
+        QFETCH(QString, end);
+        quint16 port = 0;
+        standIn = startDouble(QStringLiteral("normal"), &port);
+        QVERIFY(standIn);
+        LogRecorder log;
+        CastDevice device(at(port));
+        QSignalSpy lost(&device, &CastDevice::lost);
+        QSignalSpy takenOver(&device, &CastDevice::takenOver);
+        QSignalSpy stopped(&device, &CastDevice::stoppedThere);
+        QString error = QStringLiteral("unanswered");
+        const QString url = servers.mp3Url().toString();
+        device.load({url, QStringLiteral("audio/mpeg"), QStringLiteral("Tone MP3"),
+                     QStringLiteral("http://127.0.0.1:1/art.png"), true},
+                    [&error](const QString &e) { error = e; });
+        const QString load = lineFrom(standIn.get(), "LOAD", 10000);
+        QTRY_COMPARE(error, QString());
+        const QString expected =
+            QStringLiteral("{'contentId':'%1','contentType':'audio/mpeg','streamType':'LIVE',"
+                           "'metadata':{'metadataType':3,'title':'Tone MP3',"
+                           "'images':[{'url':'http://127.0.0.1:1/art.png'}]}}")
+                .arg(url)
+                .replace(QLatin1Char('\''), QLatin1Char('"'));
+        QCOMPARE(QJsonDocument::fromJson(load.toUtf8()).object(),
+                 QJsonDocument::fromJson(expected.toUtf8()).object());
+        QCOMPARE(device.playerState(), CastDevice::PlayerState::Playing);
+        LevelMeter meter(audio, QStringLiteral("cast_out.monitor"));
+        QVERIFY(meter.start());
+        QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(200) > 0.01, 15000);
+        device.pause();
+        QVERIFY(!lineFrom(standIn.get(), "PAUSE", 5000).isNull());
+        QTRY_COMPARE(device.playerState(), CastDevice::PlayerState::Paused);
+        device.setVolume(0.25);
+        QCOMPARE(lineFrom(standIn.get(), "VOLUME", 5000).trimmed(), QStringLiteral("0.25"));
+        device.setMuted(true);
+        QCOMPARE(lineFrom(standIn.get(), "MUTED", 5000).trimmed(), QStringLiteral("1"));
+        QElapsedTimer since;
+        since.start();
+        if (end == QLatin1String("KILL"))
+            childprocess::stop(standIn.get());
+        else
+            standIn->write(end.toUtf8() + '\n');
+        QSignalSpy &spy = end == QLatin1String("KILL")     ? lost
+                          : end == QLatin1String("REMOTE") ? stopped
+                                                           : takenOver;
+        QTRY_COMPARE_WITH_TIMEOUT(spy.size(), 1, 5000);
+        QVERIFY(since.elapsed() < 5000);
+        QCOMPARE(lost.size() + takenOver.size() + stopped.size(), 1);
+    }
+
+    // What a hostile device sends neither holds the event loop nor grows
+    // memory: a flood of garbage leaves the connection up, a 10 MB frame
+    // ends it at its length, silence ends it after three missed pings.
+    void hostileDevice_data()
+    {
+        QTest::addColumn<QString>("mode");
+        QTest::addColumn<bool>("lost");
+        QTest::newRow("garbage") << "garbage" << false;
+        QTest::newRow("10 MB frame") << "huge" << true;
+        QTest::newRow("stall") << "stall" << true;
+    }
+    void hostileDevice()
+    {
+        QFETCH(QString, mode);
+        QFETCH(bool, lost);
+        quint16 port = 0;
+        standIn = startDouble(mode, &port);
+        QVERIFY(standIn);
+        // Pings every second: a stall is found in seconds.
+        Clock::shared()->setTimeScale(0.2);
+        CastDevice device(at(port));
+        QSignalSpy gone(&device, &CastDevice::lost);
+        // The event loop keeps turning: a timer of 50 ms is never late by a second.
+        qint64 worstLate = 0;
+        QElapsedTimer beat;
+        beat.start();
+        QTimer ticker;
+        connect(&ticker, &QTimer::timeout,
+                [&] { worstLate = std::max(worstLate, beat.restart() - 50); });
+        ticker.start(50);
+        QVERIFY(!lineFrom(standIn.get(), "CONNECT", 10000).isNull());
+        if (lost) {
+            QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 10000);
+        } else {
+            QVERIFY(!lineFrom(standIn.get(), "GARBAGE_SENT", 60000).isNull());
+            QTest::qWait(3000);
+            QCOMPARE(gone.size(), 0);
+        }
+        QVERIFY2(worstLate < 1000, qPrintable(QString::number(worstLate)));
+    }
+};
+
+ORBITUNE_TEST_MAIN(GoogleCastTest)
+#include "tst_google_cast.moc"
