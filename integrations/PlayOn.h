@@ -7,7 +7,7 @@
 #include <memory>
 
 class PlaybackSession;
-class Renderer;
+class PlayOnPlace;
 class RendererFinder;
 class StreamServer;
 
@@ -58,7 +58,9 @@ Q_SIGNALS:
 
 private:
     class Tap;
-    void start(const QString &udn);
+    void start(const QString &id);
+    std::unique_ptr<PlayOnPlace> open(const QString &id) const;
+    void placeGone(const QString &id);
     // Ends playing there; `why` (if any) is told.
     void backHere(const QString &why);
     void offer(const QString &mime);
@@ -71,7 +73,7 @@ private:
     RendererFinder *m_finder;
     QString m_chosen;
     QString m_chosenName;
-    std::unique_ptr<Renderer> m_renderer;
+    std::unique_ptr<PlayOnPlace> m_place;
     std::unique_ptr<StreamServer> m_server;
     std::shared_ptr<Tap> m_tap;
     // The renderer was seen playing what we offered last.
