@@ -1,6 +1,8 @@
 #include "integrations/PlayOn.h"
 
+#include "integrations/CastPlace.h"
 #include "integrations/RendererPlace.h"
+#include "platform/cast/CastFinder.h"
 #include "platform/stream/StreamTap.h"
 #include "platform/upnp/CastLog.h"
 #include "platform/upnp/Renderer.h"
@@ -52,11 +54,17 @@ private:
     std::shared_ptr<StreamServer::Feed> m_feed;
 };
 
-PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent)
-    : QObject(parent), m_session(session), m_finder(finder)
+PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, CastFinder *castFinder,
+               QObject *parent)
+    : QObject(parent), m_session(session), m_finder(finder), m_castFinder(castFinder)
 {
     connect(finder, &RendererFinder::renderersChanged, this, &PlayOn::placesChanged);
     connect(finder, &RendererFinder::rendererGone, this, &PlayOn::placeGone);
+    if (castFinder) {
+        connect(castFinder, &CastFinder::devicesChanged, this, &PlayOn::placesChanged);
+        connect(castFinder, &CastFinder::deviceGone, this,
+                [this](const QString &id) { placeGone(castPrefix() + id); });
+    }
     connect(session, &PlaybackSession::stateChanged, this, &PlayOn::sessionStateChanged);
     // Every change of what is heard: the listener's, and an alarm's own
     // volume rising over its fade-in, unmuted.
@@ -75,6 +83,10 @@ QList<PlayOn::Place> PlayOn::places() const
     QList<Place> places{{QString(), thisComputer()}};
     for (const RendererInfo &info : m_finder->renderers())
         places << Place{info.udn, info.name};
+    if (m_castFinder) {
+        for (const CastDeviceInfo &info : m_castFinder->devices())
+            places << Place{castPrefix() + info.id, QStringLiteral("%1 (Cast)").arg(info.name)};
+    }
     return places;
 }
 
@@ -86,6 +98,11 @@ void PlayOn::placeGone(const QString &id)
 
 std::unique_ptr<PlayOnPlace> PlayOn::open(const QString &id) const
 {
+    if (id.startsWith(castPrefix())) {
+        const CastDeviceInfo *info =
+            m_castFinder ? m_castFinder->device(id.mid(castPrefix().size())) : nullptr;
+        return info ? std::make_unique<CastPlace>(*info) : nullptr;
+    }
     if (std::unique_ptr<Renderer> renderer = m_finder->open(id))
         return std::make_unique<RendererPlace>(std::move(renderer));
     return nullptr;
@@ -196,6 +213,9 @@ void PlayOn::offer(const QString &mime)
         // tell what it did before, and is not heeded.
         m_offering = false;
         m_skipPoll = true;
+        // A place that tells what it plays as it takes it (a Cast device)
+        // has been seen with ours.
+        m_seenOurs = m_seenOurs || (error.isEmpty() && m_server->serves(m_place->currentUri()));
         setSeenPlaying(error.isEmpty());
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")

@@ -43,8 +43,6 @@ CastFinder::CastFinder(QObject *parent) : QObject(parent)
         addresses += QLatin1Char(',') + fromEnvironment;
     for (const CastDeviceInfo &info : parseAddresses(addresses))
         m_manual.emplace(info.id, info);
-    if (qEnvironmentVariableIsSet("ORBITUNE_NO_MDNS"))
-        return;
     startBrowsing();
 }
 

@@ -136,7 +136,7 @@ def start_player(url, sink):
     device["player"] = subprocess.Popen(
         ["gst-launch-1.0", "-q", "souphttpsrc", "location=" + url, "!", "decodebin", "!",
          "audioconvert", "!", "audioresample", "!", "pulsesink", "device=" + sink],
-        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
 
 
 class Connection:

@@ -7,10 +7,18 @@
 #include "support/StreamServers.h"
 #include "support/TestEnv.h"
 
+#include "integrations/PlayOn.h"
 #include "platform/base/Clock.h"
 #include "platform/cast/CastDevice.h"
 #include "platform/cast/CastFinder.h"
 #include "platform/cast/CastFrameReader.h"
+#include "platform/media/GstMediaPlayer.h"
+#include "platform/upnp/RendererFinder.h"
+#include "platform/upnp/StreamServer.h"
+#include "session/PlaybackSession.h"
+#include "session/Volume.h"
+#include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
@@ -49,6 +57,8 @@ class GoogleCastTest : public QObject {
     AudioSession audio;
     StreamServers servers;
     std::unique_ptr<QProcess> standIn;
+    quint16 port = 0;
+    GstMediaPlayerFactory factory;
 
     std::unique_ptr<QProcess> startDouble(const QString &mode, quint16 *port)
     {
@@ -81,12 +91,15 @@ private Q_SLOTS:
                                "-subj", "/CN=standin-cast", "-keyout", certDir.filePath("key.pem"),
                                "-out", certDir.filePath("cert.pem")}),
             0);
+        MediaPlayerFactory::setShared(&factory);
         QVERIFY2(audio.start(), qPrintable(audio.errorString()));
         QVERIFY(audio.addSink(QStringLiteral("cast_out")));
         QVERIFY2(servers.startIcecast(), qPrintable(servers.errorString()));
         QVERIFY2(servers.startSource(QStringLiteral("/live.mp3")),
                  qPrintable(servers.errorString()));
     }
+
+    void cleanupTestCase() { MediaPlayerFactory::setShared(nullptr); }
 
     void cleanup()
     {
@@ -220,7 +233,6 @@ private Q_SLOTS:
     void castsToTheDevice()
     {
         QFETCH(QString, end);
-        quint16 port = 0;
         standIn = startDouble(QStringLiteral("normal"), &port);
         QVERIFY(standIn);
         LogRecorder log;
@@ -268,6 +280,67 @@ private Q_SLOTS:
         QCOMPARE(lost.size() + takenOver.size() + stopped.size(), 1);
     }
 
+    // Play On: the device listed by its address given by hand, the relay's
+    // one connection LOADed there and heard at its sink, the volume and a
+    // pause following the session, then the sound back here when another
+    // sender takes it over or it dies.
+    void playsOnACastDevice()
+    {
+        standIn = startDouble(QStringLiteral("normal"), &port);
+        QVERIFY(standIn);
+        qputenv("ORBITUNE_CAST_DEVICES", QByteArray("127.0.0.1:") + QByteArray::number(port));
+        CastFinder castFinder;
+        qunsetenv("ORBITUNE_CAST_DEVICES");
+        PlaybackSession session;
+        RendererFinder finder({QStringLiteral("lo")});
+        PlayOn playOn(&session, &finder, &castFinder);
+        QSignalSpy notices(&playOn, &PlayOn::notice);
+        const QString id = PlayOn::castPrefix() + QStringLiteral("127.0.0.1:%1").arg(port);
+        QCOMPARE(playOn.places().constLast().id, id);
+        QCOMPARE(playOn.places().constLast().name, QStringLiteral("127.0.0.1 (Cast)"));
+
+        QVERIFY(CacheManager::shareIntance()->saveLiveData(
+            program::make(QStringLiteral("Tone MP3"), QString(), servers.mp3Url().toString())));
+        session.playCurrent();
+        QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
+        const int requests = servers.mountRequests(QStringLiteral("/live.mp3"));
+        LevelMeter there(audio, QStringLiteral("cast_out.monitor"));
+        QVERIFY(there.start());
+        playOn.choose(id);
+        const QString load = lineFrom(standIn.get(), "LOAD");
+        QVERIFY(playOn.server() && load.contains(playOn.server()->url()));
+        QVERIFY(load.contains(QLatin1String("Tone MP3")) && load.contains(QLatin1String("LIVE")));
+        QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > 0.01, 15000);
+        QVERIFY(playOn.isSoundingThere());
+        QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
+        session.volume()->setLevel(0.5);
+        QVERIFY(!lineFrom(standIn.get(), "VOLUME").isNull());
+        session.volume()->setMuted(true);
+        QCOMPARE(lineFrom(standIn.get(), "MUTED"), QStringLiteral("1"));
+        session.volume()->setMuted(false);
+        // A live stream is stopped there, and loaded afresh as it plays again.
+        session.pause();
+        QVERIFY(!lineFrom(standIn.get(), "STOP").isNull());
+        session.playCurrent();
+        QVERIFY(!lineFrom(standIn.get(), "LOAD", 20000).isNull());
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.isSoundingThere(), 10000);
+
+        standIn->write("TAKEOVER\n");
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 5000);
+        QCOMPARE(notices.size(), 1);
+        QVERIFY(session.hasLocalSound());
+        QCOMPARE(session.state(), PlaybackSession::State::Playing);
+        playOn.choose(id);
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.isSoundingThere(), 15000);
+        QElapsedTimer since;
+        since.start();
+        childprocess::stop(standIn.get());
+        QTRY_VERIFY_WITH_TIMEOUT(playOn.current().isEmpty(), 5000);
+        QVERIFY(since.elapsed() < 5000);
+        QCOMPARE(notices.size(), 2);
+        QVERIFY(session.hasLocalSound());
+    }
+
     // What a hostile device sends neither holds the event loop nor grows
     // memory: a flood of garbage leaves the connection up, a 10 MB frame
     // ends it at its length, silence ends it after three missed pings.
@@ -283,7 +356,6 @@ private Q_SLOTS:
     {
         QFETCH(QString, mode);
         QFETCH(bool, lost);
-        quint16 port = 0;
         standIn = startDouble(mode, &port);
         QVERIFY(standIn);
         // Pings every second: a stall is found in seconds.
