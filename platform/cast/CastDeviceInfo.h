@@ -4,7 +4,7 @@
 
 // A Cast device found on the network or given by hand.
 struct CastDeviceInfo {
-    // The TXT record's `id`; "host:port" for one given by hand.
+    // The TXT record's `id`; "address:port" for one given by hand.
     QString id;
     // Its friendly name (`fn`), else its address.
     QString name;

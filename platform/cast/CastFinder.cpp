@@ -74,8 +74,9 @@ QList<CastDeviceInfo> CastFinder::parseAddresses(const QString &list)
         }
         bool ok = true;
         const quint16 number = port.isEmpty() ? 8009 : port.toUShort(&ok);
-        if (!ok || number == 0 || host.isEmpty() || host.size() > 253 ||
-            (host.contains(QLatin1Char(':')) && QHostAddress(host).isNull()))
+        // Addresses only: a name would have to be looked up, and the
+        // address facing the device known, before it could be played on.
+        if (!ok || number == 0 || QHostAddress(host).isNull())
             continue;
         CastDeviceInfo info;
         info.host = host;

@@ -18,7 +18,7 @@
 // announced by multicast DNS (`_googlecast._tcp`, through the Avahi daemon;
 // the name, model and id from their TXT record, their own port), and those
 // given by hand for networks without it (the settings' "cast/devices" and
-// ORBITUNE_CAST_DEVICES, "host:port,host:port"). What the network says is
+// ORBITUNE_CAST_DEVICES, "address:port,address:port"). What the network says is
 // bounded: the devices kept, the resolutions under way and the rate of new
 // ones.
 class CastFinder : public QObject {
@@ -38,8 +38,8 @@ public:
     // Null when `id` is not listed.
     const CastDeviceInfo *device(const QString &id) const;
 
-    // "host:port,host:port" (the port 8009 if left out); malformed entries
-    // are left out.
+    // "address:port,[IPv6 address]:port" (the port 8009 if left out);
+    // malformed entries and host names are left out.
     static QList<CastDeviceInfo> parseAddresses(const QString &list);
 
 Q_SIGNALS:
