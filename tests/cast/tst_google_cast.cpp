@@ -9,6 +9,7 @@
 
 #include "integrations/PlayOn.h"
 #include "platform/base/Clock.h"
+#include "platform/base/Settings.h"
 #include "platform/cast/CastDevice.h"
 #include "platform/cast/CastFinder.h"
 #include "platform/cast/CastFrameReader.h"
@@ -237,6 +238,9 @@ private Q_SLOTS:
         QFETCH(QString, end);
         standIn = startDouble(QStringLiteral("normal"), &port);
         QVERIFY(standIn);
+        // A certificate other than the one kept for the device: taken, and logged.
+        const QString kept = CastChannel::certificateKey(at(port).id);
+        settings::open()->setValue(kept, QByteArray("00"));
         LogRecorder log;
         CastDevice device(at(port));
         QSignalSpy lost(&device, &CastDevice::lost);
@@ -258,6 +262,8 @@ private Q_SLOTS:
         QCOMPARE(QJsonDocument::fromJson(load.toUtf8()).object(),
                  QJsonDocument::fromJson(expected.toUtf8()).object());
         QCOMPARE(device.playerState(), CastDevice::PlayerState::Playing);
+        QVERIFY(log.contains(QStringLiteral("certificate of 127.0.0.1:%1 changed").arg(port)));
+        QCOMPARE(settings::open()->value(kept).toByteArray().size(), 64);
         LevelMeter meter(audio, QStringLiteral("cast_out.monitor"));
         QVERIFY(meter.start());
         QTRY_VERIFY_WITH_TIMEOUT(meter.recentRms(200) > 0.01, 15000);
@@ -343,9 +349,10 @@ private Q_SLOTS:
         QVERIFY(session.hasLocalSound());
     }
 
-    // What a hostile device sends neither holds the event loop nor grows
-    // memory: a flood of garbage leaves the connection up, a 10 MB frame
-    // ends it at its length, silence ends it after three missed pings.
+    // What a hostile device sends never holds the event loop: a flood of
+    // garbage leaves the connection up, a 10 MB frame ends it at its length
+    // (the reader's bound is in frames()), silence ends it after three
+    // missed pings.
     void hostileDevice_data()
     {
         QTest::addColumn<QString>("mode");
