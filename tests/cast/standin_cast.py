@@ -73,26 +73,18 @@ def encode(source, dest, ns, payload):
 def decode(body):
     fields, at = {}, 0
 
-    def read_varint():
+    def varint():
         nonlocal at
         value, shift = 0, 0
-        while True:
-            byte = body[at]
-            at += 1
-            value |= (byte & 0x7F) << shift
-            shift += 7
-            if not byte & 0x80:
-                return value
+        while body[at] & 0x80:
+            value, shift, at = value | (body[at] & 0x7F) << shift, shift + 7, at + 1
+        value, at = value | body[at] << shift, at + 1
+        return value
     while at < len(body):
-        tag = read_varint()
-        if tag & 7 == 0:
-            fields[tag >> 3] = read_varint()
-        elif tag & 7 == 2:
-            size = read_varint()
-            fields[tag >> 3] = body[at:at + size]
-            at += size
-        else:
-            raise ValueError("wire type")
+        tag = varint()
+        size = varint() if tag & 7 == 2 else None
+        fields[tag >> 3] = body[at:at + size] if size is not None else varint()
+        at += size or 0
     return (fields.get(2, b"").decode(), fields.get(3, b"").decode(), fields.get(4, b"").decode(),
             json.loads(fields.get(6, b"{}")))
 
@@ -151,8 +143,6 @@ class Connection:
             except OSError:
                 pass
 
-    def broadcast_receiver(self, payload):
-        self.send("receiver-0", "*", RECEIVER, payload)
 
     def hostile(self):
         if self.args.mode == "huge":
@@ -173,17 +163,19 @@ class Connection:
                     body = encode("receiver-0", "sender-0", RECEIVER, {})[4:]
                     body = body[:-2] + b"{x"
                     self.sock.sendall(struct.pack(">I", len(body)) + body)
-                self.broadcast_receiver(receiver_status())
+                self.send("receiver-0", "*", RECEIVER, receiver_status())
             say("GARBAGE_SENT")
 
     def serve(self):
         hostile_started = False
+        stream = self.sock.makefile("rb")
         while True:
-            head = self.read(4)
-            if head is None:
+            try:
+                head = stream.read(4)
+                body = stream.read(struct.unpack(">I", head)[0]) if len(head) == 4 else b""
+            except OSError:
                 break
-            body = self.read(struct.unpack(">I", head)[0])
-            if body is None:
+            if not body:
                 break
             source, dest, ns, payload = decode(body)
             kind = payload.get("type")
@@ -244,18 +236,6 @@ class Connection:
             answer = media_status(rid)
         self.send(dest, source, MEDIA, answer)
 
-    def read(self, size):
-        data = b""
-        while len(data) < size:
-            try:
-                chunk = self.sock.recv(size - len(data))
-            except OSError:
-                return None
-            if not chunk:
-                return None
-            data += chunk
-        return data
-
 
 def commands(args):
     for line in sys.stdin:
@@ -268,7 +248,7 @@ def commands(args):
                 device["media"] = None
                 stop_player()
                 for c in conns:
-                    c.broadcast_receiver(receiver_status())
+                    c.send("receiver-0", "*", RECEIVER, receiver_status())
             elif word in ("INTERRUPT", "REMOTE"):
                 reason = "INTERRUPTED" if word == "INTERRUPT" else "CANCELLED"
                 device["state"] = "IDLE"
