@@ -21,11 +21,15 @@
 #include "store/CacheManager.h"
 #include "store/ProgramEntry.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QtTest>
+
+#include <csignal>
+#include <unistd.h>
 
 namespace {
 QByteArray hex(const char *text)
@@ -107,6 +111,71 @@ private Q_SLOTS:
         Clock::shared()->setTimeScale(1.0);
         childprocess::stop(standIn.get());
         standIn.reset();
+    }
+
+    // Announced by a real avahi-daemon in a network of its own (on its own
+    // D-Bus system bus), found with its name, model, id and port; gone when
+    // its announcement is withdrawn. First: libdbus reads the system bus's
+    // address once in a process.
+    void foundByMulticastDns()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("services")));
+        const auto write = [&dir](const QString &name, const QByteArray &text) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::WriteOnly) && file.write(text) == text.size();
+        };
+        QVERIFY(write(
+            QStringLiteral("bus.conf"),
+            "<busconfig><type>system</type><listen>unix:path=" + dir.filePath("bus").toUtf8() +
+                "</listen><auth>EXTERNAL</auth><policy context=\"default\"><allow "
+                "send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/><allow "
+                "own=\"*\"/></policy></busconfig>"));
+        QVERIFY(write(QStringLiteral("avahi.conf"), "[server]\nuse-ipv6=no\nallow-interfaces=v0\n"
+                                                    "[publish]\npublish-workstation=no\n"));
+        const QString service = QStringLiteral("services/cast.service");
+        QVERIFY(
+            write(service,
+                  "<service-group><name>Chromecast-abc</name><service><type>_googlecast._tcp</type>"
+                  "<port>8010</port><txt-record>id=abc123</txt-record><txt-record>fn=Living Room "
+                  "speaker</txt-record><txt-record>md=Google Nest Mini</txt-record></service>"
+                  "</service-group>"));
+        std::unique_ptr<QProcess> bus =
+            childprocess::start(QStringLiteral("dbus-daemon"),
+                                {QStringLiteral("--nofork"),
+                                 QStringLiteral("--config-file=") + dir.filePath("bus.conf")});
+        QVERIFY(bus);
+        auto stopBus = qScopeGuard([&bus] { childprocess::stop(bus.get()); });
+        QTRY_VERIFY(QFile::exists(dir.filePath("bus")));
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + dir.filePath("bus").toUtf8());
+        auto unsetBus = qScopeGuard([] { qunsetenv("DBUS_SYSTEM_BUS_ADDRESS"); });
+        standIn =
+            childprocess::start(QStringLiteral("unshare"),
+                                // As root, no user namespace: the daemon
+                                // gives its runtime folder to its own user.
+                                {::geteuid() == 0 ? QStringLiteral("-nm") : QStringLiteral("-rnm"),
+                                 qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                                     QStringLiteral("/tests/cast/own_avahi.sh"),
+                                 dir.path()});
+        if (!standIn || lineFrom(standIn.get(), "Service \"Chromecast-abc\"").isNull())
+            QSKIP(qPrintable(
+                QStringLiteral("avahi-daemon cannot run in a network of its own here: ") +
+                (standIn ? QString::fromUtf8(standIn->readAll()).left(200) : QString())));
+        CastFinder finder;
+        QSignalSpy gone(&finder, &CastFinder::deviceGone);
+        QTRY_COMPARE_WITH_TIMEOUT(finder.devices().size(), 1, 10000);
+        const CastDeviceInfo info = finder.devices().at(0);
+        QCOMPARE(info.id, QStringLiteral("abc123"));
+        QCOMPARE(info.name, QStringLiteral("Living Room speaker"));
+        QCOMPARE(info.model, QStringLiteral("Google Nest Mini"));
+        QCOMPARE(info.port, quint16(8010));
+        QCOMPARE(info.host, QStringLiteral("10.9.0.1"));
+        // Withdrawn: the daemon reads its services again on SIGHUP.
+        QVERIFY(QFile::remove(dir.filePath(service)));
+        ::kill(pid_t(standIn->processId()), SIGHUP);
+        QTRY_COMPARE_WITH_TIMEOUT(gone.size(), 1, 10000);
+        QCOMPARE(gone.at(0).at(0).toString(), QStringLiteral("abc123"));
+        QVERIFY(finder.devices().isEmpty());
     }
 
     void codec_data()
