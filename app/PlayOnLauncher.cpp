@@ -1,6 +1,7 @@
 #include "app/PlayOnLauncher.h"
 
 #include "integrations/PlayOn.h"
+#include "platform/cast/CastFinder.h"
 #include "platform/ui/WindowHost.h"
 #include "platform/upnp/RendererFinder.h"
 
@@ -18,7 +19,8 @@ PlayOnLauncher::PlayOnLauncher(PlaybackSession *session, QObject *parent) : QObj
     const QStringList places =
         qEnvironmentVariable("ORBITUNE_UPNP_PLACES").split(QLatin1Char(','), Qt::SkipEmptyParts);
     m_finder = new RendererFinder(places, this);
-    m_playOn = new PlayOn(session, m_finder, this);
+    m_castFinder = new CastFinder(this);
+    m_playOn = new PlayOn(session, m_finder, m_castFinder, this);
     connect(m_playOn, &PlayOn::placesChanged, this, &PlayOnLauncher::refresh);
     connect(m_playOn, &PlayOn::currentChanged, this, &PlayOnLauncher::refresh);
 }

@@ -6,6 +6,7 @@
 class PlaybackSession;
 class PlayOn;
 class QMenu;
+class CastFinder;
 class RendererFinder;
 class WindowHost;
 
@@ -27,6 +28,7 @@ private:
     void refresh();
 
     RendererFinder *m_finder = nullptr;
+    CastFinder *m_castFinder = nullptr;
     PlayOn *m_playOn = nullptr;
     QPointer<WindowHost> m_home;
     QPointer<QMenu> m_trayMenu;

@@ -89,6 +89,7 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6svg6, libqt6sql6-sqlite, gstreamer1.0-plugins-base, gstreamer1.0-plugins-good, gstreamer1.0-plugins-bad, gstreamer1.0-plugins-ugly, gstreamer1.0-libav, gstreamer1.0-pulseaudio, hicolor-icon-theme")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-qpa-plugins, qt6-image-formats-plugins, gnome-keyring | kwalletmanager")
+# The keyring holds the scrobbling secrets; Cast devices are found through the Avahi daemon.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, qt6-qpa-plugins, qt6-image-formats-plugins, gnome-keyring | kwalletmanager, avahi-daemon")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -1,8 +1,10 @@
 #include "integrations/PlayOn.h"
 
+#include "integrations/CastPlace.h"
+#include "integrations/RendererPlace.h"
+#include "platform/cast/CastFinder.h"
 #include "platform/stream/StreamTap.h"
 #include "platform/upnp/CastLog.h"
-#include "platform/upnp/PlayForm.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/RendererFinder.h"
 #include "platform/upnp/StreamServer.h"
@@ -52,15 +54,17 @@ private:
     std::shared_ptr<StreamServer::Feed> m_feed;
 };
 
-PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent)
-    : QObject(parent), m_session(session), m_finder(finder)
+PlayOn::PlayOn(PlaybackSession *session, RendererFinder *finder, CastFinder *castFinder,
+               QObject *parent)
+    : QObject(parent), m_session(session), m_finder(finder), m_castFinder(castFinder)
 {
     connect(finder, &RendererFinder::renderersChanged, this, &PlayOn::placesChanged);
-    connect(finder, &RendererFinder::rendererGone, this, [this](const QString &udn) {
-        if (udn == m_chosen)
-            backHere(
-                QStringLiteral("%1 is gone: playing on %2.").arg(m_chosenName, thisComputer()));
-    });
+    connect(finder, &RendererFinder::rendererGone, this, &PlayOn::placeGone);
+    if (castFinder) {
+        connect(castFinder, &CastFinder::devicesChanged, this, &PlayOn::placesChanged);
+        connect(castFinder, &CastFinder::deviceGone, this,
+                [this](const QString &id) { placeGone(castPrefix() + id); });
+    }
     connect(session, &PlaybackSession::stateChanged, this, &PlayOn::sessionStateChanged);
     // Every change of what is heard: the listener's, and an alarm's own
     // volume rising over its fade-in, unmuted.
@@ -79,7 +83,29 @@ QList<PlayOn::Place> PlayOn::places() const
     QList<Place> places{{QString(), thisComputer()}};
     for (const RendererInfo &info : m_finder->renderers())
         places << Place{info.udn, info.name};
+    if (m_castFinder) {
+        for (const CastDeviceInfo &info : m_castFinder->devices())
+            places << Place{castPrefix() + info.id, QStringLiteral("%1 (Cast)").arg(info.name)};
+    }
     return places;
+}
+
+void PlayOn::placeGone(const QString &id)
+{
+    if (id == m_chosen)
+        backHere(QStringLiteral("%1 is gone: playing on %2.").arg(m_chosenName, thisComputer()));
+}
+
+std::unique_ptr<PlayOnPlace> PlayOn::open(const QString &id) const
+{
+    if (id.startsWith(castPrefix())) {
+        const CastDeviceInfo *info =
+            m_castFinder ? m_castFinder->device(id.mid(castPrefix().size())) : nullptr;
+        return info ? std::make_unique<CastPlace>(*info) : nullptr;
+    }
+    if (std::unique_ptr<Renderer> renderer = m_finder->open(id))
+        return std::make_unique<RendererPlace>(std::move(renderer));
+    return nullptr;
 }
 
 void PlayOn::choose(const QString &id)
@@ -93,34 +119,34 @@ void PlayOn::choose(const QString &id)
     start(id);
 }
 
-void PlayOn::start(const QString &udn)
+void PlayOn::start(const QString &id)
 {
     if (!m_chosen.isEmpty())
         backHere(QString());
-    std::unique_ptr<Renderer> renderer = m_finder->open(udn);
-    if (!renderer) {
+    std::unique_ptr<PlayOnPlace> place = open(id);
+    if (!place) {
         Q_EMIT notice(QStringLiteral("That speaker is no longer there."));
         return;
     }
     auto server = std::make_unique<StreamServer>();
-    if (!server->listen(QHostAddress(renderer->info().localAddress))) {
+    if (place->localAddress().isEmpty() || !server->listen(QHostAddress(place->localAddress()))) {
         Q_EMIT notice(
-            QStringLiteral("%1 cannot be reached from this computer.").arg(renderer->info().name));
+            QStringLiteral("%1 cannot be reached from this computer.").arg(place->name()));
         return;
     }
-    m_chosen = udn;
-    m_chosenName = renderer->info().name;
-    m_renderer = std::move(renderer);
+    m_chosen = id;
+    m_chosenName = place->name();
+    m_place = std::move(place);
     m_server = std::move(server);
     setSeenPlaying(false);
     m_seenOurs = false;
     m_offering = false;
     NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
-    connect(m_renderer.get(), &Renderer::lost, this, [this] {
+    connect(m_place.get(), &PlayOnPlace::lost, this, [this] {
         backHere(QStringLiteral("%1 stopped answering: playing on %2.")
                      .arg(m_chosenName, thisComputer()));
     });
-    connect(m_renderer.get(), &Renderer::polled, this, &PlayOn::followRenderer);
+    connect(m_place.get(), &PlayOnPlace::polled, this, &PlayOn::followRenderer);
     connect(m_server.get(), &StreamServer::streamBegan, this, &PlayOn::offer);
     m_session->setLocalSound(false);
     Q_EMIT soundingThereChanged(false);
@@ -147,7 +173,7 @@ void PlayOn::backHere(const QString &why)
     m_session->setCastTap(nullptr);
     // Stopped there; the handle goes once the renderer answered. A renderer
     // that went away is not asked.
-    Renderer *leaving = m_renderer.release();
+    PlayOnPlace *leaving = m_place.release();
     leaving->disconnect(this);
     leaving->setParent(this);
     if (why.isEmpty())
@@ -170,22 +196,15 @@ void PlayOn::backHere(const QString &why)
 
 void PlayOn::offer(const QString &mime)
 {
-    if (!m_renderer || !m_session->isPlaying())
+    if (!m_place || !m_session->isPlaying())
         return;
-    const RendererInfo &info = m_renderer->info();
-    const PlayForm form = PlayForm::choose(info.protocols, mime, m_server->url());
-    if (!form.playable) {
-        backHere(QStringLiteral("%1 cannot play this station's %2 stream: playing on %3.")
-                     .arg(info.name, codecName(mime), thisComputer()));
-        return;
-    }
     const QVariantMap program = m_session->currentProgram();
-    const QString metadata = Renderer::metadata(program::name(program), program::image(program),
-                                                form.uri, form.protocolInfo);
+    const PlayOnPlace::Stream stream{m_server->url(), mime, program::name(program),
+                                     program::image(program)};
     setSeenPlaying(false);
     m_offering = true;
     const quint64 offer = ++m_offers;
-    m_renderer->playUri(form.uri, metadata, [this, offer](const QString &error) {
+    const bool playable = m_place->offer(stream, [this, offer](const QString &error) {
         // The answer to an offer since replaced (another stream, another
         // renderer) says nothing of the one under way.
         if (offer != m_offers)
@@ -194,25 +213,33 @@ void PlayOn::offer(const QString &mime)
         // tell what it did before, and is not heeded.
         m_offering = false;
         m_skipPoll = true;
+        // A place that tells what it plays as it takes it (a Cast device)
+        // has been seen with ours.
+        m_seenOurs = m_seenOurs || (error.isEmpty() && m_server->serves(m_place->currentUri()));
         setSeenPlaying(error.isEmpty());
         if (!error.isEmpty())
             backHere(QStringLiteral("%1 refused the stream (%2): playing on %3.")
                          .arg(m_chosenName, error, thisComputer()));
     });
+    if (!playable) {
+        m_offering = false;
+        backHere(QStringLiteral("%1 cannot play this station's %2 stream: playing on %3.")
+                     .arg(m_chosenName, codecName(mime), thisComputer()));
+    }
 }
 
 void PlayOn::sessionStateChanged()
 {
     // Paused because it stopped there: the renderer is not told again (it
     // may be another controller's by now).
-    if (!m_renderer || m_followingRenderer)
+    if (!m_place || m_followingRenderer)
         return;
     const PlaybackSession::State state = m_session->state();
     // A live stream is stopped there, not paused: play opens it afresh.
     if (state == PlaybackSession::State::Paused || state == PlaybackSession::State::Failed ||
         state == PlaybackSession::State::Idle) {
         setSeenPlaying(false);
-        m_renderer->stop();
+        m_place->stop();
     }
 }
 
@@ -224,8 +251,8 @@ void PlayOn::followRenderer()
 {
     if (m_offering || std::exchange(m_skipPoll, false))
         return;
-    const QString uri = m_renderer->currentUri();
-    const QString state = m_renderer->transportState();
+    const QString uri = m_place->currentUri();
+    const QString state = m_place->transportState();
     if (!uri.isEmpty() && !m_server->serves(uri)) {
         // Another controller has it now, and is left alone with it.
         if (m_seenOurs)
@@ -256,7 +283,7 @@ void PlayOn::setSeenPlaying(bool seen)
 
 void PlayOn::applyVolume()
 {
-    if (!m_renderer)
+    if (!m_place)
         return;
     const Volume *volume = m_session->volume();
     // Told only when it changes: a fade-in or the sleep timer's fade-out
@@ -268,12 +295,12 @@ void PlayOn::applyVolume()
     const int level = int(std::lround(std::clamp(levelled, 0.0, 1.0) * 100));
     if (level != m_sentVolume) {
         m_sentVolume = level;
-        m_renderer->setVolume(level);
+        m_place->setVolume(level);
     }
     const int mute = volume->effectiveMuted() ? 1 : 0;
     if (mute != m_sentMute) {
         m_sentMute = mute;
-        m_renderer->setMute(mute == 1);
+        m_place->setMute(mute == 1);
     }
 }
 

@@ -6,18 +6,18 @@
 
 #include <memory>
 
+class CastFinder;
 class PlaybackSession;
-class Renderer;
+class PlayOnPlace;
 class RendererFinder;
 class StreamServer;
 
-// Where the sound plays: "This Computer" or one of the renderers found on
-// the local network. Choosing a renderer plays the current program there
-// from the session's own connection (served to it by a StreamServer on the
-// interface facing it) and mutes the sound here; the choice holds for
-// every program played until it changes. Play, pause, volume and mute
-// (an alarm's own volume and unmuting included) follow the session; the
-// renderer's own stop pauses the session, and another controller giving it
+// Where the sound plays: "This Computer", one of the renderers found on
+// the local network or one of its Google Cast devices ("NAME (Cast)"). Choosing a renderer plays
+// the current program there from the session's own connection (served to it by a StreamServer on
+// the interface facing it) and mutes the sound here; the choice holds for every program played
+// until it changes. Play, pause, volume and mute (an alarm's own volume and unmuting included)
+// follow the session; the renderer's own stop pauses the session, and another controller giving it
 // something else brings the sound back here;
 // titles reach renderers that ask for ICY metadata. A
 // renderer that goes away, refuses the stream or cannot play its codec
@@ -30,10 +30,12 @@ public:
         QString name;
     };
 
-    PlayOn(PlaybackSession *session, RendererFinder *finder, QObject *parent = nullptr);
+    PlayOn(PlaybackSession *session, RendererFinder *finder, CastFinder *castFinder = nullptr,
+           QObject *parent = nullptr);
     ~PlayOn() override;
 
-    // "This Computer" first, then the renderers found, by name.
+    // "This Computer" first, then the renderers found, by name, then the
+    // Cast devices (their ids start with castPrefix()).
     QList<Place> places() const;
     // The chosen place's id; empty for this computer.
     QString current() const { return m_chosen; }
@@ -46,6 +48,7 @@ public:
     StreamServer *server() const { return m_server.get(); }
 
     static QString thisComputer() { return QStringLiteral("This Computer"); }
+    static QString castPrefix() { return QStringLiteral("cast:"); }
 
 Q_SIGNALS:
     void placesChanged();
@@ -58,7 +61,9 @@ Q_SIGNALS:
 
 private:
     class Tap;
-    void start(const QString &udn);
+    void start(const QString &id);
+    std::unique_ptr<PlayOnPlace> open(const QString &id) const;
+    void placeGone(const QString &id);
     // Ends playing there; `why` (if any) is told.
     void backHere(const QString &why);
     void offer(const QString &mime);
@@ -69,9 +74,10 @@ private:
 
     PlaybackSession *m_session;
     RendererFinder *m_finder;
+    CastFinder *m_castFinder;
     QString m_chosen;
     QString m_chosenName;
-    std::unique_ptr<Renderer> m_renderer;
+    std::unique_ptr<PlayOnPlace> m_place;
     std::unique_ptr<StreamServer> m_server;
     std::shared_ptr<Tap> m_tap;
     // The renderer was seen playing what we offered last.

@@ -9,13 +9,13 @@ build_pkgs=(
   libgl-dev libxkbcommon-dev
   libplist-dev libuchardet-dev libogg-dev libtag1-dev
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev
-  libgupnp-1.6-dev libgupnp-av-1.0-dev libebur128-dev qtkeychain-qt6-dev
+  libgupnp-1.6-dev libgupnp-av-1.0-dev libebur128-dev qtkeychain-qt6-dev libavahi-client-dev
 )
 runtime_pkgs=(
   gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   gstreamer1.0-plugins-ugly gstreamer1.0-libav gstreamer1.0-pulseaudio
   fonts-dejavu-core fonts-wqy-microhei libqt6sql6-sqlite libogg0 libtag1v5 libebur128-1
-  libqt6keychain1
+  libqt6keychain1 libavahi-client3
 )
 test_pkgs=(
   libgtest-dev googletest
@@ -24,7 +24,7 @@ test_pkgs=(
   at-spi2-core python3-pyatspi python3-xlib qt6-base-private-dev
   clang libclang-rt-14-dev clang-format
   desktop-file-utils appstream dpkg-dev file binutils librsvg2-bin
-  gmediarender gnome-keyring
+  gmediarender gnome-keyring avahi-daemon openssl
 )
 
 want=("${build_pkgs[@]}" "${runtime_pkgs[@]}")

@@ -1,0 +1,3 @@
+#include "platform/cast/CastLog.h"
+
+Q_LOGGING_CATEGORY(lcGoogleCast, "orbitune.googlecast", QtInfoMsg)
