@@ -6,9 +6,14 @@
 //   - CPU% of this process while the station plays there (served, and the
 //     sound here muted) against while it plays here alone;
 //   - the bytes served to the renderer against the station's audio bytes
-//     handed to the server (ICY blocks removed by our client).
+//     handed to the server (ICY blocks removed by our client);
+//   - the same station cast to the tests' Cast receiver double (TLS on
+//     loopback, playing what it is given into a null sink of its own): from
+//     choosing it to its first request to the relay and to its first sound,
+//     and CPU% while it plays there.
 // Usage: bench_cast [--runs N] [--seconds N]
 #include "integrations/PlayOn.h"
+#include "platform/cast/CastFinder.h"
 #include "platform/media/GstMediaPlayer.h"
 #include "platform/upnp/Renderer.h"
 #include "platform/upnp/RendererFinder.h"
@@ -27,6 +32,7 @@
 #include <QEventLoop>
 #include <QRandomGenerator>
 #include <QTcpServer>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QUuid>
@@ -119,6 +125,29 @@ std::unique_ptr<QProcess> startRenderer(AudioSession &audio, const QString &logD
     return renderer;
 }
 
+// The tests' Cast receiver double, playing into the sink `sink`, with a
+// certificate made in `dir`; its port in `port`.
+std::unique_ptr<QProcess> startCastDouble(const QString &dir, const QString &sink, quint16 *port)
+{
+    const QString key = dir + QStringLiteral("/key.pem");
+    const QString cert = dir + QStringLiteral("/cert.pem");
+    if (QProcess::execute(QStringLiteral("openssl"),
+                          {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "2", "-subj",
+                           "/CN=bench-cast", "-keyout", key, "-out", cert}) != 0)
+        return nullptr;
+    auto process = childprocess::start(QStringLiteral("python3"),
+                                       {qEnvironmentVariable("ORBITUNE_SOURCE_DIR") +
+                                            QStringLiteral("/tests/cast/standin_cast.py"),
+                                        QStringLiteral("--cert"), cert, QStringLiteral("--key"),
+                                        key, QStringLiteral("--sink"), sink});
+    const QString ready =
+        process ? childprocess::waitForLine(process.get(), "READY", 10000) : QString();
+    *port = quint16(ready.trimmed().toUInt());
+    if (*port == 0)
+        process.reset();
+    return process;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -138,8 +167,20 @@ int main(int argc, char **argv)
 
     AudioSession audio;
     StreamServers servers;
-    if (!startLoopbackStation(audio, servers) || !audio.addSink(QStringLiteral("renderer_out")))
+    if (!startLoopbackStation(audio, servers) || !audio.addSink(QStringLiteral("renderer_out")) ||
+        !audio.addSink(QStringLiteral("cast_out")))
         return 1;
+    QTemporaryDir castDir;
+    quint16 castPort = 0;
+    std::unique_ptr<QProcess> castDouble =
+        startCastDouble(castDir.path(), QStringLiteral("cast_out"), &castPort);
+    if (!castDouble) {
+        std::fprintf(stderr, "no Cast receiver double\n");
+        return 1;
+    }
+    qputenv("ORBITUNE_CAST_DEVICES", QByteArray("127.0.0.1:") + QByteArray::number(castPort));
+    CastFinder castFinder;
+    const QString castId = PlayOn::castPrefix() + QStringLiteral("127.0.0.1:%1").arg(castPort);
     auto meter = std::make_unique<LevelMeter>(audio, QStringLiteral("renderer_out.monitor"));
     LevelMeter &there = *meter;
     std::unique_ptr<QProcess> renderer = startRenderer(audio, servers.dir());
@@ -153,7 +194,7 @@ int main(int argc, char **argv)
         program::make(QStringLiteral("Bench"), {}, servers.mp3Url().toString()));
     PlaybackSession session;
     RendererFinder finder({QStringLiteral("lo")});
-    PlayOn playOn(&session, &finder);
+    PlayOn playOn(&session, &finder, &castFinder);
     QString udn;
     if (!waitFor(
             [&] {
@@ -215,14 +256,51 @@ int main(int argc, char **argv)
     std::printf("served %lld bytes of %lld taken from the station (%lld dropped)\n", served, fed,
                 dropped);
 
+    // Cast: choosing the device, its first request to the relay, its first
+    // sound; then CPU while it plays there.
+    std::vector<double> castRequest, castSound;
+    {
+        LevelMeter cast(audio, QStringLiteral("cast_out.monitor"));
+        cast.start();
+        for (int run = 0; run < runs; ++run) {
+            if (!waitFor([&] { return cast.recentRms(300) < 0.002; }, 10000))
+                break;
+            const qint64 from = cast.elapsedMs();
+            playOn.choose(castId);
+            if (!waitFor([&] { return playOn.server() && playOn.server()->bytesServed() > 0; },
+                         15000))
+                break;
+            castRequest.push_back(double(cast.elapsedMs() - from));
+            if (!waitFor([&] { return cast.firstSoundAfter(from) >= 0; }, 15000))
+                break;
+            castSound.push_back(double(cast.firstSoundAfter(from) - from));
+            playOn.choose(QString());
+            std::printf("run %d: Cast first request %.0f ms, first sound %.0f ms\n", run + 1,
+                        castRequest.back(), castSound.back());
+        }
+    }
+    playOn.choose(castId);
+    waitFor([&] { return playOn.server() && playOn.server()->bytesServed() > 32 * 1024; }, 15000);
+    QTest::qWait(2000);
+    const double playingOnCast = cpuPercent(seconds);
+    playOn.choose(QString());
+    childprocess::stop(castDouble.get());
+
     std::printf("figure|play on: choosing to first sound there|%.0f|%.0f|ms|<= +1000 ms\n",
                 median(ours), median(baseline));
+    std::printf("figure|cast: choosing to first sound there (first request)|%.0f|%.0f|ms|<= "
+                "+1000 ms\n",
+                median(castSound), median(castRequest));
+    std::printf("figure|cast: CPU while it plays there|%.2f|%.2f|%%|<= +0.5 pt\n", playingOnCast,
+                playingHere);
     std::printf("figure|play on: CPU while it plays there|%.2f|%.2f|%%|<= +0.5 pt\n", playingThere,
                 playingHere);
     std::printf("figure|play on: bytes served per station byte|%lld|%lld|B|equal\n", served, fed);
     direct.reset();
     childprocess::stop(renderer.get());
     const bool ok = median(ours) >= 0 && median(ours) <= median(baseline) + 1000 &&
-                    playingThere <= playingHere + 0.5;
+                    playingThere <= playingHere + 0.5 && !castSound.empty() &&
+                    median(castSound) <= median(castRequest) + 1000 &&
+                    playingOnCast <= playingHere + 0.5;
     return ok ? 0 : 1;
 }
