@@ -11,8 +11,8 @@
 # tests/fuzz/corpus/<name>/, and tests/fuzz/dict/<name>.dict, if there is
 # one, lists the words of its format. Environment: FUZZ_BUILD_DIR (default:
 # ../build-fuzz next to the source tree), FUZZ_JOBS (parallel fuzzing
-# processes per target, default 1), FUZZ_BUILD_JOBS (compilers at once,
-# default one a core).
+# processes per target, default 1), FUZZ_PARALLEL (targets run at once,
+# default 1), FUZZ_BUILD_JOBS (compilers at once, default one a core).
 # New inputs libFuzzer finds go to a scratch corpus in the build directory;
 # an input that crashes, leaks, hangs or runs out of memory is copied into
 # the target's corpus as a regression case and the script fails.
@@ -58,9 +58,10 @@ fi
 share=$((seconds / ${#targets[@]}))
 ((share >= 5)) || share=5
 
-status=0
-found=0
-for target in "${targets[@]}"; do
+# One target's run: its summary lines to $build/summary-<name>.txt, its
+# exit status to $build/status-<name>.txt.
+fuzz_one() {
+  local target=$1 name corpus scratch artifacts max_len timeout rss dict run
   name="${target#fuzz_}"
   corpus="$src/tests/fuzz/corpus/$name"
   scratch="$build/corpus/$name"
@@ -70,17 +71,43 @@ for target in "${targets[@]}"; do
   read -r max_len timeout rss < <(limits "$name")
   dict=()
   [[ -f "$src/tests/fuzz/dict/$name.dict" ]] && dict=(-dict="$src/tests/fuzz/dict/$name.dict")
-  echo "== $target: ${share}s, max_len $max_len, timeout ${timeout}s, rss ${rss} MB"
-  run=0
-  ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
-  UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
-  QT_LOGGING_RULES="*.debug=false;*.warning=false" \
-    "$build/$target" "$scratch" "$corpus" \
-      -max_total_time="$share" -timeout="$timeout" -rss_limit_mb="$rss" -max_len="$max_len" \
-      "${dict[@]}" -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
-      -artifact_prefix="$artifacts/" 2>&1 | tee "$build/fuzz-$name.log" |
-    grep -E "^#|ERROR|SUMMARY|stat::|invariant" || true
-  run=${PIPESTATUS[0]}
+  {
+    echo "== $target: ${share}s, max_len $max_len, timeout ${timeout}s, rss ${rss} MB"
+    run=0
+    ASAN_OPTIONS="${ASAN_OPTIONS:-detect_leaks=1}" \
+    UBSAN_OPTIONS="${UBSAN_OPTIONS:-print_stacktrace=1}" \
+    QT_LOGGING_RULES="*.debug=false;*.warning=false" \
+      "$build/$target" "$scratch" "$corpus" \
+        -max_total_time="$share" -timeout="$timeout" -rss_limit_mb="$rss" -max_len="$max_len" \
+        "${dict[@]}" -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
+        -artifact_prefix="$artifacts/" 2>&1 | tee "$build/fuzz-$name.log" |
+      grep -E "^#|ERROR|SUMMARY|stat::|invariant" || true
+    run=${PIPESTATUS[0]}
+    echo "$run" > "$build/status-$name.txt"
+  } > "$build/summary-$name.txt"
+}
+
+# FUZZ_PARALLEL targets at once (default 1): each still gets its share.
+parallel="${FUZZ_PARALLEL:-1}"
+running=0
+for target in "${targets[@]}"; do
+  fuzz_one "$target" &
+  running=$((running + 1))
+  if ((running >= parallel)); then
+    wait -n || true
+    running=$((running - 1))
+  fi
+done
+wait || true
+
+status=0
+found=0
+for target in "${targets[@]}"; do
+  name="${target#fuzz_}"
+  corpus="$src/tests/fuzz/corpus/$name"
+  artifacts="$build/artifacts/$name"
+  cat "$build/summary-$name.txt"
+  run=$(cat "$build/status-$name.txt" 2>/dev/null || echo 1)
   ((run == 0)) || { status=1; echo "fuzz.sh: $target failed, see $build/fuzz-$name.log" >&2; }
   for f in "$artifacts"/crash-* "$artifacts"/timeout-* "$artifacts"/oom-* "$artifacts"/leak-*; do
     [[ -e "$f" ]] || continue
