@@ -49,24 +49,24 @@ void fire(AvahiWatch *watch, AvahiWatchEvent event)
     g_firing = nullptr;
 }
 
+// The watch's notifier of `type` for `event`, made when Avahi wants that
+// event and let go when it no longer does.
+void follow(AvahiWatch *watch, std::unique_ptr<QSocketNotifier> &notifier,
+            QSocketNotifier::Type type, AvahiWatchEvent event, bool wanted)
+{
+    if (wanted && !notifier) {
+        notifier = std::make_unique<QSocketNotifier>(watch->fd, type);
+        QObject::connect(notifier.get(), &QSocketNotifier::activated, notifier.get(),
+                         [watch, event] { fire(watch, event); });
+    } else if (!wanted) {
+        letGo(notifier, g_firing == watch);
+    }
+}
+
 void watchUpdate(AvahiWatch *watch, AvahiWatchEvent events)
 {
-    const bool wantRead = events & AVAHI_WATCH_IN;
-    const bool wantWrite = events & AVAHI_WATCH_OUT;
-    if (wantRead && !watch->read) {
-        watch->read = std::make_unique<QSocketNotifier>(watch->fd, QSocketNotifier::Read);
-        QObject::connect(watch->read.get(), &QSocketNotifier::activated, watch->read.get(),
-                         [watch] { fire(watch, AVAHI_WATCH_IN); });
-    } else if (!wantRead) {
-        letGo(watch->read, g_firing == watch);
-    }
-    if (wantWrite && !watch->write) {
-        watch->write = std::make_unique<QSocketNotifier>(watch->fd, QSocketNotifier::Write);
-        QObject::connect(watch->write.get(), &QSocketNotifier::activated, watch->write.get(),
-                         [watch] { fire(watch, AVAHI_WATCH_OUT); });
-    } else if (!wantWrite) {
-        letGo(watch->write, g_firing == watch);
-    }
+    follow(watch, watch->read, QSocketNotifier::Read, AVAHI_WATCH_IN, events & AVAHI_WATCH_IN);
+    follow(watch, watch->write, QSocketNotifier::Write, AVAHI_WATCH_OUT, events & AVAHI_WATCH_OUT);
 }
 
 AvahiWatch *watchNew(const AvahiPoll *, int fd, AvahiWatchEvent events, AvahiWatchCallback callback,
