@@ -131,10 +131,11 @@ SingleInstance::Answer RemoteCommands::play(const QString &which)
                                .arg(programs.size()));
         found << programs.at(position - 1);
     }
-    for (const programindex::Program &p : programs) {
-        if (found.isEmpty() && program::name(p.entry).compare(which, Qt::CaseInsensitive) == 0)
-            found << p;
-    }
+    const auto named = std::find_if(programs.cbegin(), programs.cend(), [&which](const auto &p) {
+        return program::name(p.entry).compare(which, Qt::CaseInsensitive) == 0;
+    });
+    if (found.isEmpty() && named != programs.cend())
+        found << *named;
     if (found.isEmpty())
         found = programindex::matching(which.split(QLatin1Char(' '), Qt::SkipEmptyParts), programs);
     if (found.isEmpty())
