@@ -2,7 +2,9 @@
 
 #include "integrations/CastPlace.h"
 #include "integrations/RendererPlace.h"
+#include "platform/base/AsyncTask.h"
 #include "platform/cast/CastFinder.h"
+#include "platform/net/ImageLoader.h"
 #include "platform/stream/StreamTap.h"
 #include "platform/upnp/CastLog.h"
 #include "platform/upnp/Renderer.h"
@@ -11,6 +13,10 @@
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/ProgramEntry.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QImageWriter>
 
 #include <algorithm>
 #include <cmath>
@@ -37,6 +43,26 @@ QString codecName(const QString &mime)
     if (mime == QLatin1String("application/ogg"))
         return QStringLiteral("Ogg");
     return QStringLiteral("unknown");
+}
+// What a speaker shows: at most 512 pixels a side, PNG where it is
+// transparent and JPEG otherwise.
+struct EncodedPicture {
+    QByteArray bytes;
+    QString mime;
+};
+EncodedPicture encodePicture(QImage image)
+{
+    constexpr int kSide = 512;
+    if (image.width() > kSide || image.height() > kSide)
+        image = image.scaled(kSide, kSide, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    const bool png = image.hasAlphaChannel();
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    QImageWriter writer(&buffer, png ? "png" : "jpeg");
+    writer.setQuality(90);
+    if (!writer.write(image))
+        return {};
+    return {buffer.data(), png ? QStringLiteral("image/png") : QStringLiteral("image/jpeg")};
 }
 } // namespace
 
@@ -141,6 +167,7 @@ void PlayOn::start(const QString &id)
     setSeenPlaying(false);
     m_seenOurs = false;
     m_offering = false;
+    m_pictureSource.clear();
     NSLog(lcCast(), QtInfoMsg, "playing on %@, served from %@", m_chosenName, m_server->url());
     connect(m_place.get(), &PlayOnPlace::lost, this, [this] {
         backHere(QStringLiteral("%1 stopped answering: playing on %2.")
@@ -200,7 +227,7 @@ void PlayOn::offer(const QString &mime)
         return;
     const QVariantMap program = m_session->currentProgram();
     const PlayOnPlace::Stream stream{m_server->url(), mime, program::name(program),
-                                     program::image(program)};
+                                     sharePicture(program::image(program))};
     setSeenPlaying(false);
     m_offering = true;
     const quint64 offer = ++m_offers;
@@ -226,6 +253,33 @@ void PlayOn::offer(const QString &mime)
         backHere(QStringLiteral("%1 cannot play this station's %2 stream: playing on %3.")
                      .arg(m_chosenName, codecName(mime), thisComputer()));
     }
+}
+
+// The relay's address of the picture at `source`, which we fetch and make
+// ourselves: a speaker may not reach the station's server, nor a picture on
+// this computer. Given before the picture is made; the server holds a
+// request for it until it is.
+QString PlayOn::sharePicture(const QString &source)
+{
+    if (source.isEmpty())
+        return {};
+    if (source == m_pictureSource)
+        return m_server->pictureUrl();
+    m_pictureSource = source;
+    StreamServer *server = m_server.get();
+    const int serial = server->beginPicture();
+    ImageLoader::shared()->load(QUrl(source), server, [server, serial](const QImage &image) {
+        if (image.isNull()) {
+            server->setPicture(serial, {}, {});
+            return;
+        }
+        asynctask::run(
+            server, [image] { return encodePicture(image); },
+            [server, serial](const EncodedPicture &picture) {
+                server->setPicture(serial, picture.bytes, picture.mime);
+            });
+    });
+    return server->pictureUrl();
 }
 
 void PlayOn::sessionStateChanged()

@@ -67,6 +67,7 @@ private:
     // Ends playing there; `why` (if any) is told.
     void backHere(const QString &why);
     void offer(const QString &mime);
+    QString sharePicture(const QString &source);
     void sessionStateChanged();
     void followRenderer();
     void applyVolume();
@@ -93,4 +94,6 @@ private:
     // What the renderer was last told (-1: nothing yet).
     int m_sentVolume = -1;
     int m_sentMute = -1;
+    // The address of the picture the server serves.
+    QString m_pictureSource;
 };

@@ -39,6 +39,9 @@ struct StreamServer::Client {
     bool icy = false;
     qsizetype untilMeta = 0;
     QString sentTitle;
+    bool headOnly = false;
+    // Waits for the picture being made.
+    bool awaitsPicture = false;
 };
 
 void StreamServer::Feed::begin(const QString &mime)
@@ -116,6 +119,47 @@ bool StreamServer::serves(const QString &uri) const
     return !uri.isEmpty() && uri.contains(QLatin1Char('/') + m_token + QLatin1Char('/'));
 }
 
+int StreamServer::beginPicture()
+{
+    // Whoever waits for the last one is told it is gone.
+    m_picture = Picture::None;
+    for (const auto &client : m_clients) {
+        if (client->socket && client->awaitsPicture)
+            answerPicture(client.get());
+    }
+    m_picture = Picture::Making;
+    m_pictureBytes.clear();
+    m_pictureMime.clear();
+    return ++m_pictureSerial;
+}
+
+void StreamServer::setPicture(int serial, const QByteArray &bytes, const QString &mime)
+{
+    if (serial != m_pictureSerial)
+        return;
+    const bool made = !bytes.isEmpty() && bytes.size() <= kMaxPicture;
+    if (!bytes.isEmpty() && !made)
+        NSLog(lcCast(), QtWarningMsg, "a picture of %@ bytes is not served", bytes.size());
+    m_picture = made ? Picture::Made : Picture::None;
+    m_pictureBytes = made ? bytes : QByteArray();
+    m_pictureMime = made ? mime.toLatin1() : QByteArray();
+    for (const auto &client : m_clients) {
+        if (client->socket && client->awaitsPicture)
+            answerPicture(client.get());
+    }
+}
+
+QString StreamServer::pictureUrl() const
+{
+    if (!m_server->isListening() || m_picture == Picture::None)
+        return {};
+    return QStringLiteral("http://%1:%2/%3/picture-%4")
+        .arg(m_server->serverAddress().toString())
+        .arg(m_server->serverPort())
+        .arg(m_token)
+        .arg(m_pictureSerial);
+}
+
 qsizetype StreamServer::clientCount() const
 {
     return std::count_if(m_clients.cbegin(), m_clients.cend(),
@@ -179,10 +223,24 @@ void StreamServer::readRequest(Client *client)
         return;
     }
     const QByteArray wanted = ("/" + m_token + "/").toLatin1();
-    if ((head.method != "GET" && head.method != "HEAD") || !head.target.startsWith(wanted) ||
-        head.target.mid(wanted.size()).contains('/') || m_mime.isEmpty()) {
+    const QByteArray name = head.target.mid(wanted.size());
+    const bool ours = (head.method == "GET" || head.method == "HEAD") &&
+                      head.target.startsWith(wanted) && !name.contains('/');
+    // Any other name under the token is the stream.
+    const bool picture = name.startsWith("picture-");
+    // Only the picture begun last, made or being made.
+    const bool pictureServed = picture && m_picture != Picture::None &&
+                               name == "picture-" + QByteArray::number(m_pictureSerial);
+    if (!ours || (picture && !pictureServed) || (!picture && m_mime.isEmpty())) {
         socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
+        return;
+    }
+    client->headOnly = head.method == "HEAD";
+    if (picture) {
+        client->awaitsPicture = true;
+        if (m_picture == Picture::Made)
+            answerPicture(client);
         return;
     }
     client->icy = head.icyMetadata;
@@ -193,7 +251,7 @@ void StreamServer::readRequest(Client *client)
             .arg(m_mime,
                  client->icy ? QStringLiteral("icy-metaint: %1\r\n").arg(kMetaInterval) : QString())
             .toLatin1());
-    if (head.method == "HEAD") {
+    if (client->headOnly) {
         socket->disconnectFromHost();
         return;
     }
@@ -206,6 +264,23 @@ void StreamServer::readRequest(Client *client)
     NSLog(lcCast(), QtInfoMsg, "renderer %@ fetches the stream", socket->peerAddress().toString());
     Q_EMIT clientConnected();
     flush(client);
+}
+
+// Its picture, or 404 when it could not be made; and the connection ends.
+void StreamServer::answerPicture(Client *client)
+{
+    client->awaitsPicture = false;
+    QTcpSocket *socket = client->socket;
+    if (m_picture != Picture::Made) {
+        socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+    } else {
+        socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + m_pictureMime +
+                      "\r\nContent-Length: " + QByteArray::number(m_pictureBytes.size()) +
+                      "\r\nCache-Control: max-age=3600\r\nConnection: close\r\n\r\n");
+        if (!client->headOnly)
+            socket->write(m_pictureBytes);
+    }
+    socket->disconnectFromHost();
 }
 
 void StreamServer::drain()

@@ -26,6 +26,12 @@ class QTcpSocket;
 // connections (a new one pushes out the oldest still sending its request),
 // a request head must come within kHeadMs, and a client that takes no
 // bytes for kIdleMs is let go.
+//
+// Beside the stream it serves one picture (the program's, made by us): a
+// device may reach neither the station's server nor a file on this
+// computer. Each picture has an address of its own under the token, given
+// out before the picture is made; a request for it waits until it is (at
+// most kHeadMs from connecting).
 class StreamServer : public QObject {
     Q_OBJECT
 public:
@@ -38,6 +44,7 @@ public:
     static constexpr int kMaxClients = 8;
     static constexpr qint64 kHeadMs = 5000;
     static constexpr qint64 kIdleMs = 20000;
+    static constexpr qsizetype kMaxPicture = 1024 * 1024;
 
     // Thread-safe; shared with whoever delivers the stream, which may
     // outlive the server.
@@ -68,6 +75,17 @@ public:
     bool listen(const QHostAddress &address);
     // http://address:port/<token>/stream.<ext>; empty unless listening.
     QString url() const;
+    // A new picture is being made: the old one is no longer served, and
+    // requests for the new one wait. Returns its serial, for setPicture().
+    int beginPicture();
+    // The picture `serial` is made (`bytes` of type `mime`), or could not be
+    // (empty, or beyond kMaxPicture): what waits for it is answered. A
+    // picture begun since makes this one stale and it is dropped.
+    void setPicture(int serial, const QByteArray &bytes, const QString &mime);
+    // The address of the picture last begun; empty when none was begun or
+    // it could not be made, or unless listening.
+    QString pictureUrl() const;
+
     // Whether `uri` (in any form a renderer was given it) is this server's.
     bool serves(const QString &uri) const;
     std::shared_ptr<Feed> feed() const { return m_feed; }
@@ -91,6 +109,7 @@ private:
     struct Client;
     void accept();
     void readRequest(Client *client);
+    void answerPicture(Client *client);
     void drain();
     void expire();
     void flush(Client *client);
@@ -116,4 +135,9 @@ private:
     qint64 m_served = 0;
     qint64 m_fed = 0;
     qint64 m_dropped = 0;
+    enum class Picture { None, Making, Made };
+    Picture m_picture = Picture::None;
+    int m_pictureSerial = 0;
+    QByteArray m_pictureBytes;
+    QByteArray m_pictureMime;
 };

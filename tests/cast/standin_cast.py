@@ -14,7 +14,8 @@ is fetched and played with gst-launch-1.0 into the PulseAudio sink --sink.
 
 Prints "READY <port>", then a line for what it is told: "CONNECT <dest>",
 "LAUNCH", "LOAD <media as JSON>", "PLAY", "PAUSE", "STOP", "VOLUME <level>",
-"MUTED <0|1>", "FETCHING", "CLOSED". Lines on standard input:
+"MUTED <0|1>", "FETCHING", "IMAGE <content type> <bytes in base64>" (the
+LOADed picture, fetched as a device shows it; "IMAGE FAILED <why>"), "CLOSED". Lines on standard input:
   TAKEOVER   another sender launches its own app (a new session)
   INTERRUPT  another sender loads something else (a new media session)
   REMOTE     the device's own remote stops the media (IDLE, CANCELLED)
@@ -22,6 +23,7 @@ Prints "READY <port>", then a line for what it is told: "CONNECT <dest>",
     standin_cast.py --mode MODE --cert CERT --key KEY [--sink SINK]
 """
 import argparse
+import base64
 import json
 import os
 import socket
@@ -30,6 +32,7 @@ import struct
 import subprocess
 import sys
 import threading
+import urllib.request
 import uuid
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "support"))
@@ -131,6 +134,21 @@ def start_player(url, sink):
         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, preexec_fn=die_with_parent)
 
 
+def fetch_image(media):
+    images = (media.get("metadata") or {}).get("images") or []
+    if not images:
+        return
+
+    def fetch(url):
+        try:
+            with urllib.request.urlopen(url, timeout=5) as reply:
+                body = reply.read(2 * 1024 * 1024)
+                say("IMAGE", reply.headers.get("Content-Type"), base64.b64encode(body).decode())
+        except Exception as error:  # noqa: BLE001 - told to the test as it is
+            say("IMAGE", "FAILED", str(error).replace("\n", " "))
+    threading.Thread(target=fetch, args=(images[0].get("url", ""),), daemon=True).start()
+
+
 class Connection:
     def __init__(self, sock, args):
         self.sock, self.args = sock, args
@@ -228,6 +246,7 @@ class Connection:
                 device["media_id"] += 1
                 device["state"] = "PLAYING"
                 start_player(device["media"]["contentId"], self.args.sink)
+                fetch_image(device["media"])
             elif kind in ("PLAY", "PAUSE", "STOP") and payload.get("mediaSessionId") == device["media_id"]:
                 say(kind)
                 device["state"] = {"PLAY": "PLAYING", "PAUSE": "PAUSED", "STOP": "IDLE"}[kind]

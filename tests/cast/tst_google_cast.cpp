@@ -325,9 +325,14 @@ private Q_SLOTS:
         QCOMPARE(playOn.places().constLast().id, id);
         QCOMPARE(playOn.places().constLast().name, QStringLiteral("127.0.0.1 (Cast)"));
 
-        const QString picture = QStringLiteral("http://127.0.0.1:1/art.png");
+        // A picture on this computer, which only the relay can hand it.
+        QImage logo(1024, 768, QImage::Format_RGB32);
+        logo.fill(Qt::darkCyan);
+        QVERIFY(logo.save(certDir.filePath("logo.png")));
         QVERIFY(CacheManager::shareIntance()->saveLiveData(
-            program::make(QStringLiteral("Tone MP3"), picture, servers.mp3Url().toString())));
+            program::make(QStringLiteral("Tone MP3"),
+                          QUrl::fromLocalFile(certDir.filePath("logo.png")).toString(),
+                          servers.mp3Url().toString())));
         session.volume()->setLevel(1.0);
         session.playCurrent();
         QTRY_COMPARE_WITH_TIMEOUT(session.state(), PlaybackSession::State::Playing, 20000);
@@ -341,10 +346,19 @@ private Q_SLOTS:
             QStringLiteral("{'contentId':'%1','contentType':'audio/mpeg','streamType':'LIVE',"
                            "'metadata':{'metadataType':3,'title':'Tone MP3',"
                            "'images':[{'url':'%2'}]}}")
-                .arg(playOn.server()->url(), picture)
+                .arg(playOn.server()->url(), playOn.server()->pictureUrl())
                 .replace(QLatin1Char('\''), QLatin1Char('"'));
         QCOMPARE(QJsonDocument::fromJson(load.toUtf8()).object(),
                  QJsonDocument::fromJson(expected.toUtf8()).object());
+        const QStringList image = lineFrom(standIn.get(), "IMAGE").split(QLatin1Char(' '));
+        QCOMPARE(image.value(0), QStringLiteral("image/jpeg"));
+        const QImage shown = QImage::fromData(QByteArray::fromBase64(image.value(1).toLatin1()));
+        QCOMPARE(shown.size(), QSize(512, 384));
+        const QColor middle = shown.pixelColor(256, 192);
+        const QColor cyan(Qt::darkCyan);
+        QVERIFY(qAbs(middle.red() - cyan.red()) + qAbs(middle.green() - cyan.green()) +
+                    qAbs(middle.blue() - cyan.blue()) <=
+                6);
         QTRY_VERIFY_WITH_TIMEOUT(there.recentRms(300) > 0.01, 15000);
         QVERIFY(playOn.isSoundingThere());
         QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);

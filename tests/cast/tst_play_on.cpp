@@ -264,6 +264,78 @@ private Q_SLOTS:
         QVERIFY(reply.contains("Content-Type: " + mime.toLatin1() + "\r\n"));
     }
 
+    // The picture: served under the token once made (a request before that
+    // waits for it), only the one begun last, none past its bound; the
+    // stream beside it untouched.
+    void serverServesThePictureOnceMade()
+    {
+        StreamServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        QVERIFY(server.pictureUrl().isEmpty());
+        const auto request = [](const QString &url, const QByteArray &method = "GET") {
+            auto socket = std::make_unique<QTcpSocket>();
+            socket->connectToHost(QUrl(url).host(), quint16(QUrl(url).port()));
+            socket->write(method + " " + QUrl(url).path().toLatin1() + " HTTP/1.1\r\n\r\n");
+            return socket;
+        };
+        // All it said until it closed (5 s at most).
+        const auto answer = [](QTcpSocket *socket) {
+            QByteArray got;
+            for (int waited = 0;
+                 socket->state() != QAbstractSocket::UnconnectedState && waited < 5000;
+                 waited += 20) {
+                QTest::qWait(20);
+                got += socket->readAll();
+            }
+            return got + socket->readAll();
+        };
+        const int first = server.beginPicture();
+        const QString firstUrl = server.pictureUrl();
+        QVERIFY(server.serves(firstUrl));
+        const auto early = request(firstUrl);
+        const auto earlyHead = request(firstUrl, "HEAD");
+        QTRY_COMPARE(server.clientCount(), 2);
+        QTest::qWait(200);
+        QVERIFY(early->bytesAvailable() == 0 && early->state() == QAbstractSocket::ConnectedState);
+        server.setPicture(first, "PICTURE", QStringLiteral("image/png"));
+        const QByteArray got = answer(early.get());
+        QVERIFY2(got.startsWith("HTTP/1.1 200"), got.constData());
+        QVERIFY(got.contains("Content-Type: image/png\r\nContent-Length: 7\r\n"));
+        QVERIFY(got.endsWith("\r\n\r\nPICTURE"));
+        QVERIFY(answer(earlyHead.get())
+                    .endsWith("Content-Length: 7\r\nCache-Control: "
+                              "max-age=3600\r\nConnection: close\r\n\r\n"));
+        QVERIFY(answer(request(firstUrl).get()).endsWith("PICTURE"));
+
+        // A new one: the last is gone; one waiting for it when another is
+        // begun is told so; a stale one made late changes nothing.
+        const int second = server.beginPicture();
+        QVERIFY(server.pictureUrl() != firstUrl);
+        QVERIFY(answer(request(firstUrl).get()).startsWith("HTTP/1.1 404"));
+        const auto waiting = request(server.pictureUrl());
+        QTRY_COMPARE(server.clientCount(), 1);
+        server.setPicture(first, "OLD", QStringLiteral("image/png"));
+        const int third = server.beginPicture();
+        QVERIFY(answer(waiting.get()).startsWith("HTTP/1.1 404"));
+        server.setPicture(second, "OLD", QStringLiteral("image/png"));
+        const QString thirdUrl = server.pictureUrl();
+        server.setPicture(third, QByteArray(StreamServer::kMaxPicture + 1, 'x'),
+                          QStringLiteral("image/png"));
+        QVERIFY(server.pictureUrl().isEmpty());
+        QVERIFY(answer(request(thirdUrl).get()).startsWith("HTTP/1.1 404"));
+        // No stream yet: its address is not answered, a picture's name is
+        // not taken for it.
+        const QString streamUrl =
+            QString(firstUrl).replace(QStringLiteral("picture-1"), QStringLiteral("stream.mp3"));
+        QVERIFY(answer(request(streamUrl).get()).startsWith("HTTP/1.1 404"));
+        server.feed()->begin(QStringLiteral("audio/mpeg"));
+        QTRY_VERIFY(!server.mime().isEmpty());
+        QVERIFY(answer(request(thirdUrl).get()).startsWith("HTTP/1.1 404"));
+        QVERIFY(
+            ask(QUrl(streamUrl), "GET " + QUrl(streamUrl).path().toLatin1() + " HTTP/1.1\r\n\r\n")
+                .startsWith("HTTP/1.1 200"));
+    }
+
     void icyBlocksCarryTheTitle()
     {
         StreamServer server;
