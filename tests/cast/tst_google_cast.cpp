@@ -301,14 +301,17 @@ private Q_SLOTS:
     void playsOnACastDevice_data()
     {
         QTest::addColumn<QString>("end");
-        QTest::newRow("taken over") << "TAKEOVER";
-        QTest::newRow("another load") << "INTERRUPT";
-        QTest::newRow("its remote") << "REMOTE";
-        QTest::newRow("killed") << "KILL";
+        QTest::addColumn<QString>("title"); // a song title the station sends meanwhile
+        QTest::newRow("taken over") << "TAKEOVER"
+                                    << "Cast Song";
+        QTest::newRow("another load") << "INTERRUPT" << QString();
+        QTest::newRow("its remote") << "REMOTE" << QString();
+        QTest::newRow("killed") << "KILL" << QString();
     }
     void playsOnACastDevice()
     {
         QFETCH(QString, end);
+        QFETCH(QString, title);
         standIn = startDouble(QStringLiteral("normal"), &port);
         QVERIFY(standIn);
         qputenv("ORBITUNE_CAST_DEVICES", QByteArray("127.0.0.1:") + QByteArray::number(port));
@@ -363,6 +366,12 @@ private Q_SLOTS:
         QVERIFY(playOn.isSoundingThere());
         QCOMPARE(servers.mountRequests(QStringLiteral("/live.mp3")), requests);
         QVERIFY(log.contains(QStringLiteral("certificate of 127.0.0.1:%1 changed").arg(port)));
+        // The titles still reach the session (and so the history) from its
+        // own connection.
+        if (!title.isEmpty()) {
+            QVERIFY(servers.setMountTitle(QStringLiteral("/live.mp3"), title));
+            QTRY_COMPARE_WITH_TIMEOUT(session.nowPlaying(), title, 15000);
+        }
         QCOMPARE(settings::open()->value(kept).toByteArray().size(), 64);
         session.volume()->setLevel(0.5);
         QVERIFY(!lineFrom(standIn.get(), "VOLUME").isNull());
