@@ -209,11 +209,13 @@ deb)
   depends=$(dpkg-deb -f "$deb" Depends)
   echo "Depends: $depends"
   mapfile -t dep_names < <(tr ',|' '\n\n' <<<"$depends" | sed 's/(.*)//; s/ //g' | grep -v '^$' | sort -u)
+  # One apt-cache call for all of them (each call reads the whole cache, most
+  # of a second): the packages that have a candidate.
+  available=$(apt-cache policy "${dep_names[@]}" 2>/dev/null |
+    awk '/^[^ ].*:$/ { name = substr($0, 1, length($0) - 1) }
+         /^ *Candidate:/ && $2 != "(none)" { print name }')
   for p in "${dep_names[@]}"; do
-    cand=$(apt-cache policy "$p" 2>/dev/null | sed -n 's/^ *Candidate: //p')
-    if [[ -z $cand || $cand == "(none)" ]]; then
-      fail "Depends names $p, which is no Debian package here"
-    fi
+    grep -qx "$p" <<<"$available" || fail "Depends names $p, which is no Debian package here"
   done
   # Whether Depends names package $1. (Not `printf | grep -q`: under pipefail,
   # grep leaving at the first match can end printf with SIGPIPE, a failure.)
@@ -227,6 +229,8 @@ deb)
     libqt6widgets6 libqt6network6 libqt6dbus6 libqt6svg6 libplist3 libgstreamer1.0-0; do
     named "$p" || fail "Depends lacks $p"
   done
+  # What the named packages depend on, read once.
+  indirect=$(apt-cache depends "${dep_names[@]}" 2>/dev/null | sed -n 's/^ *Depends: //p')
   while read -r lib; do
     path=$(awk -v l="$lib" '$1 == l { print $3 }' "$scratch/ldd.txt")
     [[ -n $path ]] || continue
@@ -234,9 +238,7 @@ deb)
     owner=${owner%%:*}
     if [[ -z $owner ]]; then
       fail "$lib ($path) belongs to no package"
-    elif ! named "$owner" &&
-      ! grep -qx "$owner" <<<"$(apt-cache depends "${dep_names[@]}" 2>/dev/null |
-        sed -n 's/^ *Depends: //p')"; then
+    elif ! named "$owner" && ! grep -qx "$owner" <<<"$indirect"; then
       # A named package may ship its library through a package it depends on
       # (libtag1v5 through libtag1v5-vanilla).
       fail "$lib comes from $owner, which Depends does not name"
