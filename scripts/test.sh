@@ -68,10 +68,25 @@ fi
 # One build and one run of the suite: building everything twice (plain and
 # with the sanitizers) took most of the command's time, and every test
 # already passed in both.
-echo "== build with AddressSanitizer + UBSan =="
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack_use_after_return=0}
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+# The fuzz pass, at the lowest priority from here on: the fuzz targets built
+# on one core, then a minute of fuzzing, two targets at a time (each target
+# still gets its share). Started beside the main build, it takes the time a
+# core waits there (configuring, linking) and goes on beside the suite, which
+# mostly waits; it once began only with the suite and ended 80 s after it.
+# One build job: on both cores at once beside the suite it starved the
+# suite's sound under the sanitizers now and then.
+# In a process group of its own, so that a failed build ends it too.
+mkdir -p "$here/build-fuzz"
+FUZZ_BUILD_DIR="$here/build-fuzz" FUZZ_BUILD_JOBS=1 FUZZ_PARALLEL=2 setsid nice -n 19 \
+  bash "$here/scripts/fuzz.sh" "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
+fuzz=$!
+trap 'kill -- -"$fuzz" 2>/dev/null || true; summary' EXIT
+
+echo "== build with AddressSanitizer + UBSan =="
 # Clang here: it builds the suite with the sanitizers in about 200 s on two
 # cores where GCC took 350 to 460, and it is the fuzz targets' compiler too.
 # The plain build (--quick, and the app's own) stays with the system's GCC,
@@ -81,15 +96,6 @@ configure_and_build "$here/build-asan" -DORBITUNE_SANITIZE=ON -DORBITUNE_BUILD_B
 phase_done "build (sanitizers)"
 
 echo "== test with AddressSanitizer + UBSan, fuzz the readers (bounded) =="
-# At the lowest priority, beside the suite, which mostly waits: the fuzz
-# targets built on one core, then a minute of fuzzing, two targets at a time
-# (by then the suite is mostly over; each target still gets its share). One
-# build job beside the suite: on both cores at once it starved the suite's
-# sound under the sanitizers now and then.
-mkdir -p "$here/build-fuzz"
-FUZZ_BUILD_DIR="$here/build-fuzz" FUZZ_BUILD_JOBS=1 FUZZ_PARALLEL=2 nice -n 19 bash "$here/scripts/fuzz.sh" \
-  "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
-fuzz=$!
 status=0
 run_tests "$here/build-asan" || status=$?
 fuzz_status=0
