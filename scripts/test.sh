@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, checks the code's formatting, builds Orbitune
 # with its tests under AddressSanitizer and UndefinedBehaviorSanitizer
-# (warnings are errors) and runs the whole suite in that build, while it
-# fuzzes the readers of outside bytes (the data file, playlists, streams; a
-# minute shared by all of them; one core, at the lowest priority: the suite
-# mostly waits on its servers). The benchmarks are configured here and built
+# (warnings are errors) and runs the whole suite in that build; beside the
+# build it fuzzes the readers of outside bytes (the data file, playlists,
+# streams; a minute shared by all of them, on one core). The benchmarks are configured here and built
 # by scripts/bench.sh, which runs them. Pass --quick for a plain build
 # without the sanitizers and the fuzzer. Each phase's time is printed at the
 # end.
@@ -72,14 +71,15 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1:detect_stack
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/tests/lsan.supp:print_suppressions=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
-# The fuzz pass, at the lowest priority from here on: the fuzz targets built
-# on one core, then a minute of fuzzing, two targets at a time (each target
-# still gets its share). Started beside the main build, it takes the time a
-# core waits there (configuring, linking) and goes on beside the suite, which
-# mostly waits; it once began only with the suite and ended 80 s after it.
-# One build job: on both cores at once beside the suite it starved the
-# suite's sound under the sanitizers now and then.
-# In a process group of its own, so that a failed build ends it too.
+# The fuzz pass: the fuzz targets built on one core, then a minute of
+# fuzzing, two targets at a time (each target gets its share). Started beside
+# the main build, in a session of its own (which the kernel schedules as a
+# group beside the build's, so its niceness yields to nothing there), it is
+# over before the suite begins: the suite then runs alone, 50 s sooner than
+# with the fuzzing beside it, where it also ended 80 s after the suite. One
+# build job: beside the suite, on both cores it starved the suite's sound
+# under the sanitizers now and then. Its process group is ended with this
+# script should the build fail.
 mkdir -p "$here/build-fuzz"
 FUZZ_BUILD_DIR="$here/build-fuzz" FUZZ_BUILD_JOBS=1 FUZZ_PARALLEL=2 setsid nice -n 19 \
   bash "$here/scripts/fuzz.sh" "${ORBITUNE_FUZZ_SECONDS:-60}" > "$here/build-fuzz/fuzz-pass.log" 2>&1 &
