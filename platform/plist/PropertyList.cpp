@@ -1,4 +1,5 @@
 #include "platform/plist/PropertyList.h"
+
 #include "platform/plist/PlistLimits.h"
 #include "platform/plist/PlistValues.h"
 
@@ -8,14 +9,19 @@
 #include <QFileInfo>
 #include <QMutex>
 #include <QSaveFile>
+#include <QThreadPool>
 #include <QTimeZone>
 
 #include <plist/plist.h>
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cstring>
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <limits>
 #include <locale.h>
 #include <memory>
@@ -56,6 +62,26 @@ struct LastRead {
     QByteArray bytes;
     ReadResult result;
 };
+
+// After a large file was parsed into a tree and converted, or a large value
+// converted into one and written, the C library keeps the freed nodes'
+// pages, which lie between the values kept: the process would stay as large
+// as at its peak, megabytes more than it holds for a long list. They are
+// handed back to the system on a worker thread, one hand-back at a time: it
+// takes tens of milliseconds for a heap of such a list.
+constexpr qsizetype kGiveBackBytes = 1024 * 1024;
+void giveBackFreedMemory()
+{
+#if defined(__GLIBC__)
+    static std::atomic_bool underWay = false;
+    if (underWay.exchange(true))
+        return;
+    QThreadPool::globalInstance()->start([] {
+        malloc_trim(0);
+        underWay = false;
+    });
+#endif
+}
 
 LastRead &lastRead()
 {
@@ -99,6 +125,9 @@ QVariant parse(const QByteArray &bytes, QString *error)
     }
     bool ok = true;
     QVariant value = toVariant(root, 0, ok);
+    guard.reset();
+    if (bytes.size() >= kGiveBackBytes)
+        giveBackFreedMemory();
     if (!ok) {
         if (error)
             *error = QStringLiteral("unsupported property-list value or invalid UTF-8");
@@ -191,6 +220,8 @@ bool writeFile(const QString &path, const QVariant &value, QString *error)
         file.cancelWriting();
         return false;
     }
+    if (xml.size() >= kGiveBackBytes)
+        giveBackFreedMemory();
     // Make the rename itself durable.
     const QByteArray dir = QFile::encodeName(QFileInfo(path).absolutePath());
     const int fd = ::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
