@@ -118,7 +118,12 @@ void AppDelegate::loadMainInterface()
     m_startup->attachHome(host);
     // On the window and its tray.
     new RecordingControls(m_session.get(), m_recorder, host, m_recorder);
-    new TrayPrograms(m_store, host, this);
+    auto *trayPrograms = new TrayPrograms(m_store, host, this);
+    // The list window is a sheet of the main window: shown first.
+    connect(trayPrograms, &TrayPrograms::allProgramsRequested, this, [host, sheets] {
+        Q_EMIT host->raiseRequested();
+        sheets->listClick();
+    });
     QWidget *window = m_home->view();
     window->installEventFilter(this);
     connect(host, &WindowHost::quitRequested, qApp, &QApplication::quit, Qt::QueuedConnection);

@@ -9,7 +9,8 @@ class HomeViewController;
 class ViewController;
 
 // Opens the program list and the add form as sheets over the main window:
-// its list and add buttons, Ctrl+L and Ctrl+N. One sheet at a time; while
+// its list and add buttons, Ctrl+L and Ctrl+N (and the tray's "All
+// Programs…", through whoever assembles the app). One sheet at a time; while
 // one is open, asking for either does nothing. Whoever assembles the app
 // says how each is made.
 class ManageLauncher : public QObject {

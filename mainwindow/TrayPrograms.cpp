@@ -64,16 +64,22 @@ void TrayPrograms::fill()
     entries.reserve(programs.size());
     for (const programindex::Program &p : programs)
         entries << p.entry;
+    int groupsShown = 0;
+    bool cut = false;
     for (const programgroups::Section &section :
          programgroups::sections(entries, m_store->groups())) {
         if (section.items.isEmpty())
             continue;
         QMenu *into = m_menu;
         if (!section.group.isEmpty()) {
+            if (++groupsShown > kShown) {
+                cut = true;
+                break;
+            }
             into = m_menu->addMenu(menuText(section.group));
             into->setObjectName(QStringLiteral("trayGroupMenu"));
         }
-        for (qsizetype i : section.items) {
+        for (qsizetype i : section.items.mid(0, kShown)) {
             const QString key = programs.at(i).key;
             QAction *action = into->addAction(menuText(program::name(programs.at(i).entry)));
             action->setCheckable(true);
@@ -83,6 +89,22 @@ void TrayPrograms::fill()
                     NSLog(lcPlayer(), QtWarningMsg, "tray: the program could not be made current");
             });
         }
+        if (section.items.size() > kShown) {
+            if (into == m_menu)
+                cut = true;
+            else
+                addAllPrograms(into);
+        }
     }
+    if (cut)
+        addAllPrograms(m_menu);
     m_menu->setEnabled(!programs.isEmpty());
+}
+
+void TrayPrograms::addAllPrograms(QMenu *menu)
+{
+    menu->addSeparator();
+    QAction *all = menu->addAction(QStringLiteral("All Programs…"));
+    all->setObjectName(QStringLiteral("trayAllPrograms"));
+    connect(all, &QAction::triggered, this, &TrayPrograms::allProgramsRequested);
 }

@@ -11,9 +11,11 @@
 #include "platform/base/Settings.h"
 #include "platform/desktop/Autostart.h"
 #include "platform/desktop/SingleInstance.h"
+#include "platform/ui/WindowHost.h"
 #include "session/PlaybackSession.h"
 #include "session/Volume.h"
 #include "store/CacheManager.h"
+#include "store/ProgramEntry.h"
 
 #include <QAction>
 #include <QApplication>
@@ -374,6 +376,58 @@ private Q_SLOTS:
         QTRY_VERIFY(other.isActiveWindow());
         delegate.reopenRequested();
         QTRY_VERIFY(window->isActiveWindow());
+    }
+
+    // A long list is cut short in the tray: 50 programs of no group, 50
+    // groups, 50 programs in a group; "All Programs…" after those cut shows
+    // the window with the list over it.
+    void trayCutsALongListShort()
+    {
+        settings::open()->clear();
+        FakeImageLoader images;
+        const auto make = [](const QString &name, const QString &group) {
+            return program::withGroup(
+                program::make(name, QString(), QStringLiteral("http://127.0.0.1:9/") + name),
+                group);
+        };
+        QFile::remove(TestEnv::instance()->dataFile());
+        QVariantList list;
+        for (int i = 0; i < 60; ++i) {
+            list << make(QStringLiteral("Free%1").arg(i), QString())
+                 << make(QStringLiteral("Big%1").arg(i), QStringLiteral("Big"))
+                 << make(QStringLiteral("Lone%1").arg(i),
+                         QStringLiteral("G%1").arg(i, 2, 10, QLatin1Char('0')));
+        }
+        QVERIFY(CacheManager::shareIntance()->appendData(list));
+        AppDelegate delegate;
+        delegate.loadMainInterface();
+        HomeViewController *home = delegate.homeViewController();
+        Q_EMIT home->host()->trayMenuAboutToShow();
+        auto *programs = home->statusMenu()->findChild<QMenu *>(QStringLiteral("trayProgramsMenu"));
+        QVERIFY(programs);
+        const auto texts = [](QMenu *menu) {
+            QStringList out;
+            for (QAction *a : menu->actions())
+                out << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            return out;
+        };
+        const QStringList top = texts(programs);
+        QCOMPARE(top.indexOf(QStringLiteral("Free49")), 49);
+        QVERIFY(!top.contains(QStringLiteral("Free50")));
+        QCOMPARE(top.at(50), QStringLiteral("Big"));
+        QCOMPARE(top.at(51), QStringLiteral("G00"));
+        QCOMPARE(top.at(99), QStringLiteral("G48"));
+        QCOMPARE(top.mid(100), (QStringList{"-", "All Programs…"}));
+        const QStringList big = texts(programs->actions().at(50)->menu());
+        QCOMPARE(big.size(), 52);
+        QCOMPARE(big.at(49), QStringLiteral("Big49"));
+        QCOMPARE(big.mid(50), (QStringList{"-", "All Programs…"}));
+        QCOMPARE(texts(programs->actions().at(51)->menu()), QStringList{"Lone0"});
+
+        home->view()->hide();
+        programs->actions().constLast()->trigger();
+        QTRY_VERIFY(home->view()->isVisible());
+        QTRY_VERIFY(home->presentedViewController());
     }
 
     // "Notifications" ends the tray's Listening section and is remembered
