@@ -184,11 +184,16 @@ void CastDevice::mediaStatus(const QJsonArray &statuses)
         } else if (state == QLatin1String("IDLE")) {
             const QString reason = status.value(QStringLiteral("idleReason")).toString();
             const bool wasOn = m_playerState != PlayerState::None;
-            setPlayerState(PlayerState::Idle);
+            // Taken over is told first: whoever hears the state go idle
+            // must not take it for a stop of ours.
             if (reason == QLatin1String("INTERRUPTED") && !m_takenOver) {
                 m_takenOver = true;
                 Q_EMIT takenOver();
-            } else if (wasOn && !m_takenOver) {
+                setPlayerState(PlayerState::Idle);
+                return;
+            }
+            setPlayerState(PlayerState::Idle);
+            if (wasOn && !m_takenOver) {
                 NSLog(lcGoogleCast(), QtInfoMsg, "%@ stopped by itself (%@)", m_info.name, reason);
                 Q_EMIT stoppedThere();
             }
