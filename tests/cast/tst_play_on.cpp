@@ -591,7 +591,10 @@ private Q_SLOTS:
         // Found, with what it plays.
         QTRY_VERIFY_WITH_TIMEOUT(named(finder, kSpeaker), 15000);
         QCOMPARE(playOn.places().at(0).name, QStringLiteral("This Computer"));
-        QCOMPARE(playOn.places().at(1).name, kSpeaker);
+        // (Other tests' renderers on loopback may be listed too.)
+        const QList<PlayOn::Place> places = playOn.places();
+        QVERIFY(std::any_of(places.cbegin(), places.cend(),
+                            [](const PlayOn::Place &place) { return place.name == kSpeaker; }));
         const RendererInfo info = *named(finder, kSpeaker);
         QVERIFY(info.protocols.join(QLatin1Char(',')).contains(QLatin1String("audio/mpeg")));
         QCOMPARE(info.localAddress, QStringLiteral("127.0.0.1"));
