@@ -6,6 +6,7 @@
 #include "platform/base/Log.h"
 #include "platform/net/NetworkImageLoader.h"
 #include "support/LogRecorder.h"
+#include "support/SchedStat.h"
 #include "support/TestEnv.h"
 
 #include <QApplication>
@@ -40,23 +41,6 @@ qint64 residentBytes()
         return 0;
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toLongLong() * sysconf(_SC_PAGESIZE) : 0;
-}
-
-// The calling thread's time on a CPU and time runnable but waiting for one,
-// in nanoseconds.
-struct SchedStat {
-    qint64 runNs = 0;
-    qint64 waitNs = 0;
-};
-SchedStat threadSchedStat()
-{
-    QFile schedstat(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!schedstat.open(QIODevice::ReadOnly))
-        return {};
-    const QList<QByteArray> fields = schedstat.readAll().split(' ');
-    if (fields.size() < 2)
-        return {};
-    return {fields[0].toLongLong(), fields[1].toLongLong()};
 }
 
 // Ticks every 10 ms on the main thread and looks at each gap between ticks,
