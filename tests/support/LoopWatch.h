@@ -1,7 +1,8 @@
 #pragma once
 
+#include "support/SchedStat.h"
+
 #include <QElapsedTimer>
-#include <QFile>
 #include <QTimer>
 
 #include <algorithm>
@@ -31,15 +32,7 @@ public:
     qint64 worstMs() const { return m_worstMs; }
 
 private:
-    // Time this thread spent runnable but not running; 0 where the kernel
-    // does not tell.
-    static qint64 waitedNs()
-    {
-        QFile stat(QStringLiteral("/proc/thread-self/schedstat"));
-        if (!stat.open(QIODevice::ReadOnly))
-            return 0;
-        return stat.readAll().split(' ').value(1).toLongLong();
-    }
+    static qint64 waitedNs() { return threadSchedStat().waitNs; }
 
     int m_interval;
     QTimer m_tick;
