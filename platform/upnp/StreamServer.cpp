@@ -122,42 +122,33 @@ bool StreamServer::serves(const QString &uri) const
 int StreamServer::beginPicture()
 {
     // Whoever waits for the last one is told it is gone.
-    m_picture = Picture::None;
-    for (const auto &client : m_clients) {
-        if (client->socket && client->awaitsPicture)
-            answerPicture(client.get());
-    }
-    m_picture = Picture::Making;
-    m_pictureBytes.clear();
-    m_pictureMime.clear();
-    return ++m_pictureSerial;
+    m_picture.clear();
+    answerPictureWaiters();
+    return m_picture.begin();
 }
 
 void StreamServer::setPicture(int serial, const QByteArray &bytes, const QString &mime)
 {
-    if (serial != m_pictureSerial)
-        return;
-    const bool made = !bytes.isEmpty() && bytes.size() <= kMaxPicture;
-    if (!bytes.isEmpty() && !made)
-        NSLog(lcCast(), QtWarningMsg, "a picture of %@ bytes is not served", bytes.size());
-    m_picture = made ? Picture::Made : Picture::None;
-    m_pictureBytes = made ? bytes : QByteArray();
-    m_pictureMime = made ? mime.toLatin1() : QByteArray();
-    for (const auto &client : m_clients) {
-        if (client->socket && client->awaitsPicture)
-            answerPicture(client.get());
-    }
+    if (m_picture.set(serial, bytes, mime))
+        answerPictureWaiters();
 }
 
 QString StreamServer::pictureUrl() const
 {
-    if (!m_server->isListening() || m_picture == Picture::None)
+    if (!m_server->isListening() || m_picture.name().isEmpty())
         return {};
-    return QStringLiteral("http://%1:%2/%3/picture-%4")
+    return QStringLiteral("http://%1:%2/%3/%4")
         .arg(m_server->serverAddress().toString())
         .arg(m_server->serverPort())
-        .arg(m_token)
-        .arg(m_pictureSerial);
+        .arg(m_token, QString::fromLatin1(m_picture.name()));
+}
+
+void StreamServer::answerPictureWaiters()
+{
+    for (const auto &client : m_clients) {
+        if (client->socket && client->awaitsPicture)
+            answerPicture(client.get());
+    }
 }
 
 qsizetype StreamServer::clientCount() const
@@ -229,8 +220,7 @@ void StreamServer::readRequest(Client *client)
     // Any other name under the token is the stream.
     const bool picture = name.startsWith("picture-");
     // Only the picture begun last, made or being made.
-    const bool pictureServed = picture && m_picture != Picture::None &&
-                               name == "picture-" + QByteArray::number(m_pictureSerial);
+    const bool pictureServed = picture && name == m_picture.name();
     if (!ours || (picture && !pictureServed) || (!picture && m_mime.isEmpty())) {
         socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
         socket->disconnectFromHost();
@@ -239,7 +229,7 @@ void StreamServer::readRequest(Client *client)
     client->headOnly = head.method == "HEAD";
     if (picture) {
         client->awaitsPicture = true;
-        if (m_picture == Picture::Made)
+        if (m_picture.state() == ServedPicture::State::Made)
             answerPicture(client);
         return;
     }
@@ -270,17 +260,8 @@ void StreamServer::readRequest(Client *client)
 void StreamServer::answerPicture(Client *client)
 {
     client->awaitsPicture = false;
-    QTcpSocket *socket = client->socket;
-    if (m_picture != Picture::Made) {
-        socket->write("HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
-    } else {
-        socket->write("HTTP/1.1 200 OK\r\nContent-Type: " + m_pictureMime +
-                      "\r\nContent-Length: " + QByteArray::number(m_pictureBytes.size()) +
-                      "\r\nCache-Control: max-age=3600\r\nConnection: close\r\n\r\n");
-        if (!client->headOnly)
-            socket->write(m_pictureBytes);
-    }
-    socket->disconnectFromHost();
+    client->socket->write(m_picture.response(client->headOnly));
+    client->socket->disconnectFromHost();
 }
 
 void StreamServer::drain()

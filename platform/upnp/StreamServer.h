@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/upnp/ServedPicture.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -44,7 +46,7 @@ public:
     static constexpr int kMaxClients = 8;
     static constexpr qint64 kHeadMs = 5000;
     static constexpr qint64 kIdleMs = 20000;
-    static constexpr qsizetype kMaxPicture = 1024 * 1024;
+    static constexpr qsizetype kMaxPicture = ServedPicture::kMaxBytes;
 
     // Thread-safe; shared with whoever delivers the stream, which may
     // outlive the server.
@@ -110,6 +112,7 @@ private:
     void accept();
     void readRequest(Client *client);
     void answerPicture(Client *client);
+    void answerPictureWaiters();
     void drain();
     void expire();
     void flush(Client *client);
@@ -135,9 +138,5 @@ private:
     qint64 m_served = 0;
     qint64 m_fed = 0;
     qint64 m_dropped = 0;
-    enum class Picture { None, Making, Made };
-    Picture m_picture = Picture::None;
-    int m_pictureSerial = 0;
-    QByteArray m_pictureBytes;
-    QByteArray m_pictureMime;
+    ServedPicture m_picture;
 };
