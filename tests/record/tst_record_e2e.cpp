@@ -446,9 +446,18 @@ private Q_SLOTS:
             for (const QString &path : files) {
                 const Decoded d = decode(path);
                 const double least = path.contains(QLatin1String("Before cut")) ? 1.0 : 0.0;
+                // What the file holds is told too: a failure seen once under
+                // load left no file to look at.
+                QFile held(path);
+                const QByteArray start =
+                    held.open(QIODevice::ReadOnly) ? held.read(16) : QByteArray();
                 QVERIFY2(d.ok && d.seconds > least,
-                         qPrintable(
-                             QStringLiteral("%1: %2 s %3").arg(path).arg(d.seconds).arg(d.error)));
+                         qPrintable(QStringLiteral("%1: %2 s %3 (%4 bytes, starting %5)")
+                                        .arg(path)
+                                        .arg(d.seconds)
+                                        .arg(d.error)
+                                        .arg(held.size())
+                                        .arg(QString::fromLatin1(start.toHex(' ')))));
             }
             return;
         }
